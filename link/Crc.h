@@ -1,0 +1,7 @@
+#pragma once
+
+#include <cstdint>
+
+// CRC-32/MPEG-2: polynomial 0x04C11DB7, initial 0xFFFFFFFF, no reflection, no final XOR.
+void BuildCrcTable();
+std::uint32_t CalcCrc(const std::uint8_t* data, std::uint32_t n);

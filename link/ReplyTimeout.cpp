@@ -1,0 +1,23 @@
+#include "ReplyTimeout.h"
+
+void ReplyTimeout::SetReplyTimeout(bool arm, int seconds) {
+  if (arm) {
+    ReplyTimeoutSecs = seconds;
+    ReplyTimeoutStart = Time.Now();
+    ReplyTimeoutArmed = true;
+  } else {
+    ReplyTimeoutArmed = false;
+  }
+  Out.SetCmdControls(!arm);
+}
+
+void ReplyTimeout::CheckReplyTimeout() {
+  if (!ReplyTimeoutArmed) return;
+  const LocalTime now = Time.Now();
+  const int nowSecs = now.Minute * 60 + now.Second;
+  const int startSecs = ReplyTimeoutStart.Minute * 60 + ReplyTimeoutStart.Second;
+  const int elapsed = ((nowSecs - startSecs) % 3600 + 3600) % 3600;
+  if (elapsed <= ReplyTimeoutSecs) return;
+  SetReplyTimeout(false, 0);
+  Out.ShowMessage("Timeout!!");
+}

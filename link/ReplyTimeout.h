@@ -1,0 +1,24 @@
+#pragma once
+
+#include "Clock.h"
+#include "Screen.h"
+
+// The reply watchdog: armed when a command expects an answer, checked every transmit pass.
+class ReplyTimeout {
+ public:
+  ReplyTimeout(Screen& screen, Clock& clock) : Out(screen), Time(clock) {}
+
+  // Arming disables the command controls, disarming enables them.
+  void SetReplyTimeout(bool arm, int seconds);
+  // Fires at the first check at which more than the armed whole clock seconds have passed,
+  // counting across the turn of the hour.
+  void CheckReplyTimeout();
+  bool Armed() const { return ReplyTimeoutArmed; }
+
+ private:
+  Screen& Out;
+  Clock& Time;
+  LocalTime ReplyTimeoutStart;
+  bool ReplyTimeoutArmed = false;
+  int ReplyTimeoutSecs = 10;
+};

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "Port.h"
+#include "ReplyTimeout.h"
+#include "Screen.h"
+#include "UartState.h"
+
+class Worker;
+
+// The transmit ring: 16 slots of 131072 bytes (15 messages at most), written one message per
+// period by the transmit worker, with the sync word while nothing waits.
+class UartTxThread {
+ public:
+  static constexpr int SlotCount = 16;
+  static constexpr int SlotSize = 0x20000;
+  static constexpr int PeriodMs = 10;
+  static constexpr int PauseAfterWriteMs = 40;
+
+  UartTxThread(UartState& uart, Screen& screen, ReplyTimeout& timeout);
+
+  // The one way to send. Copies the bytes at once. Refusals show their message:
+  // "Uart does not connected" (and empties the command entry), "Tx data length is longer than
+  // buffer", "Tx queue is full".
+  bool TxEnqueue(int count, const std::uint8_t* bytes);
+
+  // What the worker is to write after a pass; Data stays valid until TxWritten.
+  struct Outgoing {
+    const std::uint8_t* Data = nullptr;
+    int Length = 0;
+    int TimeoutMs = 0;  // the time the message needs on the line, with a margin
+    Port* Target = nullptr;
+  };
+  // One period, on the GUI thread: checks the reply timeout, queues the sync word when the
+  // ring is empty, and names the next message to write (false when there is none).
+  bool TxPass(Outgoing& out);
+  // On the GUI thread after the worker's write: reports a failed write, frees the slot.
+  void TxWritten(const IoResult& result);
+
+  // The worker body: hand TxPass over, write, hand TxWritten over, pause, sleep.
+  void Execute(Worker& worker);
+
+  int QueuedCount() const;
+  int FreeSlots() const { return SlotCount - 1 - QueuedCount(); }
+
+  bool SyncStopped = false;
+
+ private:
+  struct Slot {
+    std::int32_t Length = 0;
+    std::uint8_t Data[SlotSize];
+  };
+
+  UartState& Uart;
+  Screen& Out;
+  ReplyTimeout& Timeout;
+  std::unique_ptr<Slot[]> TxSlots;
+  int TxHead = 0;
+  int TxTail = 0;
+  bool Writing = false;  // slot TxTail is with the worker
+};

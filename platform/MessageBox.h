@@ -1,0 +1,12 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+// Every modal message box of the program goes through here, so that tests can record
+// the text instead of blocking on a box nobody will close. Text is Latin-1.
+void ShowMessageBox(const std::string& text);
+
+using MessageBoxHook = std::function<void(const std::string&)>;
+// Replaces the modal box (an empty hook restores it); returns the previous hook.
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum class Parity { None, Even, Odd };
+enum class StopBits { One, Two };
+
+struct LineSettings {
+  std::uint32_t BaudRate = 115200;
+  int DataBits = 8;
+  Parity ParityMode = Parity::None;
+  StopBits Stop = StopBits::One;
+};
+
+enum class IoStatus {
+  Ok,        // Count bytes moved
+  TimedOut,  // nothing (read) or not everything (write) within the time-out
+  Aborted,   // Close() was called while the call waited
+  NotOpen,
+  HungUp,    // the device went away (adapter pulled, far end of a pty closed)
+  Failed,
+};
+
+struct IoResult {
+  IoStatus Status = IoStatus::Failed;
+  std::size_t Count = 0;
+};
+
+// A serial line as the protocol sees it. Read and Write may be called from a worker
+// thread while the GUI thread calls Close(): Close aborts them and waits for them to leave.
+class Port {
+ public:
+  virtual ~Port() = default;
+  virtual bool IsOpen() const = 0;
+  virtual bool GetSettings(LineSettings& settings) = 0;
+  virtual bool SetSettings(const LineSettings& settings) = 0;
+  // Returns as soon as at least one byte is there (up to max), or after timeoutMs of silence.
+  virtual IoResult Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) = 0;
+  // Writes all n bytes or reports why not; Count tells how many went out.
+  virtual IoResult Write(const std::uint8_t* data, std::size_t n, int timeoutMs) = 0;
+  virtual void Purge() = 0;
+  virtual void Close() = 0;
+};

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+#include "Port.h"
+
+enum class OpenResult { Ok, CantOpen, CantSet };
+
+// A POSIX serial device: exclusive, raw, with poll-based time-outs and any baud rate.
+class SerialPort : public Port {
+ public:
+  SerialPort();
+  ~SerialPort() override;
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  // COM1..COM8 are /dev/ttyS0..7, a name starting with / is a path, anything else lives in /dev.
+  static std::string DevicePath(const std::string& name);
+
+  // Opens exclusively (a second opener fails). False leaves the port closed.
+  bool OpenExclusive(const std::string& name);
+
+  bool IsOpen() const override;
+  bool GetSettings(LineSettings& settings) override;
+  // Refuses what a driver refuses: baud 0, data bits outside 5..8.
+  bool SetSettings(const LineSettings& settings) override;
+  IoResult Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) override;
+  IoResult Write(const std::uint8_t* data, std::size_t n, int timeoutMs) override;
+  void Purge() override;
+  void Close() override;
+
+ private:
+  bool Enter();
+  void Leave();
+
+  std::atomic<int> Fd{-1};
+  int WakeFd = -1;  // eventfd that Close() signals to abort a poll in progress
+  std::mutex UsersMutex;
+  std::condition_variable UsersGone;
+  int Users = 0;
+  bool Closing = false;
+};

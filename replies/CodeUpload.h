@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "ReplyTimeout.h"
+#include "Screen.h"
+#include "UartRxThread.h"
+#include "UartState.h"
+#include "UartTxThread.h"
+
+// The box pulls a firmware image block by block; the tool answers each request.
+class CodeUpload {
+ public:
+  static constexpr std::uint32_t BlockSize = 0x1FFFC;
+
+  CodeUpload(Screen& screen, UartState& uart, UartTxThread& tx, ReplyTimeout& timeout,
+             UartRxThread& rx);
+  ~CodeUpload();
+
+  // btn_UpdateCodeClick. pickFile runs the open dialog; nullopt means cancelled.
+  void btn_UpdateCodeClick(const std::function<std::optional<std::string>()>& pickFile);
+
+  void ServeDownloadRequest(std::int16_t block);
+  void ShowDownloadProgress();
+  void FinishUpload();
+  void FailUpload();
+
+  bool UploadFileOpen() const { return UploadFile != nullptr; }
+
+ private:
+  Screen& Out;
+  UartState& Uart;
+  UartTxThread& Tx;
+  ReplyTimeout& Timeout;
+  UartRxThread& Rx;
+  std::FILE* UploadFile = nullptr;
+};

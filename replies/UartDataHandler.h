@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "ReplyTimeout.h"
+#include "Screen.h"
+#include "UartRxThread.h"
+#include "UartTxThread.h"
+
+class CodeUpload;
+class DlCfgView;
+class FlashReadback;
+class Worker;
+
+// The reply queue (1000 slots, 999 items at most) and the dispatcher that turns items and
+// status words into log lines, captions and protocol steps.
+class UartDataHandler : public ReplySink {
+ public:
+  static constexpr int SlotCount = 1000;
+
+  UartDataHandler(Screen& screen, ReplyTimeout& timeout, UartTxThread& tx, CodeUpload& upload,
+                  FlashReadback& flash);
+
+  // The dialog that shows configuration records; none until it is created.
+  void SetDlCfgView(DlCfgView* view) { DlCfg = view; }
+
+  bool AddReplyItem(const std::uint8_t* data, int length, ItemKind kind) override;
+  void HandleReplyWord(std::uint32_t word) override;
+  // Processes at most one item; false when the queue was empty.
+  bool ProcessReplyItem();
+
+  int QueuedCount() const;
+
+  // The worker body: block until an item waits, then hand ProcessReplyItem over.
+  void Execute(Worker& worker);
+  // Wakes the worker; set by whoever runs it.
+  std::function<void()> ItemAdded;
+
+ private:
+  struct Slot {
+    int Length = 0;
+    ItemKind Kind = ItemKind::Text;
+    std::vector<std::uint8_t> Data;
+  };
+
+  Screen& Out;
+  ReplyTimeout& Timeout;
+  UartTxThread& Tx;
+  CodeUpload& Upload;
+  FlashReadback& Flash;
+  DlCfgView* DlCfg = nullptr;
+  std::vector<Slot> ReplySlots;
+  int ReplyWritePos = 0;
+  int ReplyReadPos = 0;
+};

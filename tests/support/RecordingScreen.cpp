@@ -1,0 +1,20 @@
+#include "RecordingScreen.h"
+
+#include <algorithm>
+
+std::string RecordingScreen::GetCaption(Caption which) {
+  auto it = Captions.find(which);
+  if (it != Captions.end()) return it->second;
+  return which == Caption::UploadButton ? "Upload Code" : "Status";
+}
+
+bool RecordingScreen::Logged(const std::string& line) const {
+  return std::find(Log.begin(), Log.end(), line) != Log.end();
+}
+
+void RecordingScreen::Clear() {
+  Log.clear();
+  Messages.clear();
+  CmdControlSwitches = 0;
+  CommandEntryCleared = 0;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Screen.h"
+
+// Records what the protocol core would have shown.
+class RecordingScreen : public Screen {
+ public:
+  void AppendLog(const std::string& line) override { Log.push_back(line); }
+  void ShowMessage(const std::string& text) override { Messages.push_back(text); }
+  void SetCmdControls(bool enabled) override {
+    CmdControls = enabled;
+    ++CmdControlSwitches;
+  }
+  void SetCaption(Caption which, const std::string& text) override { Captions[which] = text; }
+  std::string GetCaption(Caption which) override;
+  void ClearCommandEntry() override { ++CommandEntryCleared; }
+
+  std::string LastLog() const { return Log.empty() ? std::string() : Log.back(); }
+  bool Logged(const std::string& line) const;
+  void Clear();
+
+  std::vector<std::string> Log;
+  std::vector<std::string> Messages;
+  std::map<Caption, std::string> Captions;
+  bool CmdControls = false;
+  int CmdControlSwitches = 0;
+  int CommandEntryCleared = 0;
+};

@@ -1,0 +1,15 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+#include "Crc.h"
+
+// Widgets need an application object; tests run without a display.
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  BuildCrcTable();
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
