@@ -1,10 +1,14 @@
 #pragma once
 
+#include <atomic>
+
 #include "Port.h"
 
 // Whether the port is open, and the port itself: read by every part that sends or receives.
+// The receive and transmit workers read ComHandle from their own threads, so it is atomic;
+// the Port object itself lives for the whole program and is only opened and closed.
 struct UartState {
   bool UartConnected = false;
-  Port* ComHandle = nullptr;
+  std::atomic<Port*> ComHandle{nullptr};
   LineSettings Settings;  // as applied at the last successful open
 };
