@@ -1,1 +1,11 @@
-int main() { return 0; }
+#include <QApplication>
+
+#include "Windows.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Kelvarin");
+  Windows windows;
+  windows.form_main.show();
+  return QApplication::exec();
+}

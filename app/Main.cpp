@@ -1,0 +1,247 @@
+#include "Main.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QScrollBar>
+#include <QStyle>
+
+#include "Crc.h"
+#include "Dl_cfg.h"
+#include "Flash.h"
+#include "Frm_tunetest.h"
+#include "MessageBox.h"
+
+namespace {
+
+QString Latin1(const std::string& s) {
+  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// Lines from a flood of console text are gathered and added in one go at this interval, so
+// the log never holds up the window.
+constexpr int LogBatchMs = 30;
+
+}  // namespace
+
+Tform_main::Tform_main(Clock* clock, QWidget* parent)
+    : QMainWindow(parent),
+      Protocol(*this, clock ? *clock : DefaultClock, "."),
+      DataHandler("UartDataHandler", this),
+      TxThread("UartTxThread", this),
+      RxThread("UartRxThread", this) {
+  ui.setupUi(this);
+  ui.tbtn_UartConnect->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+  ui.tbtn_UartDisconnect->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
+  ui.tbtn_Setting->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+
+  connect(ui.tbtn_UartConnect, &QToolButton::clicked, this, &Tform_main::tbtn_UartConnectClick);
+  connect(ui.tbtn_UartDisconnect, &QToolButton::clicked, this,
+          &Tform_main::tbtn_UartDisconnectClick);
+  connect(ui.tbtn_Setting, &QToolButton::clicked, this, &Tform_main::tbtn_SettingClick);
+  connect(ui.Btn_DL_Cfg, &QPushButton::clicked, this, &Tform_main::Btn_DL_CfgClick);
+  connect(ui.btn_CmdEraseFlash, &QPushButton::clicked, this, &Tform_main::btn_CmdEraseFlashClick);
+  connect(ui.btn_CmdTuneTest, &QPushButton::clicked, this, &Tform_main::btn_CmdTuneTestClick);
+  connect(ui.btn_UpdateCode, &QPushButton::clicked, this, &Tform_main::btn_UpdateCodeClick);
+  connect(ui.btn_SendCmd, &QPushButton::clicked, this, &Tform_main::btn_SendCmdClick);
+  connect(ui.text_Cmd, &QLineEdit::returnPressed, this, &Tform_main::text_CmdKeyPress);
+  connect(ui.btn_CmdVerifyBootCode, &QPushButton::clicked, this,
+          &Tform_main::btn_CmdVerifyBootCodeClick);
+  connect(ui.btn_CmdVerifyApp, &QPushButton::clicked, this, &Tform_main::btn_CmdVerifyAppClick);
+  connect(ui.btn_CmdLoadVer, &QPushButton::clicked, this, &Tform_main::btn_CmdLoadVerClick);
+  connect(ui.btn_CmdRunApp, &QPushButton::clicked, this, &Tform_main::btn_CmdRunAppClick);
+  connect(ui.btn_CmdRebootSTB, &QPushButton::clicked, this, &Tform_main::btn_CmdRebootSTBClick);
+
+  LogTimer.setSingleShot(true);
+  LogTimer.setInterval(LogBatchMs);
+  connect(&LogTimer, &QTimer::timeout, this, &Tform_main::FlushLog);
+
+  FormCreate();
+}
+
+Tform_main::~Tform_main() { StopWorkers(); }
+
+void Tform_main::FormCreate() {
+  ui.Memo_Msg->setPlainText(QString());
+  ui.tbtn_UartDisconnect->setEnabled(false);
+  ui.Memo_Msg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  ui.Memo_Msg->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  BuildCrcTable();
+
+  Protocol.DataHandler.ItemAdded = [this] { DataHandler.Wake(); };
+  Protocol.Rx.PortLost = [this](const std::string& why) { PortLost(why); };
+  DataHandler.Start([this](Worker& w) { Protocol.DataHandler.Execute(w); }, false);
+  TxThread.Start([this](Worker& w) { Protocol.Tx.Execute(w); }, false);
+  RxThread.Start([this](Worker& w) { Protocol.Rx.Execute(w); }, true);
+}
+
+void Tform_main::Attach(Tform_uart* uart, Tform_DL_Config* dlConfig, Tform_Tune* tune,
+                        TForm_EraseFlash* eraseFlash) {
+  form_uart = uart;
+  form_DL_Config = dlConfig;
+  form_Tune = tune;
+  Form_EraseFlash = eraseFlash;
+  Protocol.DataHandler.SetDlCfgView(dlConfig);
+}
+
+void Tform_main::StopWorkers() {
+  RxThread.Stop();
+  TxThread.Stop();
+  DataHandler.Stop();
+}
+
+void Tform_main::closeEvent(QCloseEvent* event) {
+  // Nothing may run against windows that are about to go.
+  StopWorkers();
+  FlushLog();
+  event->accept();
+}
+
+void Tform_main::ResumeUartThreads() {
+  if (Port* port = Protocol.Uart.ComHandle.load()) port->Purge();
+  RxThread.Resume();
+  TxThread.Resume();
+  DataHandler.Resume();
+}
+
+void Tform_main::SuspendUartThreads() {
+  RxThread.Suspend();
+  TxThread.Suspend();
+  DataHandler.Suspend();
+}
+
+void Tform_main::tbtn_UartConnectClick() {
+  if (Protocol.Uart.UartConnected || !form_uart) return;
+  const bool opened = form_uart->UartOpen();
+  Protocol.Tx.SyncStopped = false;
+  // After a failed open Setting stays usable: it is the way to fix a wrong port name.
+  if (opened) ui.tbtn_Setting->setEnabled(false);
+}
+
+void Tform_main::tbtn_UartDisconnectClick() {
+  SuspendUartThreads();
+  if (form_uart) form_uart->UartClose();
+  SetCmdControls(false);
+}
+
+void Tform_main::PortLost(const std::string& why) {
+  AppendLog(why);
+  tbtn_UartDisconnectClick();
+}
+
+void Tform_main::tbtn_SettingClick() {
+  if (form_uart) form_uart->exec();
+}
+
+void Tform_main::Btn_DL_CfgClick() {
+  if (!Protocol.Uart.UartConnected) {
+    ShowMessage("Uart does not connected");
+    return;
+  }
+  if (form_DL_Config) form_DL_Config->exec();
+}
+
+void Tform_main::btn_CmdEraseFlashClick() {
+  if (Form_EraseFlash) Form_EraseFlash->exec();
+}
+
+void Tform_main::btn_CmdTuneTestClick() {
+  if (form_Tune) form_Tune->exec();
+}
+
+void Tform_main::btn_UpdateCodeClick() {
+  Protocol.Upload.btn_UpdateCodeClick([this]() -> std::optional<std::string> {
+    if (PickImageFile) return PickImageFile();
+    const QString path =
+        QFileDialog::getOpenFileName(this, "Open", QString(), OpDia_OpenFile_Filter);
+    if (path.isEmpty()) return std::nullopt;
+    return path.toLocal8Bit().toStdString();
+  });
+}
+
+bool Tform_main::SendTypedCommand() {
+  const QByteArray bytes = ui.text_Cmd->text().toLatin1();
+  if (bytes.isEmpty()) return false;
+  return Protocol.SendCmd(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                          static_cast<int>(bytes.size()));
+}
+
+void Tform_main::btn_SendCmdClick() {
+  if (ui.text_Cmd->text().isEmpty()) return;
+  if (SendTypedCommand()) ui.text_Cmd->clear();
+}
+
+void Tform_main::text_CmdKeyPress() {
+  // Enter keeps the text, so pressing it again sends the same command again.
+  SendTypedCommand();
+}
+
+void Tform_main::btn_CmdVerifyBootCodeClick() { Protocol.SendCmdWord(0xAA063210u); }
+
+void Tform_main::btn_CmdVerifyAppClick() { Protocol.SendCmdWord(0xAA073213u); }
+
+void Tform_main::btn_CmdLoadVerClick() {
+  if (Protocol.SendCmdWord(0xAA0C3222u)) Protocol.Rx.RxLineLen = 0;
+}
+
+void Tform_main::btn_CmdRunAppClick() { Protocol.SendCmdWord(0xAA0D3225u); }
+
+void Tform_main::btn_CmdRebootSTBClick() {
+  if (!Protocol.RebootStb()) return;
+  ui.tbtn_Setting->setEnabled(false);
+  ui.tbtn_UartDisconnect->setEnabled(true);
+}
+
+void Tform_main::AppendLog(const std::string& line) {
+  PendingLog.append(Latin1(line));
+  if (!LogTimer.isActive()) LogTimer.start();
+}
+
+void Tform_main::FlushLog() {
+  LogTimer.stop();
+  if (PendingLog.isEmpty()) return;
+  ui.Memo_Msg->appendPlainText(PendingLog.join(QChar('\n')));
+  PendingLog.clear();
+}
+
+void Tform_main::ShowMessage(const std::string& text) {
+  FlushLog();  // the lines that led to the message come first
+  ShowMessageBox(text);
+}
+
+void Tform_main::SetCmdControls(bool enabled) {
+  ui.text_Cmd->setEnabled(enabled);
+  ui.btn_SendCmd->setEnabled(enabled);
+  ui.btn_CmdEraseFlash->setEnabled(enabled);
+  ui.btn_UpdateCode->setEnabled(enabled);
+  ui.btn_CmdTuneTest->setEnabled(enabled);
+  ui.btn_CmdLoadVer->setEnabled(enabled);
+  ui.btn_CmdRebootSTB->setEnabled(enabled);
+  ui.Btn_DL_Cfg->setEnabled(enabled);
+  ui.tbtn_UartDisconnect->setEnabled(enabled);
+  if (form_DL_Config) form_DL_Config->SetCommandButtonsEnabled(enabled);
+  ui.tbtn_Setting->setEnabled(!enabled);
+}
+
+void Tform_main::SetCaption(Caption which, const std::string& text) {
+  if (which == Caption::UploadButton)
+    ui.btn_UpdateCode->setText(Latin1(text));
+  else if (form_DL_Config)
+    form_DL_Config->SetStatusCaption(text);
+}
+
+std::string Tform_main::GetCaption(Caption which) {
+  if (which == Caption::UploadButton) return ui.btn_UpdateCode->text().toLatin1().toStdString();
+  return form_DL_Config ? form_DL_Config->StatusCaption() : std::string("Status");
+}
+
+void Tform_main::ClearCommandEntry() {
+  ui.text_Cmd->clear();
+  ui.text_Cmd->setFocus();
+}
+
+void Tform_main::SetUartButtons(bool connectEnabled, bool disconnectEnabled) {
+  ui.tbtn_UartConnect->setEnabled(connectEnabled);
+  ui.tbtn_UartDisconnect->setEnabled(disconnectEnabled);
+}
+
+void Tform_main::SetSettingEnabled(bool enabled) { ui.tbtn_Setting->setEnabled(enabled); }

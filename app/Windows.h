@@ -1,0 +1,26 @@
+#pragma once
+
+#include "Dl_cfg.h"
+#include "Flash.h"
+#include "Frm_tunetest.h"
+#include "Main.h"
+#include "Uart_init.h"
+
+// The five windows of the program, created in this order; every window but the main one is
+// shown modally from it and only hidden when closed.
+struct Windows {
+  explicit Windows(Clock* clock = nullptr, const std::string& configPath = "config.cfg")
+      : form_main(clock),
+        form_uart(form_main.core().Uart, form_main, &form_main, configPath),
+        form_DL_Config(form_main.core(), &form_main),
+        form_Tune(form_main.core(), &form_main),
+        Form_EraseFlash(form_main.core(), &form_main) {
+    form_main.Attach(&form_uart, &form_DL_Config, &form_Tune, &Form_EraseFlash);
+  }
+
+  Tform_main form_main;
+  Tform_uart form_uart;
+  Tform_DL_Config form_DL_Config;
+  Tform_Tune form_Tune;
+  TForm_EraseFlash Form_EraseFlash;
+};

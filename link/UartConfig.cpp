@@ -1,0 +1,77 @@
+#include "UartConfig.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+void SkipBlanks(const std::string& s, std::size_t& i) {
+  while (i < s.size() && IsBlank(s[i])) ++i;
+}
+
+// One "%d": blanks, an optional sign, at least one digit.
+bool ScanInt(const std::string& s, std::size_t& i, int& out) {
+  SkipBlanks(s, i);
+  std::size_t j = i;
+  bool negative = false;
+  if (j < s.size() && (s[j] == '+' || s[j] == '-')) negative = s[j++] == '-';
+  if (j >= s.size() || !std::isdigit(static_cast<unsigned char>(s[j]))) return false;
+  long long value = 0;
+  for (; j < s.size() && std::isdigit(static_cast<unsigned char>(s[j])); ++j)
+    if (value <= INT_MAX) value = value * 10 + (s[j] - '0');
+  if (negative) value = -value;
+  out = static_cast<int>(value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : value);
+  i = j;
+  return true;
+}
+
+}  // namespace
+
+UartConfig ParseConfigLine(const std::string& content, UartConfig start) {
+  UartConfig c = start;
+  std::size_t i = 0;
+  SkipBlanks(content, i);
+  if (i >= content.size()) return c;
+  std::size_t end = i;
+  while (end < content.size() && !IsBlank(content[end])) ++end;
+  c.PortName = content.substr(i, end - i);
+  c.PortName = c.PortName.substr(0, c.PortName.find('\0'));  // a C string ends at a zero byte
+  i = end;
+  for (int* field : {&c.BaudRate, &c.DataBits, &c.ParityIndex, &c.StopBitIndex})
+    if (!ScanInt(content, i, *field)) break;
+  return c;
+}
+
+std::string FormatConfigLine(const std::string& port, const std::string& baudText,
+                             const std::string& dataBitsText, int parityIndex, int stopBitIndex) {
+  return port + " " + baudText + " " + dataBitsText + " " + std::to_string(parityIndex) + " " +
+         std::to_string(stopBitIndex);
+}
+
+bool WriteConfigFile(const std::string& path, const std::string& line) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+bool ReadConfigFile(const std::string& path, std::string& content) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  // One short line is all the file should hold; a runaway file is read only as far as needed.
+  constexpr std::size_t kMax = 64 * 1024;
+  content.resize(kMax);
+  in.read(content.data(), static_cast<std::streamsize>(kMax));
+  content.resize(static_cast<std::size_t>(in.gcount()));
+  return true;
+}
+
+long LeadingNumber(const std::string& text) {
+  std::size_t i = 0;
+  int value = 0;
+  return ScanInt(text, i, value) ? value : 0;
+}

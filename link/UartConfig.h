@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+// The settings line of config.cfg: "port baud databits parity-index stop-index", one line,
+// no line end.
+struct UartConfig {
+  std::string PortName;
+  int BaudRate = 0;
+  int DataBits = 0;
+  int ParityIndex = 0;
+  int StopBitIndex = 0;
+};
+
+inline constexpr const char* DefaultConfigLine = "COM3 115200 8 0 1";
+
+// Reads the line as "%s %d %d %d %d" would: a field that does not parse, and every field
+// after it, keeps its value from `start`. Numbers too large for an int saturate.
+UartConfig ParseConfigLine(const std::string& content, UartConfig start = {});
+
+// Baud and data bits are written as the texts of their lists stand.
+std::string FormatConfigLine(const std::string& port, const std::string& baudText,
+                             const std::string& dataBitsText, int parityIndex, int stopBitIndex);
+
+// Writes the line exactly, with no line end. False when the file cannot be created.
+bool WriteConfigFile(const std::string& path, const std::string& line);
+// False when the file cannot be opened.
+bool ReadConfigFile(const std::string& path, std::string& content);
+
+// The leading decimal number of a text (blanks, a sign, digits), as the port settings take
+// baud rate and data bits; no number gives 0, out-of-range values saturate.
+long LeadingNumber(const std::string& text);
