@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "AppTestSupport.h"
+#include "Pty.h"
+
+namespace {
+
+struct ToolBar {
+  bool Connect, Disconnect, Setting;
+};
+
+ToolBar Tools(Tform_main& m) {
+  return {m.ui.tbtn_UartConnect->isEnabled(), m.ui.tbtn_UartDisconnect->isEnabled(),
+          m.ui.tbtn_Setting->isEnabled()};
+}
+
+// The controls that SetCmdControls switches together.
+std::vector<QWidget*> CommandControls(Windows& w) {
+  auto& ui = w.form_main.ui;
+  return {ui.text_Cmd,        ui.btn_SendCmd,      ui.btn_CmdEraseFlash, ui.btn_UpdateCode,
+          ui.btn_CmdTuneTest, ui.btn_CmdLoadVer,   ui.btn_CmdRebootSTB,  ui.Btn_DL_Cfg,
+          w.form_DL_Config.findChild<QWidget*>("btn_GetDLCfg"),
+          w.form_DL_Config.findChild<QWidget*>("btn_SetDLCfg"),
+          w.form_DL_Config.findChild<QWidget*>("btn_SetDefaultDLCfg")};
+}
+
+bool AllEnabled(const std::vector<QWidget*>& ws, bool enabled) {
+  return std::all_of(ws.begin(), ws.end(), [&](QWidget* w) { return w && w->isEnabled() == enabled; });
+}
+
+bool ContainsSync(const std::vector<std::uint8_t>& bytes) {
+  const std::uint8_t sync[] = {0xAA, 0x25, 0x32, 0x6D, 0x00};
+  return std::search(bytes.begin(), bytes.end(), std::begin(sync), std::end(sync)) != bytes.end();
+}
+
+TEST(MainWindow, StartsOfflineWithTheLayoutsControls) {
+  AppFixture app;
+  Windows& w = app.Start();
+  auto& ui = w.form_main.ui;
+  EXPECT_EQ(w.form_main.windowTitle().toStdString(), "Kelvarin V5.6");
+  EXPECT_EQ(app.Log(), "");
+  ToolBar t = Tools(w.form_main);
+  EXPECT_TRUE(t.Connect);
+  EXPECT_FALSE(t.Disconnect);
+  EXPECT_TRUE(t.Setting);
+  EXPECT_TRUE(ui.text_Cmd->isEnabled());
+  EXPECT_TRUE(ui.btn_SendCmd->isEnabled());
+  for (QWidget* b : {ui.btn_UpdateCode, ui.btn_CmdLoadVer, ui.btn_CmdEraseFlash,
+                     ui.btn_CmdVerifyBootCode, ui.btn_CmdVerifyApp, ui.btn_CmdRunApp,
+                     ui.btn_CmdTuneTest, ui.btn_CmdRebootSTB, ui.Btn_DL_Cfg})
+    EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+  // Only "Upload Code" of the command buttons is meant to be seen.
+  EXPECT_FALSE(ui.btn_UpdateCode->isHidden());
+  for (QWidget* b : {ui.btn_CmdLoadVer, ui.btn_CmdEraseFlash, ui.btn_CmdVerifyBootCode,
+                     ui.btn_CmdVerifyApp, ui.btn_CmdRunApp, ui.btn_CmdTuneTest,
+                     ui.btn_CmdRebootSTB, ui.Btn_DL_Cfg})
+    EXPECT_TRUE(b->isHidden()) << b->objectName().toStdString();
+}
+
+TEST(MainWindow, ACommandTypedBeforeConnectingIsRefused) {
+  AppFixture app;
+  Windows& w = app.Start();
+  w.form_main.ui.text_Cmd->setText("abcd");
+  w.form_main.ui.btn_SendCmd->click();
+  EXPECT_EQ(app.Boxes, std::vector<std::string>{"Uart does not connected"});
+  EXPECT_EQ(w.form_main.ui.text_Cmd->text(), "");
+  EXPECT_EQ(app.Log(), "");
+}
+
+TEST(MainWindow, DownloadConfigNeedsAnOpenPort) {
+  AppFixture app;
+  Windows& w = app.Start();
+  w.form_main.Btn_DL_CfgClick();
+  EXPECT_EQ(app.Boxes, std::vector<std::string>{"Uart does not connected"});
+  EXPECT_FALSE(w.form_DL_Config.isVisible());
+}
+
+TEST(Connection, FailedConnectKeepsSettingUsable) {
+  AppFixture app;
+  Windows& w = app.Start();
+  w.form_uart.ui.Combo_port->setEditText("/dev/no-such-port-here");
+  w.form_main.ui.tbtn_UartConnect->click();
+  EXPECT_EQ(app.Boxes, std::vector<std::string>{"Can't open /dev/no-such-port-here"});
+  ToolBar t = Tools(w.form_main);
+  EXPECT_TRUE(t.Connect);
+  EXPECT_FALSE(t.Disconnect);
+  EXPECT_TRUE(t.Setting);
+  EXPECT_FALSE(w.form_main.core().Uart.UartConnected);
+}
+
+TEST(Connection, ABaudRateOfZeroCannotBeSet) {
+  AppFixture app;
+  Pty pty;
+  ASSERT_TRUE(pty.Ok());
+  Windows& w = app.Start();
+  w.form_uart.ui.Combo_port->setEditText(QString::fromStdString(pty.SlavePath));
+  w.form_uart.ui.Combo_BaudRate->setEditText("none");
+  w.form_main.tbtn_UartConnectClick();
+  EXPECT_EQ(app.Boxes, std::vector<std::string>{"Can't set " + pty.SlavePath});
+  EXPECT_FALSE(w.form_main.core().Uart.UartConnected);
+  EXPECT_TRUE(Tools(w.form_main).Connect);
+}
+
+TEST(Connection, ConnectSyncDisconnectAndConnectAgain) {
+  AppFixture app;
+  Pty pty;
+  ASSERT_TRUE(pty.Ok());
+  Windows& w = app.Start();
+  w.form_uart.ui.Combo_port->setEditText(QString::fromStdString(pty.SlavePath));
+
+  w.form_main.ui.tbtn_UartConnect->click();
+  ASSERT_TRUE(app.Boxes.empty()) << app.Boxes.front();
+  EXPECT_TRUE(w.form_main.core().Uart.UartConnected);
+  EXPECT_TRUE(app.WaitForLog("Com port set up ok"));
+  ToolBar waiting = Tools(w.form_main);
+  EXPECT_FALSE(waiting.Connect);
+  EXPECT_TRUE(waiting.Disconnect);
+  EXPECT_FALSE(waiting.Setting);
+
+  // The tool repeats the sync word until the box answers it.
+  std::vector<std::uint8_t> seen;
+  ASSERT_TRUE(QTest::qWaitFor([&] {
+    auto more = pty.Read(10);
+    seen.insert(seen.end(), more.begin(), more.end());
+    return seen.size() >= 15;
+  }, 3000));
+  EXPECT_TRUE(ContainsSync(seen));
+
+  // A second connect while connected does nothing at all.
+  w.form_main.core().Tx.SyncStopped = true;
+  w.form_main.tbtn_UartConnectClick();
+  EXPECT_TRUE(w.form_main.core().Tx.SyncStopped);
+  w.form_main.core().Tx.SyncStopped = false;
+
+  pty.Write(std::vector<std::uint8_t>{0xBB, 0x24, 0x21, 0xBE});
+  EXPECT_TRUE(app.WaitForLog("Stop send sync byte"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return AllEnabled(CommandControls(w), true); }, 2000));
+  EXPECT_FALSE(Tools(w.form_main).Setting);
+  pty.Read(200, 1000);  // drain
+  EXPECT_TRUE(pty.Read(300).empty()) << "the sync word must stop once answered";
+
+  w.form_main.ui.tbtn_UartDisconnect->click();
+  EXPECT_TRUE(app.WaitForLog("RS232 Disconnect"));
+  ToolBar offline = Tools(w.form_main);
+  EXPECT_TRUE(offline.Connect);
+  EXPECT_FALSE(offline.Disconnect);
+  EXPECT_TRUE(offline.Setting);
+  EXPECT_TRUE(AllEnabled(CommandControls(w), false));
+
+  // Connected again, everything stays off until the box answers the sync word.
+  w.form_main.ui.tbtn_UartConnect->click();
+  EXPECT_TRUE(w.form_main.core().Uart.UartConnected);
+  EXPECT_TRUE(AllEnabled(CommandControls(w), false));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ContainsSync(pty.Read(50, 10)); }, 3000));
+}
+
+TEST(Connection, ASecondProgramCannotOpenThePort) {
+  AppFixture app;
+  Pty pty;
+  ASSERT_TRUE(pty.Ok());
+  Windows& w = app.Start();
+  w.form_uart.ui.Combo_port->setEditText(QString::fromStdString(pty.SlavePath));
+  w.form_main.tbtn_UartConnectClick();
+  ASSERT_TRUE(w.form_main.core().Uart.UartConnected);
+
+  SerialPort other;
+  EXPECT_FALSE(other.OpenExclusive(pty.SlavePath));
+  w.form_main.tbtn_UartDisconnectClick();
+  EXPECT_TRUE(other.OpenExclusive(pty.SlavePath));
+}
+
+TEST(ReplyTimeoutWatchdog, FiresAfterTwentySecondsAcrossTheHour) {
+  AppFixture app;
+  Windows& w = app.Start();
+  Core& core = w.form_main.core();
+  app.Clock.Set(59, 50);
+  core.Timeout.SetReplyTimeout(true, 20);
+  EXPECT_FALSE(w.form_main.ui.text_Cmd->isEnabled());
+  EXPECT_TRUE(Tools(w.form_main).Setting);
+  app.Clock.Set(0, 10);
+  core.Timeout.CheckReplyTimeout();
+  EXPECT_TRUE(app.Boxes.empty());
+  app.Clock.Set(0, 11);
+  core.Timeout.CheckReplyTimeout();
+  EXPECT_EQ(app.Boxes, std::vector<std::string>{"Timeout!!"});
+  EXPECT_TRUE(AllEnabled(CommandControls(w), true));
+
+  // The watchdog runs from the transmit worker even while no port is open.
+  app.Boxes.clear();
+  app.Clock.Set(10, 0);
+  core.Timeout.SetReplyTimeout(true, 20);
+  app.Clock.Set(10, 30);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !app.Boxes.empty(); }, 2000));
+  EXPECT_EQ(app.Boxes, std::vector<std::string>{"Timeout!!"});
+}
+
+}  // namespace
