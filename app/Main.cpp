@@ -30,6 +30,13 @@ Tform_main::Tform_main(Clock* clock, QWidget* parent)
       TxThread("UartTxThread", this),
       RxThread("UartRxThread", this) {
   ui.setupUi(this);
+  // The layout's pixel geometry was drawn for an 11-pixel font (13 in the log).
+  QFont small = font();
+  small.setPixelSize(11);
+  setFont(small);
+  QFont logFont = ui.Memo_Msg->font();
+  logFont.setPixelSize(13);
+  ui.Memo_Msg->setFont(logFont);
   ui.tbtn_UartConnect->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
   ui.tbtn_UartDisconnect->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
   ui.tbtn_Setting->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));

@@ -20,7 +20,8 @@ class SerialPort : public Port {
   // COM1..COM8 are /dev/ttyS0..7, a name starting with / is a path, anything else lives in /dev.
   static std::string DevicePath(const std::string& name);
 
-  // Opens exclusively (a second opener fails). False leaves the port closed.
+  // Opens exclusively (a second opener fails). False leaves the port closed, or open as it
+  // was when it already was.
   bool OpenExclusive(const std::string& name);
 
   bool IsOpen() const override;
@@ -33,13 +34,14 @@ class SerialPort : public Port {
   void Close() override;
 
  private:
-  bool Enter();
+  // Ok when the caller may use the descriptor (and must Leave); else why not.
+  IoStatus Enter();
   void Leave();
 
   std::atomic<int> Fd{-1};
   int WakeFd = -1;  // eventfd that Close() signals to abort a poll in progress
   std::mutex UsersMutex;
-  std::condition_variable UsersGone;
+  std::condition_variable UsersGone;  // also signalled when a Close() has finished
   int Users = 0;
-  bool Closing = false;
+  std::atomic<bool> Closing{false};  // read by Read/Write between system calls
 };

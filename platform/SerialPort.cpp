@@ -1,0 +1,337 @@
+#include "SerialPort.h"
+
+// termios2 (any baud rate) lives in the kernel's own headers, which clash with glibc's
+// <termios.h>; this file therefore talks to the terminal through ioctl alone.
+#include <asm/termbits.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+SteadyClock::time_point DeadlineAfter(int timeoutMs) {
+  return SteadyClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+}
+
+int MsLeft(SteadyClock::time_point deadline) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+  if (left <= 0) return 0;
+  return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
+}
+
+void CloseQuietly(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
+// What raw needs and no more: flow control and modem settings stay as the port reports them.
+void MakeRaw(termios2& tio) {
+  tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
+  tio.c_oflag &= ~OPOST;
+  tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  tio.c_cflag &= ~(CSIZE | PARENB);
+  tio.c_cflag |= CS8 | CLOCAL | CREAD;
+  tio.c_cc[VMIN] = 1;
+  tio.c_cc[VTIME] = 0;
+}
+
+// Bytes arrive in bursts from USB adapters; asking for low latency shortens the wait for
+// each burst. Many drivers (and pseudo-terminals) do not know the request, which is fine.
+void TryLowLatency(int fd) {
+  serial_struct serial{};
+  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+  serial.flags |= ASYNC_LOW_LATENCY;
+  ::ioctl(fd, TIOCSSERIAL, &serial);
+}
+
+}  // namespace
+
+SerialPort::SerialPort() = default;
+
+SerialPort::~SerialPort() {
+  Close();
+}
+
+std::string SerialPort::DevicePath(const std::string& name) {
+  if (name.size() == 4 && name.compare(0, 3, "COM") == 0 && name[3] >= '1' && name[3] <= '8')
+    return "/dev/ttyS" + std::string(1, static_cast<char>(name[3] - 1));
+  if (!name.empty() && name[0] == '/') return name;
+  return "/dev/" + name;
+}
+
+bool SerialPort::OpenExclusive(const std::string& name) {
+  std::lock_guard lock(UsersMutex);
+  if (Fd.load() >= 0 || Closing) return false;
+
+  const std::string path = DevicePath(name);
+  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  // TIOCEXCL keeps other users out, but root walks past it; the lock stops a second copy
+  // of this program even then.
+  if (::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    CloseQuietly(fd);
+    return false;
+  }
+  termios2 tio{};
+  if (::ioctl(fd, TCGETS2, &tio) != 0) {
+    ::ioctl(fd, TIOCNXCL);
+    CloseQuietly(fd);
+    return false;
+  }
+  MakeRaw(tio);
+  if (::ioctl(fd, TCSETS2, &tio) != 0) {
+    ::ioctl(fd, TIOCNXCL);
+    CloseQuietly(fd);
+    return false;
+  }
+  TryLowLatency(fd);
+
+  int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake < 0) {
+    ::ioctl(fd, TIOCNXCL);
+    CloseQuietly(fd);
+    return false;
+  }
+  WakeFd = wake;
+  Fd.store(fd);
+  return true;
+}
+
+bool SerialPort::IsOpen() const {
+  return Fd.load() >= 0;
+}
+
+IoStatus SerialPort::Enter() {
+  std::lock_guard lock(UsersMutex);
+  if (Closing) return IoStatus::Aborted;
+  if (Fd.load() < 0) return IoStatus::NotOpen;
+  ++Users;
+  return IoStatus::Ok;
+}
+
+void SerialPort::Leave() {
+  bool last;
+  {
+    std::lock_guard lock(UsersMutex);
+    last = --Users == 0;
+  }
+  if (last) UsersGone.notify_all();
+}
+
+bool SerialPort::GetSettings(LineSettings& settings) {
+  if (Enter() != IoStatus::Ok) return false;
+  termios2 tio{};
+  bool ok = ::ioctl(Fd.load(), TCGETS2, &tio) == 0;
+  if (ok) {
+    settings.BaudRate = tio.c_ospeed;
+    switch (tio.c_cflag & CSIZE) {
+      case CS5:
+        settings.DataBits = 5;
+        break;
+      case CS6:
+        settings.DataBits = 6;
+        break;
+      case CS7:
+        settings.DataBits = 7;
+        break;
+      default:
+        settings.DataBits = 8;
+        break;
+    }
+    if (!(tio.c_cflag & PARENB))
+      settings.ParityMode = Parity::None;
+    else
+      settings.ParityMode = (tio.c_cflag & PARODD) ? Parity::Odd : Parity::Even;
+    settings.Stop = (tio.c_cflag & CSTOPB) ? StopBits::Two : StopBits::One;
+  }
+  Leave();
+  return ok;
+}
+
+bool SerialPort::SetSettings(const LineSettings& settings) {
+  // A pseudo-terminal takes anything; a real driver would refuse these.
+  if (settings.BaudRate == 0 || settings.DataBits < 5 || settings.DataBits > 8) return false;
+  if (Enter() != IoStatus::Ok) return false;
+  const int fd = Fd.load();
+  termios2 tio{};
+  bool ok = ::ioctl(fd, TCGETS2, &tio) == 0;
+  if (ok) {
+    // BOTHER in both directions: the speed is the plain number, not one of the B constants.
+    tio.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
+    tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    tio.c_ospeed = settings.BaudRate;
+    tio.c_ispeed = settings.BaudRate;
+
+    static constexpr tcflag_t Sizes[] = {CS5, CS6, CS7, CS8};
+    tio.c_cflag &= ~CSIZE;
+    tio.c_cflag |= Sizes[settings.DataBits - 5];
+
+    // Stick parity would turn even/odd into space/mark.
+    tio.c_cflag &= ~(PARENB | PARODD | CMSPAR);
+    if (settings.ParityMode == Parity::Even) tio.c_cflag |= PARENB;
+    if (settings.ParityMode == Parity::Odd) tio.c_cflag |= PARENB | PARODD;
+
+    if (settings.Stop == StopBits::Two)
+      tio.c_cflag |= CSTOPB;
+    else
+      tio.c_cflag &= ~CSTOPB;
+    ok = ::ioctl(fd, TCSETS2, &tio) == 0;
+  }
+  Leave();
+  return ok;
+}
+
+IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) {
+  IoStatus entered = Enter();
+  if (entered != IoStatus::Ok) return {entered, 0};
+  const int fd = Fd.load();
+  const auto deadline = DeadlineAfter(timeoutMs);
+  IoResult result{IoStatus::TimedOut, 0};
+  if (max == 0) {
+    result.Status = IoStatus::Ok;
+    Leave();
+    return result;
+  }
+  for (;;) {
+    if (Closing) {
+      result.Status = IoStatus::Aborted;
+      break;
+    }
+    ssize_t got = ::read(fd, buffer, max);
+    if (got > 0) {
+      result = {IoStatus::Ok, static_cast<std::size_t>(got)};
+      break;
+    }
+    if (got == 0 || errno == EIO) {
+      // End of file on a terminal: the line was hung up.
+      result.Status = IoStatus::HungUp;
+      break;
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      result.Status = IoStatus::Failed;
+      break;
+    }
+    if (errno == EINTR) continue;
+
+    const int left = MsLeft(deadline);
+    if (left == 0) break;
+    pollfd fds[2] = {{fd, POLLIN, 0}, {WakeFd, POLLIN, 0}};
+    int ready = ::poll(fds, 2, left);
+    if (ready < 0 && errno != EINTR) {
+      result.Status = IoStatus::Failed;
+      break;
+    }
+    if (ready <= 0) continue;
+    if (fds[1].revents & POLLIN) {
+      result.Status = IoStatus::Aborted;
+      break;
+    }
+    if (fds[0].revents & POLLNVAL) {
+      result.Status = IoStatus::Failed;
+      break;
+    }
+    // Bytes still waiting are read first; the hang-up shows on the next read.
+    if (!(fds[0].revents & POLLIN) && (fds[0].revents & (POLLHUP | POLLERR))) {
+      result.Status = IoStatus::HungUp;
+      break;
+    }
+  }
+  Leave();
+  return result;
+}
+
+IoResult SerialPort::Write(const std::uint8_t* data, std::size_t n, int timeoutMs) {
+  IoStatus entered = Enter();
+  if (entered != IoStatus::Ok) return {entered, 0};
+  const int fd = Fd.load();
+  const auto deadline = DeadlineAfter(timeoutMs);
+  IoResult result{IoStatus::Ok, 0};
+  while (result.Count < n) {
+    if (Closing) {
+      result.Status = IoStatus::Aborted;
+      break;
+    }
+    ssize_t put = ::write(fd, data + result.Count, n - result.Count);
+    if (put > 0) {
+      result.Count += static_cast<std::size_t>(put);
+      continue;
+    }
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && errno == EIO) {
+      result.Status = IoStatus::HungUp;
+      break;
+    }
+    if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      result.Status = IoStatus::Failed;
+      break;
+    }
+
+    const int left = MsLeft(deadline);
+    if (left == 0) {
+      result.Status = IoStatus::TimedOut;
+      break;
+    }
+    pollfd fds[2] = {{fd, POLLOUT, 0}, {WakeFd, POLLIN, 0}};
+    int ready = ::poll(fds, 2, left);
+    if (ready < 0 && errno != EINTR) {
+      result.Status = IoStatus::Failed;
+      break;
+    }
+    if (ready <= 0) continue;
+    if (fds[1].revents & POLLIN) {
+      result.Status = IoStatus::Aborted;
+      break;
+    }
+    if (fds[0].revents & POLLNVAL) {
+      result.Status = IoStatus::Failed;
+      break;
+    }
+    if (!(fds[0].revents & POLLOUT) && (fds[0].revents & (POLLHUP | POLLERR))) {
+      result.Status = IoStatus::HungUp;
+      break;
+    }
+  }
+  Leave();
+  return result;
+}
+
+void SerialPort::Purge() {
+  if (Enter() != IoStatus::Ok) return;
+  ::ioctl(Fd.load(), TCFLSH, TCIOFLUSH);
+  Leave();
+}
+
+void SerialPort::Close() {
+  std::unique_lock lock(UsersMutex);
+  if (Fd.load() < 0) return;
+  if (Closing) {
+    // Another thread is closing; return once it is done so the port is closed for us too.
+    UsersGone.wait(lock, [this] { return Fd.load() < 0; });
+    return;
+  }
+  Closing = true;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t signalled = ::write(WakeFd, &one, sizeof one);
+  UsersGone.wait(lock, [this] { return Users == 0; });
+
+  const int fd = Fd.exchange(-1);
+  // Output still queued (a far end that stopped reading, a held-off line) would keep close()
+  // waiting for the driver's drain time-out on the GUI thread.
+  ::ioctl(fd, TCFLSH, TCOFLUSH);
+  ::ioctl(fd, TIOCNXCL);
+  CloseQuietly(fd);  // also drops the flock
+  CloseQuietly(WakeFd);
+  WakeFd = -1;
+  Closing = false;
+  lock.unlock();
+  UsersGone.notify_all();
+}

@@ -1,0 +1,281 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SerialPort.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A pseudo-terminal pair: the port under test opens the slave by name, the test plays the
+// far end on the master. The test keeps a slave descriptor of its own to look at the
+// line's settings and input queue.
+class Pty {
+ public:
+  Pty() {
+    char name[128] = {};
+    if (::openpty(&Master, &Slave, nullptr, nullptr, nullptr) != 0) return;
+    if (::ptsname_r(Master, name, sizeof name) == 0) SlavePath = name;
+  }
+  ~Pty() {
+    CloseMaster();
+    if (Slave >= 0) ::close(Slave);
+  }
+  void CloseMaster() {
+    if (Master >= 0) ::close(Master);
+    Master = -1;
+  }
+  void Send(const Bytes& data) {
+    ASSERT_EQ(::write(Master, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+  }
+  // Collects up to want bytes, giving up after the line has been quiet for quietMs.
+  Bytes Receive(std::size_t want, int quietMs = 2000) {
+    Bytes got;
+    std::uint8_t chunk[4096];
+    while (got.size() < want) {
+      pollfd pfd{Master, POLLIN, 0};
+      if (::poll(&pfd, 1, quietMs) <= 0) break;
+      ssize_t n = ::read(Master, chunk, sizeof chunk);
+      if (n <= 0) break;
+      got.insert(got.end(), chunk, chunk + n);
+    }
+    return got;
+  }
+  termios SlaveSettings() const {
+    termios tio{};
+    ::tcgetattr(Slave, &tio);
+    return tio;
+  }
+  int Waiting() const {
+    int n = 0;
+    ::ioctl(Slave, FIONREAD, &n);
+    return n;
+  }
+
+  int Master = -1;
+  int Slave = -1;
+  std::string SlavePath;
+};
+
+Bytes AllByteValues() {
+  Bytes all(256);
+  for (int i = 0; i < 256; ++i) all[i] = static_cast<std::uint8_t>(i);
+  return all;
+}
+
+// Reads until want bytes came or a read reports anything but Ok.
+Bytes ReadAll(SerialPort& port, std::size_t want) {
+  Bytes got;
+  std::uint8_t buffer[512];
+  while (got.size() < want) {
+    IoResult r = port.Read(buffer, sizeof buffer, 2000);
+    if (r.Status != IoStatus::Ok) break;
+    got.insert(got.end(), buffer, buffer + r.Count);
+  }
+  return got;
+}
+
+class SerialPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(Line.SlavePath.empty());
+    ASSERT_TRUE(Port.OpenExclusive(Line.SlavePath));
+  }
+  Pty Line;
+  SerialPort Port;
+};
+
+}  // namespace
+
+TEST(SerialPortPath, MapsNamesToDevices) {
+  EXPECT_EQ(SerialPort::DevicePath("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(SerialPort::DevicePath("COM8"), "/dev/ttyS7");
+  EXPECT_EQ(SerialPort::DevicePath("COM9"), "/dev/COM9");
+  EXPECT_EQ(SerialPort::DevicePath("COM10"), "/dev/COM10");
+  EXPECT_EQ(SerialPort::DevicePath("ttyUSB0"), "/dev/ttyUSB0");
+  const std::string longPath =
+      "/dev/serial/by-id/usb-Adapter_Maker_Cable_With_A_Long_Name-if00-port0";
+  EXPECT_EQ(SerialPort::DevicePath(longPath), longPath);
+  EXPECT_EQ(SerialPort::DevicePath("/tmp/COM1"), "/tmp/COM1");
+}
+
+TEST(SerialPortOpen, MissingDeviceOrNonTerminalStaysClosed) {
+  SerialPort port;
+  EXPECT_FALSE(port.OpenExclusive("/dev/kelvarin-no-such-port"));
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_FALSE(port.OpenExclusive("/dev/null"));
+  EXPECT_FALSE(port.IsOpen());
+  std::uint8_t b = 0;
+  EXPECT_EQ(port.Read(&b, 1, 10).Status, IoStatus::NotOpen);
+  EXPECT_EQ(port.Write(&b, 1, 10).Status, IoStatus::NotOpen);
+  LineSettings s;
+  EXPECT_FALSE(port.GetSettings(s));
+  port.Purge();
+  port.Close();
+}
+
+TEST_F(SerialPortTest, CloseIsIdempotentAndThePortReopens) {
+  EXPECT_TRUE(Port.IsOpen());
+  EXPECT_FALSE(Port.OpenExclusive(Line.SlavePath));  // already open: left as it is
+  EXPECT_TRUE(Port.IsOpen());
+  Port.Close();
+  EXPECT_FALSE(Port.IsOpen());
+  Port.Close();
+  ASSERT_TRUE(Port.OpenExclusive(Line.SlavePath));
+  Line.Send({0x42});
+  EXPECT_EQ(ReadAll(Port, 1), Bytes{0x42});
+}
+
+TEST_F(SerialPortTest, SecondOpenerIsRefusedUntilClose) {
+  SerialPort other;
+  EXPECT_FALSE(other.OpenExclusive(Line.SlavePath));
+  EXPECT_FALSE(other.IsOpen());
+  Port.Close();
+  EXPECT_TRUE(other.OpenExclusive(Line.SlavePath));
+}
+
+TEST_F(SerialPortTest, OpensRawAndKeepsFlowControlAsReported) {
+  termios tio = Line.SlaveSettings();
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(tio.c_iflag & (ICRNL | IXON | ISTRIP), 0u);
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+  EXPECT_NE(tio.c_cflag & CLOCAL, 0u);
+
+  // Hardware flow control set by someone else survives a change of line settings.
+  tio.c_cflag |= CRTSCTS;
+  ASSERT_EQ(::tcsetattr(Line.Slave, TCSANOW, &tio), 0);
+  ASSERT_TRUE(Port.SetSettings({9600, 7, Parity::Even, StopBits::Two}));
+  EXPECT_NE(Line.SlaveSettings().c_cflag & CRTSCTS, 0u);
+  EXPECT_EQ(Line.SlaveSettings().c_lflag & ICANON, 0u);
+}
+
+TEST_F(SerialPortTest, RefusesWhatADriverWouldAndKeepsTheOldSettings) {
+  ASSERT_TRUE(Port.SetSettings({19200, 8, Parity::None, StopBits::One}));
+  EXPECT_FALSE(Port.SetSettings({0, 8, Parity::None, StopBits::One}));
+  EXPECT_FALSE(Port.SetSettings({19200, 4, Parity::None, StopBits::One}));
+  EXPECT_FALSE(Port.SetSettings({19200, 9, Parity::None, StopBits::One}));
+  LineSettings now;
+  ASSERT_TRUE(Port.GetSettings(now));
+  EXPECT_EQ(now.BaudRate, 19200u);
+  EXPECT_EQ(now.DataBits, 8);
+}
+
+// A pseudo-terminal forces 8 data bits and no parity whatever it is told, so only the
+// speed and the stop bits can be read back here.
+TEST_F(SerialPortTest, AnyBaudRateAndStopBitsReadBack) {
+  const LineSettings cases[] = {
+      {250000, 7, Parity::Odd, StopBits::Two},
+      {115200, 8, Parity::None, StopBits::One},
+      {1234, 5, Parity::Even, StopBits::Two},
+      {3000000, 6, Parity::Odd, StopBits::One},
+  };
+  for (const LineSettings& want : cases) {
+    SCOPED_TRACE(want.BaudRate);
+    ASSERT_TRUE(Port.SetSettings(want));
+    LineSettings got;
+    ASSERT_TRUE(Port.GetSettings(got));
+    EXPECT_EQ(got.BaudRate, want.BaudRate);
+    EXPECT_EQ(got.Stop, want.Stop);
+  }
+}
+
+TEST_F(SerialPortTest, EveryByteValuePassesUnchangedBothWays) {
+  const Bytes all = AllByteValues();
+  Line.Send(all);
+  EXPECT_EQ(ReadAll(Port, all.size()), all);
+
+  IoResult w = Port.Write(all.data(), all.size(), 1000);
+  EXPECT_EQ(w.Status, IoStatus::Ok);
+  EXPECT_EQ(w.Count, all.size());
+  EXPECT_EQ(Line.Receive(all.size()), all);
+}
+
+TEST_F(SerialPortTest, ReadReturnsWhatIsThereAndTimesOutOnSilence) {
+  std::uint8_t buffer[64];
+  IoResult quiet = Port.Read(buffer, sizeof buffer, 30);
+  EXPECT_EQ(quiet.Status, IoStatus::TimedOut);
+  EXPECT_EQ(quiet.Count, 0u);
+
+  Line.Send({1, 2, 3});
+  EXPECT_EQ(ReadAll(Port, 3), (Bytes{1, 2, 3}));
+  EXPECT_EQ(Port.Read(buffer, sizeof buffer, 30).Status, IoStatus::TimedOut);
+}
+
+TEST_F(SerialPortTest, PurgeDropsUnreadInput) {
+  Line.Send({9, 9, 9, 9});
+  for (int i = 0; i < 200 && Line.Waiting() < 4; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(Line.Waiting(), 4);
+  Port.Purge();
+  std::uint8_t b;
+  EXPECT_EQ(Port.Read(&b, 1, 30).Status, IoStatus::TimedOut);
+}
+
+TEST_F(SerialPortTest, LargeWriteArrivesWholeWhenTheFarEndDrains) {
+  Bytes data(200 * 1024);
+  for (std::size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  auto drained = std::async(std::launch::async, [&] { return Line.Receive(data.size()); });
+  IoResult w = Port.Write(data.data(), data.size(), 10000);
+  EXPECT_EQ(w.Status, IoStatus::Ok);
+  EXPECT_EQ(w.Count, data.size());
+  EXPECT_TRUE(drained.get() == data);
+}
+
+TEST_F(SerialPortTest, WriteThatCannotFinishIsNotReportedDone) {
+  // Nobody reads the master: the line's buffers fill and the rest cannot go out.
+  Bytes data(1024 * 1024, 0x55);
+  IoResult w = Port.Write(data.data(), data.size(), 100);
+  EXPECT_EQ(w.Status, IoStatus::TimedOut);
+  EXPECT_LT(w.Count, data.size());
+}
+
+TEST_F(SerialPortTest, CloseFromAnotherThreadAbortsWaitingCalls) {
+  auto reading = std::async(std::launch::async, [&] {
+    std::uint8_t b;
+    return Port.Read(&b, 1, 20000);
+  });
+  Bytes data(1024 * 1024, 0xAA);
+  auto writing =
+      std::async(std::launch::async, [&] { return Port.Write(data.data(), data.size(), 20000); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  Port.Close();
+  EXPECT_FALSE(Port.IsOpen());
+  EXPECT_EQ(reading.get().Status, IoStatus::Aborted);
+  IoResult w = writing.get();
+  EXPECT_EQ(w.Status, IoStatus::Aborted);
+  EXPECT_LT(w.Count, data.size());
+}
+
+TEST_F(SerialPortTest, FarEndGoingAwayIsReportedAsHangUp) {
+  Line.CloseMaster();
+  std::uint8_t buffer[16] = {};
+  // Every call says so, instead of a time-out the caller would retry for ever.
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(Port.Read(buffer, sizeof buffer, 5000).Status, IoStatus::HungUp);
+  EXPECT_EQ(Port.Write(buffer, sizeof buffer, 5000).Status, IoStatus::HungUp);
+  Port.Close();
+  EXPECT_FALSE(Port.IsOpen());
+}
+
+TEST_F(SerialPortTest, HangUpEndsAReadAlreadyWaiting) {
+  auto reading = std::async(std::launch::async, [&] {
+    std::uint8_t b;
+    return Port.Read(&b, 1, 20000);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  Line.CloseMaster();
+  EXPECT_EQ(reading.get().Status, IoStatus::HungUp);
+}

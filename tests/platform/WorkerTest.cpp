@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "Worker.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Serves hand-overs on this (the GUI) thread until done() or a generous deadline.
+template <typename Done>
+bool PumpUntil(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+void PumpFor(std::chrono::milliseconds span) {
+  const auto end = std::chrono::steady_clock::now() + span;
+  PumpUntil([&] { return std::chrono::steady_clock::now() >= end; });
+}
+
+// Lets a worker thread get to where it blocks without serving it.
+void LetWorkerRun() {
+  std::this_thread::sleep_for(50ms);
+}
+
+}  // namespace
+
+TEST(Worker, SuspendHoldsHandOversBackAndResumeLetsThemRun) {
+  QObject gui;
+  int runs = 0;  // touched only by routines, on this thread
+  Worker worker("test", &gui);
+  worker.Start(
+      [&](Worker& self) {
+        self.HandOver([&] { ++runs; });
+        self.Sleep(1);
+      },
+      true);
+  EXPECT_TRUE(worker.IsSuspended());
+  PumpFor(100ms);
+  EXPECT_EQ(runs, 0);
+
+  worker.Resume();
+  ASSERT_TRUE(PumpUntil([&] { return runs >= 3; }));
+
+  worker.Suspend();
+  PumpFor(50ms);  // a hand-over already past its check may still finish
+  const int held = runs;
+  PumpFor(100ms);
+  EXPECT_EQ(runs, held);
+
+  worker.Resume();
+  EXPECT_TRUE(PumpUntil([&] { return runs > held; }));
+  worker.Stop();
+}
+
+TEST(Worker, HandOverIgnoringSuspendRunsWhileSuspended) {
+  QObject gui;
+  std::atomic<bool> started{false};
+  std::atomic<bool> suspended{false};
+  int urgent = 0;
+  int normal = 0;
+  Worker worker("test", &gui);
+  worker.Start(
+      [&](Worker& self) {
+        started = true;
+        while (!suspended && !self.Stopping()) std::this_thread::sleep_for(1ms);
+        self.HandOver([&] { ++urgent; }, true);
+        self.HandOver([&] { ++normal; });
+      },
+      false);
+  while (!started) std::this_thread::sleep_for(1ms);
+  worker.Suspend();
+  suspended = true;
+  EXPECT_TRUE(PumpUntil([&] { return urgent == 1; }));
+  PumpFor(50ms);
+  EXPECT_EQ(normal, 0);
+  worker.Stop();
+}
+
+TEST(Worker, RoutinesOfTwoWorkersNeverInterleaveEvenAcrossANestedLoop) {
+  QObject gui;
+  bool inside = false;
+  int overlaps = 0;
+  int notMarked = 0;
+  std::vector<char> trace;
+  int runsA = 0;
+  int runsB = 0;
+  auto routine = [&](char who, bool modal) {
+    if (inside) ++overlaps;
+    if (!Worker::InRoutine()) ++notMarked;
+    inside = true;
+    trace.push_back(who);
+    if (modal) {
+      // What a modal message box does: a nested event loop that serves queued calls.
+      QEventLoop loop;
+      QTimer::singleShot(100, &loop, &QEventLoop::quit);
+      loop.exec();
+    }
+    trace.push_back(who);
+    inside = false;
+  };
+
+  EXPECT_FALSE(Worker::InRoutine());
+  Worker a("a", &gui);
+  Worker b("b", &gui);
+  a.Start(
+      [&](Worker& self) {
+        self.HandOver([&] {
+          routine('a', true);
+          ++runsA;
+        });
+        self.Sleep(1);
+      },
+      false);
+  b.Start(
+      [&](Worker& self) {
+        self.HandOver([&] {
+          routine('b', false);
+          ++runsB;
+        });
+        self.Sleep(1);
+      },
+      false);
+  EXPECT_TRUE(PumpUntil([&] { return runsA >= 3 && runsB >= 3; }));
+  a.Stop();
+  b.Stop();
+
+  EXPECT_EQ(overlaps, 0);
+  EXPECT_EQ(notMarked, 0);
+  EXPECT_FALSE(Worker::InRoutine());
+  ASSERT_EQ(trace.size() % 2, 0u);
+  for (std::size_t i = 0; i < trace.size(); i += 2) EXPECT_EQ(trace[i], trace[i + 1]) << i;
+}
+
+TEST(Worker, StopReturnsWhileAHandOverWaitsForAnIdleGuiThread) {
+  QObject gui;
+  std::atomic<bool> posting{false};
+  int ran = 0;
+  {
+    Worker worker("test", &gui);
+    worker.Start(
+        [&](Worker& self) {
+          posting = true;
+          self.HandOver([&] { ++ran; });
+          self.Sleep(60000);
+        },
+        false);
+    while (!posting) std::this_thread::sleep_for(1ms);
+    LetWorkerRun();
+    worker.Stop();  // this thread serves no events meanwhile
+    EXPECT_TRUE(worker.Stopping());
+    worker.Stop();
+  }
+  // The routine was posted but given up; serving the queue now must not run it.
+  PumpFor(50ms);
+  EXPECT_EQ(ran, 0);
+}
+
+TEST(Worker, StopWhileWaitingForAnotherWorkersRoutine) {
+  QObject gui;
+  std::atomic<bool> aPosting{false};
+  int ranA = 0;
+  int ranB = 0;
+  Worker a("a", &gui);
+  Worker b("b", &gui);
+  a.Start(
+      [&](Worker& self) {
+        aPosting = true;
+        self.HandOver([&] { ++ranA; });
+        self.Sleep(60000);
+      },
+      false);
+  while (!aPosting) std::this_thread::sleep_for(1ms);
+  LetWorkerRun();
+  b.Start(
+      [&](Worker& self) {
+        self.HandOver([&] { ++ranB; });
+        self.Sleep(60000);
+      },
+      false);
+  LetWorkerRun();
+  b.Stop();
+
+  EXPECT_TRUE(PumpUntil([&] { return ranA == 1; }));
+  PumpFor(50ms);
+  EXPECT_EQ(ranB, 0);
+  a.Stop();
+}
+
+TEST(Worker, StopWhileSuspendedNeverRunsTheBody) {
+  QObject gui;
+  std::atomic<int> bodies{0};
+  Worker worker("test", &gui);
+  worker.Start(
+      [&](Worker& self) {
+        ++bodies;
+        self.Sleep(1);
+      },
+      true);
+  LetWorkerRun();
+  worker.Stop();
+  EXPECT_EQ(bodies, 0);
+}
+
+TEST(Worker, WakeEndsASleepAndStopEndsOneToo) {
+  QObject gui;
+  int ran = 0;
+  Worker worker("test", &gui);
+  worker.Start(
+      [&](Worker& self) {
+        if (self.Sleep(60000)) self.HandOver([&] { ++ran; });
+      },
+      false);
+  worker.Wake();
+  EXPECT_TRUE(PumpUntil([&] { return ran == 1; }));
+  worker.Stop();  // the body sleeps again; Stop must not wait the minute out
+  EXPECT_EQ(ran, 1);
+}
