@@ -1,0 +1,131 @@
+#include "Dl_cfg.h"
+
+#include <QButtonGroup>
+#include <QLineEdit>
+#include <cstring>
+
+#include "Bytes.h"
+#include "Core.h"
+#include "NumberText.h"
+#include "ui_Dl_cfg.h"
+
+namespace {
+
+constexpr std::uint32_t CmdGetDLCfg = 0xAA013201u;
+constexpr std::uint32_t CmdSetDLCfg = 0xAA023204u;
+constexpr std::uint32_t CmdSetDefaultDLCfg = 0xAA0B321Fu;
+constexpr int SetDLCfgLength = 4 + DlCfgRecordSize + 1;
+constexpr int ReplySeconds = 20;
+
+std::string Latin1(const QString& text) {
+  return text.toLatin1().toStdString();
+}
+
+QString FromLatin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+Tform_DL_Config::Tform_DL_Config(Core& core, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::Tform_DL_Config>()), Protocol(core) {
+  ui->setupUi(this);
+
+  for (const DlCfgField& field : DlCfgFields())
+    FieldEdits[field.Edit] = findChild<QLineEdit*>(QString::fromLatin1(field.Edit));
+
+  // Item ids are the radio group's item indexes: 0 satellite, 1 cable, 2 terrestrial.
+  RadGrp_Items = new QButtonGroup(this);
+  RadGrp_Items->addButton(ui->rbtn_Satellite, 0);
+  RadGrp_Items->addButton(ui->rbtn_Cable, 1);
+  RadGrp_Items->addButton(ui->rbtn_Terrestrial, 2);
+  // A change of selection, by a click or by the program, runs the check; selecting the item
+  // that is already selected toggles nothing and so runs nothing.
+  connect(RadGrp_Items, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+    if (checked) RadGrp_SelectClick();
+  });
+
+  connect(ui->btn_GetDLCfg, &QPushButton::clicked, this, &Tform_DL_Config::btn_GetDLCfgClick);
+  connect(ui->btn_SetDLCfg, &QPushButton::clicked, this, &Tform_DL_Config::btn_SetDLCfgClick);
+  connect(ui->btn_SetDefaultDLCfg, &QPushButton::clicked, this,
+          &Tform_DL_Config::btn_SetDefaultDLCfgClick);
+}
+
+Tform_DL_Config::~Tform_DL_Config() = default;
+
+void Tform_DL_Config::SetStatusCaption(const std::string& text) {
+  ui->Lab_DL_Cfg_Status->setText(FromLatin1(text));
+}
+
+std::string Tform_DL_Config::StatusCaption() const {
+  return Latin1(ui->Lab_DL_Cfg_Status->text());
+}
+
+void Tform_DL_Config::SetCommandButtonsEnabled(bool enabled) {
+  ui->btn_GetDLCfg->setEnabled(enabled);
+  ui->btn_SetDLCfg->setEnabled(enabled);
+  ui->btn_SetDefaultDLCfg->setEnabled(enabled);
+}
+
+void Tform_DL_Config::btn_GetDLCfgClick() {
+  SetStatusCaption("Status");
+  if (!Protocol.SendCmdWord(CmdGetDLCfg)) return;
+  Protocol.Timeout.SetReplyTimeout(true, ReplySeconds);
+  // A line cut short by the request would otherwise be glued to the box's next text.
+  Protocol.Rx.RxLineLen = 0;
+}
+
+void Tform_DL_Config::btn_SetDLCfgClick() {
+  SetStatusCaption("Status");
+  std::uint8_t message[SetDLCfgLength];
+  PutCommandWord(message, CmdSetDLCfg);
+  Protocol.Out.AppendLog(CmdLogLine(message, 4) + " len = " + std::to_string(SetDLCfgLength));
+  PackDLCfgRecord(message + 4);
+  message[SetDLCfgLength - 1] = 0;
+  // A refusal shows the ring's own message; the answer is awaited either way, so that the
+  // technician gets "Timeout!!" rather than buttons that never come back.
+  Protocol.Tx.TxEnqueue(SetDLCfgLength, message);
+  Protocol.Timeout.SetReplyTimeout(true, ReplySeconds);
+}
+
+void Tform_DL_Config::btn_SetDefaultDLCfgClick() {
+  SetStatusCaption("Status");
+  Protocol.SendCmdWord(CmdSetDefaultDLCfg);
+}
+
+void Tform_DL_Config::RadGrp_SelectClick() {
+  const int selected = RadGrp_Items->checkedId() + 1;
+  const int type = ReadDecimalText(Latin1(ui->text_DeliveryType->text()));
+  if (type != selected) {
+    Protocol.Out.ShowMessage("Delivery Type does not match");
+    return;
+  }
+  ShowDeliveryGroup(selected);
+}
+
+void Tform_DL_Config::ShowDeliveryGroup(int deliveryType) {
+  ui->grpbox_sat->setVisible(deliveryType == 1);
+  ui->grpbox_Cable->setVisible(deliveryType == 2);
+  ui->grpbox_Ter->setVisible(deliveryType != 1 && deliveryType != 2);
+}
+
+bool Tform_DL_Config::ShowDLCfgRecord(const std::uint8_t* record) {
+  std::memcpy(StoredDLCfg.data(), record, DlCfgRecordSize);
+
+  const std::uint8_t deliveryType = record[DlCfgDeliveryTypeOffset];
+  ui->text_DeliveryType->setText(QString::number(deliveryType));
+  // The type is in its edit before the selection changes, because the selection's check
+  // reads it; a type outside 1 to 3 shows the terrestrial box and gets the check's message.
+  ShowDeliveryGroup(deliveryType);
+  const int item = deliveryType == 1 ? 0 : deliveryType == 2 ? 1 : 2;
+  RadGrp_Items->button(item)->setChecked(true);
+
+  for (const auto& [edit, text] : ShownTexts(record)) FieldEdits[edit]->setText(FromLatin1(text));
+  return true;
+}
+
+void Tform_DL_Config::PackDLCfgRecord(std::uint8_t* out) {
+  DlCfgTexts texts;
+  for (const auto& [edit, widget] : FieldEdits) texts[edit] = Latin1(widget->text());
+  PackRecord(texts, StoredDLCfg.data(), out);
+}

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "DlCfgRecord.h"
+#include "RecordSamples.h"
+
+namespace {
+
+// What the dialog's edits hold after showing a record: its shown texts and its delivery type.
+DlCfgTexts TextsShownFor(const Record& record) {
+  DlCfgTexts texts;
+  for (const auto& [edit, text] : ShownTexts(record.data())) texts[edit] = text;
+  texts["text_DeliveryType"] = std::to_string(record[DlCfgDeliveryTypeOffset]);
+  return texts;
+}
+
+std::string ShownText(const Record& record, const std::string& edit) {
+  for (const auto& [name, text] : ShownTexts(record.data()))
+    if (name == edit) return text;
+  return "<not shown>";
+}
+
+Record Pack(const DlCfgTexts& texts, const Record& stored = Record{}) {
+  Record out{};
+  PackRecord(texts, stored.data(), out.data());
+  return out;
+}
+
+TEST(DlCfgRecord, ReceivedRecordOfEveryLayoutGoesBackByteForByte) {
+  for (std::uint8_t type : {1, 2, 3, 0, 4, 255}) {
+    SCOPED_TRACE(int{type});
+    const Record received = SampleRecord(type);
+    EXPECT_EQ(Pack(TextsShownFor(received), received), received);
+  }
+}
+
+TEST(DlCfgRecord, ShownTextsFollowTheFieldForms) {
+  Record r{};
+  PutLe32(r.data() + 4, 0xFFFFFFFFu);  // boot flag, hex
+  PutLe32(r.data() + 8, 0xFFFFFFFFu);  // timeout, signed decimal
+  PutLe16(r.data() + 2, 0xFFFF);       // struct size, unsigned decimal
+  PutLe16(r.data() + 0, 0x0012);       // struct version, hex without leading zeros
+  PutLe32(r.data() + 16, 0x00ABCDEF);  // OUI
+  r[13] = 0xFF;                        // force tune, unsigned decimal
+  PutLe32(r.data() + 60, 0x80000000u);
+  r[88] = 1;
+  EXPECT_EQ(ShownText(r, "text_BootFlag"), "ffffffff");
+  EXPECT_EQ(ShownText(r, "text_Timeout"), "-1");
+  EXPECT_EQ(ShownText(r, "text_StructSize"), "65535");
+  EXPECT_EQ(ShownText(r, "text_StructVer"), "12");
+  EXPECT_EQ(ShownText(r, "text_OUI"), "abcdef");
+  EXPECT_EQ(ShownText(r, "text_ForceTune"), "255");
+  EXPECT_EQ(ShownText(r, "text_DLPid"), "0");
+  EXPECT_EQ(ShownText(r, "text_Sat_Freq"), "-2147483648");
+
+  const Record back = Pack(TextsShownFor(r), r);
+  EXPECT_EQ(GetLe32(back.data() + 4), 0xFFFFFFFFu);
+  EXPECT_EQ(GetLe32(back.data() + 8), 0xFFFFFFFFu);
+  EXPECT_EQ(GetLe32(back.data() + 60), 0x80000000u);
+}
+
+TEST(DlCfgRecord, ShowsOnlyTheFieldsOfTheRecordsOwnLayout) {
+  const Record cable = SampleRecord(2);
+  EXPECT_NE(ShownText(cable, "text_Cab_ModType"), "<not shown>");
+  EXPECT_EQ(ShownText(cable, "text_Sat_Freq"), "<not shown>");
+  EXPECT_EQ(ShownText(cable, "text_TunerPower"), "<not shown>");
+  // The delivery type is set by the dialog ahead of everything else.
+  EXPECT_EQ(ShownText(cable, "text_DeliveryType"), "<not shown>");
+
+  const auto texts = ShownTexts(cable.data());
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(texts.front().first, "text_StructVer");
+  EXPECT_EQ(texts[texts.size() - 2].first, "text_SignatureType");
+  EXPECT_EQ(texts.back().first, "text_Crc");
+  char crc[16];
+  std::snprintf(crc, sizeof crc, "%x", GetLe32(cable.data() + DlCfgCrcOffset));
+  EXPECT_EQ(texts.back().second, crc);
+}
+
+TEST(DlCfgRecord, TextsAreReadLeniently) {
+  const Record r = Pack({
+      {"text_DLPid", "1ffff"},           // two-byte hex beyond its width
+      {"text_ForceTune", "-1"},          // one-byte decimal, negative
+      {"text_Timeout", "12abc"},         // digits end at the first other character
+      {"text_HardwareModel", "0x1a"},    // hex with a prefix
+      {"text_HardwareVersion", "  -1"},  // hex, white space and a sign
+      {"text_ModChangeNO", "300"},       // one byte keeps the low byte
+      {"text_BootFlag", "123456789"},    // more than 32 bits
+      {"text_StructVer", "fffffffff"},   // more than 32 bits into two bytes
+      {"text_SignatureType", "99999999999"},
+      {"text_OUI", "zz"},
+  });
+  EXPECT_EQ(GetLe16(r.data() + 14), 0xFFFF);
+  EXPECT_EQ(r[13], 0xFF);
+  EXPECT_EQ(GetLe32(r.data() + 8), 12u);
+  EXPECT_EQ(GetLe16(r.data() + 20), 0x1A);
+  EXPECT_EQ(GetLe16(r.data() + 22), 0xFFFF);
+  EXPECT_EQ(r[24], 0x2C);
+  EXPECT_EQ(GetLe32(r.data() + 4), 0xFFFFFFFFu);
+  EXPECT_EQ(GetLe16(r.data() + 0), 0xFFFF);
+  EXPECT_EQ(GetLe32(r.data() + 84), 0x7FFFFFFFu);
+  EXPECT_EQ(GetLe32(r.data() + 16), 0u);
+  EXPECT_TRUE(CrcHolds(r.data()));
+}
+
+TEST(DlCfgRecord, RecordBuiltBeforeAnyWasReceivedIsSatelliteWithReservedBytesSet) {
+  const Record r = Pack({{"text_TunerPower", "FF"}, {"text_Cab_ModType", "9"}});
+  for (int i = 0; i < DlCfgCrcOffset; ++i) {
+    SCOPED_TRACE(i);
+    const bool reserved = (i >= 25 && i <= 27) || (i >= 81 && i <= 83) || (i >= 89);
+    EXPECT_EQ(r[i], reserved ? 0xFF : 0x00);
+  }
+  EXPECT_TRUE(CrcHolds(r.data()));
+}
+
+TEST(DlCfgRecord, LayoutComesFromTheStoredRecordNotFromTheTexts) {
+  const DlCfgTexts texts = {
+      {"text_DeliveryType", "1"},  {"text_Sat_Freq", "1"},       {"text_Sat_Symbol", "2"},
+      {"text_Cab_Freq", "11750"},  {"text_Cab_Symbol", "27500"}, {"text_Cab_ModType", "64"},
+      {"text_Ter_Freq", "474000"}, {"text_Ter_Priority", "1"},   {"text_Ter_BandWidth", "8"},
+      {"text_TunerPower", "a5"},
+  };
+  Record stored{};
+
+  stored[88] = 2;
+  Record r = Pack(texts, stored);
+  EXPECT_EQ(GetLe32(r.data() + 60), 11750u);
+  EXPECT_EQ(GetLe16(r.data() + 64), 27500);
+  EXPECT_EQ(r[66], 64);
+  for (int i = 67; i < 84; ++i) EXPECT_EQ(r[i], 0xFF) << i;
+  EXPECT_EQ(r[88], 1) << "the delivery type byte is the text's";
+
+  stored[88] = 3;
+  r = Pack(texts, stored);
+  EXPECT_EQ(GetLe32(r.data() + 60), 474000u);
+  EXPECT_EQ(r[64], 1);
+  EXPECT_EQ(r[65], 8);
+  EXPECT_EQ(r[66], 0xA5);
+  for (int i = 67; i < 84; ++i) EXPECT_EQ(r[i], 0xFF) << i;
+
+  stored[88] = 9;
+  r = Pack(texts, stored);
+  EXPECT_EQ(GetLe32(r.data() + 60), 1u);
+  EXPECT_EQ(GetLe16(r.data() + 64), 2);
+}
+
+TEST(DlCfgRecord, SatelliteCommandsShowUpToTwelveCharactersEndingAtZero) {
+  Record r{};
+  r[88] = 1;
+  r[68] = 20;
+  for (int i = 0; i < 12; ++i) r[69 + i] = static_cast<std::uint8_t>('A' + i);
+  EXPECT_EQ(ShownText(r, "text_Sat_CmdLen"), "20");
+  EXPECT_EQ(ShownText(r, "text_Sat_Cmd"), "ABCDEFGHIJKL");
+
+  r[68] = 3;
+  EXPECT_EQ(ShownText(r, "text_Sat_Cmd"), "ABC");
+
+  r[68] = 12;
+  r[69 + 5] = 0;
+  EXPECT_EQ(ShownText(r, "text_Sat_Cmd"), "ABCDE");
+
+  r[69] = 0xE9;
+  EXPECT_EQ(ShownText(r, "text_Sat_Cmd"),
+            "\xE9"
+            "BCDE");
+}
+
+TEST(DlCfgRecord, TypedSatelliteCommandsGoOutAsCharactersPaddedWithZeros) {
+  const Record received = SampleRecord(1);
+  DlCfgTexts texts = TextsShownFor(received);
+
+  texts["text_Sat_Cmd"] = "RUN";
+  Record r = Pack(texts, received);
+  const std::uint8_t run[12] = {'R', 'U', 'N'};
+  EXPECT_TRUE(std::equal(run, run + 12, r.begin() + 69));
+
+  texts["text_Sat_Cmd"] = "0123456789ABCDEF";
+  r = Pack(texts, received);
+  EXPECT_EQ(std::string(r.begin() + 69, r.begin() + 81), "0123456789AB");
+  EXPECT_EQ(r[81], 0xFF);
+
+  texts["text_Sat_Cmd"] = "";
+  r = Pack(texts, received);
+  for (int i = 69; i < 81; ++i) EXPECT_EQ(r[i], 0) << i;
+  EXPECT_TRUE(CrcHolds(r.data()));
+}
+
+}  // namespace
