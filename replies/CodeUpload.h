@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ReplyTimeout.h"
 #include "Screen.h"
@@ -32,10 +33,16 @@ class CodeUpload {
   bool UploadFileOpen() const { return UploadFile != nullptr; }
 
  private:
+  void CloseUploadFile();
+
   Screen& Out;
   UartState& Uart;
   UartTxThread& Tx;
   ReplyTimeout& Timeout;
   UartRxThread& Rx;
   std::FILE* UploadFile = nullptr;
+  // The size announced to the box: block lengths follow it, since that is what the box expects.
+  std::uint32_t ImageSize = 0;
+  // Holds the one block being answered and its CRC; reused for every request.
+  std::vector<std::uint8_t> BlockBuffer;
 };

@@ -19,6 +19,8 @@ class Worker;
 class UartDataHandler : public ReplySink {
  public:
   static constexpr int SlotCount = 1000;
+  // How long the worker rests on an empty queue unless ItemAdded wakes it earlier.
+  static constexpr int IdleSleepMs = 200;
 
   UartDataHandler(Screen& screen, ReplyTimeout& timeout, UartTxThread& tx, CodeUpload& upload,
                   FlashReadback& flash);
@@ -33,17 +35,20 @@ class UartDataHandler : public ReplySink {
 
   int QueuedCount() const;
 
-  // The worker body: block until an item waits, then hand ProcessReplyItem over.
+  // One round of the worker body: hand ProcessReplyItem over; rest while the queue is empty.
   void Execute(Worker& worker);
   // Wakes the worker; set by whoever runs it.
   std::function<void()> ItemAdded;
 
  private:
+  // Items keep their kind and are stored whole, whatever their size.
   struct Slot {
-    int Length = 0;
     ItemKind Kind = ItemKind::Text;
     std::vector<std::uint8_t> Data;
   };
+
+  void ShowText(const std::vector<std::uint8_t>& item);
+  void DispatchReply(const std::vector<std::uint8_t>& item);
 
   Screen& Out;
   ReplyTimeout& Timeout;

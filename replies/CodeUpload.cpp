@@ -1,0 +1,133 @@
+#include "CodeUpload.h"
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "Bytes.h"
+#include "Crc.h"
+
+namespace {
+
+constexpr std::uint32_t UploadCmdWord = 0xAA0F322Bu;
+constexpr int ReplyWaitSecs = 20;
+
+bool CurrentSize(std::FILE* file, std::int64_t& size) {
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  size = info.st_size;
+  return true;
+}
+
+}  // namespace
+
+CodeUpload::CodeUpload(Screen& screen, UartState& uart, UartTxThread& tx, ReplyTimeout& timeout,
+                       UartRxThread& rx)
+    : Out(screen), Uart(uart), Tx(tx), Timeout(timeout), Rx(rx) {}
+
+CodeUpload::~CodeUpload() {
+  CloseUploadFile();
+}
+
+void CodeUpload::CloseUploadFile() {
+  if (UploadFile != nullptr) std::fclose(UploadFile);
+  UploadFile = nullptr;
+}
+
+void CodeUpload::btn_UpdateCodeClick(const std::function<std::optional<std::string>()>& pickFile) {
+  if (!Uart.UartConnected) {
+    Out.ShowMessage("Uart does not connected");
+    return;
+  }
+  if (Out.GetCaption(Caption::UploadButton).rfind("Stop", 0) == 0) {
+    Out.SetCaption(Caption::UploadButton, "Upload Code");
+    CloseUploadFile();
+    return;
+  }
+
+  const std::optional<std::string> path = pickFile();
+  if (!path) return;
+
+  CloseUploadFile();
+  UploadFile = std::fopen(path->c_str(), "rb");
+  std::int64_t size = 0;
+  // A directory or device has no size to announce, and the box takes a 32-bit size only.
+  if (UploadFile == nullptr || !CurrentSize(UploadFile, size) ||
+      size > std::numeric_limits<std::uint32_t>::max()) {
+    CloseUploadFile();
+    Out.ShowMessage("open file error");
+    return;
+  }
+  ImageSize = static_cast<std::uint32_t>(size);
+
+  std::uint8_t command[12];
+  PutCommandWord(command, UploadCmdWord);
+  PutLe32(command + 4, ImageSize);
+  PutLe32(command + 8, CalcCrc(command + 4, 4));
+  if (!Tx.TxEnqueue(sizeof command, command)) {
+    CloseUploadFile();
+    return;
+  }
+
+  Timeout.SetReplyTimeout(true, ReplyWaitSecs);
+  Out.SetCaption(Caption::UploadButton, "Stop");
+  Tx.SyncStopped = true;
+  Out.AppendLog("upload " + *path + " to STB start...");
+  Rx.RxLineLen = 0;
+}
+
+void CodeUpload::ServeDownloadRequest(std::int16_t block) {
+  if (UploadFile == nullptr) {
+    Out.AppendLog("Download request ignored: no upload file open");
+    return;
+  }
+  const std::int64_t size = ImageSize;
+  const std::int64_t count = (size + BlockSize - 1) / BlockSize;
+  if (block < 0 || block >= count) {
+    Out.AppendLog("Request data is longer than file size");
+    return;
+  }
+  const bool last = block == count - 1;
+  const std::int64_t offset = std::int64_t{block} * BlockSize;
+  const auto length = static_cast<std::uint32_t>(last ? size - offset : BlockSize);
+
+  BlockBuffer.resize(BlockSize + 4);
+  std::int64_t sizeNow = 0;
+  // The box expects the block as announced; a file that has since shrunk cannot give it.
+  const bool whole = CurrentSize(UploadFile, sizeNow) && offset + length <= sizeNow &&
+                     fseeko(UploadFile, offset, SEEK_SET) == 0 &&
+                     std::fread(BlockBuffer.data(), 1, length, UploadFile) == length;
+  if (!whole) {
+    Out.ShowMessage("Request data length is not correspond to file point");
+  } else {
+    PutLe32(BlockBuffer.data() + length, CalcCrc(BlockBuffer.data(), length));
+    if (Tx.TxEnqueue(static_cast<int>(length + 4), BlockBuffer.data())) ShowDownloadProgress();
+  }
+
+  // Restart the wait for the next request; after the last block only a result word follows.
+  Timeout.SetReplyTimeout(false, 0);
+  if (!last) Timeout.SetReplyTimeout(true, ReplyWaitSecs);
+}
+
+void CodeUpload::ShowDownloadProgress() {
+  if (UploadFile == nullptr || ImageSize == 0) return;
+  const std::int64_t position = ftello(UploadFile);
+  if (position < 0) return;
+  const std::int64_t percent = position * 100 / ImageSize;
+  char text[32];
+  std::snprintf(text, sizeof text, "Download %d%%", static_cast<int>(percent));
+  Out.AppendLog(text);
+}
+
+void CodeUpload::FinishUpload() {
+  Out.AppendLog("Upload Complete");
+  Timeout.SetReplyTimeout(false, 0);
+  CloseUploadFile();
+}
+
+void CodeUpload::FailUpload() {
+  Out.AppendLog("Upload fail");
+  Out.SetCaption(Caption::UploadButton, "Upload Code");
+  CloseUploadFile();
+}
