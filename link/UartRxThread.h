@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "Screen.h"
@@ -27,6 +28,9 @@ class FlashBlockSource {
   // N of the next flash-read reply: the length of the block it answers (0 before any read).
   virtual std::uint32_t ExpectedFlashBlockLen() const = 0;
   virtual void FlashReadCrcFailed() = 0;
+  // A flash-read reply passed its CRC check: the next reply answers the next request, even
+  // while this one still waits in the reply queue.
+  virtual void FlashBlockReceived() {}
 };
 
 // Cuts the box's bytes into text lines and reply frames. The worker does the blocking reads
@@ -40,31 +44,45 @@ class UartRxThread {
   static constexpr int PieceBytes = 4096;
   static constexpr int PieceMs = 50;
   static constexpr int SleepMs = 5;
+  // Bytes go to the parser once the line pauses this long, without waiting for the pass to end.
+  static constexpr int GapMs = 2;
+  // Reads that fail in a row before the port counts as lost.
+  static constexpr int FailLimit = 5;
+  // How long the worker rests between looks at a closed or lost port.
+  static constexpr int IdleSleepMs = 20;
 
   UartRxThread(UartState& uart, Screen& screen, ReplySink& sink, FlashBlockSource& flash);
 
   // A piece of one pass. passEnded drops a frame still incomplete.
   void RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnded);
-  // 0 incomplete, 1 not a known reply word, 2 consumed.
+  // 0 incomplete, 1 not a known reply word (or a frame that can no longer be completed),
+  // 2 consumed. frame holds len bytes.
   int ParseReplyFrame(std::uint8_t* frame, int len);
+  // A reply frame has begun and waits for more bytes of this pass.
+  bool FrameInProgress() const { return RxFrameLen > 0; }
 
   // The worker body: read a pass, hand it over piece by piece, sleep. A port that fails or
   // hangs up is handed to PortLost once.
   void Execute(Worker& worker);
 
-  // Set by the main window: disconnect as Disconnect would, the text says why.
+  // Set by the main window: disconnect as Disconnect would, the text says why ("Serial port
+  // hung up" or "Serial port read error"). Called on the GUI thread, only while connected.
   std::function<void(const std::string& why)> PortLost;
 
   std::uint8_t RxLineBuf[LineMax + 1] = {};
   int RxLineLen = 0;
 
  private:
-  void TakeByte(std::uint8_t byte);
-
   UartState& Uart;
   Screen& Out;
   ReplySink& Sink;
   FlashBlockSource& Flash;
   std::uint8_t RxFrame[FrameMax] = {};
   int RxFrameLen = 0;
+  int FrameWant = 0;  // length of the fixed-length frame in progress, once its word is known
+
+  // Worker thread only.
+  std::unique_ptr<std::uint8_t[]> RxReadBuf;
+  Port* LostPort = nullptr;  // handed to PortLost and not seen closed since
+  int ReadFailures = 0;
 };

@@ -1,0 +1,35 @@
+#include "Flash.h"
+
+#include "Bytes.h"
+#include "Core.h"
+#include "NumberText.h"
+#include "ServiceRequests.h"
+#include "ui_Flash.h"
+
+TForm_EraseFlash::TForm_EraseFlash(Core& core, QWidget* parent)
+    : QDialog(parent), Kelvarin(core), ui(std::make_unique<Ui::Form_EraseFlash>()) {
+  ui->setupUi(this);
+  move(677, 167);
+  connect(ui->Btn_EraseFlashOK, &QPushButton::clicked, this,
+          &TForm_EraseFlash::Btn_EraseFlashOKClick);
+  connect(ui->Btn_ReadFlash, &QPushButton::clicked, this, &TForm_EraseFlash::Btn_ReadFlashClick);
+}
+
+TForm_EraseFlash::~TForm_EraseFlash() = default;
+
+void TForm_EraseFlash::Btn_EraseFlashOKClick() {
+  const std::int32_t start =
+      ReadHexTextSaturated(ui->Edt_StartAddr->text().toLatin1().toStdString());
+  const std::int32_t size = ReadHexTextSaturated(ui->Edt_Offset->text().toLatin1().toStdString());
+  const FlashRequest request =
+      BuildEraseRequest(static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(size));
+  Kelvarin.Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
+  Kelvarin.Out.AppendLog(CmdLogLine(request.data(), 4));
+}
+
+void TForm_EraseFlash::Btn_ReadFlashClick() {
+  const std::int32_t start =
+      ReadHexTextSaturated(ui->Edt_StartAddr->text().toLatin1().toStdString());
+  const std::int32_t size = ReadHexTextSaturated(ui->Edt_Offset->text().toLatin1().toStdString());
+  Kelvarin.Flash.ReadFlash(start, static_cast<std::uint32_t>(size));
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+class Core;
+
+namespace Ui {
+class Form_EraseFlash;
+}
+
+// Erases a range of the box's flash, or reads a range back into flashdata.bin. Both fields
+// are hexadecimal. The answers arrive in the message log.
+class TForm_EraseFlash : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TForm_EraseFlash(Core& core, QWidget* parent = nullptr);
+  ~TForm_EraseFlash() override;
+
+  void Btn_EraseFlashOKClick();
+  void Btn_ReadFlashClick();
+
+ private:
+  Core& Kelvarin;
+  std::unique_ptr<Ui::Form_EraseFlash> ui;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+class Core;
+
+namespace Ui {
+class form_Tune;
+}
+
+// The tuning test: one request with a frequency in kHz and a bandwidth. The answer arrives
+// in the message log; the dialog stays open for the next try.
+class Tform_Tune : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit Tform_Tune(Core& core, QWidget* parent = nullptr);
+  ~Tform_Tune() override;
+
+  void Btn_OKClick();
+
+ private:
+  Core& Kelvarin;
+  std::unique_ptr<Ui::form_Tune> ui;
+};
