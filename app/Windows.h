@@ -17,6 +17,10 @@ struct Windows {
         Form_EraseFlash(form_main.core(), &form_main) {
     form_main.Attach(&form_uart, &form_DL_Config, &form_Tune, &Form_EraseFlash);
   }
+  // The workers' routines reach into every window: they stop before any window goes.
+  ~Windows() { form_main.StopWorkers(); }
+  Windows(const Windows&) = delete;
+  Windows& operator=(const Windows&) = delete;
 
   Tform_main form_main;
   Tform_uart form_uart;

@@ -1,0 +1,1177 @@
+#include "BoxSim.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+
+#include "Bytes.h"
+#include "Crc.h"
+#include "HexText.h"
+
+namespace boxsim {
+
+namespace {
+
+// Console text is answered once the tool has been quiet this long; a command that stays
+// incomplete this long is taken as text.
+constexpr int kTextGapMs = 50;
+constexpr int kPartialCommandMs = 1000;
+// Sync words already on their way when the box answered are swallowed, not answered again.
+constexpr int kSyncEchoMs = 250;
+
+constexpr std::uint8_t kSyncNumber = 0x25;
+
+// Total length of each message the box knows, by command number.
+long MessageLength(std::uint8_t n) {
+  switch (n) {
+    case 0x01:  // get config
+    case 0x06:  // verify boot
+    case 0x07:  // verify app
+    case 0x09:  // reboot
+    case 0x0B:  // default config
+    case 0x0C:  // loader version
+    case 0x0D:  // run app
+      return 4;
+    case 0x02:  // set config: word, record, trailing zero
+      return 105;
+    case 0x04:  // erase
+    case 0x11:  // read flash
+      return 16;
+    case 0x08:  // tune
+      return 13;
+    case 0x0F:  // upload
+      return 12;
+    case kSyncNumber:
+      return 5;
+    default:
+      return -1;
+  }
+}
+
+// -1: not a command word, 0: too few bytes to tell, otherwise the message's length.
+long CommandLength(const std::uint8_t* p, std::size_t avail) {
+  if (avail < 2) return 0;
+  const long len = MessageLength(p[1]);
+  if (len < 0) return -1;
+  if (avail < 3) return 0;
+  if (p[2] != 0x32) return -1;
+  if (avail < 4) return 0;
+  if (p[3] != static_cast<std::uint8_t>(3 * p[1] - 2)) return -1;
+  return len;
+}
+
+BoxCommand CommandOf(std::uint8_t n) {
+  switch (n) {
+    case 0x01:
+      return BoxCommand::GetConfig;
+    case 0x02:
+      return BoxCommand::SetConfig;
+    case 0x04:
+      return BoxCommand::Erase;
+    case 0x06:
+      return BoxCommand::VerifyBoot;
+    case 0x07:
+      return BoxCommand::VerifyApp;
+    case 0x08:
+      return BoxCommand::Tune;
+    case 0x09:
+      return BoxCommand::Reboot;
+    case 0x0B:
+      return BoxCommand::DefaultConfig;
+    case 0x0C:
+      return BoxCommand::LoaderVersion;
+    case 0x0D:
+      return BoxCommand::RunApp;
+    case 0x0F:
+      return BoxCommand::Upload;
+    case 0x11:
+      return BoxCommand::ReadFlash;
+    default:
+      return BoxCommand::Sync;
+  }
+}
+
+bool CrcHolds(const std::uint8_t* data, std::uint32_t n) {
+  return CalcCrc(data, n) == GetLe32(data + n);
+}
+
+Bytes Spoiled(const Bytes& frame) {
+  Fault bad;
+  bad.kind = FaultKind::BadCrc;
+  return ApplyFault(frame, bad).front().bytes;
+}
+
+std::string Printable(const std::string& text) {
+  std::string out;
+  char hex[8];
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+const char* FaultName(FaultKind kind) {
+  switch (kind) {
+    case FaultKind::BadCrc:
+      return "bad crc";
+    case FaultKind::DropByte:
+      return "dropped byte";
+    case FaultKind::FlipBit:
+      return "flipped bit";
+    case FaultKind::Duplicate:
+      return "duplicate";
+    case FaultKind::GarbageBefore:
+      return "garbage";
+    case FaultKind::PauseInside:
+      return "pause";
+    case FaultKind::Silence:
+      return "silence";
+  }
+  return "fault";
+}
+
+std::string Format(const char* format, auto... args) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, args...);
+  return text;
+}
+
+}  // namespace
+
+const char* OutcomeName(UploadOutcome outcome) {
+  switch (outcome) {
+    case UploadOutcome::None:
+      return "none";
+    case UploadOutcome::InProgress:
+      return "in progress";
+    case UploadOutcome::Accepted:
+      return "accepted";
+    case UploadOutcome::Refused:
+      return "refused";
+    case UploadOutcome::Stopped:
+      return "stopped";
+    case UploadOutcome::Abandoned:
+      return "abandoned";
+  }
+  return "?";
+}
+
+void BoxSim::Pacer::Reset(int baud, int bitsPerChar) {
+  rate = (baud > 0) ? static_cast<double>(baud) / std::max(1, bitsPerChar) : 0;
+  credit = 0;
+  last = Clock::now();
+}
+
+std::size_t BoxSim::Pacer::Allow(std::size_t wanted) {
+  if (rate <= 0) return wanted;
+  const Clock::time_point now = Clock::now();
+  credit += std::chrono::duration<double>(now - last).count() * rate;
+  last = now;
+  // A 20 ms allowance: enough to keep up with poll wake-ups, too little to drain a full pty.
+  credit = std::min(credit, std::max(1.0, rate * 0.02));
+  return std::min(wanted, static_cast<std::size_t>(credit));
+}
+
+int BoxSim::Pacer::MsUntilByte() const {
+  if (rate <= 0) return 0;
+  const double have = credit + std::chrono::duration<double>(Clock::now() - last).count() * rate;
+  if (have >= 1) return 0;
+  return std::max(1, static_cast<int>(std::ceil((1 - have) / rate * 1000)));
+}
+
+BoxSim::BoxSim(BoxOptions options)
+    : Options(std::move(options)),
+      CfgRecord(SatelliteRecord()),
+      FlashImage(PatternFlash(1u << 20)),
+      ThrottleBaud(Options.baud),
+      ThrottleBits(Options.bitsPerChar) {
+  if (Options.blockSize == 0) Options.blockSize = 0x1FFFC;
+  CalcCrc(nullptr, 0);  // builds the table before two threads could race to do it
+}
+
+BoxSim::~BoxSim() {
+  Stop();
+  if (!Options.linkPath.empty()) {
+    char target[PATH_MAX];
+    const ssize_t n = readlink(Options.linkPath.c_str(), target, sizeof target - 1);
+    if (n > 0) unlink(Options.linkPath.c_str());
+  }
+  if (WakeFd >= 0) close(WakeFd);
+}
+
+bool BoxSim::Start() {
+  if (Running) return true;
+  if (!OpenPty()) return false;
+  if (!MakeLink()) {
+    ClosePty();
+    return false;
+  }
+  {
+    std::lock_guard lock(Mutex);
+    Stopping = false;
+  }
+  State = Phase::AwaitSync;
+  SyncAnswered = false;
+  In.clear();
+  TextPending.clear();
+  ExpectLen = 0;
+  Running = true;
+  Loader = std::thread([this] { Run(); });
+  return true;
+}
+
+void BoxSim::Stop() {
+  if (Running) {
+    {
+      std::lock_guard lock(Mutex);
+      Stopping = true;
+    }
+    Wake();
+    Loader.join();
+    Running = false;
+  }
+  ClosePty();
+}
+
+void BoxSim::PullPlug() {
+  Stop();
+  Event("plug pulled");
+}
+
+bool BoxSim::PlugIn() {
+  if (!Start()) return false;
+  Event("plugged in: " + DevicePath());
+  return true;
+}
+
+std::string BoxSim::DevicePath() const {
+  std::lock_guard lock(Mutex);
+  return Device;
+}
+
+bool BoxSim::OpenPty() {
+  if (WakeFd < 0) WakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (WakeFd < 0) return false;
+  int master = -1;
+  int slave = -1;
+  char name[PATH_MAX] = {};
+  if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return false;
+  for (int fd : {master, slave}) {
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    termios tio{};
+    if (tcgetattr(fd, &tio) == 0) {
+      cfmakeraw(&tio);
+      tcsetattr(fd, TCSANOW, &tio);
+    }
+  }
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  MasterFd = master;
+  SlaveFd = slave;
+  std::lock_guard lock(Mutex);
+  Device = name;
+  return true;
+}
+
+void BoxSim::ClosePty() {
+  if (MasterFd >= 0) close(MasterFd);
+  if (SlaveFd >= 0) close(SlaveFd);
+  MasterFd = SlaveFd = -1;
+}
+
+bool BoxSim::MakeLink() {
+  const std::string& link = Options.linkPath;
+  if (link.empty()) return true;
+  struct stat st {};
+  // Never clobber a real file that happens to sit at the link's path.
+  if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) return false;
+  const std::string temp = link + ".new" + std::to_string(getpid());
+  unlink(temp.c_str());
+  if (symlink(DevicePath().c_str(), temp.c_str()) != 0) return false;
+  if (rename(temp.c_str(), link.c_str()) != 0) {
+    unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+void BoxSim::Wake() {
+  if (WakeFd < 0) return;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = write(WakeFd, &one, sizeof one);
+}
+
+void BoxSim::Post(Request request) {
+  {
+    std::lock_guard lock(Mutex);
+    Requests.push_back(std::move(request));
+    ++RequestsPosted;
+  }
+  Wake();
+}
+
+void BoxSim::SetAnswer(BoxCommand command, Answer answer) {
+  std::lock_guard lock(Mutex);
+  Answers[static_cast<int>(command)] = answer;
+}
+
+Answer BoxSim::AnswerFor(BoxCommand command) const {
+  std::lock_guard lock(Mutex);
+  return Answers[static_cast<int>(command)];
+}
+
+void BoxSim::SetLoaderVersion(std::uint8_t major, std::uint8_t minor) {
+  std::lock_guard lock(Mutex);
+  VersionMajor = major;
+  VersionMinor = minor;
+}
+
+void BoxSim::SetConfigRecord(const Record& record) {
+  std::lock_guard lock(Mutex);
+  CfgRecord = record;
+}
+
+Record BoxSim::ConfigRecord() const {
+  std::lock_guard lock(Mutex);
+  return CfgRecord;
+}
+
+void BoxSim::SetFlash(Bytes flash) {
+  std::lock_guard lock(Mutex);
+  FlashImage = std::move(flash);
+}
+
+Bytes BoxSim::Flash() const {
+  std::lock_guard lock(Mutex);
+  return FlashImage;
+}
+
+void BoxSim::SetThrottle(int baud, int bitsPerChar) {
+  {
+    std::lock_guard lock(Mutex);
+    ThrottleBaud = baud;
+    ThrottleBits = bitsPerChar;
+    ThrottleChanged = true;
+  }
+  Wake();
+}
+
+void BoxSim::SetBlockOrder(BlockOrder order) {
+  std::lock_guard lock(Mutex);
+  Order = order;
+}
+
+void BoxSim::SetBlockRequests(std::vector<int> blocks) {
+  std::lock_guard lock(Mutex);
+  CustomRequests = std::move(blocks);
+}
+
+void BoxSim::SetBlockWait(int ms, int retries) {
+  std::lock_guard lock(Mutex);
+  BlockWaitMs = std::max(1, ms);
+  BlockRetries = std::max(0, retries);
+}
+
+void BoxSim::SetExpectedImage(Bytes image) {
+  std::lock_guard lock(Mutex);
+  ExpectedImage = std::move(image);
+}
+
+Bytes BoxSim::UploadedImage() const {
+  std::lock_guard lock(Mutex);
+  return Image;
+}
+
+UploadOutcome BoxSim::LastUploadOutcome() const {
+  std::lock_guard lock(Mutex);
+  return Outcome;
+}
+
+std::uint32_t BoxSim::LastUploadSize() const {
+  std::lock_guard lock(Mutex);
+  return ImageSize;
+}
+
+void BoxSim::InjectFault(const Fault& fault) {
+  std::lock_guard lock(Mutex);
+  Faults.push_back({fault, FramesSent, FlashReplies});
+}
+
+void BoxSim::ClearFaults() {
+  std::lock_guard lock(Mutex);
+  Faults.clear();
+  Silent = false;
+}
+
+void BoxSim::PrintLines(std::vector<std::string> lines) {
+  Request r;
+  r.kind = RequestKind::Lines;
+  r.lines = std::move(lines);
+  Post(std::move(r));
+}
+
+void BoxSim::Flood(std::size_t bytes) {
+  Request r;
+  r.kind = RequestKind::Flood;
+  r.count = bytes;
+  Post(std::move(r));
+}
+
+void BoxSim::SendRaw(Bytes bytes) {
+  Request r;
+  r.kind = RequestKind::Raw;
+  r.bytes = std::move(bytes);
+  Post(std::move(r));
+}
+
+void BoxSim::SendStatusWord(std::uint32_t word) {
+  Request r;
+  r.kind = RequestKind::Status;
+  r.word = word;
+  Post(std::move(r));
+}
+
+void BoxSim::SendPayloadFrame(std::uint32_t word, Bytes payload) {
+  Request r;
+  r.kind = RequestKind::Payload;
+  r.word = word;
+  r.bytes = std::move(payload);
+  Post(std::move(r));
+}
+
+Bytes BoxSim::Received() const {
+  std::lock_guard lock(Mutex);
+  return ReceivedLog;
+}
+
+std::vector<Message> BoxSim::Messages() const {
+  std::lock_guard lock(Mutex);
+  return MessageLog;
+}
+
+std::vector<std::string> BoxSim::Events() const {
+  std::lock_guard lock(Mutex);
+  return EventLog;
+}
+
+int BoxSim::SyncWordsSeen() const {
+  std::lock_guard lock(Mutex);
+  return SyncSeen;
+}
+
+void BoxSim::ClearLogs() {
+  std::lock_guard lock(Mutex);
+  ReceivedLog.clear();
+  MessageLog.clear();
+  EventLog.clear();
+  SyncSeen = 0;
+}
+
+std::size_t BoxSim::EventCount() const {
+  std::lock_guard lock(Mutex);
+  return EventLog.size();
+}
+
+bool BoxSim::WaitForEvent(const std::string& text, int timeoutMs, std::size_t from) const {
+  std::unique_lock lock(Mutex);
+  std::size_t checked = from;
+  return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    for (; checked < EventLog.size(); ++checked)
+      if (EventLog[checked].find(text) != std::string::npos) return true;
+    return false;
+  });
+}
+
+bool BoxSim::WaitOutputDone(int timeoutMs) const {
+  std::unique_lock lock(Mutex);
+  const std::uint64_t target = RequestsPosted;
+  return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [&] { return RequestsDone >= target; });
+}
+
+void BoxSim::SetEventSink(std::function<void(const std::string&)> sink) {
+  std::lock_guard lock(Mutex);
+  Sink = std::move(sink);
+}
+
+void BoxSim::Event(const std::string& line) {
+  std::function<void(const std::string&)> sink;
+  {
+    std::lock_guard lock(Mutex);
+    EventLog.push_back(line);
+    sink = Sink;
+  }
+  Changed.notify_all();
+  if (sink) sink(line);
+}
+
+void BoxSim::LogMessage(Message message) {
+  std::lock_guard lock(Mutex);
+  if (MessageLog.size() >= 2 * kMessageLogLimit)
+    MessageLog.erase(MessageLog.begin(),
+                     MessageLog.begin() + static_cast<std::ptrdiff_t>(kMessageLogLimit));
+  MessageLog.push_back(std::move(message));
+}
+
+std::uint32_t BoxSim::BlockLength(int block) const {
+  const std::uint64_t start = std::uint64_t(block) * Options.blockSize;
+  if (block < 0 || start >= ImageSize) return 0;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(Options.blockSize, ImageSize - start));
+}
+
+void BoxSim::RefreshPacers() {
+  int baud;
+  int bits;
+  {
+    std::lock_guard lock(Mutex);
+    if (!ThrottleChanged) return;
+    ThrottleChanged = false;
+    baud = ThrottleBaud;
+    bits = ThrottleBits;
+  }
+  ReadPacer.Reset(baud, bits);
+  WritePacer.Reset(baud, bits);
+}
+
+void BoxSim::Run() {
+  {
+    std::lock_guard lock(Mutex);
+    ThrottleChanged = true;
+  }
+  for (;;) {
+    {
+      std::lock_guard lock(Mutex);
+      if (Stopping) break;
+    }
+    RefreshPacers();
+    ServeRequests();
+    HandleTimeouts();
+    if (!Backlog.empty()) {
+      In.insert(In.end(), Backlog.begin(), Backlog.end());
+      Backlog.clear();
+      Parse();
+      continue;
+    }
+    const bool canRead = ReadPacer.MsUntilByte() == 0;
+    pollfd fds[2] = {{WakeFd, POLLIN, 0}, {MasterFd, static_cast<short>(canRead ? POLLIN : 0), 0}};
+    const int ready = poll(fds, 2, NextTimeoutMs());
+    if (ready < 0) {
+      if (errno != EINTR) PauseMs(10);
+      continue;
+    }
+    if (fds[0].revents & POLLIN) {
+      std::uint64_t count;
+      [[maybe_unused]] const ssize_t n = read(WakeFd, &count, sizeof count);
+    }
+    if (fds[1].revents & POLLIN) {
+      if (ReadInput(In)) Parse();
+    } else if (fds[1].revents & (POLLHUP | POLLERR)) {
+      PauseMs(20);  // the box holds the slave, so this is a passing state, not one to spin on
+    }
+  }
+}
+
+bool BoxSim::ReadInput(Bytes& into) {
+  std::uint8_t buffer[4096];
+  const std::size_t allowed = ReadPacer.Allow(sizeof buffer);
+  if (allowed == 0) return false;
+  const ssize_t n = read(MasterFd, buffer, allowed);
+  if (n <= 0) return false;
+  ReadPacer.credit -= static_cast<double>(n);
+  into.insert(into.end(), buffer, buffer + n);
+  LastInput = Clock::now();
+  if (State == Phase::Uploading)
+    BlockDeadline = LastInput + std::chrono::milliseconds(BlockWaitNow);
+  std::lock_guard lock(Mutex);
+  ReceivedLog.insert(ReceivedLog.end(), buffer, buffer + n);
+  if (ReceivedLog.size() > 2 * kReceiveLogLimit)
+    ReceivedLog.erase(ReceivedLog.begin(),
+                      ReceivedLog.end() - static_cast<std::ptrdiff_t>(kReceiveLogLimit));
+  return true;
+}
+
+int BoxSim::NextTimeoutMs() const {
+  const Clock::time_point now = Clock::now();
+  long best = -1;
+  auto consider = [&](Clock::time_point when) {
+    const long ms =
+        std::max<long>(0, std::chrono::ceil<std::chrono::milliseconds>(when - now).count());
+    if (best < 0 || ms < best) best = ms;
+  };
+  if (State == Phase::Uploading) consider(BlockDeadline);
+  if (!TextPending.empty()) consider(LastInput + std::chrono::milliseconds(kTextGapMs));
+  if (!In.empty() && State != Phase::Uploading)
+    consider(LastInput + std::chrono::milliseconds(kPartialCommandMs));
+  const int pace = ReadPacer.MsUntilByte();
+  if (pace > 0 && (best < 0 || pace < best)) best = pace;
+  return static_cast<int>(std::min<long>(best, INT_MAX));
+}
+
+void BoxSim::HandleTimeouts() {
+  const Clock::time_point now = Clock::now();
+  if (State == Phase::Uploading) {
+    if (now < BlockDeadline) return;
+    const std::size_t had = In.size();
+    In.clear();
+    if (ExpectLen == 0) {
+      if (had) Event(Format("block %d: %zu unexpected bytes dropped", CurrentBlock, had));
+      RequestNextBlock();
+    } else if (RetriesLeft > 0) {
+      --RetriesLeft;
+      Event(Format("block %d: timed out after %zu of %zu bytes, asking again", CurrentBlock, had,
+                   ExpectLen));
+      SendBlockRequest();
+    } else {
+      FinishUpload(UploadOutcome::Abandoned, Format("block %d never came", CurrentBlock));
+    }
+    return;
+  }
+  if (!TextPending.empty() && now - LastInput >= std::chrono::milliseconds(kTextGapMs)) FlushText();
+  if (!In.empty() && now - LastInput >= std::chrono::milliseconds(kPartialCommandMs)) {
+    Event("incomplete command taken as text: " + HexBytes(In.data(), In.size()));
+    TextPending.append(In.begin(), In.end());
+    In.clear();
+    FlushText();
+  }
+}
+
+void BoxSim::Parse() {
+  std::size_t pos = 0;
+  while (pos < In.size()) {
+    if (State == Phase::Uploading) {
+      if (ExpectLen == 0 || In.size() - pos < ExpectLen) break;
+      const std::size_t len = ExpectLen;
+      HandleBlock(&In[pos], len);
+      pos += len;
+      continue;
+    }
+    const std::uint8_t* p = &In[pos];
+    const std::size_t avail = In.size() - pos;
+    if (p[0] == 0xAA) {
+      const long len = CommandLength(p, avail);
+      if (len == 0) break;
+      if (len > 0) {
+        if (avail < static_cast<std::size_t>(len)) break;
+        HandleCommand(p, static_cast<std::size_t>(len));
+        pos += static_cast<std::size_t>(len);
+        continue;
+      }
+    }
+    // Console text runs up to the next possible command word or the end of a line.
+    std::size_t end = pos;
+    while (end < In.size() && (end == pos || In[end] != 0xAA)) {
+      if (In[end++] == 0x0D) break;
+    }
+    TextPending.append(In.begin() + static_cast<std::ptrdiff_t>(pos),
+                       In.begin() + static_cast<std::ptrdiff_t>(end));
+    pos = end;
+    if (TextPending.back() == '\r' || TextPending.size() >= 1024) FlushText();
+  }
+  In.erase(In.begin(), In.begin() + static_cast<std::ptrdiff_t>(pos));
+}
+
+void BoxSim::FlushText() {
+  std::string text;
+  text.swap(TextPending);
+  if (text.empty()) return;
+  if (State != Phase::Ready) {
+    Event("text ignored: \"" + Printable(text) + "\"");
+    return;
+  }
+  LogMessage({MessageKind::Text, 0, -1, Bytes(text.begin(), text.end())});
+  Event("text \"" + Printable(text) + "\" -> Unknown command");
+  SendText("Unknown command");
+}
+
+void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
+  const std::uint32_t word = GetBe32(msg);
+  LogMessage({MessageKind::Command, word, -1, Bytes(msg, msg + len)});
+  const std::uint8_t n = msg[1];
+  if (n == kSyncNumber) {
+    HandleSync();
+    return;
+  }
+  if (State == Phase::AwaitSync || (State == Phase::AppRunning && n != 0x09)) {
+    Event("ignored " + HexBytes(msg, 4) +
+          (State == Phase::AwaitSync ? " before sync" : " while the application runs"));
+    return;
+  }
+  const BoxCommand command = CommandOf(n);
+  const Answer answer = AnswerFor(command);
+  auto reply = [&](std::uint32_t good, std::uint32_t bad, const char* what) {
+    if (answer == Answer::Never) {
+      Event(std::string(what) + " -> no answer");
+      return;
+    }
+    Event(std::string(what) + (answer == Answer::Good ? " -> ok" : " -> fail"));
+    SendFrame(StatusFrame(answer == Answer::Good ? good : bad));
+  };
+
+  switch (command) {
+    case BoxCommand::VerifyBoot:
+      reply(kBootOk, kBootFail, "verify boot");
+      return;
+    case BoxCommand::VerifyApp:
+      reply(kAppOk, kAppFail, "verify app");
+      return;
+    case BoxCommand::LoaderVersion: {
+      std::uint8_t version[2];
+      {
+        std::lock_guard lock(Mutex);
+        version[0] = VersionMajor;
+        version[1] = VersionMinor;
+      }
+      if (answer == Answer::Never) {
+        Event("loader version -> no answer");
+        return;
+      }
+      const Bytes frame = PayloadFrame(kLoaderVersion, version, 2);
+      Event(Format("loader version -> %d.%d%s", version[0], version[1],
+                   answer == Answer::Bad ? " (bad crc)" : ""));
+      SendFrame(answer == Answer::Good ? frame : Spoiled(frame));
+      return;
+    }
+    case BoxCommand::RunApp:
+      if (answer == Answer::Good) {
+        Event("run app -> started");
+        SendText("Starting application...");
+        State = Phase::AppRunning;
+      } else {
+        reply(0, kRunAppFail, "run app");
+      }
+      return;
+    case BoxCommand::Reboot:
+      Event("reboot -> waiting for sync");
+      if (answer != Answer::Never) {
+        SendText("");
+        SendText("Rebooting...");
+        SendText("Boot loader ready, waiting for sync");
+      }
+      State = Phase::AwaitSync;
+      SyncAnswered = false;
+      return;
+    case BoxCommand::GetConfig: {
+      if (answer == Answer::Never) {
+        Event("get config -> no answer");
+        return;
+      }
+      const Record record = ConfigRecord();
+      // The record's own last four bytes are the frame's CRC: it goes out exactly as held.
+      Bytes frame = StatusFrame(kConfigRecord);
+      frame.resize(4 + 2 * record.size());
+      BytesToHexText(record.data(), static_cast<int>(record.size()),
+                     reinterpret_cast<char*>(&frame[4]));
+      Event(Format("get config -> record, delivery type %d%s", record[88],
+                   answer == Answer::Bad ? " (bad crc)" : ""));
+      SendFrame(answer == Answer::Good ? frame : Spoiled(frame));
+      return;
+    }
+    case BoxCommand::SetConfig: {
+      Record record;
+      std::copy(msg + 4, msg + 104, record.begin());
+      const bool sealed = RecordSealed(record);
+      const bool terminated = msg[104] == 0;
+      if (answer == Answer::Good && sealed && terminated) {
+        SetConfigRecord(record);
+        reply(kCfgWritten, kCfgNotWritten, "set config");
+        return;
+      }
+      if (answer != Answer::Never) {
+        Event(std::string("set config -> refused") + (!sealed ? " (crc fail)" : "") +
+              (!terminated ? " (no trailing zero)" : ""));
+        SendFrame(StatusFrame(kCfgNotWritten));
+      } else {
+        Event("set config -> no answer");
+      }
+      return;
+    }
+    case BoxCommand::DefaultConfig:
+      if (answer == Answer::Good) SetConfigRecord(DefaultRecord());
+      reply(kDefaultOk, kDefaultFail, "default config");
+      return;
+    case BoxCommand::Tune: {
+      const bool ok = CrcHolds(msg + 4, 5);
+      const std::string what = Format("tune %u kHz bandwidth %u%s", GetLe32(msg + 4),
+                                      unsigned{msg[8]}, ok ? "" : " (crc fail)");
+      if (answer == Answer::Never) {
+        Event(what + " -> no answer");
+        return;
+      }
+      Event(what + (ok && answer == Answer::Good ? " -> ok" : " -> fail"));
+      SendFrame(StatusFrame(ok && answer == Answer::Good ? kTuneOk : kTuneFail));
+      return;
+    }
+    case BoxCommand::Erase: {
+      const std::uint32_t start = GetLe32(msg + 4);
+      const std::uint32_t size = GetLe32(msg + 8);
+      const bool crcOk = CrcHolds(msg + 4, 8);
+      bool ok = false;
+      if (crcOk && answer == Answer::Good) {
+        std::lock_guard lock(Mutex);
+        if (std::uint64_t{start} + size <= FlashImage.size()) {
+          std::fill_n(FlashImage.begin() + start, size, 0xFF);
+          ok = true;
+        }
+      }
+      const std::string what = Format("erase 0x%X+0x%X%s", start, size, crcOk ? "" : " (crc fail)");
+      if (answer == Answer::Never) {
+        Event(what + " -> no answer");
+        return;
+      }
+      Event(what + (ok ? " -> ok" : " -> fail"));
+      SendFrame(StatusFrame(ok ? kEraseOk : kEraseFail));
+      return;
+    }
+    case BoxCommand::ReadFlash: {
+      const std::uint32_t address = GetLe32(msg + 4);
+      const std::uint32_t length = GetLe32(msg + 8);
+      const bool crcOk = CrcHolds(msg + 4, 8);
+      const std::string what =
+          Format("read 0x%X+%u%s", address, length, crcOk ? "" : " (crc fail)");
+      if (answer == Answer::Never) {
+        Event(what + " -> no answer");
+        return;
+      }
+      Bytes data;
+      if (crcOk && answer == Answer::Good && length >= 1 && length <= 4096) {
+        std::lock_guard lock(Mutex);
+        if (std::uint64_t{address} + length <= FlashImage.size())
+          data.assign(FlashImage.begin() + address, FlashImage.begin() + address + length);
+      }
+      if (data.empty()) {
+        Event(what + " -> fail");
+        SendFrame(StatusFrame(kFlashFail));
+        return;
+      }
+      Event(what + " -> data");
+      FrameInfo info;
+      info.flashReply = true;
+      SendFrame(PayloadFrame(kFlashData, data), info);
+      return;
+    }
+    case BoxCommand::Upload:
+      HandleUploadCommand(msg);
+      return;
+    case BoxCommand::Sync:
+      return;
+  }
+}
+
+void BoxSim::HandleSync() {
+  {
+    std::lock_guard lock(Mutex);
+    ++SyncSeen;
+  }
+  if (AnswerFor(BoxCommand::Sync) == Answer::Never || State == Phase::AppRunning) return;
+  const Clock::time_point now = Clock::now();
+  if (SyncAnswered && now - SyncAnsweredAt < std::chrono::milliseconds(kSyncEchoMs)) return;
+  SyncAnswered = true;
+  SyncAnsweredAt = now;
+  State = Phase::Ready;
+  Event("sync -> stop-sync");
+  SendFrame(StatusFrame(kStopSync));
+}
+
+void BoxSim::HandleUploadCommand(const std::uint8_t* msg) {
+  const std::uint32_t size = GetLe32(msg + 4);
+  const bool crcOk = CrcHolds(msg + 4, 4);
+  std::vector<int> plan;
+  BlockOrder order;
+  {
+    std::lock_guard lock(Mutex);
+    ImageSize = size;
+    Image.clear();
+    Outcome = UploadOutcome::InProgress;
+    plan = CustomRequests;
+    order = Order;
+    BlockWaitNow = BlockWaitMs;
+  }
+  State = Phase::Uploading;
+  if (!crcOk) {
+    FinishUpload(UploadOutcome::Refused, "size crc fail");
+    return;
+  }
+  if (size > kMaxImageSize) {
+    FinishUpload(UploadOutcome::Refused, "too large");
+    return;
+  }
+  {
+    std::lock_guard lock(Mutex);
+    Image.assign(size, 0);
+  }
+  const int count =
+      static_cast<int>((std::uint64_t{size} + Options.blockSize - 1) / Options.blockSize);
+  BlocksGot.assign(static_cast<std::size_t>(count), false);
+  StopsHalfway = false;
+  if (plan.empty()) {
+    switch (order) {
+      case BlockOrder::InSequence:
+        for (int k = 0; k < count; ++k) plan.push_back(k);
+        break;
+      case BlockOrder::WithRepeats:
+        for (int k = 0; k < count; ++k) plan.insert(plan.end(), {k, k});
+        break;
+      case BlockOrder::Backwards:
+        for (int k = count - 1; k >= 0; --k) plan.push_back(k);
+        break;
+      case BlockOrder::StopHalfway:
+        for (int k = 0; k < (count + 1) / 2; ++k) plan.push_back(k);
+        StopsHalfway = true;
+        break;
+    }
+    // Even an empty image gets its block 0 asked for: the loader does not special-case it.
+    if (plan.empty()) plan.push_back(0);
+  }
+  BlockPlan = std::move(plan);
+  PlanIndex = 0;
+  Event(Format("upload %u bytes: %d blocks", size, count));
+  RequestNextBlock();
+}
+
+void BoxSim::RequestNextBlock() {
+  if (PlanIndex < BlockPlan.size()) {
+    CurrentBlock = BlockPlan[PlanIndex++];
+    std::lock_guard lock(Mutex);
+    RetriesLeft = BlockRetries;
+  } else {
+    if (StopsHalfway) {
+      FinishUpload(UploadOutcome::Stopped, "stopped asking halfway");
+      return;
+    }
+    if (ImageSize == 0) {
+      FinishUpload(UploadOutcome::Refused, "empty image");
+      return;
+    }
+    if (std::find(BlocksGot.begin(), BlocksGot.end(), false) != BlocksGot.end()) {
+      FinishUpload(UploadOutcome::Refused, "blocks missing");
+      return;
+    }
+    const Answer answer = AnswerFor(BoxCommand::Upload);
+    if (answer == Answer::Never)
+      FinishUpload(UploadOutcome::Stopped, "no answer");
+    else if (answer == Answer::Bad)
+      FinishUpload(UploadOutcome::Refused, "told to refuse");
+    else
+      FinishUpload(UploadOutcome::Accepted, "");
+    return;
+  }
+  SendBlockRequest();
+}
+
+void BoxSim::SendBlockRequest() {
+  const std::uint32_t length = BlockLength(CurrentBlock);
+  ExpectLen = length ? length + 4 : 0;
+  std::uint8_t number[2];
+  PutLe16(number, static_cast<std::uint16_t>(CurrentBlock));
+  Event(Format("block %d requested (%u bytes)", CurrentBlock, length));
+  FrameInfo info;
+  info.block = CurrentBlock;
+  SendFrame(PayloadFrame(kBlockRequest, number, 2), info);
+  BlockDeadline = Clock::now() + std::chrono::milliseconds(BlockWaitNow);
+}
+
+void BoxSim::HandleBlock(const std::uint8_t* data, std::size_t len) {
+  const std::uint32_t length = static_cast<std::uint32_t>(len - 4);
+  const int block = CurrentBlock;
+  LogMessage({MessageKind::Block, 0, block, {}});
+  if (!CrcHolds(data, length)) {
+    Event(Format("block %d: crc fail", block));
+    FinishUpload(UploadOutcome::Refused, Format("bad block %d", block));
+    return;
+  }
+  const std::size_t offset = std::size_t(block) * Options.blockSize;
+  bool differs;
+  {
+    std::lock_guard lock(Mutex);
+    differs = !ExpectedImage.empty() &&
+              (ExpectedImage.size() < offset + length ||
+               !std::equal(data, data + length, ExpectedImage.begin() + offset));
+    if (!differs) std::copy(data, data + length, Image.begin() + offset);
+  }
+  if (differs) {
+    Event(Format("block %d: differs from the expected image", block));
+    FinishUpload(UploadOutcome::Refused, Format("block %d differs", block));
+    return;
+  }
+  BlocksGot[static_cast<std::size_t>(block)] = true;
+  Event(Format("block %d: ok", block));
+  RequestNextBlock();
+}
+
+void BoxSim::FinishUpload(UploadOutcome outcome, const std::string& why) {
+  State = Phase::Ready;
+  ExpectLen = 0;
+  CurrentBlock = -1;
+  std::uint32_t size;
+  {
+    std::lock_guard lock(Mutex);
+    Outcome = outcome;
+    size = ImageSize;
+  }
+  Event(Format("upload %u bytes: %s", size, OutcomeName(outcome)) +
+        (why.empty() ? "" : " (" + why + ")"));
+  if (outcome == UploadOutcome::Accepted) {
+    SendFrame(StatusFrame(kImageAccepted));
+  } else if ((outcome == UploadOutcome::Refused || outcome == UploadOutcome::Abandoned) &&
+             AnswerFor(BoxCommand::Upload) != Answer::Never) {
+    SendFrame(StatusFrame(kImageRefused));
+  }
+}
+
+void BoxSim::ServeRequests() {
+  std::vector<Request> batch;
+  {
+    std::lock_guard lock(Mutex);
+    batch.swap(Requests);
+  }
+  if (batch.empty()) return;
+  for (const Request& r : batch) {
+    switch (r.kind) {
+      case RequestKind::Lines:
+        for (const std::string& line : r.lines) SendText(line);
+        break;
+      case RequestKind::Flood: {
+        std::string chunk;
+        std::size_t left = r.count;
+        for (std::size_t line = 0; left > 0; ++line) {
+          std::string text =
+              Format("flood line %08zu: the quick brown fox jumps over the lazy dog", line);
+          if (text.size() + 1 > left) text.resize(left - 1);
+          text += '\r';
+          left -= text.size();
+          chunk += text;
+          if (chunk.size() >= 4096 || left == 0) {
+            if (!SendConsole(chunk)) break;
+            chunk.clear();
+          }
+        }
+        break;
+      }
+      case RequestKind::Raw:
+        WriteAll(r.bytes.data(), r.bytes.size());
+        break;
+      case RequestKind::Status:
+        SendFrame(StatusFrame(r.word));
+        break;
+      case RequestKind::Payload:
+        SendFrame(PayloadFrame(r.word, r.bytes));
+        break;
+    }
+  }
+  {
+    std::lock_guard lock(Mutex);
+    RequestsDone += batch.size();
+  }
+  Changed.notify_all();
+}
+
+void BoxSim::SendFrame(const Bytes& frame, FrameInfo info) {
+  std::vector<Segment> segments{{frame, 0}};
+  std::string faultName;
+  {
+    std::lock_guard lock(Mutex);
+    if (Silent) return;
+    for (auto it = Faults.begin(); it != Faults.end(); ++it) {
+      const Fault& f = it->fault;
+      const bool hit =
+          (f.target == FaultTarget::Frame &&
+           FramesSent == it->frameBase + std::uint64_t(f.which)) ||
+          (f.target == FaultTarget::BlockRequest && info.block >= 0 && info.block == f.which) ||
+          (f.target == FaultTarget::FlashReply && info.flashReply &&
+           FlashReplies == it->flashBase + std::uint64_t(f.which));
+      if (!hit) continue;
+      segments = ApplyFault(frame, f);
+      faultName = FaultName(f.kind);
+      if (f.kind == FaultKind::Silence) Silent = true;
+      Faults.erase(it);
+      break;
+    }
+    ++FramesSent;
+    if (info.flashReply) ++FlashReplies;
+  }
+  if (!faultName.empty()) Event("fault: " + faultName + " on " + HexBytes(frame.data(), 4));
+  for (const Segment& segment : segments) {
+    if (!WriteAll(segment.bytes.data(), segment.bytes.size())) return;
+    if (segment.pauseAfterMs > 0 && !PauseMs(segment.pauseAfterMs)) return;
+  }
+}
+
+void BoxSim::SendText(const std::string& line) {
+  SendConsole(line + '\r');
+}
+
+bool BoxSim::SendConsole(const std::string& text) {
+  {
+    std::lock_guard lock(Mutex);
+    if (Silent) return false;
+  }
+  return WriteAll(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+bool BoxSim::StopRequested() const {
+  std::lock_guard lock(Mutex);
+  return Stopping;
+}
+
+bool BoxSim::WriteAll(const std::uint8_t* data, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    if (StopRequested()) return false;
+    const std::size_t allowed = WritePacer.Allow(n - done);
+    if (allowed == 0) {
+      if (!PauseMs(WritePacer.MsUntilByte())) return false;
+      continue;
+    }
+    const ssize_t written = write(MasterFd, data + done, allowed);
+    if (written > 0) {
+      WritePacer.credit -= static_cast<double>(written);
+      done += static_cast<std::size_t>(written);
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    // The pty is full: wait for room, and keep taking what the tool sends so neither side
+    // ends up waiting on the other.
+    const bool canRead = ReadPacer.MsUntilByte() == 0;
+    pollfd fds[2] = {{WakeFd, POLLIN, 0},
+                     {MasterFd, static_cast<short>(POLLOUT | (canRead ? POLLIN : 0)), 0}};
+    if (poll(fds, 2, canRead ? 100 : std::max(1, ReadPacer.MsUntilByte())) <= 0) continue;
+    if (fds[0].revents & POLLIN) {
+      std::uint64_t count;
+      [[maybe_unused]] const ssize_t r = read(WakeFd, &count, sizeof count);
+    }
+    if (fds[1].revents & POLLIN) ReadInput(Backlog);
+  }
+  return true;
+}
+
+bool BoxSim::PauseMs(int ms) {
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    if (StopRequested()) return false;
+    const long left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+    if (left <= 0) return true;
+    pollfd fd{WakeFd, POLLIN, 0};
+    // Requests posted meanwhile stay queued for the main loop, which looks at them every turn.
+    if (poll(&fd, 1, static_cast<int>(left)) > 0 && (fd.revents & POLLIN)) {
+      std::uint64_t count;
+      [[maybe_unused]] const ssize_t r = read(WakeFd, &count, sizeof count);
+    }
+  }
+}
+
+}  // namespace boxsim

@@ -1,0 +1,268 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BoxFrames.h"
+
+namespace boxsim {
+
+// Everything the loader answers; each has an answer mode.
+enum class BoxCommand {
+  Sync,
+  LoaderVersion,
+  VerifyBoot,
+  VerifyApp,
+  RunApp,
+  Reboot,
+  GetConfig,
+  SetConfig,
+  DefaultConfig,
+  Tune,
+  Erase,
+  ReadFlash,
+  Upload
+};
+inline constexpr int kBoxCommandCount = 13;
+
+// Good and Bad pick the success or failure answer. Where a command has no failure word, Bad
+// means a reply whose CRC does not hold (loader version, configuration record) or is the same
+// as Good (sync, reboot). Never keeps quiet.
+enum class Answer { Good, Bad, Never };
+
+enum class BlockOrder {
+  InSequence,   // 0, 1, ..., C-1
+  WithRepeats,  // every block asked for twice in a row
+  Backwards,    // C-1, ..., 0
+  StopHalfway   // the first half, then the box stops asking and never answers
+};
+
+enum class UploadOutcome {
+  None,
+  InProgress,
+  Accepted,
+  Refused,
+  Stopped,   // the box stopped on purpose (stop halfway, or told never to answer)
+  Abandoned  // the tool did not deliver a block after the retries; the image was refused
+};
+
+struct BoxOptions {
+  std::string linkPath;  // optional symlink to the device
+  int baud = 0;          // 0 runs the line as fast as the pty goes
+  int bitsPerChar = 10;
+  std::uint32_t blockSize = 0x1FFFC;
+};
+
+enum class MessageKind { Command, Text, Block };
+
+// One message of the tool as the box took it apart.
+struct Message {
+  MessageKind kind = MessageKind::Command;
+  std::uint32_t word = 0;  // commands: the word, most significant byte first
+  int block = -1;          // blocks: the block number answered
+  Bytes bytes;             // commands: the whole message; text: the bytes; blocks: not kept
+};
+
+// The box's boot loader at the far end of a pseudo-terminal. The loader runs on its own thread
+// on the master side; tests and the program talk to it through the methods below, from any
+// thread.
+class BoxSim {
+ public:
+  explicit BoxSim(BoxOptions options = {});
+  ~BoxSim();
+  BoxSim(const BoxSim&) = delete;
+  BoxSim& operator=(const BoxSim&) = delete;
+
+  // Opens the pty (and the link) and starts the loader. False when the pty or link failed.
+  bool Start();
+  void Stop();
+  std::string DevicePath() const;
+  const std::string& LinkPath() const { return Options.linkPath; }
+
+  // Pulling the plug closes the master side: the tool sees a hang-up. Plugging in makes a new
+  // pty, points the link at it and starts a loader that waits for the sync word.
+  void PullPlug();
+  bool PlugIn();
+
+  void SetAnswer(BoxCommand command, Answer answer);
+  void SetLoaderVersion(std::uint8_t major, std::uint8_t minor);
+  void SetConfigRecord(const Record& record);  // kept as given, seal and all
+  Record ConfigRecord() const;
+  void SetFlash(Bytes flash);
+  Bytes Flash() const;
+  void SetThrottle(int baud, int bitsPerChar = 10);
+
+  void SetBlockOrder(BlockOrder order);
+  // An explicit list of block numbers to ask for, used instead of the order; empty clears it.
+  void SetBlockRequests(std::vector<int> blocks);
+  // How long the box waits for a block (since the last byte) before asking again, and how
+  // often it asks again before it refuses the image.
+  void SetBlockWait(int ms, int retries);
+  // When set, a block whose bytes differ from this image is refused even if its CRC holds.
+  void SetExpectedImage(Bytes image);
+  Bytes UploadedImage() const;
+  UploadOutcome LastUploadOutcome() const;
+  std::uint32_t LastUploadSize() const;
+
+  void InjectFault(const Fault& fault);
+  void ClearFaults();  // also ends a silence
+
+  // Output on request; it goes out in order, after what the loader is writing now.
+  void PrintLines(std::vector<std::string> lines);  // each gets a carriage return
+  void Flood(std::size_t bytes);                    // console lines, exactly this many bytes
+  void SendRaw(Bytes bytes);                        // no faults, no silence
+  void SendStatusWord(std::uint32_t word);
+  void SendPayloadFrame(std::uint32_t word, Bytes payload);
+
+  Bytes Received() const;  // the last ReceiveLogLimit bytes the tool sent
+  std::vector<Message> Messages() const;
+  std::vector<std::string> Events() const;
+  int SyncWordsSeen() const;
+  void ClearLogs();
+  // Blocks until an event line that contains text is logged at or after index from.
+  bool WaitForEvent(const std::string& text, int timeoutMs, std::size_t from = 0) const;
+  std::size_t EventCount() const;
+  // Blocks until the output asked for so far has gone to the pty.
+  bool WaitOutputDone(int timeoutMs) const;
+  // Called on the loader thread for every event line, outside the box's lock.
+  void SetEventSink(std::function<void(const std::string&)> sink);
+
+  static constexpr std::size_t kReceiveLogLimit = 1u << 20;
+  static constexpr std::size_t kMessageLogLimit = 20000;
+  static constexpr std::uint32_t kMaxImageSize = 64u << 20;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  enum class Phase { AwaitSync, Ready, Uploading, AppRunning };
+  enum class RequestKind { Lines, Flood, Raw, Status, Payload };
+  struct Request {
+    RequestKind kind = RequestKind::Raw;
+    std::vector<std::string> lines;
+    std::size_t count = 0;
+    std::uint32_t word = 0;
+    Bytes bytes;
+  };
+  struct ArmedFault {
+    Fault fault;
+    std::uint64_t frameBase;
+    std::uint64_t flashBase;
+  };
+  struct FrameInfo {
+    int block = -1;
+    bool flashReply = false;
+  };
+  // Paces bytes to a line rate; a short burst allowance keeps the pty from draining idle.
+  struct Pacer {
+    double rate = 0;  // bytes per second, 0 unpaced
+    double credit = 0;
+    Clock::time_point last{};
+    void Reset(int baud, int bitsPerChar);
+    std::size_t Allow(std::size_t wanted);
+    int MsUntilByte() const;
+  };
+
+  bool OpenPty();
+  void ClosePty();
+  bool MakeLink();
+  void Wake();
+  void Post(Request request);
+  void Run();
+  void RefreshPacers();
+  bool ReadInput(Bytes& into);
+  void Parse();
+  void HandleTimeouts();
+  int NextTimeoutMs() const;
+  void HandleCommand(const std::uint8_t* msg, std::size_t len);
+  void HandleSync();
+  void HandleUploadCommand(const std::uint8_t* msg);
+  void HandleBlock(const std::uint8_t* data, std::size_t len);
+  void RequestNextBlock();
+  void SendBlockRequest();
+  void FinishUpload(UploadOutcome outcome, const std::string& why);
+  void FlushText();
+  void ServeRequests();
+  void SendFrame(const Bytes& frame) { SendFrame(frame, FrameInfo{}); }
+  void SendFrame(const Bytes& frame, FrameInfo info);
+  void SendText(const std::string& line);
+  bool SendConsole(const std::string& text);
+  bool StopRequested() const;
+  bool WriteAll(const std::uint8_t* data, std::size_t n);
+  bool PauseMs(int ms);
+  void Event(const std::string& line);
+  void LogMessage(Message message);
+  Answer AnswerFor(BoxCommand command) const;
+  std::uint32_t BlockLength(int block) const;
+
+  BoxOptions Options;
+
+  mutable std::mutex Mutex;
+  mutable std::condition_variable Changed;
+
+  // Guarded by Mutex.
+  std::string Device;
+  Answer Answers[kBoxCommandCount]{};
+  std::uint8_t VersionMajor = 5;
+  std::uint8_t VersionMinor = 6;
+  Record CfgRecord;
+  Bytes FlashImage;
+  int ThrottleBaud;
+  int ThrottleBits;
+  bool ThrottleChanged = true;
+  BlockOrder Order = BlockOrder::InSequence;
+  std::vector<int> CustomRequests;
+  int BlockWaitMs = 2000;
+  int BlockRetries = 3;
+  Bytes ExpectedImage;
+  Bytes Image;
+  UploadOutcome Outcome = UploadOutcome::None;
+  std::uint32_t ImageSize = 0;
+  std::vector<ArmedFault> Faults;
+  bool Silent = false;
+  std::uint64_t FramesSent = 0;
+  std::uint64_t FlashReplies = 0;
+  std::vector<Request> Requests;
+  std::uint64_t RequestsPosted = 0;
+  std::uint64_t RequestsDone = 0;
+  Bytes ReceivedLog;
+  std::vector<Message> MessageLog;
+  std::vector<std::string> EventLog;
+  int SyncSeen = 0;
+  std::function<void(const std::string&)> Sink;
+
+  // Owned by the loader thread while it runs.
+  int MasterFd = -1;
+  int SlaveFd = -1;  // held so the pty lives while the tool has it closed
+  int WakeFd = -1;
+  std::thread Loader;
+  bool Stopping = false;  // guarded by Mutex
+  bool Running = false;
+  Phase State = Phase::AwaitSync;
+  Bytes In;
+  Bytes Backlog;  // read while a write waited for room; parsed after it
+  std::string TextPending;
+  Clock::time_point LastInput{};
+  bool SyncAnswered = false;
+  Clock::time_point SyncAnsweredAt{};
+  Pacer ReadPacer;
+  Pacer WritePacer;
+  std::vector<int> BlockPlan;
+  bool StopsHalfway = false;
+  std::size_t PlanIndex = 0;
+  int CurrentBlock = -1;
+  std::size_t ExpectLen = 0;
+  int RetriesLeft = 0;
+  Clock::time_point BlockDeadline{};
+  int BlockWaitNow = 2000;
+  std::vector<bool> BlocksGot;
+};
+
+const char* OutcomeName(UploadOutcome outcome);
+
+}  // namespace boxsim

@@ -1,0 +1,146 @@
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "DlCfgRecord.h"
+#include "Bytes.h"
+#include "E2eFixture.h"
+
+namespace {
+
+using boxsim::Answer;
+using boxsim::BoxCommand;
+
+class Config : public EndToEnd {
+ protected:
+  Tform_DL_Config& Dialog() { return Program->form_DL_Config; }
+
+  QLineEdit* Edit(const std::string& name) {
+    return Dialog().findChild<QLineEdit*>(QString::fromStdString(name));
+  }
+
+  void Click(const char* button) {
+    auto* b = Dialog().findChild<QPushButton*>(button);
+    ASSERT_NE(b, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b->isEnabled(); }, 3000)) << button;
+    b->click();
+  }
+
+  void GetConfig() {
+    Main().ui.Memo_Msg->clear();
+    Click("btn_GetDLCfg");
+    ASSERT_TRUE(Logged("Cmd > 13201aa"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Main().ui.btn_UpdateCode->isEnabled(); }, 5000));
+  }
+
+  // Every edit of the record's layout shows what the record holds.
+  void ExpectShown(const boxsim::Record& record) {
+    for (const auto& [edit, text] : ShownTexts(record.data())) {
+      ASSERT_NE(Edit(edit), nullptr) << edit;
+      EXPECT_EQ(Edit(edit)->text().toLatin1().toStdString(), text) << edit;
+    }
+    EXPECT_EQ(Edit("text_DeliveryType")->text().toStdString(), std::to_string(record[88]));
+  }
+};
+
+TEST_F(Config, RecordsOfEveryDeliveryTypeAreShownFieldByField) {
+  Connect();
+  struct Case {
+    boxsim::Record Record;
+    const char* Group;
+    const char* Radio;
+  };
+  const Case cases[] = {{boxsim::CableRecord(), "grpbox_Cable", "Cable"},
+                        {boxsim::SatelliteRecord(), "grpbox_sat", "Satellite"},
+                        {boxsim::TerrestrialRecord(), "grpbox_Ter", "Terrestrial"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Group);
+    Box->SetConfigRecord(c.Record);
+    GetConfig();
+    ExpectShown(c.Record);
+    EXPECT_TRUE(Dialog().findChild<QWidget*>(c.Group)->isVisibleTo(&Dialog()));
+    for (auto* radio : Dialog().findChildren<QRadioButton*>())
+      EXPECT_EQ(radio->isChecked(), radio->text() == c.Radio) << radio->text().toStdString();
+    EXPECT_EQ(Dialog().StatusCaption(), "Status");
+  }
+  EXPECT_TRUE(Boxes.empty());
+
+  // A box holding an odd delivery type: satellite fields, terrestrial box, and a warning
+  // (selecting the terrestrial item runs the delivery type check only when it changes).
+  Box->SetConfigRecord(boxsim::SatelliteRecord());
+  GetConfig();
+  Box->SetConfigRecord(boxsim::OddRecord(0));
+  GetConfig();
+  ExpectShown(boxsim::OddRecord(0));
+  EXPECT_EQ(Boxes, std::vector<std::string>{"Delivery Type does not match"});
+}
+
+TEST_F(Config, AChangedFieldIsSetAndReadBack) {
+  Connect();
+  for (const boxsim::Record& original :
+       {boxsim::SatelliteRecord(), boxsim::CableRecord(), boxsim::TerrestrialRecord()}) {
+    Box->SetConfigRecord(original);
+    GetConfig();
+    Edit("text_Timeout")->setText("1234");
+    Edit("text_DLPid")->setText("1ffe");
+    Click("btn_SetDLCfg");
+    EXPECT_TRUE(Logged("Cmd > 43202aa len = 105"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Dialog().StatusCaption() == "Set DL CFG OK"; }, 5000));
+
+    boxsim::Record expected = original;
+    PutLe32(&expected[8], 1234);
+    PutLe16(&expected[14], 0x1FFE);
+    boxsim::SealRecord(expected);
+    EXPECT_TRUE(Box->ConfigRecord() == expected);
+
+    Edit("text_Timeout")->clear();
+    GetConfig();
+    EXPECT_EQ(Edit("text_Timeout")->text(), "1234");
+    EXPECT_EQ(Edit("text_DLPid")->text(), "1ffe");
+  }
+  EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(Config, ARecordWrittenBackUnchangedGoesOutAsReceived) {
+  Connect();
+  for (const boxsim::Record& original :
+       {boxsim::SatelliteRecord(), boxsim::CableRecord(), boxsim::TerrestrialRecord()}) {
+    Box->SetConfigRecord(original);
+    GetConfig();
+    Box->SetConfigRecord(boxsim::DefaultRecord());
+    Click("btn_SetDLCfg");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Dialog().StatusCaption() == "Set DL CFG OK"; }, 5000));
+    EXPECT_TRUE(Box->ConfigRecord() == original);
+  }
+}
+
+TEST_F(Config, SetDefaultAndARefusedSet) {
+  Connect();
+  Click("btn_SetDefaultDLCfg");
+  ASSERT_TRUE(WaitForLog("Set default CFG ok"));
+  EXPECT_EQ(Dialog().StatusCaption(), "Set default CFG ok");
+  GetConfig();
+  ExpectShown(boxsim::DefaultRecord());
+
+  Box->SetAnswer(BoxCommand::SetConfig, Answer::Bad);
+  Click("btn_SetDLCfg");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Dialog().StatusCaption() == "Set DL CFG Fail"; }, 5000));
+}
+
+TEST_F(Config, ARecordWithABadCrcLeavesTheFieldsAlone) {
+  Connect();
+  Box->SetConfigRecord(boxsim::CableRecord());
+  GetConfig();
+  Box->SetConfigRecord(boxsim::TerrestrialRecord());
+  Box->SetAnswer(BoxCommand::GetConfig, Answer::Bad);
+  Main().ui.Memo_Msg->clear();
+  Click("btn_GetDLCfg");
+  ASSERT_TRUE(WaitForLog("Download Info CRC fail"));
+  ExpectShown(boxsim::CableRecord());
+  EXPECT_FALSE(Main().ui.btn_UpdateCode->isEnabled());  // still waiting for a good answer
+  ExpireReplyTimeout();
+  ASSERT_TRUE(WaitForBox("Timeout!!"));
+  EXPECT_TRUE(Dialog().findChild<QPushButton*>("btn_GetDLCfg")->isEnabled());
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BoxSim.h"
+#include "FakeClock.h"
+#include "MessageBox.h"
+#include "Windows.h"
+
+// The whole program, its windows included, against the simulated box over a pseudo-terminal,
+// in a temporary working folder. Message boxes are recorded instead of shown.
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Dir.isValid());
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    Home = here;
+    ASSERT_EQ(chdir(Dir.path().toLocal8Bit().constData()), 0);
+    Previous = SetMessageBoxHook([this](const std::string& text) { Boxes.push_back(text); });
+    Box = std::make_unique<boxsim::BoxSim>(BoxOptions());
+    ASSERT_TRUE(Box->Start());
+    Program = std::make_unique<Windows>(&Clock, Path("config.cfg"));
+    Program->form_uart.ui.Combo_port->setEditText(QString::fromStdString(Box->DevicePath()));
+  }
+
+  void TearDown() override {
+    Program.reset();
+    if (Box) Box->Stop();
+    SetMessageBoxHook(Previous);
+    if (!Home.empty()) (void)chdir(Home.c_str());
+  }
+
+  virtual boxsim::BoxOptions BoxOptions() { return {}; }
+
+  std::string Path(const std::string& name) const { return (Dir.path() + "/").toStdString() + name; }
+
+  Tform_main& Main() { return Program->form_main; }
+  Core& Protocol() { return Program->form_main.core(); }
+
+  std::string Log() {
+    Main().FlushLog();
+    return Main().ui.Memo_Msg->toPlainText().toStdString();
+  }
+
+  bool Logged(const std::string& text) { return Log().find(text) != std::string::npos; }
+
+  int Count(const std::string& text) {
+    const std::string log = Log();
+    int n = 0;
+    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+
+  bool WaitForLog(const std::string& text, int ms = 5000) {
+    return QTest::qWaitFor([&] { return Logged(text); }, ms);
+  }
+
+  bool WaitForBox(const std::string& text, int ms = 5000) {
+    return QTest::qWaitFor([&] { return !Boxes.empty() && Boxes.back() == text; }, ms);
+  }
+
+  // Connects and waits for the loader's answer to the sync word.
+  void Connect() {
+    Main().ui.tbtn_UartConnect->click();
+    ASSERT_TRUE(Protocol().Uart.UartConnected) << (Boxes.empty() ? "" : Boxes.back());
+    ASSERT_TRUE(WaitForLog("Stop send sync byte"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Main().ui.btn_UpdateCode->isEnabled(); }, 2000));
+  }
+
+  // Lets the clock run past the reply timeout.
+  void ExpireReplyTimeout() {
+    Clock.Time.Minute = (Clock.Time.Minute + 1) % 60;
+  }
+
+  static std::vector<std::uint8_t> Image(std::size_t size, unsigned seed = 1) {
+    std::vector<std::uint8_t> bytes(size);
+    std::uint32_t x = seed * 2654435761u + 12345u;
+    for (auto& b : bytes) {
+      x = x * 1103515245u + 12345u;
+      b = static_cast<std::uint8_t>(x >> 16);
+    }
+    return bytes;
+  }
+
+  std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    const std::string path = Path(name);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    return path;
+  }
+
+  std::vector<std::uint8_t> ReadFile(const std::string& name) {
+    std::vector<std::uint8_t> bytes;
+    std::FILE* f = std::fopen(Path(name).c_str(), "rb");
+    if (!f) return bytes;
+    std::uint8_t buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+    std::fclose(f);
+    return bytes;
+  }
+
+  // Presses "Upload Code" and picks the file.
+  void StartUpload(const std::string& path) {
+    Main().PickImageFile = [path] { return std::optional<std::string>(path); };
+    Main().ui.btn_UpdateCode->click();
+  }
+
+  QTemporaryDir Dir;
+  std::string Home;
+  FakeClock Clock;
+  std::vector<std::string> Boxes;
+  MessageBoxHook Previous;
+  std::unique_ptr<boxsim::BoxSim> Box;
+  std::unique_ptr<Windows> Program;
+};

@@ -1,0 +1,102 @@
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "E2eFixture.h"
+
+namespace {
+
+using boxsim::Answer;
+using boxsim::BoxCommand;
+
+class FlashRead : public EndToEnd {
+ protected:
+  QLineEdit* Edit(QWidget& dialog, const char* name) { return dialog.findChild<QLineEdit*>(name); }
+  QPushButton* Button(QWidget& dialog, const char* name) {
+    return dialog.findChild<QPushButton*>(name);
+  }
+
+  void Read(std::uint32_t start, std::uint32_t size) {
+    QWidget& dialog = Program->Form_EraseFlash;
+    Edit(dialog, "Edt_StartAddr")->setText(QString::number(start, 16));
+    Edit(dialog, "Edt_Offset")->setText(QString::number(size, 16));
+    Button(dialog, "Btn_ReadFlash")->click();
+  }
+
+  void Erase(std::uint32_t start, std::uint32_t size) {
+    QWidget& dialog = Program->Form_EraseFlash;
+    Edit(dialog, "Edt_StartAddr")->setText(QString::number(start, 16));
+    Edit(dialog, "Edt_Offset")->setText(QString::number(size, 16));
+    Button(dialog, "Btn_EraseFlashOK")->click();
+  }
+
+  std::vector<std::uint8_t> FlashRange(std::uint32_t start, std::uint32_t size) {
+    const auto flash = Box->Flash();
+    return {flash.begin() + start, flash.begin() + start + size};
+  }
+
+  // Waits until flashdata.bin holds the expected bytes.
+  bool WaitForFile(const std::vector<std::uint8_t>& expected, int ms = 15000) {
+    return QTest::qWaitFor([&] { return ReadFile("flashdata.bin") == expected; }, ms);
+  }
+};
+
+TEST_F(FlashRead, ReadsOfEverySizeMatchTheBoxsFlash) {
+  Connect();
+  const std::pair<std::uint32_t, std::uint32_t> reads[] = {
+      {0x0, 0x10}, {0x1000, 0x2000}, {0x0, 0x9000}, {0x2345, 0x1801}};
+  for (auto [start, size] : reads) {
+    SCOPED_TRACE(size);
+    Read(start, size);
+    EXPECT_TRUE(WaitForFile(FlashRange(start, size)));
+  }
+  EXPECT_EQ(Count("Read flash CRC OK"), 1 + 2 + 9 + 2);
+  EXPECT_TRUE(Boxes.empty()) << Boxes.front();
+}
+
+TEST_F(FlashRead, EraseThenReadShowsTheErasedRange) {
+  Connect();
+  Erase(0x1000, 0x800);
+  ASSERT_TRUE(WaitForLog("ERASE OK"));
+  EXPECT_TRUE(Logged("Cmd > a3204aa"));
+  Read(0x0, 0x2000);
+  auto expected = FlashRange(0, 0x2000);
+  for (std::size_t i = 0x1000; i < 0x1800; ++i) ASSERT_EQ(expected[i], 0xFF);
+  EXPECT_TRUE(WaitForFile(expected));
+
+  Box->SetAnswer(BoxCommand::Erase, Answer::Bad);
+  Erase(0, 0x10);
+  EXPECT_TRUE(WaitForLog("ERASE fail"));
+}
+
+TEST_F(FlashRead, AFailedReadLeavesThePreviousFileAlone) {
+  Connect();
+  Read(0, 0x3000);
+  const auto first = FlashRange(0, 0x3000);
+  ASSERT_TRUE(WaitForFile(first));
+
+  Box->InjectFault({boxsim::FaultKind::BadCrc, boxsim::FaultTarget::FlashReply, 1});
+  Read(0x4000, 0x3000);
+  ASSERT_TRUE(WaitForLog("Read flash CRC fail"));
+  QTest::qWait(500);
+  EXPECT_TRUE(ReadFile("flashdata.bin") == first);
+
+  Box->ClearFaults();
+  Read(0x4000, 0x3000);
+  EXPECT_TRUE(WaitForFile(FlashRange(0x4000, 0x3000)));
+}
+
+TEST_F(FlashRead, TuningTestAnswersReachTheLog) {
+  Connect();
+  QWidget& tune = Program->form_Tune;
+  Edit(tune, "Edt_Frequency")->setText("474000");
+  Edit(tune, "Edt_Bandwidth")->setText("8");
+  Button(tune, "Btn_OK")->click();
+  EXPECT_TRUE(Logged("Cmd > 163208aa"));
+  ASSERT_TRUE(WaitForLog("Tune test ok"));
+
+  Box->SetAnswer(BoxCommand::Tune, Answer::Bad);
+  Button(tune, "Btn_OK")->click();
+  EXPECT_TRUE(WaitForLog("Tune test fail"));
+}
+
+}  // namespace
