@@ -42,6 +42,10 @@ class UartTxThread {
   // The worker body: hand TxPass over, write, hand TxWritten over, pause, sleep.
   void Execute(Worker& worker);
 
+  // How long a write of n bytes may take at the given line settings: the time the bytes need
+  // on the line, with a margin for the driver and the adapter.
+  static int WriteTimeoutMs(const LineSettings& settings, int n);
+
   int QueuedCount() const;
   int FreeSlots() const { return SlotCount - 1 - QueuedCount(); }
 

@@ -1,0 +1,265 @@
+#include "UartRxThread.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "Bytes.h"
+#include "Crc.h"
+#include "HexText.h"
+#include "Worker.h"
+
+namespace {
+
+enum class WordKind : std::uint8_t { Status, UploadResult, Payload, FlashData };
+
+struct ReplyWordInfo {
+  std::uint32_t Word;
+  WordKind Kind;
+  int FrameLen;  // payload words; flash data is 2N + 12
+  int CrcOver;   // P: decoded bytes the CRC covers
+  int HandOver;  // H: frame bytes handed to the queue
+  const char* FailLine;
+};
+
+constexpr int InfoFrameLen = 204;
+constexpr int ShortFrameLen = 16;
+
+// Every word is BB k 21 (96 + 2(k - 10)) for k = 10..29; the table is indexed by k - 0x10.
+constexpr ReplyWordInfo ReplyWords[] = {
+    {0xBB102196, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB112198, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB12219A, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB13219C, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB14219E, WordKind::UploadResult, 4, 0, 4, nullptr},
+    {0xBB1521A0, WordKind::UploadResult, 4, 0, 4, nullptr},
+    {0xBB1621A2, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB1721A4, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB1821A6, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB1921A8, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB1A21AA, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB1B21AC, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB1C21AE, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB1D21B0, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB1E21B2, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB1F21B4, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB2021B6, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB2121B8, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB2221BA, WordKind::Payload, ShortFrameLen, 2, 6, "Download Request CRC fail"},
+    {0xBB2321BC, WordKind::Payload, InfoFrameLen, 96, 104, "Download Info CRC fail"},
+    {0xBB2421BE, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB2521C0, WordKind::Payload, InfoFrameLen, 96, 104, "Download Info CRC fail"},
+    {0xBB2621C2, WordKind::Payload, ShortFrameLen, 2, 6, "Get loader version fail"},
+    {0xBB2721C4, WordKind::Status, 4, 0, 0, nullptr},
+    {0xBB2821C6, WordKind::FlashData, 0, 0, 0, "Read flash CRC fail"},
+    {0xBB2921C8, WordKind::Status, 4, 0, 0, nullptr},
+};
+static_assert(sizeof ReplyWords / sizeof ReplyWords[0] == 26);
+
+const ReplyWordInfo* FindReplyWord(std::uint32_t word) {
+  const std::uint32_t k = (word >> 16) & 0xFF;
+  if (k < 0x10 || k > 0x29) return nullptr;
+  const ReplyWordInfo& info = ReplyWords[k - 0x10];
+  return info.Word == word ? &info : nullptr;
+}
+
+}  // namespace
+
+UartRxThread::UartRxThread(UartState& uart, Screen& screen, ReplySink& sink,
+                           FlashBlockSource& flash)
+    : Uart(uart),
+      Out(screen),
+      Sink(sink),
+      Flash(flash),
+      RxReadBuf(std::make_unique<std::uint8_t[]>(PieceBytes)) {}
+
+void UartRxThread::RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnded) {
+  if (!Uart.UartConnected) {
+    RxFrameLen = 0;
+    return;
+  }
+  // The lengths live in locals while bytes are stored, so that every byte store need not
+  // reload them; they are written back before anything outside is called.
+  int frameLen = RxFrameLen;
+  int lineLen = RxLineLen;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint8_t byte = bytes[i];
+    // frame[0] is 0xBB exactly when a frame has begun or this byte begins one.
+    if (frameLen > 0 || byte == 0xBB) {
+      RxFrame[frameLen++] = byte;
+      // Between its fourth byte and its known length a fixed-length frame can only go on.
+      if (frameLen == 4 || (frameLen > 4 && frameLen >= FrameWant)) {
+        RxFrameLen = frameLen;
+        RxLineLen = lineLen;
+        const int result = ParseReplyFrame(RxFrame, frameLen);
+        lineLen = RxLineLen;
+        if (result != 0)
+          frameLen = 0;
+        else
+          lineLen = 0;
+      } else if (frameLen > 4) {
+        lineLen = 0;
+      }
+      // No known frame is longer than the buffer; should one claim to be, it is dropped.
+      if (frameLen >= FrameMax) frameLen = 0;
+    }
+    // Others reset RxLineLen; anything out of range starts a fresh line.
+    if (lineLen < 0 || lineLen >= LineMax) lineLen = 0;
+    RxLineBuf[lineLen++] = byte;
+    if (byte == 0x0D || lineLen >= LineMax) {
+      RxLineBuf[lineLen] = 0;
+      RxFrameLen = frameLen;
+      RxLineLen = lineLen;
+      Sink.AddReplyItem(RxLineBuf, lineLen + 1, ItemKind::Text);
+      lineLen = 0;
+    }
+  }
+  RxFrameLen = passEnded ? 0 : frameLen;
+  RxLineLen = lineLen;
+}
+
+int UartRxThread::ParseReplyFrame(std::uint8_t* frame, int len) {
+  FrameWant = 0;
+  if (len < 4) return 0;
+  std::uint8_t wordBytes[4];
+  std::copy(frame, frame + 4, wordBytes);
+  ReverseBytes(wordBytes, 4);
+  const std::uint32_t word = GetLe32(wordBytes);
+  const ReplyWordInfo* info = FindReplyWord(word);
+  if (info == nullptr) return 1;
+
+  switch (info->Kind) {
+    case WordKind::Status:
+      Sink.HandleReplyWord(word);
+      return 2;
+    case WordKind::UploadResult:
+      Sink.AddReplyItem(frame, 4, ItemKind::Reply);
+      return 2;
+    case WordKind::Payload:
+    case WordKind::FlashData:
+      break;
+  }
+
+  const bool flash = info->Kind == WordKind::FlashData;
+  const std::uint64_t blockLen = flash ? Flash.ExpectedFlashBlockLen() : 0;
+  const std::uint64_t frameLen = flash ? 2 * blockLen + 12 : info->FrameLen;
+  // A frame that cannot be held, or that has grown past its length because N changed while
+  // it arrived, can never complete: give it up instead of swallowing the line behind it.
+  if (frameLen > static_cast<std::uint64_t>(FrameMax) || static_cast<std::uint64_t>(len) > frameLen)
+    return 1;
+  if (static_cast<std::uint64_t>(len) != frameLen) {
+    // The flash block length may change while the frame arrives, so only fixed lengths are
+    // remembered.
+    if (!flash) FrameWant = static_cast<int>(frameLen);
+    return 0;
+  }
+
+  const int crcOver = flash ? static_cast<int>(blockLen) : info->CrcOver;
+  const int handOver = flash ? static_cast<int>(blockLen) + 4 : info->HandOver;
+  HexTextToBytes(frame + 4, len - 4);
+  const std::uint32_t expected = CalcCrc(frame + 4, static_cast<std::uint32_t>(crcOver));
+  if (expected == GetLe32(frame + 4 + crcOver)) {
+    Sink.AddReplyItem(frame, handOver, ItemKind::Reply);
+    if (flash) {
+      Flash.FlashBlockReceived();
+      Out.AppendLog("Read flash CRC OK");
+    }
+  } else {
+    if (flash) Flash.FlashReadCrcFailed();
+    Out.AppendLog(info->FailLine);
+  }
+  return 2;
+}
+
+void UartRxThread::Execute(Worker& worker) {
+  using SteadyClock = std::chrono::steady_clock;
+  const auto msSince = [](SteadyClock::time_point t) {
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - t).count());
+  };
+
+  Port* port = Uart.ComHandle.load();
+  if (port != nullptr && port == LostPort) {
+    if (port->IsOpen()) {
+      worker.Sleep(IdleSleepMs);
+      return;
+    }
+    LostPort = nullptr;
+  }
+  if (port == nullptr) {
+    worker.Sleep(IdleSleepMs);
+    return;
+  }
+
+  std::size_t got = 0;
+  bool inFrame = false;
+  // Bytes read while connected are handed over even if Disconnect suspended us meanwhile;
+  // RxPass drops them once the port is closed, so nothing stale survives to the next Connect.
+  const auto handOver = [&](bool passEnded) {
+    const std::uint8_t* data = RxReadBuf.get();
+    const std::size_t n = got;
+    got = 0;
+    return worker.HandOver(
+        [&] {
+          RxPass(data, n, passEnded);
+          inFrame = FrameInProgress();
+        },
+        true);
+  };
+
+  auto lastByte = SteadyClock::now();
+  auto pieceStart = lastByte;
+  const char* lost = nullptr;
+  bool closed = false;
+  for (;;) {
+    int waitMs = std::max(SilenceMs - msSince(lastByte), 0);
+    if (got > 0) waitMs = std::min(waitMs, GapMs);
+    const IoResult result = port->Read(RxReadBuf.get() + got, PieceBytes - got, waitMs);
+    if (result.Status == IoStatus::Ok && result.Count > 0) {
+      ReadFailures = 0;
+      if (got == 0) pieceStart = SteadyClock::now();
+      got += std::min(result.Count, PieceBytes - got);
+      lastByte = SteadyClock::now();
+      if (got >= PieceBytes || msSince(pieceStart) >= PieceMs) {
+        if (!handOver(false)) return;
+      }
+      continue;
+    }
+    if (result.Status == IoStatus::Ok || result.Status == IoStatus::TimedOut) {
+      ReadFailures = 0;
+      // A short gap: let the parser see what came so far, then listen on for the silence.
+      if (got > 0) {
+        if (!handOver(false)) return;
+        continue;
+      }
+      break;
+    }
+    if (result.Status == IoStatus::HungUp) {
+      lost = "Serial port hung up";
+    } else if (result.Status == IoStatus::Failed) {
+      if (++ReadFailures < FailLimit) continue;
+      lost = "Serial port read error";
+    } else {
+      closed = true;
+    }
+    break;
+  }
+  if (got > 0 || inFrame) {
+    if (!handOver(true)) return;
+  }
+  if (lost != nullptr) {
+    ReadFailures = 0;
+    LostPort = port;
+    const std::string why = lost;
+    if (!worker.HandOver(
+            [&] {
+              if (Uart.UartConnected && PortLost) PortLost(why);
+            },
+            true))
+      return;
+    // Disconnect closes the port; until that has happened nothing more is read from it.
+    if (!port->IsOpen()) LostPort = nullptr;
+    worker.Sleep(IdleSleepMs);
+    return;
+  }
+  worker.Sleep(closed ? IdleSleepMs : SleepMs);
+}

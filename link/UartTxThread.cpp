@@ -1,0 +1,100 @@
+#include "UartTxThread.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "Bytes.h"
+#include "Worker.h"
+
+UartTxThread::UartTxThread(UartState& uart, Screen& screen, ReplyTimeout& timeout)
+    : Uart(uart), Out(screen), Timeout(timeout), TxSlots(std::make_unique<Slot[]>(SlotCount)) {}
+
+bool UartTxThread::TxEnqueue(int count, const std::uint8_t* bytes) {
+  if (!Uart.UartConnected) {
+    Out.ShowMessage("Uart does not connected");
+    Out.ClearCommandEntry();
+    return false;
+  }
+  if (count > SlotSize) {
+    Out.ShowMessage("Tx data length is longer than buffer");
+    return false;
+  }
+  // A negative length or missing bytes can only come from a caller's mistake; copying them
+  // would run wild, so nothing is queued.
+  if (count < 0 || (count > 0 && bytes == nullptr)) return false;
+  if ((TxHead + 1) % SlotCount == TxTail) {
+    Out.ShowMessage("Tx queue is full");
+    return false;
+  }
+  Slot& slot = TxSlots[TxHead];
+  if (count > 0) std::memcpy(slot.Data, bytes, static_cast<std::size_t>(count));
+  slot.Length = count;
+  TxHead = (TxHead + 1) % SlotCount;
+  return true;
+}
+
+int UartTxThread::WriteTimeoutMs(const LineSettings& settings, int n) {
+  const long long bitsPerByte = 1 + std::clamp(settings.DataBits, 5, 8) +
+                                (settings.ParityMode == Parity::None ? 0 : 1) +
+                                (settings.Stop == StopBits::Two ? 2 : 1);
+  const long long baud = std::max<std::uint32_t>(settings.BaudRate, 1);
+  const long long lineMs = (std::max(n, 0) * bitsPerByte * 1000 + baud - 1) / baud;
+  return static_cast<int>(std::min<long long>(lineMs * 3 / 2 + 100, INT_MAX));
+}
+
+bool UartTxThread::TxPass(Outgoing& out) {
+  std::uint8_t syncWord[5] = {};
+  PutCommandWord(syncWord, 0xAA25326Du);
+
+  Timeout.CheckReplyTimeout();
+  if (!Uart.UartConnected || Writing) return false;
+  if (TxHead == TxTail) {
+    // Queued now, written by the next pass.
+    if (!SyncStopped) TxEnqueue(sizeof syncWord, syncWord);
+    return false;
+  }
+  const Slot& slot = TxSlots[TxTail];
+  if (slot.Length == 0) {
+    TxTail = (TxTail + 1) % SlotCount;
+    return false;
+  }
+  Port* port = Uart.ComHandle.load();
+  if (port == nullptr) return false;  // keep the message for when there is a port again
+  out.Data = slot.Data;
+  out.Length = slot.Length;
+  out.TimeoutMs = WriteTimeoutMs(Uart.Settings, slot.Length);
+  out.Target = port;
+  Writing = true;
+  return true;
+}
+
+void UartTxThread::TxWritten(const IoResult& result) {
+  if (!Writing) return;
+  const int length = TxSlots[TxTail].Length;
+  Writing = false;
+  // A failed write is not retried: the slot is freed either way, before any message box.
+  TxTail = (TxTail + 1) % SlotCount;
+  // Closing the port aborts a write on purpose; that is no error to report.
+  if (result.Status == IoStatus::Aborted || result.Status == IoStatus::NotOpen) return;
+  if (result.Status != IoStatus::Ok || result.Count != static_cast<std::size_t>(length))
+    Out.ShowMessage("writeFile error");
+}
+
+void UartTxThread::Execute(Worker& worker) {
+  Outgoing out;
+  bool haveMessage = false;
+  if (!worker.HandOver([&] { haveMessage = TxPass(out); })) return;
+  if (haveMessage) {
+    const IoResult result =
+        out.Target->Write(out.Data, static_cast<std::size_t>(out.Length), out.TimeoutMs);
+    // Even when Disconnect suspended us meanwhile, the slot must be freed.
+    if (!worker.HandOver([&] { TxWritten(result); }, true)) return;
+    if (!worker.Sleep(PauseAfterWriteMs)) return;
+  }
+  worker.Sleep(PeriodMs);
+}
+
+int UartTxThread::QueuedCount() const {
+  return (TxHead - TxTail + SlotCount) % SlotCount;
+}

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "Crc.h"
+#include "FakeClock.h"
+#include "HexText.h"
+#include "LinkDoubles.h"
+#include "NumberText.h"
+#include "RecordingScreen.h"
+#include "ReplyTimeout.h"
+
+TEST(Crc, KnownVectors) {
+  const Bytes check = ToBytes("123456789");
+  EXPECT_EQ(CalcCrc(check.data(), 9), 0x0376E6E7u);
+  const std::uint8_t loaderVersion[] = {0x05, 0x06};
+  EXPECT_EQ(CalcCrc(loaderVersion, 2), 0x8D0CC9BAu);
+  EXPECT_EQ(CalcCrc(nullptr, 0), 0xFFFFFFFFu);
+}
+
+TEST(HexText, DecodesInPlaceAndCountsLettersPastF) {
+  Bytes text = ToBytes("0506BAC90C8D");
+  ASSERT_EQ(HexTextToBytes(text.data(), 12), 0);
+  EXPECT_EQ(Bytes(text.begin(), text.begin() + 6), (Bytes{0x05, 0x06, 0xBA, 0xC9, 0x0C, 0x8D}));
+  // The characters past the decoded bytes stay as they were.
+  EXPECT_EQ(Bytes(text.begin() + 6, text.end()), ToBytes("C90C8D"));
+
+  // G is 16 and Z is 35: 16*16+35 = 291, taken modulo 256.
+  Bytes letters = ToBytes("GZ0G");
+  ASSERT_EQ(HexTextToBytes(letters.data(), 4), 0);
+  EXPECT_EQ(letters[0], 291 % 256);
+  EXPECT_EQ(letters[1], 16);
+}
+
+TEST(HexText, RefusesSmallLettersAndLeavesTextAlone) {
+  for (const char* bad : {"0a", "A-", "1 ", "zz"}) {
+    Bytes text = ToBytes(bad);
+    const Bytes before = text;
+    EXPECT_EQ(HexTextToBytes(text.data(), 2), 1) << bad;
+    EXPECT_EQ(text, before) << bad;
+  }
+}
+
+TEST(HexText, RoundTripsEveryByte) {
+  Bytes all(256);
+  for (int i = 0; i < 256; ++i) all[i] = static_cast<std::uint8_t>(i);
+  Bytes text(512);
+  BytesToHexText(all.data(), 256, reinterpret_cast<char*>(text.data()));
+  ASSERT_EQ(HexTextToBytes(text.data(), 512), 0);
+  EXPECT_EQ(Bytes(text.begin(), text.begin() + 256), all);
+}
+
+TEST(NumberText, DecimalStopsAtFirstOtherCharacterAndSaturates) {
+  EXPECT_EQ(ReadDecimalText("12abc"), 12);
+  EXPECT_EQ(ReadDecimalText("0x1a"), 0);
+  EXPECT_EQ(ReadDecimalText("-1"), -1);
+  EXPECT_EQ(ReadDecimalText("  +7"), 7);
+  EXPECT_EQ(ReadDecimalText(""), 0);
+  EXPECT_EQ(ReadDecimalText("-"), 0);
+  EXPECT_EQ(ReadDecimalText("2147483647"), INT32_MAX);
+  EXPECT_EQ(ReadDecimalText("2147483648"), INT32_MAX);
+  EXPECT_EQ(ReadDecimalText("-2147483648"), INT32_MIN);
+  EXPECT_EQ(ReadDecimalText("99999999999999999999999"), INT32_MAX);
+  EXPECT_EQ(ReadDecimalText("-99999999999999999999999"), INT32_MIN);
+}
+
+TEST(NumberText, HexTakesPrefixSignAndWholeUnsignedRange) {
+  EXPECT_EQ(ReadHexText("12abc"), 0x12ABCu);
+  EXPECT_EQ(ReadHexText("0x1a"), 0x1Au);
+  EXPECT_EQ(ReadHexText("0X1A"), 0x1Au);
+  EXPECT_EQ(ReadHexText("1ffff"), 0x1FFFFu);
+  EXPECT_EQ(ReadHexText("FFFFFFFF"), 0xFFFFFFFFu);
+  EXPECT_EQ(ReadHexText("BFC00000"), 0xBFC00000u);
+  EXPECT_EQ(ReadHexText("-1"), 0xFFFFFFFFu);
+  EXPECT_EQ(ReadHexText("123456789"), 0xFFFFFFFFu);
+  EXPECT_EQ(ReadHexText("0x"), 0u);
+  EXPECT_EQ(ReadHexText("0xg"), 0u);
+  EXPECT_EQ(ReadHexText("g1"), 0u);
+}
+
+TEST(NumberText, SignedHexSaturates) {
+  EXPECT_EQ(ReadHexTextSaturated("1ffff"), 0x1FFFF);
+  EXPECT_EQ(ReadHexTextSaturated("7FFFFFFF"), INT32_MAX);
+  EXPECT_EQ(ReadHexTextSaturated("BFC00000"), INT32_MAX);
+  EXPECT_EQ(ReadHexTextSaturated("FFFFFFFF"), INT32_MAX);
+  EXPECT_EQ(ReadHexTextSaturated("123456789"), INT32_MAX);
+  EXPECT_EQ(ReadHexTextSaturated("-1"), -1);
+  EXPECT_EQ(ReadHexTextSaturated("-80000000"), INT32_MIN);
+  EXPECT_EQ(ReadHexTextSaturated("-80000001"), INT32_MIN);
+}
+
+TEST(ReplyTimeout, CountsAcrossTheHourAndFiresOnlyAfterTheWholeWait) {
+  RecordingScreen screen;
+  FakeClock clock;
+  ReplyTimeout timeout(screen, clock);
+  clock.Set(59, 50);
+  timeout.SetReplyTimeout(true, 20);
+  EXPECT_FALSE(screen.CmdControls);
+
+  clock.Set(0, 10);
+  timeout.CheckReplyTimeout();
+  EXPECT_TRUE(timeout.Armed());
+  EXPECT_TRUE(screen.Messages.empty());
+
+  clock.Set(0, 11);
+  timeout.CheckReplyTimeout();
+  EXPECT_FALSE(timeout.Armed());
+  EXPECT_EQ(screen.Messages, std::vector<std::string>{"Timeout!!"});
+  EXPECT_TRUE(screen.CmdControls);
+
+  timeout.CheckReplyTimeout();
+  EXPECT_EQ(screen.Messages.size(), 1u);
+}
+
+TEST(ReplyTimeout, DisarmWhenNotArmedStillEnablesControls) {
+  RecordingScreen screen;
+  FakeClock clock;
+  ReplyTimeout timeout(screen, clock);
+  timeout.SetReplyTimeout(false, 0);
+  EXPECT_TRUE(screen.CmdControls);
+  EXPECT_EQ(screen.CmdControlSwitches, 1);
+  EXPECT_FALSE(timeout.Armed());
+}

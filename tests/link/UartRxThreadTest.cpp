@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "LinkDoubles.h"
+#include "RecordingScreen.h"
+#include "UartRxThread.h"
+
+namespace {
+
+Bytes TextItem(const std::string& text) {
+  Bytes item = ToBytes(text);
+  item.push_back(0);
+  return item;
+}
+
+class Receiver : public ::testing::Test {
+ protected:
+  Receiver() { Uart.UartConnected = true; }
+
+  void Feed(const Bytes& bytes, bool passEnded = true) {
+    Rx.RxPass(bytes.data(), bytes.size(), passEnded);
+  }
+
+  std::vector<Bytes> Replies() const {
+    std::vector<Bytes> out;
+    for (const SinkItem& item : Sink.Items)
+      if (item.Kind == ItemKind::Reply) out.push_back(item.Data);
+    return out;
+  }
+  std::vector<Bytes> Texts() const {
+    std::vector<Bytes> out;
+    for (const SinkItem& item : Sink.Items)
+      if (item.Kind == ItemKind::Text) out.push_back(item.Data);
+    return out;
+  }
+
+  RecordingScreen Screen;
+  UartState Uart;
+  RecordingSink Sink;
+  FakeFlash Flash;
+  UartRxThread Rx{Uart, Screen, Sink, Flash};
+};
+
+TEST_F(Receiver, TextLinesKeepTheirCarriageReturnAndAZero) {
+  Feed(ToBytes("OK\r"));
+  Feed(ToBytes("\r"));
+  EXPECT_EQ(Texts(), (std::vector<Bytes>{{'O', 'K', 0x0D, 0}, {0x0D, 0}}));
+}
+
+TEST_F(Receiver, PartialLineCarriesOverToTheNextPass) {
+  Feed(ToBytes("Boot"));
+  EXPECT_TRUE(Sink.Items.empty());
+  Feed(ToBytes("er ready\r"));
+  EXPECT_EQ(Texts(), std::vector<Bytes>{TextItem("Booter ready\r")});
+}
+
+TEST_F(Receiver, LongLineIsCutEvery8192Characters) {
+  Feed(Bytes(UartRxThread::LineMax + 1, 'x') + ToBytes("\r"));
+  ASSERT_EQ(Texts().size(), 2u);
+  EXPECT_EQ(Texts()[0], TextItem(std::string(UartRxThread::LineMax, 'x')));
+  EXPECT_EQ(Texts()[1], TextItem("x\r"));
+}
+
+TEST_F(Receiver, StatusWordGoesToTheHandlerAndStaysInTheLine) {
+  Feed(ToBytes("ab") + WireWord(0xBB1A21AA) + ToBytes("hi\r"));
+  EXPECT_EQ(Sink.Words, std::vector<std::uint32_t>{0xBB1A21AA});
+  EXPECT_EQ(Texts(), std::vector<Bytes>{ToBytes("ab") + WireWord(0xBB1A21AA) + TextItem("hi\r")});
+  EXPECT_TRUE(Replies().empty());
+}
+
+TEST_F(Receiver, KnowsEveryWordOfItsTable) {
+  const std::vector<int> statusKs = {0x10, 0x11, 0x12, 0x13, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B,
+                                     0x1C, 0x1D, 0x1E, 0x1F, 0x20, 0x21, 0x24, 0x27, 0x29};
+  std::vector<std::uint32_t> expected;
+  for (int k : statusKs) {
+    const std::uint32_t word = 0xBB002100u | (std::uint32_t(k) << 16) | (0x96 + 2 * (k - 0x10));
+    expected.push_back(word);
+    Feed(WireWord(word));
+  }
+  EXPECT_EQ(Sink.Words, expected);
+
+  // A word of the right shape outside the table, or with a wrong last byte, is text.
+  Feed(WireWord(0xBB2F21CA) + WireWord(0xBB0F2194) + WireWord(0xBB102197));
+  EXPECT_EQ(Sink.Words.size(), statusKs.size());
+  EXPECT_TRUE(Replies().empty());
+}
+
+TEST_F(Receiver, UploadResultWordsAreQueuedAsReplies) {
+  Feed(WireWord(0xBB14219E) + WireWord(0xBB1521A0));
+  EXPECT_EQ(Replies(), (std::vector<Bytes>{WireWord(0xBB14219E), WireWord(0xBB1521A0)}));
+  EXPECT_TRUE(Sink.Words.empty());
+}
+
+TEST_F(Receiver, UnknownWordBecomesText) {
+  Feed(WireWord(0xBB2F21CA) + ToBytes("\r"));
+  EXPECT_TRUE(Sink.Words.empty());
+  EXPECT_EQ(Sink.Items.size(), 1u);
+  EXPECT_EQ(Texts(), (std::vector<Bytes>{WireWord(0xBB2F21CA) + Bytes{0x0D, 0}}));
+}
+
+TEST_F(Receiver, LoaderVersionFrameDecodesAndChecksItsCrc) {
+  const Bytes frame = WireWord(0xBB2621C2) + ToBytes("0506BAC90C8D");
+  EXPECT_EQ(PayloadFrame(0xBB2621C2, Bytes{0x05, 0x06}), frame);
+  // The partial line before the frame is dropped; its last two characters lead the next line.
+  Feed(ToBytes("junk") + frame + ToBytes("\r"));
+  EXPECT_EQ(Replies(), (std::vector<Bytes>{WireWord(0xBB2621C2) + Bytes{0x05, 0x06}}));
+  EXPECT_EQ(Texts(), std::vector<Bytes>{TextItem("8D\r")});
+  EXPECT_TRUE(Screen.Log.empty());
+}
+
+TEST_F(Receiver, BadCrcOrSmallLettersGiveTheFailureLineAndNoItem) {
+  Feed(WireWord(0xBB2621C2) + ToBytes("0506BAC90C8E"));
+  Feed(WireWord(0xBB2621C2) + ToBytes("0506bac90c8d"));
+  EXPECT_TRUE(Replies().empty());
+  EXPECT_EQ(Screen.Log,
+            (std::vector<std::string>{"Get loader version fail", "Get loader version fail"}));
+}
+
+TEST_F(Receiver, DownloadRequestAndInfoFrames) {
+  Bytes record(96);
+  for (int i = 0; i < 96; ++i) record[i] = static_cast<std::uint8_t>(200 - i);
+  Feed(PayloadFrame(0xBB2221BA, {0x03, 0x00}) + PayloadFrame(0xBB2321BC, record) +
+       PayloadFrame(0xBB2521C0, record));
+  ASSERT_EQ(Replies().size(), 3u);
+  EXPECT_EQ(Replies()[0], (WireWord(0xBB2221BA) + Bytes{0x03, 0x00}));
+  Bytes crc(4);
+  PutLe32(crc.data(), CalcCrc(record.data(), 96));
+  EXPECT_EQ(Replies()[1], WireWord(0xBB2321BC) + record + crc);
+  EXPECT_EQ(Replies()[2], WireWord(0xBB2521C0) + record + crc);
+
+  Bytes broken = PayloadFrame(0xBB2221BA, {0x03, 0x00});
+  broken[4] = '1';
+  Bytes brokenInfo = PayloadFrame(0xBB2321BC, record);
+  brokenInfo[10] = brokenInfo[10] == '0' ? '1' : '0';
+  Feed(broken + brokenInfo);
+  EXPECT_EQ(Screen.Log,
+            (std::vector<std::string>{"Download Request CRC fail", "Download Info CRC fail"}));
+  EXPECT_EQ(Replies().size(), 3u);
+}
+
+TEST_F(Receiver, FlashFrameLengthFollowsTheExpectedBlock) {
+  // Before any flash read N is 0: the frame is the word and the CRC of nothing.
+  Feed(WireWord(0xBB2821C6) + ToBytes("FFFFFFFF"));
+  EXPECT_EQ(Replies(), std::vector<Bytes>{WireWord(0xBB2821C6)});
+  EXPECT_EQ(Screen.Log, std::vector<std::string>{"Read flash CRC OK"});
+  EXPECT_EQ(Flash.BlocksReceived, 1);
+
+  Flash.BlockLen = 4096;
+  Bytes block(4096);
+  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i ^ 0x5A);
+  const Bytes frame = PayloadFrame(0xBB2821C6, block);
+  ASSERT_EQ(frame.size(), static_cast<std::size_t>(UartRxThread::FrameMax));
+  Feed(frame);
+  ASSERT_EQ(Replies().size(), 2u);
+  EXPECT_EQ(Replies()[1], WireWord(0xBB2821C6) + block);
+  EXPECT_EQ(Flash.CrcFailures, 0);
+
+  Bytes bad = frame;
+  bad[100] = bad[100] == 'A' ? 'B' : 'A';
+  Feed(bad);
+  EXPECT_EQ(Flash.CrcFailures, 1);
+  EXPECT_EQ(Screen.LastLog(), "Read flash CRC fail");
+  EXPECT_EQ(Flash.BlocksReceived, 2);
+  EXPECT_EQ(Replies().size(), 2u);
+}
+
+TEST_F(Receiver, FlashFrameThatCannotFitIsNeverCollected) {
+  Flash.BlockLen = 5000;
+  Bytes block(5000, 0x11);
+  Feed(PayloadFrame(0xBB2821C6, block) + ToBytes("\r"));
+  EXPECT_TRUE(Replies().empty());
+  EXPECT_EQ(Flash.CrcFailures, 0);
+  ASSERT_FALSE(Texts().empty());
+  EXPECT_EQ(Texts()[0].size(), static_cast<std::size_t>(UartRxThread::LineMax + 1));
+
+  Flash.BlockLen = 0xFFFFFFFFu;
+  Feed(WireWord(0xBB2821C6) + ToBytes("FFFFFFFF"));
+  EXPECT_TRUE(Replies().empty());
+}
+
+TEST_F(Receiver, FrameSplitByAPassEndIsDropped) {
+  const Bytes frame = PayloadFrame(0xBB2621C2, {0x01, 0x0A});
+  Feed(Bytes(frame.begin(), frame.begin() + 9), true);
+  EXPECT_FALSE(Rx.FrameInProgress());
+  Feed(Bytes(frame.begin() + 9, frame.end()) + ToBytes("\r"), true);
+  EXPECT_TRUE(Replies().empty());
+  EXPECT_TRUE(Screen.Log.empty());
+  // What followed the pause is text, after the one character the frame left in the line.
+  EXPECT_EQ(Texts(), (std::vector<Bytes>{Bytes(frame.begin() + 8, frame.end()) + Bytes{0x0D, 0}}));
+}
+
+TEST_F(Receiver, FrameSplitAcrossPiecesOfOnePassSurvives) {
+  const Bytes frame = PayloadFrame(0xBB2621C2, {0x01, 0x0A});
+  for (std::size_t i = 0; i < frame.size(); ++i) {
+    Feed({frame[i]}, false);
+    EXPECT_EQ(Rx.FrameInProgress(), i + 1 < frame.size()) << i;
+  }
+  Feed({}, true);
+  EXPECT_EQ(Replies(), (std::vector<Bytes>{WireWord(0xBB2621C2) + Bytes{0x01, 0x0A}}));
+}
+
+TEST_F(Receiver, BytesAfterDisconnectAreDropped) {
+  Uart.UartConnected = false;
+  Feed(ToBytes("OK\r"));
+  EXPECT_TRUE(Sink.Items.empty());
+}
+
+TEST_F(Receiver, OutOfRangeLineLengthStartsAFreshLine) {
+  Rx.RxLineLen = 9000;
+  Feed(ToBytes("A\r"));
+  Rx.RxLineLen = -3;
+  Feed(ToBytes("B\r"));
+  EXPECT_EQ(Texts(), (std::vector<Bytes>{TextItem("A\r"), TextItem("B\r")}));
+}
+
+// Whatever the cut into pieces, a pass gives the same items as one byte at a time.
+TEST_F(Receiver, PiecesOfAPassEqualByteAtATime) {
+  std::mt19937 random(1234);
+  Bytes stream;
+  for (int i = 0; i < 200; ++i) {
+    switch (random() % 6) {
+      case 0:
+        stream = stream + ToBytes("line " + std::to_string(i) + "\r");
+        break;
+      case 1:
+        stream = stream + WireWord(0xBB2421BE);
+        break;
+      case 2:
+        stream = stream + PayloadFrame(0xBB2221BA, {static_cast<std::uint8_t>(i), 0});
+        break;
+      case 3:
+        stream = stream + PayloadFrame(0xBB2321BC, Bytes(96, static_cast<std::uint8_t>(i)));
+        break;
+      case 4:
+        stream.push_back(0xBB);
+        break;
+      default:
+        stream.push_back(static_cast<std::uint8_t>(random()));
+        break;
+    }
+  }
+  Feed(stream);
+  const std::vector<SinkItem> whole = Sink.Items;
+  const std::vector<std::uint32_t> wholeWords = Sink.Words;
+  ASSERT_GT(Replies().size(), 10u);
+
+  Sink.Items.clear();
+  Sink.Words.clear();
+  Rx.RxLineLen = 0;
+  std::size_t at = 0;
+  while (at < stream.size()) {
+    const std::size_t n = std::min<std::size_t>(random() % 300, stream.size() - at);
+    Rx.RxPass(stream.data() + at, n, false);
+    at += n;
+  }
+  Feed({}, true);
+  ASSERT_EQ(Sink.Items.size(), whole.size());
+  for (std::size_t i = 0; i < whole.size(); ++i) {
+    EXPECT_EQ(Sink.Items[i].Kind, whole[i].Kind) << i;
+    EXPECT_EQ(Sink.Items[i].Data, whole[i].Data) << i;
+  }
+  EXPECT_EQ(Sink.Words, wholeWords);
+}
+
+}  // namespace

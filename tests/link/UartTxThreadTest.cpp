@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include "FakeClock.h"
+#include "FakePort.h"
+#include "LinkDoubles.h"
+#include "RecordingScreen.h"
+#include "ReplyTimeout.h"
+#include "UartTxThread.h"
+
+namespace {
+
+const Bytes SyncWord{0xAA, 0x25, 0x32, 0x6D, 0x00};
+
+// Answers every write with a fixed outcome.
+class ScriptedWritePort : public FakePort {
+ public:
+  IoResult Write(const std::uint8_t*, std::size_t, int) override { return Answer; }
+  IoResult Answer;
+};
+
+class TxRing : public ::testing::Test {
+ protected:
+  TxRing() {
+    Uart.UartConnected = true;
+    Uart.ComHandle = &Line;
+  }
+
+  // One period as the worker runs it, minus the sleeps. True when something was written.
+  bool Period() {
+    UartTxThread::Outgoing out;
+    if (!Tx.TxPass(out)) return false;
+    const IoResult result =
+        out.Target->Write(out.Data, static_cast<std::size_t>(out.Length), out.TimeoutMs);
+    Tx.TxWritten(result);
+    return true;
+  }
+
+  bool Enqueue(const Bytes& message) {
+    return Tx.TxEnqueue(static_cast<int>(message.size()), message.data());
+  }
+
+  RecordingScreen Screen;
+  FakeClock Time;
+  ReplyTimeout Timeout{Screen, Time};
+  UartState Uart;
+  FakePort Line;
+  UartTxThread Tx{Uart, Screen, Timeout};
+};
+
+TEST_F(TxRing, RefusesWhenNotConnectedAndClearsTheEntry) {
+  Uart.UartConnected = false;
+  EXPECT_FALSE(Enqueue({1, 2, 3}));
+  EXPECT_EQ(Screen.Messages, std::vector<std::string>{"Uart does not connected"});
+  EXPECT_EQ(Screen.CommandEntryCleared, 1);
+  EXPECT_EQ(Tx.QueuedCount(), 0);
+}
+
+TEST_F(TxRing, ChecksTheReplyTimeoutEveryPassEvenWhenNotConnected) {
+  Uart.UartConnected = false;
+  Time.Set(10, 0);
+  Timeout.SetReplyTimeout(true, 20);
+  Time.Set(10, 21);
+  EXPECT_FALSE(Period());
+  EXPECT_EQ(Screen.Messages, std::vector<std::string>{"Timeout!!"});
+  EXPECT_TRUE(Line.Writes.empty());
+  EXPECT_EQ(Tx.QueuedCount(), 0);
+}
+
+TEST_F(TxRing, HoldsFifteenMessagesAndRefusesTheSixteenth) {
+  for (int i = 0; i < 15; ++i) ASSERT_TRUE(Enqueue({static_cast<std::uint8_t>(i)})) << i;
+  EXPECT_EQ(Tx.FreeSlots(), 0);
+  EXPECT_FALSE(Enqueue({99}));
+  EXPECT_EQ(Screen.Messages, std::vector<std::string>{"Tx queue is full"});
+  EXPECT_EQ(Tx.QueuedCount(), 15);
+
+  // One written frees one place; the ring wraps and keeps the order.
+  ASSERT_TRUE(Period());
+  EXPECT_TRUE(Enqueue({15}));
+  while (Period()) {
+  }
+  ASSERT_EQ(Line.Writes.size(), 16u);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(Line.Writes[i], Bytes{static_cast<std::uint8_t>(i)});
+}
+
+TEST_F(TxRing, TakesExactlyOneSlotOfBytesInOneWrite) {
+  Bytes full(UartTxThread::SlotSize);
+  for (std::size_t i = 0; i < full.size(); ++i) full[i] = static_cast<std::uint8_t>(i * 7);
+  EXPECT_TRUE(Enqueue(full));
+  Bytes tooLong(UartTxThread::SlotSize + 1);
+  EXPECT_FALSE(Enqueue(tooLong));
+  EXPECT_EQ(Screen.Messages, std::vector<std::string>{"Tx data length is longer than buffer"});
+
+  ASSERT_TRUE(Period());
+  ASSERT_EQ(Line.Writes.size(), 1u);
+  EXPECT_EQ(Line.Writes[0], full);
+}
+
+TEST_F(TxRing, RefusesANegativeLengthWithoutCopying) {
+  const std::uint8_t byte = 1;
+  EXPECT_FALSE(Tx.TxEnqueue(-1, &byte));
+  EXPECT_EQ(Tx.QueuedCount(), 0);
+}
+
+TEST_F(TxRing, CopiesTheCallersBytesAtOnce) {
+  Bytes message = WireWord(0xAA0C3222);
+  ASSERT_TRUE(Enqueue(message));
+  message.assign(4, 0);
+  ASSERT_TRUE(Period());
+  EXPECT_EQ(Line.Writes.at(0), (Bytes{0xAA, 0x0C, 0x32, 0x22}));
+}
+
+TEST_F(TxRing, SyncWordIsQueuedByOnePassAndWrittenByTheNext) {
+  EXPECT_FALSE(Period());
+  EXPECT_TRUE(Line.Writes.empty());
+  EXPECT_EQ(Tx.QueuedCount(), 1);
+  EXPECT_TRUE(Period());
+  EXPECT_EQ(Line.Writes, std::vector<Bytes>{SyncWord});
+
+  EXPECT_FALSE(Period());
+  EXPECT_TRUE(Period());
+  EXPECT_EQ(Line.Writes.size(), 2u);
+}
+
+TEST_F(TxRing, NoSyncWordWhileStoppedOrWhileMessagesWait) {
+  Tx.SyncStopped = true;
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(Period());
+  EXPECT_EQ(Tx.QueuedCount(), 0);
+  EXPECT_TRUE(Line.Writes.empty());
+
+  Tx.SyncStopped = false;
+  ASSERT_TRUE(Enqueue({1}));
+  ASSERT_TRUE(Enqueue({2}));
+  EXPECT_TRUE(Period());
+  EXPECT_TRUE(Period());
+  EXPECT_EQ(Line.Writes, (std::vector<Bytes>{{1}, {2}}));
+}
+
+TEST_F(TxRing, ZeroLengthMessageAdvancesWithoutAWrite) {
+  Tx.SyncStopped = true;
+  ASSERT_TRUE(Tx.TxEnqueue(0, nullptr));
+  EXPECT_EQ(Tx.QueuedCount(), 1);
+  EXPECT_FALSE(Period());
+  EXPECT_EQ(Tx.QueuedCount(), 0);
+  EXPECT_TRUE(Line.Writes.empty());
+}
+
+TEST_F(TxRing, MessagesLeftAtDisconnectGoOutAfterTheNextConnect) {
+  ASSERT_TRUE(Enqueue({7}));
+  Uart.UartConnected = false;
+  EXPECT_FALSE(Period());
+  Uart.UartConnected = true;
+  EXPECT_TRUE(Period());
+  EXPECT_EQ(Line.Writes, std::vector<Bytes>{{7}});
+}
+
+TEST(TxWrite, FailedShortOrTimedOutWritesAreReportedAndDropped) {
+  const IoResult failures[] = {
+      {IoStatus::Failed, 0}, {IoStatus::Ok, 3}, {IoStatus::TimedOut, 2}, {IoStatus::HungUp, 0}};
+  for (const IoResult& answer : failures) {
+    RecordingScreen screen;
+    FakeClock time;
+    ReplyTimeout timeout(screen, time);
+    UartState uart;
+    ScriptedWritePort line;
+    line.Answer = answer;
+    uart.UartConnected = true;
+    uart.ComHandle = &line;
+    UartTxThread tx(uart, screen, timeout);
+    tx.SyncStopped = true;
+
+    const Bytes message{1, 2, 3, 4};
+    ASSERT_TRUE(tx.TxEnqueue(4, message.data()));
+    UartTxThread::Outgoing out;
+    ASSERT_TRUE(tx.TxPass(out));
+    tx.TxWritten(line.Write(out.Data, static_cast<std::size_t>(out.Length), out.TimeoutMs));
+    EXPECT_EQ(screen.Messages, std::vector<std::string>{"writeFile error"});
+    EXPECT_EQ(tx.QueuedCount(), 0);
+    UartTxThread::Outgoing next;
+    EXPECT_FALSE(tx.TxPass(next));
+  }
+}
+
+TEST(TxWrite, WriteAbortedByClosingThePortIsDroppedQuietly) {
+  RecordingScreen screen;
+  FakeClock time;
+  ReplyTimeout timeout(screen, time);
+  UartState uart;
+  ScriptedWritePort line;
+  line.Answer = {IoStatus::Aborted, 1};
+  uart.UartConnected = true;
+  uart.ComHandle = &line;
+  UartTxThread tx(uart, screen, timeout);
+  const Bytes message{1, 2};
+  ASSERT_TRUE(tx.TxEnqueue(2, message.data()));
+  UartTxThread::Outgoing out;
+  ASSERT_TRUE(tx.TxPass(out));
+  tx.TxWritten(line.Write(out.Data, 2, out.TimeoutMs));
+  EXPECT_TRUE(screen.Messages.empty());
+  EXPECT_EQ(tx.QueuedCount(), 0);
+}
+
+TEST_F(TxRing, WriteTimeoutCoversTheLineTimeAtTheAppliedSettings) {
+  Uart.Settings = {1200, 8, Parity::None, StopBits::One};
+  Bytes message(1000, 0x55);
+  ASSERT_TRUE(Enqueue(message));
+  UartTxThread::Outgoing out;
+  ASSERT_TRUE(Tx.TxPass(out));
+  // 1000 bytes of 10 bits at 1200 baud need 8334 ms on the line.
+  EXPECT_GT(out.TimeoutMs, 8334);
+  Tx.TxWritten({IoStatus::Ok, 1000});
+
+  // Start, 7 data, parity and two stop bits make 11 bits a byte.
+  const LineSettings slow{300, 7, Parity::Even, StopBits::Two};
+  const int full = UartTxThread::WriteTimeoutMs(slow, UartTxThread::SlotSize);
+  EXPECT_GT(full, UartTxThread::SlotSize * 11LL * 1000 / 300);
+  EXPECT_LT(full, UartTxThread::SlotSize * 11LL * 1000 / 300 * 2 + 1000);
+  EXPECT_GE(UartTxThread::WriteTimeoutMs({3000000, 8, Parity::None, StopBits::One}, 5), 100);
+  EXPECT_GT(
+      UartTxThread::WriteTimeoutMs({1, 8, Parity::None, StopBits::One}, UartTxThread::SlotSize), 0);
+}
+
+}  // namespace

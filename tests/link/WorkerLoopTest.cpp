@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <QObject>
+#include <QTest>
+
+#include "FakeClock.h"
+#include "LinkDoubles.h"
+#include "RecordingScreen.h"
+#include "ReplyTimeout.h"
+#include "UartRxThread.h"
+#include "UartTxThread.h"
+#include "Worker.h"
+
+namespace {
+
+const Bytes SyncWord{0xAA, 0x25, 0x32, 0x6D, 0x00};
+
+std::size_t WriteCount(const ThreadedPort& port) {
+  return port.Get(&ThreadedPort::Writes).size();
+}
+
+TEST(TxWorker, RepeatsTheSyncWordWithItsPauseAndStopsWhenAsked) {
+  QObject gui;
+  RecordingScreen screen;
+  FakeClock clock;
+  ReplyTimeout timeout(screen, clock);
+  UartState uart;
+  ThreadedPort port;
+  uart.UartConnected = true;
+  uart.ComHandle = &port;
+  UartTxThread tx(uart, screen, timeout);
+  Worker worker("tx", &gui);
+  worker.Start([&](Worker& w) { tx.Execute(w); }, false);
+
+  ASSERT_TRUE(QTest::qWaitFor([&] { return WriteCount(port) >= 4; }, 10000));
+  tx.SyncStopped = true;
+  const std::size_t atStop = WriteCount(port);
+  QTest::qWait(300);
+  worker.Stop();
+
+  const auto writes = port.Get(&ThreadedPort::Writes);
+  for (const Bytes& write : writes) EXPECT_EQ(write, SyncWord);
+  // A sync word already queued when the flag was set still goes out; nothing after it.
+  EXPECT_LE(writes.size(), atStop + 1);
+  // Each write is followed by its 40 ms pause and a 10 ms sleep, and the next sync word is
+  // only queued by the pass after that.
+  const auto times = port.Get(&ThreadedPort::WriteTimes);
+  for (std::size_t i = 1; i < times.size(); ++i)
+    EXPECT_GE(times[i] - times[i - 1], std::chrono::milliseconds(50)) << i;
+  EXPECT_TRUE(screen.Messages.empty());
+}
+
+TEST(TxWorker, WritesQueuedMessagesWithATimeoutForTheLine) {
+  QObject gui;
+  RecordingScreen screen;
+  FakeClock clock;
+  ReplyTimeout timeout(screen, clock);
+  UartState uart;
+  ThreadedPort port;
+  uart.UartConnected = true;
+  uart.ComHandle = &port;
+  uart.Settings.BaudRate = 9600;
+  UartTxThread tx(uart, screen, timeout);
+  tx.SyncStopped = true;
+  const Bytes big(UartTxThread::SlotSize, 0x42);
+  ASSERT_TRUE(tx.TxEnqueue(static_cast<int>(big.size()), big.data()));
+  Worker worker("tx", &gui);
+  worker.Start([&](Worker& w) { tx.Execute(w); }, false);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return tx.QueuedCount() == 0; }, 10000));
+  worker.Stop();
+  ASSERT_EQ(WriteCount(port), 1u);
+  EXPECT_EQ(port.Get(&ThreadedPort::Writes)[0], big);
+  EXPECT_GT(port.Get(&ThreadedPort::LastWriteTimeoutMs), UartTxThread::SlotSize * 10 / 9600 * 1000);
+}
+
+class RxWorker : public ::testing::Test {
+ protected:
+  RxWorker() {
+    Uart.UartConnected = true;
+    Uart.ComHandle = &Line;
+    Rx.PortLost = [this](const std::string& why) {
+      Lost.push_back(why);
+      if (DisconnectOnLoss) {
+        Uart.UartConnected = false;
+        Line.Close();
+      }
+    };
+  }
+  ~RxWorker() override { Thread.Stop(); }
+
+  void Start() {
+    Thread.Start([this](Worker& w) { Rx.Execute(w); }, false);
+  }
+
+  QObject Gui;
+  RecordingScreen Screen;
+  UartState Uart;
+  ThreadedPort Line;
+  RecordingSink Sink;
+  FakeFlash Flash;
+  UartRxThread Rx{Uart, Screen, Sink, Flash};
+  std::vector<std::string> Lost;
+  bool DisconnectOnLoss = true;
+  Worker Thread{"rx", &Gui};
+};
+
+TEST_F(RxWorker, HandsTextAndFramesToTheGuiThread) {
+  Start();
+  Line.Say(ToBytes("Loader\r") + PayloadFrame(0xBB2621C2, {0x05, 0x06}) + WireWord(0xBB2421BE));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Sink.Items.size() >= 2 && !Sink.Words.empty(); }, 5000));
+  EXPECT_EQ(Sink.Items[0].Data, ToBytes("Loader\r") + Bytes{0});
+  EXPECT_EQ(Sink.Items[1].Kind, ItemKind::Reply);
+  EXPECT_EQ(Sink.Items[1].Data, (WireWord(0xBB2621C2) + Bytes{0x05, 0x06}));
+  EXPECT_EQ(Sink.Words, std::vector<std::uint32_t>{0xBB2421BE});
+  EXPECT_TRUE(Lost.empty());
+}
+
+TEST_F(RxWorker, HungUpPortIsReportedOnceAndNotPolled) {
+  Line.SetHangUp();
+  Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Lost.empty(); }, 5000));
+  QTest::qWait(300);
+  EXPECT_EQ(Lost, std::vector<std::string>{"Serial port hung up"});
+  // A spinning worker would have read many thousands of times by now.
+  EXPECT_LT(Line.Get(&ThreadedPort::Reads), 100);
+}
+
+TEST_F(RxWorker, LostPortLeftOpenIsNotReadAgain) {
+  DisconnectOnLoss = false;
+  Line.SetHangUp();
+  Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Lost.empty(); }, 5000));
+  const int reads = Line.Get(&ThreadedPort::Reads);
+  QTest::qWait(300);
+  EXPECT_EQ(Lost.size(), 1u);
+  EXPECT_EQ(Line.Get(&ThreadedPort::Reads), reads);
+}
+
+TEST_F(RxWorker, PortFailingEveryReadIsLost) {
+  Line.SetFail();
+  Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Lost.empty(); }, 5000));
+  QTest::qWait(100);
+  EXPECT_EQ(Lost, std::vector<std::string>{"Serial port read error"});
+  EXPECT_LT(Line.Get(&ThreadedPort::Reads), 100);
+}
+
+}  // namespace
