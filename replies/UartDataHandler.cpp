@@ -149,6 +149,9 @@ void UartDataHandler::HandleReplyWord(std::uint32_t word) {
       break;
     case 0xBB2921C8u:
       Out.AppendLog("Read flash fail");
+      // The box answered a read request without its data: the read cannot complete, and the
+      // replies still due must be cut to their own lengths.
+      Flash.FlashReadCrcFailed();
       break;
     default:
       break;

@@ -74,7 +74,11 @@ TEST_F(FlashRead, AFailedReadLeavesThePreviousFileAlone) {
   const auto first = FlashRange(0, 0x3000);
   ASSERT_TRUE(WaitForFile(first));
 
-  Box->InjectFault({boxsim::FaultKind::BadCrc, boxsim::FaultTarget::FlashReply, 1});
+  boxsim::Fault badSecondReply;
+  badSecondReply.kind = boxsim::FaultKind::BadCrc;
+  badSecondReply.target = boxsim::FaultTarget::FlashReply;
+  badSecondReply.which = 1;
+  Box->InjectFault(badSecondReply);
   Read(0x4000, 0x3000);
   ASSERT_TRUE(WaitForLog("Read flash CRC fail"));
   QTest::qWait(500);
@@ -83,6 +87,23 @@ TEST_F(FlashRead, AFailedReadLeavesThePreviousFileAlone) {
   Box->ClearFaults();
   Read(0x4000, 0x3000);
   EXPECT_TRUE(WaitForFile(FlashRange(0x4000, 0x3000)));
+}
+
+TEST_F(FlashRead, AReadTheBoxRefusesLeavesTheFileAndTheNextReadWorks) {
+  Connect();
+  Read(0, 0x1000);
+  const auto first = FlashRange(0, 0x1000);
+  ASSERT_TRUE(WaitForFile(first));
+
+  Box->SetAnswer(BoxCommand::ReadFlash, Answer::Bad);
+  Read(0x8000, 0x2800);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Count("Read flash fail") == 3; }, 5000));
+  EXPECT_TRUE(Logged("flashdata.bin left unchanged"));
+  EXPECT_TRUE(ReadFile("flashdata.bin") == first);
+
+  Box->SetAnswer(BoxCommand::ReadFlash, Answer::Good);
+  Read(0x8000, 0x2800);
+  EXPECT_TRUE(WaitForFile(FlashRange(0x8000, 0x2800)));
 }
 
 TEST_F(FlashRead, TuningTestAnswersReachTheLog) {
