@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -40,8 +41,9 @@ inline Bytes PayloadFrame(std::uint32_t word, const Bytes& payload) {
           CalcCrc(payload.data(), static_cast<std::uint32_t>(payload.size())));
   std::string hex(decoded.size() * 2, '\0');
   BytesToHexText(decoded.data(), static_cast<int>(decoded.size()), hex.data());
-  Bytes frame = WireWord(word);
-  frame.insert(frame.end(), hex.begin(), hex.end());
+  Bytes frame(4 + hex.size());
+  PutCommandWord(frame.data(), word);
+  std::copy(hex.begin(), hex.end(), frame.begin() + 4);
   return frame;
 }
 
