@@ -386,6 +386,14 @@ void BoxSim::SetBlockWait(int ms, int retries) {
   BlockRetries = std::max(0, retries);
 }
 
+void BoxSim::ExpireBlockWait() {
+  {
+    std::lock_guard lock(Mutex);
+    BlockWaitExpired = true;
+  }
+  Wake();
+}
+
 void BoxSim::SetExpectedImage(Bytes image) {
   std::lock_guard lock(Mutex);
   ExpectedImage = std::move(image);
@@ -623,8 +631,14 @@ int BoxSim::NextTimeoutMs() const {
 
 void BoxSim::HandleTimeouts() {
   const Clock::time_point now = Clock::now();
+  bool expired;
+  {
+    std::lock_guard lock(Mutex);
+    expired = BlockWaitExpired;
+    BlockWaitExpired = false;
+  }
   if (State == Phase::Uploading) {
-    if (now < BlockDeadline) return;
+    if (now < BlockDeadline && !expired) return;
     const std::size_t had = In.size();
     In.clear();
     if (ExpectLen == 0) {

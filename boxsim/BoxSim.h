@@ -105,6 +105,9 @@ class BoxSim {
   // How long the box waits for a block (since the last byte) before asking again, and how
   // often it asks again before it refuses the image.
   void SetBlockWait(int ms, int retries);
+  // Ends the wait for the current block at once, as if its time had run out: the box asks
+  // again, or gives up when no retries are left.
+  void ExpireBlockWait();
   // When set, a block whose bytes differ from this image is refused even if its CRC holds.
   void SetExpectedImage(Bytes image);
   Bytes UploadedImage() const;
@@ -219,6 +222,7 @@ class BoxSim {
   std::vector<int> CustomRequests;
   int BlockWaitMs = 2000;
   int BlockRetries = 3;
+  bool BlockWaitExpired = false;
   Bytes ExpectedImage;
   Bytes Image;
   UploadOutcome Outcome = UploadOutcome::None;

@@ -12,11 +12,13 @@
 namespace {
 
 const char* const LeftUnchanged = "Read flash stopped: flashdata.bin left unchanged";
+constexpr int ReplyWaitSecs = 20;
 
 }  // namespace
 
-FlashReadback::FlashReadback(Screen& screen, UartTxThread& tx, std::string folder)
-    : Out(screen), Tx(tx), Folder(std::move(folder)) {}
+FlashReadback::FlashReadback(Screen& screen, UartTxThread& tx, std::string folder,
+                             ReplyTimeout* timeout)
+    : Out(screen), Tx(tx), Timeout(timeout), Folder(std::move(folder)) {}
 
 FlashReadback::~FlashReadback() {
   if (FlashFile) {
@@ -70,6 +72,7 @@ void FlashReadback::ReadFlash(std::int32_t start, std::uint32_t size) {
     RequestLengths.push_back(FlashBlockLen);
     ++FlashBlocksRequested;
   }
+  WatchReplies(true);
 }
 
 std::uint32_t FlashReadback::ExpectedFlashBlockLen() const {
@@ -106,8 +109,13 @@ void FlashReadback::WriteFlashBlock(const std::uint8_t* data, std::uint32_t n) {
   }
 
   ++FlashBlocksWritten;
-  if (FlashBlocksWritten != FlashBlocksRequested) return;
+  if (FlashBlocksWritten != FlashBlocksRequested) {
+    // The wait starts again with every block, however slow the line.
+    WatchReplies(true);
+    return;
+  }
 
+  WatchReplies(false);
   ForgetRequests();
   const bool closed = CloseFlashFile();
   if (!closed || std::rename(PartFilePath().c_str(), FlashFilePath().c_str()) != 0) {
@@ -132,6 +140,7 @@ void FlashReadback::AbandonRead() {
   FlashBytesLeft = 0;
   FlashBlocksRequested = 0;
   FlashBlocksWritten = 0;
+  WatchReplies(false);
   Out.AppendLog(LeftUnchanged);
 }
 
@@ -140,6 +149,14 @@ void FlashReadback::ForgetRequests() {
   RepliesReceived = 0;
   FlashBlocksRequested = 0;
   FlashBlocksWritten = 0;
+}
+
+void FlashReadback::WatchReplies(bool waiting) {
+  // Only a wait this read started is ended here; another command's stays as it is.
+  if (!Timeout || (!waiting && !Watching)) return;
+  Timeout->SetReplyTimeout(false, 0);
+  if (waiting) Timeout->SetReplyTimeout(true, ReplyWaitSecs);
+  Watching = waiting;
 }
 
 bool FlashReadback::CloseFlashFile() {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ReplyTimeout.h"
 #include "Screen.h"
 #include "UartRxThread.h"
 #include "UartTxThread.h"
@@ -16,8 +17,11 @@ class FlashReadback : public FlashBlockSource {
  public:
   static constexpr std::uint32_t BlockMax = 4096;
 
-  // folder: where flashdata.bin goes (the working folder in the program).
-  FlashReadback(Screen& screen, UartTxThread& tx, std::string folder);
+  // folder: where flashdata.bin goes (the working folder in the program). timeout: watches
+  // the replies of a read, so that one lost on the line ends in "Timeout!!" instead of a read
+  // that waits for ever without a word; none in tests that do not need it.
+  FlashReadback(Screen& screen, UartTxThread& tx, std::string folder,
+                ReplyTimeout* timeout = nullptr);
   ~FlashReadback() override;
   FlashReadback(const FlashReadback&) = delete;
   FlashReadback& operator=(const FlashReadback&) = delete;
@@ -47,13 +51,16 @@ class FlashReadback : public FlashBlockSource {
   void AbandonRead();
   void ForgetRequests();
   bool CloseFlashFile();
+  void WatchReplies(bool waiting);
 
   Screen& Out;
   UartTxThread& Tx;
+  ReplyTimeout* Timeout;
   std::string Folder;
   // The receiver moves through the replies ahead of the writer: a good reply waits in the
   // reply queue before it is written.
   std::vector<std::uint32_t> RequestLengths;  // one per request of the read, in order
   std::size_t RepliesReceived = 0;
   std::FILE* FlashFile = nullptr;
+  bool Watching = false;  // the reply timeout is armed for this read
 };

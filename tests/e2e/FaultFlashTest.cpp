@@ -1,0 +1,134 @@
+#include "FaultFixture.h"
+
+namespace {
+
+using boxsim::Fault;
+using boxsim::FaultKind;
+using boxsim::FaultTarget;
+
+enum class Shows {
+  CrcLine,  // "Read flash CRC fail"
+  Timeout,  // a reply never arrives whole: "Timeout!!" once the reply time is up
+  Nothing   // the reply survived the fault: the read completes
+};
+
+struct FlashCase {
+  const char* name;
+  FaultKind kind;
+  int reply;  // 0 early, 2 in the middle, 4 the last of five
+  int offset;
+  int bit;
+  Shows shows;
+  boxsim::Bytes garbage;
+};
+
+constexpr std::uint32_t kStart = 0x1000;
+constexpr std::uint32_t kSize = 0x5000;
+
+void PrintTo(const FlashCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class FlashFault : public Misbehaving, public ::testing::WithParamInterface<FlashCase> {};
+
+TEST_P(FlashFault, FlashdataNeverDiffersFromTheBoxAndTheNextReadWorks) {
+  const FlashCase& c = GetParam();
+  Connect();
+  Read(0x20000, 0x1000);
+  const auto previous = FlashRange(0x20000, 0x1000);
+  ASSERT_TRUE(WaitForFile(previous));
+
+  Fault fault;
+  fault.kind = c.kind;
+  fault.target = FaultTarget::FlashReply;
+  fault.which = c.reply;
+  fault.offset = c.offset;
+  fault.bit = c.bit;
+  fault.pauseMs = 100;
+  fault.garbage = c.garbage;
+  Box->InjectFault(fault);
+  Read(kStart, kSize);
+  ASSERT_TRUE(BoxSaw("fault: "));
+
+  // Replies the fault did not touch; silence takes every reply from its own on.
+  const int untouched = c.kind == FaultKind::Silence ? c.reply : 4;
+  switch (c.shows) {
+    case Shows::Nothing:
+      EXPECT_TRUE(WaitForFile(FlashRange(kStart, kSize)));
+      break;
+    case Shows::CrcLine:
+      ASSERT_TRUE(LogShows("Read flash CRC fail"));
+      ASSERT_TRUE(Until([&] { return Count("Read flash CRC OK") == 1 + untouched; }));
+      EXPECT_TRUE(Logged("Read flash stopped: flashdata.bin left unchanged"));
+      // The failure has been told: no "Timeout!!" is to follow it.
+      EXPECT_FALSE(Protocol().Timeout.Armed());
+      QTest::qWait(100);
+      EXPECT_TRUE(ReadFile("flashdata.bin") == previous);
+      break;
+    case Shows::Timeout:
+      ASSERT_TRUE(Until([&] { return Count("Read flash CRC OK") == 1 + untouched; }));
+      QTest::qWait(250);
+      EXPECT_TRUE(ReadFile("flashdata.bin") == previous);
+      EXPECT_TRUE(Boxes.empty());
+      ExpireReplyTimeout();
+      EXPECT_TRUE(BoxShown("Timeout!!"));
+      EXPECT_TRUE(ReadFile("flashdata.bin") == previous);
+      break;
+  }
+
+  Box->ClearFaults();
+  Read(0x8000, 0x3000);
+  EXPECT_TRUE(WaitForFile(FlashRange(0x8000, 0x3000)));
+  // A read that completes ends its wait for replies.
+  EXPECT_TRUE(Until([&] { return !Protocol().Timeout.Armed(); }));
+  EXPECT_TRUE(Main().ui.btn_UpdateCode->isEnabled());
+}
+
+const boxsim::Bytes kStrayFrameStart = {0x41, 0xBB, 0x42};
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryFaultAtSeveralReplies, FlashFault,
+    ::testing::Values(
+        FlashCase{"BadCrcFirst", FaultKind::BadCrc, 0, -1, 0, Shows::CrcLine, {}},
+        FlashCase{"BadCrcLast", FaultKind::BadCrc, 4, -1, 0, Shows::CrcLine, {}},
+        FlashCase{"FlippedDataBitFirst", FaultKind::FlipBit, 0, 4, 1, Shows::CrcLine, {}},
+        FlashCase{"FlippedDataBitMiddle", FaultKind::FlipBit, 2, -1, 0, Shows::CrcLine, {}},
+        FlashCase{"FlippedCrcBitLast", FaultKind::FlipBit, 4, 8200, 2, Shows::CrcLine, {}},
+        FlashCase{"FlippedReplyWordMiddle", FaultKind::FlipBit, 2, 1, 0, Shows::Timeout, {}},
+        FlashCase{"DroppedByteFirst", FaultKind::DropByte, 0, 9, 0, Shows::Timeout, {}},
+        FlashCase{"DroppedByteMiddle", FaultKind::DropByte, 2, -1, 0, Shows::Timeout, {}},
+        FlashCase{"DroppedByteLast", FaultKind::DropByte, 4, 8203, 0, Shows::Timeout, {}},
+        FlashCase{"PauseInsideFirst", FaultKind::PauseInside, 0, 5, 0, Shows::Timeout, {}},
+        FlashCase{"PauseInsideMiddle", FaultKind::PauseInside, 2, -1, 0, Shows::Timeout, {}},
+        FlashCase{"PauseInsideLast", FaultKind::PauseInside, 4, 8203, 0, Shows::Timeout, {}},
+        FlashCase{"SilenceFirst", FaultKind::Silence, 0, -1, 0, Shows::Timeout, {}},
+        FlashCase{"SilenceMiddle", FaultKind::Silence, 2, -1, 0, Shows::Timeout, {}},
+        FlashCase{"GarbageFirst", FaultKind::GarbageBefore, 0, -1, 0, Shows::Nothing, {}},
+        FlashCase{"GarbageLast", FaultKind::GarbageBefore, 4, -1, 0, Shows::Nothing, {}},
+        FlashCase{"GarbageWithAFrameStartMiddle", FaultKind::GarbageBefore, 2, -1, 0,
+                  Shows::Timeout, kStrayFrameStart}),
+    [](const ::testing::TestParamInfo<FlashCase>& info) { return std::string(info.param.name); });
+
+// A reply that comes twice is taken for the answer to the next request: the blocks after it
+// shift by one and the read looks complete with the wrong bytes.
+TEST_F(Misbehaving, DISABLED_ADuplicatedFlashReplyNeverEndsUpInFlashdata) {
+  Connect();
+  for (int reply : {4, 0, 2}) {
+    SCOPED_TRACE(reply);
+    Read(0x20000, 0x1000);
+    const auto previous = FlashRange(0x20000, 0x1000);
+    ASSERT_TRUE(WaitForFile(previous));
+    const int before = Count("Read flash CRC");
+    Box->InjectFault(MakeFault(FaultKind::Duplicate, FaultTarget::FlashReply, reply));
+    Read(kStart, kSize);
+    ASSERT_TRUE(BoxSaw("fault: duplicate"));
+    // Five replies and the copy.
+    ASSERT_TRUE(Until([&] { return Count("Read flash CRC") == before + 6; }));
+    QTest::qWait(100);
+    const auto file = ReadFile("flashdata.bin");
+    EXPECT_TRUE(file == previous || file == FlashRange(kStart, kSize));
+    Box->ClearLogs();
+  }
+}
+
+}  // namespace

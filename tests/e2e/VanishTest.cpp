@@ -1,0 +1,105 @@
+#include <sys/resource.h>
+
+#include <QElapsedTimer>
+
+#include "FaultFixture.h"
+
+namespace {
+
+// The tool opens the box through a link in the working folder, as a technician's
+// /dev/serial/by-id name would be: the link outlives the device behind it.
+class Vanish : public Misbehaving {
+ protected:
+  boxsim::BoxOptions BoxOptions() override {
+    boxsim::BoxOptions options;
+    options.linkPath = Path("ttyBOX");
+    return options;
+  }
+
+  void SetUp() override {
+    Misbehaving::SetUp();
+    Program->form_uart.ui.Combo_port->setEditText(QString::fromStdString(Box->LinkPath()));
+  }
+};
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+TEST_F(Vanish, APortPulledMidUploadDisconnectsRestsAndConnectsAgain) {
+  Connect();
+  Box->SetBlockWait(60000, 0);
+  const auto image = Image(6 * kBlock, 3);
+  Box->SetExpectedImage(image);
+  StartUpload(WriteFile("image.bin", image));
+  ASSERT_TRUE(LogShows("Download 33%", 20000));
+  Box->PullPlug();
+
+  ASSERT_TRUE(LogShows("RS232 Disconnect"));
+  const std::string log = Log();
+  const std::size_t why =
+      std::min(log.find("Serial port hung up"), log.find("Serial port read error"));
+  ASSERT_NE(why, std::string::npos) << log;
+  EXPECT_LT(why, log.find("RS232 Disconnect"));
+  EXPECT_FALSE(Protocol().Uart.UartConnected);
+  EXPECT_TRUE(Main().ui.tbtn_UartConnect->isEnabled());
+  EXPECT_FALSE(Main().ui.tbtn_UartDisconnect->isEnabled());
+  EXPECT_EQ(Count("RS232 Disconnect"), 1);
+
+  // Waiting for a port to come back costs nothing: no worker spins on the dead one.
+  const double cpuBefore = CpuSeconds();
+  QElapsedTimer wall;
+  wall.start();
+  QTest::qWait(1000);
+  const double share = (CpuSeconds() - cpuBefore) / (static_cast<double>(wall.elapsed()) / 1000);
+  EXPECT_LT(share, 0.2);
+
+  // While the link points nowhere, Connect says so and nothing changes.
+  Boxes.clear();
+  Main().ui.tbtn_UartConnect->click();
+  EXPECT_FALSE(Protocol().Uart.UartConnected);
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes.front(), "Can't open " + Box->LinkPath());
+  Boxes.clear();
+
+  ASSERT_TRUE(Box->PlugIn());
+  Main().ui.tbtn_UartConnect->click();
+  ASSERT_TRUE(Protocol().Uart.UartConnected) << (Boxes.empty() ? "" : Boxes.back());
+  ASSERT_TRUE(Until([&] { return Count("Stop send sync byte") == 2; }, 5000));
+  UploadAndCompare(Image(kBlock + 3, 4), "again.bin");
+  EXPECT_TRUE(Boxes.empty()) << Boxes.front();
+}
+
+TEST_F(Vanish, APortPulledWhileIdleIsNoticedToo) {
+  Connect();
+  Box->PullPlug();
+  ASSERT_TRUE(LogShows("RS232 Disconnect"));
+  EXPECT_FALSE(Protocol().Uart.UartConnected);
+  ASSERT_TRUE(Box->PlugIn());
+  Main().ui.tbtn_UartConnect->click();
+  ASSERT_TRUE(Protocol().Uart.UartConnected);
+  EXPECT_TRUE(Until([&] { return Count("Stop send sync byte") == 2; }, 5000));
+}
+
+TEST_F(Misbehaving, ASecondProgramOnTheSamePortGetsCantOpen) {
+  Connect();
+  const std::string device = Box->DevicePath();
+  {
+    Windows second(&Clock, Path("second.cfg"));
+    second.form_uart.ui.Combo_port->setEditText(QString::fromStdString(device));
+    second.form_main.ui.tbtn_UartConnect->click();
+    EXPECT_FALSE(second.form_main.core().Uart.UartConnected);
+    ASSERT_FALSE(Boxes.empty());
+    EXPECT_EQ(Boxes.back(), "Can't open " + device);
+    EXPECT_TRUE(second.form_main.ui.tbtn_UartConnect->isEnabled());
+  }
+  Boxes.clear();
+  // The first program never noticed.
+  UploadAndCompare(Image(1000, 5), "one.bin");
+  EXPECT_TRUE(Boxes.empty()) << Boxes.front();
+}
+
+}  // namespace
