@@ -65,7 +65,9 @@ Tform_main::Tform_main(Clock* clock, QWidget* parent)
   FormCreate();
 }
 
-Tform_main::~Tform_main() { StopWorkers(); }
+Tform_main::~Tform_main() {
+  StopWorkers();
+}
 
 void Tform_main::FormCreate() {
   ui.Memo_Msg->setPlainText(QString());
@@ -75,6 +77,7 @@ void Tform_main::FormCreate() {
   BuildCrcTable();
 
   Protocol.DataHandler.ItemAdded = [this] { DataHandler.Wake(); };
+  Protocol.Tx.Queued = [this] { TxThread.Wake(); };
   Protocol.Rx.PortLost = [this](const std::string& why) { PortLost(why); };
   DataHandler.Start([this](Worker& w) { Protocol.DataHandler.Execute(w); }, false);
   TxThread.Start([this](Worker& w) { Protocol.Tx.Execute(w); }, false);
@@ -107,6 +110,7 @@ void Tform_main::ResumeUartThreads() {
   if (Port* port = Protocol.Uart.ComHandle.load()) port->Purge();
   RxThread.Resume();
   TxThread.Resume();
+  TxThread.Wake();  // the sync word is due at once, not after an idle rest
   DataHandler.Resume();
 }
 
@@ -182,15 +186,21 @@ void Tform_main::text_CmdKeyPress() {
   SendTypedCommand();
 }
 
-void Tform_main::btn_CmdVerifyBootCodeClick() { Protocol.SendCmdWord(0xAA063210u); }
+void Tform_main::btn_CmdVerifyBootCodeClick() {
+  Protocol.SendCmdWord(0xAA063210u);
+}
 
-void Tform_main::btn_CmdVerifyAppClick() { Protocol.SendCmdWord(0xAA073213u); }
+void Tform_main::btn_CmdVerifyAppClick() {
+  Protocol.SendCmdWord(0xAA073213u);
+}
 
 void Tform_main::btn_CmdLoadVerClick() {
   if (Protocol.SendCmdWord(0xAA0C3222u)) Protocol.Rx.RxLineLen = 0;
 }
 
-void Tform_main::btn_CmdRunAppClick() { Protocol.SendCmdWord(0xAA0D3225u); }
+void Tform_main::btn_CmdRunAppClick() {
+  Protocol.SendCmdWord(0xAA0D3225u);
+}
 
 void Tform_main::btn_CmdRebootSTBClick() {
   if (!Protocol.RebootStb()) return;
@@ -251,4 +261,6 @@ void Tform_main::SetUartButtons(bool connectEnabled, bool disconnectEnabled) {
   ui.tbtn_UartDisconnect->setEnabled(disconnectEnabled);
 }
 
-void Tform_main::SetSettingEnabled(bool enabled) { ui.tbtn_Setting->setEnabled(enabled); }
+void Tform_main::SetSettingEnabled(bool enabled) {
+  ui.tbtn_Setting->setEnabled(enabled);
+}

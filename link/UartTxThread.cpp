@@ -31,6 +31,8 @@ bool UartTxThread::TxEnqueue(int count, const std::uint8_t* bytes) {
   if (count > 0) std::memcpy(slot.Data, bytes, static_cast<std::size_t>(count));
   slot.Length = count;
   TxHead = (TxHead + 1) % SlotCount;
+  ++QueuedTotal;
+  if (Queued) Queued();
   return true;
 }
 
@@ -57,6 +59,7 @@ bool UartTxThread::TxPass(Outgoing& out) {
   const Slot& slot = TxSlots[TxTail];
   if (slot.Length == 0) {
     TxTail = (TxTail + 1) % SlotCount;
+    ++DoneTotal;
     return false;
   }
   Port* port = Uart.ComHandle.load();
@@ -75,6 +78,7 @@ void UartTxThread::TxWritten(const IoResult& result) {
   Writing = false;
   // A failed write is not retried: the slot is freed either way, before any message box.
   TxTail = (TxTail + 1) % SlotCount;
+  ++DoneTotal;
   // Closing the port aborts a write on purpose; that is no error to report.
   if (result.Status == IoStatus::Aborted || result.Status == IoStatus::NotOpen) return;
   if (result.Status != IoStatus::Ok || result.Count != static_cast<std::size_t>(length))
@@ -84,7 +88,13 @@ void UartTxThread::TxWritten(const IoResult& result) {
 void UartTxThread::Execute(Worker& worker) {
   Outgoing out;
   bool haveMessage = false;
-  if (!worker.HandOver([&] { haveMessage = TxPass(out); })) return;
+  bool idle = false;
+  if (!worker.HandOver([&] {
+        haveMessage = TxPass(out);
+        idle = !haveMessage && QueuedCount() == 0 && (SyncStopped || !Uart.UartConnected) &&
+               !Timeout.Armed();
+      }))
+    return;
   if (haveMessage) {
     const IoResult result =
         out.Target->Write(out.Data, static_cast<std::size_t>(out.Length), out.TimeoutMs);
@@ -92,7 +102,8 @@ void UartTxThread::Execute(Worker& worker) {
     if (!worker.HandOver([&] { TxWritten(result); }, true)) return;
     if (!worker.Sleep(PauseAfterWriteMs)) return;
   }
-  worker.Sleep(PeriodMs);
+  // With nothing to send and no reply awaited a pass has nothing to do; Queued wakes us.
+  worker.Sleep(idle ? IdleSleepMs : PeriodMs);
 }
 
 int UartTxThread::QueuedCount() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "Port.h"
@@ -18,6 +19,7 @@ class UartTxThread {
   static constexpr int SlotSize = 0x20000;
   static constexpr int PeriodMs = 10;
   static constexpr int PauseAfterWriteMs = 40;
+  static constexpr int IdleSleepMs = 100;
 
   UartTxThread(UartState& uart, Screen& screen, ReplyTimeout& timeout);
 
@@ -47,9 +49,15 @@ class UartTxThread {
   static int WriteTimeoutMs(const LineSettings& settings, int n);
 
   int QueuedCount() const;
+  // Messages are numbered as they are queued, from 1. A message is still queued until the
+  // worker has written it (or it was dropped).
+  std::uint64_t LastQueued() const { return QueuedTotal; }
+  bool StillQueued(std::uint64_t message) const { return message > DoneTotal; }
   int FreeSlots() const { return SlotCount - 1 - QueuedCount(); }
 
   bool SyncStopped = false;
+  // Called whenever a message was queued; wakes an idle worker.
+  std::function<void()> Queued;
 
  private:
   struct Slot {
@@ -64,4 +72,6 @@ class UartTxThread {
   int TxHead = 0;
   int TxTail = 0;
   bool Writing = false;  // slot TxTail is with the worker
+  std::uint64_t QueuedTotal = 0;
+  std::uint64_t DoneTotal = 0;
 };

@@ -60,6 +60,7 @@ void CodeUpload::btn_UpdateCodeClick(const std::function<std::optional<std::stri
     return;
   }
   ImageSize = static_cast<std::uint32_t>(size);
+  LastServedBlock = -1;
 
   std::uint8_t command[12];
   PutCommandWord(command, UploadCmdWord);
@@ -88,6 +89,14 @@ void CodeUpload::ServeDownloadRequest(std::int16_t block) {
     Out.AppendLog("Request data is longer than file size");
     return;
   }
+  if (block == LastServedBlock && Tx.StillQueued(LastServedMessage)) {
+    // The box cannot have judged a block it has not yet received: this request is a copy
+    // of the one just served, and answering it twice would hand the box a block it did not
+    // ask for next.
+    Out.AppendLog("Download request for block " + std::to_string(block) +
+                  " ignored: its block is still being sent");
+    return;
+  }
   const bool last = block == count - 1;
   const std::int64_t offset = std::int64_t{block} * BlockSize;
   const auto length = static_cast<std::uint32_t>(last ? size - offset : BlockSize);
@@ -102,7 +111,11 @@ void CodeUpload::ServeDownloadRequest(std::int16_t block) {
     Out.ShowMessage("Request data length is not correspond to file point");
   } else {
     PutLe32(BlockBuffer.data() + length, CalcCrc(BlockBuffer.data(), length));
-    if (Tx.TxEnqueue(static_cast<int>(length + 4), BlockBuffer.data())) ShowDownloadProgress();
+    if (Tx.TxEnqueue(static_cast<int>(length + 4), BlockBuffer.data())) {
+      LastServedBlock = block;
+      LastServedMessage = Tx.LastQueued();
+      ShowDownloadProgress();
+    }
   }
 
   // Restart the wait for the next request; after the last block only a result word follows.

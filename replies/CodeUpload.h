@@ -41,6 +41,8 @@ class CodeUpload {
   ReplyTimeout& Timeout;
   UartRxThread& Rx;
   std::FILE* UploadFile = nullptr;
+  int LastServedBlock = -1;
+  std::uint64_t LastServedMessage = 0;  // the transmit ring's number of that block's answer
   // The size announced to the box: block lengths follow it, since that is what the box expects.
   std::uint32_t ImageSize = 0;
   // Holds the one block being answered and its CRC; reused for every request.

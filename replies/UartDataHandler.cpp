@@ -1,11 +1,12 @@
 #include "UartDataHandler.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
-#include "DlCfgView.h"
 #include "Bytes.h"
 #include "CodeUpload.h"
+#include "DlCfgView.h"
 #include "FlashReadback.h"
 #include "Worker.h"
 
@@ -162,7 +163,12 @@ void UartDataHandler::HandleReplyWord(std::uint32_t word) {
 void UartDataHandler::Execute(Worker& worker) {
   bool idle = false;
   if (!worker.HandOver([&] {
-        ProcessReplyItem();
+        // One item per hand-over cannot keep up with a box that floods its console: take
+        // what waits, for a few milliseconds at a time, so the queue never overflows and the
+        // window stays responsive.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(BatchMs);
+        while (ProcessReplyItem() && std::chrono::steady_clock::now() < until) {
+        }
         idle = QueuedCount() == 0;
       }))
     return;

@@ -21,6 +21,7 @@ class UartDataHandler : public ReplySink {
   static constexpr int SlotCount = 1000;
   // How long the worker rests on an empty queue unless ItemAdded wakes it earlier.
   static constexpr int IdleSleepMs = 200;
+  static constexpr int BatchMs = 15;
 
   UartDataHandler(Screen& screen, ReplyTimeout& timeout, UartTxThread& tx, CodeUpload& upload,
                   FlashReadback& flash);

@@ -178,6 +178,25 @@ TEST_F(UploadTest, ThreeBlocksInOrderThenRequestedAgainInAnyOrder) {
   EXPECT_EQ(screen.LastLog(), TooFar);
 }
 
+TEST_F(UploadTest, ACopyOfARequestIsNotAnsweredTwice) {
+  const Bytes image = Image(2 * Block);
+  Start(WriteFile("two.bin", image));
+  screen.Clear();
+
+  // Both copies arrive before the block has gone out: one answer only.
+  const Bytes request = {0xBB, 0x22, 0x21, 0xBA, 0, 0};
+  AddReply(request);
+  AddReply(request);
+  ProcessAll();
+  EXPECT_EQ(Sent(), std::vector<Bytes>{BlockAnswer(image, 0)});
+  EXPECT_EQ(screen.LastLog(),
+            "Download request for block 0 ignored: its block is still being sent");
+
+  // Once the block is out, the box may ask for it again and gets it.
+  EXPECT_EQ(Request(0), std::vector<Bytes>{BlockAnswer(image, 0)});
+  EXPECT_EQ(screen.LastLog(), "Download 50%");
+}
+
 TEST_F(UploadTest, EmptyImageAnnouncesZeroAndServesNothing) {
   const std::vector<Bytes> sent = Start(WriteFile("empty.bin", {}));
   ASSERT_EQ(sent.size(), 1u);

@@ -3,8 +3,8 @@
 #include <QTest>
 #include <string>
 
-#include "DlCfgView.h"
 #include "CoreFixture.h"
+#include "DlCfgView.h"
 #include "Worker.h"
 
 namespace {
@@ -241,6 +241,36 @@ TEST_F(DataHandlerTest, WorkerProcessesItemsAddedWhileItRests) {
   worker.Stop();
   core.DataHandler.ItemAdded = nullptr;
   EXPECT_EQ(screen.Log, (std::vector<std::string>{"one", "two", "three"}));
+}
+
+TEST_F(DataHandlerTest, WorkerKeepsUpWithAFloodOfConsoleLines) {
+  QObject context;
+  Worker worker("handler", &context);
+  core.DataHandler.ItemAdded = [&] { worker.Wake(); };
+  worker.Start([&](Worker& w) { core.DataHandler.Execute(w); }, false);
+
+  // A receiver that hands over a 4 KiB piece (about 64 lines) as fast as it can.
+  constexpr int kLines = 5000;
+  int added = 0;
+  Worker receiver("receiver", &context);
+  receiver.Start(
+      [&](Worker& w) {
+        if (!w.HandOver([&] {
+              for (int j = 0; j < 64 && added < kLines; ++j, ++added)
+                AddText("line " + std::to_string(added));
+            }))
+          return;
+        if (added >= kLines) w.Sleep(100000);
+      },
+      false);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return screen.Log.size() == kLines; }, 20000));
+  receiver.Stop();
+  worker.Stop();
+  core.DataHandler.ItemAdded = nullptr;
+  EXPECT_TRUE(screen.Messages.empty())
+      << screen.Messages.size() << " boxes, first: " << screen.Messages.front();
+  ASSERT_EQ(screen.Log.size(), static_cast<std::size_t>(kLines));
+  EXPECT_EQ(screen.Log.back(), "line " + std::to_string(kLines - 1));
 }
 
 }  // namespace
