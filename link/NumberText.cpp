@@ -30,14 +30,16 @@ Scan ScanNumber(const std::string& text, int base) {
   std::size_t i = 0;
   while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) scan.Negative = text[i++] == '-';
-  if (base == 16 && i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-      i + 2 < text.size() && DigitValue(static_cast<unsigned char>(text[i + 2]), 16) >= 0)
+  if (base == 16 && i + 1 < text.size() && text[i] == '0' &&
+      (text[i + 1] == 'x' || text[i + 1] == 'X') && i + 2 < text.size() &&
+      DigitValue(static_cast<unsigned char>(text[i + 2]), 16) >= 0)
     i += 2;
   for (; i < text.size(); ++i) {
     const int d = DigitValue(static_cast<unsigned char>(text[i]), base);
     if (d < 0) break;
     if (!scan.Overflow) {
-      scan.Magnitude = scan.Magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
+      scan.Magnitude =
+          scan.Magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
       if (scan.Magnitude > 0xFFFFFFFFull) scan.Overflow = true;
     }
   }
@@ -57,12 +59,17 @@ std::int32_t Saturate(const Scan& scan) {
 
 }  // namespace
 
-std::int32_t ReadDecimalText(const std::string& text) { return Saturate(ScanNumber(text, 10)); }
+std::int32_t ReadDecimalText(const std::string& text) {
+  return Saturate(ScanNumber(text, 10));
+}
 
-std::int32_t ReadHexTextSaturated(const std::string& text) { return Saturate(ScanNumber(text, 16)); }
+std::int32_t ReadHexTextSaturated(const std::string& text) {
+  return Saturate(ScanNumber(text, 16));
+}
 
 std::uint32_t ReadHexText(const std::string& text) {
   const Scan scan = ScanNumber(text, 16);
-  const std::uint32_t value = scan.Overflow ? 0xFFFFFFFFu : static_cast<std::uint32_t>(scan.Magnitude);
+  const std::uint32_t value =
+      scan.Overflow ? 0xFFFFFFFFu : static_cast<std::uint32_t>(scan.Magnitude);
   return scan.Negative ? 0u - value : value;
 }

@@ -7,7 +7,9 @@
 
 namespace {
 
-bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool IsBlank(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 
 void SkipBlanks(const std::string& s, std::size_t& i) {
   while (i < s.size() && IsBlank(s[i])) ++i;

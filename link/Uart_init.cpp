@@ -9,7 +9,9 @@ QString Latin1(const std::string& s) {
   return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-std::string Latin1(const QString& s) { return s.toLatin1().toStdString(); }
+std::string Latin1(const QString& s) {
+  return s.toLatin1().toStdString();
+}
 
 }  // namespace
 
@@ -27,7 +29,8 @@ Tform_uart::Tform_uart(UartState& uart, UartHost& host, QWidget* parent, std::st
 
 void Tform_uart::FillUartCombos() {
   ui.Combo_port->addItems({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"});
-  ui.Combo_BaudRate->addItems({"2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"});
+  ui.Combo_BaudRate->addItems(
+      {"2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"});
   ui.Combo_DataBit->addItems({"7", "8"});
   ui.Combo_Parity->addItems({"none", "even", "odd"});
   ui.Combo_StopBit->addItems({"1", "2"});
@@ -43,12 +46,12 @@ void Tform_uart::FillUartCombos() {
 }
 
 int Tform_uart::SaveUartConfig(bool fromControls) {
-  const std::string line =
-      fromControls ? FormatConfigLine(Latin1(ui.Combo_port->currentText()),
-                                      Latin1(ui.Combo_BaudRate->currentText()),
-                                      Latin1(ui.Combo_DataBit->currentText()),
-                                      ui.Combo_Parity->currentIndex(), ui.Combo_StopBit->currentIndex())
-                   : std::string(DefaultConfigLine);
+  const std::string line = fromControls ? FormatConfigLine(Latin1(ui.Combo_port->currentText()),
+                                                           Latin1(ui.Combo_BaudRate->currentText()),
+                                                           Latin1(ui.Combo_DataBit->currentText()),
+                                                           ui.Combo_Parity->currentIndex(),
+                                                           ui.Combo_StopBit->currentIndex())
+                                        : std::string(DefaultConfigLine);
   return WriteConfigFile(ConfigPath, line) ? 0 : 1;
 }
 
@@ -90,15 +93,27 @@ bool Tform_uart::UartOpen() {
   settings.BaudRate = baud > 0 ? static_cast<std::uint32_t>(baud) : 0;
   settings.DataBits = static_cast<int>(LeadingNumber(Latin1(ui.Combo_DataBit->currentText())));
   switch (ui.Combo_Parity->currentIndex()) {
-    case 0: settings.ParityMode = Parity::None; break;
-    case 1: settings.ParityMode = Parity::Even; break;
-    case 2: settings.ParityMode = Parity::Odd; break;
-    default: break;  // no selection: the port keeps its own parity
+    case 0:
+      settings.ParityMode = Parity::None;
+      break;
+    case 1:
+      settings.ParityMode = Parity::Even;
+      break;
+    case 2:
+      settings.ParityMode = Parity::Odd;
+      break;
+    default:
+      break;  // no selection: the port keeps its own parity
   }
   switch (ui.Combo_StopBit->currentIndex()) {
-    case 0: settings.Stop = StopBits::One; break;
-    case 1: settings.Stop = StopBits::Two; break;
-    default: break;
+    case 0:
+      settings.Stop = StopBits::One;
+      break;
+    case 1:
+      settings.Stop = StopBits::Two;
+      break;
+    default:
+      break;
   }
   if (!Port.SetSettings(settings)) {
     Port.Close();

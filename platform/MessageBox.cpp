@@ -22,4 +22,6 @@ void ShowMessageBox(const std::string& text) {
   box.exec();
 }
 
-MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) { return std::exchange(Hook(), std::move(hook)); }
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
+  return std::exchange(Hook(), std::move(hook));
+}

@@ -18,7 +18,7 @@ enum class IoStatus {
   TimedOut,  // nothing (read) or not everything (write) within the time-out
   Aborted,   // Close() was called while the call waited
   NotOpen,
-  HungUp,    // the device went away (adapter pulled, far end of a pty closed)
+  HungUp,  // the device went away (adapter pulled, far end of a pty closed)
   Failed,
 };
 

@@ -33,7 +33,9 @@ struct Call {
 Worker::Worker(std::string name, QObject* guiContext)
     : ThreadName(std::move(name)), Context(guiContext) {}
 
-Worker::~Worker() { Stop(); }
+Worker::~Worker() {
+  Stop();
+}
 
 void Worker::Start(Body body, bool suspended) {
   WorkBody = std::move(body);
@@ -103,7 +105,9 @@ bool Worker::WaitWhileSuspended() {
   return !StopRequested;
 }
 
-bool Worker::InRoutine() { return RunningRoutine; }
+bool Worker::InRoutine() {
+  return RunningRoutine;
+}
 
 bool Worker::HandOver(const std::function<void()>& routine, bool evenIfSuspended) {
   if (!evenIfSuspended && !WaitWhileSuspended()) return false;

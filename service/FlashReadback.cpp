@@ -1,7 +1,6 @@
 #include "FlashReadback.h"
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstdio>
 #include <filesystem>
 #include <utility>
@@ -38,59 +37,85 @@ std::string FlashReadback::PartFilePath() const {
 void FlashReadback::ReadFlash(std::int32_t start, std::uint32_t size) {
   if (size == 0) return;
 
-  const std::uint64_t blocks = (std::uint64_t{size} + BlockMax - 1) / BlockMax;
-  const int freeSlots = std::max(Tx.FreeSlots(), 0);
-  if (blocks > static_cast<std::uint64_t>(freeSlots)) {
-    char text[96];
-    std::snprintf(text, sizeof text, "Read too large: at most 0x%" PRIX32 " bytes fit in one read",
-                  static_cast<std::uint32_t>(freeSlots) * BlockMax);
-    Out.ShowMessage(text);
+  const bool due = ReplyStillDue();
+  if (Reading) AbandonRead();
+  // A reply the wait has given up on is taken as lost; otherwise this read's first request
+  // waits for it, so that it cannot be taken as this read's first block.
+  if (!due) {
+    Request = Slot::Free;
+    RequestOrphaned = false;
+  }
+
+  Reading = true;
+  Start = static_cast<std::uint32_t>(start);
+  FlashBytesLeft = size;
+  FlashBlocksRequested = 0;
+  FlashBlocksWritten = 0;
+  SurplusArriving = false;
+  if (Request == Slot::Free)
+    SendNextRequest();
+  else
+    WatchReplies(true);
+}
+
+void FlashReadback::SendNextRequest() {
+  Out.AppendLog(std::to_string(FlashBytesLeft));
+  const std::uint32_t length = std::min(FlashBytesLeft, BlockMax);
+  const std::uint32_t address = Start + BlockMax * static_cast<std::uint32_t>(FlashBlocksRequested);
+  const FlashRequest request = BuildFlashReadRequest(address, length);
+  if (!Tx.TxEnqueue(static_cast<int>(request.size()), request.data())) {
+    // The ring has said why; a read with a block missing could never complete. A read that
+    // never got a request out has nothing to report beyond that.
+    AbandonRead(FlashBlocksRequested > 0);
     return;
   }
-
-  // Replies still due for an earlier read cannot be told apart from this read's, so the
-  // earlier read is given up rather than mixed in.
-  if (FlashBlocksRequested > 0) AbandonRead();
-  ForgetRequests();
-
-  const auto first = static_cast<std::uint32_t>(start);
-  FlashBytesLeft = size;
-  while (FlashBytesLeft > 0) {
-    Out.AppendLog(std::to_string(FlashBytesLeft));
-    FlashBlockLen = std::min(FlashBytesLeft, BlockMax);
-    FlashBytesLeft -= FlashBlockLen;
-    const std::uint32_t address =
-        first + BlockMax * static_cast<std::uint32_t>(FlashBlocksRequested);
-    const FlashRequest request = BuildFlashReadRequest(address, FlashBlockLen);
-    if (!Tx.TxEnqueue(static_cast<int>(request.size()), request.data())) {
-      // The ring has said why; a read with a block missing could never complete.
-      FlashBytesLeft = 0;
-      if (FlashBlocksRequested > 0) AbandonRead();
-      return;
-    }
-    Out.AppendLog(CmdLogLine(request.data(), 4));
-    RequestLengths.push_back(FlashBlockLen);
-    ++FlashBlocksRequested;
-  }
+  Out.AppendLog(CmdLogLine(request.data(), 4));
+  FlashBlockLen = length;
+  FlashBytesLeft -= length;
+  ++FlashBlocksRequested;
+  Request = Slot::Asked;
+  RequestLen = length;
+  RequestOrphaned = false;
+  SurplusArriving = false;
+  // The wait starts again with every request, however slow the line.
   WatchReplies(true);
 }
 
 std::uint32_t FlashReadback::ExpectedFlashBlockLen() const {
-  return RepliesReceived < RequestLengths.size() ? RequestLengths[RepliesReceived] : 0;
+  if (Request == Slot::Asked) return RequestLen;
+  SurplusArriving = true;
+  return 0;
 }
 
 void FlashReadback::FlashBlockReceived() {
-  if (RepliesReceived < RequestLengths.size()) ++RepliesReceived;
-  if (FlashBlocksRequested == 0 && RepliesReceived == RequestLengths.size()) ForgetRequests();
+  if (Request == Slot::Asked) {
+    Request = Slot::Received;
+    return;
+  }
+  // A good reply that answers nothing: the box sent more than it was asked for, and what it
+  // sends next cannot be trusted to answer the next request.
+  if (Reading) AbandonRead();
+}
+
+void FlashReadback::FlashReadCrcFailed() {
+  if (Request == Slot::Asked) {
+    // The bad reply (or the box's refusal) still answered the request out.
+    if (RequestOrphaned) {
+      SlotFreed();
+    } else {
+      Request = Slot::Free;
+      AbandonRead();
+    }
+    return;
+  }
+  if (Reading) AbandonRead();
 }
 
 void FlashReadback::WriteFlashBlock(const std::uint8_t* data, std::uint32_t n) {
-  if (FlashBlocksRequested == 0) return;  // nothing asked for, or the rest of a read given up
-
-  const auto index = static_cast<std::size_t>(FlashBlocksWritten);
-  if (index >= RequestLengths.size() || n != RequestLengths[index]) {
-    Out.AppendLog("Read flash block length wrong");
-    AbandonRead();
+  // Anything but the reply awaited is the remains of a reply nobody asked for.
+  if (Request != Slot::Received || n != RequestLen) return;
+  if (RequestOrphaned) {
+    SlotFreed();
     return;
   }
 
@@ -98,26 +123,38 @@ void FlashReadback::WriteFlashBlock(const std::uint8_t* data, std::uint32_t n) {
     FlashFile = std::fopen(PartFilePath().c_str(), "wb");
     if (!FlashFile) {
       Out.ShowMessage("Can't create " + PartFilePath());
+      Request = Slot::Free;
       AbandonRead();
       return;
     }
   }
   if (std::fwrite(data, 1, n, FlashFile) != n) {
     Out.ShowMessage("Can't write " + PartFilePath());
+    Request = Slot::Free;
     AbandonRead();
     return;
   }
-
   ++FlashBlocksWritten;
-  if (FlashBlocksWritten != FlashBlocksRequested) {
-    // The wait starts again with every block, however slow the line.
-    WatchReplies(true);
-    return;
-  }
+  SlotFreed();
+}
 
+void FlashReadback::SlotFreed() {
+  Request = Slot::Free;
+  RequestOrphaned = false;
+  if (!Reading) return;
+
+  if (FlashBytesLeft > 0)
+    SendNextRequest();
+  else
+    FinishRead();
+}
+
+void FlashReadback::FinishRead() {
   WatchReplies(false);
-  ForgetRequests();
-  const bool closed = CloseFlashFile();
+  Reading = false;
+  FlashBlocksRequested = 0;
+  FlashBlocksWritten = 0;
+  const bool closed = FlashFile != nullptr && CloseFlashFile();
   if (!closed || std::rename(PartFilePath().c_str(), FlashFilePath().c_str()) != 0) {
     std::remove(PartFilePath().c_str());
     Out.ShowMessage("Can't write " + FlashFilePath());
@@ -125,30 +162,32 @@ void FlashReadback::WriteFlashBlock(const std::uint8_t* data, std::uint32_t n) {
   }
 }
 
-void FlashReadback::FlashReadCrcFailed() {
-  // The bad reply still answered its request; the ones after it keep their lengths.
-  if (RepliesReceived < RequestLengths.size()) ++RepliesReceived;
-  if (FlashBlocksRequested > 0) AbandonRead();
-  if (RepliesReceived == RequestLengths.size()) ForgetRequests();
-}
-
-void FlashReadback::AbandonRead() {
+void FlashReadback::AbandonRead(bool announce) {
   if (FlashFile) {
     CloseFlashFile();
     std::remove(PartFilePath().c_str());
   }
+  Reading = false;
   FlashBytesLeft = 0;
   FlashBlocksRequested = 0;
   FlashBlocksWritten = 0;
+  SurplusArriving = false;
+  if (Request != Slot::Free) RequestOrphaned = true;
   WatchReplies(false);
-  Out.AppendLog(LeftUnchanged);
+  if (announce) Out.AppendLog(LeftUnchanged);
 }
 
-void FlashReadback::ForgetRequests() {
-  RequestLengths.clear();
-  RepliesReceived = 0;
-  FlashBlocksRequested = 0;
-  FlashBlocksWritten = 0;
+bool FlashReadback::ReplyStillDue() const {
+  switch (Request) {
+    case Slot::Free:
+      return false;
+    case Slot::Received:
+      return true;
+    case Slot::Asked:
+      // Without a watchdog there is no telling a slow reply from a lost one; wait for it.
+      return Timeout == nullptr || (Watching && Timeout->Armed());
+  }
+  return false;
 }
 
 void FlashReadback::WatchReplies(bool waiting) {

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "ReplyTimeout.h"
 #include "Screen.h"
@@ -11,28 +10,32 @@
 #include "UartTxThread.h"
 
 // Reading a range of the box's flash back into flashdata.bin, 4096 bytes per request.
-// Blocks go to flashdata.bin.part, which replaces flashdata.bin only once the last block is
-// in, so a read that fails never leaves a file that looks complete.
+// Replies carry no address, so only one request is ever out: the next is sent once the block
+// before it has been written, and a reply that comes when none is due cannot be mistaken for
+// the answer to a later request. Blocks go to flashdata.bin.part, which replaces flashdata.bin
+// only once the last block is in, so a read that fails never leaves a file that looks complete.
 class FlashReadback : public FlashBlockSource {
  public:
   static constexpr std::uint32_t BlockMax = 4096;
 
   // folder: where flashdata.bin goes (the working folder in the program). timeout: watches
   // the replies of a read, so that one lost on the line ends in "Timeout!!" instead of a read
-  // that waits for ever without a word; none in tests that do not need it.
+  // that waits for ever without a word, and tells a reply still due from one given up.
   FlashReadback(Screen& screen, UartTxThread& tx, std::string folder,
                 ReplyTimeout* timeout = nullptr);
   ~FlashReadback() override;
   FlashReadback(const FlashReadback&) = delete;
   FlashReadback& operator=(const FlashReadback&) = delete;
 
-  // Btn_ReadFlashClick after the edits are read: queues one request per block. A read whose
-  // requests do not all fit in the transmit ring is refused before anything is sent.
+  // Btn_ReadFlashClick after the edits are read: plans the read and sends its first request,
+  // abandoning a read still under way. Size 0 does nothing.
   void ReadFlash(std::int32_t start, std::uint32_t size);
   // The n data bytes of one read-back reply that passed its CRC check.
   void WriteFlashBlock(const std::uint8_t* data, std::uint32_t n);
 
-  // The length of the request the next reply answers; 0 when none is outstanding.
+  // The receiver's question as a flash reply arrives: the length of the request out on the
+  // line, or 0 when none is. Asked while a reply waits to be written, it means a reply nobody
+  // asked for is arriving, and the read is given up.
   std::uint32_t ExpectedFlashBlockLen() const override;
   void FlashReadCrcFailed() override;
   void FlashBlockReceived() override;
@@ -40,16 +43,23 @@ class FlashReadback : public FlashBlockSource {
   std::string FlashFilePath() const;
   std::string PartFilePath() const;
 
-  std::uint32_t FlashBytesLeft = 0;
-  std::uint32_t FlashBlockLen = 0;  // the block requested last
+  std::uint32_t FlashBytesLeft = 0;  // bytes of the read not yet requested
+  std::uint32_t FlashBlockLen = 0;   // the block requested last
   std::int32_t FlashBlocksRequested = 0;
   std::int32_t FlashBlocksWritten = 0;
 
  private:
-  // Drops the current read: the part file goes, flashdata.bin stays as it was. The lengths of
-  // requests still on their way are kept so that their replies are cut right, then dropped.
-  void AbandonRead();
-  void ForgetRequests();
+  // The one request out: its reply is awaited (Asked), or has arrived and waits in the reply
+  // queue to be written (Received).
+  enum class Slot : std::uint8_t { Free, Asked, Received };
+
+  void SendNextRequest();
+  // Marks the slot's reply as belonging to no read: it is still cut at its own length, then
+  // dropped. A read planned meanwhile starts once the slot is free.
+  void AbandonRead(bool announce = true);
+  void SlotFreed();
+  void FinishRead();
+  bool ReplyStillDue() const;
   bool CloseFlashFile();
   void WatchReplies(bool waiting);
 
@@ -57,10 +67,14 @@ class FlashReadback : public FlashBlockSource {
   UartTxThread& Tx;
   ReplyTimeout* Timeout;
   std::string Folder;
-  // The receiver moves through the replies ahead of the writer: a good reply waits in the
-  // reply queue before it is written.
-  std::vector<std::uint32_t> RequestLengths;  // one per request of the read, in order
-  std::size_t RepliesReceived = 0;
+  bool Reading = false;  // a read is planned or under way
+  std::uint32_t Start = 0;
+  Slot Request = Slot::Free;
+  std::uint32_t RequestLen = 0;
+  bool RequestOrphaned = false;  // the slot's request belongs to an abandoned read
+  // Set by the receiver's question while no request is out: the bytes of a surplus reply are
+  // arriving, and the next request must not be sent before they have passed.
+  mutable bool SurplusArriving = false;
   std::FILE* FlashFile = nullptr;
   bool Watching = false;  // the reply timeout is armed for this read
 };

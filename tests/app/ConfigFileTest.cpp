@@ -54,7 +54,8 @@ TEST(ConfigFile, OkSavesTypedTextsWithoutLineEnd) {
   app.Uart().ui.Combo_BaudRate->setEditText("250000");
   app.Uart().ui.Combo_Parity->setCurrentIndex(2);
   app.Uart().ui.btn_UartSetting_OK->click();
-  EXPECT_EQ(app.ReadConfig(), "/dev/serial/by-id/usb-some-long-adapter-name-if00-port0 250000 8 2 0");
+  EXPECT_EQ(app.ReadConfig(),
+            "/dev/serial/by-id/usb-some-long-adapter-name-if00-port0 250000 8 2 0");
 }
 
 TEST(ConfigFile, ABaudTextThatIsNoNumberLeavesZerosAtTheNextStart) {

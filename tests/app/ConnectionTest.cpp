@@ -19,15 +19,22 @@ ToolBar Tools(Tform_main& m) {
 // The controls that SetCmdControls switches together.
 std::vector<QWidget*> CommandControls(Windows& w) {
   auto& ui = w.form_main.ui;
-  return {ui.text_Cmd,        ui.btn_SendCmd,      ui.btn_CmdEraseFlash, ui.btn_UpdateCode,
-          ui.btn_CmdTuneTest, ui.btn_CmdLoadVer,   ui.btn_CmdRebootSTB,  ui.Btn_DL_Cfg,
+  return {ui.text_Cmd,
+          ui.btn_SendCmd,
+          ui.btn_CmdEraseFlash,
+          ui.btn_UpdateCode,
+          ui.btn_CmdTuneTest,
+          ui.btn_CmdLoadVer,
+          ui.btn_CmdRebootSTB,
+          ui.Btn_DL_Cfg,
           w.form_DL_Config.findChild<QWidget*>("btn_GetDLCfg"),
           w.form_DL_Config.findChild<QWidget*>("btn_SetDLCfg"),
           w.form_DL_Config.findChild<QWidget*>("btn_SetDefaultDLCfg")};
 }
 
 bool AllEnabled(const std::vector<QWidget*>& ws, bool enabled) {
-  return std::all_of(ws.begin(), ws.end(), [&](QWidget* w) { return w && w->isEnabled() == enabled; });
+  return std::all_of(ws.begin(), ws.end(),
+                     [&](QWidget* w) { return w && w->isEnabled() == enabled; });
 }
 
 bool ContainsSync(const std::vector<std::uint8_t>& bytes) {
@@ -53,9 +60,9 @@ TEST(MainWindow, StartsOfflineWithTheLayoutsControls) {
     EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
   // Only "Upload Code" of the command buttons is meant to be seen.
   EXPECT_FALSE(ui.btn_UpdateCode->isHidden());
-  for (QWidget* b : {ui.btn_CmdLoadVer, ui.btn_CmdEraseFlash, ui.btn_CmdVerifyBootCode,
-                     ui.btn_CmdVerifyApp, ui.btn_CmdRunApp, ui.btn_CmdTuneTest,
-                     ui.btn_CmdRebootSTB, ui.Btn_DL_Cfg})
+  for (QWidget* b :
+       {ui.btn_CmdLoadVer, ui.btn_CmdEraseFlash, ui.btn_CmdVerifyBootCode, ui.btn_CmdVerifyApp,
+        ui.btn_CmdRunApp, ui.btn_CmdTuneTest, ui.btn_CmdRebootSTB, ui.Btn_DL_Cfg})
     EXPECT_TRUE(b->isHidden()) << b->objectName().toStdString();
 }
 
@@ -121,11 +128,13 @@ TEST(Connection, ConnectSyncDisconnectAndConnectAgain) {
 
   // The tool repeats the sync word until the box answers it.
   std::vector<std::uint8_t> seen;
-  ASSERT_TRUE(QTest::qWaitFor([&] {
-    auto more = pty.Read(10);
-    seen.insert(seen.end(), more.begin(), more.end());
-    return seen.size() >= 15;
-  }, 3000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        auto more = pty.Read(10);
+        seen.insert(seen.end(), more.begin(), more.end());
+        return seen.size() >= 15;
+      },
+      3000));
   EXPECT_TRUE(ContainsSync(seen));
 
   // A second connect while connected does nothing at all.

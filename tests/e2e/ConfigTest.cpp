@@ -2,8 +2,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "DlCfgRecord.h"
 #include "Bytes.h"
+#include "DlCfgRecord.h"
 #include "E2eFixture.h"
 
 namespace {

@@ -41,7 +41,9 @@ class EndToEnd : public ::testing::Test {
 
   virtual boxsim::BoxOptions BoxOptions() { return {}; }
 
-  std::string Path(const std::string& name) const { return (Dir.path() + "/").toStdString() + name; }
+  std::string Path(const std::string& name) const {
+    return (Dir.path() + "/").toStdString() + name;
+  }
 
   Tform_main& Main() { return Program->form_main; }
   Core& Protocol() { return Program->form_main.core(); }
@@ -77,9 +79,7 @@ class EndToEnd : public ::testing::Test {
   }
 
   // Lets the clock run past the reply timeout.
-  void ExpireReplyTimeout() {
-    Clock.Time.Minute = (Clock.Time.Minute + 1) % 60;
-  }
+  void ExpireReplyTimeout() { Clock.Time.Minute = (Clock.Time.Minute + 1) % 60; }
 
   static std::vector<std::uint8_t> Image(std::size_t size, unsigned seed = 1) {
     std::vector<std::uint8_t> bytes(size);

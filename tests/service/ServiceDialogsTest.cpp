@@ -131,7 +131,7 @@ TEST(FlashDialog, EraseSendsStartAndSizeReadAsHex) {
   EXPECT_TRUE(dialog.isVisible());
 }
 
-TEST(FlashDialog, ReadQueuesOneRequestPerBlock) {
+TEST(FlashDialog, ReadSendsItsFirstRequestFromTheFieldsReadAsHex) {
   ServiceBench bench;
   TForm_EraseFlash dialog(bench.core);
   Type(dialog, "Edt_StartAddr", "BFC00000");
@@ -141,12 +141,12 @@ TEST(FlashDialog, ReadQueuesOneRequestPerBlock) {
 
   Type(dialog, "Edt_Offset", "1800");
   Click(dialog, "Btn_ReadFlash");
-  EXPECT_EQ(bench.screen.Log,
-            (std::vector<std::string>{"6144", "Cmd > 313211aa", "2048", "Cmd > 313211aa"}));
+  EXPECT_EQ(bench.screen.Log, (std::vector<std::string>{"6144", "Cmd > 313211aa"}));
   const auto sent = bench.Sent();
-  ASSERT_EQ(sent.size(), 2u);
+  ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(GetLe32(sent[0].data() + 4), 0x7FFFFFFFu);
-  EXPECT_EQ(GetLe32(sent[1].data() + 8), 2048u);
+  EXPECT_EQ(GetLe32(sent[0].data() + 8), 4096u);
+  EXPECT_EQ(bench.core.Flash.FlashBytesLeft, 2048u);
 }
 
 }  // namespace

@@ -47,7 +47,9 @@ void Pty::Write(const std::vector<std::uint8_t>& bytes) {
   }
 }
 
-void Pty::Write(const std::string& text) { Write(std::vector<std::uint8_t>(text.begin(), text.end())); }
+void Pty::Write(const std::string& text) {
+  Write(std::vector<std::uint8_t>(text.begin(), text.end()));
+}
 
 std::vector<std::uint8_t> Pty::Read(int timeoutMs, std::size_t minBytes) {
   std::vector<std::uint8_t> out;
