@@ -190,6 +190,18 @@ bool SerialPort::SetSettings(const LineSettings& settings) {
   return ok;
 }
 
+IoStatus SerialPort::WaitReady(int fd, short events, int timeoutMs) {
+  pollfd fds[2] = {{fd, events, 0}, {WakeFd, POLLIN, 0}};
+  const int ready = ::poll(fds, 2, timeoutMs);
+  if (ready < 0) return errno == EINTR ? IoStatus::TimedOut : IoStatus::Failed;
+  if (ready == 0) return IoStatus::TimedOut;
+  if (fds[1].revents & POLLIN) return IoStatus::Aborted;
+  if (fds[0].revents & POLLNVAL) return IoStatus::Failed;
+  // What can still be read or written goes first; the hang-up shows on the next call.
+  if (!(fds[0].revents & events) && (fds[0].revents & (POLLHUP | POLLERR))) return IoStatus::HungUp;
+  return IoStatus::Ok;
+}
+
 IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) {
   IoStatus entered = Enter();
   if (entered != IoStatus::Ok) return {entered, 0};
@@ -224,26 +236,10 @@ IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) 
 
     const int left = MsLeft(deadline);
     if (left == 0) break;
-    pollfd fds[2] = {{fd, POLLIN, 0}, {WakeFd, POLLIN, 0}};
-    int ready = ::poll(fds, 2, left);
-    if (ready < 0 && errno != EINTR) {
-      result.Status = IoStatus::Failed;
-      break;
-    }
-    if (ready <= 0) continue;
-    if (fds[1].revents & POLLIN) {
-      result.Status = IoStatus::Aborted;
-      break;
-    }
-    if (fds[0].revents & POLLNVAL) {
-      result.Status = IoStatus::Failed;
-      break;
-    }
-    // Bytes still waiting are read first; the hang-up shows on the next read.
-    if (!(fds[0].revents & POLLIN) && (fds[0].revents & (POLLHUP | POLLERR))) {
-      result.Status = IoStatus::HungUp;
-      break;
-    }
+    const IoStatus waited = WaitReady(fd, POLLIN, left);
+    if (waited == IoStatus::Ok || waited == IoStatus::TimedOut) continue;
+    result.Status = waited;
+    break;
   }
   Leave();
   return result;
@@ -280,25 +276,10 @@ IoResult SerialPort::Write(const std::uint8_t* data, std::size_t n, int timeoutM
       result.Status = IoStatus::TimedOut;
       break;
     }
-    pollfd fds[2] = {{fd, POLLOUT, 0}, {WakeFd, POLLIN, 0}};
-    int ready = ::poll(fds, 2, left);
-    if (ready < 0 && errno != EINTR) {
-      result.Status = IoStatus::Failed;
-      break;
-    }
-    if (ready <= 0) continue;
-    if (fds[1].revents & POLLIN) {
-      result.Status = IoStatus::Aborted;
-      break;
-    }
-    if (fds[0].revents & POLLNVAL) {
-      result.Status = IoStatus::Failed;
-      break;
-    }
-    if (!(fds[0].revents & POLLOUT) && (fds[0].revents & (POLLHUP | POLLERR))) {
-      result.Status = IoStatus::HungUp;
-      break;
-    }
+    const IoStatus waited = WaitReady(fd, POLLOUT, left);
+    if (waited == IoStatus::Ok || waited == IoStatus::TimedOut) continue;
+    result.Status = waited;
+    break;
   }
   Leave();
   return result;

@@ -34,6 +34,9 @@ class SerialPort : public Port {
   void Close() override;
 
  private:
+  // Waits until fd is ready for events or Close() is called. Ok when ready, TimedOut when
+  // nothing happened in time (or a signal came), otherwise why the call cannot go on.
+  IoStatus WaitReady(int fd, short events, int timeoutMs);
   // Ok when the caller may use the descriptor (and must Leave); else why not.
   IoStatus Enter();
   void Leave();

@@ -10,6 +10,19 @@
 #include "MessageBox.h"
 #include "Windows.h"
 
+// What the settings dialog shows.
+struct Shown {
+  std::string Port, Baud, Data;
+  int Parity, Stop;
+};
+
+inline Shown Controls(Tform_uart& uart) {
+  return {uart.ui.Combo_port->currentText().toStdString(),
+          uart.ui.Combo_BaudRate->currentText().toStdString(),
+          uart.ui.Combo_DataBit->currentText().toStdString(), uart.ui.Combo_Parity->currentIndex(),
+          uart.ui.Combo_StopBit->currentIndex()};
+}
+
 // The five windows in a temporary folder, with message boxes recorded instead of shown.
 class AppFixture {
  public:

@@ -5,18 +5,6 @@
 
 namespace {
 
-struct Shown {
-  std::string Port, Baud, Data;
-  int Parity, Stop;
-};
-
-Shown Controls(Tform_uart& uart) {
-  return {uart.ui.Combo_port->currentText().toStdString(),
-          uart.ui.Combo_BaudRate->currentText().toStdString(),
-          uart.ui.Combo_DataBit->currentText().toStdString(), uart.ui.Combo_Parity->currentIndex(),
-          uart.ui.Combo_StopBit->currentIndex()};
-}
-
 TEST(ConfigFile, FirstStartWritesTheDefaultLineButShowsTheDialogDefaults) {
   AppFixture app;
   app.Start();
