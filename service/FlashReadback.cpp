@@ -142,7 +142,10 @@ void FlashReadback::SlotFreed() {
   Request = Slot::Free;
   RequestOrphaned = false;
   if (!Reading) return;
-
+  if (SurplusArriving) {
+    AbandonRead();
+    return;
+  }
   if (FlashBytesLeft > 0)
     SendNextRequest();
   else

@@ -1,5 +1,6 @@
-#include "FaultFixture.h"
 #include <cstdio>
+
+#include "FaultFixture.h"
 
 namespace {
 
