@@ -1,16 +1,21 @@
 #include "Worker.h"
 
 #include <QMetaObject>
+#include <algorithm>
+#include <deque>
 #include <memory>
 
 namespace {
 
 // The hand-over baton: held from before a routine is posted until it has returned, so
-// routines of different workers never interleave, even across a nested event loop.
+// routines of different workers never interleave, even across a nested event loop. It goes
+// to the workers in the order they asked for it: a worker that hands over again at once
+// (the receiver under a flood of bytes) must not starve the others.
 struct Baton {
   std::mutex Mutex;
   std::condition_variable Free;
   bool Taken = false;
+  std::deque<const Worker*> Waiting;
 };
 
 Baton& TheBaton() {
@@ -113,8 +118,15 @@ bool Worker::HandOver(const std::function<void()>& routine, bool evenIfSuspended
   if (!evenIfSuspended && !WaitWhileSuspended()) return false;
   Baton& baton = TheBaton();
   std::unique_lock batonLock(baton.Mutex);
-  baton.Free.wait(batonLock, [&] { return !baton.Taken || Stopping(); });
-  if (Stopping()) return false;
+  baton.Waiting.push_back(this);
+  baton.Free.wait(batonLock,
+                  [&] { return (!baton.Taken && baton.Waiting.front() == this) || Stopping(); });
+  baton.Waiting.erase(std::find(baton.Waiting.begin(), baton.Waiting.end(), this));
+  if (Stopping()) {
+    batonLock.unlock();
+    baton.Free.notify_all();  // the next in line may be us no longer
+    return false;
+  }
   baton.Taken = true;
   batonLock.unlock();
 
