@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
@@ -114,6 +116,30 @@ class EndToEnd : public ::testing::Test {
   void StartUpload(const std::string& path) {
     Main().PickImageFile = [path] { return std::optional<std::string>(path); };
     Main().ui.btn_UpdateCode->click();
+  }
+
+  QLineEdit* Edit(QWidget& dialog, const char* name) { return dialog.findChild<QLineEdit*>(name); }
+  QPushButton* Button(QWidget& dialog, const char* name) {
+    return dialog.findChild<QPushButton*>(name);
+  }
+
+  // Types start and size into the flash dialog and presses one of its buttons.
+  void UseFlashDialog(const char* button, std::uint32_t start, std::uint32_t size) {
+    QWidget& dialog = Program->Form_EraseFlash;
+    Edit(dialog, "Edt_StartAddr")->setText(QString::number(start, 16));
+    Edit(dialog, "Edt_Offset")->setText(QString::number(size, 16));
+    Button(dialog, button)->click();
+  }
+  void Read(std::uint32_t start, std::uint32_t size) {
+    UseFlashDialog("Btn_ReadFlash", start, size);
+  }
+  void Erase(std::uint32_t start, std::uint32_t size) {
+    UseFlashDialog("Btn_EraseFlashOK", start, size);
+  }
+
+  std::vector<std::uint8_t> FlashRange(std::uint32_t start, std::uint32_t size) {
+    const auto flash = Box->Flash();
+    return {flash.begin() + start, flash.begin() + start + size};
   }
 
   QTemporaryDir Dir;

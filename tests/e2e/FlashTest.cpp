@@ -1,6 +1,3 @@
-#include <QLineEdit>
-#include <QPushButton>
-
 #include "E2eFixture.h"
 
 namespace {
@@ -10,30 +7,6 @@ using boxsim::BoxCommand;
 
 class FlashRead : public EndToEnd {
  protected:
-  QLineEdit* Edit(QWidget& dialog, const char* name) { return dialog.findChild<QLineEdit*>(name); }
-  QPushButton* Button(QWidget& dialog, const char* name) {
-    return dialog.findChild<QPushButton*>(name);
-  }
-
-  void Read(std::uint32_t start, std::uint32_t size) {
-    QWidget& dialog = Program->Form_EraseFlash;
-    Edit(dialog, "Edt_StartAddr")->setText(QString::number(start, 16));
-    Edit(dialog, "Edt_Offset")->setText(QString::number(size, 16));
-    Button(dialog, "Btn_ReadFlash")->click();
-  }
-
-  void Erase(std::uint32_t start, std::uint32_t size) {
-    QWidget& dialog = Program->Form_EraseFlash;
-    Edit(dialog, "Edt_StartAddr")->setText(QString::number(start, 16));
-    Edit(dialog, "Edt_Offset")->setText(QString::number(size, 16));
-    Button(dialog, "Btn_EraseFlashOK")->click();
-  }
-
-  std::vector<std::uint8_t> FlashRange(std::uint32_t start, std::uint32_t size) {
-    const auto flash = Box->Flash();
-    return {flash.begin() + start, flash.begin() + start + size};
-  }
-
   // Waits until flashdata.bin holds the expected bytes.
   bool WaitForFile(const std::vector<std::uint8_t>& expected, int ms = 15000) {
     return QTest::qWaitFor([&] { return ReadFile("flashdata.bin") == expected; }, ms);
