@@ -130,21 +130,6 @@ TEST_F(BoxSimTest, LoaderVersionFrameIsExact) {
   EXPECT_FALSE(DecodePayload(bad, 2, payload));
 }
 
-TEST_F(BoxSimTest, StatusCommandsFollowTheirAnswerModes) {
-  Ready();
-  EXPECT_EQ(Ask(kVerifyBoot), Status(boxsim::kBootOk));
-  EXPECT_EQ(Ask(kVerifyApp), Status(boxsim::kAppOk));
-  Box.SetAnswer(BoxCommand::VerifyBoot, Answer::Bad);
-  Box.SetAnswer(BoxCommand::VerifyApp, Answer::Bad);
-  Box.SetAnswer(BoxCommand::RunApp, Answer::Bad);
-  EXPECT_EQ(Ask(kVerifyBoot), Status(boxsim::kBootFail));
-  EXPECT_EQ(Ask(kVerifyApp), Status(boxsim::kAppFail));
-  EXPECT_EQ(Ask(kRunApp), Status(boxsim::kRunAppFail));
-  Box.SetAnswer(BoxCommand::VerifyApp, Answer::Never);
-  Line->Write(Command(kVerifyApp));
-  EXPECT_TRUE(Line->ReadQuiet().empty());
-}
-
 TEST_F(BoxSimTest, TuningTestChecksItsCrc) {
   Ready();
   const Bytes request = WithCrc({0x20, 0x03, 0x00, 0x00, 0x08});
@@ -195,20 +180,6 @@ TEST_F(BoxSimTest, UnknownTextIsAnsweredAndLogged) {
             (Bytes{'d', 'c', 'b', 'a', 0xAA, 0x03, 0x32, 0x07}));
 }
 
-TEST_F(BoxSimTest, ConfigRecordOfEveryLayoutArrivesWithAValidCrc) {
-  Ready();
-  for (const boxsim::Record& record :
-       {boxsim::SatelliteRecord(), boxsim::CableRecord(), boxsim::TerrestrialRecord(),
-        boxsim::OddRecord(0), boxsim::OddRecord(7)}) {
-    Box.SetConfigRecord(record);
-    Bytes payload;
-    const Bytes frame = Ask(kGetConfig, {}, 204);
-    ASSERT_EQ(Bytes(frame.begin(), frame.begin() + 4), Status(boxsim::kConfigRecord));
-    ASSERT_TRUE(DecodePayload(frame, 96, payload));
-    EXPECT_EQ(payload, Bytes(record.begin(), record.begin() + 96));
-  }
-}
-
 TEST_F(BoxSimTest, SetConfigStoresOnlyASealedRecord) {
   Ready();
   boxsim::Record record = boxsim::CableRecord();
@@ -242,20 +213,6 @@ TEST_F(BoxSimTest, DefaultConfigRestoresTheDefaultRecord) {
   Box.SetAnswer(BoxCommand::DefaultConfig, Answer::Good);
   EXPECT_EQ(Ask(kDefault), Status(boxsim::kDefaultOk));
   EXPECT_EQ(Box.ConfigRecord(), boxsim::DefaultRecord());
-}
-
-TEST_F(BoxSimTest, SmallUploadIsPulledAndKept) {
-  Ready();
-  const Bytes image{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
-  ASSERT_EQ(Announce(13), 0);
-  SendBlock(image, 0);
-  ASSERT_EQ(NextRequest(), 1);
-  SendBlock(image, 1);
-  EXPECT_EQ(Line->Read(4), Status(boxsim::kImageAccepted));
-  EXPECT_EQ(Box.UploadedImage(), image);
-  EXPECT_EQ(Box.LastUploadOutcome(), boxsim::UploadOutcome::Accepted);
-  // The loader is back to commands afterwards.
-  EXPECT_EQ(Ask(kVerifyApp), Status(boxsim::kAppOk));
 }
 
 TEST_F(BoxSimTest, UploadRefusesABlockThatDoesNotMatch) {
@@ -373,19 +330,6 @@ TEST_F(BoxSimTest, ThrottledLineStillDeliversAnUpload) {
   EXPECT_EQ(Box.UploadedImage(), image);
 }
 
-TEST_F(BoxSimTest, FlashReadReturnsTheFlashBytes) {
-  Ready();
-  const Bytes flash = Box.Flash();
-  Bytes payload;
-  ASSERT_TRUE(
-      DecodePayload(Ask(kReadFlash, WithCrc(Concat(Le32(0x1000), Le32(16))), 44), 16, payload));
-  EXPECT_EQ(payload, Bytes(flash.begin() + 0x1000, flash.begin() + 0x1010));
-
-  const Bytes full = Ask(kReadFlash, WithCrc(Concat(Le32(0x2000), Le32(4096))), 8204);
-  ASSERT_TRUE(DecodePayload(full, 4096, payload));
-  EXPECT_EQ(payload, Bytes(flash.begin() + 0x2000, flash.begin() + 0x3000));
-}
-
 TEST_F(BoxSimTest, FlashReadRefusesWhatItCannotServe) {
   Ready();
   const std::uint32_t size = static_cast<std::uint32_t>(Box.Flash().size());
@@ -419,27 +363,6 @@ TEST_F(BoxSimTest, EraseClearsOnlyItsRange) {
   broken[0] ^= 1;
   EXPECT_EQ(Ask(kErase, broken), Status(boxsim::kEraseFail));
   EXPECT_EQ(Box.Flash(), after);
-}
-
-TEST_F(BoxSimTest, ConsoleOutputOnRequest) {
-  Ready();
-  Box.PrintLines({"hello", "box"});
-  const std::string lines = "hello\rbox\r";
-  EXPECT_EQ(Line->ReadQuiet(), Bytes(lines.begin(), lines.end()));
-
-  Box.Flood(10000);
-  const Bytes flood = Line->Read(10000);
-  ASSERT_EQ(flood.size(), 10000u);
-  EXPECT_EQ(flood.back(), 0x0D);
-  EXPECT_TRUE(Line->ReadQuiet(100).empty());
-
-  Box.SendRaw({0x01, 0xBB, 0x02});
-  Box.SendStatusWord(boxsim::kTuneOk);
-  Box.SendPayloadFrame(boxsim::kLoaderVersion, {5, 6});
-  const std::string version = "0506BAC90C8D";
-  EXPECT_EQ(Line->Read(3 + 4 + 16),
-            Concat(Concat(Bytes{0x01, 0xBB, 0x02}, Status(boxsim::kTuneOk)),
-                   Concat(Status(boxsim::kLoaderVersion), Bytes(version.begin(), version.end()))));
 }
 
 TEST_F(BoxSimTest, FaultsSpoilTheChosenFrameOnly) {
