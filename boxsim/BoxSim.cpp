@@ -184,14 +184,21 @@ std::size_t BoxSim::Pacer::Allow(std::size_t wanted) {
   last = now;
   // A 20 ms allowance: enough to keep up with poll wake-ups, too little to drain a full pty.
   credit = std::min(credit, std::max(1.0, rate * 0.02));
+  // Bytes move in pieces of a couple of milliseconds of line time, as a UART's buffer would
+  // hand them on; a byte or two per call would cost more than the line itself.
+  if (credit < std::min(Chunk(), static_cast<double>(wanted))) return 0;
   return std::min(wanted, static_cast<std::size_t>(credit));
+}
+
+double BoxSim::Pacer::Chunk() const {
+  return std::max(1.0, rate * 0.002);
 }
 
 int BoxSim::Pacer::MsUntilByte() const {
   if (rate <= 0) return 0;
   const double have = credit + std::chrono::duration<double>(Clock::now() - last).count() * rate;
-  if (have >= 1) return 0;
-  return std::max(1, static_cast<int>(std::ceil((1 - have) / rate * 1000)));
+  if (have >= Chunk()) return 0;
+  return std::max(1, static_cast<int>(std::ceil((Chunk() - have) / rate * 1000)));
 }
 
 BoxSim::BoxSim(BoxOptions options)

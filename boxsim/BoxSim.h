@@ -169,6 +169,7 @@ class BoxSim {
     void Reset(int baud, int bitsPerChar);
     std::size_t Allow(std::size_t wanted);
     int MsUntilByte() const;
+    double Chunk() const;
   };
 
   bool OpenPty();
