@@ -23,8 +23,6 @@ Baton& TheBaton() {
   return baton;
 }
 
-thread_local bool RunningRoutine = false;
-
 struct Call {
   std::mutex Mutex;
   std::condition_variable Done;
@@ -110,10 +108,6 @@ bool Worker::WaitWhileSuspended() {
   return !StopRequested;
 }
 
-bool Worker::InRoutine() {
-  return RunningRoutine;
-}
-
 bool Worker::HandOver(const std::function<void()>& routine, bool evenIfSuspended) {
   if (!evenIfSuspended && !WaitWhileSuspended()) return false;
   Baton& baton = TheBaton();
@@ -139,9 +133,7 @@ bool Worker::HandOver(const std::function<void()>& routine, bool evenIfSuspended
           if (call->Cancelled) return;  // the worker gave up waiting: routine is gone
           call->Started = true;
         }
-        RunningRoutine = true;
         routine();
-        RunningRoutine = false;
         {
           std::lock_guard lock(call->Mutex);
           call->Finished = true;

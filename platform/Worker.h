@@ -41,9 +41,6 @@ class Worker {
   bool Stopping() const;
   const std::string& Name() const { return ThreadName; }
 
-  // True on the thread that runs handed-over routines while one of them is running.
-  static bool InRoutine();
-
  private:
   void Loop();
   bool WaitWhileSuspended();
