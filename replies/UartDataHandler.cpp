@@ -6,15 +6,10 @@
 
 #include "Bytes.h"
 #include "CodeUpload.h"
+#include "DlCfgRecord.h"
 #include "DlCfgView.h"
 #include "FlashReadback.h"
 #include "Worker.h"
-
-namespace {
-
-constexpr int DlCfgRecordSize = 100;
-
-}  // namespace
 
 UartDataHandler::UartDataHandler(Screen& screen, ReplyTimeout& timeout, UartTxThread& tx,
                                  CodeUpload& upload, FlashReadback& flash)
