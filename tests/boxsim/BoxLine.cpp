@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "Bytes.h"
@@ -72,9 +73,9 @@ bool BoxLine::Handshake() {
 }
 
 Bytes Command(std::uint32_t word, const Bytes& payload) {
-  Bytes message(4);
+  Bytes message(4 + payload.size());
   PutCommandWord(message.data(), word);
-  message.insert(message.end(), payload.begin(), payload.end());
+  std::copy(payload.begin(), payload.end(), message.begin() + 4);
   return message;
 }
 
