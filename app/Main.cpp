@@ -30,6 +30,7 @@ Tform_main::Tform_main(Clock* clock, QWidget* parent)
       TxThread("UartTxThread", this),
       RxThread("UartRxThread", this) {
   ui.setupUi(this);
+  move(375, 103);  // the window's place on the screen; the form only keeps its size
   // The layout's pixel geometry was drawn for an 11-pixel font (13 in the log).
   QFont small = font();
   small.setPixelSize(11);

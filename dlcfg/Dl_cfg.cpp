@@ -30,6 +30,7 @@ QString FromLatin1(const std::string& text) {
 Tform_DL_Config::Tform_DL_Config(Core& core, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::Tform_DL_Config>()), Protocol(core) {
   ui->setupUi(this);
+  move(287, 134);  // the window's place on the screen; the form only keeps its size
 
   for (const DlCfgField& field : DlCfgFields())
     FieldEdits[field.Edit] = findChild<QLineEdit*>(QString::fromLatin1(field.Edit));

@@ -7,7 +7,7 @@
 #include "ui_Flash.h"
 
 TForm_EraseFlash::TForm_EraseFlash(Core& core, QWidget* parent)
-    : QDialog(parent), Kelvarin(core), ui(std::make_unique<Ui::Form_EraseFlash>()) {
+    : QDialog(parent), Protocol(core), ui(std::make_unique<Ui::Form_EraseFlash>()) {
   ui->setupUi(this);
   move(677, 167);
   connect(ui->Btn_EraseFlashOK, &QPushButton::clicked, this,
@@ -23,13 +23,13 @@ void TForm_EraseFlash::Btn_EraseFlashOKClick() {
   const std::int32_t size = ReadHexTextSaturated(ui->Edt_Offset->text().toLatin1().toStdString());
   const FlashRequest request =
       BuildEraseRequest(static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(size));
-  Kelvarin.Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
-  Kelvarin.Out.AppendLog(CmdLogLine(request.data(), 4));
+  Protocol.Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
+  Protocol.Out.AppendLog(CmdLogLine(request.data(), 4));
 }
 
 void TForm_EraseFlash::Btn_ReadFlashClick() {
   const std::int32_t start =
       ReadHexTextSaturated(ui->Edt_StartAddr->text().toLatin1().toStdString());
   const std::int32_t size = ReadHexTextSaturated(ui->Edt_Offset->text().toLatin1().toStdString());
-  Kelvarin.Flash.ReadFlash(start, static_cast<std::uint32_t>(size));
+  Protocol.Flash.ReadFlash(start, static_cast<std::uint32_t>(size));
 }

@@ -22,6 +22,6 @@ class TForm_EraseFlash : public QDialog {
   void Btn_ReadFlashClick();
 
  private:
-  Core& Kelvarin;
+  Core& Protocol;
   std::unique_ptr<Ui::Form_EraseFlash> ui;
 };

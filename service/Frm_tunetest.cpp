@@ -7,7 +7,7 @@
 #include "ui_Frm_tunetest.h"
 
 Tform_Tune::Tform_Tune(Core& core, QWidget* parent)
-    : QDialog(parent), Kelvarin(core), ui(std::make_unique<Ui::form_Tune>()) {
+    : QDialog(parent), Protocol(core), ui(std::make_unique<Ui::form_Tune>()) {
   ui->setupUi(this);
   move(1021, 164);
   connect(ui->Btn_OK, &QPushButton::clicked, this, &Tform_Tune::Btn_OKClick);
@@ -22,6 +22,6 @@ void Tform_Tune::Btn_OKClick() {
       ReadDecimalText(ui->Edt_Bandwidth->text().toLatin1().toStdString());
   const TuneRequest request = BuildTuneRequest(static_cast<std::uint32_t>(frequency),
                                                static_cast<std::uint32_t>(bandwidth));
-  Kelvarin.Out.AppendLog(CmdLogLine(request.data(), 4));
-  Kelvarin.Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
+  Protocol.Out.AppendLog(CmdLogLine(request.data(), 4));
+  Protocol.Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
 }

@@ -21,6 +21,6 @@ class Tform_Tune : public QDialog {
   void Btn_OKClick();
 
  private:
-  Core& Kelvarin;
+  Core& Protocol;
   std::unique_ptr<Ui::form_Tune> ui;
 };
