@@ -13,7 +13,7 @@ kelvarin_install_missing() {
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 }
 
 kelvarin_build() {  # build folder, extra cmake arguments...
