@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "Bytes.h"
+#include "BoxFrames.h"
 #include "Crc.h"
-#include "HexText.h"
 #include "Screen.h"
 #include "UartRxThread.h"
 #include "UartState.h"
@@ -50,21 +49,15 @@ class NoFlash : public FlashBlockSource {
   void FlashReadCrcFailed() override {}
 };
 
+// Frames built the way the simulated box builds them.
 void AppendWord(Bytes& out, std::uint32_t word) {
-  std::uint8_t wire[4];
-  PutCommandWord(wire, word);
-  out.insert(out.end(), wire, wire + 4);
+  const Bytes frame = boxsim::StatusFrame(word);
+  out.insert(out.end(), frame.begin(), frame.end());
 }
 
 void AppendPayloadFrame(Bytes& out, std::uint32_t word, const Bytes& payload) {
-  Bytes decoded = payload;
-  decoded.resize(payload.size() + 4);
-  PutLe32(decoded.data() + payload.size(),
-          CalcCrc(payload.data(), static_cast<std::uint32_t>(payload.size())));
-  std::string hex(decoded.size() * 2, '\0');
-  BytesToHexText(decoded.data(), static_cast<int>(decoded.size()), hex.data());
-  AppendWord(out, word);
-  out.insert(out.end(), hex.begin(), hex.end());
+  const Bytes frame = boxsim::PayloadFrame(word, payload);
+  out.insert(out.end(), frame.begin(), frame.end());
 }
 
 // About 1 MB of what a box says during a session: mostly console lines, with every kind of

@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "Bytes.h"
+#include "BoxFrames.h"
 #include "Crc.h"
-#include "HexText.h"
 
 // Runs a fuzz entry without libFuzzer, so any compiler's build can exercise it:
 // <driver> [count [seed]]. Inputs mix raw bytes with pieces of the real protocol, so
@@ -19,21 +18,17 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Frames built the way the simulated box builds them, with random payloads.
 void AppendWord(Bytes& out, std::uint32_t word) {
-  std::uint8_t wire[4];
-  PutCommandWord(wire, word);
-  out.insert(out.end(), wire, wire + 4);
+  const Bytes frame = boxsim::StatusFrame(word);
+  out.insert(out.end(), frame.begin(), frame.end());
 }
 
 void AppendPayloadFrame(Bytes& out, std::uint32_t word, std::size_t payloadLen, std::mt19937& rng) {
-  Bytes decoded(payloadLen + 4);
-  for (std::size_t i = 0; i < payloadLen; ++i) decoded[i] = static_cast<std::uint8_t>(rng());
-  PutLe32(decoded.data() + payloadLen,
-          CalcCrc(decoded.data(), static_cast<std::uint32_t>(payloadLen)));
-  std::string hex(decoded.size() * 2, '\0');
-  BytesToHexText(decoded.data(), static_cast<int>(decoded.size()), hex.data());
-  AppendWord(out, word);
-  out.insert(out.end(), hex.begin(), hex.end());
+  Bytes payload(payloadLen);
+  for (auto& b : payload) b = static_cast<std::uint8_t>(rng());
+  const Bytes frame = boxsim::PayloadFrame(word, payload);
+  out.insert(out.end(), frame.begin(), frame.end());
 }
 
 std::uint32_t AnyReplyWord(std::mt19937& rng) {

@@ -19,58 +19,60 @@ std::size_t WriteCount(const ThreadedPort& port) {
   return port.Get(&ThreadedPort::Writes).size();
 }
 
-TEST(TxWorker, RepeatsTheSyncWordWithItsPauseAndStopsWhenAsked) {
-  QObject gui;
-  RecordingScreen screen;
-  FakeClock clock;
-  ReplyTimeout timeout(screen, clock);
-  UartState uart;
-  ThreadedPort port;
-  uart.UartConnected = true;
-  uart.ComHandle = &port;
-  UartTxThread tx(uart, screen, timeout);
-  Worker worker("tx", &gui);
-  worker.Start([&](Worker& w) { tx.Execute(w); }, false);
+// A transmit ring on a connected port, run by a real worker.
+class TxWorker : public ::testing::Test {
+ protected:
+  TxWorker() {
+    Uart.UartConnected = true;
+    Uart.ComHandle = &Line;
+  }
+  ~TxWorker() override { Thread.Stop(); }
 
-  ASSERT_TRUE(QTest::qWaitFor([&] { return WriteCount(port) >= 4; }, 10000));
-  tx.SyncStopped = true;
-  const std::size_t atStop = WriteCount(port);
+  void Start() {
+    Thread.Start([this](Worker& w) { Tx.Execute(w); }, false);
+  }
+
+  QObject Gui;
+  RecordingScreen Screen;
+  FakeClock Clock;
+  ReplyTimeout Timeout{Screen, Clock};
+  UartState Uart;
+  ThreadedPort Line;
+  UartTxThread Tx{Uart, Screen, Timeout};
+  Worker Thread{"tx", &Gui};
+};
+
+TEST_F(TxWorker, RepeatsTheSyncWordWithItsPauseAndStopsWhenAsked) {
+  Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return WriteCount(Line) >= 4; }, 10000));
+  Tx.SyncStopped = true;
+  const std::size_t atStop = WriteCount(Line);
   QTest::qWait(300);
-  worker.Stop();
+  Thread.Stop();
 
-  const auto writes = port.Get(&ThreadedPort::Writes);
+  const auto writes = Line.Get(&ThreadedPort::Writes);
   for (const Bytes& write : writes) EXPECT_EQ(write, SyncWord);
   // A sync word already queued when the flag was set still goes out; nothing after it.
   EXPECT_LE(writes.size(), atStop + 1);
   // Each write is followed by its 40 ms pause and a 10 ms sleep, and the next sync word is
   // only queued by the pass after that.
-  const auto times = port.Get(&ThreadedPort::WriteTimes);
+  const auto times = Line.Get(&ThreadedPort::WriteTimes);
   for (std::size_t i = 1; i < times.size(); ++i)
     EXPECT_GE(times[i] - times[i - 1], std::chrono::milliseconds(50)) << i;
-  EXPECT_TRUE(screen.Messages.empty());
+  EXPECT_TRUE(Screen.Messages.empty());
 }
 
-TEST(TxWorker, WritesQueuedMessagesWithATimeoutForTheLine) {
-  QObject gui;
-  RecordingScreen screen;
-  FakeClock clock;
-  ReplyTimeout timeout(screen, clock);
-  UartState uart;
-  ThreadedPort port;
-  uart.UartConnected = true;
-  uart.ComHandle = &port;
-  uart.Settings.BaudRate = 9600;
-  UartTxThread tx(uart, screen, timeout);
-  tx.SyncStopped = true;
+TEST_F(TxWorker, WritesQueuedMessagesWithATimeoutForTheLine) {
+  Uart.Settings.BaudRate = 9600;
+  Tx.SyncStopped = true;
   const Bytes big(UartTxThread::SlotSize, 0x42);
-  ASSERT_TRUE(tx.TxEnqueue(static_cast<int>(big.size()), big.data()));
-  Worker worker("tx", &gui);
-  worker.Start([&](Worker& w) { tx.Execute(w); }, false);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return tx.QueuedCount() == 0; }, 10000));
-  worker.Stop();
-  ASSERT_EQ(WriteCount(port), 1u);
-  EXPECT_EQ(port.Get(&ThreadedPort::Writes)[0], big);
-  EXPECT_GT(port.Get(&ThreadedPort::LastWriteTimeoutMs), UartTxThread::SlotSize * 10 / 9600 * 1000);
+  ASSERT_TRUE(Tx.TxEnqueue(static_cast<int>(big.size()), big.data()));
+  Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Tx.QueuedCount() == 0; }, 10000));
+  Thread.Stop();
+  ASSERT_EQ(WriteCount(Line), 1u);
+  EXPECT_EQ(Line.Get(&ThreadedPort::Writes)[0], big);
+  EXPECT_GT(Line.Get(&ThreadedPort::LastWriteTimeoutMs), UartTxThread::SlotSize * 10 / 9600 * 1000);
 }
 
 class RxWorker : public ::testing::Test {
