@@ -213,11 +213,6 @@ BoxSim::BoxSim(BoxOptions options)
 
 BoxSim::~BoxSim() {
   Stop();
-  if (!Options.linkPath.empty()) {
-    char target[PATH_MAX];
-    const ssize_t n = readlink(Options.linkPath.c_str(), target, sizeof target - 1);
-    if (n > 0) unlink(Options.linkPath.c_str());
-  }
   if (WakeFd >= 0) close(WakeFd);
 }
 
@@ -252,6 +247,7 @@ void BoxSim::Stop() {
     Loader.join();
     Running = false;
   }
+  RemoveLink();
   ClosePty();
 }
 
@@ -314,6 +310,18 @@ bool BoxSim::MakeLink() {
     return false;
   }
   return true;
+}
+
+// A device that goes takes its link with it, as udev does with /dev/serial/by-id. A link left
+// behind would point at the next pseudo-terminal to get the freed number: another program's.
+void BoxSim::RemoveLink() {
+  const std::string& link = Options.linkPath;
+  if (link.empty()) return;
+  char target[PATH_MAX];
+  const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+  if (n <= 0) return;
+  target[n] = '\0';
+  if (DevicePath() == target) unlink(link.c_str());
 }
 
 void BoxSim::Wake() {

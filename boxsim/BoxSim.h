@@ -175,6 +175,7 @@ class BoxSim {
   bool OpenPty();
   void ClosePty();
   bool MakeLink();
+  void RemoveLink();
   void Wake();
   void Post(Request request);
   void Run();

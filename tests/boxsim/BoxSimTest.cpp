@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
@@ -464,6 +465,9 @@ TEST(BoxSimPlug, PullingThePlugHangsUpAndPluggingInComesBackAtTheLink) {
       box.SetConfigRecord(boxsim::CableRecord());
       box.PullPlug();
       EXPECT_TRUE(line.SeesHangUp(1000));
+      // Left behind, the link would lead to whatever pseudo-terminal gets the number next.
+      struct stat st {};
+      EXPECT_NE(lstat(link.c_str(), &st), 0);
     }
     ASSERT_TRUE(box.PlugIn());
     BoxLine again(link);
