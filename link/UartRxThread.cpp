@@ -178,14 +178,8 @@ void UartRxThread::Execute(Worker& worker) {
   };
 
   Port* port = Uart.ComHandle.load();
-  if (port != nullptr && port == LostPort) {
-    if (port->IsOpen()) {
-      worker.Sleep(IdleSleepMs);
-      return;
-    }
-    LostPort = nullptr;
-  }
-  if (port == nullptr) {
+  const std::uint64_t open = Uart.Opens.load();
+  if (port == nullptr || LostOpen == open) {
     worker.Sleep(IdleSleepMs);
     return;
   }
@@ -248,7 +242,7 @@ void UartRxThread::Execute(Worker& worker) {
   }
   if (lost != nullptr) {
     ReadFailures = 0;
-    LostPort = port;
+    LostOpen = open;
     const std::string why = lost;
     if (!worker.HandOver(
             [&] {
@@ -256,8 +250,6 @@ void UartRxThread::Execute(Worker& worker) {
             },
             true))
       return;
-    // Disconnect closes the port; until that has happened nothing more is read from it.
-    if (!port->IsOpen()) LostPort = nullptr;
     worker.Sleep(IdleSleepMs);
     return;
   }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Screen.h"
@@ -83,6 +84,7 @@ class UartRxThread {
 
   // Worker thread only.
   std::unique_ptr<std::uint8_t[]> RxReadBuf;
-  Port* LostPort = nullptr;  // handed to PortLost and not seen closed since
+  // The open whose port was handed to PortLost: it is not read again, even if left open.
+  std::optional<std::uint64_t> LostOpen;
   int ReadFailures = 0;
 };

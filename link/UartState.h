@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 #include "Port.h"
 
@@ -10,5 +11,8 @@
 struct UartState {
   bool UartConnected = false;
   std::atomic<Port*> ComHandle{nullptr};
+  // Counts successful opens. The Port object is reused, so this is what tells a port opened
+  // again from the one that was lost.
+  std::atomic<std::uint64_t> Opens{0};
   LineSettings Settings;  // as applied at the last successful open
 };

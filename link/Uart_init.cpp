@@ -122,6 +122,7 @@ bool Tform_uart::UartOpen() {
     return false;
   }
   Uart.Settings = settings;
+  ++Uart.Opens;  // before the handle, so that a worker seeing the port sees this open
   Uart.ComHandle = &Port;
   Uart.UartConnected = true;
   Host.SetUartButtons(false, true);

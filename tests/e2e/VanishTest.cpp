@@ -81,7 +81,7 @@ TEST_F(Vanish, APortPulledWhileIdleIsNoticedToo) {
   ASSERT_TRUE(Box->PlugIn());
   Main().ui.tbtn_UartConnect->click();
   ASSERT_TRUE(Protocol().Uart.UartConnected);
-  EXPECT_TRUE(Until([&] { return Count("Stop send sync byte") == 2; }, 5000));
+  EXPECT_TRUE(Until([&] { return Count("Stop send sync byte") == 2; }, 5000)) << Log();
 }
 
 TEST_F(Misbehaving, ASecondProgramOnTheSamePortGetsCantOpen) {

@@ -137,6 +137,13 @@ class ThreadedPort : public Port {
     std::lock_guard lock(Mutex);
     HangUp = true;
   }
+  // The device is back and opened again: a fresh line.
+  void Reopen() {
+    std::lock_guard lock(Mutex);
+    Open = true;
+    HangUp = false;
+    Fail = false;
+  }
   void SetFail() {
     std::lock_guard lock(Mutex);
     Fail = true;

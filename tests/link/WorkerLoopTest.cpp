@@ -86,6 +86,11 @@ class RxWorker : public ::testing::Test {
         Uart.UartConnected = false;
         Line.Close();
       }
+      if (ReconnectOnLoss) {
+        Line.Reopen();
+        ++Uart.Opens;
+        Uart.UartConnected = true;
+      }
     };
   }
   ~RxWorker() override { Thread.Stop(); }
@@ -103,6 +108,7 @@ class RxWorker : public ::testing::Test {
   UartRxThread Rx{Uart, Screen, Sink, Flash};
   std::vector<std::string> Lost;
   bool DisconnectOnLoss = true;
+  bool ReconnectOnLoss = false;
   Worker Thread{"rx", &Gui};
 };
 
@@ -136,6 +142,18 @@ TEST_F(RxWorker, LostPortLeftOpenIsNotReadAgain) {
   QTest::qWait(300);
   EXPECT_EQ(Lost.size(), 1u);
   EXPECT_EQ(Line.Get(&ThreadedPort::Reads), reads);
+}
+
+// The same Port object comes back open: a Connect pressed before the receiver looked again
+// must still be read, however quick.
+TEST_F(RxWorker, APortOpenedAgainStraightAfterTheLossIsRead) {
+  ReconnectOnLoss = true;
+  Line.SetHangUp();
+  Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Lost.empty(); }, 5000));
+  Line.Say(WireWord(0xBB2421BE));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !Sink.Words.empty(); }, 5000));
+  EXPECT_EQ(Lost.size(), 1u);
 }
 
 TEST_F(RxWorker, PortFailingEveryReadIsLost) {
