@@ -145,7 +145,7 @@ TEST(Connection, ConnectSyncDisconnectAndConnectAgain) {
 
   pty.Write(std::vector<std::uint8_t>{0xBB, 0x24, 0x21, 0xBE});
   EXPECT_TRUE(app.WaitForLog("Stop send sync byte"));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return AllEnabled(CommandControls(w), true); }, 2000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return AllEnabled(CommandControls(w), true); }, 10000));
   EXPECT_FALSE(Tools(w.form_main).Setting);
   pty.Read(200, 1000);  // drain
   EXPECT_TRUE(pty.Read(300).empty()) << "the sync word must stop once answered";
@@ -162,7 +162,7 @@ TEST(Connection, ConnectSyncDisconnectAndConnectAgain) {
   w.form_main.ui.tbtn_UartConnect->click();
   EXPECT_TRUE(w.form_main.core().Uart.UartConnected);
   EXPECT_TRUE(AllEnabled(CommandControls(w), false));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return ContainsSync(pty.Read(50, 10)); }, 3000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ContainsSync(pty.Read(50, 10)); }, 10000));
 }
 
 TEST(Connection, ASecondProgramCannotOpenThePort) {
@@ -201,7 +201,7 @@ TEST(ReplyTimeoutWatchdog, FiresAfterTwentySecondsAcrossTheHour) {
   app.Clock.Set(10, 0);
   core.Timeout.SetReplyTimeout(true, 20);
   app.Clock.Set(10, 30);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !app.Boxes.empty(); }, 2000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !app.Boxes.empty(); }, 10000));
   EXPECT_EQ(app.Boxes, std::vector<std::string>{"Timeout!!"});
 }
 

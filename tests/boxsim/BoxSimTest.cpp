@@ -312,8 +312,8 @@ TEST(BoxSimBlocks, RealBlockSizeSplitsJustPastOneBlock) {
   Bytes payload;
   ASSERT_TRUE(DecodePayload(line.Read(16), 2, payload));
   EXPECT_EQ(GetLe16(payload.data()), 0);
-  EXPECT_TRUE(box.WaitForEvent("upload 131069 bytes: 2 blocks", 1000));
-  EXPECT_TRUE(box.WaitForEvent("block 0 requested (131068 bytes)", 1000));
+  EXPECT_TRUE(box.WaitForEvent("upload 131069 bytes: 2 blocks", 10000));
+  EXPECT_TRUE(box.WaitForEvent("block 0 requested (131068 bytes)", 10000));
 }
 
 TEST_F(BoxSimTest, ThrottledLineStillDeliversAnUpload) {
@@ -401,7 +401,7 @@ TEST_F(BoxSimTest, FaultsSpoilTheChosenFrameOnly) {
   fault.pauseMs = 40;
   Box.InjectFault(fault);
   EXPECT_EQ(Ask(kVerifyBoot), Status(boxsim::kBootOk));
-  EXPECT_TRUE(Box.WaitForEvent("fault: pause on BB 16 21 A2", 1000));
+  EXPECT_TRUE(Box.WaitForEvent("fault: pause on BB 16 21 A2", 10000));
 }
 
 TEST_F(BoxSimTest, SilenceLastsUntilFaultsAreCleared) {
@@ -410,7 +410,7 @@ TEST_F(BoxSimTest, SilenceLastsUntilFaultsAreCleared) {
   fault.kind = boxsim::FaultKind::Silence;
   Box.InjectFault(fault);
   Line->Write(Command(kVerifyBoot));
-  ASSERT_TRUE(Box.WaitForEvent("fault: silence", 2000));
+  ASSERT_TRUE(Box.WaitForEvent("fault: silence", 10000));
   Line->Write(Command(kVerifyApp));
   Box.PrintLines({"quiet"});
   EXPECT_TRUE(Line->ReadQuiet().empty());

@@ -15,23 +15,23 @@ TEST_F(Commands, HandshakeThenButtonsAndTypedCommandsGetTheirAnswers) {
   Main().btn_CmdLoadVerClick();
   EXPECT_TRUE(Logged("Cmd > 22320caa"));
   ASSERT_TRUE(WaitForLog("\n5.6"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Main().ui.btn_UpdateCode->isEnabled(); }, 2000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Main().ui.btn_UpdateCode->isEnabled(); }, 10000));
 
   Main().btn_CmdVerifyBootCodeClick();
   EXPECT_TRUE(WaitForLog("Verify boot code ok"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Main().ui.text_Cmd->isEnabled(); }, 2000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Main().ui.text_Cmd->isEnabled(); }, 10000));
 
   Box->SetAnswer(BoxCommand::VerifyApp, Answer::Bad);
   Main().btn_CmdVerifyAppClick();
   EXPECT_TRUE(WaitForLog("Verify App fail"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Main().ui.text_Cmd->isEnabled(); }, 2000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Main().ui.text_Cmd->isEnabled(); }, 10000));
 
   // A typed command goes out as typed, the first four characters reversed.
   Main().ui.text_Cmd->setText("hello");
   Main().ui.btn_SendCmd->click();
   EXPECT_EQ(Main().ui.text_Cmd->text(), "");
   EXPECT_TRUE(Logged("Cmd > 68656c6c"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Box->WaitForEvent("lleho", 0); }, 3000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Box->WaitForEvent("lleho", 0); }, 10000));
   EXPECT_TRUE(WaitForLog("Unknown command"));
   EXPECT_TRUE(Boxes.empty());
 }

@@ -22,7 +22,7 @@ class Config : public EndToEnd {
   void Click(const char* button) {
     auto* b = Dialog().findChild<QPushButton*>(button);
     ASSERT_NE(b, nullptr);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return b->isEnabled(); }, 3000)) << button;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b->isEnabled(); }, 10000)) << button;
     b->click();
   }
 

@@ -64,11 +64,11 @@ class EndToEnd : public ::testing::Test {
     return n;
   }
 
-  bool WaitForLog(const std::string& text, int ms = 5000) {
+  bool WaitForLog(const std::string& text, int ms = 10000) {
     return QTest::qWaitFor([&] { return Logged(text); }, ms);
   }
 
-  bool WaitForBox(const std::string& text, int ms = 5000) {
+  bool WaitForBox(const std::string& text, int ms = 10000) {
     return QTest::qWaitFor([&] { return !Boxes.empty() && Boxes.back() == text; }, ms);
   }
 
@@ -77,7 +77,7 @@ class EndToEnd : public ::testing::Test {
     Main().ui.tbtn_UartConnect->click();
     ASSERT_TRUE(Protocol().Uart.UartConnected) << (Boxes.empty() ? "" : Boxes.back());
     ASSERT_TRUE(WaitForLog("Stop send sync byte"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Main().ui.btn_UpdateCode->isEnabled(); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Main().ui.btn_UpdateCode->isEnabled(); }, 10000));
   }
 
   // Lets the clock run past the reply timeout.

@@ -29,7 +29,7 @@ class Misbehaving : public EndToEnd {
   // Runs the event loop until done() holds or ms have passed. Hand-overs from the workers run
   // as soon as they are posted, as in the program's own loop; qWaitFor sleeps between looks,
   // which makes a stream of many small replies crawl.
-  static bool Until(const std::function<bool()>& done, int ms = 5000) {
+  static bool Until(const std::function<bool()>& done, int ms = 10000) {
     if (done()) return true;
     QEventLoop loop;
     QTimer look;
@@ -45,16 +45,16 @@ class Misbehaving : public EndToEnd {
     return done();
   }
 
-  bool LogShows(const std::string& text, int ms = 5000) {
+  bool LogShows(const std::string& text, int ms = 10000) {
     return Until([&] { return Logged(text); }, ms);
   }
 
-  bool BoxShown(const std::string& text, int ms = 5000) {
+  bool BoxShown(const std::string& text, int ms = 10000) {
     return Until([&] { return !Boxes.empty() && Boxes.back() == text; }, ms);
   }
 
   // Waits, serving the GUI, until the box logs an event containing text at or after from.
-  bool BoxSaw(const std::string& text, int ms = 5000, std::size_t from = 0) {
+  bool BoxSaw(const std::string& text, int ms = 10000, std::size_t from = 0) {
     return Until([&] { return Box->WaitForEvent(text, 0, from); }, ms);
   }
 
@@ -75,7 +75,7 @@ class Misbehaving : public EndToEnd {
   void UploadAndCompare(const std::vector<std::uint8_t>& image, const std::string& name) {
     if (Main().ui.btn_UpdateCode->text() == "Stop") Main().ui.btn_UpdateCode->click();
     ASSERT_EQ(Main().ui.btn_UpdateCode->text(), "Upload Code");
-    ASSERT_TRUE(Until([&] { return Main().ui.btn_UpdateCode->isEnabled(); }, 3000));
+    ASSERT_TRUE(Until([&] { return Main().ui.btn_UpdateCode->isEnabled(); }, 10000));
     const int before = Count("Upload Complete");
     Box->SetExpectedImage(image);
     StartUpload(WriteFile(name, image));
