@@ -589,9 +589,12 @@ void BoxSim::Run() {
       Parse();
       continue;
     }
-    const bool canRead = ReadPacer.MsUntilByte() == 0;
-    pollfd fds[2] = {{WakeFd, POLLIN, 0}, {MasterFd, static_cast<short>(canRead ? POLLIN : 0), 0}};
-    const int ready = poll(fds, 2, NextTimeoutMs());
+    // One look at the pacer decides both whether to read and how long to wait: looked at
+    // twice, the second look could find the pace over and leave the wait to the next deadline,
+    // with the line unread meanwhile.
+    const int pace = ReadPacer.MsUntilByte();
+    pollfd fds[2] = {{WakeFd, POLLIN, 0}, {MasterFd, static_cast<short>(pace == 0 ? POLLIN : 0), 0}};
+    const int ready = poll(fds, 2, NextTimeoutMs(pace));
     if (ready < 0) {
       if (errno != EINTR) PauseMs(10);
       continue;
@@ -627,7 +630,7 @@ bool BoxSim::ReadInput(Bytes& into) {
   return true;
 }
 
-int BoxSim::NextTimeoutMs() const {
+int BoxSim::NextTimeoutMs(int pace) const {
   const Clock::time_point now = Clock::now();
   long best = -1;
   auto consider = [&](Clock::time_point when) {
@@ -639,7 +642,6 @@ int BoxSim::NextTimeoutMs() const {
   if (!TextPending.empty()) consider(LastInput + std::chrono::milliseconds(kTextGapMs));
   if (!In.empty() && State != Phase::Uploading)
     consider(LastInput + std::chrono::milliseconds(kPartialCommandMs));
-  const int pace = ReadPacer.MsUntilByte();
   if (pace > 0 && (best < 0 || pace < best)) best = pace;
   return static_cast<int>(std::min<long>(best, INT_MAX));
 }

@@ -183,7 +183,8 @@ class BoxSim {
   bool ReadInput(Bytes& into);
   void Parse();
   void HandleTimeouts();
-  int NextTimeoutMs() const;
+  // pace: milliseconds until the read pacer lets bytes in (0: now).
+  int NextTimeoutMs(int pace) const;
   void HandleCommand(const std::uint8_t* msg, std::size_t len);
   void HandleSync();
   void HandleUploadCommand(const std::uint8_t* msg);
