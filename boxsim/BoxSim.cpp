@@ -593,7 +593,8 @@ void BoxSim::Run() {
     // twice, the second look could find the pace over and leave the wait to the next deadline,
     // with the line unread meanwhile.
     const int pace = ReadPacer.MsUntilByte();
-    pollfd fds[2] = {{WakeFd, POLLIN, 0}, {MasterFd, static_cast<short>(pace == 0 ? POLLIN : 0), 0}};
+    pollfd fds[2] = {{WakeFd, POLLIN, 0},
+                     {MasterFd, static_cast<short>(pace == 0 ? POLLIN : 0), 0}};
     const int ready = poll(fds, 2, NextTimeoutMs(pace));
     if (ready < 0) {
       if (errno != EINTR) PauseMs(10);
