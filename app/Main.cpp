@@ -2,20 +2,16 @@
 
 #include <QCloseEvent>
 #include <QFileDialog>
-#include <QScrollBar>
 #include <QStyle>
 
 #include "Crc.h"
 #include "Dl_cfg.h"
 #include "Flash.h"
 #include "Frm_tunetest.h"
+#include "Latin1Text.h"
 #include "MessageBox.h"
 
 namespace {
-
-QString Latin1(const std::string& s) {
-  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // Lines from a flood of console text are gathered and added in one go at this interval, so
 // the log never holds up the window.
@@ -178,7 +174,6 @@ bool Tform_main::SendTypedCommand() {
 }
 
 void Tform_main::btn_SendCmdClick() {
-  if (ui.text_Cmd->text().isEmpty()) return;
   if (SendTypedCommand()) ui.text_Cmd->clear();
 }
 
@@ -210,7 +205,7 @@ void Tform_main::btn_CmdRebootSTBClick() {
 }
 
 void Tform_main::AppendLog(const std::string& line) {
-  PendingLog.append(Latin1(line));
+  PendingLog.append(ToQString(line));
   if (!LogTimer.isActive()) LogTimer.start();
 }
 
@@ -242,13 +237,13 @@ void Tform_main::SetCmdControls(bool enabled) {
 
 void Tform_main::SetCaption(Caption which, const std::string& text) {
   if (which == Caption::UploadButton)
-    ui.btn_UpdateCode->setText(Latin1(text));
+    ui.btn_UpdateCode->setText(ToQString(text));
   else if (form_DL_Config)
     form_DL_Config->SetStatusCaption(text);
 }
 
 std::string Tform_main::GetCaption(Caption which) {
-  if (which == Caption::UploadButton) return ui.btn_UpdateCode->text().toLatin1().toStdString();
+  if (which == Caption::UploadButton) return ToLatin1(ui.btn_UpdateCode->text());
   return form_DL_Config ? form_DL_Config->StatusCaption() : std::string("Status");
 }
 

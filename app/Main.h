@@ -4,7 +4,6 @@
 #include <QStringList>
 #include <QTimer>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 

@@ -46,7 +46,7 @@
 namespace bench {
 
 using Bytes = std::vector<std::uint8_t>;
-constexpr std::size_t kBlock = 0x1FFFC;
+constexpr std::size_t kBlock = boxsim::kBlockSize;
 
 // Without a display the program still runs, on the offscreen platform.
 inline void UseOffscreenWithoutDisplay() {
@@ -263,20 +263,10 @@ class ThrottledLine {
   ~ThrottledLine() { Stop(); }
 
   bool Start(const std::string& boxDevice, int baud, int bitsPerChar = 10) {
-    char name[PATH_MAX] = {};
-    if (openpty(&ToolMaster, &ToolSlave, name, nullptr, nullptr) != 0) return false;
-    Device = name;
+    if (!boxsim::OpenRawPty(ToolMaster, ToolSlave, Device)) return false;
+    // The box made its side raw already.
     BoxSide = open(boxDevice.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (BoxSide < 0 || pipe(StopPipe) != 0) return false;
-    for (int fd : {ToolMaster, ToolSlave, BoxSide}) {
-      fcntl(fd, F_SETFD, FD_CLOEXEC);
-      termios tio{};
-      if (tcgetattr(fd, &tio) == 0) {
-        cfmakeraw(&tio);
-        tcsetattr(fd, TCSANOW, &tio);
-      }
-    }
-    fcntl(ToolMaster, F_SETFL, fcntl(ToolMaster, F_GETFL) | O_NONBLOCK);
     const double rate = static_cast<double>(baud) / std::max(1, bitsPerChar);
     Relay = std::thread([this, rate] { Carry(rate); });
     return true;

@@ -77,15 +77,15 @@ Bytes MakeSession(long& frames) {
     }
     ++frames;
     if (pick == 6) {
-      AppendWord(out, 0xBB2421BE);
+      AppendWord(out, boxsim::kStopSync);
     } else if (pick == 7) {
-      AppendPayloadFrame(out, 0xBB2221BA, {static_cast<std::uint8_t>(rng()), 0});
+      AppendPayloadFrame(out, boxsim::kBlockRequest, {static_cast<std::uint8_t>(rng()), 0});
     } else if (pick == 8) {
-      AppendPayloadFrame(out, 0xBB2621C2, {1, 10});
+      AppendPayloadFrame(out, boxsim::kLoaderVersion, {1, 10});
     } else {
       Bytes record(96);
       for (auto& b : record) b = static_cast<std::uint8_t>(rng());
-      AppendPayloadFrame(out, 0xBB2321BC, record);
+      AppendPayloadFrame(out, boxsim::kConfigRecord, record);
     }
   }
   return out;

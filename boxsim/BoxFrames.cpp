@@ -20,14 +20,18 @@ Bytes StatusFrame(std::uint32_t word) {
   return frame;
 }
 
+Bytes HexFrame(std::uint32_t word, const std::uint8_t* raw, std::size_t n) {
+  Bytes frame = StatusFrame(word);
+  frame.resize(4 + 2 * n);
+  BytesToHexText(raw, static_cast<int>(n), reinterpret_cast<char*>(&frame[4]));
+  return frame;
+}
+
 Bytes PayloadFrame(std::uint32_t word, const std::uint8_t* payload, std::size_t n) {
   Bytes raw(payload, payload + n);
   raw.resize(n + 4);
   PutLe32(raw.data() + n, CalcCrc(payload, static_cast<std::uint32_t>(n)));
-  Bytes frame = StatusFrame(word);
-  frame.resize(4 + 2 * raw.size());
-  BytesToHexText(raw.data(), static_cast<int>(raw.size()), reinterpret_cast<char*>(&frame[4]));
-  return frame;
+  return HexFrame(word, raw.data(), raw.size());
 }
 
 void SealRecord(Record& record) {
@@ -152,6 +156,8 @@ Bytes DefaultGarbage() {
   return garbage;
 }
 
+}  // namespace
+
 // The last hex digit of the CRC turned into another valid digit: the text still decodes, the
 // check does not hold. A bare word has no CRC, so its check byte is spoiled instead.
 void SpoilCrc(Bytes& frame) {
@@ -165,7 +171,10 @@ void SpoilCrc(Bytes& frame) {
   c = static_cast<std::uint8_t>(digits[(value ^ 1) & 0xF]);
 }
 
-}  // namespace
+Bytes Spoiled(Bytes frame) {
+  SpoilCrc(frame);
+  return frame;
+}
 
 std::vector<Segment> ApplyFault(const Bytes& frame, const Fault& fault) {
   Bytes bytes = frame;

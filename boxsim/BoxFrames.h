@@ -42,6 +42,8 @@ inline constexpr std::uint32_t kFlashFail = 0xBB2921C8;
 // The four word bytes as they go on the line.
 Bytes StatusFrame(std::uint32_t word);
 
+// The word, then raw as capital hex text.
+Bytes HexFrame(std::uint32_t word, const std::uint8_t* raw, std::size_t n);
 // Word, then the payload and its CRC (least significant byte first) as capital hex text.
 Bytes PayloadFrame(std::uint32_t word, const std::uint8_t* payload, std::size_t n);
 inline Bytes PayloadFrame(std::uint32_t word, const Bytes& payload) {
@@ -51,6 +53,10 @@ inline Bytes PayloadFrame(std::uint32_t word, const Bytes& payload) {
 // Bytes 96..99 carry the CRC of bytes 0..95, least significant byte first.
 void SealRecord(Record& record);
 bool RecordSealed(const Record& record);
+
+// The frame with a check that no longer holds: the CRC's last hex digit, or a bare word's
+// check byte.
+Bytes Spoiled(Bytes frame);
 
 // Sealed records of each delivery layout; any other delivery type gets the satellite layout
 // with the odd type byte, which is what a confused box would hold.

@@ -31,84 +31,48 @@ constexpr int kSyncEchoMs = 250;
 
 constexpr std::uint8_t kSyncNumber = 0x25;
 
-// Total length of each message the box knows, by command number.
-long MessageLength(std::uint8_t n) {
-  switch (n) {
-    case 0x01:  // get config
-    case 0x06:  // verify boot
-    case 0x07:  // verify app
-    case 0x09:  // reboot
-    case 0x0B:  // default config
-    case 0x0C:  // loader version
-    case 0x0D:  // run app
-      return 4;
-    case 0x02:  // set config: word, record, trailing zero
-      return 105;
-    case 0x04:  // erase
-    case 0x11:  // read flash
-      return 16;
-    case 0x08:  // tune
-      return 13;
-    case 0x0F:  // upload
-      return 12;
-    case kSyncNumber:
-      return 5;
-    default:
-      return -1;
-  }
+// Each message the box knows: its command number, its whole length and what it asks for.
+struct KnownCommand {
+  std::uint8_t number;
+  long length;
+  BoxCommand command;
+};
+constexpr KnownCommand kKnownCommands[] = {
+    {0x01, 4, BoxCommand::GetConfig},
+    {0x02, 105, BoxCommand::SetConfig},  // word, record, trailing zero
+    {0x04, 16, BoxCommand::Erase},
+    {0x06, 4, BoxCommand::VerifyBoot},
+    {0x07, 4, BoxCommand::VerifyApp},
+    {0x08, 13, BoxCommand::Tune},
+    {0x09, 4, BoxCommand::Reboot},
+    {0x0B, 4, BoxCommand::DefaultConfig},
+    {0x0C, 4, BoxCommand::LoaderVersion},
+    {0x0D, 4, BoxCommand::RunApp},
+    {0x0F, 12, BoxCommand::Upload},
+    {0x11, 16, BoxCommand::ReadFlash},
+    {kSyncNumber, 5, BoxCommand::Sync},
+};
+
+const KnownCommand* FindCommand(std::uint8_t n) {
+  for (const KnownCommand& known : kKnownCommands)
+    if (known.number == n) return &known;
+  return nullptr;
 }
 
 // -1: not a command word, 0: too few bytes to tell, otherwise the message's length.
 long CommandLength(const std::uint8_t* p, std::size_t avail) {
   if (avail < 2) return 0;
-  const long len = MessageLength(p[1]);
-  if (len < 0) return -1;
+  const KnownCommand* known = FindCommand(p[1]);
+  if (known == nullptr) return -1;
   if (avail < 3) return 0;
   if (p[2] != 0x32) return -1;
   if (avail < 4) return 0;
   if (p[3] != static_cast<std::uint8_t>(3 * p[1] - 2)) return -1;
-  return len;
-}
-
-BoxCommand CommandOf(std::uint8_t n) {
-  switch (n) {
-    case 0x01:
-      return BoxCommand::GetConfig;
-    case 0x02:
-      return BoxCommand::SetConfig;
-    case 0x04:
-      return BoxCommand::Erase;
-    case 0x06:
-      return BoxCommand::VerifyBoot;
-    case 0x07:
-      return BoxCommand::VerifyApp;
-    case 0x08:
-      return BoxCommand::Tune;
-    case 0x09:
-      return BoxCommand::Reboot;
-    case 0x0B:
-      return BoxCommand::DefaultConfig;
-    case 0x0C:
-      return BoxCommand::LoaderVersion;
-    case 0x0D:
-      return BoxCommand::RunApp;
-    case 0x0F:
-      return BoxCommand::Upload;
-    case 0x11:
-      return BoxCommand::ReadFlash;
-    default:
-      return BoxCommand::Sync;
-  }
+  return known->length;
 }
 
 bool CrcHolds(const std::uint8_t* data, std::uint32_t n) {
   return CalcCrc(data, n) == GetLe32(data + n);
-}
-
-Bytes Spoiled(const Bytes& frame) {
-  Fault bad;
-  bad.kind = FaultKind::BadCrc;
-  return ApplyFault(frame, bad).front().bytes;
 }
 
 std::string Printable(const std::string& text) {
@@ -206,8 +170,8 @@ BoxSim::BoxSim(BoxOptions options)
       CfgRecord(SatelliteRecord()),
       FlashImage(PatternFlash(1u << 20)),
       ThrottleBaud(Options.baud),
-      ThrottleBits(Options.bitsPerChar) {
-  if (Options.blockSize == 0) Options.blockSize = 0x1FFFC;
+      ThrottleBits(10) {  // a start bit, 8 data bits, a stop bit
+  if (Options.blockSize == 0) Options.blockSize = kBlockSize;
   CalcCrc(nullptr, 0);  // builds the table before two threads could race to do it
 }
 
@@ -217,7 +181,7 @@ BoxSim::~BoxSim() {
 }
 
 bool BoxSim::Start() {
-  if (Running) return true;
+  if (Loader.joinable()) return true;
   if (!OpenPty()) return false;
   if (!MakeLink()) {
     ClosePty();
@@ -232,20 +196,18 @@ bool BoxSim::Start() {
   In.clear();
   TextPending.clear();
   ExpectLen = 0;
-  Running = true;
   Loader = std::thread([this] { Run(); });
   return true;
 }
 
 void BoxSim::Stop() {
-  if (Running) {
+  if (Loader.joinable()) {
     {
       std::lock_guard lock(Mutex);
       Stopping = true;
     }
     Wake();
     Loader.join();
-    Running = false;
   }
   RemoveLink();
   ClosePty();
@@ -267,13 +229,9 @@ std::string BoxSim::DevicePath() const {
   return Device;
 }
 
-bool BoxSim::OpenPty() {
-  if (WakeFd < 0) WakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (WakeFd < 0) return false;
-  int master = -1;
-  int slave = -1;
-  char name[PATH_MAX] = {};
-  if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return false;
+bool OpenRawPty(int& master, int& slave, std::string& name) {
+  char path[PATH_MAX] = {};
+  if (openpty(&master, &slave, path, nullptr, nullptr) != 0) return false;
   for (int fd : {master, slave}) {
     fcntl(fd, F_SETFD, FD_CLOEXEC);
     termios tio{};
@@ -283,6 +241,17 @@ bool BoxSim::OpenPty() {
     }
   }
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  name = path;
+  return true;
+}
+
+bool BoxSim::OpenPty() {
+  if (WakeFd < 0) WakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (WakeFd < 0) return false;
+  int master = -1;
+  int slave = -1;
+  std::string name;
+  if (!OpenRawPty(master, slave, name)) return false;
   MasterFd = master;
   SlaveFd = slave;
   std::lock_guard lock(Mutex);
@@ -324,6 +293,11 @@ void BoxSim::RemoveLink() {
   if (DevicePath() == target) unlink(link.c_str());
 }
 
+void BoxSim::DrainWake() {
+  std::uint64_t count;
+  [[maybe_unused]] const ssize_t n = read(WakeFd, &count, sizeof count);
+}
+
 void BoxSim::Wake() {
   if (WakeFd < 0) return;
   const std::uint64_t one = 1;
@@ -363,11 +337,6 @@ void BoxSim::SetConfigRecord(const Record& record) {
 Record BoxSim::ConfigRecord() const {
   std::lock_guard lock(Mutex);
   return CfgRecord;
-}
-
-void BoxSim::SetFlash(Bytes flash) {
-  std::lock_guard lock(Mutex);
-  FlashImage = std::move(flash);
 }
 
 Bytes BoxSim::Flash() const {
@@ -454,28 +423,6 @@ void BoxSim::Flood(std::size_t bytes) {
   Post(std::move(r));
 }
 
-void BoxSim::SendRaw(Bytes bytes) {
-  Request r;
-  r.kind = RequestKind::Raw;
-  r.bytes = std::move(bytes);
-  Post(std::move(r));
-}
-
-void BoxSim::SendStatusWord(std::uint32_t word) {
-  Request r;
-  r.kind = RequestKind::Status;
-  r.word = word;
-  Post(std::move(r));
-}
-
-void BoxSim::SendPayloadFrame(std::uint32_t word, Bytes payload) {
-  Request r;
-  r.kind = RequestKind::Payload;
-  r.word = word;
-  r.bytes = std::move(payload);
-  Post(std::move(r));
-}
-
 Bytes BoxSim::Received() const {
   std::lock_guard lock(Mutex);
   return ReceivedLog;
@@ -504,14 +451,9 @@ void BoxSim::ClearLogs() {
   SyncSeen = 0;
 }
 
-std::size_t BoxSim::EventCount() const {
-  std::lock_guard lock(Mutex);
-  return EventLog.size();
-}
-
-bool BoxSim::WaitForEvent(const std::string& text, int timeoutMs, std::size_t from) const {
+bool BoxSim::WaitForEvent(const std::string& text, int timeoutMs) const {
   std::unique_lock lock(Mutex);
-  std::size_t checked = from;
+  std::size_t checked = 0;
   return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
     for (; checked < EventLog.size(); ++checked)
       if (EventLog[checked].find(text) != std::string::npos) return true;
@@ -576,10 +518,7 @@ void BoxSim::Run() {
     ThrottleChanged = true;
   }
   for (;;) {
-    {
-      std::lock_guard lock(Mutex);
-      if (Stopping) break;
-    }
+    if (StopRequested()) break;
     RefreshPacers();
     ServeRequests();
     HandleTimeouts();
@@ -600,10 +539,7 @@ void BoxSim::Run() {
       if (errno != EINTR) PauseMs(10);
       continue;
     }
-    if (fds[0].revents & POLLIN) {
-      std::uint64_t count;
-      [[maybe_unused]] const ssize_t n = read(WakeFd, &count, sizeof count);
-    }
+    if (fds[0].revents & POLLIN) DrainWake();
     if (fds[1].revents & POLLIN) {
       if (ReadInput(In)) Parse();
     } else if (fds[1].revents & (POLLHUP | POLLERR)) {
@@ -742,15 +678,20 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
           (State == Phase::AwaitSync ? " before sync" : " while the application runs"));
     return;
   }
-  const BoxCommand command = CommandOf(n);
+  // Only messages that CommandLength knew come here.
+  const BoxCommand command = FindCommand(n)->command;
   const Answer answer = AnswerFor(command);
-  auto reply = [&](std::uint32_t good, std::uint32_t bad, const char* what) {
+  // ok: whether the box did what it was asked, as it then answers unless told never to.
+  auto replyAs = [&](std::uint32_t good, std::uint32_t bad, const std::string& what, bool ok) {
     if (answer == Answer::Never) {
-      Event(std::string(what) + " -> no answer");
+      Event(what + " -> no answer");
       return;
     }
-    Event(std::string(what) + (answer == Answer::Good ? " -> ok" : " -> fail"));
-    SendFrame(StatusFrame(answer == Answer::Good ? good : bad));
+    Event(what + (ok ? " -> ok" : " -> fail"));
+    SendFrame(StatusFrame(ok ? good : bad));
+  };
+  auto reply = [&](std::uint32_t good, std::uint32_t bad, const char* what) {
+    replyAs(good, bad, what, answer == Answer::Good);
   };
 
   switch (command) {
@@ -803,10 +744,7 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
       }
       const Record record = ConfigRecord();
       // The record's own last four bytes are the frame's CRC: it goes out exactly as held.
-      Bytes frame = StatusFrame(kConfigRecord);
-      frame.resize(4 + 2 * record.size());
-      BytesToHexText(record.data(), static_cast<int>(record.size()),
-                     reinterpret_cast<char*>(&frame[4]));
+      const Bytes frame = HexFrame(kConfigRecord, record.data(), record.size());
       Event(Format("get config -> record, delivery type %d%s", record[88],
                    answer == Answer::Bad ? " (bad crc)" : ""));
       SendFrame(answer == Answer::Good ? frame : Spoiled(frame));
@@ -839,12 +777,7 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
       const bool ok = CrcHolds(msg + 4, 5);
       const std::string what = Format("tune %u kHz bandwidth %u%s", GetLe32(msg + 4),
                                       unsigned{msg[8]}, ok ? "" : " (crc fail)");
-      if (answer == Answer::Never) {
-        Event(what + " -> no answer");
-        return;
-      }
-      Event(what + (ok && answer == Answer::Good ? " -> ok" : " -> fail"));
-      SendFrame(StatusFrame(ok && answer == Answer::Good ? kTuneOk : kTuneFail));
+      replyAs(kTuneOk, kTuneFail, what, ok && answer == Answer::Good);
       return;
     }
     case BoxCommand::Erase: {
@@ -860,12 +793,7 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
         }
       }
       const std::string what = Format("erase 0x%X+0x%X%s", start, size, crcOk ? "" : " (crc fail)");
-      if (answer == Answer::Never) {
-        Event(what + " -> no answer");
-        return;
-      }
-      Event(what + (ok ? " -> ok" : " -> fail"));
-      SendFrame(StatusFrame(ok ? kEraseOk : kEraseFail));
+      replyAs(kEraseOk, kEraseFail, what, ok);
       return;
     }
     case BoxCommand::ReadFlash: {
@@ -1093,15 +1021,6 @@ void BoxSim::ServeRequests() {
         }
         break;
       }
-      case RequestKind::Raw:
-        WriteAll(r.bytes.data(), r.bytes.size());
-        break;
-      case RequestKind::Status:
-        SendFrame(StatusFrame(r.word));
-        break;
-      case RequestKind::Payload:
-        SendFrame(PayloadFrame(r.word, r.bytes));
-        break;
     }
   }
   {
@@ -1178,14 +1097,11 @@ bool BoxSim::WriteAll(const std::uint8_t* data, std::size_t n) {
     if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
     // The pty is full: wait for room, and keep taking what the tool sends so neither side
     // ends up waiting on the other.
-    const bool canRead = ReadPacer.MsUntilByte() == 0;
+    const int pace = ReadPacer.MsUntilByte();
     pollfd fds[2] = {{WakeFd, POLLIN, 0},
-                     {MasterFd, static_cast<short>(POLLOUT | (canRead ? POLLIN : 0)), 0}};
-    if (poll(fds, 2, canRead ? 100 : std::max(1, ReadPacer.MsUntilByte())) <= 0) continue;
-    if (fds[0].revents & POLLIN) {
-      std::uint64_t count;
-      [[maybe_unused]] const ssize_t r = read(WakeFd, &count, sizeof count);
-    }
+                     {MasterFd, static_cast<short>(POLLOUT | (pace == 0 ? POLLIN : 0)), 0}};
+    if (poll(fds, 2, pace == 0 ? 100 : pace) <= 0) continue;
+    if (fds[0].revents & POLLIN) DrainWake();
     if (fds[1].revents & POLLIN) ReadInput(Backlog);
   }
   return true;
@@ -1199,10 +1115,7 @@ bool BoxSim::PauseMs(int ms) {
     if (left <= 0) return true;
     pollfd fd{WakeFd, POLLIN, 0};
     // Requests posted meanwhile stay queued for the main loop, which looks at them every turn.
-    if (poll(&fd, 1, static_cast<int>(left)) > 0 && (fd.revents & POLLIN)) {
-      std::uint64_t count;
-      [[maybe_unused]] const ssize_t r = read(WakeFd, &count, sizeof count);
-    }
+    if (poll(&fd, 1, static_cast<int>(left)) > 0 && (fd.revents & POLLIN)) DrainWake();
   }
 }
 

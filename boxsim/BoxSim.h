@@ -30,7 +30,7 @@ enum class BoxCommand {
   ReadFlash,
   Upload
 };
-inline constexpr int kBoxCommandCount = 13;
+inline constexpr int kBoxCommandCount = static_cast<int>(BoxCommand::Upload) + 1;
 
 // Good and Bad pick the success or failure answer. Where a command has no failure word, Bad
 // means a reply whose CRC does not hold (loader version, configuration record) or is the same
@@ -53,11 +53,17 @@ enum class UploadOutcome {
   Abandoned  // the tool did not deliver a block after the retries; the image was refused
 };
 
+// The bytes in each block the box asks for, but the last.
+inline constexpr std::uint32_t kBlockSize = 0x1FFFC;
+
+// A pseudo-terminal in raw mode, both ends closed on exec, the master side non-blocking; name
+// is the slave's path.
+bool OpenRawPty(int& master, int& slave, std::string& name);
+
 struct BoxOptions {
   std::string linkPath;  // optional symlink to the device
   int baud = 0;          // 0 runs the line as fast as the pty goes
-  int bitsPerChar = 10;
-  std::uint32_t blockSize = 0x1FFFC;
+  std::uint32_t blockSize = kBlockSize;
 };
 
 enum class MessageKind { Command, Text, Block };
@@ -95,7 +101,6 @@ class BoxSim {
   void SetLoaderVersion(std::uint8_t major, std::uint8_t minor);
   void SetConfigRecord(const Record& record);  // kept as given, seal and all
   Record ConfigRecord() const;
-  void SetFlash(Bytes flash);
   Bytes Flash() const;
   void SetThrottle(int baud, int bitsPerChar = 10);
 
@@ -120,18 +125,14 @@ class BoxSim {
   // Output on request; it goes out in order, after what the loader is writing now.
   void PrintLines(std::vector<std::string> lines);  // each gets a carriage return
   void Flood(std::size_t bytes);                    // console lines, exactly this many bytes
-  void SendRaw(Bytes bytes);                        // no faults, no silence
-  void SendStatusWord(std::uint32_t word);
-  void SendPayloadFrame(std::uint32_t word, Bytes payload);
 
   Bytes Received() const;  // the last ReceiveLogLimit bytes the tool sent
   std::vector<Message> Messages() const;
   std::vector<std::string> Events() const;
   int SyncWordsSeen() const;
   void ClearLogs();
-  // Blocks until an event line that contains text is logged at or after index from.
-  bool WaitForEvent(const std::string& text, int timeoutMs, std::size_t from = 0) const;
-  std::size_t EventCount() const;
+  // Blocks until an event line that contains text has been logged.
+  bool WaitForEvent(const std::string& text, int timeoutMs) const;
   // Blocks until the output asked for so far has gone to the pty.
   bool WaitOutputDone(int timeoutMs) const;
   // Called on the loader thread for every event line, outside the box's lock.
@@ -144,13 +145,11 @@ class BoxSim {
  private:
   using Clock = std::chrono::steady_clock;
   enum class Phase { AwaitSync, Ready, Uploading, AppRunning };
-  enum class RequestKind { Lines, Flood, Raw, Status, Payload };
+  enum class RequestKind { Lines, Flood };
   struct Request {
-    RequestKind kind = RequestKind::Raw;
+    RequestKind kind = RequestKind::Lines;
     std::vector<std::string> lines;
     std::size_t count = 0;
-    std::uint32_t word = 0;
-    Bytes bytes;
   };
   struct ArmedFault {
     Fault fault;
@@ -177,6 +176,7 @@ class BoxSim {
   bool MakeLink();
   void RemoveLink();
   void Wake();
+  void DrainWake();
   void Post(Request request);
   void Run();
   void RefreshPacers();
@@ -249,7 +249,6 @@ class BoxSim {
   int WakeFd = -1;
   std::thread Loader;
   bool Stopping = false;  // guarded by Mutex
-  bool Running = false;
   Phase State = Phase::AwaitSync;
   Bytes In;
   Bytes Backlog;  // read while a write waited for room; parsed after it

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "BoxSim.h"
-#include "Crc.h"
 
 namespace {
 
@@ -48,7 +47,6 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-  BuildCrcTable();
   boxsim::BoxSim box(options);
   box.SetEventSink([](const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());

@@ -6,6 +6,7 @@
 
 #include "Bytes.h"
 #include "Core.h"
+#include "Latin1Text.h"
 #include "NumberText.h"
 #include "ui_Dl_cfg.h"
 
@@ -15,15 +16,6 @@ constexpr std::uint32_t CmdGetDLCfg = 0xAA013201u;
 constexpr std::uint32_t CmdSetDLCfg = 0xAA023204u;
 constexpr std::uint32_t CmdSetDefaultDLCfg = 0xAA0B321Fu;
 constexpr int SetDLCfgLength = 4 + DlCfgRecordSize + 1;
-constexpr int ReplySeconds = 20;
-
-std::string Latin1(const QString& text) {
-  return text.toLatin1().toStdString();
-}
-
-QString FromLatin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 }  // namespace
 
@@ -55,11 +47,11 @@ Tform_DL_Config::Tform_DL_Config(Core& core, QWidget* parent)
 Tform_DL_Config::~Tform_DL_Config() = default;
 
 void Tform_DL_Config::SetStatusCaption(const std::string& text) {
-  ui->Lab_DL_Cfg_Status->setText(FromLatin1(text));
+  ui->Lab_DL_Cfg_Status->setText(ToQString(text));
 }
 
 std::string Tform_DL_Config::StatusCaption() const {
-  return Latin1(ui->Lab_DL_Cfg_Status->text());
+  return ToLatin1(ui->Lab_DL_Cfg_Status->text());
 }
 
 void Tform_DL_Config::SetCommandButtonsEnabled(bool enabled) {
@@ -71,7 +63,7 @@ void Tform_DL_Config::SetCommandButtonsEnabled(bool enabled) {
 void Tform_DL_Config::btn_GetDLCfgClick() {
   SetStatusCaption("Status");
   if (!Protocol.SendCmdWord(CmdGetDLCfg)) return;
-  Protocol.Timeout.SetReplyTimeout(true, ReplySeconds);
+  Protocol.Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
   // A line cut short by the request would otherwise be glued to the box's next text.
   Protocol.Rx.RxLineLen = 0;
 }
@@ -86,7 +78,7 @@ void Tform_DL_Config::btn_SetDLCfgClick() {
   // A refusal shows the ring's own message; the answer is awaited either way, so that the
   // technician gets "Timeout!!" rather than buttons that never come back.
   Protocol.Tx.TxEnqueue(SetDLCfgLength, message);
-  Protocol.Timeout.SetReplyTimeout(true, ReplySeconds);
+  Protocol.Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
 }
 
 void Tform_DL_Config::btn_SetDefaultDLCfgClick() {
@@ -96,7 +88,7 @@ void Tform_DL_Config::btn_SetDefaultDLCfgClick() {
 
 void Tform_DL_Config::RadGrp_SelectClick() {
   const int selected = RadGrp_Items->checkedId() + 1;
-  const int type = ReadDecimalText(Latin1(ui->text_DeliveryType->text()));
+  const int type = ReadDecimalText(ToLatin1(ui->text_DeliveryType->text()));
   if (type != selected) {
     Protocol.Out.ShowMessage("Delivery Type does not match");
     return;
@@ -121,12 +113,12 @@ bool Tform_DL_Config::ShowDLCfgRecord(const std::uint8_t* record) {
   const int item = deliveryType == 1 ? 0 : deliveryType == 2 ? 1 : 2;
   RadGrp_Items->button(item)->setChecked(true);
 
-  for (const auto& [edit, text] : ShownTexts(record)) FieldEdits[edit]->setText(FromLatin1(text));
+  for (const auto& [edit, text] : ShownTexts(record)) FieldEdits[edit]->setText(ToQString(text));
   return true;
 }
 
 void Tform_DL_Config::PackDLCfgRecord(std::uint8_t* out) {
   DlCfgTexts texts;
-  for (const auto& [edit, widget] : FieldEdits) texts[edit] = Latin1(widget->text());
+  for (const auto& [edit, widget] : FieldEdits) texts[edit] = ToLatin1(widget->text());
   PackRecord(texts, StoredDLCfg.data(), out);
 }

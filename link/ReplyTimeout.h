@@ -6,6 +6,9 @@
 // The reply watchdog: armed when a command expects an answer, checked every transmit pass.
 class ReplyTimeout {
  public:
+  // How long the box is given to answer a command.
+  static constexpr int ReplyWaitSecs = 20;
+
   ReplyTimeout(Screen& screen, Clock& clock) : Out(screen), Time(clock) {}
 
   // Arming disables the command controls, disarming enables them.

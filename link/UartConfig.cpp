@@ -71,9 +71,3 @@ bool ReadConfigFile(const std::string& path, std::string& content) {
   content.resize(static_cast<std::size_t>(in.gcount()));
   return true;
 }
-
-long LeadingNumber(const std::string& text) {
-  std::size_t i = 0;
-  int value = 0;
-  return ScanInt(text, i, value) ? value : 0;
-}

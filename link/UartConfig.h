@@ -26,7 +26,3 @@ std::string FormatConfigLine(const std::string& port, const std::string& baudTex
 bool WriteConfigFile(const std::string& path, const std::string& line);
 // False when the file cannot be opened.
 bool ReadConfigFile(const std::string& path, std::string& content);
-
-// The leading decimal number of a text (blanks, a sign, digits), as the port settings take
-// baud rate and data bits; no number gives 0, out-of-range values saturate.
-long LeadingNumber(const std::string& text);

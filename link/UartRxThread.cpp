@@ -250,8 +250,6 @@ void UartRxThread::Execute(Worker& worker) {
             },
             true))
       return;
-    worker.Sleep(IdleSleepMs);
-    return;
   }
-  worker.Sleep(closed ? IdleSleepMs : SleepMs);
+  worker.Sleep(lost != nullptr || closed ? IdleSleepMs : SleepMs);
 }

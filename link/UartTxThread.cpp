@@ -23,14 +23,13 @@ bool UartTxThread::TxEnqueue(int count, const std::uint8_t* bytes) {
   // A negative length or missing bytes can only come from a caller's mistake; copying them
   // would run wild, so nothing is queued.
   if (count < 0 || (count > 0 && bytes == nullptr)) return false;
-  if ((TxHead + 1) % SlotCount == TxTail) {
+  if (QueuedCount() == SlotCount - 1) {
     Out.ShowMessage("Tx queue is full");
     return false;
   }
-  Slot& slot = TxSlots[TxHead];
+  Slot& slot = TxSlots[TxHead()];
   if (count > 0) std::memcpy(slot.Data, bytes, static_cast<std::size_t>(count));
   slot.Length = count;
-  TxHead = (TxHead + 1) % SlotCount;
   ++QueuedTotal;
   if (Queued) Queued();
   return true;
@@ -51,14 +50,13 @@ bool UartTxThread::TxPass(Outgoing& out) {
 
   Timeout.CheckReplyTimeout();
   if (!Uart.UartConnected || Writing) return false;
-  if (TxHead == TxTail) {
+  if (QueuedCount() == 0) {
     // Queued now, written by the next pass.
     if (!SyncStopped) TxEnqueue(sizeof syncWord, syncWord);
     return false;
   }
-  const Slot& slot = TxSlots[TxTail];
+  const Slot& slot = TxSlots[TxTail()];
   if (slot.Length == 0) {
-    TxTail = (TxTail + 1) % SlotCount;
     ++DoneTotal;
     return false;
   }
@@ -74,10 +72,9 @@ bool UartTxThread::TxPass(Outgoing& out) {
 
 void UartTxThread::TxWritten(const IoResult& result) {
   if (!Writing) return;
-  const int length = TxSlots[TxTail].Length;
+  const int length = TxSlots[TxTail()].Length;
   Writing = false;
   // A failed write is not retried: the slot is freed either way, before any message box.
-  TxTail = (TxTail + 1) % SlotCount;
   ++DoneTotal;
   // Closing the port aborts a write on purpose; that is no error to report.
   if (result.Status == IoStatus::Aborted || result.Status == IoStatus::NotOpen) return;
@@ -107,5 +104,5 @@ void UartTxThread::Execute(Worker& worker) {
 }
 
 int UartTxThread::QueuedCount() const {
-  return (TxHead - TxTail + SlotCount) % SlotCount;
+  return static_cast<int>(QueuedTotal - DoneTotal);
 }

@@ -69,8 +69,10 @@ class UartTxThread {
   Screen& Out;
   ReplyTimeout& Timeout;
   std::unique_ptr<Slot[]> TxSlots;
-  int TxHead = 0;
-  int TxTail = 0;
+  // The ring's next slot to fill and next slot to send follow from the running counts.
+  int TxHead() const { return static_cast<int>(QueuedTotal % SlotCount); }
+  int TxTail() const { return static_cast<int>(DoneTotal % SlotCount); }
+
   bool Writing = false;  // slot TxTail is with the worker
   std::uint64_t QueuedTotal = 0;
   std::uint64_t DoneTotal = 0;

@@ -1,19 +1,11 @@
 #include "Uart_init.h"
 
+#include <iterator>
+
+#include "Latin1Text.h"
 #include "MessageBox.h"
+#include "NumberText.h"
 #include "UartConfig.h"
-
-namespace {
-
-QString Latin1(const std::string& s) {
-  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-std::string Latin1(const QString& s) {
-  return s.toLatin1().toStdString();
-}
-
-}  // namespace
 
 Tform_uart::Tform_uart(UartState& uart, UartHost& host, QWidget* parent, std::string configPath)
     : QDialog(parent), Uart(uart), Host(host), ConfigPath(std::move(configPath)) {
@@ -46,12 +38,13 @@ void Tform_uart::FillUartCombos() {
 }
 
 int Tform_uart::SaveUartConfig(bool fromControls) {
-  const std::string line = fromControls ? FormatConfigLine(Latin1(ui.Combo_port->currentText()),
-                                                           Latin1(ui.Combo_BaudRate->currentText()),
-                                                           Latin1(ui.Combo_DataBit->currentText()),
-                                                           ui.Combo_Parity->currentIndex(),
-                                                           ui.Combo_StopBit->currentIndex())
-                                        : std::string(DefaultConfigLine);
+  const std::string line =
+      fromControls
+          ? FormatConfigLine(ToLatin1(ui.Combo_port->currentText()),
+                             ToLatin1(ui.Combo_BaudRate->currentText()),
+                             ToLatin1(ui.Combo_DataBit->currentText()),
+                             ui.Combo_Parity->currentIndex(), ui.Combo_StopBit->currentIndex())
+          : std::string(DefaultConfigLine);
   return WriteConfigFile(ConfigPath, line) ? 0 : 1;
 }
 
@@ -63,7 +56,7 @@ int Tform_uart::LoadUartConfig() {
   }
   Loaded = ParseConfigLine(content, Loaded);
   PortName = Loaded.PortName;
-  ui.Combo_port->setEditText(Latin1(PortName));
+  ui.Combo_port->setEditText(ToQString(PortName));
   ui.Combo_BaudRate->setEditText(QString::number(Loaded.BaudRate));
   ui.Combo_DataBit->setEditText(QString::number(Loaded.DataBits));
   // An index outside the list leaves the list with no selection.
@@ -81,7 +74,7 @@ void Tform_uart::btn_UartSetting_OKClick() {
 }
 
 bool Tform_uart::UartOpen() {
-  PortName = Latin1(ui.Combo_port->currentText());
+  PortName = ToLatin1(ui.Combo_port->currentText());
   if (Uart.UartConnected) return false;
   if (!Port.OpenExclusive(PortName)) {
     ShowMessageBox("Can't open " + PortName);
@@ -89,35 +82,19 @@ bool Tform_uart::UartOpen() {
   }
   LineSettings settings;
   Port.GetSettings(settings);
-  const long baud = LeadingNumber(Latin1(ui.Combo_BaudRate->currentText()));
+  const std::int32_t baud = ReadDecimalText(ToLatin1(ui.Combo_BaudRate->currentText()));
   settings.BaudRate = baud > 0 ? static_cast<std::uint32_t>(baud) : 0;
-  settings.DataBits = static_cast<int>(LeadingNumber(Latin1(ui.Combo_DataBit->currentText())));
-  switch (ui.Combo_Parity->currentIndex()) {
-    case 0:
-      settings.ParityMode = Parity::None;
-      break;
-    case 1:
-      settings.ParityMode = Parity::Even;
-      break;
-    case 2:
-      settings.ParityMode = Parity::Odd;
-      break;
-    default:
-      break;  // no selection: the port keeps its own parity
-  }
-  switch (ui.Combo_StopBit->currentIndex()) {
-    case 0:
-      settings.Stop = StopBits::One;
-      break;
-    case 1:
-      settings.Stop = StopBits::Two;
-      break;
-    default:
-      break;
-  }
+  settings.DataBits = ReadDecimalText(ToLatin1(ui.Combo_DataBit->currentText()));
+  // The lists hold the choices in this order; with no selection the port keeps its own.
+  static constexpr Parity Parities[] = {Parity::None, Parity::Even, Parity::Odd};
+  static constexpr StopBits Stops[] = {StopBits::One, StopBits::Two};
+  const int parity = ui.Combo_Parity->currentIndex();
+  if (parity >= 0 && parity < static_cast<int>(std::size(Parities)))
+    settings.ParityMode = Parities[parity];
+  const int stop = ui.Combo_StopBit->currentIndex();
+  if (stop >= 0 && stop < static_cast<int>(std::size(Stops))) settings.Stop = Stops[stop];
   if (!Port.SetSettings(settings)) {
     Port.Close();
-    Uart.ComHandle = nullptr;
     ShowMessageBox("Can't set " + PortName);
     return false;
   }

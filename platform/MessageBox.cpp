@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <utility>
 
+#include "Latin1Text.h"
+
 namespace {
 MessageBoxHook& Hook() {
   static MessageBoxHook hook;
@@ -18,7 +20,7 @@ void ShowMessageBox(const std::string& text) {
   }
   QMessageBox box(QApplication::activeWindow());
   box.setWindowTitle(QApplication::applicationName());
-  box.setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+  box.setText(ToQString(text));
   box.exec();
 }
 

@@ -32,7 +32,6 @@ struct IoResult {
 class Port {
  public:
   virtual ~Port() = default;
-  virtual bool IsOpen() const = 0;
   virtual bool GetSettings(LineSettings& settings) = 0;
   virtual bool SetSettings(const LineSettings& settings) = 0;
   // Returns as soon as at least one byte is there (up to max), or after timeoutMs of silence.

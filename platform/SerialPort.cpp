@@ -17,14 +17,14 @@
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
-SteadyClock::time_point DeadlineAfter(int timeoutMs) {
-  return SteadyClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+SerialPort::SteadyClock::time_point DeadlineAfter(int timeoutMs) {
+  return SerialPort::SteadyClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
 }
 
-int MsLeft(SteadyClock::time_point deadline) {
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+int MsLeft(SerialPort::SteadyClock::time_point deadline) {
+  auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - SerialPort::SteadyClock::now())
+          .count();
   if (left <= 0) return 0;
   return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
 }
@@ -81,26 +81,20 @@ bool SerialPort::OpenExclusive(const std::string& name) {
     CloseQuietly(fd);
     return false;
   }
+  // From here the port is ours: giving up hands it back as it was found.
+  const auto giveUp = [fd] {
+    ::ioctl(fd, TIOCNXCL);
+    CloseQuietly(fd);
+    return false;
+  };
   termios2 tio{};
-  if (::ioctl(fd, TCGETS2, &tio) != 0) {
-    ::ioctl(fd, TIOCNXCL);
-    CloseQuietly(fd);
-    return false;
-  }
+  if (::ioctl(fd, TCGETS2, &tio) != 0) return giveUp();
   MakeRaw(tio);
-  if (::ioctl(fd, TCSETS2, &tio) != 0) {
-    ::ioctl(fd, TIOCNXCL);
-    CloseQuietly(fd);
-    return false;
-  }
+  if (::ioctl(fd, TCSETS2, &tio) != 0) return giveUp();
   TryLowLatency(fd);
 
-  int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wake < 0) {
-    ::ioctl(fd, TIOCNXCL);
-    CloseQuietly(fd);
-    return false;
-  }
+  const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake < 0) return giveUp();
   WakeFd = wake;
   Fd.store(fd);
   return true;
@@ -190,11 +184,14 @@ bool SerialPort::SetSettings(const LineSettings& settings) {
   return ok;
 }
 
-IoStatus SerialPort::WaitReady(int fd, short events, int timeoutMs) {
+IoStatus SerialPort::WaitReady(int fd, short events, SteadyClock::time_point deadline) {
+  const int left = MsLeft(deadline);
+  if (left == 0) return IoStatus::TimedOut;
   pollfd fds[2] = {{fd, events, 0}, {WakeFd, POLLIN, 0}};
-  const int ready = ::poll(fds, 2, timeoutMs);
-  if (ready < 0) return errno == EINTR ? IoStatus::TimedOut : IoStatus::Failed;
-  if (ready == 0) return IoStatus::TimedOut;
+  const int ready = ::poll(fds, 2, left);
+  // A signal, or a wait that ended on the millisecond: the caller tries again and asks anew.
+  if (ready < 0) return errno == EINTR ? IoStatus::Ok : IoStatus::Failed;
+  if (ready == 0) return IoStatus::Ok;
   if (fds[1].revents & POLLIN) return IoStatus::Aborted;
   if (fds[0].revents & POLLNVAL) return IoStatus::Failed;
   // What can still be read or written goes first; the hang-up shows on the next call.
@@ -228,16 +225,13 @@ IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) 
       result.Status = IoStatus::HungUp;
       break;
     }
-    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
       result.Status = IoStatus::Failed;
       break;
     }
-    if (errno == EINTR) continue;
-
-    const int left = MsLeft(deadline);
-    if (left == 0) break;
-    const IoStatus waited = WaitReady(fd, POLLIN, left);
-    if (waited == IoStatus::Ok || waited == IoStatus::TimedOut) continue;
+    const IoStatus waited = WaitReady(fd, POLLIN, deadline);
+    if (waited == IoStatus::Ok) continue;
     result.Status = waited;
     break;
   }
@@ -270,14 +264,8 @@ IoResult SerialPort::Write(const std::uint8_t* data, std::size_t n, int timeoutM
       result.Status = IoStatus::Failed;
       break;
     }
-
-    const int left = MsLeft(deadline);
-    if (left == 0) {
-      result.Status = IoStatus::TimedOut;
-      break;
-    }
-    const IoStatus waited = WaitReady(fd, POLLOUT, left);
-    if (waited == IoStatus::Ok || waited == IoStatus::TimedOut) continue;
+    const IoStatus waited = WaitReady(fd, POLLOUT, deadline);
+    if (waited == IoStatus::Ok) continue;
     result.Status = waited;
     break;
   }

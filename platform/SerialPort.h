@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -12,6 +13,8 @@ enum class OpenResult { Ok, CantOpen, CantSet };
 // A POSIX serial device: exclusive, raw, with poll-based time-outs and any baud rate.
 class SerialPort : public Port {
  public:
+  using SteadyClock = std::chrono::steady_clock;
+
   SerialPort();
   ~SerialPort() override;
   SerialPort(const SerialPort&) = delete;
@@ -24,7 +27,7 @@ class SerialPort : public Port {
   // was when it already was.
   bool OpenExclusive(const std::string& name);
 
-  bool IsOpen() const override;
+  bool IsOpen() const;
   bool GetSettings(LineSettings& settings) override;
   // Refuses what a driver refuses: baud 0, data bits outside 5..8.
   bool SetSettings(const LineSettings& settings) override;
@@ -34,9 +37,10 @@ class SerialPort : public Port {
   void Close() override;
 
  private:
-  // Waits until fd is ready for events or Close() is called. Ok when ready, TimedOut when
-  // nothing happened in time (or a signal came), otherwise why the call cannot go on.
-  IoStatus WaitReady(int fd, short events, int timeoutMs);
+  // Waits until fd is ready for events, the deadline passes or Close() is called. Ok when the
+  // caller should try its call again, TimedOut once the deadline has passed, otherwise why the
+  // call cannot go on.
+  IoStatus WaitReady(int fd, short events, SteadyClock::time_point deadline);
   // Ok when the caller may use the descriptor (and must Leave); else why not.
   IoStatus Enter();
   void Leave();

@@ -1,5 +1,7 @@
 #include "Worker.h"
 
+#include <pthread.h>
+
 #include <QMetaObject>
 #include <algorithm>
 #include <deque>
@@ -48,6 +50,8 @@ void Worker::Start(Body body, bool suspended) {
     StopRequested = false;
   }
   Thread = std::thread([this] { Loop(); });
+  // Named in the system's thread list, so a debugger or top shows which worker is which.
+  pthread_setname_np(Thread.native_handle(), ThreadName.substr(0, 15).c_str());
 }
 
 void Worker::Suspend() {

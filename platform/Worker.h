@@ -39,7 +39,6 @@ class Worker {
   // Any thread. Ends a Sleep in progress (or the next one) early.
   void Wake();
   bool Stopping() const;
-  const std::string& Name() const { return ThreadName; }
 
  private:
   void Loop();

@@ -11,7 +11,6 @@
 namespace {
 
 constexpr std::uint32_t UploadCmdWord = 0xAA0F322Bu;
-constexpr int ReplyWaitSecs = 20;
 
 bool CurrentSize(std::FILE* file, std::int64_t& size) {
   struct stat info;
@@ -71,7 +70,7 @@ void CodeUpload::btn_UpdateCodeClick(const std::function<std::optional<std::stri
     return;
   }
 
-  Timeout.SetReplyTimeout(true, ReplyWaitSecs);
+  Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
   Out.SetCaption(Caption::UploadButton, "Stop");
   Tx.SyncStopped = true;
   Out.AppendLog("upload " + *path + " to STB start...");
@@ -102,10 +101,8 @@ void CodeUpload::ServeDownloadRequest(std::int16_t block) {
   const auto length = static_cast<std::uint32_t>(last ? size - offset : BlockSize);
 
   BlockBuffer.resize(BlockSize + 4);
-  std::int64_t sizeNow = 0;
   // The box expects the block as announced; a file that has since shrunk cannot give it.
-  const bool whole = CurrentSize(UploadFile, sizeNow) && offset + length <= sizeNow &&
-                     fseeko(UploadFile, offset, SEEK_SET) == 0 &&
+  const bool whole = fseeko(UploadFile, offset, SEEK_SET) == 0 &&
                      std::fread(BlockBuffer.data(), 1, length, UploadFile) == length;
   if (!whole) {
     Out.ShowMessage("Request data length is not correspond to file point");
@@ -120,7 +117,7 @@ void CodeUpload::ServeDownloadRequest(std::int16_t block) {
 
   // Restart the wait for the next request; after the last block only a result word follows.
   Timeout.SetReplyTimeout(false, 0);
-  if (!last) Timeout.SetReplyTimeout(true, ReplyWaitSecs);
+  if (!last) Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
 }
 
 void CodeUpload::ShowDownloadProgress() {

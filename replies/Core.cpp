@@ -23,7 +23,7 @@ bool Core::SendCmd(const std::uint8_t* bytes, int length) {
   if (count == 0) return false;  // nothing to send, so nothing to wait for
   if (!Tx.TxEnqueue(count, message.data())) return false;
   Tx.SyncStopped = true;
-  Timeout.SetReplyTimeout(true, 20);
+  Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
   Out.AppendLog(CmdLogLine(message.data(), std::min(count, 4)));
   return true;
 }

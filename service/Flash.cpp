@@ -2,9 +2,18 @@
 
 #include "Bytes.h"
 #include "Core.h"
+#include "Latin1Text.h"
 #include "NumberText.h"
 #include "ServiceRequests.h"
 #include "ui_Flash.h"
+
+namespace {
+
+std::int32_t ReadHexEdit(const QLineEdit& edit) {
+  return ReadHexTextSaturated(ToLatin1(edit.text()));
+}
+
+}  // namespace
 
 TForm_EraseFlash::TForm_EraseFlash(Core& core, QWidget* parent)
     : QDialog(parent), Protocol(core), ui(std::make_unique<Ui::Form_EraseFlash>()) {
@@ -18,9 +27,8 @@ TForm_EraseFlash::TForm_EraseFlash(Core& core, QWidget* parent)
 TForm_EraseFlash::~TForm_EraseFlash() = default;
 
 void TForm_EraseFlash::Btn_EraseFlashOKClick() {
-  const std::int32_t start =
-      ReadHexTextSaturated(ui->Edt_StartAddr->text().toLatin1().toStdString());
-  const std::int32_t size = ReadHexTextSaturated(ui->Edt_Offset->text().toLatin1().toStdString());
+  const std::int32_t start = ReadHexEdit(*ui->Edt_StartAddr);
+  const std::int32_t size = ReadHexEdit(*ui->Edt_Offset);
   const FlashRequest request =
       BuildEraseRequest(static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(size));
   Protocol.Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
@@ -28,8 +36,7 @@ void TForm_EraseFlash::Btn_EraseFlashOKClick() {
 }
 
 void TForm_EraseFlash::Btn_ReadFlashClick() {
-  const std::int32_t start =
-      ReadHexTextSaturated(ui->Edt_StartAddr->text().toLatin1().toStdString());
-  const std::int32_t size = ReadHexTextSaturated(ui->Edt_Offset->text().toLatin1().toStdString());
+  const std::int32_t start = ReadHexEdit(*ui->Edt_StartAddr);
+  const std::int32_t size = ReadHexEdit(*ui->Edt_Offset);
   Protocol.Flash.ReadFlash(start, static_cast<std::uint32_t>(size));
 }

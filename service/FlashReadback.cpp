@@ -11,7 +11,6 @@
 namespace {
 
 const char* const LeftUnchanged = "Read flash stopped: flashdata.bin left unchanged";
-constexpr int ReplyWaitSecs = 20;
 
 }  // namespace
 
@@ -20,10 +19,7 @@ FlashReadback::FlashReadback(Screen& screen, UartTxThread& tx, std::string folde
     : Out(screen), Tx(tx), Timeout(timeout), Folder(std::move(folder)) {}
 
 FlashReadback::~FlashReadback() {
-  if (FlashFile) {
-    CloseFlashFile();
-    std::remove(PartFilePath().c_str());
-  }
+  DiscardPartFile();
 }
 
 std::string FlashReadback::FlashFilePath() const {
@@ -74,7 +70,6 @@ void FlashReadback::SendNextRequest() {
   FlashBytesLeft -= length;
   ++FlashBlocksRequested;
   Request = Slot::Asked;
-  RequestLen = length;
   RequestOrphaned = false;
   SurplusArriving = false;
   // The wait starts again with every request, however slow the line.
@@ -82,7 +77,7 @@ void FlashReadback::SendNextRequest() {
 }
 
 std::uint32_t FlashReadback::ExpectedFlashBlockLen() const {
-  if (Request == Slot::Asked) return RequestLen;
+  if (Request == Slot::Asked) return FlashBlockLen;
   SurplusArriving = true;
   return 0;
 }
@@ -113,7 +108,7 @@ void FlashReadback::FlashReadCrcFailed() {
 
 void FlashReadback::WriteFlashBlock(const std::uint8_t* data, std::uint32_t n) {
   // Anything but the reply awaited is the remains of a reply nobody asked for.
-  if (Request != Slot::Received || n != RequestLen) return;
+  if (Request != Slot::Received || n != FlashBlockLen) return;
   if (RequestOrphaned) {
     SlotFreed();
     return;
@@ -166,10 +161,7 @@ void FlashReadback::FinishRead() {
 }
 
 void FlashReadback::AbandonRead(bool announce) {
-  if (FlashFile) {
-    CloseFlashFile();
-    std::remove(PartFilePath().c_str());
-  }
+  DiscardPartFile();
   Reading = false;
   FlashBytesLeft = 0;
   FlashBlocksRequested = 0;
@@ -197,8 +189,14 @@ void FlashReadback::WatchReplies(bool waiting) {
   // Only a wait this read started is ended here; another command's stays as it is.
   if (!Timeout || (!waiting && !Watching)) return;
   Timeout->SetReplyTimeout(false, 0);
-  if (waiting) Timeout->SetReplyTimeout(true, ReplyWaitSecs);
+  if (waiting) Timeout->SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
   Watching = waiting;
+}
+
+void FlashReadback::DiscardPartFile() {
+  if (!FlashFile) return;
+  CloseFlashFile();
+  std::remove(PartFilePath().c_str());
 }
 
 bool FlashReadback::CloseFlashFile() {

@@ -44,7 +44,7 @@ class FlashReadback : public FlashBlockSource {
   std::string PartFilePath() const;
 
   std::uint32_t FlashBytesLeft = 0;  // bytes of the read not yet requested
-  std::uint32_t FlashBlockLen = 0;   // the block requested last
+  std::uint32_t FlashBlockLen = 0;   // the block requested last: what its reply must carry
   std::int32_t FlashBlocksRequested = 0;
   std::int32_t FlashBlocksWritten = 0;
 
@@ -61,6 +61,7 @@ class FlashReadback : public FlashBlockSource {
   void FinishRead();
   bool ReplyStillDue() const;
   bool CloseFlashFile();
+  void DiscardPartFile();
   void WatchReplies(bool waiting);
 
   Screen& Out;
@@ -70,7 +71,6 @@ class FlashReadback : public FlashBlockSource {
   bool Reading = false;  // a read is planned or under way
   std::uint32_t Start = 0;
   Slot Request = Slot::Free;
-  std::uint32_t RequestLen = 0;
   bool RequestOrphaned = false;  // the slot's request belongs to an abandoned read
   // Set by the receiver's question while no request is out: the bytes of a surplus reply are
   // arriving, and the next request must not be sent before they have passed.

@@ -2,6 +2,7 @@
 
 #include "Bytes.h"
 #include "Core.h"
+#include "Latin1Text.h"
 #include "NumberText.h"
 #include "ServiceRequests.h"
 #include "ui_Frm_tunetest.h"
@@ -16,10 +17,8 @@ Tform_Tune::Tform_Tune(Core& core, QWidget* parent)
 Tform_Tune::~Tform_Tune() = default;
 
 void Tform_Tune::Btn_OKClick() {
-  const std::int32_t frequency =
-      ReadDecimalText(ui->Edt_Frequency->text().toLatin1().toStdString());
-  const std::int32_t bandwidth =
-      ReadDecimalText(ui->Edt_Bandwidth->text().toLatin1().toStdString());
+  const std::int32_t frequency = ReadDecimalText(ToLatin1(ui->Edt_Frequency->text()));
+  const std::int32_t bandwidth = ReadDecimalText(ToLatin1(ui->Edt_Bandwidth->text()));
   const TuneRequest request = BuildTuneRequest(static_cast<std::uint32_t>(frequency),
                                                static_cast<std::uint32_t>(bandwidth));
   Protocol.Out.AppendLog(CmdLogLine(request.data(), 4));

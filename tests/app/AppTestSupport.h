@@ -3,6 +3,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,13 @@
 struct Shown {
   std::string Port, Baud, Data;
   int Parity, Stop;
+  bool operator==(const Shown&) const = default;
 };
+
+inline void PrintTo(const Shown& s, std::ostream* os) {
+  *os << "{port \"" << s.Port << "\" (" << s.Port.size() << " chars), baud " << s.Baud << ", data "
+      << s.Data << ", parity " << s.Parity << ", stop " << s.Stop << "}";
+}
 
 inline Shown Controls(Tform_uart& uart) {
   return {uart.ui.Combo_port->currentText().toStdString(),

@@ -4,6 +4,7 @@
 
 #include "AppTestSupport.h"
 #include "Pty.h"
+#include "TestBytes.h"
 
 namespace {
 
@@ -38,8 +39,7 @@ bool AllEnabled(const std::vector<QWidget*>& ws, bool enabled) {
 }
 
 bool ContainsSync(const std::vector<std::uint8_t>& bytes) {
-  const std::uint8_t sync[] = {0xAA, 0x25, 0x32, 0x6D, 0x00};
-  return std::search(bytes.begin(), bytes.end(), std::begin(sync), std::end(sync)) != bytes.end();
+  return std::search(bytes.begin(), bytes.end(), kSyncWord.begin(), kSyncWord.end()) != bytes.end();
 }
 
 TEST(MainWindow, StartsOfflineWithTheLayoutsControls) {
@@ -180,29 +180,20 @@ TEST(Connection, ASecondProgramCannotOpenThePort) {
   EXPECT_TRUE(other.OpenExclusive(pty.SlavePath));
 }
 
-TEST(ReplyTimeoutWatchdog, FiresAfterTwentySecondsAcrossTheHour) {
+// When the wait runs out is the watchdog's own business; the window's part is which controls
+// the wait switches, and that the transmit worker checks it even while no port is open.
+TEST(ReplyTimeoutWatchdog, ArmingSwitchesTheControlsAndTheWorkerFiresIt) {
   AppFixture app;
   Windows& w = app.Start();
   Core& core = w.form_main.core();
-  app.Clock.Set(59, 50);
+  app.Clock.Set(10, 0);
   core.Timeout.SetReplyTimeout(true, 20);
   EXPECT_FALSE(w.form_main.ui.text_Cmd->isEnabled());
   EXPECT_TRUE(Tools(w.form_main).Setting);
-  app.Clock.Set(0, 10);
-  core.Timeout.CheckReplyTimeout();
-  EXPECT_TRUE(app.Boxes.empty());
-  app.Clock.Set(0, 11);
-  core.Timeout.CheckReplyTimeout();
-  EXPECT_EQ(app.Boxes, std::vector<std::string>{"Timeout!!"});
-  EXPECT_TRUE(AllEnabled(CommandControls(w), true));
-
-  // The watchdog runs from the transmit worker even while no port is open.
-  app.Boxes.clear();
-  app.Clock.Set(10, 0);
-  core.Timeout.SetReplyTimeout(true, 20);
   app.Clock.Set(10, 30);
   EXPECT_TRUE(QTest::qWaitFor([&] { return !app.Boxes.empty(); }, 10000));
   EXPECT_EQ(app.Boxes, std::vector<std::string>{"Timeout!!"});
+  EXPECT_TRUE(AllEnabled(CommandControls(w), true));
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ bool BoxLine::SeesHangUp(int timeoutMs) {
 }
 
 bool BoxLine::Handshake() {
-  Write({0xAA, 0x25, 0x32, 0x6D, 0x00});
+  Write(kSyncWord);
   return Read(4) == boxsim::StatusFrame(boxsim::kStopSync);
 }
 
@@ -77,13 +77,6 @@ Bytes Command(std::uint32_t word, const Bytes& payload) {
   PutCommandWord(message.data(), word);
   std::copy(payload.begin(), payload.end(), message.begin() + 4);
   return message;
-}
-
-Bytes WithCrc(Bytes payload) {
-  const std::uint32_t crc = CalcCrc(payload.data(), static_cast<std::uint32_t>(payload.size()));
-  payload.resize(payload.size() + 4);
-  PutLe32(&payload[payload.size() - 4], crc);
-  return payload;
 }
 
 bool DecodePayload(const Bytes& frame, std::size_t payloadBytes, Bytes& payload) {

@@ -6,6 +6,7 @@
 
 #include "BoxFrames.h"
 #include "BoxSim.h"
+#include "TestBytes.h"
 
 // The tool's end of the line, as plain as it gets: the test writes bytes to the slave device and
 // reads what the box sends back.
@@ -33,7 +34,5 @@ class BoxLine {
 };
 
 boxsim::Bytes Command(std::uint32_t word, const boxsim::Bytes& payload = {});
-// A payload with its CRC appended, least significant byte first.
-boxsim::Bytes WithCrc(boxsim::Bytes payload);
 // Decodes a payload frame's hex text; false when the frame is malformed or its CRC fails.
 bool DecodePayload(const boxsim::Bytes& frame, std::size_t payloadBytes, boxsim::Bytes& payload);

@@ -16,7 +16,6 @@ using boxsim::Bytes;
 
 namespace {
 
-constexpr std::uint32_t kGetConfig = 0xAA013201;
 constexpr std::uint32_t kSetConfig = 0xAA023204;
 constexpr std::uint32_t kErase = 0xAA04320A;
 constexpr std::uint32_t kVerifyBoot = 0xAA063210;
@@ -28,17 +27,11 @@ constexpr std::uint32_t kVersion = 0xAA0C3222;
 constexpr std::uint32_t kRunApp = 0xAA0D3225;
 constexpr std::uint32_t kUpload = 0xAA0F322B;
 constexpr std::uint32_t kReadFlash = 0xAA113231;
-const Bytes kSync{0xAA, 0x25, 0x32, 0x6D, 0x00};
 
 Bytes Le32(std::uint32_t value) {
   Bytes b(4);
   PutLe32(b.data(), value);
   return b;
-}
-
-Bytes Concat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
 }
 
 Bytes Status(std::uint32_t word) {
@@ -93,7 +86,7 @@ TEST_F(BoxSimTest, AnswersARunOfSyncWordsOnceAndIgnoresCommandsBeforeIt) {
   Line->Write(Command(kVersion));
   EXPECT_TRUE(Line->ReadQuiet().empty());
 
-  Line->Write(Concat(Concat(kSync, kSync), kSync));
+  Line->Write(Concat(Concat(kSyncWord, kSyncWord), kSyncWord));
   EXPECT_EQ(Line->ReadQuiet(), Status(boxsim::kStopSync));
   EXPECT_EQ(Box.SyncWordsSeen(), 3);
 
@@ -103,13 +96,13 @@ TEST_F(BoxSimTest, AnswersARunOfSyncWordsOnceAndIgnoresCommandsBeforeIt) {
 TEST_F(BoxSimTest, AnswersSyncAgainForAToolThatReconnects) {
   Ready();
   usleep(300 * 1000);
-  Line->Write(kSync);
+  Line->Write(kSyncWord);
   EXPECT_EQ(Line->Read(4), Status(boxsim::kStopSync));
 }
 
 TEST_F(BoxSimTest, NeverAnsweringSyncLeavesTheToolWaiting) {
   Box.SetAnswer(BoxCommand::Sync, Answer::Never);
-  Line->Write(kSync);
+  Line->Write(kSyncWord);
   EXPECT_TRUE(Line->ReadQuiet().empty());
   EXPECT_EQ(Box.SyncWordsSeen(), 1);
 }
@@ -148,7 +141,7 @@ TEST_F(BoxSimTest, RunningTheAppSilencesTheLoaderUntilReboot) {
   EXPECT_EQ(started.back(), 0x0D);
 
   Line->Write(Command(kVerifyBoot));
-  Line->Write(kSync);
+  Line->Write(kSyncWord);
   EXPECT_TRUE(Line->ReadQuiet().empty());
 
   Line->Write(Command(kReboot));

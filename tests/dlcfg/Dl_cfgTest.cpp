@@ -10,24 +10,16 @@
 #include <cstdio>
 #include <vector>
 
-#include "Core.h"
+#include "CoreBench.h"
 #include "Dl_cfg.h"
-#include "FakeClock.h"
-#include "FakePort.h"
 #include "RecordSamples.h"
-#include "RecordingScreen.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class DlCfgDialog : public ::testing::Test {
+class DlCfgDialog : public ::testing::Test, protected CoreBench {
  protected:
-  DlCfgDialog() {
-    core.Uart.UartConnected = true;
-    core.Uart.ComHandle = &port;
-  }
-
   template <typename T>
   T* Find(const char* name) {
     T* widget = dialog.findChild<T*>(QString::fromLatin1(name));
@@ -40,21 +32,9 @@ class DlCfgDialog : public ::testing::Test {
   bool Shown(const char* name) { return Find<QGroupBox>(name)->isVisibleTo(&dialog); }
   bool Checked(const char* name) { return Find<QRadioButton>(name)->isChecked(); }
 
-  // Everything queued so far, message by message, as the transmit worker would write it.
-  std::vector<Bytes> Drain() {
-    std::vector<Bytes> sent;
-    while (core.Tx.QueuedCount() > 0) {
-      UartTxThread::Outgoing out;
-      if (!core.Tx.TxPass(out)) continue;
-      sent.emplace_back(out.Data, out.Data + out.Length);
-      core.Tx.TxWritten({IoStatus::Ok, static_cast<std::size_t>(out.Length)});
-    }
-    return sent;
-  }
-
   // The record of the one "Set Config" message queued.
   Record SentRecord() {
-    const std::vector<Bytes> sent = Drain();
+    const std::vector<Bytes> sent = Sent();
     Record record{};
     EXPECT_EQ(sent.size(), 1u);
     if (sent.size() != 1 || sent[0].size() != 105) {
@@ -65,10 +45,6 @@ class DlCfgDialog : public ::testing::Test {
     return record;
   }
 
-  RecordingScreen screen;
-  FakeClock clock;
-  FakePort port;
-  Core core{screen, clock, ::testing::TempDir()};
   Tform_DL_Config dialog{core, nullptr};
 };
 
@@ -118,7 +94,7 @@ TEST_F(DlCfgDialog, SetConfigQueues105BytesAndArmsTheTimeout) {
   EXPECT_EQ(dialog.StatusCaption(), "Status");
   EXPECT_TRUE(core.Timeout.Armed());
   EXPECT_FALSE(screen.CmdControls);
-  const std::vector<Bytes> sent = Drain();
+  const std::vector<Bytes> sent = Sent();
   ASSERT_EQ(sent.size(), 1u);
   ASSERT_EQ(sent[0].size(), 105u);
   EXPECT_EQ(Bytes(sent[0].begin(), sent[0].begin() + 4), (Bytes{0xAA, 0x02, 0x32, 0x04}));
@@ -147,7 +123,7 @@ TEST_F(DlCfgDialog, GetConfigSendsTheWordArmsTheTimeoutAndDropsThePartialLine) {
   EXPECT_EQ(dialog.StatusCaption(), "Status");
   EXPECT_EQ(core.Rx.RxLineLen, 0);
   EXPECT_TRUE(core.Timeout.Armed());
-  EXPECT_EQ(Drain(), std::vector<Bytes>{(Bytes{0xAA, 0x01, 0x32, 0x01})});
+  EXPECT_EQ(Sent(), std::vector<Bytes>{(Bytes{0xAA, 0x01, 0x32, 0x01})});
 }
 
 TEST_F(DlCfgDialog, GetConfigRefusedKeepsThePartialLineAndArmsNothing) {
@@ -164,7 +140,7 @@ TEST_F(DlCfgDialog, SetDefaultSendsItsWord) {
   Click("btn_SetDefaultDLCfg");
   EXPECT_EQ(dialog.StatusCaption(), "Status");
   EXPECT_TRUE(core.Timeout.Armed());
-  EXPECT_EQ(Drain(), std::vector<Bytes>{(Bytes{0xAA, 0x0B, 0x32, 0x1F})});
+  EXPECT_EQ(Sent(), std::vector<Bytes>{(Bytes{0xAA, 0x0B, 0x32, 0x1F})});
 }
 
 TEST_F(DlCfgDialog, CableRecordShowsTheCableBoxAndLeavesTheSatelliteEdits) {
@@ -198,7 +174,7 @@ TEST_F(DlCfgDialog, SatelliteRecordAfterACableOneSwitchesBackWithoutAMessage) {
 TEST_F(DlCfgDialog, OddDeliveryTypeShowsTheTerrestrialBoxTheMessageAndSatelliteValues) {
   Record odd = SampleRecord(0);
   PutLe32(odd.data() + 60, 0xFFFFFFFFu);
-  PutLe32(odd.data() + DlCfgCrcOffset, CalcCrc(odd.data(), DlCfgCrcOffset));
+  Seal(odd);
   dialog.ShowDLCfgRecord(odd.data());
 
   EXPECT_TRUE(Checked("rbtn_Terrestrial"));
@@ -268,7 +244,7 @@ TEST_F(DlCfgDialog, EditedFieldsAndTypedCommandsGoOutInTheirForms) {
   PutLe16(expected.data() + 14, 0xFFFF);
   expected[13] = 0xFF;
   PutLe32(expected.data() + 8, 12);
-  PutLe32(expected.data() + DlCfgCrcOffset, CalcCrc(expected.data(), DlCfgCrcOffset));
+  Seal(expected);
   EXPECT_EQ(sent, expected);
   char crc[16];
   std::snprintf(crc, sizeof crc, "%x", GetLe32(received.data() + DlCfgCrcOffset));

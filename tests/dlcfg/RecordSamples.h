@@ -9,6 +9,11 @@
 
 using Record = std::array<std::uint8_t, DlCfgRecordSize>;
 
+// Gives the record the CRC of its first bytes, as a box would.
+inline void Seal(Record& r) {
+  PutLe32(r.data() + DlCfgCrcOffset, CalcCrc(r.data(), DlCfgCrcOffset));
+}
+
 // A record as a box might send it: arbitrary field bytes, reserved bytes 0xFF, a valid CRC.
 // The satellite Commands field holds a zero inside its command length and more bytes after
 // it, including one above 0x7F, so that nothing but the received bytes can reproduce it.
@@ -30,7 +35,7 @@ inline Record SampleRecord(std::uint8_t deliveryType) {
     r[68] = 7;
     for (int i = 0; i < 12; ++i) r[69 + i] = commands[i];
   }
-  PutLe32(r.data() + DlCfgCrcOffset, CalcCrc(r.data(), DlCfgCrcOffset));
+  Seal(r);
   return r;
 }
 

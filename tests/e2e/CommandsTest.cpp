@@ -15,23 +15,23 @@ TEST_F(Commands, HandshakeThenButtonsAndTypedCommandsGetTheirAnswers) {
   Main().btn_CmdLoadVerClick();
   EXPECT_TRUE(Logged("Cmd > 22320caa"));
   ASSERT_TRUE(WaitForLog("\n5.6"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Main().ui.btn_UpdateCode->isEnabled(); }, 10000));
+  ASSERT_TRUE(Until([&] { return Main().ui.btn_UpdateCode->isEnabled(); }));
 
   Main().btn_CmdVerifyBootCodeClick();
   EXPECT_TRUE(WaitForLog("Verify boot code ok"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Main().ui.text_Cmd->isEnabled(); }, 10000));
+  ASSERT_TRUE(Until([&] { return Main().ui.text_Cmd->isEnabled(); }));
 
   Box->SetAnswer(BoxCommand::VerifyApp, Answer::Bad);
   Main().btn_CmdVerifyAppClick();
   EXPECT_TRUE(WaitForLog("Verify App fail"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Main().ui.text_Cmd->isEnabled(); }, 10000));
+  ASSERT_TRUE(Until([&] { return Main().ui.text_Cmd->isEnabled(); }));
 
   // A typed command goes out as typed, the first four characters reversed.
   Main().ui.text_Cmd->setText("hello");
   Main().ui.btn_SendCmd->click();
   EXPECT_EQ(Main().ui.text_Cmd->text(), "");
   EXPECT_TRUE(Logged("Cmd > 68656c6c"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Box->WaitForEvent("lleho", 0); }, 10000));
+  ASSERT_TRUE(BoxSaw("lleho"));
   EXPECT_TRUE(WaitForLog("Unknown command"));
   EXPECT_TRUE(Boxes.empty());
 }
@@ -56,7 +56,7 @@ TEST_F(Commands, RebootGoesBackToTheHandshake) {
   EXPECT_FALSE(Main().ui.btn_UpdateCode->isEnabled());
   EXPECT_TRUE(Main().ui.tbtn_UartDisconnect->isEnabled());
   EXPECT_FALSE(Main().ui.tbtn_Setting->isEnabled());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Count("Stop send sync byte") == 2; }, 5000));
+  ASSERT_TRUE(Until([&] { return Count("Stop send sync byte") == 2; }));
   EXPECT_GT(Box->SyncWordsSeen(), syncsBefore);
   EXPECT_TRUE(Main().ui.btn_UpdateCode->isEnabled());
   EXPECT_TRUE(Boxes.empty());

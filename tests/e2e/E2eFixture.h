@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +24,8 @@
 // in a temporary working folder. Message boxes are recorded instead of shown.
 class EndToEnd : public ::testing::Test {
  protected:
+  static constexpr std::size_t kBlock = boxsim::kBlockSize;
+
   void SetUp() override {
     ASSERT_TRUE(Dir.isValid());
     char here[4096];
@@ -64,12 +69,49 @@ class EndToEnd : public ::testing::Test {
     return n;
   }
 
+  // Runs the event loop until done() holds or ms have passed. Hand-overs from the workers run
+  // as soon as they are posted, as in the program's own loop; qWaitFor sleeps between looks,
+  // which makes a stream of many small replies crawl.
+  static bool Until(const std::function<bool()>& done, int ms = 10000) {
+    if (done()) return true;
+    QEventLoop loop;
+    QTimer look;
+    QTimer deadline;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+      if (done()) loop.quit();
+    });
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    look.start(5);
+    deadline.setSingleShot(true);
+    deadline.start(ms);
+    loop.exec();
+    return done();
+  }
+
   bool WaitForLog(const std::string& text, int ms = 10000) {
-    return QTest::qWaitFor([&] { return Logged(text); }, ms);
+    return Until([&] { return Logged(text); }, ms);
   }
 
   bool WaitForBox(const std::string& text, int ms = 10000) {
-    return QTest::qWaitFor([&] { return !Boxes.empty() && Boxes.back() == text; }, ms);
+    return Until([&] { return !Boxes.empty() && Boxes.back() == text; }, ms);
+  }
+
+  // Waits, serving the GUI, until the box logs an event containing text.
+  bool BoxSaw(const std::string& text, int ms = 10000) {
+    return Until([&] { return Box->WaitForEvent(text, 0); }, ms);
+  }
+
+  // Waits until flashdata.bin holds the expected bytes.
+  bool WaitForFile(const std::vector<std::uint8_t>& expected, int ms = 15000) {
+    return Until([&] { return ReadFile("flashdata.bin") == expected; }, ms);
+  }
+
+  static boxsim::Fault MakeFault(boxsim::FaultKind kind, boxsim::FaultTarget target, int which) {
+    boxsim::Fault fault;
+    fault.kind = kind;
+    fault.target = target;
+    fault.which = which;
+    return fault;
   }
 
   // Connects and waits for the loader's answer to the sync word.
@@ -77,7 +119,7 @@ class EndToEnd : public ::testing::Test {
     Main().ui.tbtn_UartConnect->click();
     ASSERT_TRUE(Protocol().Uart.UartConnected) << (Boxes.empty() ? "" : Boxes.back());
     ASSERT_TRUE(WaitForLog("Stop send sync byte"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Main().ui.btn_UpdateCode->isEnabled(); }, 10000));
+    ASSERT_TRUE(Until([&] { return Main().ui.btn_UpdateCode->isEnabled(); }));
   }
 
   // Lets the clock run past the reply timeout.

@@ -1,11 +1,8 @@
 #pragma once
 
-#include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,48 +13,6 @@
 // read flash as a technician would.
 class Misbehaving : public EndToEnd {
  protected:
-  static constexpr std::size_t kBlock = 0x1FFFC;
-
-  static boxsim::Fault MakeFault(boxsim::FaultKind kind, boxsim::FaultTarget target, int which) {
-    boxsim::Fault fault;
-    fault.kind = kind;
-    fault.target = target;
-    fault.which = which;
-    return fault;
-  }
-
-  // Runs the event loop until done() holds or ms have passed. Hand-overs from the workers run
-  // as soon as they are posted, as in the program's own loop; qWaitFor sleeps between looks,
-  // which makes a stream of many small replies crawl.
-  static bool Until(const std::function<bool()>& done, int ms = 10000) {
-    if (done()) return true;
-    QEventLoop loop;
-    QTimer look;
-    QTimer deadline;
-    QObject::connect(&look, &QTimer::timeout, [&] {
-      if (done()) loop.quit();
-    });
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    look.start(5);
-    deadline.setSingleShot(true);
-    deadline.start(ms);
-    loop.exec();
-    return done();
-  }
-
-  bool LogShows(const std::string& text, int ms = 10000) {
-    return Until([&] { return Logged(text); }, ms);
-  }
-
-  bool BoxShown(const std::string& text, int ms = 10000) {
-    return Until([&] { return !Boxes.empty() && Boxes.back() == text; }, ms);
-  }
-
-  // Waits, serving the GUI, until the box logs an event containing text at or after from.
-  bool BoxSaw(const std::string& text, int ms = 10000, std::size_t from = 0) {
-    return Until([&] { return Box->WaitForEvent(text, 0, from); }, ms);
-  }
-
   int BoxEvents(const std::string& text) const {
     const auto events = Box->Events();
     return static_cast<int>(std::count_if(events.begin(), events.end(), [&](const std::string& e) {
@@ -82,9 +37,5 @@ class Misbehaving : public EndToEnd {
     ASSERT_TRUE(Until([&] { return Count("Upload Complete") > before; }, 20000));
     EXPECT_EQ(Box->LastUploadOutcome(), boxsim::UploadOutcome::Accepted);
     EXPECT_TRUE(Box->UploadedImage() == image);
-  }
-
-  bool WaitForFile(const std::vector<std::uint8_t>& expected, int ms = 15000) {
-    return Until([&] { return ReadFile("flashdata.bin") == expected; }, ms);
   }
 };

@@ -59,7 +59,7 @@ TEST_P(FlashFault, FlashdataNeverDiffersFromTheBoxAndTheNextReadWorks) {
       EXPECT_TRUE(WaitForFile(FlashRange(kStart, kSize)));
       break;
     case Shows::CrcLine:
-      ASSERT_TRUE(LogShows("Read flash CRC fail"));
+      ASSERT_TRUE(WaitForLog("Read flash CRC fail"));
       ASSERT_TRUE(Until([&] { return Count("Read flash CRC OK") == 1 + untouched; }));
       EXPECT_TRUE(Logged("Read flash stopped: flashdata.bin left unchanged"));
       // The failure has been told: no "Timeout!!" is to follow it.
@@ -73,7 +73,7 @@ TEST_P(FlashFault, FlashdataNeverDiffersFromTheBoxAndTheNextReadWorks) {
       EXPECT_TRUE(ReadFile("flashdata.bin") == previous);
       EXPECT_TRUE(Boxes.empty());
       ExpireReplyTimeout();
-      EXPECT_TRUE(BoxShown("Timeout!!"));
+      EXPECT_TRUE(WaitForBox("Timeout!!"));
       EXPECT_TRUE(ReadFile("flashdata.bin") == previous);
       break;
   }

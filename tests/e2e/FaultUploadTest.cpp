@@ -54,9 +54,9 @@ TEST_P(UploadFault, NoWrongByteNoHangAndTheNextUploadWorks) {
 
   switch (c.shows) {
     case Shows::CrcLine:
-      ASSERT_TRUE(LogShows("Download Request CRC fail"));
+      ASSERT_TRUE(WaitForLog("Download Request CRC fail"));
       Box->ExpireBlockWait();
-      ASSERT_TRUE(LogShows("Upload Complete", 20000));
+      ASSERT_TRUE(WaitForLog("Upload Complete", 20000));
       break;
     case Shows::Timeout:
       // Past the pause and the receiver's silence: the request is gone for good.
@@ -65,22 +65,21 @@ TEST_P(UploadFault, NoWrongByteNoHangAndTheNextUploadWorks) {
       EXPECT_FALSE(Main().ui.btn_UpdateCode->isEnabled());
       EXPECT_TRUE(Boxes.empty());
       ExpireReplyTimeout();
-      ASSERT_TRUE(BoxShown("Timeout!!"));
+      ASSERT_TRUE(WaitForBox("Timeout!!"));
       EXPECT_TRUE(Main().ui.btn_UpdateCode->isEnabled());
       // A box that asks again still gets the right block.
       Box->ClearFaults();
       Box->ExpireBlockWait();
-      ASSERT_TRUE(LogShows("Upload Complete", 20000));
+      ASSERT_TRUE(WaitForLog("Upload Complete", 20000));
       break;
     case Shows::Nothing:
-      ASSERT_TRUE(LogShows("Upload Complete", 20000));
+      ASSERT_TRUE(WaitForLog("Upload Complete", 20000));
       break;
   }
 
-  if (Box->LastUploadOutcome() == UploadOutcome::Accepted) {
-    EXPECT_TRUE(Box->UploadedImage() == image);
-    EXPECT_TRUE(Logged("Download 100%"));
-  }
+  EXPECT_EQ(Box->LastUploadOutcome(), UploadOutcome::Accepted);
+  EXPECT_TRUE(Box->UploadedImage() == image);
+  EXPECT_TRUE(Logged("Download 100%"));
   // A request that comes twice is answered once: the box would take a second answer for the
   // next block.
   if (c.kind == FaultKind::Duplicate) {

@@ -7,8 +7,6 @@ using boxsim::BlockOrder;
 using boxsim::BoxCommand;
 using boxsim::UploadOutcome;
 
-constexpr std::size_t kBlock = 0x1FFFC;
-
 class Upload : public EndToEnd {
  protected:
   // Uploads an image of the given size and checks that the box holds it byte for byte.

@@ -35,10 +35,10 @@ TEST_F(Vanish, APortPulledMidUploadDisconnectsRestsAndConnectsAgain) {
   const auto image = Image(6 * kBlock, 3);
   Box->SetExpectedImage(image);
   StartUpload(WriteFile("image.bin", image));
-  ASSERT_TRUE(LogShows("Download 33%", 20000));
+  ASSERT_TRUE(WaitForLog("Download 33%", 20000));
   Box->PullPlug();
 
-  ASSERT_TRUE(LogShows("RS232 Disconnect"));
+  ASSERT_TRUE(WaitForLog("RS232 Disconnect"));
   const std::string log = Log();
   const std::size_t why =
       std::min(log.find("Serial port hung up"), log.find("Serial port read error"));
@@ -76,7 +76,7 @@ TEST_F(Vanish, APortPulledMidUploadDisconnectsRestsAndConnectsAgain) {
 TEST_F(Vanish, APortPulledWhileIdleIsNoticedToo) {
   Connect();
   Box->PullPlug();
-  ASSERT_TRUE(LogShows("RS232 Disconnect"));
+  ASSERT_TRUE(WaitForLog("RS232 Disconnect"));
   EXPECT_FALSE(Protocol().Uart.UartConnected);
   ASSERT_TRUE(Box->PlugIn());
   Main().ui.tbtn_UartConnect->click();

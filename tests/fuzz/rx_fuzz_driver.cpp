@@ -32,8 +32,8 @@ void AppendPayloadFrame(Bytes& out, std::uint32_t word, std::size_t payloadLen, 
 }
 
 std::uint32_t AnyReplyWord(std::mt19937& rng) {
-  const std::uint32_t k = 0x0E + rng() % 30;  // a few beyond the table on either side
-  return 0xBB002100u | (k << 16) | ((0x96 + 2 * (k - 0x10)) & 0xFF);
+  // A few beyond the table on either side.
+  return boxsim::ReplyWord(static_cast<std::uint8_t>(0x0E + rng() % 30));
 }
 
 Bytes MakeInput(std::mt19937& rng) {

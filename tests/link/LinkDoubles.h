@@ -79,10 +79,6 @@ class FakeFlash : public FlashBlockSource {
 // line, and a hang-up or failures can be switched on.
 class ThreadedPort : public Port {
  public:
-  bool IsOpen() const override {
-    std::lock_guard lock(Mutex);
-    return Open;
-  }
   bool GetSettings(LineSettings&) override { return true; }
   bool SetSettings(const LineSettings&) override { return true; }
 

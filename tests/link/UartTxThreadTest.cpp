@@ -5,18 +5,10 @@
 #include "LinkDoubles.h"
 #include "RecordingScreen.h"
 #include "ReplyTimeout.h"
+#include "TestBytes.h"
 #include "UartTxThread.h"
 
 namespace {
-
-const Bytes SyncWord{0xAA, 0x25, 0x32, 0x6D, 0x00};
-
-// Answers every write with a fixed outcome.
-class ScriptedWritePort : public FakePort {
- public:
-  IoResult Write(const std::uint8_t*, std::size_t, int) override { return Answer; }
-  IoResult Answer;
-};
 
 class TxRing : public ::testing::Test {
  protected:
@@ -109,19 +101,19 @@ TEST_F(TxRing, CopiesTheCallersBytesAtOnce) {
   EXPECT_EQ(Line.Writes.at(0), (Bytes{0xAA, 0x0C, 0x32, 0x22}));
 }
 
-TEST_F(TxRing, SyncWordIsQueuedByOnePassAndWrittenByTheNext) {
+TEST_F(TxRing, kSyncWordIsQueuedByOnePassAndWrittenByTheNext) {
   EXPECT_FALSE(Period());
   EXPECT_TRUE(Line.Writes.empty());
   EXPECT_EQ(Tx.QueuedCount(), 1);
   EXPECT_TRUE(Period());
-  EXPECT_EQ(Line.Writes, std::vector<Bytes>{SyncWord});
+  EXPECT_EQ(Line.Writes, std::vector<Bytes>{kSyncWord});
 
   EXPECT_FALSE(Period());
   EXPECT_TRUE(Period());
   EXPECT_EQ(Line.Writes.size(), 2u);
 }
 
-TEST_F(TxRing, NoSyncWordWhileStoppedOrWhileMessagesWait) {
+TEST_F(TxRing, NokSyncWordWhileStoppedOrWhileMessagesWait) {
   Tx.SyncStopped = true;
   for (int i = 0; i < 5; ++i) EXPECT_FALSE(Period());
   EXPECT_EQ(Tx.QueuedCount(), 0);
@@ -153,50 +145,31 @@ TEST_F(TxRing, MessagesLeftAtDisconnectGoOutAfterTheNextConnect) {
   EXPECT_EQ(Line.Writes, std::vector<Bytes>{{7}});
 }
 
-TEST(TxWrite, FailedShortOrTimedOutWritesAreReportedAndDropped) {
+// The worker hands TxWritten what its write came to; these are the ways a write goes wrong.
+TEST_F(TxRing, FailedShortOrTimedOutWritesAreReportedAndDropped) {
+  Tx.SyncStopped = true;
   const IoResult failures[] = {
       {IoStatus::Failed, 0}, {IoStatus::Ok, 3}, {IoStatus::TimedOut, 2}, {IoStatus::HungUp, 0}};
   for (const IoResult& answer : failures) {
-    RecordingScreen screen;
-    FakeClock time;
-    ReplyTimeout timeout(screen, time);
-    UartState uart;
-    ScriptedWritePort line;
-    line.Answer = answer;
-    uart.UartConnected = true;
-    uart.ComHandle = &line;
-    UartTxThread tx(uart, screen, timeout);
-    tx.SyncStopped = true;
-
-    const Bytes message{1, 2, 3, 4};
-    ASSERT_TRUE(tx.TxEnqueue(4, message.data()));
+    Screen.Clear();
+    ASSERT_TRUE(Enqueue({1, 2, 3, 4}));
     UartTxThread::Outgoing out;
-    ASSERT_TRUE(tx.TxPass(out));
-    tx.TxWritten(line.Write(out.Data, static_cast<std::size_t>(out.Length), out.TimeoutMs));
-    EXPECT_EQ(screen.Messages, std::vector<std::string>{"writeFile error"});
-    EXPECT_EQ(tx.QueuedCount(), 0);
+    ASSERT_TRUE(Tx.TxPass(out));
+    Tx.TxWritten(answer);
+    EXPECT_EQ(Screen.Messages, std::vector<std::string>{"writeFile error"});
+    EXPECT_EQ(Tx.QueuedCount(), 0);
     UartTxThread::Outgoing next;
-    EXPECT_FALSE(tx.TxPass(next));
+    EXPECT_FALSE(Tx.TxPass(next));
   }
 }
 
-TEST(TxWrite, WriteAbortedByClosingThePortIsDroppedQuietly) {
-  RecordingScreen screen;
-  FakeClock time;
-  ReplyTimeout timeout(screen, time);
-  UartState uart;
-  ScriptedWritePort line;
-  line.Answer = {IoStatus::Aborted, 1};
-  uart.UartConnected = true;
-  uart.ComHandle = &line;
-  UartTxThread tx(uart, screen, timeout);
-  const Bytes message{1, 2};
-  ASSERT_TRUE(tx.TxEnqueue(2, message.data()));
+TEST_F(TxRing, WriteAbortedByClosingThePortIsDroppedQuietly) {
+  ASSERT_TRUE(Enqueue({1, 2}));
   UartTxThread::Outgoing out;
-  ASSERT_TRUE(tx.TxPass(out));
-  tx.TxWritten(line.Write(out.Data, 2, out.TimeoutMs));
-  EXPECT_TRUE(screen.Messages.empty());
-  EXPECT_EQ(tx.QueuedCount(), 0);
+  ASSERT_TRUE(Tx.TxPass(out));
+  Tx.TxWritten({IoStatus::Aborted, 1});
+  EXPECT_TRUE(Screen.Messages.empty());
+  EXPECT_EQ(Tx.QueuedCount(), 0);
 }
 
 TEST_F(TxRing, WriteTimeoutCoversTheLineTimeAtTheAppliedSettings) {

@@ -7,13 +7,12 @@
 #include "LinkDoubles.h"
 #include "RecordingScreen.h"
 #include "ReplyTimeout.h"
+#include "TestBytes.h"
 #include "UartRxThread.h"
 #include "UartTxThread.h"
 #include "Worker.h"
 
 namespace {
-
-const Bytes SyncWord{0xAA, 0x25, 0x32, 0x6D, 0x00};
 
 std::size_t WriteCount(const ThreadedPort& port) {
   return port.Get(&ThreadedPort::Writes).size();
@@ -42,7 +41,7 @@ class TxWorker : public ::testing::Test {
   Worker Thread{"tx", &Gui};
 };
 
-TEST_F(TxWorker, RepeatsTheSyncWordWithItsPauseAndStopsWhenAsked) {
+TEST_F(TxWorker, RepeatsThekSyncWordWithItsPauseAndStopsWhenAsked) {
   Start();
   ASSERT_TRUE(QTest::qWaitFor([&] { return WriteCount(Line) >= 4; }, 10000));
   Tx.SyncStopped = true;
@@ -51,7 +50,7 @@ TEST_F(TxWorker, RepeatsTheSyncWordWithItsPauseAndStopsWhenAsked) {
   Thread.Stop();
 
   const auto writes = Line.Get(&ThreadedPort::Writes);
-  for (const Bytes& write : writes) EXPECT_EQ(write, SyncWord);
+  for (const Bytes& write : writes) EXPECT_EQ(write, kSyncWord);
   // A sync word already queued when the flag was set still goes out; nothing after it.
   EXPECT_LE(writes.size(), atStop + 1);
   // Each write is followed by its 40 ms pause and a 10 ms sleep, and the next sync word is

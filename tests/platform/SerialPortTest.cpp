@@ -1,8 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,61 +9,12 @@
 #include <thread>
 #include <vector>
 
+#include "Pty.h"
 #include "SerialPort.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// A pseudo-terminal pair: the port under test opens the slave by name, the test plays the
-// far end on the master. The test keeps a slave descriptor of its own to look at the
-// line's settings and input queue.
-class Pty {
- public:
-  Pty() {
-    char name[128] = {};
-    if (::openpty(&Master, &Slave, nullptr, nullptr, nullptr) != 0) return;
-    if (::ptsname_r(Master, name, sizeof name) == 0) SlavePath = name;
-  }
-  ~Pty() {
-    CloseMaster();
-    if (Slave >= 0) ::close(Slave);
-  }
-  void CloseMaster() {
-    if (Master >= 0) ::close(Master);
-    Master = -1;
-  }
-  void Send(const Bytes& data) {
-    ASSERT_EQ(::write(Master, data.data(), data.size()), static_cast<ssize_t>(data.size()));
-  }
-  // Collects up to want bytes, giving up after the line has been quiet for quietMs.
-  Bytes Receive(std::size_t want, int quietMs = 2000) {
-    Bytes got;
-    std::uint8_t chunk[4096];
-    while (got.size() < want) {
-      pollfd pfd{Master, POLLIN, 0};
-      if (::poll(&pfd, 1, quietMs) <= 0) break;
-      ssize_t n = ::read(Master, chunk, sizeof chunk);
-      if (n <= 0) break;
-      got.insert(got.end(), chunk, chunk + n);
-    }
-    return got;
-  }
-  termios SlaveSettings() const {
-    termios tio{};
-    ::tcgetattr(Slave, &tio);
-    return tio;
-  }
-  int Waiting() const {
-    int n = 0;
-    ::ioctl(Slave, FIONREAD, &n);
-    return n;
-  }
-
-  int Master = -1;
-  int Slave = -1;
-  std::string SlavePath;
-};
 
 Bytes AllByteValues() {
   Bytes all(256);
@@ -93,7 +40,8 @@ class SerialPortTest : public ::testing::Test {
     ASSERT_FALSE(Line.SlavePath.empty());
     ASSERT_TRUE(Port.OpenExclusive(Line.SlavePath));
   }
-  Pty Line;
+  // Left as the driver sets it up, so that the port has to make it raw itself.
+  Pty Line{false};
   SerialPort Port;
 };
 
@@ -134,7 +82,7 @@ TEST_F(SerialPortTest, CloseIsIdempotentAndThePortReopens) {
   EXPECT_FALSE(Port.IsOpen());
   Port.Close();
   ASSERT_TRUE(Port.OpenExclusive(Line.SlavePath));
-  Line.Send({0x42});
+  Line.Write(Bytes{0x42});
   EXPECT_EQ(ReadAll(Port, 1), Bytes{0x42});
 }
 
@@ -193,13 +141,13 @@ TEST_F(SerialPortTest, AnyBaudRateAndStopBitsReadBack) {
 
 TEST_F(SerialPortTest, EveryByteValuePassesUnchangedBothWays) {
   const Bytes all = AllByteValues();
-  Line.Send(all);
+  Line.Write(all);
   EXPECT_EQ(ReadAll(Port, all.size()), all);
 
   IoResult w = Port.Write(all.data(), all.size(), 1000);
   EXPECT_EQ(w.Status, IoStatus::Ok);
   EXPECT_EQ(w.Count, all.size());
-  EXPECT_EQ(Line.Receive(all.size()), all);
+  EXPECT_EQ(Line.Read(10000, all.size()), all);
 }
 
 TEST_F(SerialPortTest, ReadReturnsWhatIsThereAndTimesOutOnSilence) {
@@ -208,13 +156,13 @@ TEST_F(SerialPortTest, ReadReturnsWhatIsThereAndTimesOutOnSilence) {
   EXPECT_EQ(quiet.Status, IoStatus::TimedOut);
   EXPECT_EQ(quiet.Count, 0u);
 
-  Line.Send({1, 2, 3});
+  Line.Write(Bytes{1, 2, 3});
   EXPECT_EQ(ReadAll(Port, 3), (Bytes{1, 2, 3}));
   EXPECT_EQ(Port.Read(buffer, sizeof buffer, 30).Status, IoStatus::TimedOut);
 }
 
 TEST_F(SerialPortTest, PurgeDropsUnreadInput) {
-  Line.Send({9, 9, 9, 9});
+  Line.Write(Bytes{9, 9, 9, 9});
   for (int i = 0; i < 200 && Line.Waiting() < 4; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ASSERT_EQ(Line.Waiting(), 4);
@@ -227,7 +175,7 @@ TEST_F(SerialPortTest, LargeWriteArrivesWholeWhenTheFarEndDrains) {
   Bytes data(200 * 1024);
   for (std::size_t i = 0; i < data.size(); ++i)
     data[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
-  auto drained = std::async(std::launch::async, [&] { return Line.Receive(data.size()); });
+  auto drained = std::async(std::launch::async, [&] { return Line.Read(10000, data.size()); });
   IoResult w = Port.Write(data.data(), data.size(), 10000);
   EXPECT_EQ(w.Status, IoStatus::Ok);
   EXPECT_EQ(w.Count, data.size());

@@ -5,6 +5,7 @@
 #include "Bytes.h"
 #include "CoreFixture.h"
 #include "Crc.h"
+#include "TestBytes.h"
 
 namespace {
 
@@ -15,13 +16,6 @@ Bytes Image(std::size_t n) {
   // Varies with the position and from block to block, so a block from the wrong offset shows.
   for (std::size_t i = 0; i < n; ++i) image[i] = static_cast<std::uint8_t>(i * 31 + (i >> 9));
   return image;
-}
-
-Bytes WithCrc(Bytes data) {
-  const std::uint32_t crc = CalcCrc(data.data(), static_cast<std::uint32_t>(data.size()));
-  data.resize(data.size() + 4);
-  PutLe32(data.data() + data.size() - 4, crc);
-  return data;
 }
 
 Bytes BlockAnswer(const Bytes& image, std::size_t k) {
@@ -75,8 +69,8 @@ TEST_F(UploadTest, CancelledOrUnopenableFileSendsNothing) {
   EXPECT_TRUE(Sent().empty());
   EXPECT_TRUE(screen.Messages.empty());
 
-  EXPECT_TRUE(Start(folder.filePath("missing.bin").toStdString()).empty());
-  EXPECT_TRUE(Start(folder.path().toStdString()).empty());  // a folder has no size to announce
+  EXPECT_TRUE(Start(PathOf("missing.bin")).empty());
+  EXPECT_TRUE(Start(dir.path().toStdString()).empty());  // a folder has no size to announce
   EXPECT_EQ(screen.Messages, (std::vector<std::string>{"open file error", "open file error"}));
   EXPECT_FALSE(core.Upload.UploadFileOpen());
   EXPECT_FALSE(core.Timeout.Armed());

@@ -330,7 +330,8 @@ TEST_F(FlashReadbackTest, NewReadAfterTheWaitRanOutStartsAtOnce) {
   Flash().ReadFlash(0x1000, 0x3000);
   ASSERT_EQ(Requests().size(), 1u);
   bench.clock.Set(0, 25);
-  bench.Sent();  // a transmit period notices the wait is over
+  UartTxThread::Outgoing out;
+  EXPECT_FALSE(bench.core.Tx.TxPass(out));  // a transmit period notices the wait is over
   ASSERT_EQ(bench.screen.Messages, (std::vector<std::string>{"Timeout!!"}));
 
   Flash().ReadFlash(0x5000, 0x1000);

@@ -79,17 +79,17 @@ TEST(TuneDialog, OkSendsTheTuningRequestAndStaysOpen) {
   Type(dialog, "Edt_Frequency", "800");
   Type(dialog, "Edt_Bandwidth", "8");
   Click(dialog, "Btn_OK");
+  // 800 kHz and 8 MHz.
+  const Bytes request = Concat({0xAA, 0x08, 0x32, 0x16}, WithCrc({0x20, 0x03, 0x00, 0x00, 0x08}));
   EXPECT_EQ(bench.screen.Log, (std::vector<std::string>{"Cmd > 163208aa"}));
-  EXPECT_EQ(bench.Sent(), (std::vector<Bytes>{Concat({0xAA, 0x08, 0x32, 0x16},
-                                                     WithCrc({0x20, 0x03, 0x00, 0x00, 0x08}))}));
+  EXPECT_EQ(bench.Sent(), std::vector<Bytes>{request});
   EXPECT_TRUE(dialog.isVisible());
 
   Type(dialog, "Edt_Bandwidth", "264");  // only the low byte goes out
   QTest::keyClick(Control<QLineEdit>(dialog, "Edt_Bandwidth"), Qt::Key_Return);
   EXPECT_TRUE(bench.Sent().empty());  // Enter is no click
   Click(dialog, "Btn_OK");
-  EXPECT_EQ(bench.Sent(), (std::vector<Bytes>{Concat({0xAA, 0x08, 0x32, 0x16},
-                                                     WithCrc({0x20, 0x03, 0x00, 0x00, 0x08}))}));
+  EXPECT_EQ(bench.Sent(), std::vector<Bytes>{request});
   EXPECT_TRUE(dialog.isVisible());
 }
 

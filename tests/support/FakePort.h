@@ -8,7 +8,6 @@
 // A port in memory: what the tool writes is collected, what the box "says" is queued.
 class FakePort : public Port {
  public:
-  bool IsOpen() const override { return Open; }
   bool GetSettings(LineSettings& settings) override;
   bool SetSettings(const LineSettings& settings) override;
   IoResult Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) override;

@@ -3,12 +3,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 
-Pty::Pty() {
+Pty::Pty(bool raw) {
   char name[256] = {};
   if (openpty(&Master, &Slave, name, nullptr, nullptr) != 0) {
     Master = Slave = -1;
@@ -16,6 +17,7 @@ Pty::Pty() {
   }
   SlavePath = name;
   for (int fd : {Master, Slave}) {
+    if (!raw) break;
     termios t{};
     tcgetattr(fd, &t);
     cfmakeraw(&t);
@@ -67,4 +69,16 @@ std::vector<std::uint8_t> Pty::Read(int timeoutMs, std::size_t minBytes) {
     out.insert(out.end(), buf, buf + n);
   }
   return out;
+}
+
+termios Pty::SlaveSettings() const {
+  termios tio{};
+  tcgetattr(Slave, &tio);
+  return tio;
+}
+
+int Pty::Waiting() const {
+  int n = 0;
+  ioctl(Slave, FIONREAD, &n);
+  return n;
 }
