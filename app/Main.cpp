@@ -10,6 +10,7 @@
 #include "Frm_tunetest.h"
 #include "Latin1Text.h"
 #include "MessageBox.h"
+#include "Words.h"
 
 namespace {
 
@@ -20,11 +21,7 @@ constexpr int LogBatchMs = 30;
 }  // namespace
 
 Tform_main::Tform_main(Clock* clock, QWidget* parent)
-    : QMainWindow(parent),
-      Protocol(*this, clock ? *clock : DefaultClock, "."),
-      DataHandler("UartDataHandler", this),
-      TxThread("UartTxThread", this),
-      RxThread("UartRxThread", this) {
+    : QMainWindow(parent), Protocol(*this, clock ? *clock : DefaultClock, ".", GuiThread) {
   ui.setupUi(this);
   move(375, 103);  // the window's place on the screen; the form only keeps its size
   // The layout's pixel geometry was drawn for an 11-pixel font (13 in the log).
@@ -72,13 +69,7 @@ void Tform_main::FormCreate() {
   ui.Memo_Msg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   ui.Memo_Msg->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   BuildCrcTable();
-
-  Protocol.DataHandler.ItemAdded = [this] { DataHandler.Wake(); };
-  Protocol.Tx.Queued = [this] { TxThread.Wake(); };
-  Protocol.Rx.PortLost = [this](const std::string& why) { PortLost(why); };
-  DataHandler.Start([this](Worker& w) { Protocol.DataHandler.Execute(w); }, false);
-  TxThread.Start([this](Worker& w) { Protocol.Tx.Execute(w); }, false);
-  RxThread.Start([this](Worker& w) { Protocol.Rx.Execute(w); }, true);
+  Protocol.StartWorkers();
 }
 
 void Tform_main::Attach(Tform_uart* uart, Tform_DL_Config* dlConfig, Tform_Tune* tune,
@@ -91,9 +82,7 @@ void Tform_main::Attach(Tform_uart* uart, Tform_DL_Config* dlConfig, Tform_Tune*
 }
 
 void Tform_main::StopWorkers() {
-  RxThread.Stop();
-  TxThread.Stop();
-  DataHandler.Stop();
+  Protocol.Shutdown();
 }
 
 void Tform_main::closeEvent(QCloseEvent* event) {
@@ -103,37 +92,14 @@ void Tform_main::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void Tform_main::ResumeUartThreads() {
-  if (Port* port = Protocol.Uart.ComHandle.load()) port->Purge();
-  RxThread.Resume();
-  TxThread.Resume();
-  TxThread.Wake();  // the sync word is due at once, not after an idle rest
-  DataHandler.Resume();
-}
-
-void Tform_main::SuspendUartThreads() {
-  RxThread.Suspend();
-  TxThread.Suspend();
-  DataHandler.Suspend();
-}
-
 void Tform_main::tbtn_UartConnectClick() {
-  if (Protocol.Uart.UartConnected || !form_uart) return;
-  const bool opened = form_uart->UartOpen();
-  Protocol.Tx.SyncStopped = false;
+  if (Protocol.Connected() || !form_uart) return;
   // After a failed open Setting stays usable: it is the way to fix a wrong port name.
-  if (opened) ui.tbtn_Setting->setEnabled(false);
+  form_uart->UartOpen();
 }
 
 void Tform_main::tbtn_UartDisconnectClick() {
-  SuspendUartThreads();
-  if (form_uart) form_uart->UartClose();
-  SetCmdControls(false);
-}
-
-void Tform_main::PortLost(const std::string& why) {
-  AppendLog(why);
-  tbtn_UartDisconnectClick();
+  Protocol.ClosePort();
 }
 
 void Tform_main::tbtn_SettingClick() {
@@ -141,7 +107,7 @@ void Tform_main::tbtn_SettingClick() {
 }
 
 void Tform_main::Btn_DL_CfgClick() {
-  if (!Protocol.Uart.UartConnected) {
+  if (!Protocol.Connected()) {
     ShowMessage("Uart does not connected");
     return;
   }
@@ -183,19 +149,19 @@ void Tform_main::text_CmdKeyPress() {
 }
 
 void Tform_main::btn_CmdVerifyBootCodeClick() {
-  Protocol.SendCmdWord(0xAA063210u);
+  Protocol.SendCmdWord(Cmd::VerifyBoot);
 }
 
 void Tform_main::btn_CmdVerifyAppClick() {
-  Protocol.SendCmdWord(0xAA073213u);
+  Protocol.SendCmdWord(Cmd::VerifyApp);
 }
 
 void Tform_main::btn_CmdLoadVerClick() {
-  if (Protocol.SendCmdWord(0xAA0C3222u)) Protocol.Rx.RxLineLen = 0;
+  Protocol.LoaderVersion();
 }
 
 void Tform_main::btn_CmdRunAppClick() {
-  Protocol.SendCmdWord(0xAA0D3225u);
+  Protocol.SendCmdWord(Cmd::RunApp);
 }
 
 void Tform_main::btn_CmdRebootSTBClick() {
@@ -252,11 +218,10 @@ void Tform_main::ClearCommandEntry() {
   ui.text_Cmd->setFocus();
 }
 
-void Tform_main::SetUartButtons(bool connectEnabled, bool disconnectEnabled) {
-  ui.tbtn_UartConnect->setEnabled(connectEnabled);
-  ui.tbtn_UartDisconnect->setEnabled(disconnectEnabled);
-}
-
-void Tform_main::SetSettingEnabled(bool enabled) {
-  ui.tbtn_Setting->setEnabled(enabled);
+void Tform_main::Notify(const Notice& notice) {
+  if (notice.Kind != EngineEvent::PortOpened && notice.Kind != EngineEvent::PortClosed) return;
+  const bool open = notice.Kind == EngineEvent::PortOpened;
+  ui.tbtn_UartConnect->setEnabled(!open);
+  ui.tbtn_UartDisconnect->setEnabled(open);
+  ui.tbtn_Setting->setEnabled(!open);
 }

@@ -9,9 +9,9 @@
 
 #include "Clock.h"
 #include "Core.h"
+#include "QtProtocolThread.h"
 #include "Screen.h"
 #include "Uart_init.h"
-#include "Worker.h"
 #include "ui_Main.h"
 
 class Tform_DL_Config;
@@ -20,7 +20,7 @@ class TForm_EraseFlash;
 
 // The main window: tool bar, command buttons, message log and command entry. It owns the
 // protocol core and the three workers that feed it.
-class Tform_main : public QMainWindow, public Screen, public UartHost {
+class Tform_main : public QMainWindow, public Screen {
   Q_OBJECT
 
  public:
@@ -34,8 +34,6 @@ class Tform_main : public QMainWindow, public Screen, public UartHost {
 
   Core& core() { return Protocol; }
 
-  void ResumeUartThreads() override;
-  void SuspendUartThreads();
   // Ends the workers for good; no routine runs afterwards.
   void StopWorkers();
   // Appends the log lines still waiting for the next batch.
@@ -48,10 +46,7 @@ class Tform_main : public QMainWindow, public Screen, public UartHost {
   void SetCaption(Caption which, const std::string& text) override;
   std::string GetCaption(Caption which) override;
   void ClearCommandEntry() override;
-
-  // UartHost
-  void SetUartButtons(bool connectEnabled, bool disconnectEnabled) override;
-  void SetSettingEnabled(bool enabled) override;
+  void Notify(const Notice& notice) override;
 
   Ui::Tform_main ui;
   // The image picker of "Upload Code"; tests replace the file dialog with it.
@@ -79,14 +74,11 @@ class Tform_main : public QMainWindow, public Screen, public UartHost {
 
  private:
   void FormCreate();
-  void PortLost(const std::string& why);
   bool SendTypedCommand();
 
   SystemClock DefaultClock;
+  QtProtocolThread GuiThread{this};
   Core Protocol;
-  Worker DataHandler;
-  Worker TxThread;
-  Worker RxThread;
   Tform_uart* form_uart = nullptr;
   Tform_DL_Config* form_DL_Config = nullptr;
   Tform_Tune* form_Tune = nullptr;

@@ -77,15 +77,15 @@ Bytes MakeSession(long& frames) {
     }
     ++frames;
     if (pick == 6) {
-      AppendWord(out, boxsim::kStopSync);
+      AppendWord(out, Reply::LoaderReady);
     } else if (pick == 7) {
-      AppendPayloadFrame(out, boxsim::kBlockRequest, {static_cast<std::uint8_t>(rng()), 0});
+      AppendPayloadFrame(out, Reply::DownloadRequest, {static_cast<std::uint8_t>(rng()), 0});
     } else if (pick == 8) {
-      AppendPayloadFrame(out, boxsim::kLoaderVersion, {1, 10});
+      AppendPayloadFrame(out, Reply::LoaderVersion, {1, 10});
     } else {
       Bytes record(96);
       for (auto& b : record) b = static_cast<std::uint8_t>(rng());
-      AppendPayloadFrame(out, boxsim::kConfigRecord, record);
+      AppendPayloadFrame(out, Reply::DlCfgRecord, record);
     }
   }
   return out;

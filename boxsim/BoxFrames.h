@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "Words.h"
+
 // What the box puts on the line, built from nothing but the CRC, byte and hex helpers it shares
 // with the tool: reply words, payload frames, configuration records, and the ways a frame can be
 // spoiled on purpose.
@@ -16,28 +18,6 @@ using Record = std::array<std::uint8_t, 100>;
 
 // BB k 21 (0x96 + 2(k - 0x10)), most significant byte first.
 std::uint32_t ReplyWord(std::uint8_t k);
-
-inline constexpr std::uint32_t kCfgWritten = 0xBB102196;
-inline constexpr std::uint32_t kCfgNotWritten = 0xBB112198;
-inline constexpr std::uint32_t kEraseOk = 0xBB12219A;
-inline constexpr std::uint32_t kEraseFail = 0xBB13219C;
-inline constexpr std::uint32_t kImageAccepted = 0xBB14219E;
-inline constexpr std::uint32_t kImageRefused = 0xBB1521A0;
-inline constexpr std::uint32_t kBootOk = 0xBB1621A2;
-inline constexpr std::uint32_t kBootFail = 0xBB1721A4;
-inline constexpr std::uint32_t kAppOk = 0xBB1821A6;
-inline constexpr std::uint32_t kAppFail = 0xBB1921A8;
-inline constexpr std::uint32_t kTuneOk = 0xBB1A21AA;
-inline constexpr std::uint32_t kTuneFail = 0xBB1B21AC;
-inline constexpr std::uint32_t kDefaultOk = 0xBB1E21B2;
-inline constexpr std::uint32_t kDefaultFail = 0xBB1F21B4;
-inline constexpr std::uint32_t kRunAppFail = 0xBB2021B6;
-inline constexpr std::uint32_t kBlockRequest = 0xBB2221BA;
-inline constexpr std::uint32_t kConfigRecord = 0xBB2321BC;
-inline constexpr std::uint32_t kStopSync = 0xBB2421BE;
-inline constexpr std::uint32_t kLoaderVersion = 0xBB2621C2;
-inline constexpr std::uint32_t kFlashData = 0xBB2821C6;
-inline constexpr std::uint32_t kFlashFail = 0xBB2921C8;
 
 // The four word bytes as they go on the line.
 Bytes StatusFrame(std::uint32_t word);

@@ -29,7 +29,7 @@ constexpr int kPartialCommandMs = 1000;
 // Sync words already on their way when the box answered are swallowed, not answered again.
 constexpr int kSyncEchoMs = 250;
 
-constexpr std::uint8_t kSyncNumber = 0x25;
+constexpr std::uint8_t kSyncNumber = Cmd::Number(Cmd::Sync);
 
 // Each message the box knows: its command number, its whole length and what it asks for.
 struct KnownCommand {
@@ -38,18 +38,18 @@ struct KnownCommand {
   BoxCommand command;
 };
 constexpr KnownCommand kKnownCommands[] = {
-    {0x01, 4, BoxCommand::GetConfig},
-    {0x02, 105, BoxCommand::SetConfig},  // word, record, trailing zero
-    {0x04, 16, BoxCommand::Erase},
-    {0x06, 4, BoxCommand::VerifyBoot},
-    {0x07, 4, BoxCommand::VerifyApp},
-    {0x08, 13, BoxCommand::Tune},
-    {0x09, 4, BoxCommand::Reboot},
-    {0x0B, 4, BoxCommand::DefaultConfig},
-    {0x0C, 4, BoxCommand::LoaderVersion},
-    {0x0D, 4, BoxCommand::RunApp},
-    {0x0F, 12, BoxCommand::Upload},
-    {0x11, 16, BoxCommand::ReadFlash},
+    {Cmd::Number(Cmd::GetDlCfg), 4, BoxCommand::GetConfig},
+    {Cmd::Number(Cmd::SetDlCfg), 105, BoxCommand::SetConfig},  // word, record, trailing zero
+    {Cmd::Number(Cmd::EraseFlash), 16, BoxCommand::Erase},
+    {Cmd::Number(Cmd::VerifyBoot), 4, BoxCommand::VerifyBoot},
+    {Cmd::Number(Cmd::VerifyApp), 4, BoxCommand::VerifyApp},
+    {Cmd::Number(Cmd::TuneTest), 13, BoxCommand::Tune},
+    {Cmd::Number(Cmd::RebootStb), 4, BoxCommand::Reboot},
+    {Cmd::Number(Cmd::SetDefaultDlCfg), 4, BoxCommand::DefaultConfig},
+    {Cmd::Number(Cmd::LoaderVersion), 4, BoxCommand::LoaderVersion},
+    {Cmd::Number(Cmd::RunApp), 4, BoxCommand::RunApp},
+    {Cmd::Number(Cmd::Upload), 12, BoxCommand::Upload},
+    {Cmd::Number(Cmd::ReadFlash), 16, BoxCommand::ReadFlash},
     {kSyncNumber, 5, BoxCommand::Sync},
 };
 
@@ -673,7 +673,8 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
     HandleSync();
     return;
   }
-  if (State == Phase::AwaitSync || (State == Phase::AppRunning && n != 0x09)) {
+  if (State == Phase::AwaitSync ||
+      (State == Phase::AppRunning && n != Cmd::Number(Cmd::RebootStb))) {
     Event("ignored " + HexBytes(msg, 4) +
           (State == Phase::AwaitSync ? " before sync" : " while the application runs"));
     return;
@@ -696,10 +697,10 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
 
   switch (command) {
     case BoxCommand::VerifyBoot:
-      reply(kBootOk, kBootFail, "verify boot");
+      reply(Reply::VerifyBootOk, Reply::VerifyBootFail, "verify boot");
       return;
     case BoxCommand::VerifyApp:
-      reply(kAppOk, kAppFail, "verify app");
+      reply(Reply::VerifyAppOk, Reply::VerifyAppFail, "verify app");
       return;
     case BoxCommand::LoaderVersion: {
       std::uint8_t version[2];
@@ -712,7 +713,7 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
         Event("loader version -> no answer");
         return;
       }
-      const Bytes frame = PayloadFrame(kLoaderVersion, version, 2);
+      const Bytes frame = PayloadFrame(Reply::LoaderVersion, version, 2);
       Event(Format("loader version -> %d.%d%s", version[0], version[1],
                    answer == Answer::Bad ? " (bad crc)" : ""));
       SendFrame(answer == Answer::Good ? frame : Spoiled(frame));
@@ -724,7 +725,7 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
         SendText("Starting application...");
         State = Phase::AppRunning;
       } else {
-        reply(0, kRunAppFail, "run app");
+        reply(0, Reply::RunAppFail, "run app");
       }
       return;
     case BoxCommand::Reboot:
@@ -744,7 +745,7 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
       }
       const Record record = ConfigRecord();
       // The record's own last four bytes are the frame's CRC: it goes out exactly as held.
-      const Bytes frame = HexFrame(kConfigRecord, record.data(), record.size());
+      const Bytes frame = HexFrame(Reply::DlCfgRecord, record.data(), record.size());
       Event(Format("get config -> record, delivery type %d%s", record[88],
                    answer == Answer::Bad ? " (bad crc)" : ""));
       SendFrame(answer == Answer::Good ? frame : Spoiled(frame));
@@ -757,13 +758,13 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
       const bool terminated = msg[104] == 0;
       if (answer == Answer::Good && sealed && terminated) {
         SetConfigRecord(record);
-        reply(kCfgWritten, kCfgNotWritten, "set config");
+        reply(Reply::SetDlCfgOk, Reply::SetDlCfgFail, "set config");
         return;
       }
       if (answer != Answer::Never) {
         Event(std::string("set config -> refused") + (!sealed ? " (crc fail)" : "") +
               (!terminated ? " (no trailing zero)" : ""));
-        SendFrame(StatusFrame(kCfgNotWritten));
+        SendFrame(StatusFrame(Reply::SetDlCfgFail));
       } else {
         Event("set config -> no answer");
       }
@@ -771,13 +772,13 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
     }
     case BoxCommand::DefaultConfig:
       if (answer == Answer::Good) SetConfigRecord(DefaultRecord());
-      reply(kDefaultOk, kDefaultFail, "default config");
+      reply(Reply::SetDefaultOk, Reply::SetDefaultFail, "default config");
       return;
     case BoxCommand::Tune: {
       const bool ok = CrcHolds(msg + 4, 5);
       const std::string what = Format("tune %u kHz bandwidth %u%s", GetLe32(msg + 4),
                                       unsigned{msg[8]}, ok ? "" : " (crc fail)");
-      replyAs(kTuneOk, kTuneFail, what, ok && answer == Answer::Good);
+      replyAs(Reply::TuneOk, Reply::TuneFail, what, ok && answer == Answer::Good);
       return;
     }
     case BoxCommand::Erase: {
@@ -793,7 +794,7 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
         }
       }
       const std::string what = Format("erase 0x%X+0x%X%s", start, size, crcOk ? "" : " (crc fail)");
-      replyAs(kEraseOk, kEraseFail, what, ok);
+      replyAs(Reply::EraseOk, Reply::EraseFail, what, ok);
       return;
     }
     case BoxCommand::ReadFlash: {
@@ -814,13 +815,13 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
       }
       if (data.empty()) {
         Event(what + " -> fail");
-        SendFrame(StatusFrame(kFlashFail));
+        SendFrame(StatusFrame(Reply::ReadFlashFail));
         return;
       }
       Event(what + " -> data");
       FrameInfo info;
       info.flashReply = true;
-      SendFrame(PayloadFrame(kFlashData, data), info);
+      SendFrame(PayloadFrame(Reply::FlashData, data), info);
       return;
     }
     case BoxCommand::Upload:
@@ -843,7 +844,7 @@ void BoxSim::HandleSync() {
   SyncAnsweredAt = now;
   State = Phase::Ready;
   Event("sync -> stop-sync");
-  SendFrame(StatusFrame(kStopSync));
+  SendFrame(StatusFrame(Reply::LoaderReady));
 }
 
 void BoxSim::HandleUploadCommand(const std::uint8_t* msg) {
@@ -940,7 +941,7 @@ void BoxSim::SendBlockRequest() {
   Event(Format("block %d requested (%u bytes)", CurrentBlock, length));
   FrameInfo info;
   info.block = CurrentBlock;
-  SendFrame(PayloadFrame(kBlockRequest, number, 2), info);
+  SendFrame(PayloadFrame(Reply::DownloadRequest, number, 2), info);
   BlockDeadline = Clock::now() + std::chrono::milliseconds(BlockWaitNow);
 }
 
@@ -985,10 +986,10 @@ void BoxSim::FinishUpload(UploadOutcome outcome, const std::string& why) {
   Event(Format("upload %u bytes: %s", size, OutcomeName(outcome)) +
         (why.empty() ? "" : " (" + why + ")"));
   if (outcome == UploadOutcome::Accepted) {
-    SendFrame(StatusFrame(kImageAccepted));
+    SendFrame(StatusFrame(Reply::UploadAccepted));
   } else if ((outcome == UploadOutcome::Refused || outcome == UploadOutcome::Abandoned) &&
              AnswerFor(BoxCommand::Upload) != Answer::Never) {
-    SendFrame(StatusFrame(kImageRefused));
+    SendFrame(StatusFrame(Reply::UploadRefused));
   }
 }
 

@@ -10,15 +10,6 @@
 #include "NumberText.h"
 #include "ui_Dl_cfg.h"
 
-namespace {
-
-constexpr std::uint32_t CmdGetDLCfg = 0xAA013201u;
-constexpr std::uint32_t CmdSetDLCfg = 0xAA023204u;
-constexpr std::uint32_t CmdSetDefaultDLCfg = 0xAA0B321Fu;
-constexpr int SetDLCfgLength = 4 + DlCfgRecordSize + 1;
-
-}  // namespace
-
 Tform_DL_Config::Tform_DL_Config(Core& core, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::Tform_DL_Config>()), Protocol(core) {
   ui->setupUi(this);
@@ -62,28 +53,19 @@ void Tform_DL_Config::SetCommandButtonsEnabled(bool enabled) {
 
 void Tform_DL_Config::btn_GetDLCfgClick() {
   SetStatusCaption("Status");
-  if (!Protocol.SendCmdWord(CmdGetDLCfg)) return;
-  Protocol.Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
-  // A line cut short by the request would otherwise be glued to the box's next text.
-  Protocol.Rx.RxLineLen = 0;
+  Protocol.GetDlCfg();
 }
 
 void Tform_DL_Config::btn_SetDLCfgClick() {
   SetStatusCaption("Status");
-  std::uint8_t message[SetDLCfgLength];
-  PutCommandWord(message, CmdSetDLCfg);
-  Protocol.Out.AppendLog(CmdLogLine(message, 4) + " len = " + std::to_string(SetDLCfgLength));
-  PackDLCfgRecord(message + 4);
-  message[SetDLCfgLength - 1] = 0;
-  // A refusal shows the ring's own message; the answer is awaited either way, so that the
-  // technician gets "Timeout!!" rather than buttons that never come back.
-  Protocol.Tx.TxEnqueue(SetDLCfgLength, message);
-  Protocol.Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
+  std::uint8_t record[DlCfgRecordSize];
+  PackDLCfgRecord(record);
+  Protocol.SetDlCfg(record);
 }
 
 void Tform_DL_Config::btn_SetDefaultDLCfgClick() {
   SetStatusCaption("Status");
-  Protocol.SendCmdWord(CmdSetDefaultDLCfg);
+  Protocol.SetDefaultDlCfg();
 }
 
 void Tform_DL_Config::RadGrp_SelectClick() {

@@ -7,6 +7,7 @@
 #include "Crc.h"
 #include "HexText.h"
 #include "Worker.h"
+#include "Words.h"
 
 namespace {
 
@@ -26,32 +27,32 @@ constexpr int ShortFrameLen = 16;
 
 // Every word is BB k 21 (96 + 2(k - 10)) for k = 10..29; the table is indexed by k - 0x10.
 constexpr ReplyWordInfo ReplyWords[] = {
-    {0xBB102196, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB112198, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB12219A, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB13219C, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB14219E, WordKind::UploadResult, 4, 0, 4, nullptr},
-    {0xBB1521A0, WordKind::UploadResult, 4, 0, 4, nullptr},
-    {0xBB1621A2, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB1721A4, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB1821A6, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB1921A8, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB1A21AA, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB1B21AC, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB1C21AE, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB1D21B0, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB1E21B2, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB1F21B4, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB2021B6, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB2121B8, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB2221BA, WordKind::Payload, ShortFrameLen, 2, 6, "Download Request CRC fail"},
-    {0xBB2321BC, WordKind::Payload, InfoFrameLen, 96, 104, "Download Info CRC fail"},
-    {0xBB2421BE, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB2521C0, WordKind::Payload, InfoFrameLen, 96, 104, "Download Info CRC fail"},
-    {0xBB2621C2, WordKind::Payload, ShortFrameLen, 2, 6, "Get loader version fail"},
-    {0xBB2721C4, WordKind::Status, 4, 0, 0, nullptr},
-    {0xBB2821C6, WordKind::FlashData, 0, 0, 0, "Read flash CRC fail"},
-    {0xBB2921C8, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::SetDlCfgOk, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::SetDlCfgFail, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::EraseOk, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::EraseFail, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::UploadAccepted, WordKind::UploadResult, 4, 0, 4, nullptr},
+    {Reply::UploadRefused, WordKind::UploadResult, 4, 0, 4, nullptr},
+    {Reply::VerifyBootOk, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::VerifyBootFail, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::VerifyAppOk, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::VerifyAppFail, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::TuneOk, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::TuneFail, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::Status1C, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::Status1D, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::SetDefaultOk, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::SetDefaultFail, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::RunAppFail, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::Status21, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::DownloadRequest, WordKind::Payload, ShortFrameLen, 2, 6, "Download Request CRC fail"},
+    {Reply::DlCfgRecord, WordKind::Payload, InfoFrameLen, 96, 104, "Download Info CRC fail"},
+    {Reply::LoaderReady, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::DownloadInfo, WordKind::Payload, InfoFrameLen, 96, 104, "Download Info CRC fail"},
+    {Reply::LoaderVersion, WordKind::Payload, ShortFrameLen, 2, 6, "Get loader version fail"},
+    {Reply::Status27, WordKind::Status, 4, 0, 0, nullptr},
+    {Reply::FlashData, WordKind::FlashData, 0, 0, 0, "Read flash CRC fail"},
+    {Reply::ReadFlashFail, WordKind::Status, 4, 0, 0, nullptr},
 };
 static_assert(sizeof ReplyWords / sizeof ReplyWords[0] == 26);
 

@@ -70,6 +70,9 @@ class UartRxThread {
   // hung up" or "Serial port read error"). Called on the GUI thread, only while connected.
   std::function<void(const std::string& why)> PortLost;
 
+  // Forgets the text line received so far.
+  void DropLine() { RxLineLen = 0; }
+
   std::uint8_t RxLineBuf[LineMax + 1] = {};
   int RxLineLen = 0;
 

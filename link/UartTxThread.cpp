@@ -6,6 +6,7 @@
 
 #include "Bytes.h"
 #include "Worker.h"
+#include "Words.h"
 
 UartTxThread::UartTxThread(UartState& uart, Screen& screen, ReplyTimeout& timeout)
     : Uart(uart), Out(screen), Timeout(timeout), TxSlots(std::make_unique<Slot[]>(SlotCount)) {}
@@ -46,7 +47,7 @@ int UartTxThread::WriteTimeoutMs(const LineSettings& settings, int n) {
 
 bool UartTxThread::TxPass(Outgoing& out) {
   std::uint8_t syncWord[5] = {};
-  PutCommandWord(syncWord, 0xAA25326Du);
+  PutCommandWord(syncWord, Cmd::Sync);
 
   Timeout.CheckReplyTimeout();
   if (!Uart.UartConnected || Writing) return false;

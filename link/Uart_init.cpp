@@ -3,18 +3,16 @@
 #include <iterator>
 
 #include "Latin1Text.h"
-#include "MessageBox.h"
 #include "NumberText.h"
 #include "UartConfig.h"
 
-Tform_uart::Tform_uart(UartState& uart, UartHost& host, QWidget* parent, std::string configPath)
-    : QDialog(parent), Uart(uart), Host(host), ConfigPath(std::move(configPath)) {
+Tform_uart::Tform_uart(Core& core, QWidget* parent, std::string configPath)
+    : QDialog(parent), Protocol(core), ConfigPath(std::move(configPath)) {
   ui.setupUi(this);
   for (QComboBox* combo : {ui.Combo_port, ui.Combo_BaudRate, ui.Combo_DataBit, ui.Combo_Parity,
                            ui.Combo_StopBit, ui.Combo_FlowCtrl})
     combo->setInsertPolicy(QComboBox::NoInsert);
   connect(ui.btn_UartSetting_OK, &QPushButton::clicked, this, &Tform_uart::btn_UartSetting_OKClick);
-  Uart.UartConnected = false;
   FillUartCombos();
   LoadUartConfig();
 }
@@ -75,47 +73,21 @@ void Tform_uart::btn_UartSetting_OKClick() {
 
 bool Tform_uart::UartOpen() {
   PortName = ToLatin1(ui.Combo_port->currentText());
-  if (Uart.UartConnected) return false;
-  if (!Port.OpenExclusive(PortName)) {
-    ShowMessageBox("Can't open " + PortName);
-    return false;
-  }
-  LineSettings settings;
-  Port.GetSettings(settings);
-  const std::int32_t baud = ReadDecimalText(ToLatin1(ui.Combo_BaudRate->currentText()));
-  settings.BaudRate = baud > 0 ? static_cast<std::uint32_t>(baud) : 0;
-  settings.DataBits = ReadDecimalText(ToLatin1(ui.Combo_DataBit->currentText()));
+  PortRequest request;
+  request.Name = PortName;
+  request.BaudRate = ReadDecimalText(ToLatin1(ui.Combo_BaudRate->currentText()));
+  request.DataBits = ReadDecimalText(ToLatin1(ui.Combo_DataBit->currentText()));
   // The lists hold the choices in this order; with no selection the port keeps its own.
   static constexpr Parity Parities[] = {Parity::None, Parity::Even, Parity::Odd};
   static constexpr StopBits Stops[] = {StopBits::One, StopBits::Two};
   const int parity = ui.Combo_Parity->currentIndex();
   if (parity >= 0 && parity < static_cast<int>(std::size(Parities)))
-    settings.ParityMode = Parities[parity];
+    request.ParityMode = Parities[parity];
   const int stop = ui.Combo_StopBit->currentIndex();
-  if (stop >= 0 && stop < static_cast<int>(std::size(Stops))) settings.Stop = Stops[stop];
-  if (!Port.SetSettings(settings)) {
-    Port.Close();
-    ShowMessageBox("Can't set " + PortName);
-    return false;
-  }
-  Uart.Settings = settings;
-  ++Uart.Opens;  // before the handle, so that a worker seeing the port sees this open
-  Uart.ComHandle = &Port;
-  Uart.UartConnected = true;
-  Host.SetUartButtons(false, true);
-  Host.ResumeUartThreads();
-  Host.AppendLog("Com port set up ok");
-  return true;
+  if (stop >= 0 && stop < static_cast<int>(std::size(Stops))) request.Stop = Stops[stop];
+  return Protocol.OpenPort(request);
 }
 
 void Tform_uart::UartClose() {
-  if (!Uart.UartConnected) return;
-  Host.SetUartButtons(true, false);
-  Uart.UartConnected = false;
-  Host.SetSettingEnabled(true);
-  if (Uart.ComHandle.load()) {
-    Port.Close();
-    Uart.ComHandle = nullptr;
-    Host.AppendLog("RS232 Disconnect");
-  }
+  Protocol.ClosePort();
 }

@@ -3,28 +3,16 @@
 #include <QDialog>
 #include <string>
 
-#include "SerialPort.h"
+#include "Core.h"
 #include "UartConfig.h"
-#include "UartState.h"
 #include "ui_Uart_init.h"
 
-// What the settings dialog needs of the main window.
-class UartHost {
- public:
-  virtual ~UartHost() = default;
-  virtual void AppendLog(const std::string& line) = 0;
-  virtual void SetUartButtons(bool connectEnabled, bool disconnectEnabled) = 0;
-  virtual void SetSettingEnabled(bool enabled) = 0;
-  virtual void ResumeUartThreads() = 0;
-};
-
-// The serial settings dialog: owns the port, config.cfg, and opening and closing.
+// The serial settings dialog: config.cfg, and Connect and Disconnect with its settings.
 class Tform_uart : public QDialog {
   Q_OBJECT
 
  public:
-  Tform_uart(UartState& uart, UartHost& host, QWidget* parent = nullptr,
-             std::string configPath = "config.cfg");
+  Tform_uart(Core& core, QWidget* parent = nullptr, std::string configPath = "config.cfg");
 
   bool UartOpen();
   void UartClose();
@@ -42,9 +30,7 @@ class Tform_uart : public QDialog {
  private:
   void FillUartCombos();
 
-  UartState& Uart;
-  UartHost& Host;
+  Core& Protocol;
   std::string ConfigPath;
-  SerialPort Port;
   UartConfig Loaded;
 };

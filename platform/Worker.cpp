@@ -1,11 +1,10 @@
 #include "Worker.h"
 
-#include <pthread.h>
-
-#include <QMetaObject>
 #include <algorithm>
 #include <deque>
 #include <memory>
+
+#include "ThreadName.h"
 
 namespace {
 
@@ -35,8 +34,8 @@ struct Call {
 
 }  // namespace
 
-Worker::Worker(std::string name, QObject* guiContext)
-    : ThreadName(std::move(name)), Context(guiContext) {}
+Worker::Worker(std::string name, ProtocolThread& protocolThread)
+    : ThreadName(std::move(name)), Target(protocolThread) {}
 
 Worker::~Worker() {
   Stop();
@@ -50,8 +49,7 @@ void Worker::Start(Body body, bool suspended) {
     StopRequested = false;
   }
   Thread = std::thread([this] { Loop(); });
-  // Named in the system's thread list, so a debugger or top shows which worker is which.
-  pthread_setname_np(Thread.native_handle(), ThreadName.substr(0, 15).c_str());
+  NameThread(Thread, ThreadName);
 }
 
 void Worker::Suspend() {
@@ -129,22 +127,19 @@ bool Worker::HandOver(const std::function<void()>& routine, bool evenIfSuspended
   batonLock.unlock();
 
   auto call = std::make_shared<Call>();
-  QMetaObject::invokeMethod(
-      Context,
-      [call, &routine] {
-        {
-          std::lock_guard lock(call->Mutex);
-          if (call->Cancelled) return;  // the worker gave up waiting: routine is gone
-          call->Started = true;
-        }
-        routine();
-        {
-          std::lock_guard lock(call->Mutex);
-          call->Finished = true;
-        }
-        call->Done.notify_all();
-      },
-      Qt::QueuedConnection);
+  Target.Post([call, &routine] {
+    {
+      std::lock_guard lock(call->Mutex);
+      if (call->Cancelled) return;  // the worker gave up waiting: routine is gone
+      call->Started = true;
+    }
+    routine();
+    {
+      std::lock_guard lock(call->Mutex);
+      call->Finished = true;
+    }
+    call->Done.notify_all();
+  });
 
   bool ran;
   {

@@ -1,38 +1,40 @@
 #pragma once
 
-#include <QObject>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "ProtocolThread.h"
+
 // A worker thread that does no protocol work of its own: its body waits (on the port, on a
-// queue, on a timer) and hands routines to the GUI thread with HandOver, which blocks until
+// queue, on a timer) and hands routines to the protocol thread with HandOver, which blocks until
 // the routine has run there. One process-wide lock makes sure only one handed-over routine
 // runs at a time, also while a routine sits in a modal message box.
 class Worker {
  public:
   using Body = std::function<void(Worker&)>;
 
-  // guiContext lives on the GUI thread; routines are posted to it.
-  Worker(std::string name, QObject* guiContext);
+  // Routines are posted to protocolThread.
+  Worker(std::string name, ProtocolThread& protocolThread);
   ~Worker();
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
 
   // Runs body over and over on a new thread until Stop(). A suspended worker starts waiting.
   void Start(Body body, bool suspended);
-  // GUI thread. Takes effect before the body's next hand-over.
+  // Protocol thread. Takes effect before the body's next hand-over.
   void Suspend();
   void Resume();
   bool IsSuspended() const;
-  // GUI thread. Ends the thread: waits and hand-overs in progress return false, routines not
+  // Protocol thread. Ends the thread: waits and hand-overs in progress return false, routines not
   // yet run never run. Safe to call twice; never from inside a handed-over routine.
   void Stop();
 
   // Worker thread. Waits while suspended (unless evenIfSuspended), then runs routine on the
-  // GUI thread and waits for it. False when the worker is stopping and the routine did not run.
+  // protocol thread and waits for it. False when the worker is stopping and the routine did not
+  // run.
   bool HandOver(const std::function<void()>& routine, bool evenIfSuspended = false);
   // Worker thread. Sleeps ms milliseconds or until Wake(); false when stopping.
   bool Sleep(int ms);
@@ -45,7 +47,7 @@ class Worker {
   bool WaitWhileSuspended();
 
   std::string ThreadName;
-  QObject* Context;
+  ProtocolThread& Target;
   Body WorkBody;
   std::thread Thread;
   mutable std::mutex Mutex;

@@ -7,10 +7,10 @@
 
 #include "Bytes.h"
 #include "Crc.h"
+#include "Words.h"
 
 namespace {
 
-constexpr std::uint32_t UploadCmdWord = 0xAA0F322Bu;
 
 bool CurrentSize(std::FILE* file, std::int64_t& size) {
   struct stat info;
@@ -62,7 +62,7 @@ void CodeUpload::btn_UpdateCodeClick(const std::function<std::optional<std::stri
   LastServedBlock = -1;
 
   std::uint8_t command[12];
-  PutCommandWord(command, UploadCmdWord);
+  PutCommandWord(command, Cmd::Upload);
   PutLe32(command + 4, ImageSize);
   PutLe32(command + 8, CalcCrc(command + 4, 4));
   if (!Tx.TxEnqueue(sizeof command, command)) {
@@ -74,7 +74,7 @@ void CodeUpload::btn_UpdateCodeClick(const std::function<std::optional<std::stri
   Out.SetCaption(Caption::UploadButton, "Stop");
   Tx.SyncStopped = true;
   Out.AppendLog("upload " + *path + " to STB start...");
-  Rx.RxLineLen = 0;
+  Rx.DropLine();
 }
 
 void CodeUpload::ServeDownloadRequest(std::int16_t block) {

@@ -4,15 +4,107 @@
 #include <vector>
 
 #include "Bytes.h"
+#include "DlCfgRecord.h"
+#include "ServiceRequests.h"
+#include "Words.h"
 
-Core::Core(Screen& screen, Clock& clock, const std::string& workFolder)
+Core::Core(Screen& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread)
     : Out(screen),
       Timeout(screen, clock),
       Tx(Uart, screen, Timeout),
       Flash(screen, Tx, workFolder, &Timeout),
       DataHandler(screen, Timeout, Tx, Upload, Flash),
       Rx(Uart, screen, DataHandler, Flash),
-      Upload(screen, Uart, Tx, Timeout, Rx) {}
+      Upload(screen, Uart, Tx, Timeout, Rx),
+      DataHandlerThread("UartDataHandler", thread),
+      TxThread("UartTxThread", thread),
+      RxThread("UartRxThread", thread) {}
+
+Core::~Core() {
+  Shutdown();
+}
+
+void Core::StartWorkers() {
+  DataHandler.ItemAdded = [this] { DataHandlerThread.Wake(); };
+  Tx.Queued = [this] { TxThread.Wake(); };
+  Rx.PortLost = [this](const std::string& why) { PortLost(why); };
+  DataHandlerThread.Start([this](Worker& w) { DataHandler.Execute(w); }, false);
+  TxThread.Start([this](Worker& w) { Tx.Execute(w); }, false);
+  RxThread.Start([this](Worker& w) { Rx.Execute(w); }, true);
+}
+
+void Core::Shutdown() {
+  // Closing aborts the worker's write at once; joining first would wait out its time-out.
+  Port.Close();
+  RxThread.Stop();
+  TxThread.Stop();
+  DataHandlerThread.Stop();
+}
+
+void Core::SuspendWorkers() {
+  RxThread.Suspend();
+  TxThread.Suspend();
+  DataHandlerThread.Suspend();
+}
+
+void Core::ResumeWorkers() {
+  Port.Purge();
+  RxThread.Resume();
+  TxThread.Resume();
+  TxThread.Wake();  // the sync word is due at once, not after an idle rest
+  DataHandlerThread.Resume();
+}
+
+bool Core::OpenPort(const PortRequest& request) {
+  if (Uart.UartConnected) return false;
+  if (!Port.OpenExclusive(request.Name)) {
+    Out.AppendLog("Can't open " + request.Name + ": " + Port.LastError());
+    Out.ShowMessage("Can't open " + request.Name);
+    return false;
+  }
+  LineSettings settings;
+  Port.GetSettings(settings);
+  settings.BaudRate = request.BaudRate > 0 ? static_cast<std::uint32_t>(request.BaudRate) : 0;
+  settings.DataBits = request.DataBits;
+  if (request.ParityMode) settings.ParityMode = *request.ParityMode;
+  if (request.Stop) settings.Stop = *request.Stop;
+  if (!Port.SetSettings(settings)) {
+    const std::string why = Port.LastError();
+    Port.Close();
+    Out.AppendLog("Can't set " + request.Name + ": " + why);
+    Out.ShowMessage("Can't set " + request.Name);
+    return false;
+  }
+  PortName = request.Name;
+  Uart.Settings = settings;
+  ++Uart.Opens;  // before the handle, so that a worker seeing the port sees this open
+  Uart.ComHandle = &Port;
+  Uart.UartConnected = true;
+  Tx.SyncStopped = false;
+  Out.Notify({EngineEvent::PortOpened});
+  ResumeWorkers();
+  Out.AppendLog("Com port set up ok");
+  return true;
+}
+
+void Core::ClosePort() {
+  SuspendWorkers();
+  if (Uart.UartConnected) {
+    Uart.UartConnected = false;
+    if (Uart.ComHandle.load()) {
+      Port.Close();
+      Uart.ComHandle = nullptr;
+      Out.AppendLog("RS232 Disconnect");
+    }
+    Out.Notify({EngineEvent::PortClosed});
+  }
+  Out.SetCmdControls(false);
+}
+
+void Core::PortLost(const std::string& why) {
+  Out.AppendLog(why);
+  ClosePort();
+}
 
 bool Core::SendCmd(const std::uint8_t* bytes, int length) {
   // Work on a copy: the reversal and the log line never reach past the caller's bytes.
@@ -36,10 +128,58 @@ bool Core::SendCmdWord(std::uint32_t word) {
 
 bool Core::RebootStb() {
   std::uint8_t buffer[4];
-  PutCommandWord(buffer, 0xAA093219u);
+  PutCommandWord(buffer, Cmd::RebootStb);
   if (!Tx.TxEnqueue(4, buffer)) return false;
   Out.SetCmdControls(false);
   Out.AppendLog(CmdLogLine(buffer, 4));
   Tx.SyncStopped = false;
   return true;
+}
+
+bool Core::LoaderVersion() {
+  if (!SendCmdWord(Cmd::LoaderVersion)) return false;
+  DropPartialLine();
+  return true;
+}
+
+bool Core::GetDlCfg() {
+  if (!SendCmdWord(Cmd::GetDlCfg)) return false;
+  Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
+  // A line cut short by the request would otherwise be glued to the box's next text.
+  DropPartialLine();
+  return true;
+}
+
+void Core::SetDlCfg(const std::uint8_t* record) {
+  constexpr int length = 4 + DlCfgRecordSize + 1;
+  std::uint8_t message[length] = {};
+  PutCommandWord(message, Cmd::SetDlCfg);
+  Out.AppendLog(CmdLogLine(message, 4) + " len = " + std::to_string(length));
+  std::copy(record, record + DlCfgRecordSize, message + 4);
+  Tx.TxEnqueue(length, message);
+  Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
+}
+
+bool Core::SetDefaultDlCfg() {
+  return SendCmdWord(Cmd::SetDefaultDlCfg);
+}
+
+void Core::TuneTest(std::uint32_t frequencyKHz, std::uint32_t bandwidth) {
+  const TuneRequest request = BuildTuneRequest(frequencyKHz, bandwidth);
+  Out.AppendLog(CmdLogLine(request.data(), 4));
+  Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
+}
+
+void Core::EraseFlash(std::uint32_t start, std::uint32_t size) {
+  const FlashRequest request = BuildEraseRequest(start, size);
+  Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
+  Out.AppendLog(CmdLogLine(request.data(), 4));
+}
+
+void Core::ReadFlash(std::int32_t start, std::uint32_t size) {
+  Flash.ReadFlash(start, size);
+}
+
+void Core::DropPartialLine() {
+  Rx.DropLine();
 }

@@ -1,23 +1,56 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "Clock.h"
 #include "CodeUpload.h"
 #include "FlashReadback.h"
+#include "ProtocolThread.h"
 #include "ReplyTimeout.h"
 #include "Screen.h"
+#include "SerialPort.h"
 #include "UartDataHandler.h"
 #include "UartRxThread.h"
 #include "UartState.h"
 #include "UartTxThread.h"
+#include "Worker.h"
 
-// The protocol objects of one program run, wired together. Plain C++: the main window owns
-// one and runs its workers; tests build one with a recording screen and a fake port.
+// What Connect asks of the port. Where parity or stop bits are not given, the port keeps what
+// it had; a baud rate or data bits a driver cannot take make the set-up fail.
+struct PortRequest {
+  std::string Name;
+  std::int32_t BaudRate = 115200;
+  int DataBits = 8;
+  std::optional<Parity> ParityMode;
+  std::optional<StopBits> Stop;
+};
+
+// The protocol engine: the port, the three workers and the protocol objects of one line, wired
+// together. Plain C++; a front end gives it a screen, a clock and the thread its routines run
+// on, and calls its operations. Everything but the constructor and Shutdown runs on that thread.
 class Core {
  public:
-  Core(Screen& screen, Clock& clock, const std::string& workFolder);
+  Core(Screen& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread);
+  ~Core();
+  Core(const Core&) = delete;
+  Core& operator=(const Core&) = delete;
+
+  // Starts the workers; the receiver waits until a port is open.
+  void StartWorkers();
+  // Aborts a read or write in progress, closes the port and ends the workers: nothing of the
+  // engine runs afterwards, and no write can hold this up for its time-out.
+  void Shutdown();
+
+  // Connect: opens the port exclusively and sets it up. A failure shows "Can't open NAME" or
+  // "Can't set NAME" and logs the reason; success logs "Com port set up ok" and starts the
+  // sync word.
+  bool OpenPort(const PortRequest& request);
+  // Disconnect: stops the workers' hand-overs, closes the port, logs "RS232 Disconnect".
+  void ClosePort();
+  bool Connected() const { return Uart.UartConnected; }
+  const std::string& OpenPortName() const { return PortName; }
 
   // The send operation of command buttons and the console: reverses the first four bytes (or
   // as many as there are), queues the bytes up to the first zero, stops the sync word, arms the
@@ -26,6 +59,18 @@ class Core {
   bool SendCmdWord(std::uint32_t word);
   // "Reboot STB": queued without a timeout; the sync word resumes. False when refused.
   bool RebootStb();
+  // "Loader Version": the answer starts a fresh line.
+  bool LoaderVersion();
+  bool GetDlCfg();
+  // "Set Config" with the 100 bytes of a record; the answer is awaited even when the ring
+  // refuses, so that the technician gets "Timeout!!" rather than controls that never return.
+  void SetDlCfg(const std::uint8_t* record);
+  bool SetDefaultDlCfg();
+  void TuneTest(std::uint32_t frequencyKHz, std::uint32_t bandwidth);
+  void EraseFlash(std::uint32_t start, std::uint32_t size);
+  void ReadFlash(std::int32_t start, std::uint32_t size);
+  // Forgets the text line received so far, so that it is not glued to the next answer.
+  void DropPartialLine();
 
   Screen& Out;
   UartState Uart;
@@ -35,4 +80,15 @@ class Core {
   UartDataHandler DataHandler;
   UartRxThread Rx;
   CodeUpload Upload;
+
+ private:
+  void SuspendWorkers();
+  void ResumeWorkers();
+  void PortLost(const std::string& why);
+
+  SerialPort Port;
+  std::string PortName;
+  Worker DataHandlerThread;
+  Worker TxThread;
+  Worker RxThread;
 };

@@ -10,6 +10,7 @@
 #include "DlCfgView.h"
 #include "FlashReadback.h"
 #include "Worker.h"
+#include "Words.h"
 
 UartDataHandler::UartDataHandler(Screen& screen, ReplyTimeout& timeout, UartTxThread& tx,
                                  CodeUpload& upload, FlashReadback& flash)
@@ -60,21 +61,21 @@ void UartDataHandler::DispatchReply(const std::vector<std::uint8_t>& item) {
   const std::uint8_t* data = item.data();
   const std::size_t length = item.size();
   switch (GetBe32(data)) {
-    case 0xBB14219Eu:
+    case Reply::UploadAccepted:
       Upload.FinishUpload();
       break;
-    case 0xBB1521A0u:
+    case Reply::UploadRefused:
       Upload.FailUpload();
       break;
-    case 0xBB2221BAu:
+    case Reply::DownloadRequest:
       // Any other length is not a request the box could have meant; drop it.
       if (length == 6) Upload.ServeDownloadRequest(static_cast<std::int16_t>(GetLe16(data + 4)));
       break;
-    case 0xBB2321BCu:
+    case Reply::DlCfgRecord:
       if (DlCfg != nullptr && length >= 4 + DlCfgRecordSize) DlCfg->ShowDLCfgRecord(data + 4);
       Timeout.SetReplyTimeout(false, 0);
       break;
-    case 0xBB2621C2u:
+    case Reply::LoaderVersion:
       if (length >= 6) {
         char text[16];
         std::snprintf(text, sizeof text, "%d.%d", static_cast<std::int8_t>(data[4]),
@@ -83,10 +84,10 @@ void UartDataHandler::DispatchReply(const std::vector<std::uint8_t>& item) {
       }
       Timeout.SetReplyTimeout(false, 0);
       break;
-    case 0xBB2821C6u:
+    case Reply::FlashData:
       Flash.WriteFlashBlock(data + 4, static_cast<std::uint32_t>(length - 4));
       break;
-    case 0xBB2521C0u:
+    case Reply::DownloadInfo:
       // Download information has no use here; its binary record would only litter the log.
       break;
     default:
@@ -97,53 +98,53 @@ void UartDataHandler::DispatchReply(const std::vector<std::uint8_t>& item) {
 
 void UartDataHandler::HandleReplyWord(std::uint32_t word) {
   switch (word) {
-    case 0xBB102196u:
+    case Reply::SetDlCfgOk:
       Out.SetCaption(Caption::DlCfgStatus, "Set DL CFG OK");
       break;
-    case 0xBB112198u:
+    case Reply::SetDlCfgFail:
       Out.SetCaption(Caption::DlCfgStatus, "Set DL CFG Fail");
       break;
-    case 0xBB12219Au:
+    case Reply::EraseOk:
       Out.AppendLog("ERASE OK");
       break;
-    case 0xBB13219Cu:
+    case Reply::EraseFail:
       Out.AppendLog("ERASE fail");
       break;
-    case 0xBB1621A2u:
+    case Reply::VerifyBootOk:
       Out.AppendLog("Verify boot code ok");
       break;
-    case 0xBB1721A4u:
+    case Reply::VerifyBootFail:
       Out.AppendLog("Verify boot code fail");
       break;
-    case 0xBB1821A6u:
+    case Reply::VerifyAppOk:
       Out.AppendLog("Verify App ok");
       break;
-    case 0xBB1921A8u:
+    case Reply::VerifyAppFail:
       Out.AppendLog("Verify App fail");
       break;
-    case 0xBB1A21AAu:
+    case Reply::TuneOk:
       Out.AppendLog("Tune test ok");
       break;
-    case 0xBB1B21ACu:
+    case Reply::TuneFail:
       Out.AppendLog("Tune test fail");
       break;
-    case 0xBB1E21B2u:
+    case Reply::SetDefaultOk:
       Out.AppendLog("Set default CFG ok");
       Out.SetCaption(Caption::DlCfgStatus, "Set default CFG ok");
       break;
-    case 0xBB1F21B4u:
+    case Reply::SetDefaultFail:
       Out.AppendLog("Set default CFG fail");
       Out.SetCaption(Caption::DlCfgStatus, "Set default CFG fail");
       break;
-    case 0xBB2021B6u:
+    case Reply::RunAppFail:
       Out.AppendLog("Run App fail");
       break;
-    case 0xBB2421BEu:
+    case Reply::LoaderReady:
       Tx.SyncStopped = true;
       Out.AppendLog("Stop send sync byte");
       Out.SetCmdControls(true);
       break;
-    case 0xBB2921C8u:
+    case Reply::ReadFlashFail:
       Out.AppendLog("Read flash fail");
       // The box answered a read request without its data: the read cannot complete, and the
       // replies still due must be cut to their own lengths.

@@ -29,14 +29,11 @@ TForm_EraseFlash::~TForm_EraseFlash() = default;
 void TForm_EraseFlash::Btn_EraseFlashOKClick() {
   const std::int32_t start = ReadHexEdit(*ui->Edt_StartAddr);
   const std::int32_t size = ReadHexEdit(*ui->Edt_Offset);
-  const FlashRequest request =
-      BuildEraseRequest(static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(size));
-  Protocol.Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
-  Protocol.Out.AppendLog(CmdLogLine(request.data(), 4));
+  Protocol.EraseFlash(static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(size));
 }
 
 void TForm_EraseFlash::Btn_ReadFlashClick() {
   const std::int32_t start = ReadHexEdit(*ui->Edt_StartAddr);
   const std::int32_t size = ReadHexEdit(*ui->Edt_Offset);
-  Protocol.Flash.ReadFlash(start, static_cast<std::uint32_t>(size));
+  Protocol.ReadFlash(start, static_cast<std::uint32_t>(size));
 }

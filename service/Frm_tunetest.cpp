@@ -19,8 +19,5 @@ Tform_Tune::~Tform_Tune() = default;
 void Tform_Tune::Btn_OKClick() {
   const std::int32_t frequency = ReadDecimalText(ToLatin1(ui->Edt_Frequency->text()));
   const std::int32_t bandwidth = ReadDecimalText(ToLatin1(ui->Edt_Bandwidth->text()));
-  const TuneRequest request = BuildTuneRequest(static_cast<std::uint32_t>(frequency),
-                                               static_cast<std::uint32_t>(bandwidth));
-  Protocol.Out.AppendLog(CmdLogLine(request.data(), 4));
-  Protocol.Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
+  Protocol.TuneTest(static_cast<std::uint32_t>(frequency), static_cast<std::uint32_t>(bandwidth));
 }

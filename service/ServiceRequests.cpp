@@ -18,7 +18,7 @@ FlashRequest BuildTwoValueRequest(std::uint32_t word, std::uint32_t first, std::
 
 TuneRequest BuildTuneRequest(std::uint32_t frequencyKHz, std::uint32_t bandwidth) {
   TuneRequest request{};
-  PutCommandWord(request.data(), TuneTestWord);
+  PutCommandWord(request.data(), Cmd::TuneTest);
   PutLe32(request.data() + 4, frequencyKHz);
   request[8] = static_cast<std::uint8_t>(bandwidth);
   PutLe32(request.data() + 9, CalcCrc(request.data() + 4, 5));
@@ -26,9 +26,9 @@ TuneRequest BuildTuneRequest(std::uint32_t frequencyKHz, std::uint32_t bandwidth
 }
 
 FlashRequest BuildEraseRequest(std::uint32_t start, std::uint32_t size) {
-  return BuildTwoValueRequest(EraseFlashWord, start, size);
+  return BuildTwoValueRequest(Cmd::EraseFlash, start, size);
 }
 
 FlashRequest BuildFlashReadRequest(std::uint32_t address, std::uint32_t length) {
-  return BuildTwoValueRequest(ReadFlashWord, address, length);
+  return BuildTwoValueRequest(Cmd::ReadFlash, address, length);
 }

@@ -3,12 +3,11 @@
 #include <array>
 #include <cstdint>
 
+#include "Words.h"
+
 // The service requests as they go on the line: command word, values least significant byte
 // first, then the CRC of the values.
 
-constexpr std::uint32_t TuneTestWord = 0xAA083216u;
-constexpr std::uint32_t EraseFlashWord = 0xAA04320Au;
-constexpr std::uint32_t ReadFlashWord = 0xAA113231u;
 
 using TuneRequest = std::array<std::uint8_t, 13>;
 using FlashRequest = std::array<std::uint8_t, 16>;

@@ -13,11 +13,11 @@ TEST(BoxFrames, ReplyWordsFollowTheirRule) {
   EXPECT_EQ(boxsim::ReplyWord(0x10), 0xBB102196u);
   EXPECT_EQ(boxsim::ReplyWord(0x24), 0xBB2421BEu);
   EXPECT_EQ(boxsim::ReplyWord(0x29), 0xBB2921C8u);
-  EXPECT_EQ(boxsim::StatusFrame(boxsim::kBlockRequest), (Bytes{0xBB, 0x22, 0x21, 0xBA}));
+  EXPECT_EQ(boxsim::StatusFrame(Reply::DownloadRequest), (Bytes{0xBB, 0x22, 0x21, 0xBA}));
 }
 
 TEST(BoxFrames, PayloadFrameCarriesItsCrcLeastSignificantByteFirst) {
-  const Bytes frame = boxsim::PayloadFrame(boxsim::kLoaderVersion, {5, 6});
+  const Bytes frame = boxsim::PayloadFrame(Reply::LoaderVersion, {5, 6});
   const std::string text(frame.begin() + 4, frame.end());
   EXPECT_EQ(text, "0506BAC90C8D");
 }
@@ -47,7 +47,7 @@ TEST(BoxFrames, PatternFlashDoesNotRepeatEvery256Bytes) {
 }
 
 TEST(BoxFrames, FaultsChangeTheFrameAsNamed) {
-  const Bytes frame = boxsim::PayloadFrame(boxsim::kLoaderVersion, {5, 6});
+  const Bytes frame = boxsim::PayloadFrame(Reply::LoaderVersion, {5, 6});
   boxsim::Fault fault;
 
   fault.kind = boxsim::FaultKind::BadCrc;
@@ -97,7 +97,7 @@ TEST(BoxFrames, FaultsChangeTheFrameAsNamed) {
 
 TEST(BoxFrames, BadCrcOnABareWordSpoilsItsCheckByte) {
   boxsim::Fault fault;
-  const auto out = boxsim::ApplyFault(boxsim::StatusFrame(boxsim::kTuneOk), fault);
+  const auto out = boxsim::ApplyFault(boxsim::StatusFrame(Reply::TuneOk), fault);
   EXPECT_EQ(out[0].bytes, (Bytes{0xBB, 0x1A, 0x21, 0xAB}));
 }
 

@@ -69,7 +69,7 @@ bool BoxLine::SeesHangUp(int timeoutMs) {
 
 bool BoxLine::Handshake() {
   Write(kSyncWord);
-  return Read(4) == boxsim::StatusFrame(boxsim::kStopSync);
+  return Read(4) == boxsim::StatusFrame(Reply::LoaderReady);
 }
 
 Bytes Command(std::uint32_t word, const Bytes& payload) {

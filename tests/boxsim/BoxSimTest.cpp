@@ -87,17 +87,17 @@ TEST_F(BoxSimTest, AnswersARunOfSyncWordsOnceAndIgnoresCommandsBeforeIt) {
   EXPECT_TRUE(Line->ReadQuiet().empty());
 
   Line->Write(Concat(Concat(kSyncWord, kSyncWord), kSyncWord));
-  EXPECT_EQ(Line->ReadQuiet(), Status(boxsim::kStopSync));
+  EXPECT_EQ(Line->ReadQuiet(), Status(Reply::LoaderReady));
   EXPECT_EQ(Box.SyncWordsSeen(), 3);
 
-  EXPECT_EQ(Ask(kVerifyBoot), Status(boxsim::kBootOk));
+  EXPECT_EQ(Ask(kVerifyBoot), Status(Reply::VerifyBootOk));
 }
 
 TEST_F(BoxSimTest, AnswersSyncAgainForAToolThatReconnects) {
   Ready();
   usleep(300 * 1000);
   Line->Write(kSyncWord);
-  EXPECT_EQ(Line->Read(4), Status(boxsim::kStopSync));
+  EXPECT_EQ(Line->Read(4), Status(Reply::LoaderReady));
 }
 
 TEST_F(BoxSimTest, NeverAnsweringSyncLeavesTheToolWaiting) {
@@ -111,7 +111,7 @@ TEST_F(BoxSimTest, LoaderVersionFrameIsExact) {
   Ready();
   const Bytes frame = Ask(kVersion, {}, 16);
   const std::string text = "0506BAC90C8D";
-  EXPECT_EQ(frame, Concat(Status(boxsim::kLoaderVersion), Bytes(text.begin(), text.end())));
+  EXPECT_EQ(frame, Concat(Status(Reply::LoaderVersion), Bytes(text.begin(), text.end())));
 
   Box.SetLoaderVersion(1, 10);
   Bytes payload;
@@ -127,10 +127,10 @@ TEST_F(BoxSimTest, LoaderVersionFrameIsExact) {
 TEST_F(BoxSimTest, TuningTestChecksItsCrc) {
   Ready();
   const Bytes request = WithCrc({0x20, 0x03, 0x00, 0x00, 0x08});
-  EXPECT_EQ(Ask(kTune, request), Status(boxsim::kTuneOk));
+  EXPECT_EQ(Ask(kTune, request), Status(Reply::TuneOk));
   Bytes broken = request;
   broken[4] ^= 0x01;
-  EXPECT_EQ(Ask(kTune, broken), Status(boxsim::kTuneFail));
+  EXPECT_EQ(Ask(kTune, broken), Status(Reply::TuneFail));
 }
 
 TEST_F(BoxSimTest, RunningTheAppSilencesTheLoaderUntilReboot) {
@@ -153,7 +153,7 @@ TEST_F(BoxSimTest, RunningTheAppSilencesTheLoaderUntilReboot) {
   Line->Write(Command(kVerifyBoot));
   EXPECT_TRUE(Line->ReadQuiet().empty());
   Ready();
-  EXPECT_EQ(Ask(kVerifyBoot), Status(boxsim::kBootOk));
+  EXPECT_EQ(Ask(kVerifyBoot), Status(Reply::VerifyBootOk));
 }
 
 TEST_F(BoxSimTest, UnknownTextIsAnsweredAndLogged) {
@@ -180,21 +180,21 @@ TEST_F(BoxSimTest, SetConfigStoresOnlyASealedRecord) {
   record[14] = 0x34;
   boxsim::SealRecord(record);
   const Bytes good = Concat(Bytes(record.begin(), record.end()), {0x00});
-  EXPECT_EQ(Ask(kSetConfig, good), Status(boxsim::kCfgWritten));
+  EXPECT_EQ(Ask(kSetConfig, good), Status(Reply::SetDlCfgOk));
   EXPECT_EQ(Box.ConfigRecord(), record);
 
   Bytes badCrc = good;
   badCrc[14] = 0x35;
-  EXPECT_EQ(Ask(kSetConfig, badCrc), Status(boxsim::kCfgNotWritten));
+  EXPECT_EQ(Ask(kSetConfig, badCrc), Status(Reply::SetDlCfgFail));
   Bytes noZero = good;
   noZero[100] = 0x01;
-  EXPECT_EQ(Ask(kSetConfig, noZero), Status(boxsim::kCfgNotWritten));
+  EXPECT_EQ(Ask(kSetConfig, noZero), Status(Reply::SetDlCfgFail));
   EXPECT_EQ(Box.ConfigRecord(), record);
 
   Box.SetAnswer(BoxCommand::SetConfig, Answer::Bad);
   boxsim::Record other = boxsim::TerrestrialRecord();
   EXPECT_EQ(Ask(kSetConfig, Concat(Bytes(other.begin(), other.end()), {0x00})),
-            Status(boxsim::kCfgNotWritten));
+            Status(Reply::SetDlCfgFail));
   EXPECT_EQ(Box.ConfigRecord(), record);
 }
 
@@ -202,10 +202,10 @@ TEST_F(BoxSimTest, DefaultConfigRestoresTheDefaultRecord) {
   Ready();
   Box.SetConfigRecord(boxsim::TerrestrialRecord());
   Box.SetAnswer(BoxCommand::DefaultConfig, Answer::Bad);
-  EXPECT_EQ(Ask(kDefault), Status(boxsim::kDefaultFail));
+  EXPECT_EQ(Ask(kDefault), Status(Reply::SetDefaultFail));
   EXPECT_EQ(Box.ConfigRecord(), boxsim::TerrestrialRecord());
   Box.SetAnswer(BoxCommand::DefaultConfig, Answer::Good);
-  EXPECT_EQ(Ask(kDefault), Status(boxsim::kDefaultOk));
+  EXPECT_EQ(Ask(kDefault), Status(Reply::SetDefaultOk));
   EXPECT_EQ(Box.ConfigRecord(), boxsim::DefaultRecord());
 }
 
@@ -216,7 +216,7 @@ TEST_F(BoxSimTest, UploadRefusesABlockThatDoesNotMatch) {
   Bytes block = WithCrc(Bytes(image.begin(), image.begin() + 8));
   block[3] ^= 0x40;
   Line->Write(block);
-  EXPECT_EQ(Line->Read(4), Status(boxsim::kImageRefused));
+  EXPECT_EQ(Line->Read(4), Status(Reply::UploadRefused));
   EXPECT_EQ(Box.LastUploadOutcome(), boxsim::UploadOutcome::Refused);
 
   // A block whose CRC holds but whose bytes differ from the expected image is refused too.
@@ -227,14 +227,14 @@ TEST_F(BoxSimTest, UploadRefusesABlockThatDoesNotMatch) {
   SendBlock(wrong, 0);
   ASSERT_EQ(NextRequest(), 1);
   SendBlock(wrong, 1);
-  EXPECT_EQ(Line->Read(4), Status(boxsim::kImageRefused));
+  EXPECT_EQ(Line->Read(4), Status(Reply::UploadRefused));
 }
 
 TEST_F(BoxSimTest, UploadCommandWithABadCrcIsRefused) {
   Ready();
   Bytes payload = WithCrc(Le32(13));
   payload[7] ^= 0xFF;
-  EXPECT_EQ(Ask(kUpload, payload), Status(boxsim::kImageRefused));
+  EXPECT_EQ(Ask(kUpload, payload), Status(Reply::UploadRefused));
 }
 
 TEST_F(BoxSimTest, BlockOrdersAreFollowed) {
@@ -248,7 +248,7 @@ TEST_F(BoxSimTest, BlockOrdersAreFollowed) {
     if (i < 2) asked.push_back(NextRequest());
   }
   EXPECT_EQ(asked, (std::vector<int>{2, 1, 0}));
-  EXPECT_EQ(Line->Read(4), Status(boxsim::kImageAccepted));
+  EXPECT_EQ(Line->Read(4), Status(Reply::UploadAccepted));
   EXPECT_EQ(Box.UploadedImage(), image);
 
   Box.SetBlockOrder(boxsim::BlockOrder::WithRepeats);
@@ -258,7 +258,7 @@ TEST_F(BoxSimTest, BlockOrdersAreFollowed) {
     if (i < 5) asked.push_back(NextRequest());
   }
   EXPECT_EQ(asked, (std::vector<int>{0, 0, 1, 1, 2, 2}));
-  EXPECT_EQ(Line->Read(4), Status(boxsim::kImageAccepted));
+  EXPECT_EQ(Line->Read(4), Status(Reply::UploadAccepted));
 
   Box.SetBlockOrder(boxsim::BlockOrder::StopHalfway);
   ASSERT_EQ(Announce(20), 0);
@@ -274,12 +274,12 @@ TEST_F(BoxSimTest, ABlockThatNeverComesIsAskedForAgainThenRefused) {
   Box.SetBlockWait(50, 1);
   ASSERT_EQ(Announce(13), 0);
   EXPECT_EQ(NextRequest(), 0);
-  EXPECT_EQ(Line->Read(4), Status(boxsim::kImageRefused));
+  EXPECT_EQ(Line->Read(4), Status(Reply::UploadRefused));
   EXPECT_EQ(Box.LastUploadOutcome(), boxsim::UploadOutcome::Abandoned);
 
   // An empty image still gets block 0 asked for, and is refused when nothing can come.
   ASSERT_EQ(Announce(0), 0);
-  EXPECT_EQ(Line->Read(4), Status(boxsim::kImageRefused));
+  EXPECT_EQ(Line->Read(4), Status(Reply::UploadRefused));
 }
 
 TEST_F(BoxSimTest, ExplicitRequestsMayGoOutOfRange) {
@@ -292,7 +292,7 @@ TEST_F(BoxSimTest, ExplicitRequestsMayGoOutOfRange) {
   EXPECT_EQ(NextRequest(), 5);
   EXPECT_EQ(NextRequest(), 1);
   SendBlock(image, 1);
-  EXPECT_EQ(Line->Read(4), Status(boxsim::kImageAccepted));
+  EXPECT_EQ(Line->Read(4), Status(Reply::UploadAccepted));
   EXPECT_EQ(Box.UploadedImage(), image);
 }
 
@@ -320,29 +320,29 @@ TEST_F(BoxSimTest, ThrottledLineStillDeliversAnUpload) {
     SendBlock(image, block);
     if (i < 4) block = NextRequest();
   }
-  EXPECT_EQ(Line->Read(4), Status(boxsim::kImageAccepted));
+  EXPECT_EQ(Line->Read(4), Status(Reply::UploadAccepted));
   EXPECT_EQ(Box.UploadedImage(), image);
 }
 
 TEST_F(BoxSimTest, FlashReadRefusesWhatItCannotServe) {
   Ready();
   const std::uint32_t size = static_cast<std::uint32_t>(Box.Flash().size());
-  EXPECT_EQ(Ask(kReadFlash, WithCrc(Concat(Le32(0), Le32(4097)))), Status(boxsim::kFlashFail));
-  EXPECT_EQ(Ask(kReadFlash, WithCrc(Concat(Le32(0), Le32(0)))), Status(boxsim::kFlashFail));
-  EXPECT_EQ(Ask(kReadFlash, WithCrc(Concat(Le32(size - 8), Le32(16)))), Status(boxsim::kFlashFail));
+  EXPECT_EQ(Ask(kReadFlash, WithCrc(Concat(Le32(0), Le32(4097)))), Status(Reply::ReadFlashFail));
+  EXPECT_EQ(Ask(kReadFlash, WithCrc(Concat(Le32(0), Le32(0)))), Status(Reply::ReadFlashFail));
+  EXPECT_EQ(Ask(kReadFlash, WithCrc(Concat(Le32(size - 8), Le32(16)))), Status(Reply::ReadFlashFail));
   EXPECT_EQ(Ask(kReadFlash, WithCrc(Concat(Le32(0xFFFFFFF0), Le32(0x20)))),
-            Status(boxsim::kFlashFail));
+            Status(Reply::ReadFlashFail));
   Bytes broken = WithCrc(Concat(Le32(0), Le32(16)));
   broken.back() ^= 1;
-  EXPECT_EQ(Ask(kReadFlash, broken), Status(boxsim::kFlashFail));
+  EXPECT_EQ(Ask(kReadFlash, broken), Status(Reply::ReadFlashFail));
   Box.SetAnswer(BoxCommand::ReadFlash, Answer::Bad);
-  EXPECT_EQ(Ask(kReadFlash, WithCrc(Concat(Le32(0), Le32(16)))), Status(boxsim::kFlashFail));
+  EXPECT_EQ(Ask(kReadFlash, WithCrc(Concat(Le32(0), Le32(16)))), Status(Reply::ReadFlashFail));
 }
 
 TEST_F(BoxSimTest, EraseClearsOnlyItsRange) {
   Ready();
   const Bytes before = Box.Flash();
-  EXPECT_EQ(Ask(kErase, WithCrc(Concat(Le32(0x10000), Le32(0x9000)))), Status(boxsim::kEraseOk));
+  EXPECT_EQ(Ask(kErase, WithCrc(Concat(Le32(0x10000), Le32(0x9000)))), Status(Reply::EraseOk));
   const Bytes after = Box.Flash();
   ASSERT_EQ(after.size(), before.size());
   EXPECT_EQ(Bytes(after.begin(), after.begin() + 0x10000),
@@ -352,10 +352,10 @@ TEST_F(BoxSimTest, EraseClearsOnlyItsRange) {
             Bytes(before.begin() + 0x19000, before.end()));
 
   EXPECT_EQ(Ask(kErase, WithCrc(Concat(Le32(0xFFFFF000), Le32(0x2000)))),
-            Status(boxsim::kEraseFail));
+            Status(Reply::EraseFail));
   Bytes broken = WithCrc(Concat(Le32(0), Le32(0x100)));
   broken[0] ^= 1;
-  EXPECT_EQ(Ask(kErase, broken), Status(boxsim::kEraseFail));
+  EXPECT_EQ(Ask(kErase, broken), Status(Reply::EraseFail));
   EXPECT_EQ(Box.Flash(), after);
 }
 
@@ -382,18 +382,18 @@ TEST_F(BoxSimTest, FaultsSpoilTheChosenFrameOnly) {
   fault.kind = boxsim::FaultKind::Duplicate;
   Box.InjectFault(fault);
   Line->Write(Command(kVerifyBoot));
-  EXPECT_EQ(Line->ReadQuiet(), Concat(Status(boxsim::kBootOk), Status(boxsim::kBootOk)));
+  EXPECT_EQ(Line->ReadQuiet(), Concat(Status(Reply::VerifyBootOk), Status(Reply::VerifyBootOk)));
 
   fault.kind = boxsim::FaultKind::GarbageBefore;
   fault.garbage = {0x11, 0x22, 0x33};
   Box.InjectFault(fault);
-  EXPECT_EQ(Ask(kVerifyBoot, {}, 7), Concat({0x11, 0x22, 0x33}, Status(boxsim::kBootOk)));
+  EXPECT_EQ(Ask(kVerifyBoot, {}, 7), Concat({0x11, 0x22, 0x33}, Status(Reply::VerifyBootOk)));
 
   fault = {};
   fault.kind = boxsim::FaultKind::PauseInside;
   fault.pauseMs = 40;
   Box.InjectFault(fault);
-  EXPECT_EQ(Ask(kVerifyBoot), Status(boxsim::kBootOk));
+  EXPECT_EQ(Ask(kVerifyBoot), Status(Reply::VerifyBootOk));
   EXPECT_TRUE(Box.WaitForEvent("fault: pause on BB 16 21 A2", 10000));
 }
 
@@ -408,7 +408,7 @@ TEST_F(BoxSimTest, SilenceLastsUntilFaultsAreCleared) {
   Box.PrintLines({"quiet"});
   EXPECT_TRUE(Line->ReadQuiet().empty());
   Box.ClearFaults();
-  EXPECT_EQ(Ask(kVerifyApp), Status(boxsim::kAppOk));
+  EXPECT_EQ(Ask(kVerifyApp), Status(Reply::VerifyAppOk));
 }
 
 TEST_F(BoxSimTest, FaultsAimAtABlockRequestOrAFlashReply) {
@@ -426,7 +426,7 @@ TEST_F(BoxSimTest, FaultsAimAtABlockRequestOrAFlashReply) {
   EXPECT_EQ(NextRequest(), -1);  // the spoiled request for block 1
   EXPECT_EQ(NextRequest(), 1);   // asked again after the wait, unspoiled
   SendBlock(image, 1);
-  EXPECT_EQ(Line->Read(4), Status(boxsim::kImageAccepted));
+  EXPECT_EQ(Line->Read(4), Status(Reply::UploadAccepted));
 
   fault = {};
   fault.kind = boxsim::FaultKind::BadCrc;
@@ -435,7 +435,7 @@ TEST_F(BoxSimTest, FaultsAimAtABlockRequestOrAFlashReply) {
   Box.InjectFault(fault);
   const Bytes read = Command(kReadFlash, WithCrc(Concat(Le32(0), Le32(4))));
   Bytes payload;
-  EXPECT_EQ(Ask(kVerifyBoot), Status(boxsim::kBootOk));  // other frames do not count
+  EXPECT_EQ(Ask(kVerifyBoot), Status(Reply::VerifyBootOk));  // other frames do not count
   Line->Write(read);
   EXPECT_TRUE(DecodePayload(Line->Read(20), 4, payload));
   Line->Write(read);

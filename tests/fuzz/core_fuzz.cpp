@@ -84,7 +84,7 @@ const char* ImagePath() {
 // One session for all inputs, as a long day at the bench would be: whatever one input leaves
 // behind (a half-read line, an upload, a flash read) meets the next.
 struct Session {
-  Session() : Protocol(Screen, Time, Folder()) {
+  Session() : Protocol(Screen, Time, Folder(), Loop) {
     Protocol.DataHandler.SetDlCfgView(&View);
     Protocol.Uart.ComHandle = &Line;
     Protocol.Uart.UartConnected = true;
@@ -98,6 +98,7 @@ struct Session {
   FixedClock Time;
   FakePort Line;
   RoundTripView View;
+  RunLoop Loop;
   Core Protocol;
 };
 

@@ -5,6 +5,7 @@
 
 #include "FakeClock.h"
 #include "LinkDoubles.h"
+#include "QtProtocolThread.h"
 #include "RecordingScreen.h"
 #include "ReplyTimeout.h"
 #include "TestBytes.h"
@@ -32,13 +33,15 @@ class TxWorker : public ::testing::Test {
   }
 
   QObject Gui;
+
+  QtProtocolThread GuiThread{&Gui};
   RecordingScreen Screen;
   FakeClock Clock;
   ReplyTimeout Timeout{Screen, Clock};
   UartState Uart;
   ThreadedPort Line;
   UartTxThread Tx{Uart, Screen, Timeout};
-  Worker Thread{"tx", &Gui};
+  Worker Thread{"tx", GuiThread};
 };
 
 TEST_F(TxWorker, RepeatsThekSyncWordWithItsPauseAndStopsWhenAsked) {
@@ -99,6 +102,8 @@ class RxWorker : public ::testing::Test {
   }
 
   QObject Gui;
+
+  QtProtocolThread GuiThread{&Gui};
   RecordingScreen Screen;
   UartState Uart;
   ThreadedPort Line;
@@ -108,7 +113,7 @@ class RxWorker : public ::testing::Test {
   std::vector<std::string> Lost;
   bool DisconnectOnLoss = true;
   bool ReconnectOnLoss = false;
-  Worker Thread{"rx", &Gui};
+  Worker Thread{"rx", GuiThread};
 };
 
 TEST_F(RxWorker, HandsTextAndFramesToTheGuiThread) {

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "QtProtocolThread.h"
 #include "Worker.h"
 
 namespace {
@@ -40,8 +41,9 @@ void LetWorkerRun() {
 
 TEST(Worker, SuspendHoldsHandOversBackAndResumeLetsThemRun) {
   QObject gui;
+  QtProtocolThread guiThread(&gui);
   int runs = 0;  // touched only by routines, on this thread
-  Worker worker("test", &gui);
+  Worker worker("test", guiThread);
   worker.Start(
       [&](Worker& self) {
         self.HandOver([&] { ++runs; });
@@ -68,11 +70,12 @@ TEST(Worker, SuspendHoldsHandOversBackAndResumeLetsThemRun) {
 
 TEST(Worker, HandOverIgnoringSuspendRunsWhileSuspended) {
   QObject gui;
+  QtProtocolThread guiThread(&gui);
   std::atomic<bool> started{false};
   std::atomic<bool> suspended{false};
   int urgent = 0;
   int normal = 0;
-  Worker worker("test", &gui);
+  Worker worker("test", guiThread);
   worker.Start(
       [&](Worker& self) {
         started = true;
@@ -92,6 +95,7 @@ TEST(Worker, HandOverIgnoringSuspendRunsWhileSuspended) {
 
 TEST(Worker, RoutinesOfTwoWorkersNeverInterleaveEvenAcrossANestedLoop) {
   QObject gui;
+  QtProtocolThread guiThread(&gui);
   bool inside = false;
   int overlaps = 0;
   std::vector<char> trace;
@@ -111,8 +115,8 @@ TEST(Worker, RoutinesOfTwoWorkersNeverInterleaveEvenAcrossANestedLoop) {
     inside = false;
   };
 
-  Worker a("a", &gui);
-  Worker b("b", &gui);
+  Worker a("a", guiThread);
+  Worker b("b", guiThread);
   a.Start(
       [&](Worker& self) {
         self.HandOver([&] {
@@ -142,10 +146,11 @@ TEST(Worker, RoutinesOfTwoWorkersNeverInterleaveEvenAcrossANestedLoop) {
 
 TEST(Worker, StopReturnsWhileAHandOverWaitsForAnIdleGuiThread) {
   QObject gui;
+  QtProtocolThread guiThread(&gui);
   std::atomic<bool> posting{false};
   int ran = 0;
   {
-    Worker worker("test", &gui);
+    Worker worker("test", guiThread);
     worker.Start(
         [&](Worker& self) {
           posting = true;
@@ -166,11 +171,12 @@ TEST(Worker, StopReturnsWhileAHandOverWaitsForAnIdleGuiThread) {
 
 TEST(Worker, StopWhileWaitingForAnotherWorkersRoutine) {
   QObject gui;
+  QtProtocolThread guiThread(&gui);
   std::atomic<bool> aPosting{false};
   int ranA = 0;
   int ranB = 0;
-  Worker a("a", &gui);
-  Worker b("b", &gui);
+  Worker a("a", guiThread);
+  Worker b("b", guiThread);
   a.Start(
       [&](Worker& self) {
         aPosting = true;
@@ -197,8 +203,9 @@ TEST(Worker, StopWhileWaitingForAnotherWorkersRoutine) {
 
 TEST(Worker, StopWhileSuspendedNeverRunsTheBody) {
   QObject gui;
+  QtProtocolThread guiThread(&gui);
   std::atomic<int> bodies{0};
-  Worker worker("test", &gui);
+  Worker worker("test", guiThread);
   worker.Start(
       [&](Worker& self) {
         ++bodies;
@@ -212,8 +219,9 @@ TEST(Worker, StopWhileSuspendedNeverRunsTheBody) {
 
 TEST(Worker, WakeEndsASleepAndStopEndsOneToo) {
   QObject gui;
+  QtProtocolThread guiThread(&gui);
   int ran = 0;
-  Worker worker("test", &gui);
+  Worker worker("test", guiThread);
   worker.Start(
       [&](Worker& self) {
         if (self.Sleep(60000)) self.HandOver([&] { ++ran; });

@@ -5,6 +5,7 @@
 
 #include "CoreFixture.h"
 #include "DlCfgView.h"
+#include "QtProtocolThread.h"
 #include "Worker.h"
 
 namespace {
@@ -228,7 +229,8 @@ TEST_F(DataHandlerTest, StopSyncWordReadiesTheWindow) {
 
 TEST_F(DataHandlerTest, WorkerProcessesItemsAddedWhileItRests) {
   QObject context;
-  Worker worker("handler", &context);
+  QtProtocolThread contextThread(&context);
+  Worker worker("handler", contextThread);
   core.DataHandler.ItemAdded = [&] { worker.Wake(); };
   worker.Start([&](Worker& w) { core.DataHandler.Execute(w); }, false);
 
@@ -245,14 +247,15 @@ TEST_F(DataHandlerTest, WorkerProcessesItemsAddedWhileItRests) {
 
 TEST_F(DataHandlerTest, WorkerKeepsUpWithAFloodOfConsoleLines) {
   QObject context;
-  Worker worker("handler", &context);
+  QtProtocolThread contextThread(&context);
+  Worker worker("handler", contextThread);
   core.DataHandler.ItemAdded = [&] { worker.Wake(); };
   worker.Start([&](Worker& w) { core.DataHandler.Execute(w); }, false);
 
   // A receiver that hands over a 4 KiB piece (about 64 lines) as fast as it can.
   constexpr int kLines = 5000;
   int added = 0;
-  Worker receiver("receiver", &context);
+  Worker receiver("receiver", contextThread);
   receiver.Start(
       [&](Worker& w) {
         if (!w.HandOver([&] {

@@ -15,7 +15,7 @@ struct CoreBench {
   using Bytes = std::vector<std::uint8_t>;
 
   explicit CoreBench(const std::string& folder = {})
-      : core(screen, clock, folder.empty() ? dir.path().toStdString() : folder) {
+      : core(screen, clock, folder.empty() ? dir.path().toStdString() : folder, loop) {
     core.Uart.ComHandle = &port;
     core.Uart.UartConnected = true;
   }
@@ -42,5 +42,6 @@ struct CoreBench {
   RecordingScreen screen;
   FakeClock clock;
   FakePort port;
+  RunLoop loop;
   Core core;
 };

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -26,6 +27,8 @@ class SerialPort : public Port {
   // Opens exclusively (a second opener fails). False leaves the port closed, or open as it
   // was when it already was.
   bool OpenExclusive(const std::string& name);
+  // Why the last OpenExclusive or SetSettings failed, in words a technician can act on.
+  const std::string& LastError() const { return Error; }
 
   bool IsOpen() const;
   bool GetSettings(LineSettings& settings) override;
@@ -50,5 +53,10 @@ class SerialPort : public Port {
   std::mutex UsersMutex;
   std::condition_variable UsersGone;  // also signalled when a Close() has finished
   int Users = 0;
+  std::string Error;
+  // The line settings found at open, put back at close so that the next program finds the
+  // port as it was.
+  struct Saved;
+  std::unique_ptr<Saved> Found;
   std::atomic<bool> Closing{false};  // read by Read/Write between system calls
 };

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -53,7 +54,30 @@ void TryLowLatency(int fd) {
   ::ioctl(fd, TIOCSSERIAL, &serial);
 }
 
+std::string OpenErrorText(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return "no such device";
+    case EBUSY:
+    case EWOULDBLOCK:
+      return "in use by another program";
+    case EACCES:
+    case EPERM:
+      return "permission denied (the user must be in the dialout group)";
+    case ENOTTY:
+      return "not a serial port";
+    default:
+      return std::strerror(error);
+  }
+}
+
 }  // namespace
+
+struct SerialPort::Saved {
+  termios2 Settings{};
+};
 
 SerialPort::SerialPort() = default;
 
@@ -74,21 +98,28 @@ bool SerialPort::OpenExclusive(const std::string& name) {
 
   const std::string path = DevicePath(name);
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    Error = OpenErrorText(errno);
+    return false;
+  }
   // TIOCEXCL keeps other users out, but root walks past it; the lock stops a second copy
   // of this program even then.
   if (::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    Error = OpenErrorText(errno == ENOTTY ? ENOTTY : EBUSY);  // a lock held elsewhere
     CloseQuietly(fd);
     return false;
   }
   // From here the port is ours: giving up hands it back as it was found.
-  const auto giveUp = [fd] {
+  const auto giveUp = [this, fd] {
+    Error = OpenErrorText(errno);
     ::ioctl(fd, TIOCNXCL);
     CloseQuietly(fd);
     return false;
   };
   termios2 tio{};
   if (::ioctl(fd, TCGETS2, &tio) != 0) return giveUp();
+  auto found = std::make_unique<Saved>();
+  found->Settings = tio;
   MakeRaw(tio);
   if (::ioctl(fd, TCSETS2, &tio) != 0) return giveUp();
   TryLowLatency(fd);
@@ -96,6 +127,8 @@ bool SerialPort::OpenExclusive(const std::string& name) {
   const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake < 0) return giveUp();
   WakeFd = wake;
+  Found = std::move(found);
+  Error.clear();
   Fd.store(fd);
   return true;
 }
@@ -153,8 +186,18 @@ bool SerialPort::GetSettings(LineSettings& settings) {
 
 bool SerialPort::SetSettings(const LineSettings& settings) {
   // A pseudo-terminal takes anything; a real driver would refuse these.
-  if (settings.BaudRate == 0 || settings.DataBits < 5 || settings.DataBits > 8) return false;
-  if (Enter() != IoStatus::Ok) return false;
+  if (settings.BaudRate == 0) {
+    Error = "baud rate 0 is not a speed";
+    return false;
+  }
+  if (settings.DataBits < 5 || settings.DataBits > 8) {
+    Error = std::to_string(settings.DataBits) + " data bits: only 5 to 8 are possible";
+    return false;
+  }
+  if (Enter() != IoStatus::Ok) {
+    Error = "the port is not open";
+    return false;
+  }
   const int fd = Fd.load();
   termios2 tio{};
   bool ok = ::ioctl(fd, TCGETS2, &tio) == 0;
@@ -180,6 +223,7 @@ bool SerialPort::SetSettings(const LineSettings& settings) {
       tio.c_cflag &= ~CSTOPB;
     ok = ::ioctl(fd, TCSETS2, &tio) == 0;
   }
+  if (!ok) Error = std::string("the driver refused the settings: ") + std::strerror(errno);
   Leave();
   return ok;
 }
@@ -296,6 +340,8 @@ void SerialPort::Close() {
   // Output still queued (a far end that stopped reading, a held-off line) would keep close()
   // waiting for the driver's drain time-out on the GUI thread.
   ::ioctl(fd, TCFLSH, TCOFLUSH);
+  if (Found) ::ioctl(fd, TCSETS2, &Found->Settings);
+  Found.reset();
   ::ioctl(fd, TIOCNXCL);
   CloseQuietly(fd);  // also drops the flock
   CloseQuietly(WakeFd);

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+// The thread that runs the protocol: workers post routines to it and wait until they have run.
+// The window runs them on its GUI thread with Qt's queued call; a program without Qt runs a
+// RunLoop on its main thread.
+class ProtocolThread {
+ public:
+  virtual ~ProtocolThread() = default;
+  // Any thread. Runs routine later, on the protocol thread, in the order posted.
+  virtual void Post(std::function<void()> routine) = 0;
+};
+
+// A protocol thread made of the standard library: the thread that calls Run* runs what was
+// posted, one routine at a time.
+class RunLoop : public ProtocolThread {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  void Post(std::function<void()> routine) override;
+  // Runs routines until done() holds (checked after each one and at the start) or the
+  // deadline passes; true when done() held.
+  bool RunUntil(const std::function<bool()>& done, Clock::time_point deadline);
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    return RunUntil(done, Clock::now() + limit);
+  }
+  // Runs routines for the given time.
+  void RunFor(std::chrono::milliseconds limit);
+  // Any thread. Makes a RunUntil in progress look at its condition again now.
+  void Nudge();
+
+ private:
+  std::mutex Mutex;
+  std::condition_variable Posted;
+  std::deque<std::function<void()>> Routines;
+  bool Nudged = false;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QMetaObject>
+#include <QObject>
+#include <functional>
+
+#include "ProtocolThread.h"
+
+// The GUI thread as the protocol thread: routines go through the event loop of context's thread.
+class QtProtocolThread : public ProtocolThread {
+ public:
+  explicit QtProtocolThread(QObject* context) : Context(context) {}
+  void Post(std::function<void()> routine) override {
+    QMetaObject::invokeMethod(Context, std::move(routine), Qt::QueuedConnection);
+  }
+
+ private:
+  QObject* Context;
+};
