@@ -8,11 +8,12 @@
 #include <string>
 
 #include "BoxSim.h"
+#include "KelvarinVersion.h"
 
 namespace {
 
 void Usage(FILE* out) {
-  std::fputs("usage: kelvarin-boxsim [--link PATH] [--baud N]\n", out);
+  std::fputs("usage: kelvarin-boxsim [--link PATH] [--baud N] [--help] [--version]\n", out);
 }
 
 }  // namespace
@@ -33,6 +34,9 @@ int main(int argc, char** argv) {
       options.baud = static_cast<int>(baud);
     } else if (arg == "--help" || arg == "-h") {
       Usage(stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("kelvarin-boxsim %s\n", KELVARIN_VERSION);
       return 0;
     } else {
       Usage(stderr);
