@@ -2,7 +2,7 @@
 
 void ReplyTimeout::SetReplyTimeout(bool arm, int seconds) {
   if (arm) {
-    ReplyTimeoutSecs = seconds;
+    ReplyTimeoutSecs = WaitOverrideSecs > 0 ? WaitOverrideSecs : seconds;
     ReplyTimeoutStart = Time.Now();
     ReplyTimeoutArmed = true;
   } else {
@@ -20,4 +20,5 @@ void ReplyTimeout::CheckReplyTimeout() {
   if (elapsed <= ReplyTimeoutSecs) return;
   SetReplyTimeout(false, 0);
   Out.ShowMessage("Timeout!!");
+  Out.Notify({EngineEvent::ReplyTimedOut});
 }

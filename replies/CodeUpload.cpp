@@ -42,6 +42,7 @@ void CodeUpload::btn_UpdateCodeClick(const std::function<std::optional<std::stri
   if (Out.GetCaption(Caption::UploadButton).rfind("Stop", 0) == 0) {
     Out.SetCaption(Caption::UploadButton, "Upload Code");
     CloseUploadFile();
+    Out.Notify({EngineEvent::UploadStopped});
     return;
   }
 
@@ -134,10 +135,12 @@ void CodeUpload::FinishUpload() {
   Out.AppendLog("Upload Complete");
   Timeout.SetReplyTimeout(false, 0);
   CloseUploadFile();
+  Out.Notify({EngineEvent::UploadAccepted});
 }
 
 void CodeUpload::FailUpload() {
   Out.AppendLog("Upload fail");
   Out.SetCaption(Caption::UploadButton, "Upload Code");
   CloseUploadFile();
+  Out.Notify({EngineEvent::UploadRefused});
 }

@@ -81,6 +81,7 @@ void UartDataHandler::DispatchReply(const std::vector<std::uint8_t>& item) {
         std::snprintf(text, sizeof text, "%d.%d", static_cast<std::int8_t>(data[4]),
                       static_cast<std::int8_t>(data[5]));
         Out.AppendLog(text);
+        Out.Notify({EngineEvent::LoaderVersion, 0, text});
       }
       Timeout.SetReplyTimeout(false, 0);
       break;
@@ -154,6 +155,8 @@ void UartDataHandler::HandleReplyWord(std::uint32_t word) {
       break;
   }
   Timeout.SetReplyTimeout(false, 0);
+  if (word == Reply::LoaderReady) Out.Notify({EngineEvent::LoaderReady, word});
+  Out.Notify({EngineEvent::StatusWord, word});
 }
 
 void UartDataHandler::Execute(Worker& worker) {

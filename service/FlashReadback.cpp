@@ -157,10 +157,14 @@ void FlashReadback::FinishRead() {
     std::remove(PartFilePath().c_str());
     Out.ShowMessage("Can't write " + FlashFilePath());
     Out.AppendLog(LeftUnchanged);
+    Out.Notify({EngineEvent::FlashReadFailed});
+    return;
   }
+  Out.Notify({EngineEvent::FlashReadDone});
 }
 
 void FlashReadback::AbandonRead(bool announce) {
+  const bool wasReading = Reading;
   DiscardPartFile();
   Reading = false;
   FlashBytesLeft = 0;
@@ -170,6 +174,7 @@ void FlashReadback::AbandonRead(bool announce) {
   if (Request != Slot::Free) RequestOrphaned = true;
   WatchReplies(false);
   if (announce) Out.AppendLog(LeftUnchanged);
+  if (wasReading) Out.Notify({EngineEvent::FlashReadFailed});
 }
 
 bool FlashReadback::ReplyStillDue() const {
