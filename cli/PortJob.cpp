@@ -101,7 +101,9 @@ void PortJob::Interrupt() {
   if (State == Phase::Done) return;
   Interrupted = true;
   ClosingOurselves = true;
+  ++InEngineCall;
   Engine->ClosePort();
+  --InEngineCall;
   ClosingOurselves = false;
   DiscardReadFolder();
   if (State == Phase::Working || State == Phase::Syncing) {
@@ -135,6 +137,8 @@ void PortJob::StartWork(TimePoint now) {
       std::error_code error;
       const auto size = std::filesystem::file_size(Options.Image, error);
       Total = error ? 0 : size;
+      // The button's caption is ours to keep; a box served before leaves it at "Stop".
+      UploadCaption = "Upload Code";
       Engine->Upload.btn_UpdateCodeClick([this] { return std::optional(Options.Image); });
       sent = Engine->Upload.UploadFileOpen();
       if (!sent) Outcome = ExitStatus::Usage;
@@ -218,9 +222,12 @@ void PortJob::FinishBox(int status, const std::string& why) {
   // A port that cannot be opened at all, or an image that cannot be read, is no box's fault:
   // no later box would fare better.
   const bool fatal = status == ExitStatus::PortFailed || status == ExitStatus::Usage;
+  if (status == ExitStatus::NoLoader) Out.LogLine(*this, why);
   if (!Options.Repeat || fatal) {
     ClosingOurselves = true;
+    ++InEngineCall;
     Engine->ClosePort();
+    --InEngineCall;
     ClosingOurselves = false;
     Enter(Phase::Done);
     return;
@@ -345,7 +352,9 @@ void PortJob::AppendLog(const std::string& line) {
     if (percent > 0) Bytes = std::max<std::uint64_t>(Bytes, Total * percent / 100);
   }
   const bool boxWork = Options.Cmd == Command::Send || Options.Cmd == Command::Monitor;
-  if (boxWork && State == Phase::Working && InEngineCall == 0)
+  // The box may print before the next tick has begun the work the loader's answer allows.
+  const bool working = State == Phase::Working || LoaderAnswered;
+  if (boxWork && working && InEngineCall == 0)
     Out.BoxLine(*this, line);
   else
     Out.LogLine(*this, line);
