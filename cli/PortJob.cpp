@@ -347,10 +347,13 @@ void PortJob::Tick(TimePoint now) {
 void PortJob::AppendLog(const std::string& line) {
   LastActivity = Now = std::chrono::steady_clock::now();
   if (Quiet()) return;
+  const std::uint64_t before = Bytes;
   if (Options.Cmd == Command::Upload && line.rfind("Download ", 0) == 0 && Total > 0) {
     const int percent = std::atoi(line.c_str() + 9);
     if (percent > 0) Bytes = std::max<std::uint64_t>(Bytes, Total * percent / 100);
   }
+  UpdateProgress();
+  if (Bytes != before && State == Phase::Working) Out.ProgressMade(*this);
   const bool boxWork = Options.Cmd == Command::Send || Options.Cmd == Command::Monitor;
   // The box may print before the next tick has begun the work the loader's answer allows.
   const bool working = State == Phase::Working || LoaderAnswered;

@@ -37,6 +37,8 @@ class JobOutput {
   virtual void Answer(const PortJob& job, const std::string& event,
                       const std::vector<std::pair<std::string, std::string>>& fields) = 0;
   virtual void StateChanged(const PortJob& job) = 0;
+  // Another block is through.
+  virtual void ProgressMade(const PortJob& job) = 0;
   virtual void BoxDone(const PortJob& job, const BoxResult& result) = 0;
 };
 

@@ -198,21 +198,19 @@ void Reporter::Tick(const std::vector<const PortJob*>& jobs, PortJob::TimePoint 
     if (now - LastDraw >= std::chrono::milliseconds(200)) DrawBlock(now);
     return;
   }
-  LastBytes.resize(jobs.size(), 0);
-  for (std::size_t i = 0; i < jobs.size(); ++i) {
-    const PortJob& job = *jobs[i];
-    if (job.CurrentPhase() != PortJob::Phase::Working || job.BytesTotal() == 0) continue;
-    if (job.BytesDone() == LastBytes[i]) continue;
-    LastBytes[i] = job.BytesDone();
-    if (Mode == OutputMode::Json)
-      std::fprintf(Out,
-                   "{\"port\": %s, \"event\": \"progress\", \"bytes\": %" PRIu64
-                   ", \"total\": %" PRIu64 "}\n",
-                   JsonString(job.Port()).c_str(), job.BytesDone(), job.BytesTotal());
-    else
-      std::fprintf(Out, "%s\n", ProgressLine(job, job.WorkSeconds(now)).c_str());
-    std::fflush(Out);
-  }
+}
+
+void Reporter::ProgressMade(const PortJob& job) {
+  if (Mode == OutputMode::Terminal || job.BytesTotal() == 0) return;
+  if (Mode == OutputMode::Json)
+    std::fprintf(Out,
+                 "{\"port\": %s, \"event\": \"progress\", \"bytes\": %" PRIu64
+                 ", \"total\": %" PRIu64 "}\n",
+                 JsonString(job.Port()).c_str(), job.BytesDone(), job.BytesTotal());
+  else
+    std::fprintf(Out, "%s\n",
+                 ProgressLine(job, job.WorkSeconds(std::chrono::steady_clock::now())).c_str());
+  std::fflush(Out);
 }
 
 void Reporter::Finish(const std::vector<const PortJob*>& jobs, bool interrupted) {

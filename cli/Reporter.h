@@ -26,6 +26,7 @@ class Reporter : public JobOutput {
               const std::vector<std::pair<std::string, std::string>>& fields) override;
   void StateChanged(const PortJob& job) override;
   void BoxDone(const PortJob& job, const BoxResult& result) override;
+  void ProgressMade(const PortJob& job) override;
 
   // Called every round of the main loop: progress on the terminal or as lines.
   void Tick(const std::vector<const PortJob*>& jobs, PortJob::TimePoint now);
@@ -49,7 +50,6 @@ class Reporter : public JobOutput {
   std::FILE* Err;
   std::vector<const PortJob*> Jobs;
   std::vector<Row> Rows;
-  std::vector<std::uint64_t> LastBytes;
   int BlockLines = 0;
   PortJob::TimePoint LastDraw{};
 };
