@@ -137,9 +137,7 @@ void PortJob::StartWork(TimePoint now) {
       std::error_code error;
       const auto size = std::filesystem::file_size(Options.Image, error);
       Total = error ? 0 : size;
-      // The button's caption is ours to keep; a box served before leaves it at "Stop".
-      UploadCaption = "Upload Code";
-      Engine->Upload.btn_UpdateCodeClick([this] { return std::optional(Options.Image); });
+      Engine->StartUpload(Options.Image);
       sent = Engine->Upload.UploadFileOpen();
       if (!sent) Outcome = ExitStatus::Usage;
       break;
@@ -242,12 +240,10 @@ void PortJob::FinishBox(int status, const std::string& why) {
 }
 
 void PortJob::UpdateProgress() {
-  if (Options.Cmd == Command::Read) {
-    const std::uint64_t got =
-        std::uint64_t{static_cast<std::uint32_t>(Engine->Flash.FlashBlocksWritten)} *
-        FlashReadback::BlockMax;
-    Bytes = std::min<std::uint64_t>(std::max(Bytes, got), Total);
-  }
+  const Core::WorkProgress p = Engine->Progress();
+  if (p.What == Core::WorkProgress::Job::None || p.Total == 0) return;
+  Total = p.Total;
+  Bytes = std::max(Bytes, p.Done);
 }
 
 void PortJob::Tick(TimePoint now) {
@@ -348,10 +344,6 @@ void PortJob::AppendLog(const std::string& line) {
   LastActivity = Now = std::chrono::steady_clock::now();
   if (Quiet()) return;
   const std::uint64_t before = Bytes;
-  if (Options.Cmd == Command::Upload && line.rfind("Download ", 0) == 0 && Total > 0) {
-    const int percent = std::atoi(line.c_str() + 9);
-    if (percent > 0) Bytes = std::max<std::uint64_t>(Bytes, Total * percent / 100);
-  }
   UpdateProgress();
   if (Bytes != before && State == Phase::Working) Out.ProgressMade(*this);
   const bool boxWork = Options.Cmd == Command::Send || Options.Cmd == Command::Monitor;

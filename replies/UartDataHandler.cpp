@@ -144,6 +144,7 @@ void UartDataHandler::HandleReplyWord(std::uint32_t word) {
       Tx.SyncStopped = true;
       Out.AppendLog("Stop send sync byte");
       Out.SetCmdControls(true);
+      Out.Notify({EngineEvent::LoaderReady, word});
       break;
     case Reply::ReadFlashFail:
       Out.AppendLog("Read flash fail");
@@ -154,9 +155,8 @@ void UartDataHandler::HandleReplyWord(std::uint32_t word) {
     default:
       break;
   }
-  Timeout.SetReplyTimeout(false, 0);
-  if (word == Reply::LoaderReady) Out.Notify({EngineEvent::LoaderReady, word});
   Out.Notify({EngineEvent::StatusWord, word});
+  Timeout.SetReplyTimeout(false, 0);
 }
 
 void UartDataHandler::Execute(Worker& worker) {
