@@ -304,7 +304,10 @@ void PortJob::Tick(TimePoint now) {
       break;
   }
 
+  // Bytes still going out count as life: a long block on a slow line is no time-out.
+  const std::uint64_t before = Bytes;
   UpdateProgress();
+  if (Bytes != before) LastActivity = now;
   if (PortLostNow) {
     PortLostNow = false;
     FinishBox(ExitStatus::LinkFailed, LastMessage.empty() ? "port lost" : LastMessage);
