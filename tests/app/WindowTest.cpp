@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "AppTestSupport.h"
+#include "Pty.h"
 
 namespace {
 
@@ -124,13 +125,35 @@ TEST(Window, LogMenuSavesClearsAndStampsLines) {
       << log.toStdString();
 }
 
-TEST(Window, StatusBarSaysOfflineWithNoPortAndNoProgress) {
+TEST(Window, StatusBarNamesTheStateAndThePortsSettings) {
   AppFixture app;
-  Tform_main& m = app.Start().form_main;
+  Pty pty;
+  ASSERT_TRUE(pty.Ok());
+  Windows& w = app.Start();
+  Tform_main& m = w.form_main;
   m.show();
-  EXPECT_EQ(m.lab_State->text(), "Offline");
-  EXPECT_EQ(m.lab_Port->text(), "");
+  auto status = [&] { return (m.lab_State->text() + " | " + m.lab_Port->text()).toStdString(); };
+  const std::string port = " | " + pty.SlavePath;
+  EXPECT_EQ(status(), "Offline | ");
   EXPECT_FALSE(m.bar_Progress->isVisible());
+
+  w.form_uart.ui.Combo_port->setEditText(QString::fromStdString(pty.SlavePath));
+  w.form_uart.ui.Combo_StopBit->setCurrentIndex(1);
+  m.ui.tbtn_UartConnect->click();
+  EXPECT_EQ(status(), "Waiting for loader" + port + " 115200 8N2");
+
+  pty.Write(std::vector<std::uint8_t>{0xBB, 0x24, 0x21, 0xBE});  // the loader answers the sync
+  EXPECT_TRUE(QTest::qWaitFor([&] { return m.lab_State->text() == "Ready"; }, 5000)) << status();
+  m.ui.btn_CmdLoadVer->click();
+  EXPECT_EQ(status(), "Busy" + port + " 115200 8N2");
+  // Disconnect is the way out of a wait, too.
+  EXPECT_TRUE(m.ui.tbtn_UartDisconnect->isEnabled());
+  pty.Write(std::vector<std::uint8_t>{0xBB, 0x10, 0x21, 0x96});  // any status word answers
+  EXPECT_TRUE(QTest::qWaitFor([&] { return m.lab_State->text() == "Ready"; }, 5000)) << status();
+  m.ui.btn_CmdRebootSTB->click();
+  EXPECT_EQ(status(), "Waiting for loader" + port + " 115200 8N2");
+  m.ui.tbtn_UartDisconnect->click();
+  EXPECT_EQ(status(), "Offline | ");
 }
 
 TEST(Window, RateAndTimeLeftReadAsATechnicianExpects) {
