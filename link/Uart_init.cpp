@@ -41,7 +41,10 @@ void Tform_uart::RefreshPortList() {
     else
       combo->addItem(QString::fromLocal8Bit(port.Label.c_str()) + "  " + path, path);
   }
-  combo->setCurrentIndex(-1);
+  // The drop-down opens at the port in use.
+  int current = combo->findData(typed);
+  if (current < 0) current = combo->findText(typed);
+  combo->setCurrentIndex(current);
   combo->setEditText(typed);
   // The drop-down shows the longest entry whole, however narrow the box itself is.
   combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0) +
