@@ -3,10 +3,14 @@
 #include <QAbstractItemView>
 #include <QClipboard>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QGuiApplication>
+#include <QMimeData>
 #include <QRegularExpression>
 #include <QStatusBar>
+#include <QUrl>
 #include <fstream>
 
 #include "AppTestSupport.h"
@@ -154,6 +158,38 @@ TEST(Window, StatusBarNamesTheStateAndThePortsSettings) {
   EXPECT_EQ(status(), "Waiting for loader" + port + " 115200 8N2");
   m.ui.tbtn_UartDisconnect->click();
   EXPECT_EQ(status(), "Offline | ");
+}
+
+// A file dropped on the window is uploaded as "Upload Code" would, and only when it could be.
+TEST(Window, ADroppedImageIsUploadedWhenUploadCodeIsEnabled) {
+  AppFixture app;
+  Pty pty;
+  ASSERT_TRUE(pty.Ok());
+  Windows& w = app.Start();
+  Tform_main& m = w.form_main;
+  m.show();
+  const QString image = app.Dir.path() + "/app.bin";
+  std::ofstream(image.toStdString()) << "0123456789";
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(image)});
+  auto drop = [&] {
+    QDragEnterEvent enter(QPoint(300, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&m, &enter);
+    QDropEvent dropped(QPointF(300, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&m, &dropped);
+    return enter.isAccepted();
+  };
+  EXPECT_FALSE(drop());  // offline: "Upload Code" is disabled
+  EXPECT_EQ(app.Log(), "");
+
+  w.form_uart.ui.Combo_port->setEditText(QString::fromStdString(pty.SlavePath));
+  m.ui.tbtn_UartConnect->click();
+  pty.Write(std::vector<std::uint8_t>{0xBB, 0x24, 0x21, 0xBE});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return m.ui.btn_UpdateCode->isEnabled(); }, 5000));
+  EXPECT_TRUE(drop());
+  EXPECT_NE(app.Log().find("upload " + image.toStdString() + " to STB start..."), std::string::npos)
+      << app.Log();
+  EXPECT_EQ(m.ui.btn_UpdateCode->text(), "Stop");
 }
 
 TEST(Window, RateAndTimeLeftReadAsATechnicianExpects) {
