@@ -381,7 +381,9 @@ void Tform_main::UpdateStatus() {
 }
 
 Tform_main::JobProgress Tform_main::CurrentJob() {
-  return {};
+  const Core::WorkProgress p = Protocol.Progress();
+  using Job = Core::WorkProgress::Job;
+  return {p.What != Job::None, p.What == Job::Upload, p.Done, p.Total};
 }
 
 void Tform_main::BuildLogMenu() {
@@ -477,7 +479,6 @@ void Tform_main::dropEvent(QDropEvent* event) {
   const std::optional<QString> path = DroppedImage(event->mimeData());
   if (!path) return;
   event->acceptProposedAction();
-  const std::string file = path->toLocal8Bit().toStdString();
-  Protocol.Upload.btn_UpdateCodeClick([file] { return std::optional<std::string>(file); });
+  Protocol.StartUpload(path->toLocal8Bit().toStdString());
   UpdateStatus();
 }
