@@ -1,8 +1,17 @@
 #include "Main.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMimeData>
+#include <QStatusBar>
 #include <QStyle>
+#include <QTime>
+#include <QUrl>
 
 #include "Crc.h"
 #include "Dl_cfg.h"
@@ -17,6 +26,16 @@ namespace {
 // Lines from a flood of console text are gathered and added in one go at this interval, so
 // the log never holds up the window.
 constexpr int LogBatchMs = 30;
+// The status bar follows an upload this often; the rate is taken over the last few seconds.
+constexpr int StatusPollMs = 250;
+constexpr qint64 RateWindowMs = 4000;
+// The central area as laid out; everything beyond it goes to the log and the entry.
+constexpr int LaidOutWidth = 589;
+constexpr int LaidOutHeight = 505;
+
+char ParityLetter(Parity p) {
+  return p == Parity::Even ? 'E' : p == Parity::Odd ? 'O' : 'N';
+}
 
 }  // namespace
 
@@ -34,6 +53,7 @@ Tform_main::Tform_main(Clock* clock, QWidget* parent)
   ui.tbtn_UartConnect->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
   ui.tbtn_UartDisconnect->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
   ui.tbtn_Setting->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+  ui.tbtn_Service->setIcon(style()->standardIcon(QStyle::SP_FileDialogListView));
 
   connect(ui.tbtn_UartConnect, &QToolButton::clicked, this, &Tform_main::tbtn_UartConnectClick);
   connect(ui.tbtn_UartDisconnect, &QToolButton::clicked, this,
@@ -51,12 +71,28 @@ Tform_main::Tform_main(Clock* clock, QWidget* parent)
   connect(ui.btn_CmdLoadVer, &QPushButton::clicked, this, &Tform_main::btn_CmdLoadVerClick);
   connect(ui.btn_CmdRunApp, &QPushButton::clicked, this, &Tform_main::btn_CmdRunAppClick);
   connect(ui.btn_CmdRebootSTB, &QPushButton::clicked, this, &Tform_main::btn_CmdRebootSTBClick);
+  connect(ui.tbtn_Service, &QToolButton::toggled, this, &Tform_main::tbtn_ServiceClick);
 
   LogTimer.setSingleShot(true);
   LogTimer.setInterval(LogBatchMs);
   connect(&LogTimer, &QTimer::timeout, this, &Tform_main::FlushLog);
+  StatusTimer.setInterval(StatusPollMs);
+  connect(&StatusTimer, &QTimer::timeout, this, &Tform_main::UpdateStatus);
+
+  // The log is the box's record: it can be read, selected and copied, never edited.
+  ui.Memo_Msg->setReadOnly(true);
+  ui.Memo_Msg->setUndoRedoEnabled(false);
+  ui.Memo_Msg->setTabChangesFocus(true);
+  ui.Memo_Msg->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  ui.Memo_Msg->setMaximumBlockCount(MaxLogLines);
+  ui.Memo_Msg->setAcceptDrops(false);
+  BuildLogMenu();
+  BuildStatusBar();
+  ui.centralwidget->installEventFilter(this);
+  setAcceptDrops(true);
 
   FormCreate();
+  UpdateStatus();
 }
 
 Tform_main::~Tform_main() {
@@ -78,6 +114,9 @@ void Tform_main::Attach(Tform_uart* uart, Tform_DL_Config* dlConfig, Tform_Tune*
   form_DL_Config = dlConfig;
   form_Tune = tune;
   Form_EraseFlash = eraseFlash;
+  // Their geometry was drawn for this window's font; a window does not inherit it by itself.
+  for (QWidget* dialog : std::initializer_list<QWidget*>{uart, dlConfig, tune, eraseFlash})
+    if (dialog) dialog->setFont(font());
   Protocol.DataHandler.SetDlCfgView(dlConfig);
 }
 
@@ -130,6 +169,7 @@ void Tform_main::btn_UpdateCodeClick() {
     if (path.isEmpty()) return std::nullopt;
     return path.toLocal8Bit().toStdString();
   });
+  UpdateStatus();
 }
 
 bool Tform_main::SendTypedCommand() {
@@ -171,7 +211,10 @@ void Tform_main::btn_CmdRebootSTBClick() {
 }
 
 void Tform_main::AppendLog(const std::string& line) {
-  PendingLog.append(ToQString(line));
+  if (act_Timestamps->isChecked())
+    PendingLog.append(QTime::currentTime().toString("hh:mm:ss.zzz ") + ToQString(line));
+  else
+    PendingLog.append(ToQString(line));
   if (!LogTimer.isActive()) LogTimer.start();
 }
 
@@ -188,24 +231,34 @@ void Tform_main::ShowMessage(const std::string& text) {
 }
 
 void Tform_main::SetCmdControls(bool enabled) {
+  CommandsEnabled = enabled;
   ui.text_Cmd->setEnabled(enabled);
   ui.btn_SendCmd->setEnabled(enabled);
   ui.btn_CmdEraseFlash->setEnabled(enabled);
-  ui.btn_UpdateCode->setEnabled(enabled);
+  // While the box pulls blocks the button reads "Stop" and stays the way out.
+  ui.btn_UpdateCode->setEnabled(enabled || UploadStoppable());
   ui.btn_CmdTuneTest->setEnabled(enabled);
   ui.btn_CmdLoadVer->setEnabled(enabled);
   ui.btn_CmdRebootSTB->setEnabled(enabled);
   ui.Btn_DL_Cfg->setEnabled(enabled);
-  ui.tbtn_UartDisconnect->setEnabled(enabled);
+  // Disconnect ends any work, so it stays usable while the port is open, waiting or not.
+  ui.tbtn_UartDisconnect->setEnabled(Protocol.Connected());
   if (form_DL_Config) form_DL_Config->SetCommandButtonsEnabled(enabled);
   ui.tbtn_Setting->setEnabled(!enabled);
+  UpdateStatus();
+}
+
+bool Tform_main::UploadStoppable() {
+  return Protocol.Connected() && ui.btn_UpdateCode->text().startsWith("Stop");
 }
 
 void Tform_main::SetCaption(Caption which, const std::string& text) {
-  if (which == Caption::UploadButton)
+  if (which == Caption::UploadButton) {
     ui.btn_UpdateCode->setText(ToQString(text));
-  else if (form_DL_Config)
+    ui.btn_UpdateCode->setEnabled(CommandsEnabled || UploadStoppable());
+  } else if (form_DL_Config) {
     form_DL_Config->SetStatusCaption(text);
+  }
 }
 
 std::string Tform_main::GetCaption(Caption which) {
@@ -219,9 +272,213 @@ void Tform_main::ClearCommandEntry() {
 }
 
 void Tform_main::Notify(const Notice& notice) {
-  if (notice.Kind != EngineEvent::PortOpened && notice.Kind != EngineEvent::PortClosed) return;
-  const bool open = notice.Kind == EngineEvent::PortOpened;
-  ui.tbtn_UartConnect->setEnabled(!open);
-  ui.tbtn_UartDisconnect->setEnabled(open);
-  ui.tbtn_Setting->setEnabled(!open);
+  if (notice.Kind == EngineEvent::PortOpened || notice.Kind == EngineEvent::PortClosed) {
+    const bool open = notice.Kind == EngineEvent::PortOpened;
+    ui.tbtn_UartConnect->setEnabled(!open);
+    ui.tbtn_UartDisconnect->setEnabled(open);
+    ui.tbtn_Setting->setEnabled(!open);
+    if (open)
+      StatusTimer.start();
+    else
+      StatusTimer.stop();
+  }
+  UpdateStatus();
+}
+
+void Tform_main::tbtn_ServiceClick(bool checked) {
+  for (QWidget* button :
+       {ui.btn_CmdLoadVer, ui.btn_CmdEraseFlash, ui.btn_CmdVerifyBootCode, ui.btn_CmdVerifyApp,
+        ui.btn_CmdRunApp, ui.btn_CmdTuneTest, ui.btn_CmdRebootSTB, ui.Btn_DL_Cfg})
+    button->setVisible(checked);
+}
+
+void Tform_main::BuildStatusBar() {
+  lab_State = new QLabel(this);
+  lab_Port = new QLabel(this);
+  bar_Progress = new QProgressBar(this);
+  bar_Progress->setRange(0, 100);
+  bar_Progress->setFormat("%p%");
+  bar_Progress->setMaximumWidth(140);
+  bar_Progress->setMaximumHeight(14);
+  bar_Progress->hide();
+  lab_Rate = new QLabel(this);
+  lab_Rate->hide();
+  statusBar()->addWidget(lab_State);
+  statusBar()->addWidget(lab_Port);
+  statusBar()->addWidget(bar_Progress);
+  statusBar()->addWidget(lab_Rate);
+  // The window grows by the status bar; what was laid out above it stays where it was.
+  const QSize laidOut(LaidOutWidth, LaidOutHeight + statusBar()->sizeHint().height());
+  setMinimumSize(laidOut);
+  resize(laidOut);
+}
+
+QString Tform_main::StateWord() {
+  if (!Protocol.Connected()) return "Offline";
+  if (Protocol.Timeout.Armed() || CurrentJob().Running) return "Busy";
+  return CommandsEnabled ? "Ready" : "Waiting for loader";
+}
+
+QString Tform_main::RateText(double bytesPerSecond, std::uint64_t bytesLeft) {
+  QString rate = bytesPerSecond >= 1024 * 1024
+                     ? QString::number(bytesPerSecond / (1024 * 1024), 'f', 1) + " MiB/s"
+                 : bytesPerSecond >= 1024
+                     ? QString::number(bytesPerSecond / 1024, 'f', 1) + " KiB/s"
+                     : QString::number(bytesPerSecond, 'f', 0) + " B/s";
+  if (bytesPerSecond <= 0) return rate;
+  const auto secs =
+      static_cast<std::uint64_t>(static_cast<double>(bytesLeft) / bytesPerSecond + 0.5);
+  const QString left = secs >= 3600
+                           ? QString("%1:%2:%3")
+                                 .arg(secs / 3600)
+                                 .arg(secs / 60 % 60, 2, 10, QChar('0'))
+                                 .arg(secs % 60, 2, 10, QChar('0'))
+                           : QString("%1:%2").arg(secs / 60).arg(secs % 60, 2, 10, QChar('0'));
+  return rate + ", " + left + " left";
+}
+
+void Tform_main::UpdateStatus() {
+  if (!lab_State) return;
+  const QString state = StateWord();
+  if (lab_State->text() != state) lab_State->setText(state);
+  QString port;
+  if (Protocol.Connected()) {
+    const LineSettings& s = Protocol.Uart.Settings;
+    port = QString("%1 %2 %3%4%5")
+               .arg(QString::fromLocal8Bit(Protocol.OpenPortName().c_str()))
+               .arg(s.BaudRate)
+               .arg(s.DataBits)
+               .arg(QChar(ParityLetter(s.ParityMode)))
+               .arg(s.Stop == StopBits::Two ? 2 : 1);
+  }
+  if (lab_Port->text() != port) lab_Port->setText(port);
+
+  const JobProgress job = CurrentJob();
+  if (!job.Running || job.Total == 0) {
+    RateSamples.clear();
+    bar_Progress->hide();
+    lab_Rate->hide();
+    return;
+  }
+  if (!RateClock.isValid()) RateClock.start();
+  const qint64 now = RateClock.elapsed();
+  if (!RateSamples.empty() && job.Done < RateSamples.back().second) RateSamples.clear();  // new job
+  RateSamples.emplace_back(now, job.Done);
+  while (RateSamples.size() > 2 && now - RateSamples.front().first > RateWindowMs)
+    RateSamples.pop_front();
+  const int percent = static_cast<int>(job.Done * 100 / job.Total);
+  if (bar_Progress->value() != percent) bar_Progress->setValue(percent);
+  bar_Progress->show();
+  const qint64 spanMs = now - RateSamples.front().first;
+  QString rate;
+  if (spanMs >= StatusPollMs) {
+    const double perSecond =
+        static_cast<double>(job.Done - RateSamples.front().second) * 1000.0 / spanMs;
+    rate = RateText(perSecond, job.Total - std::min(job.Done, job.Total));
+  }
+  if (lab_Rate->text() != rate) lab_Rate->setText(rate);
+  lab_Rate->setVisible(!rate.isEmpty());
+}
+
+Tform_main::JobProgress Tform_main::CurrentJob() {
+  const Core::WorkProgress p = Protocol.Progress();
+  using Job = Core::WorkProgress::Job;
+  return {p.What != Job::None, p.What == Job::Upload, p.Done, p.Total};
+}
+
+void Tform_main::BuildLogMenu() {
+  act_Copy = new QAction("Copy", this);
+  act_SelectAll = new QAction("Select All", this);
+  act_ClearLog = new QAction("Clear Log", this);
+  act_SaveLog = new QAction("Save Log As...", this);
+  act_Timestamps = new QAction("Timestamps", this);
+  act_Timestamps->setCheckable(true);
+  connect(act_Copy, &QAction::triggered, ui.Memo_Msg, &QPlainTextEdit::copy);
+  connect(act_SelectAll, &QAction::triggered, ui.Memo_Msg, &QPlainTextEdit::selectAll);
+  connect(act_ClearLog, &QAction::triggered, this, &Tform_main::ClearLog);
+  connect(act_SaveLog, &QAction::triggered, this, &Tform_main::SaveLogAs);
+  ui.Memo_Msg->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ui.Memo_Msg, &QWidget::customContextMenuRequested, this,
+          &Tform_main::Memo_MsgContextMenu);
+}
+
+void Tform_main::Memo_MsgContextMenu(const QPoint& at) {
+  FlushLog();
+  act_Copy->setEnabled(ui.Memo_Msg->textCursor().hasSelection());
+  QMenu menu(this);
+  menu.addAction(act_Copy);
+  menu.addAction(act_SelectAll);
+  menu.addSeparator();
+  menu.addAction(act_ClearLog);
+  menu.addAction(act_SaveLog);
+  menu.addSeparator();
+  menu.addAction(act_Timestamps);
+  menu.exec(ui.Memo_Msg->viewport()->mapToGlobal(at));
+}
+
+void Tform_main::ClearLog() {
+  PendingLog.clear();
+  LogTimer.stop();
+  ui.Memo_Msg->clear();
+}
+
+void Tform_main::SaveLogAs() {
+  FlushLog();
+  std::optional<QString> path;
+  if (PickLogFile) {
+    path = PickLogFile();
+  } else {
+    const QString chosen = QFileDialog::getSaveFileName(this, "Save Log As", "kelvarin-log.txt",
+                                                        "Text files (*.txt);;All files (*)");
+    if (!chosen.isEmpty()) path = chosen;
+  }
+  if (!path) return;
+  QFile file(*path);
+  QString text = ui.Memo_Msg->toPlainText();
+  if (!text.isEmpty()) text += '\n';
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text.toUtf8()) < 0) {
+    ShowMessage(("Can't write " + *path).toLocal8Bit().toStdString());
+    return;
+  }
+  file.close();
+}
+
+bool Tform_main::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ui.centralwidget && event->type() == QEvent::Resize)
+    FollowCentralSize(static_cast<QResizeEvent*>(event)->size());
+  return QMainWindow::eventFilter(watched, event);
+}
+
+// Everything keeps its laid-out place; the log and the entry take what the window has beyond
+// its laid-out size.
+void Tform_main::FollowCentralSize(const QSize& size) {
+  const int dw = std::max(0, size.width() - LaidOutWidth);
+  const int dh = std::max(0, size.height() - LaidOutHeight);
+  ui.ToolBar1->resize(LaidOutWidth + dw, ui.ToolBar1->height());
+  ui.pnl_cmd->resize(561 + dw, 401 + dh);
+  ui.Memo_Msg->resize(433 + dw, 329 + dh);
+  ui.text_Cmd->setGeometry(112, 352 + dh, 353 + dw, 33);
+  ui.btn_SendCmd->move(472 + dw, 352 + dh);
+}
+
+std::optional<QString> Tform_main::DroppedImage(const QMimeData* data) {
+  if (!data || !data->hasUrls() || data->urls().size() != 1) return std::nullopt;
+  const QUrl url = data->urls().front();
+  if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isFile()) return std::nullopt;
+  // Only when a press of "Upload Code" would start an upload.
+  if (!ui.btn_UpdateCode->isEnabled() || ui.btn_UpdateCode->text() != "Upload Code")
+    return std::nullopt;
+  return url.toLocalFile();
+}
+
+void Tform_main::dragEnterEvent(QDragEnterEvent* event) {
+  if (DroppedImage(event->mimeData())) event->acceptProposedAction();
+}
+
+void Tform_main::dropEvent(QDropEvent* event) {
+  const std::optional<QString> path = DroppedImage(event->mimeData());
+  if (!path) return;
+  event->acceptProposedAction();
+  Protocol.StartUpload(path->toLocal8Bit().toStdString());
+  UpdateStatus();
 }

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QMainWindow>
+#include <QProgressBar>
 #include <QStringList>
 #include <QTimer>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,6 +19,7 @@
 #include "Uart_init.h"
 #include "ui_Main.h"
 
+class QMimeData;
 class Tform_DL_Config;
 class Tform_Tune;
 class TForm_EraseFlash;
@@ -51,6 +57,29 @@ class Tform_main : public QMainWindow, public Screen {
   Ui::Tform_main ui;
   // The image picker of "Upload Code"; tests replace the file dialog with it.
   std::function<std::optional<std::string>()> PickImageFile;
+  // The file picker of "Save Log As..."; tests replace the file dialog with it.
+  std::function<std::optional<QString>()> PickLogFile;
+
+  // The status bar: state, port and its settings, progress of an upload or read-back.
+  QLabel* lab_State = nullptr;
+  QLabel* lab_Port = nullptr;
+  QProgressBar* bar_Progress = nullptr;
+  QLabel* lab_Rate = nullptr;
+  // The message log's context menu.
+  QAction* act_Copy = nullptr;
+  QAction* act_SelectAll = nullptr;
+  QAction* act_ClearLog = nullptr;
+  QAction* act_SaveLog = nullptr;
+  QAction* act_Timestamps = nullptr;
+
+  // The log keeps this many lines; older ones go first.
+  static constexpr int MaxLogLines = 100000;
+  // "56.3 KiB/s, 0:41 left".
+  static QString RateText(double bytesPerSecond, std::uint64_t bytesLeft);
+  // The words of the state the window is in: "Offline", "Waiting for loader", "Ready", "Busy".
+  QString StateWord();
+  // Re-reads the engine's state and progress into the status bar.
+  void UpdateStatus();
   const QString OpDia_OpenFile_Filter = "bin files (*.bin)";
 
  public slots:
@@ -68,13 +97,31 @@ class Tform_main : public QMainWindow, public Screen {
   void btn_CmdLoadVerClick();
   void btn_CmdRunAppClick();
   void btn_CmdRebootSTBClick();
+  void tbtn_ServiceClick(bool checked);
+  void Memo_MsgContextMenu(const QPoint& at);
+  void SaveLogAs();
+  void ClearLog();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void FormCreate();
   bool SendTypedCommand();
+  void BuildStatusBar();
+  void BuildLogMenu();
+  void FollowCentralSize(const QSize& size);
+  bool UploadStoppable();
+  struct JobProgress {
+    bool Running = false;
+    bool Upload = false;
+    std::uint64_t Done = 0, Total = 0;
+  };
+  JobProgress CurrentJob();
+  std::optional<QString> DroppedImage(const QMimeData* data);
 
   SystemClock DefaultClock;
   QtProtocolThread GuiThread{this};
@@ -85,4 +132,11 @@ class Tform_main : public QMainWindow, public Screen {
   TForm_EraseFlash* Form_EraseFlash = nullptr;
   QStringList PendingLog;
   QTimer LogTimer;
+  // Polls the engine's progress while the port is open.
+  QTimer StatusTimer;
+  // The command controls as SetCmdControls last left them.
+  bool CommandsEnabled = false;
+  // Recent (milliseconds, bytes done) of the running job, for its rate.
+  std::deque<std::pair<qint64, std::uint64_t>> RateSamples;
+  QElapsedTimer RateClock;
 };

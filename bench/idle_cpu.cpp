@@ -24,6 +24,8 @@ int main(int argc, char** argv) {
   UseOffscreenWithoutDisplay();
   QApplication app(argc, argv);
   Program program;
+  // Shown, with its status bar polling the engine, as it stands on a technician's desk.
+  program.Main().show();
   if (!program.Connect(box.Device)) {
     std::printf("idle CPU: no handshake  TARGET MISSED\n");
     return 0;

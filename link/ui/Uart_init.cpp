@@ -1,9 +1,11 @@
 #include "Uart_init.h"
 
+#include <QAbstractItemView>
 #include <iterator>
 
 #include "Latin1Text.h"
 #include "NumberText.h"
+#include "PortScan.h"
 #include "UartConfig.h"
 
 Tform_uart::Tform_uart(Core& core, QWidget* parent, std::string configPath)
@@ -13,8 +15,40 @@ Tform_uart::Tform_uart(Core& core, QWidget* parent, std::string configPath)
                            ui.Combo_StopBit, ui.Combo_FlowCtrl})
     combo->setInsertPolicy(QComboBox::NoInsert);
   connect(ui.btn_UartSetting_OK, &QPushButton::clicked, this, &Tform_uart::btn_UartSetting_OKClick);
+  // A found port is shown with its adapter's name; choosing it puts its path in the box.
+  connect(ui.Combo_port, &QComboBox::currentIndexChanged, this, [this](int index) {
+    const QString path = ui.Combo_port->itemData(index).toString();
+    if (!path.isEmpty()) ui.Combo_port->setEditText(path);
+  });
   FillUartCombos();
   LoadUartConfig();
+}
+
+void Tform_uart::showEvent(QShowEvent* event) {
+  RefreshPortList();
+  QDialog::showEvent(event);
+}
+
+void Tform_uart::RefreshPortList() {
+  QComboBox* combo = ui.Combo_port;
+  const QString typed = combo->currentText();
+  const QSignalBlocker quiet(combo);
+  while (combo->count() > 8) combo->removeItem(combo->count() - 1);
+  for (const FoundPort& port : ScanSerialPorts(DeviceRoot)) {
+    const QString path = QString::fromLocal8Bit(port.Path.c_str());
+    if (port.Label.empty())
+      combo->addItem(path, path);
+    else
+      combo->addItem(QString::fromLocal8Bit(port.Label.c_str()) + "  " + path, path);
+  }
+  // The drop-down opens at the port in use.
+  int current = combo->findData(typed);
+  if (current < 0) current = combo->findText(typed);
+  combo->setCurrentIndex(current);
+  combo->setEditText(typed);
+  // The drop-down shows the longest entry whole, however narrow the box itself is.
+  combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0) +
+                                 2 * combo->view()->frameWidth() + 24);
 }
 
 void Tform_uart::FillUartCombos() {

@@ -21,8 +21,16 @@ class Tform_uart : public QDialog {
   // 1 when the file was missing (the default has then been written), else 0.
   int LoadUartConfig();
 
+  // Offers COM1 to COM8 and then the serial ports present; the typed name stays.
+  void RefreshPortList();
+
   std::string PortName;
   Ui::Tform_uart ui;
+  // Where the port list looks for devices: the machine's root, or a test's fake tree.
+  std::string DeviceRoot = "/";
+
+ protected:
+  void showEvent(QShowEvent* event) override;
 
  private slots:
   void btn_UartSetting_OKClick();

@@ -62,7 +62,8 @@ TEST_P(UploadFault, NoWrongByteNoHangAndTheNextUploadWorks) {
       // Past the pause and the receiver's silence: the request is gone for good.
       QTest::qWait(250);
       EXPECT_FALSE(Logged("Upload Complete"));
-      EXPECT_FALSE(Main().ui.btn_UpdateCode->isEnabled());
+      EXPECT_FALSE(Main().ui.text_Cmd->isEnabled());
+      EXPECT_EQ(Main().ui.btn_UpdateCode->text(), "Stop");
       EXPECT_TRUE(Boxes.empty());
       ExpireReplyTimeout();
       ASSERT_TRUE(WaitForBox("Timeout!!"));

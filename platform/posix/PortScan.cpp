@@ -1,0 +1,81 @@
+#include "PortScan.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "usb-FTDI_FT232R_USB_UART_A601XYZ-if00-port0" reads "FTDI FT232R USB UART A601XYZ".
+std::string AdapterName(std::string link) {
+  for (const char* bus : {"usb-", "pci-", "platform-"})
+    if (link.rfind(bus, 0) == 0) {
+      link.erase(0, std::char_traits<char>::length(bus));
+      break;
+    }
+  const auto iface = link.rfind("-if");
+  if (iface != std::string::npos) link.erase(iface);
+  std::replace(link.begin(), link.end(), '_', ' ');
+  return link;
+}
+
+// ttyUSB10 after ttyUSB9: by the number after the prefix.
+bool ByNumber(const std::string& a, const std::string& b) {
+  auto number = [](const std::string& name) {
+    std::size_t i = name.size();
+    while (i > 0 && std::isdigit(static_cast<unsigned char>(name[i - 1]))) --i;
+    return i < name.size() ? std::stol(name.substr(i)) : -1L;
+  };
+  return number(a) < number(b);
+}
+
+std::vector<std::string> DevicesStartingWith(const fs::path& dev, const std::string& prefix) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(dev, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() > prefix.size() && name.rfind(prefix, 0) == 0) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end(), ByNumber);
+  return names;
+}
+
+// The kernel makes ttyS0 to ttyS31 whether or not a UART answers at their addresses; only a
+// port whose UART type the serial core recognised (not PORT_UNKNOWN, 0) can carry a line.
+bool HasUart(const fs::path& sysTty) {
+  std::error_code ec;
+  if (!fs::exists(sysTty / "device", ec)) return false;
+  std::ifstream typeFile(sysTty / "type");
+  if (!typeFile) return true;  // a driver without the attribute only exists for real hardware
+  int type = 0;
+  typeFile >> type;
+  return type != 0;
+}
+
+}  // namespace
+
+std::vector<FoundPort> ScanSerialPorts(const std::string& root) {
+  const fs::path base(root);
+  const fs::path dev = base / "dev";
+  std::vector<FoundPort> found;
+  std::error_code ec;
+
+  std::vector<std::string> links;
+  for (fs::directory_iterator it(dev / "serial" / "by-id", ec), end; !ec && it != end;
+       it.increment(ec))
+    links.push_back(it->path().filename().string());
+  std::sort(links.begin(), links.end());
+  for (const std::string& link : links)
+    found.push_back({"/dev/serial/by-id/" + link, AdapterName(link)});
+
+  for (const char* prefix : {"ttyUSB", "ttyACM"})
+    for (const std::string& name : DevicesStartingWith(dev, prefix))
+      found.push_back({"/dev/" + name, ""});
+  for (const std::string& name : DevicesStartingWith(dev, "ttyS"))
+    if (HasUart(base / "sys" / "class" / "tty" / name)) found.push_back({"/dev/" + name, ""});
+  return found;
+}

@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QClipboard>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QUrl>
+#include <fstream>
+
+#include "AppTestSupport.h"
+#include "Pty.h"
+
+namespace {
+
+std::vector<QWidget*> HiddenCommandButtons(Tform_main& m) {
+  auto& ui = m.ui;
+  return {ui.btn_CmdLoadVer, ui.btn_CmdEraseFlash, ui.btn_CmdVerifyBootCode, ui.btn_CmdVerifyApp,
+          ui.btn_CmdRunApp,  ui.btn_CmdTuneTest,   ui.btn_CmdRebootSTB,      ui.Btn_DL_Cfg};
+}
+
+TEST(Window, ServiceShowsTheHiddenButtonsAtTheirPlacesAndHidesThemAgain) {
+  AppFixture app;
+  Tform_main& m = app.Start().form_main;
+  m.show();
+  QToolButton* service = m.ui.tbtn_Service;
+  EXPECT_TRUE(service->isCheckable());
+  EXPECT_FALSE(service->isChecked());
+  EXPECT_EQ(service->size(), m.ui.tbtn_Setting->size());
+  EXPECT_GT(service->x(), m.ui.tbtn_Setting->x());
+
+  service->click();
+  int y = 56;
+  for (QWidget* b : HiddenCommandButtons(m)) {
+    EXPECT_TRUE(b->isVisible()) << b->objectName().toStdString();
+    EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();  // still offline
+    EXPECT_EQ(b->geometry(), QRect(8, y, 97, 25)) << b->objectName().toStdString();
+    y += 40;
+  }
+  // Switched like the others while visible.
+  m.SetCmdControls(true);
+  EXPECT_TRUE(m.ui.btn_CmdLoadVer->isEnabled());
+  EXPECT_FALSE(m.ui.btn_CmdVerifyApp->isEnabled());  // not one of the switched set
+
+  service->click();
+  for (QWidget* b : HiddenCommandButtons(m))
+    EXPECT_FALSE(b->isVisible()) << b->objectName().toStdString();
+}
+
+TEST(Window, KeepsItsLaidOutSizeAsMinimumAndGivesExtraRoomToTheLog) {
+  AppFixture app;
+  Tform_main& m = app.Start().form_main;
+  m.show();
+  const int bar = m.statusBar()->height();
+  EXPECT_GT(bar, 0);
+  EXPECT_EQ(m.size(), QSize(589, 505 + bar));
+  EXPECT_EQ(m.minimumSize(), m.size());
+  EXPECT_EQ(m.ui.pnl_cmd->geometry(), QRect(8, 56, 561, 401));
+  EXPECT_EQ(m.ui.Memo_Msg->geometry(), QRect(112, 16, 433, 329));
+  EXPECT_EQ(m.ui.text_Cmd->geometry(), QRect(112, 352, 353, 33));
+  EXPECT_EQ(m.ui.btn_SendCmd->geometry(), QRect(472, 352, 75, 33));
+
+  m.resize(589 + 200, 505 + bar + 100);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(m.ui.Memo_Msg->geometry(), QRect(112, 16, 633, 429));
+  EXPECT_EQ(m.ui.text_Cmd->geometry(), QRect(112, 452, 553, 33));
+  EXPECT_EQ(m.ui.btn_SendCmd->geometry(), QRect(672, 452, 75, 33));
+  EXPECT_EQ(m.ui.btn_UpdateCode->geometry(), QRect(8, 16, 97, 25));
+
+  m.resize(300, 200);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(m.size(), QSize(589, 505 + bar));
+}
+
+TEST(Window, TheLogCanBeSelectedAndCopiedButNotEdited) {
+  AppFixture app;
+  Tform_main& m = app.Start().form_main;
+  m.show();
+  m.AppendLog("Stop send sync byte");
+  m.AppendLog("Download 43%");
+  m.FlushLog();
+  QPlainTextEdit* log = m.ui.Memo_Msg;
+  log->setFocus();
+  QTest::keyClicks(log, "typed");
+  QTest::keyClick(log, Qt::Key_Backspace);
+  QTest::keyClick(log, Qt::Key_Delete);
+  QTest::keyClick(log, Qt::Key_Return);
+  QTest::keyClick(log, Qt::Key_Z, Qt::ControlModifier);
+  QTest::keyClick(log, Qt::Key_X, Qt::ControlModifier);
+  QTest::keyClick(log, Qt::Key_Tab);
+  EXPECT_EQ(app.Log(), "Stop send sync byte\nDownload 43%");
+  EXPECT_EQ(log->maximumBlockCount(), 100000);
+
+  m.act_SelectAll->trigger();
+  m.act_Copy->trigger();
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "Stop send sync byte\nDownload 43%");
+}
+
+TEST(Window, LogMenuSavesClearsAndStampsLines) {
+  AppFixture app;
+  Tform_main& m = app.Start().form_main;
+  m.AppendLog("Com port set up ok");
+  m.AppendLog(std::string("caf\xE9", 4));  // Latin-1 from the box
+  const QString path = app.Dir.path() + "/saved.txt";
+  m.PickLogFile = [&] { return std::optional<QString>(path); };
+  m.act_SaveLog->trigger();
+  QFile saved(path);
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  EXPECT_EQ(saved.readAll(), QByteArray("Com port set up ok\ncaf\xC3\xA9\n"));
+
+  m.act_ClearLog->trigger();
+  EXPECT_EQ(app.Log(), "");
+
+  ASSERT_TRUE(m.act_Timestamps->isCheckable());
+  m.act_Timestamps->trigger();
+  m.AppendLog("Upload Complete");
+  m.act_Timestamps->trigger();
+  m.AppendLog("RS232 Disconnect");
+  const QString log = QString::fromStdString(app.Log());
+  EXPECT_TRUE(
+      QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d Upload Complete\nRS232 Disconnect$")
+          .match(log)
+          .hasMatch())
+      << log.toStdString();
+}
+
+TEST(Window, StatusBarNamesTheStateAndThePortsSettings) {
+  AppFixture app;
+  Pty pty;
+  ASSERT_TRUE(pty.Ok());
+  Windows& w = app.Start();
+  Tform_main& m = w.form_main;
+  m.show();
+  auto status = [&] { return (m.lab_State->text() + " | " + m.lab_Port->text()).toStdString(); };
+  const std::string port = " | " + pty.SlavePath;
+  EXPECT_EQ(status(), "Offline | ");
+  EXPECT_FALSE(m.bar_Progress->isVisible());
+
+  w.form_uart.ui.Combo_port->setEditText(QString::fromStdString(pty.SlavePath));
+  w.form_uart.ui.Combo_StopBit->setCurrentIndex(1);
+  m.ui.tbtn_UartConnect->click();
+  EXPECT_EQ(status(), "Waiting for loader" + port + " 115200 8N2");
+
+  pty.Write(std::vector<std::uint8_t>{0xBB, 0x24, 0x21, 0xBE});  // the loader answers the sync
+  EXPECT_TRUE(QTest::qWaitFor([&] { return m.lab_State->text() == "Ready"; }, 5000)) << status();
+  m.ui.btn_CmdLoadVer->click();
+  EXPECT_EQ(status(), "Busy" + port + " 115200 8N2");
+  // Disconnect is the way out of a wait, too.
+  EXPECT_TRUE(m.ui.tbtn_UartDisconnect->isEnabled());
+  pty.Write(std::vector<std::uint8_t>{0xBB, 0x10, 0x21, 0x96});  // any status word answers
+  EXPECT_TRUE(QTest::qWaitFor([&] { return m.lab_State->text() == "Ready"; }, 5000)) << status();
+  m.ui.btn_CmdRebootSTB->click();
+  EXPECT_EQ(status(), "Waiting for loader" + port + " 115200 8N2");
+  m.ui.tbtn_UartDisconnect->click();
+  EXPECT_EQ(status(), "Offline | ");
+}
+
+// A file dropped on the window is uploaded as "Upload Code" would, and only when it could be.
+TEST(Window, ADroppedImageIsUploadedWhenUploadCodeIsEnabled) {
+  AppFixture app;
+  Pty pty;
+  ASSERT_TRUE(pty.Ok());
+  Windows& w = app.Start();
+  Tform_main& m = w.form_main;
+  m.show();
+  const QString image = app.Dir.path() + "/app.bin";
+  std::ofstream(image.toStdString()) << "0123456789";
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(image)});
+  auto drop = [&] {
+    QDragEnterEvent enter(QPoint(300, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&m, &enter);
+    QDropEvent dropped(QPointF(300, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&m, &dropped);
+    return enter.isAccepted();
+  };
+  EXPECT_FALSE(drop());  // offline: "Upload Code" is disabled
+  EXPECT_EQ(app.Log(), "");
+
+  w.form_uart.ui.Combo_port->setEditText(QString::fromStdString(pty.SlavePath));
+  m.ui.tbtn_UartConnect->click();
+  pty.Write(std::vector<std::uint8_t>{0xBB, 0x24, 0x21, 0xBE});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return m.ui.btn_UpdateCode->isEnabled(); }, 5000));
+  EXPECT_TRUE(drop());
+  EXPECT_NE(app.Log().find("upload " + image.toStdString() + " to STB start..."), std::string::npos)
+      << app.Log();
+  EXPECT_EQ(m.ui.btn_UpdateCode->text(), "Stop");
+}
+
+TEST(Window, RateAndTimeLeftReadAsATechnicianExpects) {
+  struct Case {
+    double rate;
+    std::uint64_t left;
+    const char* text;
+  } cases[] = {
+      {56.3 * 1024, 41 * std::uint64_t(56.3 * 1024), "56.3 KiB/s, 0:41 left"},
+      {11520, 16u << 20, "11.3 KiB/s, 24:16 left"},
+      {900, 900 * 3725, "900 B/s, 1:02:05 left"},
+      {2.5 * 1024 * 1024, 0, "2.5 MiB/s, 0:00 left"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Tform_main::RateText(c.rate, c.left), c.text);
+}
+
+TEST(Window, DialogsUseTheMainWindowsFont) {
+  AppFixture app;
+  Windows& w = app.Start();
+  for (QWidget* dialog : std::initializer_list<QWidget*>{&w.form_uart, &w.form_DL_Config,
+                                                         &w.form_Tune, &w.Form_EraseFlash})
+    EXPECT_EQ(dialog->font().pixelSize(), 11) << dialog->objectName().toStdString();
+}
+
+// A fake machine: what /dev and /sys hold for two adapters, a modem, and two ttyS of which
+// only the first has a UART.
+void MakeTree(const QString& root) {
+  QDir d(root);
+  auto touch = [&](const QString& file, const char* content = "") {
+    d.mkpath(QFileInfo(root + "/" + file).path());
+    std::ofstream(QString(root + "/" + file).toStdString()) << content;
+  };
+  for (const char* dev : {"dev/ttyUSB1", "dev/ttyUSB0", "dev/ttyUSB10", "dev/ttyACM0", "dev/ttyS0",
+                          "dev/ttyS1", "dev/tty0", "dev/ttyprintk", "dev/null"})
+    touch(dev);
+  d.mkpath("dev/serial/by-id");
+  QFile::link(root + "/dev/ttyUSB0",
+              root + "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A601XYZQ-if00-port0");
+  QFile::link(root + "/dev/ttyACM0",
+              root + "/dev/serial/by-id/usb-Prolific_Technology_Inc._USB-Serial_Controller-if00");
+  d.mkpath("sys/class/tty/ttyS0/device");
+  touch("sys/class/tty/ttyS0/type", "4\n");
+  d.mkpath("sys/class/tty/ttyS1/device");
+  touch("sys/class/tty/ttyS1/type", "0\n");
+}
+
+TEST(Window, PortListOffersThePortsPresentAfterCom1ToCom8) {
+  AppFixture app;
+  Tform_uart& uart = app.Start().form_uart;
+  const QString root = app.Dir.path() + "/machine";
+  MakeTree(root);
+  uart.DeviceRoot = root.toStdString();
+  uart.ui.Combo_port->setEditText("COM3");
+  uart.RefreshPortList();
+  uart.RefreshPortList();  // each opening scans afresh, without piling up
+
+  QStringList shown, paths;
+  for (int i = 0; i < uart.ui.Combo_port->count(); ++i) {
+    shown << uart.ui.Combo_port->itemText(i);
+    paths << uart.ui.Combo_port->itemData(i).toString();
+  }
+  const QStringList expected = {
+      "COM1",
+      "COM2",
+      "COM3",
+      "COM4",
+      "COM5",
+      "COM6",
+      "COM7",
+      "COM8",
+      "FTDI FT232R USB UART A601XYZQ  "
+      "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A601XYZQ-if00-port0",
+      "Prolific Technology Inc. USB-Serial Controller  "
+      "/dev/serial/by-id/usb-Prolific_Technology_Inc._USB-Serial_Controller-if00",
+      "/dev/ttyUSB0",
+      "/dev/ttyUSB1",
+      "/dev/ttyUSB10",
+      "/dev/ttyACM0",
+      "/dev/ttyS0"};
+  EXPECT_EQ(shown, expected);
+  EXPECT_EQ(uart.ui.Combo_port->currentText(), "COM3");  // what was typed stays
+
+  // Choosing a found port puts its path, not its label, into the box.
+  uart.ui.Combo_port->setCurrentIndex(8);
+  EXPECT_EQ(uart.ui.Combo_port->currentText(),
+            "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A601XYZQ-if00-port0");
+  uart.ui.Combo_port->setCurrentIndex(2);
+  EXPECT_EQ(uart.ui.Combo_port->currentText(), "COM3");
+  // The drop-down is wide enough for the longest entry.
+  const QFontMetrics metrics(uart.ui.Combo_port->view()->font());
+  EXPECT_GE(uart.ui.Combo_port->view()->minimumWidth(), metrics.horizontalAdvance(expected[9]));
+}
+
+}  // namespace

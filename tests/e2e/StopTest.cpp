@@ -1,0 +1,74 @@
+#include <QStatusBar>
+
+#include "E2eFixture.h"
+
+namespace {
+
+// The line runs at the pace of a real cable, so an upload is caught in the middle of a block.
+class StopMidUpload : public EndToEnd {
+ protected:
+  boxsim::BoxOptions BoxOptions() override {
+    boxsim::BoxOptions options;
+    options.baud = 115200;
+    return options;
+  }
+};
+
+// Stop and Disconnect both end an upload at once: the rest of the block never reaches the
+// box, the file is closed, and no reply timeout fires later.
+TEST_F(StopMidUpload, StopAndDisconnectEndTheUploadAtOnce) {
+  struct Case {
+    const char* button;
+    const char* lastLines;
+    bool connectedAfter;
+  } cases[] = {
+      {"btn_UpdateCode", "Upload stopped", true},
+      {"tbtn_UartDisconnect", "Upload stopped\nRS232 Disconnect", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.button);
+    Connect();
+    Main().show();
+    Box->SetBlockWait(500, 2);
+    Box->ClearLogs();
+    StartUpload(WriteFile("image.bin", Image(3 * kBlock)));
+    ASSERT_TRUE(Until([&] { return Protocol().Progress().Done > 8192; }));
+
+    // Mid-block: the button offers Stop and the status bar shows the work.
+    EXPECT_EQ(Main().ui.btn_UpdateCode->text(), "Stop");
+    EXPECT_TRUE(Main().ui.btn_UpdateCode->isEnabled());
+    EXPECT_TRUE(Main().ui.tbtn_UartDisconnect->isEnabled());
+    EXPECT_FALSE(Main().ui.text_Cmd->isEnabled());
+    EXPECT_EQ(Main().lab_State->text(), "Busy");
+    ASSERT_TRUE(Until([&] { return Main().bar_Progress->isVisible(); }, 2000));
+    EXPECT_TRUE(Until([&] { return Main().lab_Rate->text().endsWith(" left"); }, 2000))
+        << Main().lab_Rate->text().toStdString();
+
+    Main().findChild<QAbstractButton*>(c.button)->click();
+    const std::string log = Log();
+    EXPECT_EQ(log.substr(log.size() - std::strlen(c.lastLines)), c.lastLines);
+    EXPECT_FALSE(Protocol().Upload.UploadFileOpen());
+    EXPECT_EQ(Main().ui.btn_UpdateCode->text(), "Upload Code");
+    EXPECT_EQ(Protocol().Uart.UartConnected, c.connectedAfter);
+    EXPECT_EQ(Main().lab_State->text().toStdString(), c.connectedAfter ? "Ready" : "Offline");
+    EXPECT_FALSE(Main().bar_Progress->isVisible());
+    if (c.connectedAfter) {
+      EXPECT_TRUE(Main().ui.btn_UpdateCode->isEnabled());
+    }
+
+    // The box waits for the rest of the block, asks for it again, and gets nothing more.
+    EXPECT_TRUE(BoxSaw("block 0: timed out after", 5000));
+    EXPECT_TRUE(BoxSaw("block 0: timed out after 0 of", 5000));
+    for (const boxsim::Message& m : Box->Messages())
+      EXPECT_NE(m.kind, boxsim::MessageKind::Block) << "block " << m.block << " reached the box";
+
+    ExpireReplyTimeout();
+    Until([] { return false; }, 500);
+    EXPECT_TRUE(Boxes.empty()) << Boxes.front();
+    // The box gives the image up before the next round.
+    EXPECT_TRUE(BoxSaw("never came", 5000));
+    if (Protocol().Uart.UartConnected) Main().ui.tbtn_UartDisconnect->click();
+  }
+}
+
+}  // namespace
