@@ -11,7 +11,6 @@
 
 namespace {
 
-
 bool CurrentSize(std::FILE* file, std::int64_t& size) {
   struct stat info;
   if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
@@ -73,7 +72,8 @@ void CodeUpload::btn_UpdateCodeClick(const std::function<std::optional<std::stri
   Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
   Out.SetCaption(Caption::UploadButton, "Stop");
   Tx.SyncStopped = true;
-  Out.AppendLog("upload " + *path + " to STB start...");
+  // The path is the system's text, not the box's.
+  Out.AppendSystemLog("upload " + *path + " to STB start...");
   Rx.DropLine();
 }
 
