@@ -218,6 +218,11 @@ void Tform_main::AppendLog(const std::string& line) {
   if (!LogTimer.isActive()) LogTimer.start();
 }
 
+void Tform_main::AppendSystemLog(const std::string& line) {
+  PendingLog.append(QString::fromLocal8Bit(line));
+  if (!LogTimer.isActive()) LogTimer.start();
+}
+
 void Tform_main::FlushLog() {
   LogTimer.stop();
   if (PendingLog.isEmpty()) return;

@@ -47,6 +47,7 @@ class Tform_main : public QMainWindow, public Screen {
 
   // Screen
   void AppendLog(const std::string& line) override;
+  void AppendSystemLog(const std::string& line) override;
   void ShowMessage(const std::string& text) override;
   void SetCmdControls(bool enabled) override;
   void SetCaption(Caption which, const std::string& text) override;

@@ -69,7 +69,8 @@ std::int32_t ReadHexTextSaturated(const std::string& text) {
 
 std::uint32_t ReadHexText(const std::string& text) {
   const Scan scan = ScanNumber(text, 16);
-  const std::uint32_t value =
-      scan.Overflow ? 0xFFFFFFFFu : static_cast<std::uint32_t>(scan.Magnitude);
+  // Beyond 32 bits the sign no longer matters: negating the cap would wrap it to 1.
+  if (scan.Overflow) return 0xFFFFFFFFu;
+  const auto value = static_cast<std::uint32_t>(scan.Magnitude);
   return scan.Negative ? 0u - value : value;
 }

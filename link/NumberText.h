@@ -10,8 +10,8 @@
 std::int32_t ReadDecimalText(const std::string& text);
 
 // Hexadecimal (optional 0x/0X after the sign) into an unsigned 32-bit value: values up to
-// ffffffff are taken as written, a larger value gives ffffffff, a minus sign negates
-// (two's complement).
+// ffffffff are taken as written, a minus sign negates them (two's complement); a larger value
+// gives ffffffff, with or without a minus sign.
 std::uint32_t ReadHexText(const std::string& text);
 
 // Hexadecimal into a signed 32-bit value, saturating at 0x7FFFFFFF / -0x80000000.

@@ -4,7 +4,8 @@
 #include <string>
 
 // What the protocol engine needs of a front end: the main window implements it, the command
-// line implements it, tests use a recorder. All text is Latin-1, one byte per character.
+// line implements it, tests use a recorder. All text is Latin-1, one byte per character (the
+// box's bytes as they came), except what goes through AppendSystemLog.
 enum class Caption {
   UploadButton,  // btn_UpdateCode: "Upload Code" or "Stop"
   DlCfgStatus,   // Lab_DL_Cfg_Status of the download configuration dialog
@@ -35,6 +36,10 @@ class Screen {
  public:
   virtual ~Screen() = default;
   virtual void AppendLog(const std::string& line) = 0;
+  // A log line that carries text of the system, such as a file name: in the system's own coding
+  // (UTF-8 on Linux), not one byte per character. A front end that shows bytes as they are
+  // needs no version of its own.
+  virtual void AppendSystemLog(const std::string& line) { AppendLog(line); }
   // Modal; returns when the technician has closed it.
   virtual void ShowMessage(const std::string& text) = 0;
   virtual void SetCmdControls(bool enabled) = 0;

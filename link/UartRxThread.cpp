@@ -6,8 +6,8 @@
 #include "Bytes.h"
 #include "Crc.h"
 #include "HexText.h"
-#include "Worker.h"
 #include "Words.h"
+#include "Worker.h"
 
 namespace {
 
@@ -76,16 +76,19 @@ UartRxThread::UartRxThread(UartState& uart, Screen& screen, ReplySink& sink,
 void UartRxThread::RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnded) {
   if (!Uart.UartConnected) {
     RxFrameLen = 0;
+    LineEndedByCr = false;
     return;
   }
   // The lengths live in locals while bytes are stored, so that every byte store need not
   // reload them; they are written back before anything outside is called.
   int frameLen = RxFrameLen;
   int lineLen = RxLineLen;
+  bool afterCr = LineEndedByCr;
   for (std::size_t i = 0; i < n; ++i) {
     const std::uint8_t byte = bytes[i];
     // frame[0] is 0xBB exactly when a frame has begun or this byte begins one.
     if (frameLen > 0 || byte == 0xBB) {
+      if (frameLen == 0) CrBeforeFrame = afterCr;
       RxFrame[frameLen++] = byte;
       // Between its fourth byte and its known length a fixed-length frame can only go on.
       if (frameLen == 4 || (frameLen > 4 && frameLen >= FrameWant)) {
@@ -93,20 +96,36 @@ void UartRxThread::RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnd
         RxLineLen = lineLen;
         const int result = ParseReplyFrame(RxFrame, frameLen);
         lineLen = RxLineLen;
-        if (result != 0)
+        if (result != 0) {
+          const bool wordTaken = result == 2 && frameLen == 4;
           frameLen = 0;
-        else
+          if (wordTaken) {
+            // A word that was acted on is no text: its first three bytes leave the line again
+            // (as far as they are still in it), the fourth never enters it.
+            lineLen = lineLen > 3 ? lineLen - 3 : 0;
+            afterCr = CrBeforeFrame;
+            continue;
+          }
+        } else {
           lineLen = 0;
+        }
       } else if (frameLen > 4) {
         lineLen = 0;
       }
       // No known frame is longer than the buffer; should one claim to be, it is dropped.
       if (frameLen >= FrameMax) frameLen = 0;
     }
+    // Boxes that end their lines with CR LF: the line feed belongs to the line just ended.
+    if (byte == 0x0A && afterCr) {
+      afterCr = false;
+      continue;
+    }
+    afterCr = false;
     // Others reset RxLineLen; anything out of range starts a fresh line.
     if (lineLen < 0 || lineLen >= LineMax) lineLen = 0;
     RxLineBuf[lineLen++] = byte;
     if (byte == 0x0D || lineLen >= LineMax) {
+      afterCr = byte == 0x0D;
       RxLineBuf[lineLen] = 0;
       RxFrameLen = frameLen;
       RxLineLen = lineLen;
@@ -114,8 +133,11 @@ void UartRxThread::RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnd
       lineLen = 0;
     }
   }
+  // Only a frame whose word was known is a loss worth telling; a lone 0xBB is text.
+  if (passEnded && frameLen >= 4) Out.AppendLog("Reply frame cut short");
   RxFrameLen = passEnded ? 0 : frameLen;
   RxLineLen = lineLen;
+  LineEndedByCr = afterCr;
 }
 
 int UartRxThread::ParseReplyFrame(std::uint8_t* frame, int len) {
@@ -165,8 +187,9 @@ int UartRxThread::ParseReplyFrame(std::uint8_t* frame, int len) {
       Out.AppendLog("Read flash CRC OK");
     }
   } else {
-    if (flash) Flash.FlashReadCrcFailed();
+    // The cause comes first in the log, then whatever the read-back says it did about it.
     Out.AppendLog(info->FailLine);
+    if (flash) Flash.FlashReadCrcFailed();
   }
   return 2;
 }
@@ -206,7 +229,8 @@ void UartRxThread::Execute(Worker& worker) {
   const char* lost = nullptr;
   bool closed = false;
   for (;;) {
-    int waitMs = std::max(SilenceMs - msSince(lastByte), 0);
+    // A reply frame in progress may pause far longer than text before the pass gives it up.
+    int waitMs = std::max((inFrame ? FrameSilenceMs : SilenceMs) - msSince(lastByte), 0);
     if (got > 0) waitMs = std::min(waitMs, GapMs);
     const IoResult result = port->Read(RxReadBuf.get() + got, PieceBytes - got, waitMs);
     if (result.Status == IoStatus::Ok && result.Count > 0) {

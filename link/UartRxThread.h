@@ -41,7 +41,8 @@ class UartRxThread {
  public:
   static constexpr int LineMax = 8192;
   static constexpr int FrameMax = 8204;
-  static constexpr int SilenceMs = 25;  // a pass ends after this long without a byte
+  static constexpr int SilenceMs = 25;         // a pass ends after this long without a byte...
+  static constexpr int FrameSilenceMs = 1000;  // ...or this long, while a reply frame is begun
   static constexpr int PieceBytes = 4096;
   static constexpr int PieceMs = 50;
   static constexpr int SleepMs = 5;
@@ -54,7 +55,8 @@ class UartRxThread {
 
   UartRxThread(UartState& uart, Screen& screen, ReplySink& sink, FlashBlockSource& flash);
 
-  // A piece of one pass. passEnded drops a frame still incomplete.
+  // A piece of one pass. passEnded drops a frame still incomplete; one whose word was known is
+  // logged as "Reply frame cut short".
   void RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnded);
   // 0 incomplete, 1 not a known reply word (or a frame that can no longer be completed),
   // 2 consumed. frame holds len bytes.
@@ -84,6 +86,8 @@ class UartRxThread {
   std::uint8_t RxFrame[FrameMax] = {};
   int RxFrameLen = 0;
   int FrameWant = 0;  // length of the fixed-length frame in progress, once its word is known
+  bool LineEndedByCr = false;  // the last byte taken into a line ended it with a carriage return
+  bool CrBeforeFrame = false;  // LineEndedByCr as it was when the frame in progress began
 
   // Worker thread only.
   std::unique_ptr<std::uint8_t[]> RxReadBuf;

@@ -79,7 +79,8 @@ void CodeUpload::StartUpload(const std::string& path) {
   Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
   Out.SetCaption(Caption::UploadButton, "Stop");
   Tx.SyncStopped = true;
-  Out.AppendLog("upload " + path + " to STB start...");
+  // The path is the system's text, not the box's.
+  Out.AppendSystemLog("upload " + path + " to STB start...");
   Rx.DropLine();
 }
 

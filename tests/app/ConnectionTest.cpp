@@ -110,6 +110,44 @@ TEST(Connection, ABaudRateOfZeroCannotBeSet) {
   EXPECT_TRUE(Tools(w.form_main).Connect);
 }
 
+// The message box keeps its words; the log says why.
+TEST(Connection, AFailedConnectLogsWhy) {
+  struct Case {
+    const char* What;
+    std::string Port;
+    const char* Baud;
+    std::string Box;
+    std::string LogLine;
+  };
+  Pty pty;
+  ASSERT_TRUE(pty.Ok());
+  SerialPort other;
+  const std::string missing = "/dev/kelvarin-no-such-port";
+  const Case cases[] = {
+      {"missing device", missing, "115200", "Can't open " + missing,
+       "Can't open " + missing + ": no such device"},
+      {"port in use", pty.SlavePath, "115200", "Can't open " + pty.SlavePath,
+       "Can't open " + pty.SlavePath + ": in use by another program"},
+      {"baud rate 0", pty.SlavePath, "0", "Can't set " + pty.SlavePath,
+       "Can't set " + pty.SlavePath + ": baud rate 0 is not a speed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    if (std::string(c.What) == "port in use")
+      ASSERT_TRUE(other.OpenExclusive(pty.SlavePath));
+    else
+      other.Close();
+    AppFixture app;
+    Windows& w = app.Start();
+    w.form_uart.ui.Combo_port->setEditText(QString::fromStdString(c.Port));
+    w.form_uart.ui.Combo_BaudRate->setEditText(c.Baud);
+    w.form_main.ui.tbtn_UartConnect->click();
+    EXPECT_EQ(app.Boxes, std::vector<std::string>{c.Box});
+    EXPECT_EQ(app.Log(), c.LogLine);
+    EXPECT_FALSE(w.form_main.core().Uart.UartConnected);
+  }
+}
+
 TEST(Connection, ConnectSyncDisconnectAndConnectAgain) {
   AppFixture app;
   Pty pty;

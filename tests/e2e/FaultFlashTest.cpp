@@ -9,9 +9,10 @@ using boxsim::FaultKind;
 using boxsim::FaultTarget;
 
 enum class Shows {
-  CrcLine,  // "Read flash CRC fail"
-  Timeout,  // a reply never arrives whole: "Timeout!!" once the reply time is up
-  Nothing   // the reply survived the fault: the read completes
+  CrcLine,   // "Read flash CRC fail"
+  Timeout,   // a reply never arrives whole: "Timeout!!" once the reply time is up
+  CutShort,  // a reply stops short for over a second: "Reply frame cut short", then as Timeout
+  Nothing    // the reply survived the fault: the read completes
 };
 
 struct FlashCase {
@@ -22,6 +23,7 @@ struct FlashCase {
   int bit;
   Shows shows;
   boxsim::Bytes garbage;
+  int pauseMs = 100;
 };
 
 constexpr std::uint32_t kStart = 0x1000;
@@ -46,7 +48,7 @@ TEST_P(FlashFault, FlashdataNeverDiffersFromTheBoxAndTheNextReadWorks) {
   fault.which = c.reply;
   fault.offset = c.offset;
   fault.bit = c.bit;
-  fault.pauseMs = 100;
+  fault.pauseMs = c.pauseMs;
   fault.garbage = c.garbage;
   Box->InjectFault(fault);
   Read(kStart, kSize);
@@ -57,6 +59,7 @@ TEST_P(FlashFault, FlashdataNeverDiffersFromTheBoxAndTheNextReadWorks) {
   switch (c.shows) {
     case Shows::Nothing:
       EXPECT_TRUE(WaitForFile(FlashRange(kStart, kSize)));
+      EXPECT_FALSE(Logged("Reply frame cut short"));
       break;
     case Shows::CrcLine:
       ASSERT_TRUE(WaitForLog("Read flash CRC fail"));
@@ -67,6 +70,9 @@ TEST_P(FlashFault, FlashdataNeverDiffersFromTheBoxAndTheNextReadWorks) {
       QTest::qWait(100);
       EXPECT_TRUE(ReadFile("flashdata.bin") == previous);
       break;
+    case Shows::CutShort:
+      ASSERT_TRUE(WaitForLog("Reply frame cut short", 5000));
+      [[fallthrough]];
     case Shows::Timeout:
       ASSERT_TRUE(Until([&] { return Count("Read flash CRC OK") == 1 + untouched; }));
       QTest::qWait(250);
@@ -97,12 +103,14 @@ INSTANTIATE_TEST_SUITE_P(
         FlashCase{"FlippedDataBitMiddle", FaultKind::FlipBit, 2, -1, 0, Shows::CrcLine, {}},
         FlashCase{"FlippedCrcBitLast", FaultKind::FlipBit, 4, 8200, 2, Shows::CrcLine, {}},
         FlashCase{"FlippedReplyWordMiddle", FaultKind::FlipBit, 2, 1, 0, Shows::Timeout, {}},
-        FlashCase{"DroppedByteFirst", FaultKind::DropByte, 0, 9, 0, Shows::Timeout, {}},
-        FlashCase{"DroppedByteMiddle", FaultKind::DropByte, 2, -1, 0, Shows::Timeout, {}},
-        FlashCase{"DroppedByteLast", FaultKind::DropByte, 4, 8203, 0, Shows::Timeout, {}},
-        FlashCase{"PauseInsideFirst", FaultKind::PauseInside, 0, 5, 0, Shows::Timeout, {}},
-        FlashCase{"PauseInsideMiddle", FaultKind::PauseInside, 2, -1, 0, Shows::Timeout, {}},
-        FlashCase{"PauseInsideLast", FaultKind::PauseInside, 4, 8203, 0, Shows::Timeout, {}},
+        FlashCase{"DroppedByteFirst", FaultKind::DropByte, 0, 9, 0, Shows::CutShort, {}},
+        FlashCase{"DroppedByteMiddle", FaultKind::DropByte, 2, -1, 0, Shows::CutShort, {}},
+        FlashCase{"DroppedByteLast", FaultKind::DropByte, 4, 8203, 0, Shows::CutShort, {}},
+        FlashCase{"PauseInsideFirst", FaultKind::PauseInside, 0, 5, 0, Shows::Nothing, {}},
+        FlashCase{"PauseInsideMiddle", FaultKind::PauseInside, 2, -1, 0, Shows::Nothing, {}},
+        FlashCase{"PauseInsideLast", FaultKind::PauseInside, 4, 8203, 0, Shows::Nothing, {}},
+        FlashCase{
+            "LongPauseInsideMiddle", FaultKind::PauseInside, 2, -1, 0, Shows::CutShort, {}, 1500},
         FlashCase{"SilenceFirst", FaultKind::Silence, 0, -1, 0, Shows::Timeout, {}},
         FlashCase{"SilenceMiddle", FaultKind::Silence, 2, -1, 0, Shows::Timeout, {}},
         FlashCase{"GarbageFirst", FaultKind::GarbageBefore, 0, -1, 0, Shows::Nothing, {}},

@@ -9,9 +9,10 @@ using boxsim::UploadOutcome;
 
 // What the technician gets to see when the box's request for a block is spoiled.
 enum class Shows {
-  CrcLine,  // the request fails its check: "Download Request CRC fail"
-  Timeout,  // the request never arrives whole: "Timeout!!" once the reply time is up
-  Nothing   // the request survived the fault: the upload just completes
+  CrcLine,   // the request fails its check: "Download Request CRC fail"
+  Timeout,   // the request never arrives whole: "Timeout!!" once the reply time is up
+  CutShort,  // the request stops short for over a second: "Reply frame cut short", then as Timeout
+  Nothing    // the request survived the fault: the upload just completes
 };
 
 struct UploadCase {
@@ -22,6 +23,7 @@ struct UploadCase {
   int bit;
   Shows shows;
   boxsim::Bytes garbage;
+  int pauseMs = 100;
 };
 
 // Three full blocks and a short fourth.
@@ -46,7 +48,7 @@ TEST_P(UploadFault, NoWrongByteNoHangAndTheNextUploadWorks) {
   fault.which = c.block;
   fault.offset = c.offset;
   fault.bit = c.bit;
-  fault.pauseMs = 100;
+  fault.pauseMs = c.pauseMs;
   fault.garbage = c.garbage;
   Box->InjectFault(fault);
   StartUpload(WriteFile("image.bin", image));
@@ -58,6 +60,9 @@ TEST_P(UploadFault, NoWrongByteNoHangAndTheNextUploadWorks) {
       Box->ExpireBlockWait();
       ASSERT_TRUE(WaitForLog("Upload Complete", 20000));
       break;
+    case Shows::CutShort:
+      ASSERT_TRUE(WaitForLog("Reply frame cut short", 5000));
+      [[fallthrough]];
     case Shows::Timeout:
       // Past the pause and the receiver's silence: the request is gone for good.
       QTest::qWait(250);
@@ -75,6 +80,7 @@ TEST_P(UploadFault, NoWrongByteNoHangAndTheNextUploadWorks) {
       break;
     case Shows::Nothing:
       ASSERT_TRUE(WaitForLog("Upload Complete", 20000));
+      EXPECT_FALSE(Logged("Reply frame cut short"));
       break;
   }
 
@@ -104,12 +110,14 @@ INSTANTIATE_TEST_SUITE_P(
         UploadCase{"FlippedCrcBitLast", FaultKind::FlipBit, 3, 12, 0, Shows::CrcLine, {}},
         UploadCase{"FlippedFrameStartMiddle", FaultKind::FlipBit, 2, 0, 0, Shows::Timeout, {}},
         UploadCase{"FlippedReplyWordLast", FaultKind::FlipBit, 3, 3, 4, Shows::Timeout, {}},
-        UploadCase{"DroppedByteFirst", FaultKind::DropByte, 0, -1, 0, Shows::Timeout, {}},
-        UploadCase{"DroppedByteMiddle", FaultKind::DropByte, 2, 15, 0, Shows::Timeout, {}},
+        UploadCase{"DroppedByteFirst", FaultKind::DropByte, 0, -1, 0, Shows::CutShort, {}},
+        UploadCase{"DroppedByteMiddle", FaultKind::DropByte, 2, 15, 0, Shows::CutShort, {}},
         UploadCase{"DroppedByteLast", FaultKind::DropByte, 3, 2, 0, Shows::Timeout, {}},
-        UploadCase{"PauseInsideFirst", FaultKind::PauseInside, 0, -1, 0, Shows::Timeout, {}},
-        UploadCase{"PauseInsideMiddle", FaultKind::PauseInside, 2, 4, 0, Shows::Timeout, {}},
-        UploadCase{"PauseInsideLast", FaultKind::PauseInside, 3, 15, 0, Shows::Timeout, {}},
+        UploadCase{"PauseInsideFirst", FaultKind::PauseInside, 0, -1, 0, Shows::Nothing, {}},
+        UploadCase{"PauseInsideMiddle", FaultKind::PauseInside, 2, 4, 0, Shows::Nothing, {}},
+        UploadCase{"PauseInsideLast", FaultKind::PauseInside, 3, 15, 0, Shows::Nothing, {}},
+        UploadCase{
+            "LongPauseInsideMiddle", FaultKind::PauseInside, 2, 8, 0, Shows::CutShort, {}, 1500},
         UploadCase{"SilenceFirst", FaultKind::Silence, 0, -1, 0, Shows::Timeout, {}},
         UploadCase{"SilenceLast", FaultKind::Silence, 3, -1, 0, Shows::Timeout, {}},
         UploadCase{"GarbageFirst", FaultKind::GarbageBefore, 0, -1, 0, Shows::Nothing, {}},

@@ -26,6 +26,21 @@ class Upload : public EndToEnd {
   }
 };
 
+// The file name is the system's text (UTF-8), not the box's one byte per character.
+TEST_F(Upload, ImageNameBeyondAsciiShowsAsSpelled) {
+  Connect();
+  const std::string name =
+      "pr\xC3\xBC"
+      "fung.bin";  // prüfung.bin
+  const auto image = Image(100, 9);
+  Box->SetExpectedImage(image);
+  StartUpload(WriteFile(name, image));
+  ASSERT_TRUE(WaitForLog("Upload Complete", 20000));
+  EXPECT_TRUE(Box->UploadedImage() == image);
+  EXPECT_TRUE(Logged("upload " + Path(name) + " to STB start...")) << Log();
+  EXPECT_EQ(Main().ui.Memo_Msg->toPlainText().count(QString::fromUtf8("pr\u00fcfung.bin")), 1);
+}
+
 TEST_F(Upload, ImagesOfEveryShapeArriveByteForByte) {
   Connect();
   for (std::size_t size : {std::size_t{1}, kBlock, kBlock + 1, 3 * kBlock + 17}) {

@@ -85,31 +85,51 @@ struct Receiver {
 };
 
 // The byte loop step by step as the protocol describes it, without the receiver's shortcuts:
-// its own line and frame buffers, the receiver's frame parser.
+// its own line and frame buffers, the receiver's frame parser. A word the parser acted on
+// leaves the line, a line feed right after a carriage return is dropped, and a frame whose
+// word was known and that is still open when the pass ends is logged as cut short.
 void ReferencePass(Receiver& r, const std::uint8_t* stream, std::size_t n) {
   std::vector<std::uint8_t> frame(UartRxThread::FrameMax);
   std::vector<std::uint8_t> line(UartRxThread::LineMax + 1);
   int frameLen = 0;
   int lineLen = 0;
+  bool afterCr = false;
+  bool crBeforeFrame = false;
   for (std::size_t i = 0; i < n; ++i) {
-    frame[frameLen] = stream[i];
+    const std::uint8_t byte = stream[i];
+    frame[frameLen] = byte;
     if (frame[0] == 0xBB) {
+      if (frameLen == 0) crBeforeFrame = afterCr;
       ++frameLen;
       if (frameLen >= 4) {
-        if (r.Rx.ParseReplyFrame(frame.data(), frameLen) != 0)
+        const int result = r.Rx.ParseReplyFrame(frame.data(), frameLen);
+        if (result == 2 && frameLen == 4) {
+          frameLen = 0;
+          lineLen = std::max(lineLen - 3, 0);
+          afterCr = crBeforeFrame;
+          continue;
+        }
+        if (result != 0)
           frameLen = 0;
         else
           lineLen = 0;
         if (frameLen >= UartRxThread::FrameMax) frameLen = 0;
       }
     }
-    line[lineLen++] = stream[i];
-    if (stream[i] == 0x0D || lineLen == UartRxThread::LineMax) {
+    if (byte == 0x0A && afterCr) {
+      afterCr = false;
+      continue;
+    }
+    afterCr = false;
+    line[lineLen++] = byte;
+    if (byte == 0x0D || lineLen == UartRxThread::LineMax) {
+      afterCr = byte == 0x0D;
       line[lineLen] = 0;
       r.Queue.AddReplyItem(line.data(), lineLen + 1, ItemKind::Text);
       lineLen = 0;
     }
   }
+  if (frameLen >= 4) r.Out.AppendLog("Reply frame cut short");
   r.Rx.RxLineLen = lineLen;
 }
 

@@ -74,6 +74,11 @@ TEST(NumberText, HexTakesPrefixSignAndWholeUnsignedRange) {
   EXPECT_EQ(ReadHexText("BFC00000"), 0xBFC00000u);
   EXPECT_EQ(ReadHexText("-1"), 0xFFFFFFFFu);
   EXPECT_EQ(ReadHexText("123456789"), 0xFFFFFFFFu);
+  // Beyond 32 bits a minus sign changes nothing.
+  EXPECT_EQ(ReadHexText("100000000"), 0xFFFFFFFFu);
+  EXPECT_EQ(ReadHexText("-100000000"), 0xFFFFFFFFu);
+  EXPECT_EQ(ReadHexText("-0x123456789abcdef01"), 0xFFFFFFFFu);
+  EXPECT_EQ(ReadHexText("-FFFFFFFF"), 1u);
   EXPECT_EQ(ReadHexText("0x"), 0u);
   EXPECT_EQ(ReadHexText("0xg"), 0u);
   EXPECT_EQ(ReadHexText("g1"), 0u);

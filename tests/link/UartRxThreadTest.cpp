@@ -62,11 +62,67 @@ TEST_F(Receiver, LongLineIsCutEvery8192Characters) {
   EXPECT_EQ(Texts()[1], TextItem("x\r"));
 }
 
-TEST_F(Receiver, StatusWordGoesToTheHandlerAndStaysInTheLine) {
+TEST_F(Receiver, StatusWordGoesToTheHandlerAndLeavesTheLine) {
   Feed(ToBytes("ab") + WireWord(0xBB1A21AA) + ToBytes("hi\r"));
   EXPECT_EQ(Sink.Words, std::vector<std::uint32_t>{0xBB1A21AA});
-  EXPECT_EQ(Texts(), std::vector<Bytes>{ToBytes("ab") + WireWord(0xBB1A21AA) + TextItem("hi\r")});
+  EXPECT_EQ(Texts(), std::vector<Bytes>{TextItem("abhi\r")});
   EXPECT_TRUE(Replies().empty());
+}
+
+// Words the receiver acted on leave no trace in the text; anything else stays byte for byte.
+TEST_F(Receiver, OnlyWordsItActedOnLeaveTheText) {
+  struct Case {
+    Bytes In;
+    Bytes Text;
+  };
+  const Bytes ready = WireWord(0xBB2421BE);
+  const Bytes unknown = WireWord(0xBB2F21CA);
+  const Case cases[] = {
+      // The loader's stop-sync word right before its next console line.
+      {ready + ToBytes("Unknown command\r"), TextItem("Unknown command\r")},
+      {ToBytes("ab") + WireWord(0xBB14219E) + ToBytes("cd\r"), TextItem("abcd\r")},
+      {ToBytes("ab") + ready + ready + ToBytes("\r"), TextItem("ab\r")},
+      {ToBytes("ab") + unknown + ToBytes("\r"), ToBytes("ab") + unknown + TextItem("\r")},
+      {ToBytes("x") + Bytes{0xBB, 0x24, 0x21} + ToBytes("\r"),
+       ToBytes("x") + Bytes{0xBB, 0x24, 0x21} + TextItem("\r")},
+  };
+  for (const Case& c : cases) {
+    Sink.Items.clear();
+    Feed(c.In);
+    EXPECT_EQ(Texts(), std::vector<Bytes>{c.Text}) << ::testing::PrintToString(c.In);
+    // The same bytes one at a time, as pieces of one pass.
+    Sink.Items.clear();
+    for (std::uint8_t b : c.In) Feed({b}, false);
+    Feed({}, true);
+    EXPECT_EQ(Texts(), std::vector<Bytes>{c.Text}) << ::testing::PrintToString(c.In);
+  }
+}
+
+// A line feed right after a carriage return belongs to the line the carriage return ended.
+TEST_F(Receiver, LineFeedAfterCarriageReturnStartsNoLine) {
+  struct Case {
+    std::vector<Bytes> Passes;
+    std::vector<Bytes> Texts;
+  };
+  const Case cases[] = {
+      {{ToBytes("A\r\nB\r\n")}, {TextItem("A\r"), TextItem("B\r")}},
+      {{ToBytes("\r\n\r\n")}, {TextItem("\r"), TextItem("\r")}},
+      {{ToBytes("A\r"), ToBytes("\nB\r")}, {TextItem("A\r"), TextItem("B\r")}},
+      {{ToBytes("A\r") + WireWord(0xBB2421BE) + ToBytes("\nB\r")},
+       {TextItem("A\r"), TextItem("B\r")}},
+      // Line feeds anywhere else are the box's text.
+      {{ToBytes("A\r\n\nB\n\r")}, {TextItem("A\r"), TextItem("\nB\n\r")}},
+      {{ToBytes("A\r"), ToBytes("x"), ToBytes("\nB\r")}, {TextItem("A\r"), TextItem("x\nB\r")}},
+  };
+  for (const Case& c : cases) {
+    Sink.Items.clear();
+    Rx.RxLineLen = 0;
+    for (const Bytes& pass : c.Passes) Feed(pass);
+    Feed(ToBytes("C\r"));
+    std::vector<Bytes> expected = c.Texts;
+    expected.push_back(TextItem("C\r"));
+    EXPECT_EQ(Texts(), expected) << ::testing::PrintToString(c.Passes);
+  }
 }
 
 TEST_F(Receiver, KnowsEveryWordOfItsTable) {
@@ -179,15 +235,20 @@ TEST_F(Receiver, FlashFrameThatCannotFitIsNeverCollected) {
   EXPECT_TRUE(Replies().empty());
 }
 
-TEST_F(Receiver, FrameSplitByAPassEndIsDropped) {
+TEST_F(Receiver, FrameSplitByAPassEndIsDroppedAndLogged) {
   const Bytes frame = PayloadFrame(0xBB2621C2, {0x01, 0x0A});
   Feed(Bytes(frame.begin(), frame.begin() + 9), true);
   EXPECT_FALSE(Rx.FrameInProgress());
+  EXPECT_EQ(Screen.Log, std::vector<std::string>{"Reply frame cut short"});
   Feed(Bytes(frame.begin() + 9, frame.end()) + ToBytes("\r"), true);
   EXPECT_TRUE(Replies().empty());
-  EXPECT_TRUE(Screen.Log.empty());
+  EXPECT_EQ(Screen.Log.size(), 1u);
   // What followed the pause is text, after the one character the frame left in the line.
   EXPECT_EQ(Texts(), (std::vector<Bytes>{Bytes(frame.begin() + 8, frame.end()) + Bytes{0x0D, 0}}));
+
+  // Before its word is complete a frame start is only text: no loss to tell.
+  Feed(Bytes{0xBB, 0x26, 0x21}, true);
+  EXPECT_EQ(Screen.Log.size(), 1u);
 }
 
 TEST_F(Receiver, FrameSplitAcrossPiecesOfOnePassSurvives) {

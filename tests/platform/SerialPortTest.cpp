@@ -227,3 +227,35 @@ TEST_F(SerialPortTest, HangUpEndsAReadAlreadyWaiting) {
   Line.CloseMaster();
   EXPECT_EQ(reading.get().Status, IoStatus::HungUp);
 }
+
+// Another program finds the port as it left it: whatever the port found at open is back after
+// close, however it was set meanwhile.
+TEST(SerialPortClose, PutsBackTheSettingsFoundAtOpen) {
+  Pty line(false);
+  ASSERT_TRUE(line.Ok());
+  termios found = line.SlaveSettings();
+  found.c_cflag = (found.c_cflag & ~(CSIZE | CBAUD)) | CS7 | PARENB | PARODD | CSTOPB | CRTSCTS;
+  cfsetispeed(&found, B2400);
+  cfsetospeed(&found, B2400);
+  found.c_iflag |= IXON | ICRNL;
+  found.c_lflag |= ICANON | ECHO | ISIG;
+  found.c_cc[VMIN] = 3;
+  found.c_cc[VTIME] = 7;
+  ASSERT_EQ(tcsetattr(line.Slave, TCSANOW, &found), 0);
+  found = line.SlaveSettings();
+
+  SerialPort port;
+  ASSERT_TRUE(port.OpenExclusive(line.SlavePath));
+  ASSERT_TRUE(port.SetSettings({115200, 8, Parity::None, StopBits::One}));
+  EXPECT_NE(line.SlaveSettings().c_cflag, found.c_cflag);
+  port.Close();
+
+  const termios after = line.SlaveSettings();
+  EXPECT_EQ(after.c_iflag, found.c_iflag);
+  EXPECT_EQ(after.c_oflag, found.c_oflag);
+  EXPECT_EQ(after.c_cflag, found.c_cflag);
+  EXPECT_EQ(after.c_lflag, found.c_lflag);
+  EXPECT_EQ(cfgetispeed(&after), B2400);
+  EXPECT_EQ(cfgetospeed(&after), B2400);
+  for (int i = 0; i < NCCS; ++i) EXPECT_EQ(after.c_cc[i], found.c_cc[i]) << i;
+}

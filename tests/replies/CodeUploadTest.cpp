@@ -95,6 +95,7 @@ TEST_F(UploadTest, AnnouncesTheImageSizeWithItsCrc) {
   EXPECT_EQ(UploadCaption(), "Stop");
   EXPECT_TRUE(core.Tx.SyncStopped);
   EXPECT_EQ(screen.Log, std::vector<std::string>{"upload " + path + " to STB start..."});
+  EXPECT_EQ(screen.SystemLines, screen.Log);  // the path is the system's text
   EXPECT_EQ(core.Rx.RxLineLen, 0);
   EXPECT_TRUE(core.Upload.UploadFileOpen());
 }

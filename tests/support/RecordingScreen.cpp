@@ -14,6 +14,7 @@ bool RecordingScreen::Logged(const std::string& line) const {
 
 void RecordingScreen::Clear() {
   Log.clear();
+  SystemLines.clear();
   Messages.clear();
   CmdControlSwitches = 0;
   CommandEntryCleared = 0;

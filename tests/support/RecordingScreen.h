@@ -10,6 +10,11 @@
 class RecordingScreen : public Screen {
  public:
   void AppendLog(const std::string& line) override { Log.push_back(line); }
+  // Kept in Log in order with the rest; SystemLines tells which came this way.
+  void AppendSystemLog(const std::string& line) override {
+    Log.push_back(line);
+    SystemLines.push_back(line);
+  }
   void ShowMessage(const std::string& text) override { Messages.push_back(text); }
   void SetCmdControls(bool enabled) override {
     CmdControls = enabled;
@@ -24,6 +29,7 @@ class RecordingScreen : public Screen {
   void Clear();
 
   std::vector<std::string> Log;
+  std::vector<std::string> SystemLines;
   std::vector<std::string> Messages;
   std::map<Caption, std::string> Captions;
   bool CmdControls = false;
