@@ -343,6 +343,11 @@ void PortJob::Tick(TimePoint now) {
   }
 }
 
+void PortJob::AppendSystemLog(const std::string& line) {
+  LastActivity = Now = std::chrono::steady_clock::now();
+  if (!Quiet()) Out.LogLine(*this, line, true);
+}
+
 void PortJob::AppendLog(const std::string& line) {
   LastActivity = Now = std::chrono::steady_clock::now();
   if (Quiet()) return;

@@ -30,7 +30,8 @@ class JobOutput {
  public:
   virtual ~JobOutput() = default;
   // A line of the log: the engine's and the box's, Latin-1.
-  virtual void LogLine(const PortJob& job, const std::string& line) = 0;
+  // systemText: the line is the system's text (a file name), not the box's Latin-1.
+  virtual void LogLine(const PortJob& job, const std::string& line, bool systemText = false) = 0;
   // A line the box printed, when printing the box's lines is the command's work (send, monitor).
   virtual void BoxLine(const PortJob& job, const std::string& line) = 0;
   // The command's answer: the loader version, the configuration's fields; Latin-1 texts.
@@ -81,6 +82,7 @@ class PortJob : public Screen, public DlCfgView {
 
   // Screen
   void AppendLog(const std::string& line) override;
+  void AppendSystemLog(const std::string& line) override;
   void ShowMessage(const std::string& text) override;
   void SetCmdControls(bool) override {}
   void SetCaption(Caption which, const std::string& text) override;

@@ -109,9 +109,10 @@ void Reporter::Printed() {
   if (Mode == OutputMode::Terminal && !Jobs.empty()) DrawBlock(std::chrono::steady_clock::now());
 }
 
-void Reporter::LogLine(const PortJob& job, const std::string& line) {
+void Reporter::LogLine(const PortJob& job, const std::string& line, bool systemText) {
   if (Mode == OutputMode::Terminal) ClearBlock();
-  std::fprintf(Err, "%s%s\n", Prefix(job).c_str(), Latin1ToUtf8(line).c_str());
+  std::fprintf(Err, "%s%s\n", Prefix(job).c_str(),
+               (systemText ? line : Latin1ToUtf8(line)).c_str());
   std::fflush(Err);
   Printed();
 }

@@ -20,7 +20,7 @@ class Reporter : public JobOutput {
  public:
   Reporter(OutputMode mode, bool severalPorts, bool repeat, std::FILE* out, std::FILE* err);
 
-  void LogLine(const PortJob& job, const std::string& line) override;
+  void LogLine(const PortJob& job, const std::string& line, bool systemText = false) override;
   void BoxLine(const PortJob& job, const std::string& line) override;
   void Answer(const PortJob& job, const std::string& event,
               const std::vector<std::pair<std::string, std::string>>& fields) override;
