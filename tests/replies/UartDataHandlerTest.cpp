@@ -1,14 +1,15 @@
-#include <QCoreApplication>
-#include <QObject>
-#include <QTest>
+#include <chrono>
 #include <string>
 
 #include "CoreFixture.h"
 #include "DlCfgView.h"
-#include "QtProtocolThread.h"
+#include "LoopWait.h"
+#include "ProtocolThread.h"
 #include "Worker.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 class DataHandlerTest : public CoreFixture {};
 
@@ -228,26 +229,26 @@ TEST_F(DataHandlerTest, StopSyncWordReadiesTheWindow) {
 }
 
 TEST_F(DataHandlerTest, WorkerProcessesItemsAddedWhileItRests) {
-  QObject context;
-  QtProtocolThread contextThread(&context);
+  RunLoop contextThread;
   Worker worker("handler", contextThread);
   core.DataHandler.ItemAdded = [&] { worker.Wake(); };
   worker.Start([&](Worker& w) { core.DataHandler.Execute(w); }, false);
 
   AddText("one");
-  EXPECT_TRUE(QTest::qWaitFor([&] { return screen.Log.size() == 1; }, 5000));
+  EXPECT_TRUE(WaitFor(
+      contextThread, [&] { return screen.Log.size() == 1; }, 5000ms));
   // The queue is empty now, so the worker rests; a new item must still get through.
   AddText("two");
   AddText("three");
-  EXPECT_TRUE(QTest::qWaitFor([&] { return screen.Log.size() == 3; }, 5000));
+  EXPECT_TRUE(WaitFor(
+      contextThread, [&] { return screen.Log.size() == 3; }, 5000ms));
   worker.Stop();
   core.DataHandler.ItemAdded = nullptr;
   EXPECT_EQ(screen.Log, (std::vector<std::string>{"one", "two", "three"}));
 }
 
 TEST_F(DataHandlerTest, WorkerKeepsUpWithAFloodOfConsoleLines) {
-  QObject context;
-  QtProtocolThread contextThread(&context);
+  RunLoop contextThread;
   Worker worker("handler", contextThread);
   core.DataHandler.ItemAdded = [&] { worker.Wake(); };
   worker.Start([&](Worker& w) { core.DataHandler.Execute(w); }, false);
@@ -266,7 +267,8 @@ TEST_F(DataHandlerTest, WorkerKeepsUpWithAFloodOfConsoleLines) {
         if (added >= kLines) w.Sleep(100000);
       },
       false);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return screen.Log.size() == kLines; }, 20000));
+  EXPECT_TRUE(WaitFor(
+      contextThread, [&] { return screen.Log.size() == kLines; }, 20000ms));
   receiver.Stop();
   worker.Stop();
   core.DataHandler.ItemAdded = nullptr;
