@@ -124,6 +124,63 @@ struct Transfer {
   DWORD Error = 0;
 };
 
+// A wait for the "character received" event, ended by its time-out or the abort event.
+struct CommWait {
+  explicit CommWait(HANDLE abort) : Abort(abort) {
+    Overlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  }
+  ~CommWait() {
+    if (Overlapped.hEvent) ::CloseHandle(Overlapped.hEvent);
+  }
+  CommWait(const CommWait&) = delete;
+  CommWait& operator=(const CommWait&) = delete;
+
+  // False when the wait could not be armed (Error says why).
+  bool Start(HANDLE port) {
+    if (!Overlapped.hEvent) return false;
+    ::ResetEvent(Overlapped.hEvent);
+    Events = 0;
+    Pending = !::WaitCommEvent(port, &Events, &Overlapped);
+    if (Pending && ::GetLastError() != ERROR_IO_PENDING) {
+      Error = ::GetLastError();
+      Pending = false;
+      return false;
+    }
+    return true;
+  }
+
+  // Ok when a byte arrived, TimedOut, Aborted, or Failed with Error.
+  IoStatus Finish(HANDLE port, int waitMs) {
+    if (!Pending) return IoStatus::Ok;
+    HANDLE waits[2] = {Overlapped.hEvent, Abort};
+    const DWORD woke = ::WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(waitMs));
+    if (woke == WAIT_OBJECT_0) return Collect(port) ? IoStatus::Ok : IoStatus::Failed;
+    Cancel(port);
+    return woke == WAIT_OBJECT_0 + 1 ? IoStatus::Aborted : IoStatus::TimedOut;
+  }
+
+  void Cancel(HANDLE port) {
+    if (!Pending) return;
+    ::CancelIoEx(port, &Overlapped);
+    Collect(port);
+  }
+
+  OVERLAPPED Overlapped{};
+  HANDLE Abort;
+  DWORD Events = 0;
+  DWORD Error = 0;
+  bool Pending = false;
+
+ private:
+  bool Collect(HANDLE port) {
+    DWORD ignored = 0;
+    Pending = false;
+    if (::GetOverlappedResult(port, &Overlapped, &ignored, TRUE)) return true;
+    Error = ::GetLastError();
+    return false;
+  }
+};
+
 }  // namespace
 
 struct SerialPort::Saved {
@@ -192,16 +249,16 @@ bool SerialPort::OpenExclusive(const std::string& name) {
   if (!::SetCommState(port, &dcb))
     return giveUp("the driver refused the settings: " + SystemText(::GetLastError()));
 
-  // A read returns at once with what is buffered, or with the first byte that arrives; the
-  // caller's time-out is a wait on the overlapped call. Writes never time out in the driver.
+  // A read returns at once with what is buffered, possibly nothing; waiting for the first byte
+  // is a wait for the "character received" event, which Close() can end. (The driver's own
+  // "first byte or time-out" mode is not honoured everywhere: wine waits for a full buffer.)
+  // Writes never time out in the driver: the caller's time-out is a wait on the overlapped call.
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = MAXDWORD;
-  timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-  timeouts.ReadTotalTimeoutConstant = MAXDWORD - 1;
-  timeouts.WriteTotalTimeoutMultiplier = 0;
-  timeouts.WriteTotalTimeoutConstant = 0;
   if (!::SetCommTimeouts(port, &timeouts))
     return giveUp("the driver refused the time-outs: " + SystemText(::GetLastError()));
+  if (!::SetCommMask(port, EV_RXCHAR))
+    return giveUp("the driver refused the event mask: " + SystemText(::GetLastError()));
 
   HANDLE abort = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!abort) return giveUp(SystemText(::GetLastError()));
@@ -287,26 +344,50 @@ bool SerialPort::SetSettings(const LineSettings& settings) {
 IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) {
   const IoStatus entered = Enter();
   if (entered != IoStatus::Ok) return {entered, 0};
-  IoResult result{IoStatus::Ok, 0};
   if (max == 0) {
     Leave();
-    return result;
+    return {IoStatus::Ok, 0};
   }
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(max, 1 << 30));
-  Transfer transfer(AsHandle(AbortEvent));
+  HANDLE port = AsHandle(Handle.load());
+  Transfer read(AsHandle(AbortEvent));
+  CommWait arrival(AsHandle(AbortEvent));
+  IoResult result{IoStatus::TimedOut, 0};
   for (;;) {
-    result = transfer.Run(AsHandle(Handle.load()), true, buffer, ask, MsLeft(deadline));
-    if (Closing && result.Count == 0) result.Status = IoStatus::Aborted;
-    // Bytes that arrived as the wait ended still count.
-    if (result.Count > 0) result.Status = IoStatus::Ok;
-    // A read that came back empty before the deadline (the driver's own time-out, or one
-    // cancelled by another program) is asked again.
-    const bool again = result.Count == 0 && !Closing && MsLeft(deadline) > 0 &&
-                       (result.Status == IoStatus::Ok || result.Status == IoStatus::Aborted);
-    if (!again) break;
+    if (Closing) {
+      result.Status = IoStatus::Aborted;
+      break;
+    }
+    // Takes what is buffered without waiting.
+    result = read.Run(port, true, buffer, ask, MsLeft(deadline));
+    if (result.Count > 0) {
+      result.Status = IoStatus::Ok;
+      break;
+    }
+    if (result.Status != IoStatus::Ok && result.Status != IoStatus::Aborted) break;
+    if (MsLeft(deadline) == 0) {
+      result.Status = IoStatus::TimedOut;
+      break;
+    }
+    // Nothing there: wait for a byte. A byte that came between the read and the start of the
+    // wait is caught by reading once more while the wait is armed.
+    if (!arrival.Start(port)) {
+      result.Status = FailureOf(arrival.Error);
+      break;
+    }
+    result = read.Run(port, true, buffer, ask, MsLeft(deadline));
+    if (result.Count > 0) {
+      arrival.Cancel(port);
+      result.Status = IoStatus::Ok;
+      break;
+    }
+    const IoStatus waited = arrival.Finish(port, MsLeft(deadline));
+    if (waited == IoStatus::Ok) continue;  // a byte arrived: read it
+    result = {waited == IoStatus::TimedOut || Closing ? waited : FailureOf(arrival.Error), 0};
+    if (Closing) result.Status = IoStatus::Aborted;
+    break;
   }
-  if (result.Status == IoStatus::Ok && result.Count == 0) result.Status = IoStatus::TimedOut;
   Leave();
   return result;
 }
