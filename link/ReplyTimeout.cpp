@@ -19,5 +19,6 @@ void ReplyTimeout::CheckReplyTimeout() {
   const int elapsed = ((nowSecs - startSecs) % 3600 + 3600) % 3600;
   if (elapsed <= ReplyTimeoutSecs) return;
   SetReplyTimeout(false, 0);
+  Out.Notify({EngineEvent::ReplyTimedOut});
   Out.ShowMessage("Timeout!!");
 }

@@ -1,12 +1,13 @@
 #include "UartTxThread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 
 #include "Bytes.h"
-#include "Worker.h"
 #include "Words.h"
+#include "Worker.h"
 
 UartTxThread::UartTxThread(UartState& uart, Screen& screen, ReplyTimeout& timeout)
     : Uart(uart), Out(screen), Timeout(timeout), TxSlots(std::make_unique<Slot[]>(SlotCount)) {}
@@ -67,6 +68,8 @@ bool UartTxThread::TxPass(Outgoing& out) {
   out.Length = slot.Length;
   out.TimeoutMs = WriteTimeoutMs(Uart.Settings, slot.Length);
   out.Target = port;
+  out.Number = DoneTotal + 1;
+  CurrentWritten = 0;
   Writing = true;
   return true;
 }
@@ -94,14 +97,55 @@ void UartTxThread::Execute(Worker& worker) {
       }))
     return;
   if (haveMessage) {
-    const IoResult result =
-        out.Target->Write(out.Data, static_cast<std::size_t>(out.Length), out.TimeoutMs);
+    const IoResult result = WriteInPieces(out);
     // Even when Disconnect suspended us meanwhile, the slot must be freed.
     if (!worker.HandOver([&] { TxWritten(result); }, true)) return;
     if (!worker.Sleep(PauseAfterWriteMs)) return;
   }
   // With nothing to send and no reply awaited a pass has nothing to do; Queued wakes us.
   worker.Sleep(idle ? IdleSleepMs : PeriodMs);
+}
+
+IoResult UartTxThread::WriteInPieces(const Outgoing& out) {
+  using namespace std::chrono;
+  // About 20 ms of line time a piece: small enough for a smooth progress bar and a quick stop,
+  // large enough to cost nothing at any speed.
+  const std::size_t piece = std::clamp<std::size_t>(Uart.Settings.BaudRate / 10 / 50, 256, 16384);
+  const auto deadline = steady_clock::now() + milliseconds(out.TimeoutMs);
+  const auto length = static_cast<std::size_t>(out.Length);
+  IoResult result{IoStatus::Ok, 0};
+  while (result.Count < length) {
+    if (Dropped.load() == out.Number) {
+      result.Status = IoStatus::Aborted;
+      break;
+    }
+    const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+    const std::size_t n = std::min(piece, length - result.Count);
+    const IoResult part = out.Target->Write(out.Data + result.Count, n,
+                                            static_cast<int>(std::max<long long>(left, 0)));
+    result.Count += part.Count;
+    CurrentWritten = result.Count;
+    if (part.Status != IoStatus::Ok) {
+      result.Status = part.Status;
+      break;
+    }
+  }
+  return result;
+}
+
+std::uint64_t UartTxThread::WrittenOf(std::uint64_t message, std::uint64_t length) const {
+  if (message == 0 || message > DoneTotal + 1) return 0;
+  if (message <= DoneTotal) return length;
+  return Writing ? std::min<std::uint64_t>(CurrentWritten.load(), length) : 0;
+}
+
+void UartTxThread::Abandon(std::uint64_t message) {
+  if (!StillQueued(message)) return;
+  if (Writing && message == DoneTotal + 1) {
+    Dropped = message;
+    return;
+  }
+  TxSlots[(message - 1) % SlotCount].Length = 0;  // the pass skips it
 }
 
 int UartTxThread::QueuedCount() const {

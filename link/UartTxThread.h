@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,6 +35,7 @@ class UartTxThread {
     int Length = 0;
     int TimeoutMs = 0;  // the time the message needs on the line, with a margin
     Port* Target = nullptr;
+    std::uint64_t Number = 0;  // as counted by LastQueued
   };
   // One period, on the GUI thread: checks the reply timeout, queues the sync word when the
   // ring is empty, and names the next message to write (false when there is none).
@@ -54,6 +56,11 @@ class UartTxThread {
   std::uint64_t LastQueued() const { return QueuedTotal; }
   bool StillQueued(std::uint64_t message) const { return message > DoneTotal; }
   int FreeSlots() const { return SlotCount - 1 - QueuedCount(); }
+  // Bytes of a message that have gone out to the line so far: 0 while it waits, all of them
+  // once written.
+  std::uint64_t WrittenOf(std::uint64_t message, std::uint64_t length) const;
+  // Drops a message: unsent if it still waits, or the rest of it if the worker is writing it.
+  void Abandon(std::uint64_t message);
 
   bool SyncStopped = false;
   // Called whenever a message was queued; wakes an idle worker.
@@ -73,7 +80,13 @@ class UartTxThread {
   int TxHead() const { return static_cast<int>(QueuedTotal % SlotCount); }
   int TxTail() const { return static_cast<int>(DoneTotal % SlotCount); }
 
-  bool Writing = false;  // slot TxTail is with the worker
+  // Worker side of a write: the message goes out in pieces, so that progress can be seen and
+  // an abandoned message stops between two pieces.
+  IoResult WriteInPieces(const Outgoing& out);
+
+  bool Writing = false;                          // slot TxTail is with the worker
+  std::atomic<std::uint64_t> CurrentWritten{0};  // bytes of slot TxTail's message written so far
+  std::atomic<std::uint64_t> Dropped{0};         // the message whose rest is not to be written
   std::uint64_t QueuedTotal = 0;
   std::uint64_t DoneTotal = 0;
 };

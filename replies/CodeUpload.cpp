@@ -11,7 +11,6 @@
 
 namespace {
 
-
 bool CurrentSize(std::FILE* file, std::int64_t& size) {
   struct stat info;
   if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
@@ -40,16 +39,22 @@ void CodeUpload::btn_UpdateCodeClick(const std::function<std::optional<std::stri
     return;
   }
   if (Out.GetCaption(Caption::UploadButton).rfind("Stop", 0) == 0) {
-    Out.SetCaption(Caption::UploadButton, "Upload Code");
-    CloseUploadFile();
+    if (!StopUpload()) Out.SetCaption(Caption::UploadButton, "Upload Code");
     return;
   }
 
   const std::optional<std::string> path = pickFile();
-  if (!path) return;
+  if (path) StartUpload(*path);
+}
 
+void CodeUpload::StartUpload(const std::string& path) {
+  if (!Uart.UartConnected) {
+    Out.ShowMessage("Uart does not connected");
+    return;
+  }
   CloseUploadFile();
-  UploadFile = std::fopen(path->c_str(), "rb");
+  Accepted = false;
+  UploadFile = std::fopen(path.c_str(), "rb");
   std::int64_t size = 0;
   // A directory or device has no size to announce, and the box takes a 32-bit size only.
   if (UploadFile == nullptr || !CurrentSize(UploadFile, size) ||
@@ -60,6 +65,7 @@ void CodeUpload::btn_UpdateCodeClick(const std::function<std::optional<std::stri
   }
   ImageSize = static_cast<std::uint32_t>(size);
   LastServedBlock = -1;
+  LastServedMessage = 0;
 
   std::uint8_t command[12];
   PutCommandWord(command, Cmd::Upload);
@@ -73,7 +79,7 @@ void CodeUpload::btn_UpdateCodeClick(const std::function<std::optional<std::stri
   Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
   Out.SetCaption(Caption::UploadButton, "Stop");
   Tx.SyncStopped = true;
-  Out.AppendLog("upload " + *path + " to STB start...");
+  Out.AppendLog("upload " + path + " to STB start...");
   Rx.DropLine();
 }
 
@@ -133,11 +139,35 @@ void CodeUpload::ShowDownloadProgress() {
 void CodeUpload::FinishUpload() {
   Out.AppendLog("Upload Complete");
   Timeout.SetReplyTimeout(false, 0);
+  // The button says what it does next: there is nothing left to stop.
+  Out.SetCaption(Caption::UploadButton, "Upload Code");
+  Accepted = UploadFile != nullptr;
   CloseUploadFile();
+  Out.Notify({EngineEvent::UploadAccepted});
 }
 
 void CodeUpload::FailUpload() {
   Out.AppendLog("Upload fail");
   Out.SetCaption(Caption::UploadButton, "Upload Code");
   CloseUploadFile();
+  Out.Notify({EngineEvent::UploadRefused});
+}
+
+bool CodeUpload::StopUpload() {
+  if (UploadFile == nullptr) return false;
+  Tx.Abandon(LastServedMessage);
+  CloseUploadFile();
+  Timeout.SetReplyTimeout(false, 0);
+  Out.SetCaption(Caption::UploadButton, "Upload Code");
+  Out.AppendLog("Upload stopped");
+  Out.Notify({EngineEvent::UploadStopped});
+  return true;
+}
+
+std::uint64_t CodeUpload::BytesSent() const {
+  if (Accepted) return ImageSize;
+  if (UploadFile == nullptr || LastServedBlock < 0) return 0;
+  const std::uint64_t offset = std::uint64_t(LastServedBlock) * BlockSize;
+  const std::uint64_t length = std::min<std::uint64_t>(BlockSize, ImageSize - offset);
+  return offset + Tx.WrittenOf(LastServedMessage, length);
 }

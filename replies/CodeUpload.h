@@ -24,6 +24,14 @@ class CodeUpload {
 
   // btn_UpdateCodeClick. pickFile runs the open dialog; nullopt means cancelled.
   void btn_UpdateCodeClick(const std::function<std::optional<std::string>()>& pickFile);
+  // Announces the image at path (a file name of the system) and waits for the box's requests.
+  void StartUpload(const std::string& path);
+  // Ends an upload under way at once: the rest of the block being written is abandoned, the
+  // file closed, the wait for the next request ended. False when none was under way.
+  bool StopUpload();
+  // Bytes of the image that have gone out on the line, and the image's size.
+  std::uint64_t BytesSent() const;
+  std::uint64_t ImageBytes() const { return ImageSize; }
 
   void ServeDownloadRequest(std::int16_t block);
   void ShowDownloadProgress();
@@ -41,6 +49,7 @@ class CodeUpload {
   ReplyTimeout& Timeout;
   UartRxThread& Rx;
   std::FILE* UploadFile = nullptr;
+  bool Accepted = false;  // the box took the whole image
   int LastServedBlock = -1;
   std::uint64_t LastServedMessage = 0;  // the transmit ring's number of that block's answer
   // The size announced to the box: block lengths follow it, since that is what the box expects.

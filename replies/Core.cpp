@@ -88,6 +88,7 @@ bool Core::OpenPort(const PortRequest& request) {
 }
 
 void Core::ClosePort() {
+  if (Uart.UartConnected) StopWork();
   SuspendWorkers();
   if (Uart.UartConnected) {
     Uart.UartConnected = false;
@@ -182,4 +183,22 @@ void Core::ReadFlash(std::int32_t start, std::uint32_t size) {
 
 void Core::DropPartialLine() {
   Rx.DropLine();
+}
+
+void Core::StartUpload(const std::string& path) {
+  Upload.StartUpload(path);
+}
+
+Core::WorkProgress Core::Progress() const {
+  if (Upload.UploadFileOpen())
+    return {WorkProgress::Job::Upload, Upload.BytesSent(), Upload.ImageBytes()};
+  if (Flash.ReadUnderWay())
+    return {WorkProgress::Job::FlashRead, Flash.BytesArrived(), Flash.ReadBytes()};
+  return {};
+}
+
+bool Core::StopWork() {
+  const bool upload = Upload.StopUpload();
+  const bool read = Flash.StopRead();
+  return upload || read;
 }

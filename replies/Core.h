@@ -71,6 +71,19 @@ class Core {
   void ReadFlash(std::int32_t start, std::uint32_t size);
   // Forgets the text line received so far, so that it is not glued to the next answer.
   void DropPartialLine();
+  // Uploads the image at path (a file name of the system), as "Upload Code" with that file.
+  void StartUpload(const std::string& path);
+
+  // What an upload or a flash read-back has done so far.
+  struct WorkProgress {
+    enum class Job { None, Upload, FlashRead } What = Job::None;
+    std::uint64_t Done = 0;  // upload: bytes gone out on the line; read-back: bytes arrived
+    std::uint64_t Total = 0;
+  };
+  WorkProgress Progress() const;
+  // Ends an upload or a flash read-back at once ("Upload stopped", "Read flash stopped:
+  // flashdata.bin left unchanged"). False when neither was under way.
+  bool StopWork();
 
   Screen& Out;
   UartState Uart;

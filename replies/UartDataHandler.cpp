@@ -143,6 +143,7 @@ void UartDataHandler::HandleReplyWord(std::uint32_t word) {
       Tx.SyncStopped = true;
       Out.AppendLog("Stop send sync byte");
       Out.SetCmdControls(true);
+      Out.Notify({EngineEvent::LoaderReady, word});
       break;
     case Reply::ReadFlashFail:
       Out.AppendLog("Read flash fail");
@@ -153,6 +154,7 @@ void UartDataHandler::HandleReplyWord(std::uint32_t word) {
     default:
       break;
   }
+  Out.Notify({EngineEvent::StatusWord, word});
   Timeout.SetReplyTimeout(false, 0);
 }
 

@@ -44,6 +44,8 @@ void FlashReadback::ReadFlash(std::int32_t start, std::uint32_t size) {
 
   Reading = true;
   Start = static_cast<std::uint32_t>(start);
+  Total = size;
+  Arrived = 0;
   FlashBytesLeft = size;
   FlashBlocksRequested = 0;
   FlashBlocksWritten = 0;
@@ -130,6 +132,7 @@ void FlashReadback::WriteFlashBlock(const std::uint8_t* data, std::uint32_t n) {
     return;
   }
   ++FlashBlocksWritten;
+  Arrived += n;
   SlotFreed();
 }
 
@@ -157,7 +160,16 @@ void FlashReadback::FinishRead() {
     std::remove(PartFilePath().c_str());
     Out.ShowMessage("Can't write " + FlashFilePath());
     Out.AppendLog(LeftUnchanged);
+    Out.Notify({EngineEvent::FlashReadFailed});
+    return;
   }
+  Out.Notify({EngineEvent::FlashReadDone});
+}
+
+bool FlashReadback::StopRead() {
+  if (!Reading) return false;
+  AbandonRead();
+  return true;
 }
 
 void FlashReadback::AbandonRead(bool announce) {
@@ -169,7 +181,9 @@ void FlashReadback::AbandonRead(bool announce) {
   SurplusArriving = false;
   if (Request != Slot::Free) RequestOrphaned = true;
   WatchReplies(false);
-  if (announce) Out.AppendLog(LeftUnchanged);
+  if (!announce) return;
+  Out.AppendLog(LeftUnchanged);
+  Out.Notify({EngineEvent::FlashReadFailed});
 }
 
 bool FlashReadback::ReplyStillDue() const {

@@ -40,6 +40,13 @@ class FlashReadback : public FlashBlockSource {
   void FlashReadCrcFailed() override;
   void FlashBlockReceived() override;
 
+  // Ends a read under way at once, leaving flashdata.bin as it was. False when none was.
+  bool StopRead();
+  bool ReadUnderWay() const { return Reading; }
+  // Bytes of the read that have arrived and been written, and the read's size.
+  std::uint64_t BytesArrived() const { return Arrived; }
+  std::uint64_t ReadBytes() const { return Total; }
+
   std::string FlashFilePath() const;
   std::string PartFilePath() const;
 
@@ -70,6 +77,8 @@ class FlashReadback : public FlashBlockSource {
   std::string Folder;
   bool Reading = false;  // a read is planned or under way
   std::uint32_t Start = 0;
+  std::uint64_t Total = 0;
+  std::uint64_t Arrived = 0;
   Slot Request = Slot::Free;
   bool RequestOrphaned = false;  // the slot's request belongs to an abandoned read
   // Set by the receiver's question while no request is out: the bytes of a surplus reply are

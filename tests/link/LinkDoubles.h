@@ -104,7 +104,7 @@ class ThreadedPort : public Port {
     if (!Open) return {IoStatus::NotOpen, 0};
     Writes.emplace_back(data, data + n);
     WriteTimes.push_back(std::chrono::steady_clock::now());
-    LastWriteTimeoutMs = timeoutMs;
+    if (Writes.size() == 1) FirstWriteTimeoutMs = timeoutMs;
     return {IoStatus::Ok, n};
   }
 
@@ -151,7 +151,7 @@ class ThreadedPort : public Port {
   bool HangUp = false;
   bool Fail = false;
   int Reads = 0;
-  int LastWriteTimeoutMs = 0;
+  int FirstWriteTimeoutMs = 0;
   std::deque<std::uint8_t> Incoming;
   std::vector<Bytes> Writes;
   std::vector<std::chrono::steady_clock::time_point> WriteTimes;

@@ -246,26 +246,50 @@ TEST_F(UploadTest, RefusedAnnouncementClosesTheImage) {
   EXPECT_TRUE(screen.Log.empty());
 }
 
-TEST_F(UploadTest, StopAfterCompleteOnlyRestoresTheCaption) {
+TEST_F(UploadTest, AfterCompleteTheButtonOffersTheNextUpload) {
   const Bytes image = Image(10);
   Start(WriteFile("img.bin", image));
   Request(0);
   Result(0x14, 0x9E);
   EXPECT_EQ(screen.LastLog(), "Upload Complete");
-  EXPECT_EQ(UploadCaption(), "Stop");
+  EXPECT_EQ(UploadCaption(), "Upload Code");
   EXPECT_FALSE(core.Upload.UploadFileOpen());
   EXPECT_FALSE(core.Timeout.Armed());
   EXPECT_TRUE(screen.CmdControls);
+  EXPECT_EQ(core.Progress().What, Core::WorkProgress::Job::None);
 
   bool picked = false;
   core.Upload.btn_UpdateCodeClick([&] {
     picked = true;
     return std::optional<std::string>();
   });
-  EXPECT_FALSE(picked);
-  EXPECT_EQ(UploadCaption(), "Upload Code");
+  EXPECT_TRUE(picked);
   EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(UploadTest, StopMidBlockAbandonsTheRestAndEndsTheWait) {
+  const Bytes image = Image(3 * CodeUpload::BlockSize);
+  Start(WriteFile("img.bin", image));
+  AddReply({0xBB, 0x22, 0x21, 0xBA, 0, 0});
+  ProcessAll();
+  // The worker has taken block 0 and put part of it on the line.
+  UartTxThread::Outgoing out;
+  ASSERT_TRUE(core.Tx.TxPass(out));
+  ASSERT_EQ(out.Length, static_cast<int>(CodeUpload::BlockSize + 4));
+  const Core::WorkProgress before = core.Progress();
+  EXPECT_EQ(before.What, Core::WorkProgress::Job::Upload);
+  EXPECT_EQ(before.Total, image.size());
+
+  EXPECT_TRUE(core.StopWork());
+  EXPECT_EQ(screen.LastLog(), "Upload stopped");
+  EXPECT_FALSE(core.Upload.UploadFileOpen());
   EXPECT_FALSE(core.Timeout.Armed());
+  EXPECT_EQ(UploadCaption(), "Upload Code");
+  // The block's write ends as abandoned, which is no write error; nothing else follows.
+  core.Tx.TxWritten({IoStatus::Aborted, 100});
+  EXPECT_TRUE(screen.Messages.empty());
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_FALSE(core.StopWork());
 }
 
 TEST_F(UploadTest, RefusalClosesTheImageAndRestoresTheCaption) {
