@@ -218,6 +218,24 @@ void BoxSim::PullPlug() {
   Event("plug pulled");
 }
 
+void BoxSim::TakeBoxAway() {
+  {
+    std::lock_guard lock(Mutex);
+    BoxAway = true;
+  }
+  Event("box taken away");
+}
+
+void BoxSim::BringNewBox() {
+  {
+    std::lock_guard lock(Mutex);
+    BoxAway = false;
+    NewBox = true;
+  }
+  Wake();
+  Event("new box");
+}
+
 bool BoxSim::PlugIn() {
   if (!Start()) return false;
   Event("plugged in: " + DevicePath());
@@ -540,8 +558,27 @@ void BoxSim::Run() {
       continue;
     }
     if (fds[0].revents & POLLIN) DrainWake();
+    bool away = false;
+    {
+      std::lock_guard lock(Mutex);
+      away = BoxAway;
+      if (NewBox) {
+        NewBox = false;
+        State = Phase::AwaitSync;
+        SyncAnswered = false;
+        In.clear();
+        TextPending.clear();
+        ExpectLen = 0;
+        CurrentBlock = -1;
+      }
+    }
     if (fds[1].revents & POLLIN) {
-      if (ReadInput(In)) Parse();
+      if (ReadInput(In)) {
+        if (away)
+          In.clear();
+        else
+          Parse();
+      }
     } else if (fds[1].revents & (POLLHUP | POLLERR)) {
       PauseMs(20);  // the box holds the slave, so this is a passing state, not one to spin on
     }

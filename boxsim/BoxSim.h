@@ -96,6 +96,10 @@ class BoxSim {
   // pty, points the link at it and starts a loader that waits for the sync word.
   void PullPlug();
   bool PlugIn();
+  // Taking the box away leaves the port in place: nothing answers, whatever the tool sends.
+  // A box brought back is a new one: its loader waits for the sync word.
+  void TakeBoxAway();
+  void BringNewBox();
 
   void SetAnswer(BoxCommand command, Answer answer);
   void SetLoaderVersion(std::uint8_t major, std::uint8_t minor);
@@ -249,6 +253,8 @@ class BoxSim {
   int WakeFd = -1;
   std::thread Loader;
   bool Stopping = false;  // guarded by Mutex
+  bool BoxAway = false;   // guarded by Mutex
+  bool NewBox = false;    // guarded by Mutex: the loader thread starts afresh
   Phase State = Phase::AwaitSync;
   Bytes In;
   Bytes Backlog;  // read while a write waited for room; parsed after it

@@ -2,7 +2,7 @@
 
 void ReplyTimeout::SetReplyTimeout(bool arm, int seconds) {
   if (arm) {
-    ReplyTimeoutSecs = seconds;
+    ReplyTimeoutSecs = WaitOverrideSecs > 0 ? WaitOverrideSecs : seconds;
     ReplyTimeoutStart = Time.Now();
     ReplyTimeoutArmed = true;
   } else {

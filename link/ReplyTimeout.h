@@ -17,6 +17,9 @@ class ReplyTimeout {
   // counting across the turn of the hour.
   void CheckReplyTimeout();
   bool Armed() const { return ReplyTimeoutArmed; }
+  // Every wait armed from now on lasts this long instead (0: as each caller asks); for front
+  // ends whose operator chooses the time-out.
+  void OverrideWaitSecs(int seconds) { WaitOverrideSecs = seconds; }
 
  private:
   Screen& Out;
@@ -24,4 +27,5 @@ class ReplyTimeout {
   LocalTime ReplyTimeoutStart;
   bool ReplyTimeoutArmed = false;
   int ReplyTimeoutSecs = 10;
+  int WaitOverrideSecs = 0;
 };

@@ -22,11 +22,13 @@ enum class EngineEvent {
   UploadStopped,
   FlashReadDone,    // flashdata.bin is complete
   FlashReadFailed,  // the read ended without a complete file
+  LoaderVersion,    // Text: the version as the log shows it
 };
 
 struct Notice {
   EngineEvent Kind;
   std::uint32_t Word = 0;
+  std::string Text{};
 };
 
 class Screen {

@@ -181,6 +181,11 @@ void Core::ReadFlash(std::int32_t start, std::uint32_t size) {
   Flash.ReadFlash(start, size);
 }
 
+void Core::ResumeSync() {
+  Tx.SyncStopped = false;
+  TxThread.Wake();
+}
+
 void Core::DropPartialLine() {
   Rx.DropLine();
 }

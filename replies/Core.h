@@ -71,6 +71,10 @@ class Core {
   void ReadFlash(std::int32_t start, std::uint32_t size);
   // Forgets the text line received so far, so that it is not glued to the next answer.
   void DropPartialLine();
+  // Sends the sync word again until the loader answers: how a station sees whether the box
+  // it has served is still there.
+  void ResumeSync();
+
   // Uploads the image at path (a file name of the system), as "Upload Code" with that file.
   void StartUpload(const std::string& path);
 

@@ -81,6 +81,7 @@ void UartDataHandler::DispatchReply(const std::vector<std::uint8_t>& item) {
         std::snprintf(text, sizeof text, "%d.%d", static_cast<std::int8_t>(data[4]),
                       static_cast<std::int8_t>(data[5]));
         Out.AppendLog(text);
+        Out.Notify({EngineEvent::LoaderVersion, 0, text});
       }
       Timeout.SetReplyTimeout(false, 0);
       break;

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The exit statuses; with several ports the program exits with the highest of theirs.
+namespace ExitStatus {
+inline constexpr int Ok = 0;
+inline constexpr int BoxFailed = 1;   // refused or reported failure
+inline constexpr int Usage = 2;       // bad arguments, an image that cannot be read
+inline constexpr int PortFailed = 3;  // cannot open or set the port
+inline constexpr int NoLoader = 4;    // no answer to the sync word within --wait
+inline constexpr int LinkFailed = 5;  // reply time-out, port lost mid-work
+inline constexpr int Interrupted = 130;
+}  // namespace ExitStatus
+
+enum class Command {
+  Upload,
+  Version,
+  VerifyBoot,
+  VerifyApp,
+  RunApp,
+  Reboot,
+  Send,
+  ConfigGet,
+  ConfigSet,
+  ConfigDefault,
+  Tune,
+  Erase,
+  Read,
+  Monitor
+};
+
+struct CliOptions {
+  std::vector<std::string> Ports;
+  std::optional<std::int32_t> Baud;
+  std::string ConfigFile;  // empty: config.cfg in the current folder, when it exists
+  bool ConfigGiven = false;
+  double WaitSecs = 10;  // 0: for ever
+  int TimeoutSecs = 20;
+  bool Repeat = false;
+  bool Json = false;
+  bool Help = false;
+  bool Version = false;
+
+  Command Cmd = Command::Version;
+  std::string Image;                              // upload
+  std::string Text;                               // send, Latin-1
+  std::map<std::string, std::string> Changes;     // config set: field name without "text_"
+  std::uint32_t FrequencyKHz = 0, Bandwidth = 0;  // tune
+  std::uint32_t Start = 0, Size = 0;              // erase, read
+  std::string OutFile;                            // read
+};
+
+struct ParseResult {
+  CliOptions Options;
+  std::string Error;  // empty when the arguments are good
+};
+
+ParseResult ParseArguments(const std::vector<std::string>& args);
+
+std::string UsageText();
+
+// Whether the dialog lets the operator edit this field (the name without "text_"); false also
+// for names that are no field at all.
+bool EditableField(const std::string& name);
+bool KnownField(const std::string& name);

@@ -1,0 +1,108 @@
+#include "StationRun.h"
+
+#include <chrono>
+#include <memory>
+
+#include "PortJob.h"
+#include "ProtocolThread.h"
+#include "Reporter.h"
+#include "UartConfig.h"
+
+namespace {
+
+std::atomic<RunLoop*> Running{nullptr};
+
+}  // namespace
+
+PortPlan PlanPorts(const CliOptions& options, bool configReadable, const std::string& configLine) {
+  PortPlan plan;
+  UartConfig config;
+  config.BaudRate = 115200;
+  config.DataBits = 8;
+  config.ParityIndex = 0;
+  config.StopBitIndex = 0;
+  if (configReadable) config = ParseConfigLine(configLine, config);
+  std::vector<std::string> names = options.Ports;
+  if (names.empty()) {
+    if (!configReadable || config.PortName.empty()) {
+      plan.Error = "no port: give --port, or a config.cfg that names one";
+      return plan;
+    }
+    names.push_back(config.PortName);
+  }
+  static constexpr Parity Parities[] = {Parity::None, Parity::Even, Parity::Odd};
+  static constexpr StopBits Stops[] = {StopBits::One, StopBits::Two};
+  for (const std::string& name : names) {
+    for (const PortRequest& earlier : plan.Requests) {
+      if (earlier.Name == name) {
+        plan.Error = "port given twice: " + name;
+        return plan;
+      }
+    }
+    PortRequest request;
+    request.Name = name;
+    request.BaudRate = options.Baud ? *options.Baud : config.BaudRate;
+    request.DataBits = config.DataBits;
+    if (config.ParityIndex >= 0 && config.ParityIndex < 3)
+      request.ParityMode = Parities[config.ParityIndex];
+    if (config.StopBitIndex >= 0 && config.StopBitIndex < 2)
+      request.Stop = Stops[config.StopBitIndex];
+    plan.Requests.push_back(request);
+  }
+  return plan;
+}
+
+std::string ReadFileFor(const std::string& file, const std::string& port, bool several) {
+  if (!several) return file;
+  const std::size_t slash = port.find_last_of("/\\");
+  return file + "." + (slash == std::string::npos ? port : port.substr(slash + 1));
+}
+
+void NudgeStation() {
+  if (RunLoop* loop = Running.load()) loop->Nudge();
+}
+
+int RunStation(const CliOptions& options, const std::vector<PortRequest>& requests, bool terminal,
+               std::atomic<bool>& stop, std::FILE* out, std::FILE* err) {
+  const bool several = requests.size() > 1;
+  const OutputMode mode = options.Json ? OutputMode::Json
+                          : terminal   ? OutputMode::Terminal
+                                       : OutputMode::Plain;
+  Reporter reporter(mode, several, options.Repeat, out, err);
+  SystemClock clock;
+  // One protocol thread for every port: the routines are short, and one thread keeps all
+  // output in order without locks.
+  RunLoop loop;
+  Running = &loop;
+  std::vector<std::unique_ptr<PortJob>> jobs;
+  std::vector<const PortJob*> view;
+  for (const PortRequest& request : requests) {
+    jobs.push_back(std::make_unique<PortJob>(options, request, reporter, clock, loop,
+                                             ReadFileFor(options.OutFile, request.Name, several)));
+    view.push_back(jobs.back().get());
+  }
+  for (auto& job : jobs) job->Start(std::chrono::steady_clock::now());
+
+  auto allDone = [&] {
+    for (const auto& job : jobs)
+      if (!job->Finished()) return false;
+    return true;
+  };
+  while (!stop && !allDone()) {
+    loop.RunUntil([&] { return stop.load(); }, std::chrono::milliseconds(50));
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& job : jobs) job->Tick(now);
+    reporter.Tick(view, now);
+  }
+  const bool interrupted = stop;
+  if (interrupted)
+    for (auto& job : jobs) job->Interrupt();
+  reporter.Finish(view, interrupted);
+  int status = ExitStatus::Ok;
+  for (const auto& job : jobs) status = std::max(status, job->Status());
+  if (interrupted) status = ExitStatus::Interrupted;
+  // Ends the workers before the loop they post to goes away.
+  jobs.clear();
+  Running = nullptr;
+  return status;
+}

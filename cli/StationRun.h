@@ -1,0 +1,27 @@
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "CliOptions.h"
+#include "Core.h"
+
+// Where the program's settings come from: the arguments, then config.cfg.
+struct PortPlan {
+  std::vector<PortRequest> Requests;
+  std::string Error;  // a usage error; empty when the plan holds
+};
+
+PortPlan PlanPorts(const CliOptions& options, bool configReadable, const std::string& configLine);
+
+// The read's output file of one port: FILE itself for one port, FILE.NAME for several.
+std::string ReadFileFor(const std::string& file, const std::string& port, bool several);
+
+// Runs the command on every port at once until each is done or stop is set; the exit status.
+int RunStation(const CliOptions& options, const std::vector<PortRequest>& requests, bool terminal,
+               std::atomic<bool>& stop, std::FILE* out, std::FILE* err);
+
+// Something to call from any thread to make RunStation look at stop now.
+void NudgeStation();

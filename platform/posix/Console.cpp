@@ -1,0 +1,27 @@
+#include "Console.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <thread>
+
+bool IsTerminal(ConsoleStream stream) {
+  return isatty(stream == ConsoleStream::Out ? STDOUT_FILENO : STDERR_FILENO) == 1;
+}
+
+void WatchStopRequests(std::function<void()> onStop) {
+  // Blocked here, the signals are blocked in every thread started later too, so they reach
+  // only the sigwait below and never interrupt a worker's read or write.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread([signals, onStop = std::move(onStop)] {
+    for (;;) {
+      int received = 0;
+      if (sigwait(&signals, &received) == 0) onStop();
+    }
+  }).detach();
+}

@@ -1,0 +1,121 @@
+#include "CliProcess.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+CliProcess::CliProcess(const std::vector<std::string>& args, const std::string& folder) {
+  int out[2];
+  int err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) return;
+  Pid = fork();
+  if (Pid == 0) {
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    close(out[0]);
+    close(err[0]);
+    if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(127);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(KELVARIN_CLI));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(KELVARIN_CLI, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  OutFd = out[0];
+  ErrFd = err[0];
+  Reader = std::thread([this] { Pump(); });
+}
+
+CliProcess::~CliProcess() {
+  if (Pid > 0) Wait(0);
+  if (Reader.joinable()) Reader.join();
+  if (OutFd >= 0) close(OutFd);
+  if (ErrFd >= 0) close(ErrFd);
+}
+
+void CliProcess::Pump() {
+  bool outOpen = true;
+  bool errOpen = true;
+  while (outOpen || errOpen) {
+    pollfd fds[2] = {{outOpen ? OutFd : -1, POLLIN, 0}, {errOpen ? ErrFd : -1, POLLIN, 0}};
+    if (poll(fds, 2, 1000) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      std::lock_guard lock(Mutex);
+      if (n <= 0) {
+        (i == 0 ? outOpen : errOpen) = false;
+      } else {
+        (i == 0 ? OutText : ErrText).append(buffer, static_cast<std::size_t>(n));
+      }
+      Changed.notify_all();
+    }
+  }
+  std::lock_guard lock(Mutex);
+  Closed = true;
+  Changed.notify_all();
+}
+
+bool CliProcess::WaitFor(const std::string& stream, const std::string& text, int timeoutMs) {
+  std::unique_lock lock(Mutex);
+  const std::string& s = stream == "out" ? OutText : ErrText;
+  return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    return s.find(text) != std::string::npos || Closed;
+  }) && s.find(text) != std::string::npos;
+}
+
+bool CliProcess::WaitForOut(const std::string& text, int timeoutMs) {
+  return WaitFor("out", text, timeoutMs);
+}
+
+bool CliProcess::WaitForErr(const std::string& text, int timeoutMs) {
+  return WaitFor("err", text, timeoutMs);
+}
+
+void CliProcess::Signal(int number) {
+  if (Pid > 0) kill(Pid, number);
+}
+
+int CliProcess::Wait(int timeoutMs) {
+  if (Pid <= 0) return -1;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  int status = 0;
+  for (;;) {
+    const pid_t done = waitpid(Pid, &status, WNOHANG);
+    if (done == Pid) break;
+    if (std::chrono::steady_clock::now() >= end) {
+      kill(Pid, SIGKILL);
+      waitpid(Pid, &status, 0);
+      Pid = -1;
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  Pid = -1;
+  if (Reader.joinable()) Reader.join();
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string CliProcess::Out() {
+  std::lock_guard lock(Mutex);
+  return OutText;
+}
+
+std::string CliProcess::Err() {
+  std::lock_guard lock(Mutex);
+  return ErrText;
+}
+
+CliRun RunCli(const std::vector<std::string>& args, int timeoutMs, const std::string& folder) {
+  CliProcess p(args, folder);
+  CliRun run;
+  run.Status = p.Wait(timeoutMs);
+  run.Out = p.Out();
+  run.Err = p.Err();
+  return run;
+}

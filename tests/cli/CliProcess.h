@@ -1,0 +1,51 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// kelvarin-cli run as a child process with its standard output and error captured; the test
+// can wait for a text to appear, send a signal, and wait for the exit status.
+class CliProcess {
+ public:
+  explicit CliProcess(const std::vector<std::string>& args, const std::string& folder = "");
+  ~CliProcess();
+  CliProcess(const CliProcess&) = delete;
+  CliProcess& operator=(const CliProcess&) = delete;
+
+  // True once text has appeared on standard output (or error) within the time.
+  bool WaitForOut(const std::string& text, int timeoutMs);
+  bool WaitForErr(const std::string& text, int timeoutMs);
+  void Signal(int number);
+  // The exit status, or -1 when the program had not ended within the time (it is then killed).
+  int Wait(int timeoutMs);
+
+  std::string Out();
+  std::string Err();
+
+ private:
+  bool WaitFor(const std::string& stream, const std::string& text, int timeoutMs);
+  void Pump();
+
+  int Pid = -1;
+  int OutFd = -1;
+  int ErrFd = -1;
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  std::string OutText;
+  std::string ErrText;
+  bool Closed = false;
+  std::thread Reader;
+};
+
+// Runs to the end and hands back status, output and error.
+struct CliRun {
+  int Status = -1;
+  std::string Out;
+  std::string Err;
+};
+CliRun RunCli(const std::vector<std::string>& args, int timeoutMs = 30000,
+              const std::string& folder = "");

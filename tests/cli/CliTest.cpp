@@ -1,0 +1,353 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BoxSim.h"
+#include "CliProcess.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using boxsim::Answer;
+using boxsim::BoxCommand;
+using boxsim::BoxSim;
+using Bytes = std::vector<std::uint8_t>;
+
+// A temporary folder, with simulated boxes reachable by links inside it.
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kelvarin-cli-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    Dir = pattern;
+  }
+  void TearDown() override {
+    Boxes.clear();
+    std::error_code error;
+    fs::remove_all(Dir, error);
+  }
+
+  BoxSim& AddBox(int baud = 0) {
+    boxsim::BoxOptions options;
+    options.linkPath = Path("box" + std::to_string(Boxes.size()));
+    options.baud = baud;
+    Boxes.push_back(std::make_unique<BoxSim>(options));
+    EXPECT_TRUE(Boxes.back()->Start());
+    return *Boxes.back();
+  }
+  std::string Path(const std::string& name) const { return (Dir / name).string(); }
+
+  std::string WriteImage(const std::string& name, std::size_t size, unsigned seed) {
+    Bytes image(size);
+    for (std::size_t i = 0; i < size; ++i)
+      image[i] = static_cast<std::uint8_t>((i * 131 + seed * 7 + (i >> 9)) & 0xFF);
+    std::ofstream(Path(name), std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(size));
+    return Path(name);
+  }
+  static Bytes ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+  }
+  static int Count(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+      ++n;
+    return n;
+  }
+  static int Accepted(const BoxSim& box) {
+    int n = 0;
+    for (const std::string& e : box.Events()) n += e.find(": accepted") != std::string::npos;
+    return n;
+  }
+
+  fs::path Dir;
+  std::vector<std::unique_ptr<BoxSim>> Boxes;
+};
+
+// Every command against one box: the status, what it prints, and what the box then holds.
+TEST_F(CliTest, EveryCommandGivesItsStatusAndOutput) {
+  struct Case {
+    std::vector<std::string> Args;
+    std::function<void(BoxSim&)> Setup;
+    int Status;
+    std::string Out;  // must appear on standard output
+    std::string Err;  // must appear on standard error
+    std::function<void(BoxSim&, CliTest&)> Check;
+  };
+  auto answer = [](BoxCommand c, Answer a) { return [=](BoxSim& b) { b.SetAnswer(c, a); }; };
+  const std::string flash = Path("flash.bin");
+  const std::string unread = Path("unread.bin");
+  const std::vector<Case> cases = {
+      {{"version"}, [](BoxSim& b) { b.SetLoaderVersion(1, 10); }, 0, "1.10\n", "Cmd > ", {}},
+      {{"verify-boot"}, {}, 0, "", "Verify boot code ok", {}},
+      {{"verify-boot"},
+       answer(BoxCommand::VerifyBoot, Answer::Bad),
+       1,
+       "",
+       "Verify boot code fail",
+       {}},
+      {{"verify-app"}, answer(BoxCommand::VerifyApp, Answer::Bad), 1, "", "Verify App fail", {}},
+      {{"verify-app"}, {}, 0, "", "Verify App ok", {}},
+      {{"run-app"}, {}, 0, "", "Starting application...", {}},
+      {{"run-app"}, answer(BoxCommand::RunApp, Answer::Bad), 1, "", "Run App fail", {}},
+      {{"reboot"}, {}, 0, "", "Cmd > 193209aa", {}},
+      {{"send", "h\xC3\xA9llo"},
+       {},
+       0,
+       "Unknown command",
+       "",
+       [](BoxSim& b, CliTest&) {
+         bool seen = false;
+         for (const auto& m : b.Messages())
+           seen |= m.kind == boxsim::MessageKind::Text &&
+                   std::string(m.bytes.begin(), m.bytes.end()) == "ll\xE9ho";
+         EXPECT_TRUE(seen) << "Latin-1, its first four bytes turned as the command entry does";
+       }},
+      {{"config", "get"}, {}, 0, "Sat_Freq = 11778000\n", "", {}},
+      {{"config", "set", "Timeout=45", "DLPid=1abc"},
+       {},
+       0,
+       "",
+       "Set DL CFG OK",
+       [](BoxSim& b, CliTest&) {
+         const auto r = b.ConfigRecord();
+         EXPECT_EQ(r[8], 45);
+         EXPECT_EQ(r[14] | r[15] << 8, 0x1abc);
+         EXPECT_EQ(r[20] | r[21] << 8, 0x5a17) << "fields not named stay as they were";
+       }},
+      {{"config", "set", "Cab_Freq=1"}, {}, 2, "", "not a field of this box's delivery type", {}},
+      {{"config", "set", "Timeout=5"},
+       answer(BoxCommand::SetConfig, Answer::Bad),
+       1,
+       "",
+       "Set DL CFG Fail",
+       {}},
+      {{"config", "default"}, {}, 0, "", "Set default CFG ok", {}},
+      {{"config", "default"},
+       answer(BoxCommand::DefaultConfig, Answer::Bad),
+       1,
+       "",
+       "Set default CFG fail",
+       {}},
+      {{"tune", "11778000", "8"}, {}, 0, "", "Tune test ok", {}},
+      {{"tune", "11778000", "8"},
+       answer(BoxCommand::Tune, Answer::Bad),
+       1,
+       "",
+       "Tune test fail",
+       {}},
+      {{"erase", "1000", "2000"},
+       {},
+       0,
+       "",
+       "ERASE OK",
+       [](BoxSim& b, CliTest&) {
+         const Bytes f = b.Flash();
+         EXPECT_EQ(f[0x1000], 0xFF);
+         EXPECT_EQ(f[0x2FFF], 0xFF);
+         EXPECT_NE(f[0x3000], 0xFF);
+       }},
+      {{"erase", "1000", "2000"}, answer(BoxCommand::Erase, Answer::Bad), 1, "", "ERASE fail", {}},
+      {{"read", "100", "2010", flash},
+       {},
+       0,
+       "",
+       "Read flash CRC OK",
+       [flash](BoxSim& b, CliTest&) {
+         const Bytes f = b.Flash();
+         EXPECT_EQ(ReadBytes(flash), Bytes(f.begin() + 0x100, f.begin() + 0x2110));
+       }},
+      {{"read", "100", "2010", unread},
+       answer(BoxCommand::ReadFlash, Answer::Bad),
+       1,
+       "",
+       "Read flash fail",
+       [unread](BoxSim&, CliTest&) { EXPECT_FALSE(fs::exists(unread)); }},
+      // No answer: the reply time-out, then the loader silent, a port that is not there.
+      {{"--timeout", "1", "version"},
+       answer(BoxCommand::LoaderVersion, Answer::Never),
+       5,
+       "",
+       "Timeout!!",
+       {}},
+      {{"--timeout", "1", "tune", "1", "2"},
+       answer(BoxCommand::Tune, Answer::Never),
+       5,
+       "",
+       "Timeout!!",
+       {}},
+      {{"--wait", "1", "version"},
+       answer(BoxCommand::Sync, Answer::Never),
+       4,
+       "",
+       "no answer from the loader",
+       {}},
+  };
+  for (const Case& c : cases) {
+    const std::string what = ::testing::PrintToString(c.Args);
+    SCOPED_TRACE(what);
+    Boxes.clear();
+    BoxSim& box = AddBox();
+    if (c.Setup) c.Setup(box);
+    std::vector<std::string> args = {"-p", box.LinkPath()};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    const CliRun run = RunCli(args);
+    EXPECT_EQ(run.Status, c.Status) << run.Err;
+    EXPECT_NE(run.Out.find(c.Out), std::string::npos) << run.Out;
+    EXPECT_NE(run.Err.find(c.Err), std::string::npos) << run.Err;
+    if (c.Check) c.Check(box, *this);
+    EXPECT_EQ(Count(run.Err, "RS232 Disconnect"), 1) << "the port is closed at the end";
+  }
+  const std::vector<fs::path> left(fs::directory_iterator(Dir), {});
+  for (const fs::path& p : left)
+    EXPECT_EQ(p.filename().string().rfind(".kelvarin-read", 0), std::string::npos) << p;
+}
+
+// Arguments the program refuses before it touches a port, and what it prints for help.
+TEST_F(CliTest, BadArgumentsAndFilesAreUsageErrors) {
+  const std::string image = WriteImage("image.bin", 1000, 1);
+  struct Case {
+    std::vector<std::string> Args;
+    int Status;
+    std::string Text;  // on standard output for 0, standard error otherwise
+  };
+  const std::vector<Case> cases = {
+      {{"--help"}, 0, "130 interrupted"},
+      {{"--version"}, 0, "kelvarin-cli 1.0.0\n"},
+      {{"-p", "x"}, 2, "no command"},
+      {{"-p", "x", "--frobnicate", "version"}, 2, "unknown option"},
+      {{"-p", "x", "erase", "1z", "10"}, 2, "hexadecimal"},
+      {{"-p", "x", "tune", "1"}, 2, "takes 2 arguments"},
+      {{"-p", "x", "config", "set", "OUI=1"}, 2, "cannot be edited"},
+      {{"-p", "x", "config", "set", "Nothing=1"}, 2, "no such field"},
+      {{"-p", "x", "--baud", "fast", "version"}, 2, "bad baud"},
+      {{"-p", "x", "--wait"}, 2, "needs a value"},
+      {{"-p", "x", "upload", Path("missing.bin")}, 2, "open file error"},
+      {{"-p", "x", "upload", Dir.string()}, 2, "open file error"},
+      {{"--config", Path("none.cfg"), "version"}, 2, "settings file"},
+      {{"version"}, 2, "no port"},
+      {{"-p", Path("no-such-port"), "upload", image}, 3, "Can't open " + Path("no-such-port")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.Args));
+    const CliRun run = RunCli(c.Args, 30000, Dir.string());
+    EXPECT_EQ(run.Status, c.Status) << run.Err;
+    const std::string& where = c.Status == 0 ? run.Out : run.Err;
+    EXPECT_NE(where.find(c.Text), std::string::npos) << where;
+  }
+}
+
+// config.cfg names the port and the line; --baud overrides the rate alone.
+TEST_F(CliTest, PortComesFromTheSettingsFile) {
+  BoxSim& box = AddBox();
+  std::ofstream(Path("config.cfg")) << box.LinkPath() << " 57600 8 0 0";
+  const CliRun run = RunCli({"-b", "38400", "verify-boot"}, 30000, Dir.string());
+  EXPECT_EQ(run.Status, 0) << run.Err;
+}
+
+// Four boxes at once; one refuses a block halfway: the others finish, the status is its 1.
+TEST_F(CliTest, FourPortsAtOnceOneBoxFailing) {
+  const std::size_t size = 3 * boxsim::kBlockSize + 1000;
+  const std::string image = WriteImage("image.bin", size, 2);
+  const Bytes bytes = ReadBytes(image);
+  std::vector<std::string> args = {"--json"};
+  for (int i = 0; i < 4; ++i) {
+    BoxSim& box = AddBox();
+    if (i == 2) {
+      Bytes other = bytes;
+      other[boxsim::kBlockSize + 5] ^= 0x40;
+      box.SetExpectedImage(other);
+    }
+    args.push_back("-p");
+    args.push_back(box.LinkPath());
+  }
+  args.push_back("upload");
+  args.push_back(image);
+  const CliRun run = RunCli(args, 60000);
+  EXPECT_EQ(run.Status, 1) << run.Err;
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    const std::string port = "\"port\": \"" + Boxes[i]->LinkPath() + "\"";
+    const std::string done =
+        port + ", \"event\": \"done\", \"box\": 1, \"status\": " + std::string(i == 2 ? "1" : "0");
+    EXPECT_NE(run.Out.find(done), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find(port + ", \"event\": \"progress\""), std::string::npos);
+    if (i != 2) {
+      EXPECT_EQ(Boxes[i]->UploadedImage(), bytes);
+    }
+  }
+  EXPECT_NE(run.Err.find(Boxes[2]->LinkPath() + ": Upload fail"), std::string::npos) << run.Err;
+}
+
+// A production station: three boxes in turn on one port, the third after the port itself
+// went away and came back; Ctrl+C then ends it with the counts.
+TEST_F(CliTest, RepeatServesBoxAfterBox) {
+  const std::string image = WriteImage("image.bin", 200000, 3);
+  BoxSim& box = AddBox();
+  CliProcess cli({"--repeat", "--json", "-p", box.LinkPath(), "upload", image});
+  const auto done = [](int n) {
+    return "\"event\": \"done\", \"box\": " + std::to_string(n) + ", \"status\": 0";
+  };
+  ASSERT_TRUE(cli.WaitForOut(done(1), 20000)) << cli.Err();
+  // While the box still answers, it is not served again.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_EQ(Accepted(box), 1);
+  box.TakeBoxAway();
+  ASSERT_TRUE(cli.WaitForErr("box gone", 10000)) << cli.Err();
+  box.BringNewBox();
+  ASSERT_TRUE(cli.WaitForOut(done(2), 20000)) << cli.Err();
+  box.PullPlug();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_TRUE(box.PlugIn());
+  ASSERT_TRUE(cli.WaitForOut(done(3), 20000)) << cli.Err() << cli.Out();
+  cli.Signal(SIGINT);
+  EXPECT_EQ(cli.Wait(10000), 130);
+  EXPECT_NE(cli.Out().find("\"event\": \"summary\", \"done\": 3, \"failed\": 0"), std::string::npos)
+      << cli.Out();
+  EXPECT_EQ(Count(cli.Out(), "\"status\": 0"), 3);
+}
+
+// Interrupted and lost mid-work: a read leaves no file, a lost port is status 5, and a
+// monitor prints the box's lines until stopped.
+TEST_F(CliTest, InterruptsAndLostPorts) {
+  {
+    BoxSim& box = AddBox(57600);  // slow enough to be caught mid-read
+    const std::string file = Path("part.bin");
+    CliProcess cli({"--json", "-p", box.LinkPath(), "read", "0", "9000", file});
+    ASSERT_TRUE(cli.WaitForOut("\"event\": \"progress\"", 20000)) << cli.Err();
+    cli.Signal(SIGTERM);
+    EXPECT_EQ(cli.Wait(3000), 130);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(std::distance(fs::directory_iterator(Dir), {}), 1) << "only the box's link";
+  }
+  Boxes.clear();
+  {
+    BoxSim& box = AddBox(115200);
+    const std::string image = WriteImage("image.bin", 2 * boxsim::kBlockSize, 4);
+    CliProcess cli({"-p", box.LinkPath(), "upload", image});
+    ASSERT_TRUE(cli.WaitForErr("Download", 20000)) << cli.Err();
+    box.PullPlug();
+    EXPECT_EQ(cli.Wait(10000), 5) << cli.Err();
+  }
+  Boxes.clear();
+  {
+    BoxSim& box = AddBox();
+    CliProcess cli({"-p", box.LinkPath(), "monitor"});
+    ASSERT_TRUE(cli.WaitForErr("Stop send sync byte", 10000)) << cli.Err();
+    box.PrintLines({"caf\xE9 ready"});
+    EXPECT_TRUE(cli.WaitForOut("caf\xC3\xA9 ready\n", 5000)) << cli.Out() << cli.Err();
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(3000), 130);
+    EXPECT_NE(cli.Err().find("RS232 Disconnect"), std::string::npos);
+  }
+}
+
+}  // namespace
