@@ -69,6 +69,7 @@ IoStatus FailureOf(DWORD error) {
     case ERROR_ACCESS_DENIED:
     case ERROR_INVALID_HANDLE:
     case ERROR_BROKEN_PIPE:
+    case ERROR_NOT_READY:
       return IoStatus::HungUp;
     default:
       return IoStatus::Failed;
@@ -366,6 +367,10 @@ IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) 
       break;
     }
     if (result.Status != IoStatus::Ok && result.Status != IoStatus::Aborted) break;
+    if (Closing) {
+      result.Status = IoStatus::Aborted;
+      break;
+    }
     if (MsLeft(deadline) == 0) {
       result.Status = IoStatus::TimedOut;
       break;
