@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "BoxSim.h"
@@ -13,13 +14,27 @@
 namespace {
 
 void Usage(FILE* out) {
-  std::fputs("usage: kelvarin-boxsim [--link PATH] [--baud N] [--help] [--version]\n", out);
+  std::fputs(
+      "usage: kelvarin-boxsim [--link PATH] [--baud N] [--save-flash FILE] [--save-upload FILE]\n"
+      "                       [--help] [--version]\n"
+      "  --save-flash FILE   writes the box's flash as it starts (what a read is served from)\n"
+      "  --save-upload FILE  writes the last uploaded image when the box is stopped\n",
+      out);
+}
+
+bool Save(const std::string& path, const boxsim::Bytes& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(file);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   boxsim::BoxOptions options;
+  std::string flashFile;
+  std::string uploadFile;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--link" && i + 1 < argc) {
@@ -32,6 +47,10 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.baud = static_cast<int>(baud);
+    } else if (arg == "--save-flash" && i + 1 < argc) {
+      flashFile = argv[++i];
+    } else if (arg == "--save-upload" && i + 1 < argc) {
+      uploadFile = argv[++i];
     } else if (arg == "--help" || arg == "-h") {
       Usage(stdout);
       return 0;
@@ -62,6 +81,10 @@ int main(int argc, char** argv) {
                  std::strerror(errno));
     return 1;
   }
+  if (!flashFile.empty() && !Save(flashFile, box.Flash())) {
+    std::fprintf(stderr, "kelvarin-boxsim: can't write %s\n", flashFile.c_str());
+    return 1;
+  }
   std::printf("device: %s\n", box.DevicePath().c_str());
   if (!options.linkPath.empty()) std::printf("link: %s\n", options.linkPath.c_str());
   std::fflush(stdout);
@@ -69,5 +92,9 @@ int main(int argc, char** argv) {
   int received = 0;
   sigwait(&signals, &received);
   box.Stop();
+  if (!uploadFile.empty() && !Save(uploadFile, box.UploadedImage())) {
+    std::fprintf(stderr, "kelvarin-boxsim: can't write %s\n", uploadFile.c_str());
+    return 1;
+  }
   return 0;
 }

@@ -1,7 +1,8 @@
 # Installs the Debian packages the build, the tests and the screenshots need, when missing.
 # Sourced by ./run and ./test.
 kelvarin_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
-  xvfb xauth clang libclang-rt-14-dev dpkg-dev lintian desktop-file-utils)
+  xvfb xauth clang libclang-rt-14-dev dpkg-dev lintian desktop-file-utils
+  g++-mingw-w64-x86-64-posix googletest wine wine64 file)
 
 kelvarin_install_missing() {
   local missing=()

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <QObject>
-#include <QTest>
+#include <chrono>
 
 #include "FakeClock.h"
 #include "LinkDoubles.h"
-#include "QtProtocolThread.h"
+#include "LoopWait.h"
+#include "ProtocolThread.h"
 #include "RecordingScreen.h"
 #include "ReplyTimeout.h"
 #include "TestBytes.h"
@@ -14,6 +14,8 @@
 #include "Worker.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 std::size_t WriteCount(const ThreadedPort& port) {
   return port.Get(&ThreadedPort::Writes).size();
@@ -32,9 +34,7 @@ class TxWorker : public ::testing::Test {
     Thread.Start([this](Worker& w) { Tx.Execute(w); }, false);
   }
 
-  QObject Gui;
-
-  QtProtocolThread GuiThread{&Gui};
+  RunLoop GuiThread;
   RecordingScreen Screen;
   FakeClock Clock;
   ReplyTimeout Timeout{Screen, Clock};
@@ -46,10 +46,11 @@ class TxWorker : public ::testing::Test {
 
 TEST_F(TxWorker, RepeatsThekSyncWordWithItsPauseAndStopsWhenAsked) {
   Start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return WriteCount(Line) >= 4; }, 10000));
+  ASSERT_TRUE(WaitFor(
+      GuiThread, [&] { return WriteCount(Line) >= 4; }, 10000ms));
   Tx.SyncStopped = true;
   const std::size_t atStop = WriteCount(Line);
-  QTest::qWait(300);
+  GuiThread.RunFor(300ms);
   Thread.Stop();
 
   const auto writes = Line.Get(&ThreadedPort::Writes);
@@ -59,8 +60,7 @@ TEST_F(TxWorker, RepeatsThekSyncWordWithItsPauseAndStopsWhenAsked) {
   // Each write is followed by its 40 ms pause and a 10 ms sleep, and the next sync word is
   // only queued by the pass after that.
   const auto times = Line.Get(&ThreadedPort::WriteTimes);
-  for (std::size_t i = 1; i < times.size(); ++i)
-    EXPECT_GE(times[i] - times[i - 1], std::chrono::milliseconds(50)) << i;
+  for (std::size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], 50ms) << i;
   EXPECT_TRUE(Screen.Messages.empty());
 }
 
@@ -70,7 +70,8 @@ TEST_F(TxWorker, WritesQueuedMessagesWithATimeoutForTheLine) {
   const Bytes big(UartTxThread::SlotSize, 0x42);
   ASSERT_TRUE(Tx.TxEnqueue(static_cast<int>(big.size()), big.data()));
   Start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Tx.QueuedCount() == 0; }, 10000));
+  ASSERT_TRUE(WaitFor(
+      GuiThread, [&] { return Tx.QueuedCount() == 0; }, 10000ms));
   Thread.Stop();
   // Written in pieces, so that progress shows and a stop takes effect between two of them.
   const auto writes = Line.Get(&ThreadedPort::Writes);
@@ -107,9 +108,7 @@ class RxWorker : public ::testing::Test {
     Thread.Start([this](Worker& w) { Rx.Execute(w); }, false);
   }
 
-  QObject Gui;
-
-  QtProtocolThread GuiThread{&Gui};
+  RunLoop GuiThread;
   RecordingScreen Screen;
   UartState Uart;
   ThreadedPort Line;
@@ -125,7 +124,8 @@ class RxWorker : public ::testing::Test {
 TEST_F(RxWorker, HandsTextAndFramesToTheGuiThread) {
   Start();
   Line.Say(ToBytes("Loader\r") + PayloadFrame(0xBB2621C2, {0x05, 0x06}) + WireWord(0xBB2421BE));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Sink.Items.size() >= 2 && !Sink.Words.empty(); }, 5000));
+  ASSERT_TRUE(WaitFor(
+      GuiThread, [&] { return Sink.Items.size() >= 2 && !Sink.Words.empty(); }, 5000ms));
   EXPECT_EQ(Sink.Items[0].Data, ToBytes("Loader\r") + Bytes{0});
   EXPECT_EQ(Sink.Items[1].Kind, ItemKind::Reply);
   EXPECT_EQ(Sink.Items[1].Data, (WireWord(0xBB2621C2) + Bytes{0x05, 0x06}));
@@ -136,8 +136,9 @@ TEST_F(RxWorker, HandsTextAndFramesToTheGuiThread) {
 TEST_F(RxWorker, HungUpPortIsReportedOnceAndNotPolled) {
   Line.SetHangUp();
   Start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !Lost.empty(); }, 5000));
-  QTest::qWait(300);
+  ASSERT_TRUE(WaitFor(
+      GuiThread, [&] { return !Lost.empty(); }, 5000ms));
+  GuiThread.RunFor(300ms);
   EXPECT_EQ(Lost, std::vector<std::string>{"Serial port hung up"});
   // A spinning worker would have read many thousands of times by now.
   EXPECT_LT(Line.Get(&ThreadedPort::Reads), 100);
@@ -147,9 +148,10 @@ TEST_F(RxWorker, LostPortLeftOpenIsNotReadAgain) {
   DisconnectOnLoss = false;
   Line.SetHangUp();
   Start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !Lost.empty(); }, 5000));
+  ASSERT_TRUE(WaitFor(
+      GuiThread, [&] { return !Lost.empty(); }, 5000ms));
   const int reads = Line.Get(&ThreadedPort::Reads);
-  QTest::qWait(300);
+  GuiThread.RunFor(300ms);
   EXPECT_EQ(Lost.size(), 1u);
   EXPECT_EQ(Line.Get(&ThreadedPort::Reads), reads);
 }
@@ -160,17 +162,20 @@ TEST_F(RxWorker, APortOpenedAgainStraightAfterTheLossIsRead) {
   ReconnectOnLoss = true;
   Line.SetHangUp();
   Start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !Lost.empty(); }, 5000));
+  ASSERT_TRUE(WaitFor(
+      GuiThread, [&] { return !Lost.empty(); }, 5000ms));
   Line.Say(WireWord(0xBB2421BE));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !Sink.Words.empty(); }, 5000));
+  EXPECT_TRUE(WaitFor(
+      GuiThread, [&] { return !Sink.Words.empty(); }, 5000ms));
   EXPECT_EQ(Lost.size(), 1u);
 }
 
 TEST_F(RxWorker, PortFailingEveryReadIsLost) {
   Line.SetFail();
   Start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !Lost.empty(); }, 5000));
-  QTest::qWait(100);
+  ASSERT_TRUE(WaitFor(
+      GuiThread, [&] { return !Lost.empty(); }, 5000ms));
+  GuiThread.RunFor(100ms);
   EXPECT_EQ(Lost, std::vector<std::string>{"Serial port read error"});
   EXPECT_LT(Line.Get(&ThreadedPort::Reads), 100);
 }

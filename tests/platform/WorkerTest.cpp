@@ -1,35 +1,26 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
 
-#include "QtProtocolThread.h"
+#include "LoopWait.h"
+#include "ProtocolThread.h"
 #include "Worker.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Serves hand-overs on this (the GUI) thread until done() or a generous deadline.
+// Serves hand-overs on this (the protocol) thread until done() or a generous deadline.
 template <typename Done>
-bool PumpUntil(Done done) {
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
+bool PumpUntil(RunLoop& loop, Done done) {
+  return WaitFor(loop, done, 10s);
 }
 
-void PumpFor(std::chrono::milliseconds span) {
-  const auto end = std::chrono::steady_clock::now() + span;
-  PumpUntil([&] { return std::chrono::steady_clock::now() >= end; });
+void PumpFor(RunLoop& loop, std::chrono::milliseconds span) {
+  loop.RunFor(span);
 }
 
 // Lets a worker thread get to where it blocks without serving it.
@@ -40,8 +31,7 @@ void LetWorkerRun() {
 }  // namespace
 
 TEST(Worker, SuspendHoldsHandOversBackAndResumeLetsThemRun) {
-  QObject gui;
-  QtProtocolThread guiThread(&gui);
+  RunLoop guiThread;
   int runs = 0;  // touched only by routines, on this thread
   Worker worker("test", guiThread);
   worker.Start(
@@ -51,26 +41,25 @@ TEST(Worker, SuspendHoldsHandOversBackAndResumeLetsThemRun) {
       },
       true);
   EXPECT_TRUE(worker.IsSuspended());
-  PumpFor(100ms);
+  PumpFor(guiThread, 100ms);
   EXPECT_EQ(runs, 0);
 
   worker.Resume();
-  ASSERT_TRUE(PumpUntil([&] { return runs >= 3; }));
+  ASSERT_TRUE(PumpUntil(guiThread, [&] { return runs >= 3; }));
 
   worker.Suspend();
-  PumpFor(50ms);  // a hand-over already past its check may still finish
+  PumpFor(guiThread, 50ms);  // a hand-over already past its check may still finish
   const int held = runs;
-  PumpFor(100ms);
+  PumpFor(guiThread, 100ms);
   EXPECT_EQ(runs, held);
 
   worker.Resume();
-  EXPECT_TRUE(PumpUntil([&] { return runs > held; }));
+  EXPECT_TRUE(PumpUntil(guiThread, [&] { return runs > held; }));
   worker.Stop();
 }
 
 TEST(Worker, HandOverIgnoringSuspendRunsWhileSuspended) {
-  QObject gui;
-  QtProtocolThread guiThread(&gui);
+  RunLoop guiThread;
   std::atomic<bool> started{false};
   std::atomic<bool> suspended{false};
   int urgent = 0;
@@ -87,15 +76,14 @@ TEST(Worker, HandOverIgnoringSuspendRunsWhileSuspended) {
   while (!started) std::this_thread::sleep_for(1ms);
   worker.Suspend();
   suspended = true;
-  EXPECT_TRUE(PumpUntil([&] { return urgent == 1; }));
-  PumpFor(50ms);
+  EXPECT_TRUE(PumpUntil(guiThread, [&] { return urgent == 1; }));
+  PumpFor(guiThread, 50ms);
   EXPECT_EQ(normal, 0);
   worker.Stop();
 }
 
 TEST(Worker, RoutinesOfTwoWorkersNeverInterleaveEvenAcrossANestedLoop) {
-  QObject gui;
-  QtProtocolThread guiThread(&gui);
+  RunLoop guiThread;
   bool inside = false;
   int overlaps = 0;
   std::vector<char> trace;
@@ -106,10 +94,8 @@ TEST(Worker, RoutinesOfTwoWorkersNeverInterleaveEvenAcrossANestedLoop) {
     inside = true;
     trace.push_back(who);
     if (modal) {
-      // What a modal message box does: a nested event loop that serves queued calls.
-      QEventLoop loop;
-      QTimer::singleShot(100, &loop, &QEventLoop::quit);
-      loop.exec();
+      // What a modal message box does: a nested loop that serves posted routines.
+      guiThread.RunFor(100ms);
     }
     trace.push_back(who);
     inside = false;
@@ -135,7 +121,7 @@ TEST(Worker, RoutinesOfTwoWorkersNeverInterleaveEvenAcrossANestedLoop) {
         self.Sleep(1);
       },
       false);
-  EXPECT_TRUE(PumpUntil([&] { return runsA >= 3 && runsB >= 3; }));
+  EXPECT_TRUE(PumpUntil(guiThread, [&] { return runsA >= 3 && runsB >= 3; }));
   a.Stop();
   b.Stop();
 
@@ -145,8 +131,7 @@ TEST(Worker, RoutinesOfTwoWorkersNeverInterleaveEvenAcrossANestedLoop) {
 }
 
 TEST(Worker, StopReturnsWhileAHandOverWaitsForAnIdleGuiThread) {
-  QObject gui;
-  QtProtocolThread guiThread(&gui);
+  RunLoop guiThread;
   std::atomic<bool> posting{false};
   int ran = 0;
   {
@@ -165,13 +150,12 @@ TEST(Worker, StopReturnsWhileAHandOverWaitsForAnIdleGuiThread) {
     worker.Stop();
   }
   // The routine was posted but given up; serving the queue now must not run it.
-  PumpFor(50ms);
+  PumpFor(guiThread, 50ms);
   EXPECT_EQ(ran, 0);
 }
 
 TEST(Worker, StopWhileWaitingForAnotherWorkersRoutine) {
-  QObject gui;
-  QtProtocolThread guiThread(&gui);
+  RunLoop guiThread;
   std::atomic<bool> aPosting{false};
   int ranA = 0;
   int ranB = 0;
@@ -195,15 +179,14 @@ TEST(Worker, StopWhileWaitingForAnotherWorkersRoutine) {
   LetWorkerRun();
   b.Stop();
 
-  EXPECT_TRUE(PumpUntil([&] { return ranA == 1; }));
-  PumpFor(50ms);
+  EXPECT_TRUE(PumpUntil(guiThread, [&] { return ranA == 1; }));
+  PumpFor(guiThread, 50ms);
   EXPECT_EQ(ranB, 0);
   a.Stop();
 }
 
 TEST(Worker, StopWhileSuspendedNeverRunsTheBody) {
-  QObject gui;
-  QtProtocolThread guiThread(&gui);
+  RunLoop guiThread;
   std::atomic<int> bodies{0};
   Worker worker("test", guiThread);
   worker.Start(
@@ -218,8 +201,7 @@ TEST(Worker, StopWhileSuspendedNeverRunsTheBody) {
 }
 
 TEST(Worker, WakeEndsASleepAndStopEndsOneToo) {
-  QObject gui;
-  QtProtocolThread guiThread(&gui);
+  RunLoop guiThread;
   int ran = 0;
   Worker worker("test", guiThread);
   worker.Start(
@@ -228,7 +210,7 @@ TEST(Worker, WakeEndsASleepAndStopEndsOneToo) {
       },
       false);
   worker.Wake();
-  EXPECT_TRUE(PumpUntil([&] { return ran == 1; }));
+  EXPECT_TRUE(PumpUntil(guiThread, [&] { return ran == 1; }));
   worker.Stop();  // the body sleeps again; Stop must not wait the minute out
   EXPECT_EQ(ran, 1);
 }

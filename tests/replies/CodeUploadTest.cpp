@@ -70,7 +70,7 @@ TEST_F(UploadTest, CancelledOrUnopenableFileSendsNothing) {
   EXPECT_TRUE(screen.Messages.empty());
 
   EXPECT_TRUE(Start(PathOf("missing.bin")).empty());
-  EXPECT_TRUE(Start(dir.path().toStdString()).empty());  // a folder has no size to announce
+  EXPECT_TRUE(Start(dir.Path()).empty());  // a folder has no size to announce
   EXPECT_EQ(screen.Messages, (std::vector<std::string>{"open file error", "open file error"}));
   EXPECT_FALSE(core.Upload.UploadFileOpen());
   EXPECT_FALSE(core.Timeout.Armed());

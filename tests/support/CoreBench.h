@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QTemporaryDir>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,13 +8,14 @@
 #include "FakeClock.h"
 #include "FakePort.h"
 #include "RecordingScreen.h"
+#include "TempDir.h"
 
 // A connected Core on a fake port, working in a fresh temporary folder unless given one.
 struct CoreBench {
   using Bytes = std::vector<std::uint8_t>;
 
   explicit CoreBench(const std::string& folder = {})
-      : core(screen, clock, folder.empty() ? dir.path().toStdString() : folder, loop) {
+      : core(screen, clock, folder.empty() ? dir.Path() : folder, loop) {
     core.Uart.ComHandle = &port;
     core.Uart.UartConnected = true;
   }
@@ -34,11 +34,9 @@ struct CoreBench {
     return sent;
   }
 
-  std::string PathOf(const std::string& name) const {
-    return dir.filePath(QString::fromStdString(name)).toStdString();
-  }
+  std::string PathOf(const std::string& name) const { return dir.FilePath(name); }
 
-  QTemporaryDir dir;
+  TempDir dir;
   RecordingScreen screen;
   FakeClock clock;
   FakePort port;

@@ -1,0 +1,10 @@
+#include "Clock.h"
+
+#include <ctime>
+
+LocalTime SystemClock::Now() {
+  std::time_t t = std::time(nullptr);
+  std::tm local{};
+  localtime_s(&local, &t);
+  return {local.tm_hour, local.tm_min, local.tm_sec};
+}

@@ -1,0 +1,39 @@
+#include "Console.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <utility>
+
+namespace {
+
+std::function<void()> StopHandler;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (!StopHandler) return FALSE;
+  StopHandler();
+  // Closing the console window, logging off or shutting down ends the process as soon as
+  // this returns: give the program time to close its ports and leave by itself.
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+    ::Sleep(5000);
+  return TRUE;
+}
+
+}  // namespace
+
+bool IsTerminal(ConsoleStream stream) {
+  HANDLE handle =
+      ::GetStdHandle(stream == ConsoleStream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (handle == INVALID_HANDLE_VALUE || !::GetConsoleMode(handle, &mode)) return false;
+  // Redrawing a line in place uses escape sequences, which older consoles print as text: such
+  // a console gets plain lines.
+  if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return true;
+  return ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+void WatchStopRequests(std::function<void()> onStop) {
+  // The system calls the handler on a thread of its own, once per Ctrl+C or Ctrl+Break.
+  StopHandler = std::move(onStop);
+  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}

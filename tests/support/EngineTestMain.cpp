@@ -1,0 +1,9 @@
+#include <gtest/gtest.h>
+
+#include "Crc.h"
+
+int main(int argc, char** argv) {
+  BuildCrcTable();
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

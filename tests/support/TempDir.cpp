@@ -1,0 +1,33 @@
+#include "TempDir.h"
+
+#include <atomic>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  static std::atomic<unsigned> made{0};
+  std::random_device random;
+  const fs::path base = fs::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path candidate =
+        base / ("kelvarin-test-" + std::to_string(random()) + "-" + std::to_string(made++));
+    std::error_code error;
+    if (fs::create_directory(candidate, error)) {
+      Folder = candidate.string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder in " + base.string());
+}
+
+TempDir::~TempDir() {
+  std::error_code error;
+  fs::remove_all(Folder, error);
+}
+
+std::string TempDir::FilePath(const std::string& name) const {
+  return (fs::path(Folder) / name).string();
+}
