@@ -6,6 +6,7 @@
 
 #include "DlCfgRecord.h"
 #include "Latin1.h"
+#include "SerialPort.h"
 
 namespace {
 
@@ -211,7 +212,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return R"(usage: kelvarin-cli [options] COMMAND [arguments]
-  -p, --port PORT    a port as config.cfg names it (COMn, a device path, or a name under /dev/);
+  -p, --port PORT    a port as config.cfg names it ()" +
+         std::string(SerialPort::NamingHint) + R"();
                      give it several times to run the command on every port at once
   -b, --baud N       baud rate; data bits, parity and stop bits come from config.cfg, else 8N1
       --config FILE  settings file (default: config.cfg in the current folder, when it exists);

@@ -23,6 +23,8 @@ class SerialPort : public Port {
 
   // COM1..COM8 are /dev/ttyS0..7, a name starting with / is a path, anything else lives in /dev.
   static std::string DevicePath(const std::string& name);
+  // How port names are written here, for help texts.
+  static constexpr const char* NamingHint = "COMn, a device path, or a name under /dev/";
 
   // Opens exclusively (a second opener fails). False leaves the port closed, or open as it
   // was when it already was.

@@ -24,6 +24,8 @@ class SerialPort : public Port {
 
   // COMn as typed (COM10 and above too) becomes \\.\COMn; a name already in that form stays.
   static std::string DevicePath(const std::string& name);
+  // How port names are written here, for help texts.
+  static constexpr const char* NamingHint = "COMn: COM1, COM2, ..., COM10 and above";
 
   // Opens exclusively (a second opener fails). False leaves the port closed, or open as it
   // was when it already was.
