@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 enum class Parity { None, Even, Odd };
 enum class StopBits { One, Two };
@@ -12,6 +13,15 @@ struct LineSettings {
   Parity ParityMode = Parity::None;
   StopBits Stop = StopBits::One;
 };
+
+// Why no driver would take these settings, in a technician's words; empty when they may go.
+// Checked before the driver is asked, since a pseudo-terminal takes anything.
+inline std::string RefusedSettings(const LineSettings& settings) {
+  if (settings.BaudRate == 0) return "baud rate 0 is not a speed";
+  if (settings.DataBits < 5 || settings.DataBits > 8)
+    return std::to_string(settings.DataBits) + " data bits: only 5 to 8 are possible";
+  return {};
+}
 
 enum class IoStatus {
   Ok,        // Count bytes moved

@@ -311,14 +311,8 @@ bool SerialPort::GetSettings(LineSettings& settings) {
 }
 
 bool SerialPort::SetSettings(const LineSettings& settings) {
-  if (settings.BaudRate == 0) {
-    Error = "baud rate 0 is not a speed";
-    return false;
-  }
-  if (settings.DataBits < 5 || settings.DataBits > 8) {
-    Error = std::to_string(settings.DataBits) + " data bits: only 5 to 8 are possible";
-    return false;
-  }
+  Error = RefusedSettings(settings);
+  if (!Error.empty()) return false;
   if (Enter() != IoStatus::Ok) {
     Error = "the port is not open";
     return false;
