@@ -1,11 +1,12 @@
 #include <QStatusBar>
+#include <filesystem>
 
 #include "E2eFixture.h"
 
 namespace {
 
 // The line runs at the pace of a real cable, so an upload is caught in the middle of a block.
-class StopMidUpload : public EndToEnd {
+class PacedLine : public EndToEnd {
  protected:
   boxsim::BoxOptions BoxOptions() override {
     boxsim::BoxOptions options;
@@ -16,7 +17,7 @@ class StopMidUpload : public EndToEnd {
 
 // Stop and Disconnect both end an upload at once: the rest of the block never reaches the
 // box, the file is closed, and no reply timeout fires later.
-TEST_F(StopMidUpload, StopAndDisconnectEndTheUploadAtOnce) {
+TEST_F(PacedLine, StopAndDisconnectEndTheUploadAtOnce) {
   struct Case {
     const char* button;
     const char* lastLines;
@@ -69,6 +70,29 @@ TEST_F(StopMidUpload, StopAndDisconnectEndTheUploadAtOnce) {
     EXPECT_TRUE(BoxSaw("never came", 5000));
     if (Protocol().Uart.UartConnected) Main().ui.tbtn_UartDisconnect->click();
   }
+}
+
+// Disconnect in the middle of a read-back keeps flashdata.bin as the last complete read left
+// it and leaves no part file; the log says so before the port goes.
+TEST_F(PacedLine, DisconnectMidReadLeavesTheFileAsItWas) {
+  Connect();
+  Read(0, 0x1000);
+  const auto earlier = FlashRange(0, 0x1000);
+  ASSERT_TRUE(WaitForFile(earlier));
+
+  Read(0x4000, 0x10000);
+  ASSERT_TRUE(Until([&] { return Protocol().Progress().Done >= 0x1000; }));
+  EXPECT_EQ(Protocol().Progress().What, Core::WorkProgress::Job::FlashRead);
+  EXPECT_TRUE(Main().ui.tbtn_UartDisconnect->isEnabled());
+  Main().ui.tbtn_UartDisconnect->click();
+
+  const std::string last = "Read flash stopped: flashdata.bin left unchanged\nRS232 Disconnect";
+  const std::string log = Log();
+  ASSERT_GE(log.size(), last.size());
+  EXPECT_EQ(log.substr(log.size() - last.size()), last);
+  EXPECT_TRUE(ReadFile("flashdata.bin") == earlier);
+  EXPECT_FALSE(std::filesystem::exists(Path("flashdata.bin.part")));
+  EXPECT_EQ(Protocol().Progress().What, Core::WorkProgress::Job::None);
 }
 
 }  // namespace
