@@ -9,8 +9,8 @@
 #include "DlCfgRecord.h"
 #include "DlCfgView.h"
 #include "FlashReadback.h"
-#include "Worker.h"
 #include "Words.h"
+#include "Worker.h"
 
 UartDataHandler::UartDataHandler(Screen& screen, ReplyTimeout& timeout, UartTxThread& tx,
                                  CodeUpload& upload, FlashReadback& flash)

@@ -8,7 +8,6 @@
 // The service requests as they go on the line: command word, values least significant byte
 // first, then the CRC of the values.
 
-
 using TuneRequest = std::array<std::uint8_t, 13>;
 using FlashRequest = std::array<std::uint8_t, 16>;
 

@@ -329,7 +329,8 @@ TEST_F(BoxSimTest, FlashReadRefusesWhatItCannotServe) {
   const std::uint32_t size = static_cast<std::uint32_t>(Box.Flash().size());
   EXPECT_EQ(Ask(kReadFlash, WithCrc(Concat(Le32(0), Le32(4097)))), Status(Reply::ReadFlashFail));
   EXPECT_EQ(Ask(kReadFlash, WithCrc(Concat(Le32(0), Le32(0)))), Status(Reply::ReadFlashFail));
-  EXPECT_EQ(Ask(kReadFlash, WithCrc(Concat(Le32(size - 8), Le32(16)))), Status(Reply::ReadFlashFail));
+  EXPECT_EQ(Ask(kReadFlash, WithCrc(Concat(Le32(size - 8), Le32(16)))),
+            Status(Reply::ReadFlashFail));
   EXPECT_EQ(Ask(kReadFlash, WithCrc(Concat(Le32(0xFFFFFFF0), Le32(0x20)))),
             Status(Reply::ReadFlashFail));
   Bytes broken = WithCrc(Concat(Le32(0), Le32(16)));
@@ -351,8 +352,7 @@ TEST_F(BoxSimTest, EraseClearsOnlyItsRange) {
   EXPECT_EQ(Bytes(after.begin() + 0x19000, after.end()),
             Bytes(before.begin() + 0x19000, before.end()));
 
-  EXPECT_EQ(Ask(kErase, WithCrc(Concat(Le32(0xFFFFF000), Le32(0x2000)))),
-            Status(Reply::EraseFail));
+  EXPECT_EQ(Ask(kErase, WithCrc(Concat(Le32(0xFFFFF000), Le32(0x2000)))), Status(Reply::EraseFail));
   Bytes broken = WithCrc(Concat(Le32(0), Le32(0x100)));
   broken[0] ^= 1;
   EXPECT_EQ(Ask(kErase, broken), Status(Reply::EraseFail));

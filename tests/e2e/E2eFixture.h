@@ -192,3 +192,14 @@ class EndToEnd : public ::testing::Test {
   std::unique_ptr<boxsim::BoxSim> Box;
   std::unique_ptr<Windows> Program;
 };
+
+// The box's line paced to a cable of the given speed, so that a block takes its time on it.
+template <int Baud>
+class PacedEndToEnd : public EndToEnd {
+ protected:
+  boxsim::BoxOptions BoxOptions() override {
+    boxsim::BoxOptions options;
+    options.baud = Baud;
+    return options;
+  }
+};

@@ -4,15 +4,8 @@
 
 namespace {
 
-// A line paced to 9600 baud: one block of an upload is on the wire for well over 2 minutes.
-class SlowLine : public EndToEnd {
- protected:
-  boxsim::BoxOptions BoxOptions() override {
-    boxsim::BoxOptions options;
-    options.baud = 9600;
-    return options;
-  }
-};
+// At 9600 baud one block of an upload is on the wire for well over 2 minutes.
+using SlowLine = PacedEndToEnd<9600>;
 
 TEST_F(SlowLine, ClosingTheWindowInsideALongBlockWriteReturnsAtOnce) {
   Main().show();

@@ -5,15 +5,8 @@
 
 namespace {
 
-// The line runs at the pace of a real cable, so an upload is caught in the middle of a block.
-class PacedLine : public EndToEnd {
- protected:
-  boxsim::BoxOptions BoxOptions() override {
-    boxsim::BoxOptions options;
-    options.baud = 115200;
-    return options;
-  }
-};
+// The line runs at the pace of a real cable, so that work is caught in the middle of a block.
+using PacedLine = PacedEndToEnd<115200>;
 
 // Stop and Disconnect both end an upload at once: the rest of the block never reaches the
 // box, the file is closed, and no reply timeout fires later.
