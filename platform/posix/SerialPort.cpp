@@ -93,8 +93,8 @@ std::string SerialPort::DevicePath(const std::string& name) {
 }
 
 bool SerialPort::OpenExclusive(const std::string& name) {
-  std::lock_guard lock(UsersMutex);
-  if (Fd.load() >= 0 || Closing) return false;
+  const auto held = Gate.Hold();
+  if (IsOpen() || Gate.Closing()) return false;
 
   const std::string path = DevicePath(name);
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -137,25 +137,8 @@ bool SerialPort::IsOpen() const {
   return Fd.load() >= 0;
 }
 
-IoStatus SerialPort::Enter() {
-  std::lock_guard lock(UsersMutex);
-  if (Closing) return IoStatus::Aborted;
-  if (Fd.load() < 0) return IoStatus::NotOpen;
-  ++Users;
-  return IoStatus::Ok;
-}
-
-void SerialPort::Leave() {
-  bool last;
-  {
-    std::lock_guard lock(UsersMutex);
-    last = --Users == 0;
-  }
-  if (last) UsersGone.notify_all();
-}
-
 bool SerialPort::GetSettings(LineSettings& settings) {
-  if (Enter() != IoStatus::Ok) return false;
+  if (Gate.Enter() != IoStatus::Ok) return false;
   termios2 tio{};
   bool ok = ::ioctl(Fd.load(), TCGETS2, &tio) == 0;
   if (ok) {
@@ -180,14 +163,14 @@ bool SerialPort::GetSettings(LineSettings& settings) {
       settings.ParityMode = (tio.c_cflag & PARODD) ? Parity::Odd : Parity::Even;
     settings.Stop = (tio.c_cflag & CSTOPB) ? StopBits::Two : StopBits::One;
   }
-  Leave();
+  Gate.Leave();
   return ok;
 }
 
 bool SerialPort::SetSettings(const LineSettings& settings) {
   Error = RefusedSettings(settings);
   if (!Error.empty()) return false;
-  if (Enter() != IoStatus::Ok) {
+  if (Gate.Enter() != IoStatus::Ok) {
     Error = "the port is not open";
     return false;
   }
@@ -217,7 +200,7 @@ bool SerialPort::SetSettings(const LineSettings& settings) {
     ok = ::ioctl(fd, TCSETS2, &tio) == 0;
   }
   if (!ok) Error = std::string("the driver refused the settings: ") + std::strerror(errno);
-  Leave();
+  Gate.Leave();
   return ok;
 }
 
@@ -237,18 +220,18 @@ IoStatus SerialPort::WaitReady(int fd, short events, SteadyClock::time_point dea
 }
 
 IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) {
-  IoStatus entered = Enter();
+  IoStatus entered = Gate.Enter();
   if (entered != IoStatus::Ok) return {entered, 0};
   const int fd = Fd.load();
   const auto deadline = DeadlineAfter(timeoutMs);
   IoResult result{IoStatus::TimedOut, 0};
   if (max == 0) {
     result.Status = IoStatus::Ok;
-    Leave();
+    Gate.Leave();
     return result;
   }
   for (;;) {
-    if (Closing) {
+    if (Gate.Closing()) {
       result.Status = IoStatus::Aborted;
       break;
     }
@@ -272,18 +255,18 @@ IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) 
     result.Status = waited;
     break;
   }
-  Leave();
+  Gate.Leave();
   return result;
 }
 
 IoResult SerialPort::Write(const std::uint8_t* data, std::size_t n, int timeoutMs) {
-  IoStatus entered = Enter();
+  IoStatus entered = Gate.Enter();
   if (entered != IoStatus::Ok) return {entered, 0};
   const int fd = Fd.load();
   const auto deadline = DeadlineAfter(timeoutMs);
   IoResult result{IoStatus::Ok, 0};
   while (result.Count < n) {
-    if (Closing) {
+    if (Gate.Closing()) {
       result.Status = IoStatus::Aborted;
       break;
     }
@@ -306,29 +289,26 @@ IoResult SerialPort::Write(const std::uint8_t* data, std::size_t n, int timeoutM
     result.Status = waited;
     break;
   }
-  Leave();
+  Gate.Leave();
   return result;
 }
 
 void SerialPort::Purge() {
-  if (Enter() != IoStatus::Ok) return;
+  if (Gate.Enter() != IoStatus::Ok) return;
   ::ioctl(Fd.load(), TCFLSH, TCIOFLUSH);
-  Leave();
+  Gate.Leave();
 }
 
 void SerialPort::Close() {
-  std::unique_lock lock(UsersMutex);
-  if (Fd.load() < 0) return;
-  if (Closing) {
-    // Another thread is closing; return once it is done so the port is closed for us too.
-    UsersGone.wait(lock, [this] { return Fd.load() < 0; });
-    return;
-  }
-  Closing = true;
-  const std::uint64_t one = 1;
-  [[maybe_unused]] ssize_t signalled = ::write(WakeFd, &one, sizeof one);
-  UsersGone.wait(lock, [this] { return Users == 0; });
+  Gate.Close(
+      [this] {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t signalled = ::write(WakeFd, &one, sizeof one);
+      },
+      [this] { Release(); });
+}
 
+void SerialPort::Release() {
   const int fd = Fd.exchange(-1);
   // Output still queued (a far end that stopped reading, a held-off line) would keep close()
   // waiting for the driver's drain time-out on the GUI thread.
@@ -339,7 +319,4 @@ void SerialPort::Close() {
   CloseQuietly(fd);  // also drops the flock
   CloseQuietly(WakeFd);
   WakeFd = -1;
-  Closing = false;
-  lock.unlock();
-  UsersGone.notify_all();
 }

@@ -2,12 +2,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "Port.h"
+#include "PortGate.h"
 
 enum class OpenResult { Ok, CantOpen, CantSet };
 
@@ -46,19 +45,15 @@ class SerialPort : public Port {
   // caller should try its call again, TimedOut once the deadline has passed, otherwise why the
   // call cannot go on.
   IoStatus WaitReady(int fd, short events, SteadyClock::time_point deadline);
-  // Ok when the caller may use the descriptor (and must Leave); else why not.
-  IoStatus Enter();
-  void Leave();
-
   std::atomic<int> Fd{-1};
   int WakeFd = -1;  // eventfd that Close() signals to abort a poll in progress
-  std::mutex UsersMutex;
-  std::condition_variable UsersGone;  // also signalled when a Close() has finished
-  int Users = 0;
   std::string Error;
   // The line settings found at open, put back at close so that the next program finds the
   // port as it was.
   struct Saved;
   std::unique_ptr<Saved> Found;
-  std::atomic<bool> Closing{false};  // read by Read/Write between system calls
+  // Gives the handle back, as it was found; the gate has seen every caller leave.
+  void Release();
+
+  PortGate Gate{[this] { return IsOpen(); }};
 };

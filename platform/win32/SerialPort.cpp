@@ -76,17 +76,34 @@ IoStatus FailureOf(DWORD error) {
   }
 }
 
-// One overlapped transfer: starts it, waits for it, the time-out or the abort event, and
-// takes back a transfer it had to cancel so that its buffer is free again.
-struct Transfer {
-  explicit Transfer(HANDLE abort) : Abort(abort) {
+// An overlapped call with an event of its own, whose wait the abort event can end.
+struct OverlappedCall {
+  explicit OverlappedCall(HANDLE abort) : Abort(abort) {
     Overlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   }
-  ~Transfer() {
+  ~OverlappedCall() {
     if (Overlapped.hEvent) ::CloseHandle(Overlapped.hEvent);
   }
-  Transfer(const Transfer&) = delete;
-  Transfer& operator=(const Transfer&) = delete;
+  OverlappedCall(const OverlappedCall&) = delete;
+  OverlappedCall& operator=(const OverlappedCall&) = delete;
+
+  // Ok when the call completed, Aborted when Close() ended the wait, else TimedOut.
+  IoStatus Wait(int waitMs) {
+    HANDLE waits[2] = {Overlapped.hEvent, Abort};
+    const DWORD woke = ::WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(waitMs));
+    if (woke == WAIT_OBJECT_0) return IoStatus::Ok;
+    return woke == WAIT_OBJECT_0 + 1 ? IoStatus::Aborted : IoStatus::TimedOut;
+  }
+
+  OVERLAPPED Overlapped{};
+  HANDLE Abort;
+  DWORD Error = 0;
+};
+
+// One overlapped transfer: starts it, waits for it, the time-out or the abort event, and
+// takes back a transfer it had to cancel so that its buffer is free again.
+struct Transfer : OverlappedCall {
+  using OverlappedCall::OverlappedCall;
 
   // Ok with Count moved (possibly 0), TimedOut or Aborted with what moved before the wait ended,
   // or the failure and its system error in Error.
@@ -104,12 +121,8 @@ struct Transfer {
     }
     IoStatus ended = IoStatus::Ok;
     if (!done) {
-      HANDLE waits[2] = {Overlapped.hEvent, Abort};
-      const DWORD woke = ::WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(waitMs));
-      if (woke != WAIT_OBJECT_0) {
-        ended = woke == WAIT_OBJECT_0 + 1 ? IoStatus::Aborted : IoStatus::TimedOut;
-        ::CancelIoEx(port, &Overlapped);
-      }
+      ended = Wait(waitMs);
+      if (ended != IoStatus::Ok) ::CancelIoEx(port, &Overlapped);
     }
     // After a cancel this waits for the driver to let go of the buffer.
     if (!::GetOverlappedResult(port, &Overlapped, &moved, TRUE)) {
@@ -119,22 +132,11 @@ struct Transfer {
     }
     return {ended, moved};
   }
-
-  OVERLAPPED Overlapped{};
-  HANDLE Abort;
-  DWORD Error = 0;
 };
 
 // A wait for the "character received" event, ended by its time-out or the abort event.
-struct CommWait {
-  explicit CommWait(HANDLE abort) : Abort(abort) {
-    Overlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  }
-  ~CommWait() {
-    if (Overlapped.hEvent) ::CloseHandle(Overlapped.hEvent);
-  }
-  CommWait(const CommWait&) = delete;
-  CommWait& operator=(const CommWait&) = delete;
+struct CommWait : OverlappedCall {
+  using OverlappedCall::OverlappedCall;
 
   // False when the wait could not be armed (Error says why).
   bool Start(HANDLE port) {
@@ -153,11 +155,10 @@ struct CommWait {
   // Ok when a byte arrived, TimedOut, Aborted, or Failed with Error.
   IoStatus Finish(HANDLE port, int waitMs) {
     if (!Pending) return IoStatus::Ok;
-    HANDLE waits[2] = {Overlapped.hEvent, Abort};
-    const DWORD woke = ::WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(waitMs));
-    if (woke == WAIT_OBJECT_0) return Collect(port) ? IoStatus::Ok : IoStatus::Failed;
+    const IoStatus waited = Wait(waitMs);
+    if (waited == IoStatus::Ok) return Collect(port) ? IoStatus::Ok : IoStatus::Failed;
     Cancel(port);
-    return woke == WAIT_OBJECT_0 + 1 ? IoStatus::Aborted : IoStatus::TimedOut;
+    return waited;
   }
 
   void Cancel(HANDLE port) {
@@ -166,10 +167,7 @@ struct CommWait {
     Collect(port);
   }
 
-  OVERLAPPED Overlapped{};
-  HANDLE Abort;
   DWORD Events = 0;
-  DWORD Error = 0;
   bool Pending = false;
 
  private:
@@ -201,8 +199,8 @@ std::string SerialPort::DevicePath(const std::string& name) {
 }
 
 bool SerialPort::OpenExclusive(const std::string& name) {
-  std::lock_guard lock(UsersMutex);
-  if (IsOpen() || Closing) return false;
+  const auto held = Gate.Hold();
+  if (IsOpen() || Gate.Closing()) return false;
 
   const std::string path = DevicePath(name);
   // Share mode 0: nobody else gets the port while we hold it.
@@ -276,25 +274,8 @@ bool SerialPort::IsOpen() const {
   return Handle.load() != nullptr;
 }
 
-IoStatus SerialPort::Enter() {
-  std::lock_guard lock(UsersMutex);
-  if (Closing) return IoStatus::Aborted;
-  if (!IsOpen()) return IoStatus::NotOpen;
-  ++Users;
-  return IoStatus::Ok;
-}
-
-void SerialPort::Leave() {
-  bool last;
-  {
-    std::lock_guard lock(UsersMutex);
-    last = --Users == 0;
-  }
-  if (last) UsersGone.notify_all();
-}
-
 bool SerialPort::GetSettings(LineSettings& settings) {
-  if (Enter() != IoStatus::Ok) return false;
+  if (Gate.Enter() != IoStatus::Ok) return false;
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   const bool ok = ::GetCommState(AsHandle(Handle.load()), &dcb);
@@ -306,14 +287,14 @@ bool SerialPort::GetSettings(LineSettings& settings) {
                                                     : Parity::None;
     settings.Stop = dcb.StopBits == TWOSTOPBITS ? StopBits::Two : StopBits::One;
   }
-  Leave();
+  Gate.Leave();
   return ok;
 }
 
 bool SerialPort::SetSettings(const LineSettings& settings) {
   Error = RefusedSettings(settings);
   if (!Error.empty()) return false;
-  if (Enter() != IoStatus::Ok) {
+  if (Gate.Enter() != IoStatus::Ok) {
     Error = "the port is not open";
     return false;
   }
@@ -332,15 +313,15 @@ bool SerialPort::SetSettings(const LineSettings& settings) {
     ok = ::SetCommState(port, &dcb);
   }
   if (!ok) Error = "the driver refused the settings: " + SystemText(::GetLastError());
-  Leave();
+  Gate.Leave();
   return ok;
 }
 
 IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) {
-  const IoStatus entered = Enter();
+  const IoStatus entered = Gate.Enter();
   if (entered != IoStatus::Ok) return {entered, 0};
   if (max == 0) {
-    Leave();
+    Gate.Leave();
     return {IoStatus::Ok, 0};
   }
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
@@ -350,7 +331,7 @@ IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) 
   CommWait arrival(AsHandle(AbortEvent));
   IoResult result{IoStatus::TimedOut, 0};
   for (;;) {
-    if (Closing) {
+    if (Gate.Closing()) {
       result.Status = IoStatus::Aborted;
       break;
     }
@@ -361,7 +342,7 @@ IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) 
       break;
     }
     if (result.Status != IoStatus::Ok && result.Status != IoStatus::Aborted) break;
-    if (Closing) {
+    if (Gate.Closing()) {
       result.Status = IoStatus::Aborted;
       break;
     }
@@ -383,16 +364,17 @@ IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) 
     }
     const IoStatus waited = arrival.Finish(port, MsLeft(deadline));
     if (waited == IoStatus::Ok) continue;  // a byte arrived: read it
-    result = {waited == IoStatus::TimedOut || Closing ? waited : FailureOf(arrival.Error), 0};
-    if (Closing) result.Status = IoStatus::Aborted;
+    result = {waited == IoStatus::TimedOut || Gate.Closing() ? waited : FailureOf(arrival.Error),
+              0};
+    if (Gate.Closing()) result.Status = IoStatus::Aborted;
     break;
   }
-  Leave();
+  Gate.Leave();
   return result;
 }
 
 IoResult SerialPort::Write(const std::uint8_t* data, std::size_t n, int timeoutMs) {
-  const IoStatus entered = Enter();
+  const IoStatus entered = Gate.Enter();
   if (entered != IoStatus::Ok) return {entered, 0};
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   Transfer transfer(AsHandle(AbortEvent));
@@ -404,7 +386,7 @@ IoResult SerialPort::Write(const std::uint8_t* data, std::size_t n, int timeoutM
         transfer.Run(AsHandle(Handle.load()), false, const_cast<std::uint8_t*>(data + result.Count),
                      ask, MsLeft(deadline));
     result.Count += part.Count;
-    if (Closing) {
+    if (Gate.Closing()) {
       result.Status = IoStatus::Aborted;
       break;
     }
@@ -419,32 +401,28 @@ IoResult SerialPort::Write(const std::uint8_t* data, std::size_t n, int timeoutM
       break;
     }
   }
-  Leave();
+  Gate.Leave();
   return result;
 }
 
 void SerialPort::Purge() {
-  if (Enter() != IoStatus::Ok) return;
+  if (Gate.Enter() != IoStatus::Ok) return;
   // Clears both directions' buffers without failing a call that waits in another thread.
   ::PurgeComm(AsHandle(Handle.load()), PURGE_RXCLEAR | PURGE_TXCLEAR);
-  Leave();
+  Gate.Leave();
 }
 
 void SerialPort::Close() {
-  std::unique_lock lock(UsersMutex);
-  if (!IsOpen()) return;
-  if (Closing) {
-    // Another thread is closing; return once it is done so the port is closed for us too.
-    UsersGone.wait(lock, [this] { return !IsOpen(); });
-    return;
-  }
-  Closing = true;
-  HANDLE port = AsHandle(Handle.load());
-  ::SetEvent(AsHandle(AbortEvent));
-  ::CancelIoEx(port, nullptr);
-  UsersGone.wait(lock, [this] { return Users == 0; });
+  Gate.Close(
+      [this] {
+        ::SetEvent(AsHandle(AbortEvent));
+        ::CancelIoEx(AsHandle(Handle.load()), nullptr);
+      },
+      [this] { Release(); });
+}
 
-  Handle.store(nullptr);
+void SerialPort::Release() {
+  HANDLE port = AsHandle(Handle.exchange(nullptr));
   // Output still queued (a far end that holds the line) would otherwise keep CloseHandle
   // waiting for the driver to drain it.
   ::PurgeComm(port, PURGE_TXABORT | PURGE_TXCLEAR);
@@ -456,7 +434,4 @@ void SerialPort::Close() {
   ::CloseHandle(port);
   ::CloseHandle(AsHandle(AbortEvent));
   AbortEvent = nullptr;
-  Closing = false;
-  lock.unlock();
-  UsersGone.notify_all();
 }

@@ -2,12 +2,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "Port.h"
+#include "PortGate.h"
 
 enum class OpenResult { Ok, CantOpen, CantSet };
 
@@ -43,20 +42,16 @@ class SerialPort : public Port {
   void Close() override;
 
  private:
-  // Ok when the caller may use the handle (and must Leave); else why not.
-  IoStatus Enter();
-  void Leave();
-
   // Kept as void* so that users of this header do not pull in <windows.h>.
   std::atomic<void*> Handle{nullptr};
   void* AbortEvent = nullptr;  // set by Close() to end a wait in progress
-  std::mutex UsersMutex;
-  std::condition_variable UsersGone;  // also signalled when a Close() has finished
-  int Users = 0;
   std::string Error;
   // The line settings and time-outs found at open, put back at close so that the next
   // program finds the port as it was.
   struct Saved;
   std::unique_ptr<Saved> Found;
-  std::atomic<bool> Closing{false};
+  // Gives the handle back, as it was found; the gate has seen every caller leave.
+  void Release();
+
+  PortGate Gate{[this] { return IsOpen(); }};
 };
