@@ -431,36 +431,27 @@ void PortJob::Notify(const Notice& notice) {
     default:
       return;
   }
+  // The status words that settle each command: its success word (none for Run App, which
+  // only answers when it fails), its failure word and the failure's text.
+  struct Settles {
+    Command Cmd;
+    std::uint32_t Good;
+    std::uint32_t Bad;
+    const char* Failure;
+  };
+  static constexpr Settles Table[] = {
+      {Command::VerifyBoot, Reply::VerifyBootOk, Reply::VerifyBootFail, "Verify boot code fail"},
+      {Command::VerifyApp, Reply::VerifyAppOk, Reply::VerifyAppFail, "Verify App fail"},
+      {Command::RunApp, 0, Reply::RunAppFail, "Run App fail"},
+      {Command::ConfigSet, Reply::SetDlCfgOk, Reply::SetDlCfgFail, "Set DL CFG Fail"},
+      {Command::ConfigDefault, Reply::SetDefaultOk, Reply::SetDefaultFail, "Set default CFG fail"},
+      {Command::Tune, Reply::TuneOk, Reply::TuneFail, "Tune test fail"},
+      {Command::Erase, Reply::EraseOk, Reply::EraseFail, "ERASE fail"},
+  };
   const std::uint32_t w = notice.Word;
-  switch (c) {
-    case Command::VerifyBoot:
-      if (w == Reply::VerifyBootOk || w == Reply::VerifyBootFail)
-        verdict(w == Reply::VerifyBootOk, "Verify boot code fail");
-      break;
-    case Command::VerifyApp:
-      if (w == Reply::VerifyAppOk || w == Reply::VerifyAppFail)
-        verdict(w == Reply::VerifyAppOk, "Verify App fail");
-      break;
-    case Command::RunApp:
-      if (w == Reply::RunAppFail) verdict(false, "Run App fail");
-      break;
-    case Command::ConfigSet:
-      if (w == Reply::SetDlCfgOk || w == Reply::SetDlCfgFail)
-        verdict(w == Reply::SetDlCfgOk, "Set DL CFG Fail");
-      break;
-    case Command::ConfigDefault:
-      if (w == Reply::SetDefaultOk || w == Reply::SetDefaultFail)
-        verdict(w == Reply::SetDefaultOk, "Set default CFG fail");
-      break;
-    case Command::Tune:
-      if (w == Reply::TuneOk || w == Reply::TuneFail) verdict(w == Reply::TuneOk, "Tune test fail");
-      break;
-    case Command::Erase:
-      if (w == Reply::EraseOk || w == Reply::EraseFail) verdict(w == Reply::EraseOk, "ERASE fail");
-      break;
-    default:
-      break;
-  }
+  for (const Settles& entry : Table)
+    if (entry.Cmd == c && ((entry.Good != 0 && w == entry.Good) || w == entry.Bad))
+      verdict(w != entry.Bad, entry.Failure);
 }
 
 void PortJob::EndOfRead(bool complete) {
