@@ -211,15 +211,16 @@ void Tform_main::btn_CmdRebootSTBClick() {
 }
 
 void Tform_main::AppendLog(const std::string& line) {
-  if (act_Timestamps->isChecked())
-    PendingLog.append(QTime::currentTime().toString("hh:mm:ss.zzz ") + ToQString(line));
-  else
-    PendingLog.append(ToQString(line));
-  if (!LogTimer.isActive()) LogTimer.start();
+  QueueLogLine(ToQString(line));
 }
 
 void Tform_main::AppendSystemLog(const std::string& line) {
-  PendingLog.append(QString::fromLocal8Bit(line));
+  QueueLogLine(QString::fromLocal8Bit(line));
+}
+
+void Tform_main::QueueLogLine(const QString& line) {
+  PendingLog.append(
+      act_Timestamps->isChecked() ? QTime::currentTime().toString("hh:mm:ss.zzz ") + line : line);
   if (!LogTimer.isActive()) LogTimer.start();
 }
 
@@ -320,7 +321,8 @@ void Tform_main::BuildStatusBar() {
 
 QString Tform_main::StateWord() {
   if (!Protocol.Connected()) return "Offline";
-  if (Protocol.Timeout.Armed() || CurrentJob().Running) return "Busy";
+  if (Protocol.Timeout.Armed() || Protocol.Progress().What != Core::WorkProgress::Job::None)
+    return "Busy";
   return CommandsEnabled ? "Ready" : "Waiting for loader";
 }
 
@@ -358,8 +360,8 @@ void Tform_main::UpdateStatus() {
   }
   if (lab_Port->text() != port) lab_Port->setText(port);
 
-  const JobProgress job = CurrentJob();
-  if (!job.Running || job.Total == 0) {
+  const Core::WorkProgress job = Protocol.Progress();
+  if (job.What == Core::WorkProgress::Job::None || job.Total == 0) {
     RateSamples.clear();
     bar_Progress->hide();
     lab_Rate->hide();
@@ -383,12 +385,6 @@ void Tform_main::UpdateStatus() {
   }
   if (lab_Rate->text() != rate) lab_Rate->setText(rate);
   lab_Rate->setVisible(!rate.isEmpty());
-}
-
-Tform_main::JobProgress Tform_main::CurrentJob() {
-  const Core::WorkProgress p = Protocol.Progress();
-  using Job = Core::WorkProgress::Job;
-  return {p.What != Job::None, p.What == Job::Upload, p.Done, p.Total};
 }
 
 void Tform_main::BuildLogMenu() {

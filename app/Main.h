@@ -116,12 +116,8 @@ class Tform_main : public QMainWindow, public Screen {
   void BuildLogMenu();
   void FollowCentralSize(const QSize& size);
   bool UploadStoppable();
-  struct JobProgress {
-    bool Running = false;
-    bool Upload = false;
-    std::uint64_t Done = 0, Total = 0;
-  };
-  JobProgress CurrentJob();
+  // Every log line, the box's or the system's, goes out through here.
+  void QueueLogLine(const QString& line);
   std::optional<QString> DroppedImage(const QMimeData* data);
 
   SystemClock DefaultClock;

@@ -118,14 +118,16 @@ TEST(Window, LogMenuSavesClearsAndStampsLines) {
 
   ASSERT_TRUE(m.act_Timestamps->isCheckable());
   m.act_Timestamps->trigger();
+  m.AppendSystemLog("upload a.bin to STB start...");  // a line with a file name is stamped too
   m.AppendLog("Upload Complete");
   m.act_Timestamps->trigger();
   m.AppendLog("RS232 Disconnect");
   const QString log = QString::fromStdString(app.Log());
-  EXPECT_TRUE(
-      QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d Upload Complete\nRS232 Disconnect$")
-          .match(log)
-          .hasMatch())
+  const QString stamp = "\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d ";
+  EXPECT_TRUE(QRegularExpression("^" + stamp + "upload a.bin to STB start...\n" + stamp +
+                                 "Upload Complete\nRS232 Disconnect$")
+                  .match(log)
+                  .hasMatch())
       << log.toStdString();
 }
 
