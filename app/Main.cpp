@@ -1,4 +1,4 @@
-#include "Main.h"
+#include "app/Main.h"
 
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -13,13 +13,14 @@
 #include <QTime>
 #include <QUrl>
 
-#include "Crc.h"
-#include "Dl_cfg.h"
-#include "Flash.h"
-#include "Frm_tunetest.h"
-#include "Latin1Text.h"
-#include "MessageBox.h"
-#include "Words.h"
+#include "app/Dl_cfg.h"
+#include "app/Flash.h"
+#include "app/Frm_tunetest.h"
+#include "app/Latin1Text.h"
+#include "app/MessageBox.h"
+#include "ui_Main.h"
+#include "wire/Crc.h"
+#include "wire/Words.h"
 
 namespace {
 
@@ -40,38 +41,40 @@ char ParityLetter(Parity p) {
 }  // namespace
 
 Tform_main::Tform_main(Clock* clock, QWidget* parent)
-    : QMainWindow(parent), Protocol(*this, clock ? *clock : DefaultClock, ".", GuiThread) {
-  ui.setupUi(this);
+    : QMainWindow(parent),
+      ui(std::make_unique<Ui::Tform_main>()),
+      Protocol(*this, clock ? *clock : DefaultClock, ".", GuiThread) {
+  ui->setupUi(this);
   move(375, 103);  // the window's place on the screen; the form only keeps its size
   // The layout's pixel geometry was drawn for an 11-pixel font (13 in the log).
   QFont small = font();
   small.setPixelSize(11);
   setFont(small);
-  QFont logFont = ui.Memo_Msg->font();
+  QFont logFont = ui->Memo_Msg->font();
   logFont.setPixelSize(13);
-  ui.Memo_Msg->setFont(logFont);
-  ui.tbtn_UartConnect->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
-  ui.tbtn_UartDisconnect->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
-  ui.tbtn_Setting->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
-  ui.tbtn_Service->setIcon(style()->standardIcon(QStyle::SP_FileDialogListView));
+  ui->Memo_Msg->setFont(logFont);
+  ui->tbtn_UartConnect->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+  ui->tbtn_UartDisconnect->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
+  ui->tbtn_Setting->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+  ui->tbtn_Service->setIcon(style()->standardIcon(QStyle::SP_FileDialogListView));
 
-  connect(ui.tbtn_UartConnect, &QToolButton::clicked, this, &Tform_main::tbtn_UartConnectClick);
-  connect(ui.tbtn_UartDisconnect, &QToolButton::clicked, this,
+  connect(ui->tbtn_UartConnect, &QToolButton::clicked, this, &Tform_main::tbtn_UartConnectClick);
+  connect(ui->tbtn_UartDisconnect, &QToolButton::clicked, this,
           &Tform_main::tbtn_UartDisconnectClick);
-  connect(ui.tbtn_Setting, &QToolButton::clicked, this, &Tform_main::tbtn_SettingClick);
-  connect(ui.Btn_DL_Cfg, &QPushButton::clicked, this, &Tform_main::Btn_DL_CfgClick);
-  connect(ui.btn_CmdEraseFlash, &QPushButton::clicked, this, &Tform_main::btn_CmdEraseFlashClick);
-  connect(ui.btn_CmdTuneTest, &QPushButton::clicked, this, &Tform_main::btn_CmdTuneTestClick);
-  connect(ui.btn_UpdateCode, &QPushButton::clicked, this, &Tform_main::btn_UpdateCodeClick);
-  connect(ui.btn_SendCmd, &QPushButton::clicked, this, &Tform_main::btn_SendCmdClick);
-  connect(ui.text_Cmd, &QLineEdit::returnPressed, this, &Tform_main::text_CmdKeyPress);
-  connect(ui.btn_CmdVerifyBootCode, &QPushButton::clicked, this,
+  connect(ui->tbtn_Setting, &QToolButton::clicked, this, &Tform_main::tbtn_SettingClick);
+  connect(ui->Btn_DL_Cfg, &QPushButton::clicked, this, &Tform_main::Btn_DL_CfgClick);
+  connect(ui->btn_CmdEraseFlash, &QPushButton::clicked, this, &Tform_main::btn_CmdEraseFlashClick);
+  connect(ui->btn_CmdTuneTest, &QPushButton::clicked, this, &Tform_main::btn_CmdTuneTestClick);
+  connect(ui->btn_UpdateCode, &QPushButton::clicked, this, &Tform_main::btn_UpdateCodeClick);
+  connect(ui->btn_SendCmd, &QPushButton::clicked, this, &Tform_main::btn_SendCmdClick);
+  connect(ui->text_Cmd, &QLineEdit::returnPressed, this, &Tform_main::text_CmdKeyPress);
+  connect(ui->btn_CmdVerifyBootCode, &QPushButton::clicked, this,
           &Tform_main::btn_CmdVerifyBootCodeClick);
-  connect(ui.btn_CmdVerifyApp, &QPushButton::clicked, this, &Tform_main::btn_CmdVerifyAppClick);
-  connect(ui.btn_CmdLoadVer, &QPushButton::clicked, this, &Tform_main::btn_CmdLoadVerClick);
-  connect(ui.btn_CmdRunApp, &QPushButton::clicked, this, &Tform_main::btn_CmdRunAppClick);
-  connect(ui.btn_CmdRebootSTB, &QPushButton::clicked, this, &Tform_main::btn_CmdRebootSTBClick);
-  connect(ui.tbtn_Service, &QToolButton::toggled, this, &Tform_main::tbtn_ServiceClick);
+  connect(ui->btn_CmdVerifyApp, &QPushButton::clicked, this, &Tform_main::btn_CmdVerifyAppClick);
+  connect(ui->btn_CmdLoadVer, &QPushButton::clicked, this, &Tform_main::btn_CmdLoadVerClick);
+  connect(ui->btn_CmdRunApp, &QPushButton::clicked, this, &Tform_main::btn_CmdRunAppClick);
+  connect(ui->btn_CmdRebootSTB, &QPushButton::clicked, this, &Tform_main::btn_CmdRebootSTBClick);
+  connect(ui->tbtn_Service, &QToolButton::toggled, this, &Tform_main::tbtn_ServiceClick);
 
   LogTimer.setSingleShot(true);
   LogTimer.setInterval(LogBatchMs);
@@ -80,15 +83,15 @@ Tform_main::Tform_main(Clock* clock, QWidget* parent)
   connect(&StatusTimer, &QTimer::timeout, this, &Tform_main::UpdateStatus);
 
   // The log is the box's record: it can be read, selected and copied, never edited.
-  ui.Memo_Msg->setReadOnly(true);
-  ui.Memo_Msg->setUndoRedoEnabled(false);
-  ui.Memo_Msg->setTabChangesFocus(true);
-  ui.Memo_Msg->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  ui.Memo_Msg->setMaximumBlockCount(MaxLogLines);
-  ui.Memo_Msg->setAcceptDrops(false);
+  ui->Memo_Msg->setReadOnly(true);
+  ui->Memo_Msg->setUndoRedoEnabled(false);
+  ui->Memo_Msg->setTabChangesFocus(true);
+  ui->Memo_Msg->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  ui->Memo_Msg->setMaximumBlockCount(MaxLogLines);
+  ui->Memo_Msg->setAcceptDrops(false);
   BuildLogMenu();
   BuildStatusBar();
-  ui.centralwidget->installEventFilter(this);
+  ui->centralwidget->installEventFilter(this);
   setAcceptDrops(true);
 
   FormCreate();
@@ -100,10 +103,10 @@ Tform_main::~Tform_main() {
 }
 
 void Tform_main::FormCreate() {
-  ui.Memo_Msg->setPlainText(QString());
-  ui.tbtn_UartDisconnect->setEnabled(false);
-  ui.Memo_Msg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  ui.Memo_Msg->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  ui->Memo_Msg->setPlainText(QString());
+  ui->tbtn_UartDisconnect->setEnabled(false);
+  ui->Memo_Msg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  ui->Memo_Msg->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   BuildCrcTable();
   Protocol.StartWorkers();
 }
@@ -173,14 +176,14 @@ void Tform_main::btn_UpdateCodeClick() {
 }
 
 bool Tform_main::SendTypedCommand() {
-  const QByteArray bytes = ui.text_Cmd->text().toLatin1();
+  const QByteArray bytes = ui->text_Cmd->text().toLatin1();
   if (bytes.isEmpty()) return false;
   return Protocol.SendCmd(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                           static_cast<int>(bytes.size()));
 }
 
 void Tform_main::btn_SendCmdClick() {
-  if (SendTypedCommand()) ui.text_Cmd->clear();
+  if (SendTypedCommand()) ui->text_Cmd->clear();
 }
 
 void Tform_main::text_CmdKeyPress() {
@@ -206,8 +209,8 @@ void Tform_main::btn_CmdRunAppClick() {
 
 void Tform_main::btn_CmdRebootSTBClick() {
   if (!Protocol.RebootStb()) return;
-  ui.tbtn_Setting->setEnabled(false);
-  ui.tbtn_UartDisconnect->setEnabled(true);
+  ui->tbtn_Setting->setEnabled(false);
+  ui->tbtn_UartDisconnect->setEnabled(true);
 }
 
 void Tform_main::AppendLog(const std::string& line) {
@@ -227,7 +230,7 @@ void Tform_main::QueueLogLine(const QString& line) {
 void Tform_main::FlushLog() {
   LogTimer.stop();
   if (PendingLog.isEmpty()) return;
-  ui.Memo_Msg->appendPlainText(PendingLog.join(QChar('\n')));
+  ui->Memo_Msg->appendPlainText(PendingLog.join(QChar('\n')));
   PendingLog.clear();
 }
 
@@ -238,51 +241,51 @@ void Tform_main::ShowMessage(const std::string& text) {
 
 void Tform_main::SetCmdControls(bool enabled) {
   CommandsEnabled = enabled;
-  ui.text_Cmd->setEnabled(enabled);
-  ui.btn_SendCmd->setEnabled(enabled);
-  ui.btn_CmdEraseFlash->setEnabled(enabled);
+  ui->text_Cmd->setEnabled(enabled);
+  ui->btn_SendCmd->setEnabled(enabled);
+  ui->btn_CmdEraseFlash->setEnabled(enabled);
   // While the box pulls blocks the button reads "Stop" and stays the way out.
-  ui.btn_UpdateCode->setEnabled(enabled || UploadStoppable());
-  ui.btn_CmdTuneTest->setEnabled(enabled);
-  ui.btn_CmdLoadVer->setEnabled(enabled);
-  ui.btn_CmdRebootSTB->setEnabled(enabled);
-  ui.Btn_DL_Cfg->setEnabled(enabled);
+  ui->btn_UpdateCode->setEnabled(enabled || UploadStoppable());
+  ui->btn_CmdTuneTest->setEnabled(enabled);
+  ui->btn_CmdLoadVer->setEnabled(enabled);
+  ui->btn_CmdRebootSTB->setEnabled(enabled);
+  ui->Btn_DL_Cfg->setEnabled(enabled);
   // Disconnect ends any work, so it stays usable while the port is open, waiting or not.
-  ui.tbtn_UartDisconnect->setEnabled(Protocol.Connected());
+  ui->tbtn_UartDisconnect->setEnabled(Protocol.Connected());
   if (form_DL_Config) form_DL_Config->SetCommandButtonsEnabled(enabled);
-  ui.tbtn_Setting->setEnabled(!enabled);
+  ui->tbtn_Setting->setEnabled(!enabled);
   UpdateStatus();
 }
 
 bool Tform_main::UploadStoppable() {
-  return Protocol.Connected() && ui.btn_UpdateCode->text().startsWith("Stop");
+  return Protocol.Connected() && ui->btn_UpdateCode->text().startsWith("Stop");
 }
 
 void Tform_main::SetCaption(Caption which, const std::string& text) {
   if (which == Caption::UploadButton) {
-    ui.btn_UpdateCode->setText(ToQString(text));
-    ui.btn_UpdateCode->setEnabled(CommandsEnabled || UploadStoppable());
+    ui->btn_UpdateCode->setText(ToQString(text));
+    ui->btn_UpdateCode->setEnabled(CommandsEnabled || UploadStoppable());
   } else if (form_DL_Config) {
     form_DL_Config->SetStatusCaption(text);
   }
 }
 
 std::string Tform_main::GetCaption(Caption which) {
-  if (which == Caption::UploadButton) return ToLatin1(ui.btn_UpdateCode->text());
+  if (which == Caption::UploadButton) return ToLatin1(ui->btn_UpdateCode->text());
   return form_DL_Config ? form_DL_Config->StatusCaption() : std::string("Status");
 }
 
 void Tform_main::ClearCommandEntry() {
-  ui.text_Cmd->clear();
-  ui.text_Cmd->setFocus();
+  ui->text_Cmd->clear();
+  ui->text_Cmd->setFocus();
 }
 
 void Tform_main::Notify(const Notice& notice) {
   if (notice.Kind == EngineEvent::PortOpened || notice.Kind == EngineEvent::PortClosed) {
     const bool open = notice.Kind == EngineEvent::PortOpened;
-    ui.tbtn_UartConnect->setEnabled(!open);
-    ui.tbtn_UartDisconnect->setEnabled(open);
-    ui.tbtn_Setting->setEnabled(!open);
+    ui->tbtn_UartConnect->setEnabled(!open);
+    ui->tbtn_UartDisconnect->setEnabled(open);
+    ui->tbtn_Setting->setEnabled(!open);
     if (open)
       StatusTimer.start();
     else
@@ -293,8 +296,8 @@ void Tform_main::Notify(const Notice& notice) {
 
 void Tform_main::tbtn_ServiceClick(bool checked) {
   for (QWidget* button :
-       {ui.btn_CmdLoadVer, ui.btn_CmdEraseFlash, ui.btn_CmdVerifyBootCode, ui.btn_CmdVerifyApp,
-        ui.btn_CmdRunApp, ui.btn_CmdTuneTest, ui.btn_CmdRebootSTB, ui.Btn_DL_Cfg})
+       {ui->btn_CmdLoadVer, ui->btn_CmdEraseFlash, ui->btn_CmdVerifyBootCode, ui->btn_CmdVerifyApp,
+        ui->btn_CmdRunApp, ui->btn_CmdTuneTest, ui->btn_CmdRebootSTB, ui->Btn_DL_Cfg})
     button->setVisible(checked);
 }
 
@@ -394,18 +397,18 @@ void Tform_main::BuildLogMenu() {
   act_SaveLog = new QAction("Save Log As...", this);
   act_Timestamps = new QAction("Timestamps", this);
   act_Timestamps->setCheckable(true);
-  connect(act_Copy, &QAction::triggered, ui.Memo_Msg, &QPlainTextEdit::copy);
-  connect(act_SelectAll, &QAction::triggered, ui.Memo_Msg, &QPlainTextEdit::selectAll);
+  connect(act_Copy, &QAction::triggered, ui->Memo_Msg, &QPlainTextEdit::copy);
+  connect(act_SelectAll, &QAction::triggered, ui->Memo_Msg, &QPlainTextEdit::selectAll);
   connect(act_ClearLog, &QAction::triggered, this, &Tform_main::ClearLog);
   connect(act_SaveLog, &QAction::triggered, this, &Tform_main::SaveLogAs);
-  ui.Memo_Msg->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(ui.Memo_Msg, &QWidget::customContextMenuRequested, this,
+  ui->Memo_Msg->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ui->Memo_Msg, &QWidget::customContextMenuRequested, this,
           &Tform_main::Memo_MsgContextMenu);
 }
 
 void Tform_main::Memo_MsgContextMenu(const QPoint& at) {
   FlushLog();
-  act_Copy->setEnabled(ui.Memo_Msg->textCursor().hasSelection());
+  act_Copy->setEnabled(ui->Memo_Msg->textCursor().hasSelection());
   QMenu menu(this);
   menu.addAction(act_Copy);
   menu.addAction(act_SelectAll);
@@ -414,13 +417,13 @@ void Tform_main::Memo_MsgContextMenu(const QPoint& at) {
   menu.addAction(act_SaveLog);
   menu.addSeparator();
   menu.addAction(act_Timestamps);
-  menu.exec(ui.Memo_Msg->viewport()->mapToGlobal(at));
+  menu.exec(ui->Memo_Msg->viewport()->mapToGlobal(at));
 }
 
 void Tform_main::ClearLog() {
   PendingLog.clear();
   LogTimer.stop();
-  ui.Memo_Msg->clear();
+  ui->Memo_Msg->clear();
 }
 
 void Tform_main::SaveLogAs() {
@@ -435,7 +438,7 @@ void Tform_main::SaveLogAs() {
   }
   if (!path) return;
   QFile file(*path);
-  QString text = ui.Memo_Msg->toPlainText();
+  QString text = ui->Memo_Msg->toPlainText();
   if (!text.isEmpty()) text += '\n';
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text.toUtf8()) < 0) {
     ShowMessage(("Can't write " + *path).toLocal8Bit().toStdString());
@@ -445,7 +448,7 @@ void Tform_main::SaveLogAs() {
 }
 
 bool Tform_main::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == ui.centralwidget && event->type() == QEvent::Resize)
+  if (watched == ui->centralwidget && event->type() == QEvent::Resize)
     FollowCentralSize(static_cast<QResizeEvent*>(event)->size());
   return QMainWindow::eventFilter(watched, event);
 }
@@ -455,11 +458,11 @@ bool Tform_main::eventFilter(QObject* watched, QEvent* event) {
 void Tform_main::FollowCentralSize(const QSize& size) {
   const int dw = std::max(0, size.width() - LaidOutWidth);
   const int dh = std::max(0, size.height() - LaidOutHeight);
-  ui.ToolBar1->resize(LaidOutWidth + dw, ui.ToolBar1->height());
-  ui.pnl_cmd->resize(561 + dw, 401 + dh);
-  ui.Memo_Msg->resize(433 + dw, 329 + dh);
-  ui.text_Cmd->setGeometry(112, 352 + dh, 353 + dw, 33);
-  ui.btn_SendCmd->move(472 + dw, 352 + dh);
+  ui->ToolBar1->resize(LaidOutWidth + dw, ui->ToolBar1->height());
+  ui->pnl_cmd->resize(561 + dw, 401 + dh);
+  ui->Memo_Msg->resize(433 + dw, 329 + dh);
+  ui->text_Cmd->setGeometry(112, 352 + dh, 353 + dw, 33);
+  ui->btn_SendCmd->move(472 + dw, 352 + dh);
 }
 
 std::optional<QString> Tform_main::DroppedImage(const QMimeData* data) {
@@ -467,7 +470,7 @@ std::optional<QString> Tform_main::DroppedImage(const QMimeData* data) {
   const QUrl url = data->urls().front();
   if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isFile()) return std::nullopt;
   // Only when a press of "Upload Code" would start an upload.
-  if (!ui.btn_UpdateCode->isEnabled() || ui.btn_UpdateCode->text() != "Upload Code")
+  if (!ui->btn_UpdateCode->isEnabled() || ui->btn_UpdateCode->text() != "Upload Code")
     return std::nullopt;
   return url.toLocalFile();
 }

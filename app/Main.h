@@ -9,20 +9,24 @@
 #include <QTimer>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
-#include "Clock.h"
-#include "Core.h"
-#include "QtProtocolThread.h"
-#include "Screen.h"
-#include "Uart_init.h"
-#include "ui_Main.h"
+#include "app/QtProtocolThread.h"
+#include "app/Uart_init.h"
+#include "engine/Core.h"
+#include "link/Screen.h"
+#include "platform/Clock.h"
 
 class QMimeData;
 class Tform_DL_Config;
 class Tform_Tune;
 class TForm_EraseFlash;
+
+namespace Ui {
+class Tform_main;
+}
 
 // The main window: tool bar, command buttons, message log and command entry. It owns the
 // protocol core and the three workers that feed it.
@@ -55,7 +59,6 @@ class Tform_main : public QMainWindow, public Screen {
   void ClearCommandEntry() override;
   void Notify(const Notice& notice) override;
 
-  Ui::Tform_main ui;
   // The image picker of "Upload Code"; tests replace the file dialog with it.
   std::function<std::optional<std::string>()> PickImageFile;
   // The file picker of "Save Log As..."; tests replace the file dialog with it.
@@ -120,6 +123,7 @@ class Tform_main : public QMainWindow, public Screen {
   void QueueLogLine(const QString& line);
   std::optional<QString> DroppedImage(const QMimeData* data);
 
+  std::unique_ptr<Ui::Tform_main> ui;
   SystemClock DefaultClock;
   QtProtocolThread GuiThread{this};
   Core Protocol;

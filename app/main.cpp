@@ -1,6 +1,6 @@
 #include <QApplication>
 
-#include "Windows.h"
+#include "app/Windows.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -36,9 +36,10 @@
 #include <thread>
 #include <vector>
 
-#include "BoxSim.h"
-#include "MessageBox.h"
-#include "Windows.h"
+#include "app/MessageBox.h"
+#include "app/Windows.h"
+#include "boxsim/BoxSim.h"
+#include "tests/app/Controls.h"
 
 // What the benchmarks share: a working folder, the program's windows, a simulated box (in this
 // process, or in a child process when the figures must be the tool's alone), the GUI thread's
@@ -510,7 +511,7 @@ class Program {
     return (Dir.path() + "/").toStdString() + name;
   }
   Tform_main& Main() { return Win->form_main; }
-  QPlainTextEdit& Log() { return *Win->form_main.ui.Memo_Msg; }
+  QPlainTextEdit& Log() { return *Control<QPlainTextEdit>(Win->form_main, "Memo_Msg"); }
 
   bool LogHas(const QString& text) {
     Main().FlushLog();
@@ -519,18 +520,19 @@ class Program {
 
   // Opens the port at the baud rate and waits for the box to answer the sync word.
   bool Connect(const std::string& device, int baud = 115200) {
-    Win->form_uart.ui.Combo_port->setEditText(QString::fromStdString(device));
-    Win->form_uart.ui.Combo_BaudRate->setEditText(QString::number(baud));
-    Main().ui.tbtn_UartConnect->click();
+    Control<QComboBox>(Win->form_uart, "Combo_port")->setEditText(QString::fromStdString(device));
+    Control<QComboBox>(Win->form_uart, "Combo_BaudRate")->setEditText(QString::number(baud));
+    Control<QToolButton>(Main(), "tbtn_UartConnect")->click();
     if (!Main().core().Uart.UartConnected) return false;
     return WaitFor([this] { return LogHas("Stop send sync byte"); }, 10000, 10) &&
-           WaitFor([this] { return Main().ui.btn_UpdateCode->isEnabled(); }, 5000, 10);
+           WaitFor([this] { return Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled(); },
+                   5000, 10);
   }
 
   // Presses "Upload Code" and picks the file.
   void StartUpload(const std::string& path) {
     Main().PickImageFile = [path] { return std::optional<std::string>(path); };
-    Main().ui.btn_UpdateCode->click();
+    Control<QPushButton>(Main(), "btn_UpdateCode")->click();
   }
 
   enum class Ending { Complete, Failed, TimedOut };
@@ -554,7 +556,8 @@ class Program {
 
   // Restores "Upload Code" after an upload that left the caption at "Stop".
   void ReleaseUploadButton() {
-    if (Main().ui.btn_UpdateCode->text().startsWith("Stop")) Main().ui.btn_UpdateCode->click();
+    if (Control<QPushButton>(Main(), "btn_UpdateCode")->text().startsWith("Stop"))
+      Control<QPushButton>(Main(), "btn_UpdateCode")->click();
   }
 
   // "N message boxes (first: ...)" for the boxes from index from on, empty when there were none.

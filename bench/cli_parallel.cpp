@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "BoxSim.h"
+#include "boxsim/BoxSim.h"
 
 // kelvarin-cli uploading to 8 boxes at once, each on a line paced to 921600 baud, 1 MiB each.
 // Per port: the ideal line time of what the tool sent for the upload over the time the program

@@ -1,4 +1,4 @@
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 
 // The box prints a megabyte of console lines as fast as the pseudo-terminal takes them. Every
 // line must reach the log, in order, and the window must keep answering meanwhile.

@@ -1,6 +1,6 @@
 #include <map>
 
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 
 // CPU the program uses while connected to a box that has nothing to say: after the handshake the
 // line is quiet, and the workers should be asleep. The box runs in a child process so that only

@@ -1,4 +1,4 @@
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 
 // The program's memory during the upload of a large image, against its memory when idle after
 // connecting: only the block being answered should be held, never the image. The box runs in a

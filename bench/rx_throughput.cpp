@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "BoxFrames.h"
-#include "Crc.h"
-#include "Screen.h"
-#include "UartRxThread.h"
-#include "UartState.h"
+#include "boxsim/BoxFrames.h"
+#include "link/Screen.h"
+#include "link/UartRxThread.h"
+#include "link/UartState.h"
+#include "wire/Crc.h"
 
 // How fast the receiver cuts mixed console text and reply frames, fed in 4 KiB pieces as the
 // receive worker hands them over. The fastest serial line (3 Mbaud) brings 0.3 MB/s.

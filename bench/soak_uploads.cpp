@@ -1,4 +1,4 @@
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 
 // Many uploads of a multi-block image in a row, each checked byte for byte by the box: the
 // program must not drift, and its memory at the end must be no higher than after the first few

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 
 // How close an upload comes to the line rate: bytes cross the line between tool and box no faster
 // than the baud rate allows, so the ideal time is what the tool sent times the bits per character

@@ -1,11 +1,11 @@
-#include "BoxFrames.h"
+#include "boxsim/BoxFrames.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "Bytes.h"
-#include "Crc.h"
-#include "HexText.h"
+#include "wire/Bytes.h"
+#include "wire/Crc.h"
+#include "wire/HexText.h"
 
 namespace boxsim {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Words.h"
+#include "wire/Words.h"
 
 // What the box puts on the line, built from nothing but the CRC, byte and hex helpers it shares
 // with the tool: reply words, payload frames, configuration records, and the ways a frame can be

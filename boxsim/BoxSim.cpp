@@ -1,4 +1,4 @@
-#include "BoxSim.h"
+#include "boxsim/BoxSim.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,9 +14,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "Bytes.h"
-#include "Crc.h"
-#include "HexText.h"
+#include "wire/Bytes.h"
+#include "wire/Crc.h"
+#include "wire/HexText.h"
 
 namespace boxsim {
 

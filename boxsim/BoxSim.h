@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "BoxFrames.h"
+#include "boxsim/BoxFrames.h"
 
 namespace boxsim {
 

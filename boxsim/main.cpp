@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
-#include "BoxSim.h"
-#include "KelvarinVersion.h"
+#include "boxsim/BoxSim.h"
+#include "version/KelvarinVersion.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "CliOptions.h"
+#include "cli/CliOptions.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-#include "DlCfgRecord.h"
-#include "Latin1.h"
-#include "SerialPort.h"
+#include "cli/Latin1.h"
+#include "dlcfg/DlCfgRecord.h"
+#include "platform/SerialPort.h"
 
 namespace {
 

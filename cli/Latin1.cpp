@@ -1,4 +1,4 @@
-#include "Latin1.h"
+#include "cli/Latin1.h"
 
 std::string Latin1ToUtf8(const std::string& latin1) {
   std::string out;

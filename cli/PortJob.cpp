@@ -1,10 +1,10 @@
-#include "PortJob.h"
+#include "cli/PortJob.h"
 
 #include <random>
 #include <system_error>
 
-#include "DlCfgRecord.h"
-#include "Words.h"
+#include "dlcfg/DlCfgRecord.h"
+#include "wire/Words.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "CliOptions.h"
-#include "Clock.h"
-#include "Core.h"
-#include "DlCfgView.h"
-#include "ProtocolThread.h"
-#include "Screen.h"
+#include "cli/CliOptions.h"
+#include "dlcfg/DlCfgView.h"
+#include "engine/Core.h"
+#include "link/Screen.h"
+#include "platform/Clock.h"
+#include "platform/ProtocolThread.h"
 
 class PortJob;
 

@@ -1,8 +1,8 @@
-#include "Reporter.h"
+#include "cli/Reporter.h"
 
 #include <cinttypes>
 
-#include "Latin1.h"
+#include "cli/Latin1.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "PortJob.h"
+#include "cli/PortJob.h"
 
 enum class OutputMode { Terminal, Plain, Json };
 

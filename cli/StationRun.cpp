@@ -1,12 +1,12 @@
-#include "StationRun.h"
+#include "cli/StationRun.h"
 
 #include <chrono>
 #include <memory>
 
-#include "PortJob.h"
-#include "ProtocolThread.h"
-#include "Reporter.h"
-#include "UartConfig.h"
+#include "cli/PortJob.h"
+#include "cli/Reporter.h"
+#include "link/UartConfig.h"
+#include "platform/ProtocolThread.h"
 
 namespace {
 

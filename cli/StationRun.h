@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "CliOptions.h"
-#include "Core.h"
+#include "cli/CliOptions.h"
+#include "engine/Core.h"
 
 // Where the program's settings come from: the arguments, then config.cfg.
 struct PortPlan {

@@ -7,11 +7,11 @@
 #include <system_error>
 #include <vector>
 
-#include "CliOptions.h"
-#include "Console.h"
-#include "KelvarinVersion.h"
-#include "StationRun.h"
-#include "UartConfig.h"
+#include "cli/CliOptions.h"
+#include "cli/StationRun.h"
+#include "link/UartConfig.h"
+#include "platform/Console.h"
+#include "version/KelvarinVersion.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "DlCfgRecord.h"
+#include "dlcfg/DlCfgRecord.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "Bytes.h"
-#include "Crc.h"
-#include "NumberText.h"
+#include "link/NumberText.h"
+#include "wire/Bytes.h"
+#include "wire/Crc.h"
 
 namespace {
 

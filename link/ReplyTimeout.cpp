@@ -1,4 +1,4 @@
-#include "ReplyTimeout.h"
+#include "link/ReplyTimeout.h"
 
 void ReplyTimeout::SetReplyTimeout(bool arm, int seconds) {
   if (arm) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Clock.h"
-#include "Screen.h"
+#include "link/Screen.h"
+#include "platform/Clock.h"
 
 // The reply watchdog: armed when a command expects an answer, checked every transmit pass.
 class ReplyTimeout {

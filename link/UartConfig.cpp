@@ -1,4 +1,4 @@
-#include "UartConfig.h"
+#include "link/UartConfig.h"
 
 #include <cctype>
 #include <climits>

@@ -1,13 +1,13 @@
-#include "UartRxThread.h"
+#include "link/UartRxThread.h"
 
 #include <algorithm>
 #include <chrono>
 
-#include "Bytes.h"
-#include "Crc.h"
-#include "HexText.h"
-#include "Words.h"
-#include "Worker.h"
+#include "platform/Worker.h"
+#include "wire/Bytes.h"
+#include "wire/Crc.h"
+#include "wire/HexText.h"
+#include "wire/Words.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "Screen.h"
-#include "UartState.h"
+#include "link/Screen.h"
+#include "link/UartState.h"
 
 class Worker;
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "Port.h"
+#include "platform/Port.h"
 
 // Whether the port is open, and the port itself: read by every part that sends or receives.
 // The receive and transmit workers read ComHandle from their own threads, so it is atomic;

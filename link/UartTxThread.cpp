@@ -1,13 +1,13 @@
-#include "UartTxThread.h"
+#include "link/UartTxThread.h"
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstring>
 
-#include "Bytes.h"
-#include "Words.h"
-#include "Worker.h"
+#include "platform/Worker.h"
+#include "wire/Bytes.h"
+#include "wire/Words.h"
 
 UartTxThread::UartTxThread(UartState& uart, Screen& screen, ReplyTimeout& timeout)
     : Uart(uart), Out(screen), Timeout(timeout), TxSlots(std::make_unique<Slot[]>(SlotCount)) {}

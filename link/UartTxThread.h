@@ -5,10 +5,10 @@
 #include <functional>
 #include <memory>
 
-#include "Port.h"
-#include "ReplyTimeout.h"
-#include "Screen.h"
-#include "UartState.h"
+#include "link/ReplyTimeout.h"
+#include "link/Screen.h"
+#include "link/UartState.h"
+#include "platform/Port.h"
 
 class Worker;
 

@@ -1,4 +1,4 @@
-#include "PortGate.h"
+#include "platform/PortGate.h"
 
 IoStatus PortGate::Enter() {
   std::lock_guard lock(Mutex);

@@ -5,7 +5,7 @@
 #include <functional>
 #include <mutex>
 
-#include "Port.h"
+#include "platform/Port.h"
 
 // Lets calls into a port come from several threads while another thread closes it: a call
 // enters before it touches the system's handle and leaves after it; Close shuts the gate,

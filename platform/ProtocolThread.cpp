@@ -1,4 +1,4 @@
-#include "ProtocolThread.h"
+#include "platform/ProtocolThread.h"
 
 void RunLoop::Post(std::function<void()> routine) {
   {

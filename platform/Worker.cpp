@@ -1,10 +1,10 @@
-#include "Worker.h"
+#include "platform/Worker.h"
 
 #include <algorithm>
 #include <deque>
 #include <memory>
 
-#include "ThreadName.h"
+#include "platform/ThreadName.h"
 
 namespace {
 

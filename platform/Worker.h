@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "ProtocolThread.h"
+#include "platform/ProtocolThread.h"
 
 // A worker thread that does no protocol work of its own: its body waits (on the port, on a
 // queue, on a timer) and hands routines to the protocol thread with HandOver, which blocks until

@@ -1,13 +1,13 @@
-#include "CodeUpload.h"
+#include "replies/CodeUpload.h"
 
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <limits>
 
-#include "Bytes.h"
-#include "Crc.h"
-#include "Words.h"
+#include "wire/Bytes.h"
+#include "wire/Crc.h"
+#include "wire/Words.h"
 
 namespace {
 

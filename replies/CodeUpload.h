@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "ReplyTimeout.h"
-#include "Screen.h"
-#include "UartRxThread.h"
-#include "UartState.h"
-#include "UartTxThread.h"
+#include "link/ReplyTimeout.h"
+#include "link/Screen.h"
+#include "link/UartRxThread.h"
+#include "link/UartState.h"
+#include "link/UartTxThread.h"
 
 // The box pulls a firmware image block by block; the tool answers each request.
 class CodeUpload {

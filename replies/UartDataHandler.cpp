@@ -1,16 +1,16 @@
-#include "UartDataHandler.h"
+#include "replies/UartDataHandler.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 
-#include "Bytes.h"
-#include "CodeUpload.h"
-#include "DlCfgRecord.h"
-#include "DlCfgView.h"
-#include "FlashReadback.h"
-#include "Words.h"
-#include "Worker.h"
+#include "dlcfg/DlCfgRecord.h"
+#include "dlcfg/DlCfgView.h"
+#include "platform/Worker.h"
+#include "replies/CodeUpload.h"
+#include "service/FlashReadback.h"
+#include "wire/Bytes.h"
+#include "wire/Words.h"
 
 UartDataHandler::UartDataHandler(Screen& screen, ReplyTimeout& timeout, UartTxThread& tx,
                                  CodeUpload& upload, FlashReadback& flash)

@@ -4,10 +4,10 @@
 #include <functional>
 #include <vector>
 
-#include "ReplyTimeout.h"
-#include "Screen.h"
-#include "UartRxThread.h"
-#include "UartTxThread.h"
+#include "link/ReplyTimeout.h"
+#include "link/Screen.h"
+#include "link/UartRxThread.h"
+#include "link/UartTxThread.h"
 
 class CodeUpload;
 class DlCfgView;

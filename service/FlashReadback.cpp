@@ -1,12 +1,12 @@
-#include "FlashReadback.h"
+#include "service/FlashReadback.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <utility>
 
-#include "Bytes.h"
-#include "ServiceRequests.h"
+#include "service/ServiceRequests.h"
+#include "wire/Bytes.h"
 
 namespace {
 

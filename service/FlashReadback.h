@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <string>
 
-#include "ReplyTimeout.h"
-#include "Screen.h"
-#include "UartRxThread.h"
-#include "UartTxThread.h"
+#include "link/ReplyTimeout.h"
+#include "link/Screen.h"
+#include "link/UartRxThread.h"
+#include "link/UartTxThread.h"
 
 // Reading a range of the box's flash back into flashdata.bin, 4096 bytes per request.
 // Replies carry no address, so only one request is ever out: the next is sent once the block

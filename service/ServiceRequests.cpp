@@ -1,7 +1,7 @@
-#include "ServiceRequests.h"
+#include "service/ServiceRequests.h"
 
-#include "Bytes.h"
-#include "Crc.h"
+#include "wire/Bytes.h"
+#include "wire/Crc.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "Words.h"
+#include "wire/Words.h"
 
 // The service requests as they go on the line: command word, values least significant byte
 // first, then the CRC of the values.

@@ -1,4 +1,4 @@
-#include "Console.h"
+#include "platform/Console.h"
 
 #include <pthread.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "PortScan.h"
+#include "platform/PortScan.h"
 
 #include <algorithm>
 #include <cctype>

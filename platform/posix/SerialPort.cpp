@@ -1,4 +1,4 @@
-#include "SerialPort.h"
+#include "platform/SerialPort.h"
 
 // termios2 (any baud rate) lives in the kernel's own headers, which clash with glibc's
 // <termios.h>; this file therefore talks to the terminal through ioctl alone.
@@ -12,20 +12,21 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 
 namespace {
 
-SerialPort::SteadyClock::time_point DeadlineAfter(int timeoutMs) {
-  return SerialPort::SteadyClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+using SteadyClock = std::chrono::steady_clock;
+
+SteadyClock::time_point DeadlineAfter(int timeoutMs) {
+  return SteadyClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
 }
 
-int MsLeft(SerialPort::SteadyClock::time_point deadline) {
-  auto left =
-      std::chrono::ceil<std::chrono::milliseconds>(deadline - SerialPort::SteadyClock::now())
-          .count();
+int MsLeft(SteadyClock::time_point deadline) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
   if (left <= 0) return 0;
   return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
 }
@@ -73,13 +74,36 @@ std::string OpenErrorText(int error) {
   }
 }
 
+// Waits until fd is ready for events, the deadline passes or wakeFd is signalled (Close()).
+// Ok when the caller should try its call again, TimedOut once the deadline has passed,
+// otherwise why the call cannot go on.
+IoStatus WaitReady(int fd, int wakeFd, short events, SteadyClock::time_point deadline) {
+  const int left = MsLeft(deadline);
+  if (left == 0) return IoStatus::TimedOut;
+  pollfd fds[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
+  const int ready = ::poll(fds, 2, left);
+  // A signal, or a wait that ended on the millisecond: the caller tries again and asks anew.
+  if (ready < 0) return errno == EINTR ? IoStatus::Ok : IoStatus::Failed;
+  if (ready == 0) return IoStatus::Ok;
+  if (fds[1].revents & POLLIN) return IoStatus::Aborted;
+  if (fds[0].revents & POLLNVAL) return IoStatus::Failed;
+  // What can still be read or written goes first; the hang-up shows on the next call.
+  if (!(fds[0].revents & events) && (fds[0].revents & (POLLHUP | POLLERR))) return IoStatus::HungUp;
+  return IoStatus::Ok;
+}
+
 }  // namespace
 
-struct SerialPort::Saved {
-  termios2 Settings{};
+struct SerialPort::System {
+  std::atomic<int> Fd{-1};
+  int WakeFd = -1;  // eventfd that Close() signals to abort a poll in progress
+  bool HaveFound = false;
+  termios2 Found{};
 };
 
-SerialPort::SerialPort() = default;
+const char* const SerialPort::NamingHint = "COMn, a device path, or a name under /dev/";
+
+SerialPort::SerialPort() : Sys(std::make_unique<System>()) {}
 
 SerialPort::~SerialPort() {
   Close();
@@ -118,29 +142,29 @@ bool SerialPort::OpenExclusive(const std::string& name) {
   };
   termios2 tio{};
   if (::ioctl(fd, TCGETS2, &tio) != 0) return giveUp();
-  auto found = std::make_unique<Saved>();
-  found->Settings = tio;
+  const termios2 found = tio;
   MakeRaw(tio);
   if (::ioctl(fd, TCSETS2, &tio) != 0) return giveUp();
   TryLowLatency(fd);
 
   const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake < 0) return giveUp();
-  WakeFd = wake;
-  Found = std::move(found);
+  Sys->WakeFd = wake;
+  Sys->Found = found;
+  Sys->HaveFound = true;
   Error.clear();
-  Fd.store(fd);
+  Sys->Fd.store(fd);
   return true;
 }
 
 bool SerialPort::IsOpen() const {
-  return Fd.load() >= 0;
+  return Sys->Fd.load() >= 0;
 }
 
 bool SerialPort::GetSettings(LineSettings& settings) {
   if (Gate.Enter() != IoStatus::Ok) return false;
   termios2 tio{};
-  bool ok = ::ioctl(Fd.load(), TCGETS2, &tio) == 0;
+  bool ok = ::ioctl(Sys->Fd.load(), TCGETS2, &tio) == 0;
   if (ok) {
     settings.BaudRate = tio.c_ospeed;
     switch (tio.c_cflag & CSIZE) {
@@ -174,7 +198,7 @@ bool SerialPort::SetSettings(const LineSettings& settings) {
     Error = "the port is not open";
     return false;
   }
-  const int fd = Fd.load();
+  const int fd = Sys->Fd.load();
   termios2 tio{};
   bool ok = ::ioctl(fd, TCGETS2, &tio) == 0;
   if (ok) {
@@ -204,25 +228,10 @@ bool SerialPort::SetSettings(const LineSettings& settings) {
   return ok;
 }
 
-IoStatus SerialPort::WaitReady(int fd, short events, SteadyClock::time_point deadline) {
-  const int left = MsLeft(deadline);
-  if (left == 0) return IoStatus::TimedOut;
-  pollfd fds[2] = {{fd, events, 0}, {WakeFd, POLLIN, 0}};
-  const int ready = ::poll(fds, 2, left);
-  // A signal, or a wait that ended on the millisecond: the caller tries again and asks anew.
-  if (ready < 0) return errno == EINTR ? IoStatus::Ok : IoStatus::Failed;
-  if (ready == 0) return IoStatus::Ok;
-  if (fds[1].revents & POLLIN) return IoStatus::Aborted;
-  if (fds[0].revents & POLLNVAL) return IoStatus::Failed;
-  // What can still be read or written goes first; the hang-up shows on the next call.
-  if (!(fds[0].revents & events) && (fds[0].revents & (POLLHUP | POLLERR))) return IoStatus::HungUp;
-  return IoStatus::Ok;
-}
-
 IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) {
   IoStatus entered = Gate.Enter();
   if (entered != IoStatus::Ok) return {entered, 0};
-  const int fd = Fd.load();
+  const int fd = Sys->Fd.load();
   const auto deadline = DeadlineAfter(timeoutMs);
   IoResult result{IoStatus::TimedOut, 0};
   if (max == 0) {
@@ -250,7 +259,7 @@ IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) 
       result.Status = IoStatus::Failed;
       break;
     }
-    const IoStatus waited = WaitReady(fd, POLLIN, deadline);
+    const IoStatus waited = WaitReady(fd, Sys->WakeFd, POLLIN, deadline);
     if (waited == IoStatus::Ok) continue;
     result.Status = waited;
     break;
@@ -262,7 +271,7 @@ IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) 
 IoResult SerialPort::Write(const std::uint8_t* data, std::size_t n, int timeoutMs) {
   IoStatus entered = Gate.Enter();
   if (entered != IoStatus::Ok) return {entered, 0};
-  const int fd = Fd.load();
+  const int fd = Sys->Fd.load();
   const auto deadline = DeadlineAfter(timeoutMs);
   IoResult result{IoStatus::Ok, 0};
   while (result.Count < n) {
@@ -284,7 +293,7 @@ IoResult SerialPort::Write(const std::uint8_t* data, std::size_t n, int timeoutM
       result.Status = IoStatus::Failed;
       break;
     }
-    const IoStatus waited = WaitReady(fd, POLLOUT, deadline);
+    const IoStatus waited = WaitReady(fd, Sys->WakeFd, POLLOUT, deadline);
     if (waited == IoStatus::Ok) continue;
     result.Status = waited;
     break;
@@ -295,7 +304,7 @@ IoResult SerialPort::Write(const std::uint8_t* data, std::size_t n, int timeoutM
 
 void SerialPort::Purge() {
   if (Gate.Enter() != IoStatus::Ok) return;
-  ::ioctl(Fd.load(), TCFLSH, TCIOFLUSH);
+  ::ioctl(Sys->Fd.load(), TCFLSH, TCIOFLUSH);
   Gate.Leave();
 }
 
@@ -303,20 +312,20 @@ void SerialPort::Close() {
   Gate.Close(
       [this] {
         const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t signalled = ::write(WakeFd, &one, sizeof one);
+        [[maybe_unused]] ssize_t signalled = ::write(Sys->WakeFd, &one, sizeof one);
       },
       [this] { Release(); });
 }
 
 void SerialPort::Release() {
-  const int fd = Fd.exchange(-1);
+  const int fd = Sys->Fd.exchange(-1);
   // Output still queued (a far end that stopped reading, a held-off line) would keep close()
   // waiting for the driver's drain time-out on the GUI thread.
   ::ioctl(fd, TCFLSH, TCOFLUSH);
-  if (Found) ::ioctl(fd, TCSETS2, &Found->Settings);
-  Found.reset();
+  if (Sys->HaveFound) ::ioctl(fd, TCSETS2, &Sys->Found);
+  Sys->HaveFound = false;
   ::ioctl(fd, TIOCNXCL);
   CloseQuietly(fd);  // also drops the flock
-  CloseQuietly(WakeFd);
-  WakeFd = -1;
+  CloseQuietly(Sys->WakeFd);
+  Sys->WakeFd = -1;
 }

@@ -1,4 +1,4 @@
-#include "Console.h"
+#include "platform/Console.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

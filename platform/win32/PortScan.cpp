@@ -1,4 +1,4 @@
-#include "PortScan.h"
+#include "platform/PortScan.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

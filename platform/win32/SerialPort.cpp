@@ -1,4 +1,4 @@
-#include "SerialPort.h"
+#include "platform/SerialPort.h"
 
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX
@@ -7,19 +7,16 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 
 namespace {
 
-HANDLE AsHandle(void* h) {
-  return static_cast<HANDLE>(h);
-}
+using SteadyClock = std::chrono::steady_clock;
 
-int MsLeft(SerialPort::SteadyClock::time_point deadline) {
-  auto left =
-      std::chrono::ceil<std::chrono::milliseconds>(deadline - SerialPort::SteadyClock::now())
-          .count();
+int MsLeft(SteadyClock::time_point deadline) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
   if (left <= 0) return 0;
   return left > 0x7ffffffe ? 0x7ffffffe : static_cast<int>(left);
 }
@@ -182,12 +179,17 @@ struct CommWait : OverlappedCall {
 
 }  // namespace
 
-struct SerialPort::Saved {
-  DCB Settings{};
-  COMMTIMEOUTS Timeouts{};
+struct SerialPort::System {
+  std::atomic<HANDLE> Handle{nullptr};
+  HANDLE AbortEvent = nullptr;  // set by Close() to end a wait in progress
+  bool HaveFound = false;
+  DCB FoundSettings{};
+  COMMTIMEOUTS FoundTimeouts{};
 };
 
-SerialPort::SerialPort() = default;
+const char* const SerialPort::NamingHint = "COMn: COM1, COM2, ..., COM10 and above";
+
+SerialPort::SerialPort() : Sys(std::make_unique<System>()) {}
 
 SerialPort::~SerialPort() {
   Close();
@@ -210,9 +212,12 @@ bool SerialPort::OpenExclusive(const std::string& name) {
     Error = OpenErrorText(::GetLastError());
     return false;
   }
-  auto found = std::make_unique<Saved>();
-  found->Settings.DCBlength = sizeof(DCB);
-  if (!::GetCommState(port, &found->Settings) || !::GetCommTimeouts(port, &found->Timeouts)) {
+  struct {
+    DCB Settings{};
+    COMMTIMEOUTS Timeouts{};
+  } found;
+  found.Settings.DCBlength = sizeof(DCB);
+  if (!::GetCommState(port, &found.Settings) || !::GetCommTimeouts(port, &found.Timeouts)) {
     Error = "not a serial port";
     ::CloseHandle(port);
     return false;
@@ -220,15 +225,15 @@ bool SerialPort::OpenExclusive(const std::string& name) {
   // From here on giving up hands the port back as it was found.
   const auto giveUp = [&](const std::string& why) {
     Error = why;
-    ::SetCommState(port, &found->Settings);
-    ::SetCommTimeouts(port, &found->Timeouts);
+    ::SetCommState(port, &found.Settings);
+    ::SetCommTimeouts(port, &found.Timeouts);
     ::CloseHandle(port);
     return false;
   };
 
   // Binary, 8 data bits, no parity, no flow control of any kind, DTR and RTS on; the speed
   // stays until SetSettings says otherwise.
-  DCB dcb = found->Settings;
+  DCB dcb = found.Settings;
   dcb.fBinary = TRUE;
   dcb.fParity = FALSE;
   dcb.fOutxCtsFlow = FALSE;
@@ -263,22 +268,24 @@ bool SerialPort::OpenExclusive(const std::string& name) {
   if (!abort) return giveUp(SystemText(::GetLastError()));
   ::PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
 
-  AbortEvent = abort;
-  Found = std::move(found);
+  Sys->AbortEvent = abort;
+  Sys->FoundSettings = found.Settings;
+  Sys->FoundTimeouts = found.Timeouts;
+  Sys->HaveFound = true;
   Error.clear();
-  Handle.store(port);
+  Sys->Handle.store(port);
   return true;
 }
 
 bool SerialPort::IsOpen() const {
-  return Handle.load() != nullptr;
+  return Sys->Handle.load() != nullptr;
 }
 
 bool SerialPort::GetSettings(LineSettings& settings) {
   if (Gate.Enter() != IoStatus::Ok) return false;
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  const bool ok = ::GetCommState(AsHandle(Handle.load()), &dcb);
+  const bool ok = ::GetCommState(Sys->Handle.load(), &dcb);
   if (ok) {
     settings.BaudRate = dcb.BaudRate;
     settings.DataBits = dcb.ByteSize;
@@ -298,7 +305,7 @@ bool SerialPort::SetSettings(const LineSettings& settings) {
     Error = "the port is not open";
     return false;
   }
-  HANDLE port = AsHandle(Handle.load());
+  HANDLE port = Sys->Handle.load();
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   bool ok = ::GetCommState(port, &dcb);
@@ -326,9 +333,9 @@ IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) 
   }
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(max, 1 << 30));
-  HANDLE port = AsHandle(Handle.load());
-  Transfer read(AsHandle(AbortEvent));
-  CommWait arrival(AsHandle(AbortEvent));
+  HANDLE port = Sys->Handle.load();
+  Transfer read(Sys->AbortEvent);
+  CommWait arrival(Sys->AbortEvent);
   IoResult result{IoStatus::TimedOut, 0};
   for (;;) {
     if (Gate.Closing()) {
@@ -377,14 +384,14 @@ IoResult SerialPort::Write(const std::uint8_t* data, std::size_t n, int timeoutM
   const IoStatus entered = Gate.Enter();
   if (entered != IoStatus::Ok) return {entered, 0};
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
-  Transfer transfer(AsHandle(AbortEvent));
+  Transfer transfer(Sys->AbortEvent);
   IoResult result{IoStatus::Ok, 0};
   while (result.Count < n) {
     const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(n - result.Count, 1 << 30));
     // The driver reports a write done once its bytes left the buffer it was given.
     IoResult part =
-        transfer.Run(AsHandle(Handle.load()), false, const_cast<std::uint8_t*>(data + result.Count),
-                     ask, MsLeft(deadline));
+        transfer.Run(Sys->Handle.load(), false, const_cast<std::uint8_t*>(data + result.Count), ask,
+                     MsLeft(deadline));
     result.Count += part.Count;
     if (Gate.Closing()) {
       result.Status = IoStatus::Aborted;
@@ -408,30 +415,30 @@ IoResult SerialPort::Write(const std::uint8_t* data, std::size_t n, int timeoutM
 void SerialPort::Purge() {
   if (Gate.Enter() != IoStatus::Ok) return;
   // Clears both directions' buffers without failing a call that waits in another thread.
-  ::PurgeComm(AsHandle(Handle.load()), PURGE_RXCLEAR | PURGE_TXCLEAR);
+  ::PurgeComm(Sys->Handle.load(), PURGE_RXCLEAR | PURGE_TXCLEAR);
   Gate.Leave();
 }
 
 void SerialPort::Close() {
   Gate.Close(
       [this] {
-        ::SetEvent(AsHandle(AbortEvent));
-        ::CancelIoEx(AsHandle(Handle.load()), nullptr);
+        ::SetEvent(Sys->AbortEvent);
+        ::CancelIoEx(Sys->Handle.load(), nullptr);
       },
       [this] { Release(); });
 }
 
 void SerialPort::Release() {
-  HANDLE port = AsHandle(Handle.exchange(nullptr));
+  HANDLE port = Sys->Handle.exchange(nullptr);
   // Output still queued (a far end that holds the line) would otherwise keep CloseHandle
   // waiting for the driver to drain it.
   ::PurgeComm(port, PURGE_TXABORT | PURGE_TXCLEAR);
-  if (Found) {
-    ::SetCommState(port, &Found->Settings);
-    ::SetCommTimeouts(port, &Found->Timeouts);
+  if (Sys->HaveFound) {
+    ::SetCommState(port, &Sys->FoundSettings);
+    ::SetCommTimeouts(port, &Sys->FoundTimeouts);
   }
-  Found.reset();
+  Sys->HaveFound = false;
   ::CloseHandle(port);
-  ::CloseHandle(AsHandle(AbortEvent));
-  AbortEvent = nullptr;
+  ::CloseHandle(Sys->AbortEvent);
+  Sys->AbortEvent = nullptr;
 }

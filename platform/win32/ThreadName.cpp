@@ -1,4 +1,4 @@
-#include "ThreadName.h"
+#include "platform/ThreadName.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <pthread.h>

@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "FakeClock.h"
-#include "MessageBox.h"
-#include "Windows.h"
+#include "app/MessageBox.h"
+#include "app/Windows.h"
+#include "tests/app/Controls.h"
+#include "tests/support/FakeClock.h"
 
 // What the settings dialog shows.
 struct Shown {
@@ -24,10 +25,11 @@ inline void PrintTo(const Shown& s, std::ostream* os) {
 }
 
 inline Shown Controls(Tform_uart& uart) {
-  return {uart.ui.Combo_port->currentText().toStdString(),
-          uart.ui.Combo_BaudRate->currentText().toStdString(),
-          uart.ui.Combo_DataBit->currentText().toStdString(), uart.ui.Combo_Parity->currentIndex(),
-          uart.ui.Combo_StopBit->currentIndex()};
+  return {Control<QComboBox>(uart, "Combo_port")->currentText().toStdString(),
+          Control<QComboBox>(uart, "Combo_BaudRate")->currentText().toStdString(),
+          Control<QComboBox>(uart, "Combo_DataBit")->currentText().toStdString(),
+          Control<QComboBox>(uart, "Combo_Parity")->currentIndex(),
+          Control<QComboBox>(uart, "Combo_StopBit")->currentIndex()};
 }
 
 // The five windows in a temporary folder, with message boxes recorded instead of shown.
@@ -71,7 +73,7 @@ class AppFixture {
 
   std::string Log() {
     Main().FlushLog();
-    return Main().ui.Memo_Msg->toPlainText().toStdString();
+    return Control<QPlainTextEdit>(Main(), "Memo_Msg")->toPlainText().toStdString();
   }
 
   bool WaitForLog(const std::string& text, int ms = 3000) {

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "AppTestSupport.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/app/Controls.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ TEST(ConfigFile, EveryContentGivesTheValuesTheRulesGive) {
   }
   app.WriteConfig("COM2 9600 7 1 0");
   app.Start();
-  EXPECT_EQ(app.Uart().ui.Combo_Parity->currentText().toStdString(), "even");
+  EXPECT_EQ(Control<QComboBox>(app.Uart(), "Combo_Parity")->currentText().toStdString(), "even");
 }
 
 TEST(BadConfig, AFolderInPlaceOfTheFileGivesEmptyFieldsAndOkLeavesItAlone) {
@@ -50,8 +51,8 @@ TEST(BadConfig, AFolderInPlaceOfTheFileGivesEmptyFieldsAndOkLeavesItAlone) {
   app.Start();
   EXPECT_EQ(Controls(app.Uart()), (Shown{"", "0", "0", 0, 0}));
 
-  app.Uart().ui.Combo_port->setEditText("COM2");
-  app.Uart().ui.btn_UartSetting_OK->click();
+  Control<QComboBox>(app.Uart(), "Combo_port")->setEditText("COM2");
+  Control<QPushButton>(app.Uart(), "btn_UartSetting_OK")->click();
   struct stat info {};
   ASSERT_EQ(stat(app.ConfigPath().c_str(), &info), 0);
   EXPECT_TRUE(S_ISDIR(info.st_mode));

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "AppTestSupport.h"
-#include "UartConfig.h"
+#include "link/UartConfig.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/app/Controls.h"
 
 namespace {
 
@@ -13,16 +14,17 @@ TEST(ConfigFile, FirstStartWritesTheDefaultLineButShowsTheDialogDefaults) {
 
   app.Start();  // the next start reads what the first one wrote
   EXPECT_EQ(Controls(app.Uart()), (Shown{"COM3", "115200", "8", 0, 1}));
-  EXPECT_EQ(app.Uart().ui.Combo_StopBit->currentText().toStdString(), "2");
+  EXPECT_EQ(Control<QComboBox>(app.Uart(), "Combo_StopBit")->currentText().toStdString(), "2");
 }
 
 TEST(ConfigFile, OkSavesTypedTextsWithoutLineEnd) {
   AppFixture app;
   app.Start();
-  app.Uart().ui.Combo_port->setEditText("/dev/serial/by-id/usb-some-long-adapter-name-if00-port0");
-  app.Uart().ui.Combo_BaudRate->setEditText("250000");
-  app.Uart().ui.Combo_Parity->setCurrentIndex(2);
-  app.Uart().ui.btn_UartSetting_OK->click();
+  Control<QComboBox>(app.Uart(), "Combo_port")
+      ->setEditText("/dev/serial/by-id/usb-some-long-adapter-name-if00-port0");
+  Control<QComboBox>(app.Uart(), "Combo_BaudRate")->setEditText("250000");
+  Control<QComboBox>(app.Uart(), "Combo_Parity")->setCurrentIndex(2);
+  Control<QPushButton>(app.Uart(), "btn_UartSetting_OK")->click();
   EXPECT_EQ(app.ReadConfig(),
             "/dev/serial/by-id/usb-some-long-adapter-name-if00-port0 250000 8 2 0");
 }
@@ -30,8 +32,8 @@ TEST(ConfigFile, OkSavesTypedTextsWithoutLineEnd) {
 TEST(ConfigFile, ABaudTextThatIsNoNumberLeavesZerosAtTheNextStart) {
   AppFixture app;
   app.Start();
-  app.Uart().ui.Combo_BaudRate->setEditText("fast");
-  app.Uart().ui.btn_UartSetting_OK->click();
+  Control<QComboBox>(app.Uart(), "Combo_BaudRate")->setEditText("fast");
+  Control<QPushButton>(app.Uart(), "btn_UartSetting_OK")->click();
   EXPECT_EQ(app.ReadConfig(), "COM1 fast 8 0 0");
   app.Start();
   EXPECT_EQ(Controls(app.Uart()), (Shown{"COM1", "0", "0", 0, 0}));

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
-#include "AppTestSupport.h"
-#include "Pty.h"
-#include "TestBytes.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/app/Controls.h"
+#include "tests/support/Pty.h"
+#include "tests/support/TestBytes.h"
 
 namespace {
 
@@ -13,21 +14,21 @@ struct ToolBar {
 };
 
 ToolBar Tools(Tform_main& m) {
-  return {m.ui.tbtn_UartConnect->isEnabled(), m.ui.tbtn_UartDisconnect->isEnabled(),
-          m.ui.tbtn_Setting->isEnabled()};
+  return {Control<QToolButton>(m, "tbtn_UartConnect")->isEnabled(),
+          Control<QToolButton>(m, "tbtn_UartDisconnect")->isEnabled(),
+          Control<QToolButton>(m, "tbtn_Setting")->isEnabled()};
 }
 
 // The controls that SetCmdControls switches together.
 std::vector<QWidget*> CommandControls(Windows& w) {
-  auto& ui = w.form_main.ui;
-  return {ui.text_Cmd,
-          ui.btn_SendCmd,
-          ui.btn_CmdEraseFlash,
-          ui.btn_UpdateCode,
-          ui.btn_CmdTuneTest,
-          ui.btn_CmdLoadVer,
-          ui.btn_CmdRebootSTB,
-          ui.Btn_DL_Cfg,
+  return {Control<QWidget>(w.form_main, "text_Cmd"),
+          Control<QWidget>(w.form_main, "btn_SendCmd"),
+          Control<QWidget>(w.form_main, "btn_CmdEraseFlash"),
+          Control<QWidget>(w.form_main, "btn_UpdateCode"),
+          Control<QWidget>(w.form_main, "btn_CmdTuneTest"),
+          Control<QWidget>(w.form_main, "btn_CmdLoadVer"),
+          Control<QWidget>(w.form_main, "btn_CmdRebootSTB"),
+          Control<QWidget>(w.form_main, "Btn_DL_Cfg"),
           w.form_DL_Config.findChild<QWidget*>("btn_GetDLCfg"),
           w.form_DL_Config.findChild<QWidget*>("btn_SetDLCfg"),
           w.form_DL_Config.findChild<QWidget*>("btn_SetDefaultDLCfg")};
@@ -45,34 +46,44 @@ bool ContainsSync(const std::vector<std::uint8_t>& bytes) {
 TEST(MainWindow, StartsOfflineWithTheLayoutsControls) {
   AppFixture app;
   Windows& w = app.Start();
-  auto& ui = w.form_main.ui;
   EXPECT_EQ(w.form_main.windowTitle().toStdString(), "Kelvarin V5.6");
   EXPECT_EQ(app.Log(), "");
   ToolBar t = Tools(w.form_main);
   EXPECT_TRUE(t.Connect);
   EXPECT_FALSE(t.Disconnect);
   EXPECT_TRUE(t.Setting);
-  EXPECT_TRUE(ui.text_Cmd->isEnabled());
-  EXPECT_TRUE(ui.btn_SendCmd->isEnabled());
-  for (QWidget* b : {ui.btn_UpdateCode, ui.btn_CmdLoadVer, ui.btn_CmdEraseFlash,
-                     ui.btn_CmdVerifyBootCode, ui.btn_CmdVerifyApp, ui.btn_CmdRunApp,
-                     ui.btn_CmdTuneTest, ui.btn_CmdRebootSTB, ui.Btn_DL_Cfg})
+  EXPECT_TRUE(Control<QWidget>(w.form_main, "text_Cmd")->isEnabled());
+  EXPECT_TRUE(Control<QWidget>(w.form_main, "btn_SendCmd")->isEnabled());
+  for (QWidget* b : {Control<QWidget>(w.form_main, "btn_UpdateCode"),
+                     Control<QWidget>(w.form_main, "btn_CmdLoadVer"),
+                     Control<QWidget>(w.form_main, "btn_CmdEraseFlash"),
+                     Control<QWidget>(w.form_main, "btn_CmdVerifyBootCode"),
+                     Control<QWidget>(w.form_main, "btn_CmdVerifyApp"),
+                     Control<QWidget>(w.form_main, "btn_CmdRunApp"),
+                     Control<QWidget>(w.form_main, "btn_CmdTuneTest"),
+                     Control<QWidget>(w.form_main, "btn_CmdRebootSTB"),
+                     Control<QWidget>(w.form_main, "Btn_DL_Cfg")})
     EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
   // Only "Upload Code" of the command buttons is meant to be seen.
-  EXPECT_FALSE(ui.btn_UpdateCode->isHidden());
-  for (QWidget* b :
-       {ui.btn_CmdLoadVer, ui.btn_CmdEraseFlash, ui.btn_CmdVerifyBootCode, ui.btn_CmdVerifyApp,
-        ui.btn_CmdRunApp, ui.btn_CmdTuneTest, ui.btn_CmdRebootSTB, ui.Btn_DL_Cfg})
+  EXPECT_FALSE(Control<QWidget>(w.form_main, "btn_UpdateCode")->isHidden());
+  for (QWidget* b : {Control<QWidget>(w.form_main, "btn_CmdLoadVer"),
+                     Control<QWidget>(w.form_main, "btn_CmdEraseFlash"),
+                     Control<QWidget>(w.form_main, "btn_CmdVerifyBootCode"),
+                     Control<QWidget>(w.form_main, "btn_CmdVerifyApp"),
+                     Control<QWidget>(w.form_main, "btn_CmdRunApp"),
+                     Control<QWidget>(w.form_main, "btn_CmdTuneTest"),
+                     Control<QWidget>(w.form_main, "btn_CmdRebootSTB"),
+                     Control<QWidget>(w.form_main, "Btn_DL_Cfg")})
     EXPECT_TRUE(b->isHidden()) << b->objectName().toStdString();
 }
 
 TEST(MainWindow, ACommandTypedBeforeConnectingIsRefused) {
   AppFixture app;
   Windows& w = app.Start();
-  w.form_main.ui.text_Cmd->setText("abcd");
-  w.form_main.ui.btn_SendCmd->click();
+  Control<QLineEdit>(w.form_main, "text_Cmd")->setText("abcd");
+  Control<QPushButton>(w.form_main, "btn_SendCmd")->click();
   EXPECT_EQ(app.Boxes, std::vector<std::string>{"Uart does not connected"});
-  EXPECT_EQ(w.form_main.ui.text_Cmd->text(), "");
+  EXPECT_EQ(Control<QLineEdit>(w.form_main, "text_Cmd")->text(), "");
   EXPECT_EQ(app.Log(), "");
 }
 
@@ -87,8 +98,8 @@ TEST(MainWindow, DownloadConfigNeedsAnOpenPort) {
 TEST(Connection, FailedConnectKeepsSettingUsable) {
   AppFixture app;
   Windows& w = app.Start();
-  w.form_uart.ui.Combo_port->setEditText("/dev/no-such-port-here");
-  w.form_main.ui.tbtn_UartConnect->click();
+  Control<QComboBox>(w.form_uart, "Combo_port")->setEditText("/dev/no-such-port-here");
+  Control<QToolButton>(w.form_main, "tbtn_UartConnect")->click();
   EXPECT_EQ(app.Boxes, std::vector<std::string>{"Can't open /dev/no-such-port-here"});
   ToolBar t = Tools(w.form_main);
   EXPECT_TRUE(t.Connect);
@@ -102,8 +113,8 @@ TEST(Connection, ABaudRateOfZeroCannotBeSet) {
   Pty pty;
   ASSERT_TRUE(pty.Ok());
   Windows& w = app.Start();
-  w.form_uart.ui.Combo_port->setEditText(QString::fromStdString(pty.SlavePath));
-  w.form_uart.ui.Combo_BaudRate->setEditText("none");
+  Control<QComboBox>(w.form_uart, "Combo_port")->setEditText(QString::fromStdString(pty.SlavePath));
+  Control<QComboBox>(w.form_uart, "Combo_BaudRate")->setEditText("none");
   w.form_main.tbtn_UartConnectClick();
   EXPECT_EQ(app.Boxes, std::vector<std::string>{"Can't set " + pty.SlavePath});
   EXPECT_FALSE(w.form_main.core().Uart.UartConnected);
@@ -139,9 +150,9 @@ TEST(Connection, AFailedConnectLogsWhy) {
       other.Close();
     AppFixture app;
     Windows& w = app.Start();
-    w.form_uart.ui.Combo_port->setEditText(QString::fromStdString(c.Port));
-    w.form_uart.ui.Combo_BaudRate->setEditText(c.Baud);
-    w.form_main.ui.tbtn_UartConnect->click();
+    Control<QComboBox>(w.form_uart, "Combo_port")->setEditText(QString::fromStdString(c.Port));
+    Control<QComboBox>(w.form_uart, "Combo_BaudRate")->setEditText(c.Baud);
+    Control<QToolButton>(w.form_main, "tbtn_UartConnect")->click();
     EXPECT_EQ(app.Boxes, std::vector<std::string>{c.Box});
     EXPECT_EQ(app.Log(), c.LogLine);
     EXPECT_FALSE(w.form_main.core().Uart.UartConnected);
@@ -153,9 +164,9 @@ TEST(Connection, ConnectSyncDisconnectAndConnectAgain) {
   Pty pty;
   ASSERT_TRUE(pty.Ok());
   Windows& w = app.Start();
-  w.form_uart.ui.Combo_port->setEditText(QString::fromStdString(pty.SlavePath));
+  Control<QComboBox>(w.form_uart, "Combo_port")->setEditText(QString::fromStdString(pty.SlavePath));
 
-  w.form_main.ui.tbtn_UartConnect->click();
+  Control<QToolButton>(w.form_main, "tbtn_UartConnect")->click();
   ASSERT_TRUE(app.Boxes.empty()) << app.Boxes.front();
   EXPECT_TRUE(w.form_main.core().Uart.UartConnected);
   EXPECT_TRUE(app.WaitForLog("Com port set up ok"));
@@ -188,7 +199,7 @@ TEST(Connection, ConnectSyncDisconnectAndConnectAgain) {
   pty.Read(200, 1000);  // drain
   EXPECT_TRUE(pty.Read(300).empty()) << "the sync word must stop once answered";
 
-  w.form_main.ui.tbtn_UartDisconnect->click();
+  Control<QToolButton>(w.form_main, "tbtn_UartDisconnect")->click();
   EXPECT_TRUE(app.WaitForLog("RS232 Disconnect"));
   ToolBar offline = Tools(w.form_main);
   EXPECT_TRUE(offline.Connect);
@@ -197,7 +208,7 @@ TEST(Connection, ConnectSyncDisconnectAndConnectAgain) {
   EXPECT_TRUE(AllEnabled(CommandControls(w), false));
 
   // Connected again, everything stays off until the box answers the sync word.
-  w.form_main.ui.tbtn_UartConnect->click();
+  Control<QToolButton>(w.form_main, "tbtn_UartConnect")->click();
   EXPECT_TRUE(w.form_main.core().Uart.UartConnected);
   EXPECT_TRUE(AllEnabled(CommandControls(w), false));
   EXPECT_TRUE(QTest::qWaitFor([&] { return ContainsSync(pty.Read(50, 10)); }, 10000));
@@ -208,7 +219,7 @@ TEST(Connection, ASecondProgramCannotOpenThePort) {
   Pty pty;
   ASSERT_TRUE(pty.Ok());
   Windows& w = app.Start();
-  w.form_uart.ui.Combo_port->setEditText(QString::fromStdString(pty.SlavePath));
+  Control<QComboBox>(w.form_uart, "Combo_port")->setEditText(QString::fromStdString(pty.SlavePath));
   w.form_main.tbtn_UartConnectClick();
   ASSERT_TRUE(w.form_main.core().Uart.UartConnected);
 
@@ -226,7 +237,7 @@ TEST(ReplyTimeoutWatchdog, ArmingSwitchesTheControlsAndTheWorkerFiresIt) {
   Core& core = w.form_main.core();
   app.Clock.Set(10, 0);
   core.Timeout.SetReplyTimeout(true, 20);
-  EXPECT_FALSE(w.form_main.ui.text_Cmd->isEnabled());
+  EXPECT_FALSE(Control<QLineEdit>(w.form_main, "text_Cmd")->isEnabled());
   EXPECT_TRUE(Tools(w.form_main).Setting);
   app.Clock.Set(10, 30);
   EXPECT_TRUE(QTest::qWaitFor([&] { return !app.Boxes.empty(); }, 10000));

@@ -13,26 +13,28 @@
 #include <QUrl>
 #include <fstream>
 
-#include "AppTestSupport.h"
-#include "Pty.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/app/Controls.h"
+#include "tests/support/Pty.h"
 
 namespace {
 
 std::vector<QWidget*> HiddenCommandButtons(Tform_main& m) {
-  auto& ui = m.ui;
-  return {ui.btn_CmdLoadVer, ui.btn_CmdEraseFlash, ui.btn_CmdVerifyBootCode, ui.btn_CmdVerifyApp,
-          ui.btn_CmdRunApp,  ui.btn_CmdTuneTest,   ui.btn_CmdRebootSTB,      ui.Btn_DL_Cfg};
+  return {Control<QWidget>(m, "btn_CmdLoadVer"),        Control<QWidget>(m, "btn_CmdEraseFlash"),
+          Control<QWidget>(m, "btn_CmdVerifyBootCode"), Control<QWidget>(m, "btn_CmdVerifyApp"),
+          Control<QWidget>(m, "btn_CmdRunApp"),         Control<QWidget>(m, "btn_CmdTuneTest"),
+          Control<QWidget>(m, "btn_CmdRebootSTB"),      Control<QWidget>(m, "Btn_DL_Cfg")};
 }
 
 TEST(Window, ServiceShowsTheHiddenButtonsAtTheirPlacesAndHidesThemAgain) {
   AppFixture app;
   Tform_main& m = app.Start().form_main;
   m.show();
-  QToolButton* service = m.ui.tbtn_Service;
+  QToolButton* service = Control<QToolButton>(m, "tbtn_Service");
   EXPECT_TRUE(service->isCheckable());
   EXPECT_FALSE(service->isChecked());
-  EXPECT_EQ(service->size(), m.ui.tbtn_Setting->size());
-  EXPECT_GT(service->x(), m.ui.tbtn_Setting->x());
+  EXPECT_EQ(service->size(), Control<QToolButton>(m, "tbtn_Setting")->size());
+  EXPECT_GT(service->x(), Control<QToolButton>(m, "tbtn_Setting")->x());
 
   service->click();
   int y = 56;
@@ -44,8 +46,9 @@ TEST(Window, ServiceShowsTheHiddenButtonsAtTheirPlacesAndHidesThemAgain) {
   }
   // Switched like the others while visible.
   m.SetCmdControls(true);
-  EXPECT_TRUE(m.ui.btn_CmdLoadVer->isEnabled());
-  EXPECT_FALSE(m.ui.btn_CmdVerifyApp->isEnabled());  // not one of the switched set
+  EXPECT_TRUE(Control<QPushButton>(m, "btn_CmdLoadVer")->isEnabled());
+  EXPECT_FALSE(
+      Control<QPushButton>(m, "btn_CmdVerifyApp")->isEnabled());  // not one of the switched set
 
   service->click();
   for (QWidget* b : HiddenCommandButtons(m))
@@ -60,17 +63,17 @@ TEST(Window, KeepsItsLaidOutSizeAsMinimumAndGivesExtraRoomToTheLog) {
   EXPECT_GT(bar, 0);
   EXPECT_EQ(m.size(), QSize(589, 505 + bar));
   EXPECT_EQ(m.minimumSize(), m.size());
-  EXPECT_EQ(m.ui.pnl_cmd->geometry(), QRect(8, 56, 561, 401));
-  EXPECT_EQ(m.ui.Memo_Msg->geometry(), QRect(112, 16, 433, 329));
-  EXPECT_EQ(m.ui.text_Cmd->geometry(), QRect(112, 352, 353, 33));
-  EXPECT_EQ(m.ui.btn_SendCmd->geometry(), QRect(472, 352, 75, 33));
+  EXPECT_EQ(Control<QFrame>(m, "pnl_cmd")->geometry(), QRect(8, 56, 561, 401));
+  EXPECT_EQ(Control<QPlainTextEdit>(m, "Memo_Msg")->geometry(), QRect(112, 16, 433, 329));
+  EXPECT_EQ(Control<QLineEdit>(m, "text_Cmd")->geometry(), QRect(112, 352, 353, 33));
+  EXPECT_EQ(Control<QPushButton>(m, "btn_SendCmd")->geometry(), QRect(472, 352, 75, 33));
 
   m.resize(589 + 200, 505 + bar + 100);
   QCoreApplication::processEvents();
-  EXPECT_EQ(m.ui.Memo_Msg->geometry(), QRect(112, 16, 633, 429));
-  EXPECT_EQ(m.ui.text_Cmd->geometry(), QRect(112, 452, 553, 33));
-  EXPECT_EQ(m.ui.btn_SendCmd->geometry(), QRect(672, 452, 75, 33));
-  EXPECT_EQ(m.ui.btn_UpdateCode->geometry(), QRect(8, 16, 97, 25));
+  EXPECT_EQ(Control<QPlainTextEdit>(m, "Memo_Msg")->geometry(), QRect(112, 16, 633, 429));
+  EXPECT_EQ(Control<QLineEdit>(m, "text_Cmd")->geometry(), QRect(112, 452, 553, 33));
+  EXPECT_EQ(Control<QPushButton>(m, "btn_SendCmd")->geometry(), QRect(672, 452, 75, 33));
+  EXPECT_EQ(Control<QPushButton>(m, "btn_UpdateCode")->geometry(), QRect(8, 16, 97, 25));
 
   m.resize(300, 200);
   QCoreApplication::processEvents();
@@ -84,7 +87,7 @@ TEST(Window, TheLogCanBeSelectedAndCopiedButNotEdited) {
   m.AppendLog("Stop send sync byte");
   m.AppendLog("Download 43%");
   m.FlushLog();
-  QPlainTextEdit* log = m.ui.Memo_Msg;
+  QPlainTextEdit* log = Control<QPlainTextEdit>(m, "Memo_Msg");
   log->setFocus();
   QTest::keyClicks(log, "typed");
   QTest::keyClick(log, Qt::Key_Backspace);
@@ -143,22 +146,22 @@ TEST(Window, StatusBarNamesTheStateAndThePortsSettings) {
   EXPECT_EQ(status(), "Offline | ");
   EXPECT_FALSE(m.bar_Progress->isVisible());
 
-  w.form_uart.ui.Combo_port->setEditText(QString::fromStdString(pty.SlavePath));
-  w.form_uart.ui.Combo_StopBit->setCurrentIndex(1);
-  m.ui.tbtn_UartConnect->click();
+  Control<QComboBox>(w.form_uart, "Combo_port")->setEditText(QString::fromStdString(pty.SlavePath));
+  Control<QComboBox>(w.form_uart, "Combo_StopBit")->setCurrentIndex(1);
+  Control<QToolButton>(m, "tbtn_UartConnect")->click();
   EXPECT_EQ(status(), "Waiting for loader" + port + " 115200 8N2");
 
   pty.Write(std::vector<std::uint8_t>{0xBB, 0x24, 0x21, 0xBE});  // the loader answers the sync
   EXPECT_TRUE(QTest::qWaitFor([&] { return m.lab_State->text() == "Ready"; }, 5000)) << status();
-  m.ui.btn_CmdLoadVer->click();
+  Control<QPushButton>(m, "btn_CmdLoadVer")->click();
   EXPECT_EQ(status(), "Busy" + port + " 115200 8N2");
   // Disconnect is the way out of a wait, too.
-  EXPECT_TRUE(m.ui.tbtn_UartDisconnect->isEnabled());
+  EXPECT_TRUE(Control<QToolButton>(m, "tbtn_UartDisconnect")->isEnabled());
   pty.Write(std::vector<std::uint8_t>{0xBB, 0x10, 0x21, 0x96});  // any status word answers
   EXPECT_TRUE(QTest::qWaitFor([&] { return m.lab_State->text() == "Ready"; }, 5000)) << status();
-  m.ui.btn_CmdRebootSTB->click();
+  Control<QPushButton>(m, "btn_CmdRebootSTB")->click();
   EXPECT_EQ(status(), "Waiting for loader" + port + " 115200 8N2");
-  m.ui.tbtn_UartDisconnect->click();
+  Control<QToolButton>(m, "tbtn_UartDisconnect")->click();
   EXPECT_EQ(status(), "Offline | ");
 }
 
@@ -184,14 +187,15 @@ TEST(Window, ADroppedImageIsUploadedWhenUploadCodeIsEnabled) {
   EXPECT_FALSE(drop());  // offline: "Upload Code" is disabled
   EXPECT_EQ(app.Log(), "");
 
-  w.form_uart.ui.Combo_port->setEditText(QString::fromStdString(pty.SlavePath));
-  m.ui.tbtn_UartConnect->click();
+  Control<QComboBox>(w.form_uart, "Combo_port")->setEditText(QString::fromStdString(pty.SlavePath));
+  Control<QToolButton>(m, "tbtn_UartConnect")->click();
   pty.Write(std::vector<std::uint8_t>{0xBB, 0x24, 0x21, 0xBE});
-  ASSERT_TRUE(QTest::qWaitFor([&] { return m.ui.btn_UpdateCode->isEnabled(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return Control<QPushButton>(m, "btn_UpdateCode")->isEnabled(); }, 5000));
   EXPECT_TRUE(drop());
   EXPECT_NE(app.Log().find("upload " + image.toStdString() + " to STB start..."), std::string::npos)
       << app.Log();
-  EXPECT_EQ(m.ui.btn_UpdateCode->text(), "Stop");
+  EXPECT_EQ(Control<QPushButton>(m, "btn_UpdateCode")->text(), "Stop");
 }
 
 TEST(Window, RateAndTimeLeftReadAsATechnicianExpects) {
@@ -244,14 +248,14 @@ TEST(Window, PortListOffersThePortsPresentAfterCom1ToCom8) {
   const QString root = app.Dir.path() + "/machine";
   MakeTree(root);
   uart.DeviceRoot = root.toStdString();
-  uart.ui.Combo_port->setEditText("COM3");
+  Control<QComboBox>(uart, "Combo_port")->setEditText("COM3");
   uart.RefreshPortList();
   uart.RefreshPortList();  // each opening scans afresh, without piling up
 
   QStringList shown, paths;
-  for (int i = 0; i < uart.ui.Combo_port->count(); ++i) {
-    shown << uart.ui.Combo_port->itemText(i);
-    paths << uart.ui.Combo_port->itemData(i).toString();
+  for (int i = 0; i < Control<QComboBox>(uart, "Combo_port")->count(); ++i) {
+    shown << Control<QComboBox>(uart, "Combo_port")->itemText(i);
+    paths << Control<QComboBox>(uart, "Combo_port")->itemData(i).toString();
   }
   const QStringList expected = {
       "COM1",
@@ -272,17 +276,18 @@ TEST(Window, PortListOffersThePortsPresentAfterCom1ToCom8) {
       "/dev/ttyACM0",
       "/dev/ttyS0"};
   EXPECT_EQ(shown, expected);
-  EXPECT_EQ(uart.ui.Combo_port->currentText(), "COM3");  // what was typed stays
+  EXPECT_EQ(Control<QComboBox>(uart, "Combo_port")->currentText(), "COM3");  // what was typed stays
 
   // Choosing a found port puts its path, not its label, into the box.
-  uart.ui.Combo_port->setCurrentIndex(8);
-  EXPECT_EQ(uart.ui.Combo_port->currentText(),
+  Control<QComboBox>(uart, "Combo_port")->setCurrentIndex(8);
+  EXPECT_EQ(Control<QComboBox>(uart, "Combo_port")->currentText(),
             "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A601XYZQ-if00-port0");
-  uart.ui.Combo_port->setCurrentIndex(2);
-  EXPECT_EQ(uart.ui.Combo_port->currentText(), "COM3");
+  Control<QComboBox>(uart, "Combo_port")->setCurrentIndex(2);
+  EXPECT_EQ(Control<QComboBox>(uart, "Combo_port")->currentText(), "COM3");
   // The drop-down is wide enough for the longest entry.
-  const QFontMetrics metrics(uart.ui.Combo_port->view()->font());
-  EXPECT_GE(uart.ui.Combo_port->view()->minimumWidth(), metrics.horizontalAdvance(expected[9]));
+  const QFontMetrics metrics(Control<QComboBox>(uart, "Combo_port")->view()->font());
+  EXPECT_GE(Control<QComboBox>(uart, "Combo_port")->view()->minimumWidth(),
+            metrics.horizontalAdvance(expected[9]));
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "BoxFrames.h"
-#include "Bytes.h"
-#include "Crc.h"
+#include "boxsim/BoxFrames.h"
+#include "wire/Bytes.h"
+#include "wire/Crc.h"
 
 using boxsim::Bytes;
 

@@ -1,4 +1,4 @@
-#include "BoxLine.h"
+#include "tests/boxsim/BoxLine.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "Bytes.h"
-#include "Crc.h"
-#include "HexText.h"
+#include "wire/Bytes.h"
+#include "wire/Crc.h"
+#include "wire/HexText.h"
 
 using boxsim::Bytes;
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "BoxFrames.h"
-#include "BoxSim.h"
-#include "TestBytes.h"
+#include "boxsim/BoxFrames.h"
+#include "boxsim/BoxSim.h"
+#include "tests/support/TestBytes.h"
 
 // The tool's end of the line, as plain as it gets: the test writes bytes to the slave device and
 // reads what the box sends back.

@@ -5,10 +5,10 @@
 #include <memory>
 #include <string>
 
-#include "BoxLine.h"
-#include "BoxSim.h"
-#include "Bytes.h"
-#include "Crc.h"
+#include "boxsim/BoxSim.h"
+#include "tests/boxsim/BoxLine.h"
+#include "wire/Bytes.h"
+#include "wire/Crc.h"
 
 using boxsim::Answer;
 using boxsim::BoxCommand;

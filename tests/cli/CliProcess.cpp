@@ -1,4 +1,4 @@
-#include "CliProcess.h"
+#include "tests/cli/CliProcess.h"
 
 #include <poll.h>
 #include <signal.h>

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "BoxSim.h"
-#include "CliProcess.h"
+#include "boxsim/BoxSim.h"
+#include "tests/cli/CliProcess.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "DlCfgRecord.h"
-#include "RecordSamples.h"
+#include "dlcfg/DlCfgRecord.h"
+#include "tests/dlcfg/RecordSamples.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <array>
 #include <cstdint>
 
-#include "Bytes.h"
-#include "Crc.h"
-#include "DlCfgRecord.h"
+#include "dlcfg/DlCfgRecord.h"
+#include "wire/Bytes.h"
+#include "wire/Crc.h"
 
 using Record = std::array<std::uint8_t, DlCfgRecordSize>;
 

@@ -1,7 +1,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "FaultFixture.h"
+#include "tests/app/Controls.h"
+#include "tests/e2e/FaultFixture.h"
 
 namespace {
 
@@ -24,8 +25,8 @@ TEST_F(BadFile, AnImageThatCannotBeReadIsRefusedBeforeAnythingIsSent) {
   ASSERT_EQ(mkdir(Path("x.bin").c_str(), 0755), 0);
   StartUpload(Path("x.bin"));
   ASSERT_EQ(Boxes, std::vector<std::string>{"open file error"});
-  EXPECT_EQ(Main().ui.btn_UpdateCode->text(), "Upload Code");
-  EXPECT_TRUE(Main().ui.btn_UpdateCode->isEnabled());
+  EXPECT_EQ(Control<QPushButton>(Main(), "btn_UpdateCode")->text(), "Upload Code");
+  EXPECT_TRUE(Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled());
 
   StartUpload(Path("missing.bin"));
   EXPECT_EQ(Boxes.size(), 2u);

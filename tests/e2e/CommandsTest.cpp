@@ -1,4 +1,5 @@
-#include "E2eFixture.h"
+#include "tests/app/Controls.h"
+#include "tests/e2e/E2eFixture.h"
 
 namespace {
 
@@ -15,21 +16,21 @@ TEST_F(Commands, HandshakeThenButtonsAndTypedCommandsGetTheirAnswers) {
   Main().btn_CmdLoadVerClick();
   EXPECT_TRUE(Logged("Cmd > 22320caa"));
   ASSERT_TRUE(WaitForLog("\n5.6"));
-  ASSERT_TRUE(Until([&] { return Main().ui.btn_UpdateCode->isEnabled(); }));
+  ASSERT_TRUE(Until([&] { return Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled(); }));
 
   Main().btn_CmdVerifyBootCodeClick();
   EXPECT_TRUE(WaitForLog("Verify boot code ok"));
-  ASSERT_TRUE(Until([&] { return Main().ui.text_Cmd->isEnabled(); }));
+  ASSERT_TRUE(Until([&] { return Control<QLineEdit>(Main(), "text_Cmd")->isEnabled(); }));
 
   Box->SetAnswer(BoxCommand::VerifyApp, Answer::Bad);
   Main().btn_CmdVerifyAppClick();
   EXPECT_TRUE(WaitForLog("Verify App fail"));
-  ASSERT_TRUE(Until([&] { return Main().ui.text_Cmd->isEnabled(); }));
+  ASSERT_TRUE(Until([&] { return Control<QLineEdit>(Main(), "text_Cmd")->isEnabled(); }));
 
   // A typed command goes out as typed, the first four characters reversed.
-  Main().ui.text_Cmd->setText("hello");
-  Main().ui.btn_SendCmd->click();
-  EXPECT_EQ(Main().ui.text_Cmd->text(), "");
+  Control<QLineEdit>(Main(), "text_Cmd")->setText("hello");
+  Control<QPushButton>(Main(), "btn_SendCmd")->click();
+  EXPECT_EQ(Control<QLineEdit>(Main(), "text_Cmd")->text(), "");
   EXPECT_TRUE(Logged("Cmd > 68656c6c"));
   ASSERT_TRUE(BoxSaw("lleho"));
   EXPECT_TRUE(WaitForLog("Unknown command"));
@@ -40,12 +41,12 @@ TEST_F(Commands, AnUnansweredCommandEndsInTimeout) {
   Connect();
   Box->SetAnswer(BoxCommand::VerifyBoot, Answer::Never);
   Main().btn_CmdVerifyBootCodeClick();
-  EXPECT_FALSE(Main().ui.btn_UpdateCode->isEnabled());
+  EXPECT_FALSE(Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled());
   QTest::qWait(300);
   EXPECT_TRUE(Boxes.empty());
   ExpireReplyTimeout();
   ASSERT_TRUE(WaitForBox("Timeout!!"));
-  EXPECT_TRUE(Main().ui.btn_UpdateCode->isEnabled());
+  EXPECT_TRUE(Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled());
 }
 
 TEST_F(Commands, RebootGoesBackToTheHandshake) {
@@ -53,12 +54,12 @@ TEST_F(Commands, RebootGoesBackToTheHandshake) {
   const int syncsBefore = Box->SyncWordsSeen();
   Main().btn_CmdRebootSTBClick();
   EXPECT_TRUE(Logged("Cmd > 193209aa"));
-  EXPECT_FALSE(Main().ui.btn_UpdateCode->isEnabled());
-  EXPECT_TRUE(Main().ui.tbtn_UartDisconnect->isEnabled());
-  EXPECT_FALSE(Main().ui.tbtn_Setting->isEnabled());
+  EXPECT_FALSE(Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled());
+  EXPECT_TRUE(Control<QToolButton>(Main(), "tbtn_UartDisconnect")->isEnabled());
+  EXPECT_FALSE(Control<QToolButton>(Main(), "tbtn_Setting")->isEnabled());
   ASSERT_TRUE(Until([&] { return Count("Stop send sync byte") == 2; }));
   EXPECT_GT(Box->SyncWordsSeen(), syncsBefore);
-  EXPECT_TRUE(Main().ui.btn_UpdateCode->isEnabled());
+  EXPECT_TRUE(Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled());
   EXPECT_TRUE(Boxes.empty());
 }
 

@@ -2,9 +2,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "Bytes.h"
-#include "DlCfgRecord.h"
-#include "E2eFixture.h"
+#include "dlcfg/DlCfgRecord.h"
+#include "tests/app/Controls.h"
+#include "tests/e2e/E2eFixture.h"
+#include "wire/Bytes.h"
 
 namespace {
 
@@ -27,10 +28,10 @@ class Config : public EndToEnd {
   }
 
   void GetConfig() {
-    Main().ui.Memo_Msg->clear();
+    Control<QPlainTextEdit>(Main(), "Memo_Msg")->clear();
     Click("btn_GetDLCfg");
     ASSERT_TRUE(Logged("Cmd > 13201aa"));
-    ASSERT_TRUE(Until([&] { return Main().ui.btn_UpdateCode->isEnabled(); }));
+    ASSERT_TRUE(Until([&] { return Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled(); }));
   }
 
   // Every edit of the record's layout shows what the record holds.
@@ -120,11 +121,12 @@ TEST_F(Config, ARecordWithABadCrcLeavesTheFieldsAlone) {
   GetConfig();
   Box->SetConfigRecord(boxsim::TerrestrialRecord());
   Box->SetAnswer(BoxCommand::GetConfig, Answer::Bad);
-  Main().ui.Memo_Msg->clear();
+  Control<QPlainTextEdit>(Main(), "Memo_Msg")->clear();
   Click("btn_GetDLCfg");
   ASSERT_TRUE(WaitForLog("Download Info CRC fail"));
   ExpectShown(boxsim::CableRecord());
-  EXPECT_FALSE(Main().ui.btn_UpdateCode->isEnabled());  // still waiting for a good answer
+  EXPECT_FALSE(Control<QPushButton>(Main(), "btn_UpdateCode")
+                   ->isEnabled());  // still waiting for a good answer
   ExpireReplyTimeout();
   ASSERT_TRUE(WaitForBox("Timeout!!"));
   EXPECT_TRUE(Dialog().findChild<QPushButton*>("btn_GetDLCfg")->isEnabled());

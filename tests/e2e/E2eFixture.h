@@ -15,10 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "BoxSim.h"
-#include "FakeClock.h"
-#include "MessageBox.h"
-#include "Windows.h"
+#include "app/MessageBox.h"
+#include "app/Windows.h"
+#include "boxsim/BoxSim.h"
+#include "tests/app/Controls.h"
+#include "tests/support/FakeClock.h"
 
 // The whole program, its windows included, against the simulated box over a pseudo-terminal,
 // in a temporary working folder. Message boxes are recorded instead of shown.
@@ -36,7 +37,8 @@ class EndToEnd : public ::testing::Test {
     Box = std::make_unique<boxsim::BoxSim>(BoxOptions());
     ASSERT_TRUE(Box->Start());
     Program = std::make_unique<Windows>(&Clock, Path("config.cfg"));
-    Program->form_uart.ui.Combo_port->setEditText(QString::fromStdString(Box->DevicePath()));
+    Control<QComboBox>(Program->form_uart, "Combo_port")
+        ->setEditText(QString::fromStdString(Box->DevicePath()));
   }
 
   void TearDown() override {
@@ -57,7 +59,7 @@ class EndToEnd : public ::testing::Test {
 
   std::string Log() {
     Main().FlushLog();
-    return Main().ui.Memo_Msg->toPlainText().toStdString();
+    return Control<QPlainTextEdit>(Main(), "Memo_Msg")->toPlainText().toStdString();
   }
 
   bool Logged(const std::string& text) { return Log().find(text) != std::string::npos; }
@@ -116,10 +118,10 @@ class EndToEnd : public ::testing::Test {
 
   // Connects and waits for the loader's answer to the sync word.
   void Connect() {
-    Main().ui.tbtn_UartConnect->click();
+    Control<QToolButton>(Main(), "tbtn_UartConnect")->click();
     ASSERT_TRUE(Protocol().Uart.UartConnected) << (Boxes.empty() ? "" : Boxes.back());
     ASSERT_TRUE(WaitForLog("Stop send sync byte"));
-    ASSERT_TRUE(Until([&] { return Main().ui.btn_UpdateCode->isEnabled(); }));
+    ASSERT_TRUE(Until([&] { return Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled(); }));
   }
 
   // Lets the clock run past the reply timeout.
@@ -157,7 +159,7 @@ class EndToEnd : public ::testing::Test {
   // Presses "Upload Code" and picks the file.
   void StartUpload(const std::string& path) {
     Main().PickImageFile = [path] { return std::optional<std::string>(path); };
-    Main().ui.btn_UpdateCode->click();
+    Control<QPushButton>(Main(), "btn_UpdateCode")->click();
   }
 
   QLineEdit* Edit(QWidget& dialog, const char* name) { return dialog.findChild<QLineEdit*>(name); }

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "E2eFixture.h"
+#include "tests/app/Controls.h"
+#include "tests/e2e/E2eFixture.h"
 
 // The whole program against a box that misbehaves: helpers to watch the box from the GUI
 // thread (so the program's workers keep being served while the test waits), to upload and to
@@ -28,9 +29,11 @@ class Misbehaving : public EndToEnd {
 
   // A whole upload from a fresh press of "Upload Code", checked byte for byte.
   void UploadAndCompare(const std::vector<std::uint8_t>& image, const std::string& name) {
-    if (Main().ui.btn_UpdateCode->text() == "Stop") Main().ui.btn_UpdateCode->click();
-    ASSERT_EQ(Main().ui.btn_UpdateCode->text(), "Upload Code");
-    ASSERT_TRUE(Until([&] { return Main().ui.btn_UpdateCode->isEnabled(); }, 10000));
+    if (Control<QPushButton>(Main(), "btn_UpdateCode")->text() == "Stop")
+      Control<QPushButton>(Main(), "btn_UpdateCode")->click();
+    ASSERT_EQ(Control<QPushButton>(Main(), "btn_UpdateCode")->text(), "Upload Code");
+    ASSERT_TRUE(
+        Until([&] { return Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled(); }, 10000));
     const int before = Count("Upload Complete");
     Box->SetExpectedImage(image);
     StartUpload(WriteFile(name, image));

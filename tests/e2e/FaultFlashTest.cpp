@@ -1,6 +1,7 @@
 #include <cstdio>
 
-#include "FaultFixture.h"
+#include "tests/app/Controls.h"
+#include "tests/e2e/FaultFixture.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ TEST_P(FlashFault, FlashdataNeverDiffersFromTheBoxAndTheNextReadWorks) {
   EXPECT_TRUE(WaitForFile(FlashRange(0x8000, 0x3000)));
   // A read that completes ends its wait for replies.
   EXPECT_TRUE(Until([&] { return !Protocol().Timeout.Armed(); }));
-  EXPECT_TRUE(Main().ui.btn_UpdateCode->isEnabled());
+  EXPECT_TRUE(Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled());
 }
 
 const boxsim::Bytes kStrayFrameStart = {0x41, 0xBB, 0x42};

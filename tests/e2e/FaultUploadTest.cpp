@@ -1,4 +1,5 @@
-#include "FaultFixture.h"
+#include "tests/app/Controls.h"
+#include "tests/e2e/FaultFixture.h"
 
 namespace {
 
@@ -67,12 +68,12 @@ TEST_P(UploadFault, NoWrongByteNoHangAndTheNextUploadWorks) {
       // Past the pause and the receiver's silence: the request is gone for good.
       QTest::qWait(250);
       EXPECT_FALSE(Logged("Upload Complete"));
-      EXPECT_FALSE(Main().ui.text_Cmd->isEnabled());
-      EXPECT_EQ(Main().ui.btn_UpdateCode->text(), "Stop");
+      EXPECT_FALSE(Control<QLineEdit>(Main(), "text_Cmd")->isEnabled());
+      EXPECT_EQ(Control<QPushButton>(Main(), "btn_UpdateCode")->text(), "Stop");
       EXPECT_TRUE(Boxes.empty());
       ExpireReplyTimeout();
       ASSERT_TRUE(WaitForBox("Timeout!!"));
-      EXPECT_TRUE(Main().ui.btn_UpdateCode->isEnabled());
+      EXPECT_TRUE(Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled());
       // A box that asks again still gets the right block.
       Box->ClearFaults();
       Box->ExpireBlockWait();

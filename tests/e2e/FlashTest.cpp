@@ -1,4 +1,4 @@
-#include "E2eFixture.h"
+#include "tests/e2e/E2eFixture.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <QElapsedTimer>
 
-#include "E2eFixture.h"
+#include "tests/e2e/E2eFixture.h"
 
 namespace {
 

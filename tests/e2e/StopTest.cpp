@@ -1,7 +1,8 @@
 #include <QStatusBar>
 #include <filesystem>
 
-#include "E2eFixture.h"
+#include "tests/app/Controls.h"
+#include "tests/e2e/E2eFixture.h"
 
 namespace {
 
@@ -29,10 +30,10 @@ TEST_F(PacedLine, StopAndDisconnectEndTheUploadAtOnce) {
     ASSERT_TRUE(Until([&] { return Protocol().Progress().Done > 8192; }));
 
     // Mid-block: the button offers Stop and the status bar shows the work.
-    EXPECT_EQ(Main().ui.btn_UpdateCode->text(), "Stop");
-    EXPECT_TRUE(Main().ui.btn_UpdateCode->isEnabled());
-    EXPECT_TRUE(Main().ui.tbtn_UartDisconnect->isEnabled());
-    EXPECT_FALSE(Main().ui.text_Cmd->isEnabled());
+    EXPECT_EQ(Control<QPushButton>(Main(), "btn_UpdateCode")->text(), "Stop");
+    EXPECT_TRUE(Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled());
+    EXPECT_TRUE(Control<QToolButton>(Main(), "tbtn_UartDisconnect")->isEnabled());
+    EXPECT_FALSE(Control<QLineEdit>(Main(), "text_Cmd")->isEnabled());
     EXPECT_EQ(Main().lab_State->text(), "Busy");
     ASSERT_TRUE(Until([&] { return Main().bar_Progress->isVisible(); }, 2000));
     EXPECT_TRUE(Until([&] { return Main().lab_Rate->text().endsWith(" left"); }, 2000))
@@ -42,12 +43,12 @@ TEST_F(PacedLine, StopAndDisconnectEndTheUploadAtOnce) {
     const std::string log = Log();
     EXPECT_EQ(log.substr(log.size() - std::strlen(c.lastLines)), c.lastLines);
     EXPECT_FALSE(Protocol().Upload.UploadFileOpen());
-    EXPECT_EQ(Main().ui.btn_UpdateCode->text(), "Upload Code");
+    EXPECT_EQ(Control<QPushButton>(Main(), "btn_UpdateCode")->text(), "Upload Code");
     EXPECT_EQ(Protocol().Uart.UartConnected, c.connectedAfter);
     EXPECT_EQ(Main().lab_State->text().toStdString(), c.connectedAfter ? "Ready" : "Offline");
     EXPECT_FALSE(Main().bar_Progress->isVisible());
     if (c.connectedAfter) {
-      EXPECT_TRUE(Main().ui.btn_UpdateCode->isEnabled());
+      EXPECT_TRUE(Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled());
     }
 
     // The box waits for the rest of the block, asks for it again, and gets nothing more.
@@ -61,7 +62,7 @@ TEST_F(PacedLine, StopAndDisconnectEndTheUploadAtOnce) {
     EXPECT_TRUE(Boxes.empty()) << Boxes.front();
     // The box gives the image up before the next round.
     EXPECT_TRUE(BoxSaw("never came", 5000));
-    if (Protocol().Uart.UartConnected) Main().ui.tbtn_UartDisconnect->click();
+    if (Protocol().Uart.UartConnected) Control<QToolButton>(Main(), "tbtn_UartDisconnect")->click();
   }
 }
 
@@ -76,8 +77,8 @@ TEST_F(PacedLine, DisconnectMidReadLeavesTheFileAsItWas) {
   Read(0x4000, 0x10000);
   ASSERT_TRUE(Until([&] { return Protocol().Progress().Done >= 0x1000; }));
   EXPECT_EQ(Protocol().Progress().What, Core::WorkProgress::Job::FlashRead);
-  EXPECT_TRUE(Main().ui.tbtn_UartDisconnect->isEnabled());
-  Main().ui.tbtn_UartDisconnect->click();
+  EXPECT_TRUE(Control<QToolButton>(Main(), "tbtn_UartDisconnect")->isEnabled());
+  Control<QToolButton>(Main(), "tbtn_UartDisconnect")->click();
 
   const std::string last = "Read flash stopped: flashdata.bin left unchanged\nRS232 Disconnect";
   const std::string log = Log();

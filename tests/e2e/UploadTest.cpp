@@ -1,4 +1,5 @@
-#include "E2eFixture.h"
+#include "tests/app/Controls.h"
+#include "tests/e2e/E2eFixture.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ class Upload : public EndToEnd {
     Box->SetExpectedImage(image);
     StartUpload(WriteFile("image.bin", image));
     ASSERT_TRUE(Logged("upload " + Path("image.bin") + " to STB start..."));
-    EXPECT_EQ(Main().ui.btn_UpdateCode->text(), "Stop");
+    EXPECT_EQ(Control<QPushButton>(Main(), "btn_UpdateCode")->text(), "Stop");
     ASSERT_TRUE(WaitForLog("Upload Complete", 20000));
     EXPECT_EQ(Box->LastUploadOutcome(), UploadOutcome::Accepted);
     EXPECT_EQ(Box->LastUploadSize(), size);
@@ -38,7 +39,10 @@ TEST_F(Upload, ImageNameBeyondAsciiShowsAsSpelled) {
   ASSERT_TRUE(WaitForLog("Upload Complete", 20000));
   EXPECT_TRUE(Box->UploadedImage() == image);
   EXPECT_TRUE(Logged("upload " + Path(name) + " to STB start...")) << Log();
-  EXPECT_EQ(Main().ui.Memo_Msg->toPlainText().count(QString::fromUtf8("pr\u00fcfung.bin")), 1);
+  EXPECT_EQ(Control<QPlainTextEdit>(Main(), "Memo_Msg")
+                ->toPlainText()
+                .count(QString::fromUtf8("pr\u00fcfung.bin")),
+            1);
 }
 
 TEST_F(Upload, ImagesOfEveryShapeArriveByteForByte) {
@@ -47,15 +51,15 @@ TEST_F(Upload, ImagesOfEveryShapeArriveByteForByte) {
     SCOPED_TRACE(size);
     UploadAndCompare(size);
     // Nothing is left to stop once the box has taken the image.
-    EXPECT_EQ(Main().ui.btn_UpdateCode->text(), "Upload Code");
-    Main().ui.Memo_Msg->clear();
+    EXPECT_EQ(Control<QPushButton>(Main(), "btn_UpdateCode")->text(), "Upload Code");
+    Control<QPlainTextEdit>(Main(), "Memo_Msg")->clear();
   }
 }
 
 TEST_F(Upload, BlocksAskedForAgainOrBackwardsAreServedFromTheirOffset) {
   Connect();
   UploadAndCompare(3 * kBlock + 5, BlockOrder::WithRepeats);
-  Main().ui.Memo_Msg->clear();
+  Control<QPlainTextEdit>(Main(), "Memo_Msg")->clear();
   UploadAndCompare(3 * kBlock + 5, BlockOrder::Backwards);
   // Progress follows the block served: block 0 comes last.
   const std::string log = Log();
@@ -74,7 +78,7 @@ TEST_F(Upload, ARefusedImageSaysSoAndTheButtonComesBack) {
   Box->SetAnswer(BoxCommand::Upload, Answer::Bad);
   StartUpload(WriteFile("image.bin", Image(1000)));
   ASSERT_TRUE(WaitForLog("Upload fail"));
-  EXPECT_EQ(Main().ui.btn_UpdateCode->text(), "Upload Code");
+  EXPECT_EQ(Control<QPushButton>(Main(), "btn_UpdateCode")->text(), "Upload Code");
   EXPECT_FALSE(Logged("Upload Complete"));
 }
 
@@ -84,15 +88,15 @@ TEST_F(Upload, ABoxThatStopsAskingEndsInTimeoutAndTheNextUploadWorks) {
   StartUpload(WriteFile("image.bin", Image(4 * kBlock)));
   ASSERT_TRUE(WaitForLog("Download 50%", 20000));
   // While the box pulls blocks only Stop is offered.
-  EXPECT_FALSE(Main().ui.text_Cmd->isEnabled());
-  EXPECT_TRUE(Main().ui.btn_UpdateCode->isEnabled());
+  EXPECT_FALSE(Control<QLineEdit>(Main(), "text_Cmd")->isEnabled());
+  EXPECT_TRUE(Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled());
   QTest::qWait(300);
   ExpireReplyTimeout();
   ASSERT_TRUE(WaitForBox("Timeout!!"));
-  EXPECT_TRUE(Main().ui.btn_UpdateCode->isEnabled());
-  EXPECT_EQ(Main().ui.btn_UpdateCode->text(), "Stop");
-  Main().ui.btn_UpdateCode->click();  // Stop: the tool gives the image up
-  EXPECT_EQ(Main().ui.btn_UpdateCode->text(), "Upload Code");
+  EXPECT_TRUE(Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled());
+  EXPECT_EQ(Control<QPushButton>(Main(), "btn_UpdateCode")->text(), "Stop");
+  Control<QPushButton>(Main(), "btn_UpdateCode")->click();  // Stop: the tool gives the image up
+  EXPECT_EQ(Control<QPushButton>(Main(), "btn_UpdateCode")->text(), "Upload Code");
   Boxes.clear();
 
   // The box was told to stop; a fresh upload starts afresh.

@@ -2,7 +2,8 @@
 
 #include <QElapsedTimer>
 
-#include "FaultFixture.h"
+#include "tests/app/Controls.h"
+#include "tests/e2e/FaultFixture.h"
 
 namespace {
 
@@ -18,7 +19,8 @@ class Vanish : public Misbehaving {
 
   void SetUp() override {
     Misbehaving::SetUp();
-    Program->form_uart.ui.Combo_port->setEditText(QString::fromStdString(Box->LinkPath()));
+    Control<QComboBox>(Program->form_uart, "Combo_port")
+        ->setEditText(QString::fromStdString(Box->LinkPath()));
   }
 };
 
@@ -45,8 +47,8 @@ TEST_F(Vanish, APortPulledMidUploadDisconnectsRestsAndConnectsAgain) {
   ASSERT_NE(why, std::string::npos) << log;
   EXPECT_LT(why, log.find("RS232 Disconnect"));
   EXPECT_FALSE(Protocol().Uart.UartConnected);
-  EXPECT_TRUE(Main().ui.tbtn_UartConnect->isEnabled());
-  EXPECT_FALSE(Main().ui.tbtn_UartDisconnect->isEnabled());
+  EXPECT_TRUE(Control<QToolButton>(Main(), "tbtn_UartConnect")->isEnabled());
+  EXPECT_FALSE(Control<QToolButton>(Main(), "tbtn_UartDisconnect")->isEnabled());
   EXPECT_EQ(Count("RS232 Disconnect"), 1);
 
   // Waiting for a port to come back costs nothing: no worker spins on the dead one.
@@ -59,14 +61,14 @@ TEST_F(Vanish, APortPulledMidUploadDisconnectsRestsAndConnectsAgain) {
 
   // While the link points nowhere, Connect says so and nothing changes.
   Boxes.clear();
-  Main().ui.tbtn_UartConnect->click();
+  Control<QToolButton>(Main(), "tbtn_UartConnect")->click();
   EXPECT_FALSE(Protocol().Uart.UartConnected);
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes.front(), "Can't open " + Box->LinkPath());
   Boxes.clear();
 
   ASSERT_TRUE(Box->PlugIn());
-  Main().ui.tbtn_UartConnect->click();
+  Control<QToolButton>(Main(), "tbtn_UartConnect")->click();
   ASSERT_TRUE(Protocol().Uart.UartConnected) << (Boxes.empty() ? "" : Boxes.back());
   ASSERT_TRUE(Until([&] { return Count("Stop send sync byte") == 2; }, 5000));
   UploadAndCompare(Image(kBlock + 3, 4), "again.bin");
@@ -79,7 +81,7 @@ TEST_F(Vanish, APortPulledWhileIdleIsNoticedToo) {
   ASSERT_TRUE(WaitForLog("RS232 Disconnect"));
   EXPECT_FALSE(Protocol().Uart.UartConnected);
   ASSERT_TRUE(Box->PlugIn());
-  Main().ui.tbtn_UartConnect->click();
+  Control<QToolButton>(Main(), "tbtn_UartConnect")->click();
   ASSERT_TRUE(Protocol().Uart.UartConnected);
   EXPECT_TRUE(Until([&] { return Count("Stop send sync byte") == 2; }, 5000)) << Log();
 }
@@ -89,12 +91,12 @@ TEST_F(Misbehaving, ASecondProgramOnTheSamePortGetsCantOpen) {
   const std::string device = Box->DevicePath();
   {
     Windows second(&Clock, Path("second.cfg"));
-    second.form_uart.ui.Combo_port->setEditText(QString::fromStdString(device));
-    second.form_main.ui.tbtn_UartConnect->click();
+    Control<QComboBox>(second.form_uart, "Combo_port")->setEditText(QString::fromStdString(device));
+    Control<QToolButton>(second.form_main, "tbtn_UartConnect")->click();
     EXPECT_FALSE(second.form_main.core().Uart.UartConnected);
     ASSERT_FALSE(Boxes.empty());
     EXPECT_EQ(Boxes.back(), "Can't open " + device);
-    EXPECT_TRUE(second.form_main.ui.tbtn_UartConnect->isEnabled());
+    EXPECT_TRUE(Control<QToolButton>(second.form_main, "tbtn_UartConnect")->isEnabled());
   }
   Boxes.clear();
   // The first program never noticed.

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "Core.h"
-#include "DlCfgRecord.h"
-#include "DlCfgView.h"
-#include "FakePort.h"
+#include "dlcfg/DlCfgRecord.h"
+#include "dlcfg/DlCfgView.h"
+#include "engine/Core.h"
+#include "tests/support/FakePort.h"
 
 // Feeds the whole reply path what the fuzzer makes up: the receiver, the reply queue and its
 // dispatcher (with an upload and a flash read under way), and the configuration record codec

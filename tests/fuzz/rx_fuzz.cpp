@@ -6,9 +6,9 @@
 #include <iterator>
 #include <vector>
 
-#include "Screen.h"
-#include "UartRxThread.h"
-#include "UartState.h"
+#include "link/Screen.h"
+#include "link/UartRxThread.h"
+#include "link/UartState.h"
 
 // Feeds the receiver whatever the fuzzer makes up: whole, one byte at a time (which must give
 // the same items), and in random pieces with random pass ends and a flash block length that

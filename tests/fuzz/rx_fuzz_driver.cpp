@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "BoxFrames.h"
-#include "Crc.h"
+#include "boxsim/BoxFrames.h"
+#include "wire/Crc.h"
 
 // Runs a fuzz entry without libFuzzer, so any compiler's build can exercise it:
 // <driver> [count [seed]]. Inputs mix raw bytes with pieces of the real protocol, so

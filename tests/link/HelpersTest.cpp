@@ -3,13 +3,13 @@
 #include <cstdint>
 #include <string>
 
-#include "Crc.h"
-#include "FakeClock.h"
-#include "HexText.h"
-#include "LinkDoubles.h"
-#include "NumberText.h"
-#include "RecordingScreen.h"
-#include "ReplyTimeout.h"
+#include "link/NumberText.h"
+#include "link/ReplyTimeout.h"
+#include "tests/link/LinkDoubles.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/RecordingScreen.h"
+#include "wire/Crc.h"
+#include "wire/HexText.h"
 
 TEST(Crc, KnownVectors) {
   const Bytes check = ToBytes("123456789");

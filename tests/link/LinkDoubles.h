@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "Bytes.h"
-#include "Crc.h"
-#include "HexText.h"
-#include "Port.h"
-#include "UartRxThread.h"
+#include "link/UartRxThread.h"
+#include "platform/Port.h"
+#include "wire/Bytes.h"
+#include "wire/Crc.h"
+#include "wire/HexText.h"
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -2,9 +2,9 @@
 
 #include <random>
 
-#include "LinkDoubles.h"
-#include "RecordingScreen.h"
-#include "UartRxThread.h"
+#include "link/UartRxThread.h"
+#include "tests/link/LinkDoubles.h"
+#include "tests/support/RecordingScreen.h"
 
 namespace {
 

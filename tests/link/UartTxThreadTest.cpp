@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "FakeClock.h"
-#include "FakePort.h"
-#include "LinkDoubles.h"
-#include "RecordingScreen.h"
-#include "ReplyTimeout.h"
-#include "TestBytes.h"
-#include "UartTxThread.h"
+#include "link/ReplyTimeout.h"
+#include "link/UartTxThread.h"
+#include "tests/link/LinkDoubles.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/FakePort.h"
+#include "tests/support/RecordingScreen.h"
+#include "tests/support/TestBytes.h"
 
 namespace {
 

@@ -2,16 +2,16 @@
 
 #include <chrono>
 
-#include "FakeClock.h"
-#include "LinkDoubles.h"
-#include "LoopWait.h"
-#include "ProtocolThread.h"
-#include "RecordingScreen.h"
-#include "ReplyTimeout.h"
-#include "TestBytes.h"
-#include "UartRxThread.h"
-#include "UartTxThread.h"
-#include "Worker.h"
+#include "link/ReplyTimeout.h"
+#include "link/UartRxThread.h"
+#include "link/UartTxThread.h"
+#include "platform/ProtocolThread.h"
+#include "platform/Worker.h"
+#include "tests/link/LinkDoubles.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/LoopWait.h"
+#include "tests/support/RecordingScreen.h"
+#include "tests/support/TestBytes.h"
 
 namespace {
 

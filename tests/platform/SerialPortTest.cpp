@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "Pty.h"
-#include "SerialPort.h"
+#include "platform/SerialPort.h"
+#include "tests/support/Pty.h"
 
 namespace {
 

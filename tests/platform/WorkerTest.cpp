@@ -5,9 +5,9 @@
 #include <thread>
 #include <vector>
 
-#include "LoopWait.h"
-#include "ProtocolThread.h"
-#include "Worker.h"
+#include "platform/ProtocolThread.h"
+#include "platform/Worker.h"
+#include "tests/support/LoopWait.h"
 
 namespace {
 

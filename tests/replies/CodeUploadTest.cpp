@@ -2,10 +2,10 @@
 #include <optional>
 #include <string>
 
-#include "Bytes.h"
-#include "CoreFixture.h"
-#include "Crc.h"
-#include "TestBytes.h"
+#include "tests/replies/CoreFixture.h"
+#include "tests/support/TestBytes.h"
+#include "wire/Bytes.h"
+#include "wire/Crc.h"
 
 namespace {
 

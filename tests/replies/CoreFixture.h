@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "CoreBench.h"
+#include "tests/support/CoreBench.h"
 
 using Bytes = std::vector<std::uint8_t>;
 

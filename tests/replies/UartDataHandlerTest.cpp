@@ -1,11 +1,11 @@
 #include <chrono>
 #include <string>
 
-#include "CoreFixture.h"
-#include "DlCfgView.h"
-#include "LoopWait.h"
-#include "ProtocolThread.h"
-#include "Worker.h"
+#include "dlcfg/DlCfgView.h"
+#include "platform/ProtocolThread.h"
+#include "platform/Worker.h"
+#include "tests/replies/CoreFixture.h"
+#include "tests/support/LoopWait.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "Bytes.h"
-#include "ServiceBench.h"
-#include "ServiceRequests.h"
+#include "service/ServiceRequests.h"
+#include "tests/service/ServiceBench.h"
+#include "wire/Bytes.h"
 
 namespace {
 

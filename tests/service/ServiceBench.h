@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "CoreBench.h"
-#include "TestBytes.h"
+#include "tests/support/CoreBench.h"
+#include "tests/support/TestBytes.h"
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "Core.h"
-#include "FakeClock.h"
-#include "FakePort.h"
-#include "RecordingScreen.h"
-#include "TempDir.h"
+#include "engine/Core.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/FakePort.h"
+#include "tests/support/RecordingScreen.h"
+#include "tests/support/TempDir.h"
 
 // A connected Core on a fake port, working in a fresh temporary folder unless given one.
 struct CoreBench {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Crc.h"
+#include "wire/Crc.h"
 
 int main(int argc, char** argv) {
   BuildCrcTable();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Clock.h"
+#include "platform/Clock.h"
 
 class FakeClock : public Clock {
  public:

@@ -1,4 +1,4 @@
-#include "FakePort.h"
+#include "tests/support/FakePort.h"
 
 bool FakePort::GetSettings(LineSettings& settings) {
   settings = Settings;

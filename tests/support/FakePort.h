@@ -3,7 +3,7 @@
 #include <deque>
 #include <vector>
 
-#include "Port.h"
+#include "platform/Port.h"
 
 // A port in memory: what the tool writes is collected, what the box "says" is queued.
 class FakePort : public Port {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "ProtocolThread.h"
+#include "platform/ProtocolThread.h"
 
 // Runs the loop's routines until done() holds or the limit passes, looking at done() at least
 // every few milliseconds: a worker thread may make it true without posting anything.

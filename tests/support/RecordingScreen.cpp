@@ -1,4 +1,4 @@
-#include "RecordingScreen.h"
+#include "tests/support/RecordingScreen.h"
 
 #include <algorithm>
 

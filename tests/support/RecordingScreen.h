@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Screen.h"
+#include "link/Screen.h"
 
 // Records what the protocol core would have shown.
 class RecordingScreen : public Screen {

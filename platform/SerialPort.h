@@ -1,30 +1,26 @@
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <memory>
 #include <string>
 
-#include "Port.h"
-#include "PortGate.h"
+#include "platform/Port.h"
+#include "platform/PortGate.h"
 
-enum class OpenResult { Ok, CantOpen, CantSet };
-
-// A Windows COM port: exclusive, binary, no flow control, overlapped I/O so that Close() from
-// another thread can abort a call that waits.
+// The machine's serial port: opened exclusively, raw (binary), no flow control, with
+// time-outs that another thread's Close() can cut short, and any baud rate the driver takes.
+// posix/ and win32/ each give the one SerialPort.cpp that fits the system.
 class SerialPort : public Port {
  public:
-  using SteadyClock = std::chrono::steady_clock;
-
   SerialPort();
   ~SerialPort() override;
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  // COMn as typed (COM10 and above too) becomes \\.\COMn; a name already in that form stays.
+  // The device a port name stands for. Linux: COM1..COM8 are /dev/ttyS0..7, a name starting
+  // with / is a path, anything else lives in /dev. Windows: COMn becomes \\.\COMn.
   static std::string DevicePath(const std::string& name);
   // How port names are written here, for help texts.
-  static constexpr const char* NamingHint = "COMn: COM1, COM2, ..., COM10 and above";
+  static const char* const NamingHint;
 
   // Opens exclusively (a second opener fails). False leaves the port closed, or open as it
   // was when it already was.
@@ -42,14 +38,11 @@ class SerialPort : public Port {
   void Close() override;
 
  private:
-  // Kept as void* so that users of this header do not pull in <windows.h>.
-  std::atomic<void*> Handle{nullptr};
-  void* AbortEvent = nullptr;  // set by Close() to end a wait in progress
+  // The system's handle, what aborts a wait on it, and the line settings found at open (put
+  // back at close, so that the next program finds the port as it was).
+  struct System;
+  std::unique_ptr<System> Sys;
   std::string Error;
-  // The line settings and time-outs found at open, put back at close so that the next
-  // program finds the port as it was.
-  struct Saved;
-  std::unique_ptr<Saved> Found;
   // Gives the handle back, as it was found; the gate has seen every caller leave.
   void Release();
 

@@ -1,4 +1,4 @@
-#include "Crc.h"
+#include "wire/Crc.h"
 
 #include <array>
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "DlCfgRecord.h"
-#include "DlCfgView.h"
+#include "dlcfg/DlCfgRecord.h"
+#include "dlcfg/DlCfgView.h"
 
 class Core;
 class QButtonGroup;

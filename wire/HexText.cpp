@@ -1,4 +1,4 @@
-#include "HexText.h"
+#include "wire/HexText.h"
 
 #include <vector>
 

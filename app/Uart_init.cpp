@@ -1,28 +1,35 @@
-#include "Uart_init.h"
+#include "app/Uart_init.h"
 
 #include <QAbstractItemView>
 #include <iterator>
 
-#include "Latin1Text.h"
-#include "NumberText.h"
-#include "PortScan.h"
-#include "UartConfig.h"
+#include "app/Latin1Text.h"
+#include "link/NumberText.h"
+#include "link/UartConfig.h"
+#include "platform/PortScan.h"
+#include "ui_Uart_init.h"
 
 Tform_uart::Tform_uart(Core& core, QWidget* parent, std::string configPath)
-    : QDialog(parent), Protocol(core), ConfigPath(std::move(configPath)) {
-  ui.setupUi(this);
-  for (QComboBox* combo : {ui.Combo_port, ui.Combo_BaudRate, ui.Combo_DataBit, ui.Combo_Parity,
-                           ui.Combo_StopBit, ui.Combo_FlowCtrl})
+    : QDialog(parent),
+      ui(std::make_unique<Ui::Tform_uart>()),
+      Protocol(core),
+      ConfigPath(std::move(configPath)) {
+  ui->setupUi(this);
+  for (QComboBox* combo : {ui->Combo_port, ui->Combo_BaudRate, ui->Combo_DataBit, ui->Combo_Parity,
+                           ui->Combo_StopBit, ui->Combo_FlowCtrl})
     combo->setInsertPolicy(QComboBox::NoInsert);
-  connect(ui.btn_UartSetting_OK, &QPushButton::clicked, this, &Tform_uart::btn_UartSetting_OKClick);
+  connect(ui->btn_UartSetting_OK, &QPushButton::clicked, this,
+          &Tform_uart::btn_UartSetting_OKClick);
   // A found port is shown with its adapter's name; choosing it puts its path in the box.
-  connect(ui.Combo_port, &QComboBox::currentIndexChanged, this, [this](int index) {
-    const QString path = ui.Combo_port->itemData(index).toString();
-    if (!path.isEmpty()) ui.Combo_port->setEditText(path);
+  connect(ui->Combo_port, &QComboBox::currentIndexChanged, this, [this](int index) {
+    const QString path = ui->Combo_port->itemData(index).toString();
+    if (!path.isEmpty()) ui->Combo_port->setEditText(path);
   });
   FillUartCombos();
   LoadUartConfig();
 }
+
+Tform_uart::~Tform_uart() = default;
 
 void Tform_uart::showEvent(QShowEvent* event) {
   RefreshPortList();
@@ -30,7 +37,7 @@ void Tform_uart::showEvent(QShowEvent* event) {
 }
 
 void Tform_uart::RefreshPortList() {
-  QComboBox* combo = ui.Combo_port;
+  QComboBox* combo = ui->Combo_port;
   const QString typed = combo->currentText();
   const QSignalBlocker quiet(combo);
   while (combo->count() > 8) combo->removeItem(combo->count() - 1);
@@ -52,30 +59,30 @@ void Tform_uart::RefreshPortList() {
 }
 
 void Tform_uart::FillUartCombos() {
-  ui.Combo_port->addItems({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"});
-  ui.Combo_BaudRate->addItems(
+  ui->Combo_port->addItems({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"});
+  ui->Combo_BaudRate->addItems(
       {"2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"});
-  ui.Combo_DataBit->addItems({"7", "8"});
-  ui.Combo_Parity->addItems({"none", "even", "odd"});
-  ui.Combo_StopBit->addItems({"1", "2"});
-  ui.Combo_FlowCtrl->addItems({"none", "hardware", "Xon/Xoff"});
+  ui->Combo_DataBit->addItems({"7", "8"});
+  ui->Combo_Parity->addItems({"none", "even", "odd"});
+  ui->Combo_StopBit->addItems({"1", "2"});
+  ui->Combo_FlowCtrl->addItems({"none", "hardware", "Xon/Xoff"});
   // The lists show their initial texts; only parity and stop bits select an item.
-  ui.Combo_port->setEditText("COM1");
-  ui.Combo_BaudRate->setEditText("115200");
-  ui.Combo_DataBit->setEditText("8");
-  ui.Combo_Parity->setCurrentIndex(0);
-  ui.Combo_StopBit->setCurrentIndex(0);
-  ui.Combo_FlowCtrl->setCurrentIndex(-1);
-  ui.Combo_FlowCtrl->setEditText("none");
+  ui->Combo_port->setEditText("COM1");
+  ui->Combo_BaudRate->setEditText("115200");
+  ui->Combo_DataBit->setEditText("8");
+  ui->Combo_Parity->setCurrentIndex(0);
+  ui->Combo_StopBit->setCurrentIndex(0);
+  ui->Combo_FlowCtrl->setCurrentIndex(-1);
+  ui->Combo_FlowCtrl->setEditText("none");
 }
 
 int Tform_uart::SaveUartConfig(bool fromControls) {
   const std::string line =
       fromControls
-          ? FormatConfigLine(ToLatin1(ui.Combo_port->currentText()),
-                             ToLatin1(ui.Combo_BaudRate->currentText()),
-                             ToLatin1(ui.Combo_DataBit->currentText()),
-                             ui.Combo_Parity->currentIndex(), ui.Combo_StopBit->currentIndex())
+          ? FormatConfigLine(ToLatin1(ui->Combo_port->currentText()),
+                             ToLatin1(ui->Combo_BaudRate->currentText()),
+                             ToLatin1(ui->Combo_DataBit->currentText()),
+                             ui->Combo_Parity->currentIndex(), ui->Combo_StopBit->currentIndex())
           : std::string(DefaultConfigLine);
   return WriteConfigFile(ConfigPath, line) ? 0 : 1;
 }
@@ -88,15 +95,15 @@ int Tform_uart::LoadUartConfig() {
   }
   Loaded = ParseConfigLine(content, Loaded);
   PortName = Loaded.PortName;
-  ui.Combo_port->setEditText(ToQString(PortName));
-  ui.Combo_BaudRate->setEditText(QString::number(Loaded.BaudRate));
-  ui.Combo_DataBit->setEditText(QString::number(Loaded.DataBits));
+  ui->Combo_port->setEditText(ToQString(PortName));
+  ui->Combo_BaudRate->setEditText(QString::number(Loaded.BaudRate));
+  ui->Combo_DataBit->setEditText(QString::number(Loaded.DataBits));
   // An index outside the list leaves the list with no selection.
   auto select = [](QComboBox* combo, int index) {
     combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
   };
-  select(ui.Combo_Parity, Loaded.ParityIndex);
-  select(ui.Combo_StopBit, Loaded.StopBitIndex);
+  select(ui->Combo_Parity, Loaded.ParityIndex);
+  select(ui->Combo_StopBit, Loaded.StopBitIndex);
   return 0;
 }
 
@@ -106,18 +113,18 @@ void Tform_uart::btn_UartSetting_OKClick() {
 }
 
 bool Tform_uart::UartOpen() {
-  PortName = ToLatin1(ui.Combo_port->currentText());
+  PortName = ToLatin1(ui->Combo_port->currentText());
   PortRequest request;
   request.Name = PortName;
-  request.BaudRate = ReadDecimalText(ToLatin1(ui.Combo_BaudRate->currentText()));
-  request.DataBits = ReadDecimalText(ToLatin1(ui.Combo_DataBit->currentText()));
+  request.BaudRate = ReadDecimalText(ToLatin1(ui->Combo_BaudRate->currentText()));
+  request.DataBits = ReadDecimalText(ToLatin1(ui->Combo_DataBit->currentText()));
   // The lists hold the choices in this order; with no selection the port keeps its own.
   static constexpr Parity Parities[] = {Parity::None, Parity::Even, Parity::Odd};
   static constexpr StopBits Stops[] = {StopBits::One, StopBits::Two};
-  const int parity = ui.Combo_Parity->currentIndex();
+  const int parity = ui->Combo_Parity->currentIndex();
   if (parity >= 0 && parity < static_cast<int>(std::size(Parities)))
     request.ParityMode = Parities[parity];
-  const int stop = ui.Combo_StopBit->currentIndex();
+  const int stop = ui->Combo_StopBit->currentIndex();
   if (stop >= 0 && stop < static_cast<int>(std::size(Stops))) request.Stop = Stops[stop];
   return Protocol.OpenPort(request);
 }

@@ -5,10 +5,10 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "Bytes.h"
-#include "Flash.h"
-#include "Frm_tunetest.h"
-#include "ServiceBench.h"
+#include "app/Flash.h"
+#include "app/Frm_tunetest.h"
+#include "tests/service/ServiceBench.h"
+#include "wire/Bytes.h"
 
 namespace {
 

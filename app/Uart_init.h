@@ -1,11 +1,15 @@
 #pragma once
 
 #include <QDialog>
+#include <memory>
 #include <string>
 
-#include "Core.h"
-#include "UartConfig.h"
-#include "ui_Uart_init.h"
+#include "engine/Core.h"
+#include "link/UartConfig.h"
+
+namespace Ui {
+class Tform_uart;
+}
 
 // The serial settings dialog: config.cfg, and Connect and Disconnect with its settings.
 class Tform_uart : public QDialog {
@@ -13,6 +17,7 @@ class Tform_uart : public QDialog {
 
  public:
   Tform_uart(Core& core, QWidget* parent = nullptr, std::string configPath = "config.cfg");
+  ~Tform_uart() override;
 
   bool UartOpen();
   void UartClose();
@@ -25,7 +30,6 @@ class Tform_uart : public QDialog {
   void RefreshPortList();
 
   std::string PortName;
-  Ui::Tform_uart ui;
   // Where the port list looks for devices: the machine's root, or a test's fake tree.
   std::string DeviceRoot = "/";
 
@@ -38,6 +42,7 @@ class Tform_uart : public QDialog {
  private:
   void FillUartCombos();
 
+  std::unique_ptr<Ui::Tform_uart> ui;
   Core& Protocol;
   std::string ConfigPath;
   UartConfig Loaded;

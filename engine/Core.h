@@ -4,18 +4,18 @@
 #include <optional>
 #include <string>
 
-#include "Clock.h"
-#include "CodeUpload.h"
-#include "FlashReadback.h"
-#include "ProtocolThread.h"
-#include "ReplyTimeout.h"
-#include "Screen.h"
-#include "SerialPort.h"
-#include "UartDataHandler.h"
-#include "UartRxThread.h"
-#include "UartState.h"
-#include "UartTxThread.h"
-#include "Worker.h"
+#include "link/ReplyTimeout.h"
+#include "link/Screen.h"
+#include "link/UartRxThread.h"
+#include "link/UartState.h"
+#include "link/UartTxThread.h"
+#include "platform/Clock.h"
+#include "platform/ProtocolThread.h"
+#include "platform/SerialPort.h"
+#include "platform/Worker.h"
+#include "replies/CodeUpload.h"
+#include "replies/UartDataHandler.h"
+#include "service/FlashReadback.h"
 
 // What Connect asks of the port. Where parity or stop bits are not given, the port keeps what
 // it had; a baud rate or data bits a driver cannot take make the set-up fail.

@@ -1,10 +1,10 @@
-#include "MessageBox.h"
+#include "app/MessageBox.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <utility>
 
-#include "Latin1Text.h"
+#include "app/Latin1Text.h"
 
 namespace {
 MessageBoxHook& Hook() {

@@ -1,4 +1,4 @@
-#include "Bytes.h"
+#include "wire/Bytes.h"
 
 #include <cstdio>
 

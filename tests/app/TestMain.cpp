@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <cstdlib>
 
-#include "Crc.h"
+#include "wire/Crc.h"
 
 // Widgets need an application object; tests run without a display.
 int main(int argc, char** argv) {

@@ -1,11 +1,11 @@
-#include "Flash.h"
+#include "app/Flash.h"
 
-#include "Bytes.h"
-#include "Core.h"
-#include "Latin1Text.h"
-#include "NumberText.h"
-#include "ServiceRequests.h"
+#include "app/Latin1Text.h"
+#include "engine/Core.h"
+#include "link/NumberText.h"
+#include "service/ServiceRequests.h"
 #include "ui_Flash.h"
+#include "wire/Bytes.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
-#include "Dl_cfg.h"
+#include "app/Dl_cfg.h"
 
 #include <QButtonGroup>
 #include <QLineEdit>
 #include <cstring>
 
-#include "Bytes.h"
-#include "Core.h"
-#include "Latin1Text.h"
-#include "NumberText.h"
+#include "app/Latin1Text.h"
+#include "engine/Core.h"
+#include "link/NumberText.h"
 #include "ui_Dl_cfg.h"
+#include "wire/Bytes.h"
 
 Tform_DL_Config::Tform_DL_Config(Core& core, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::Tform_DL_Config>()), Protocol(core) {

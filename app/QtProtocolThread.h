@@ -4,7 +4,7 @@
 #include <QObject>
 #include <functional>
 
-#include "ProtocolThread.h"
+#include "platform/ProtocolThread.h"
 
 // The GUI thread as the protocol thread: routines go through the event loop of context's thread.
 class QtProtocolThread : public ProtocolThread {

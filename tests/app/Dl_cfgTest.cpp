@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "CoreBench.h"
-#include "Dl_cfg.h"
-#include "RecordSamples.h"
+#include "app/Dl_cfg.h"
+#include "tests/dlcfg/RecordSamples.h"
+#include "tests/support/CoreBench.h"
 
 namespace {
 

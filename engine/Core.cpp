@@ -1,12 +1,12 @@
-#include "Core.h"
+#include "engine/Core.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "Bytes.h"
-#include "DlCfgRecord.h"
-#include "ServiceRequests.h"
-#include "Words.h"
+#include "dlcfg/DlCfgRecord.h"
+#include "service/ServiceRequests.h"
+#include "wire/Bytes.h"
+#include "wire/Words.h"
 
 Core::Core(Screen& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread)
     : Out(screen),

@@ -1,11 +1,11 @@
-#include "Frm_tunetest.h"
+#include "app/Frm_tunetest.h"
 
-#include "Bytes.h"
-#include "Core.h"
-#include "Latin1Text.h"
-#include "NumberText.h"
-#include "ServiceRequests.h"
+#include "app/Latin1Text.h"
+#include "engine/Core.h"
+#include "link/NumberText.h"
+#include "service/ServiceRequests.h"
 #include "ui_Frm_tunetest.h"
+#include "wire/Bytes.h"
 
 Tform_Tune::Tform_Tune(Core& core, QWidget* parent)
     : QDialog(parent), Protocol(core), ui(std::make_unique<Ui::form_Tune>()) {
