@@ -3,7 +3,6 @@
 #include "app/Latin1Text.h"
 #include "engine/Core.h"
 #include "link/NumberText.h"
-#include "service/ServiceRequests.h"
 #include "ui_Flash.h"
 #include "wire/Bytes.h"
 

@@ -3,9 +3,7 @@
 #include "app/Latin1Text.h"
 #include "engine/Core.h"
 #include "link/NumberText.h"
-#include "service/ServiceRequests.h"
 #include "ui_Frm_tunetest.h"
-#include "wire/Bytes.h"
 
 Tform_Tune::Tform_Tune(Core& core, QWidget* parent)
     : QDialog(parent), Protocol(core), ui(std::make_unique<Ui::form_Tune>()) {

@@ -19,7 +19,6 @@
 #include "app/Latin1Text.h"
 #include "app/MessageBox.h"
 #include "ui_Main.h"
-#include "wire/Crc.h"
 #include "wire/Words.h"
 
 namespace {
@@ -107,7 +106,6 @@ void Tform_main::FormCreate() {
   ui->tbtn_UartDisconnect->setEnabled(false);
   ui->Memo_Msg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   ui->Memo_Msg->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  BuildCrcTable();
   Protocol.StartWorkers();
 }
 

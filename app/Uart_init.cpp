@@ -128,7 +128,3 @@ bool Tform_uart::UartOpen() {
   if (stop >= 0 && stop < static_cast<int>(std::size(Stops))) request.Stop = Stops[stop];
   return Protocol.OpenPort(request);
 }
-
-void Tform_uart::UartClose() {
-  Protocol.ClosePort();
-}

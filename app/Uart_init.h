@@ -20,7 +20,6 @@ class Tform_uart : public QDialog {
   ~Tform_uart() override;
 
   bool UartOpen();
-  void UartClose();
   // 0 written, 1 the file cannot be created.
   int SaveUartConfig(bool fromControls);
   // 1 when the file was missing (the default has then been written), else 0.

@@ -9,7 +9,6 @@
 #include "link/Screen.h"
 #include "link/UartRxThread.h"
 #include "link/UartState.h"
-#include "wire/Crc.h"
 
 // How fast the receiver cuts mixed console text and reply frames, fed in 4 KiB pieces as the
 // receive worker hands them over. The fastest serial line (3 Mbaud) brings 0.3 MB/s.
@@ -94,7 +93,6 @@ Bytes MakeSession(long& frames) {
 }  // namespace
 
 int main() {
-  BuildCrcTable();
   long framesPerSession = 0;
   const Bytes session = MakeSession(framesPerSession);
   const int rounds = 100;

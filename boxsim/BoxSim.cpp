@@ -16,7 +16,6 @@
 
 #include "wire/Bytes.h"
 #include "wire/Crc.h"
-#include "wire/HexText.h"
 
 namespace boxsim {
 

@@ -20,8 +20,6 @@ static_assert(CrcTable[1] == 0x04C11DB7u);
 
 }  // namespace
 
-void BuildCrcTable() {}
-
 std::uint32_t CalcCrc(const std::uint8_t* data, std::uint32_t n) {
   std::uint32_t crc = 0xFFFFFFFFu;
   for (std::uint32_t i = 0; i < n; ++i) crc = (crc << 8) ^ CrcTable[((crc >> 24) ^ data[i]) & 0xFF];

@@ -3,13 +3,10 @@
 #include <QApplication>
 #include <cstdlib>
 
-#include "wire/Crc.h"
-
 // Widgets need an application object; tests run without a display.
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
-  BuildCrcTable();
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -2,7 +2,6 @@
 
 #include "boxsim/BoxFrames.h"
 #include "wire/Bytes.h"
-#include "wire/Crc.h"
 
 using boxsim::Bytes;
 

@@ -8,7 +8,6 @@
 #include "boxsim/BoxSim.h"
 #include "tests/boxsim/BoxLine.h"
 #include "wire/Bytes.h"
-#include "wire/Crc.h"
 
 using boxsim::Answer;
 using boxsim::BoxCommand;

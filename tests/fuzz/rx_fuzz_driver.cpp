@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "boxsim/BoxFrames.h"
-#include "wire/Crc.h"
 
 // Runs a fuzz entry without libFuzzer, so any compiler's build can exercise it:
 // <driver> [count [seed]]. Inputs mix raw bytes with pieces of the real protocol, so
@@ -91,7 +90,6 @@ Bytes MakeInput(std::mt19937& rng) {
 int main(int argc, char** argv) {
   const long count = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1000;
   const unsigned long seed = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 1;
-  BuildCrcTable();
   std::mt19937 rng(static_cast<std::mt19937::result_type>(seed));
   long done = 0;
   for (; done < count; ++done) {

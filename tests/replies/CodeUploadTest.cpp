@@ -5,7 +5,6 @@
 #include "tests/replies/CoreFixture.h"
 #include "tests/support/TestBytes.h"
 #include "wire/Bytes.h"
-#include "wire/Crc.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "service/ServiceRequests.h"
 #include "tests/service/ServiceBench.h"
 #include "wire/Bytes.h"
 
