@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/Latin1Text.h"
+#include "app/MessageBox.h"
 #include "engine/Core.h"
 #include "link/NumberText.h"
 #include "ui_Dl_cfg.h"
@@ -72,7 +73,7 @@ void Tform_DL_Config::RadGrp_SelectClick() {
   const int selected = RadGrp_Items->checkedId() + 1;
   const int type = ReadDecimalText(ToLatin1(ui->text_DeliveryType->text()));
   if (type != selected) {
-    Protocol.Out.ShowMessage("Delivery Type does not match");
+    ShowMessageBox("Delivery Type does not match");
     return;
   }
   ShowDeliveryGroup(selected);

@@ -118,7 +118,7 @@ void Tform_main::Attach(Tform_uart* uart, Tform_DL_Config* dlConfig, Tform_Tune*
   // Their geometry was drawn for this window's font; a window does not inherit it by itself.
   for (QWidget* dialog : std::initializer_list<QWidget*>{uart, dlConfig, tune, eraseFlash})
     if (dialog) dialog->setFont(font());
-  Protocol.DataHandler.SetDlCfgView(dlConfig);
+  Protocol.SetDlCfgView(dlConfig);
 }
 
 void Tform_main::StopWorkers() {
@@ -163,7 +163,7 @@ void Tform_main::btn_CmdTuneTestClick() {
 }
 
 void Tform_main::btn_UpdateCodeClick() {
-  Protocol.Upload.btn_UpdateCodeClick([this]() -> std::optional<std::string> {
+  Protocol.UploadCodeClick([this]() -> std::optional<std::string> {
     if (PickImageFile) return PickImageFile();
     const QString path =
         QFileDialog::getOpenFileName(this, "Open", QString(), OpDia_OpenFile_Filter);
@@ -322,7 +322,7 @@ void Tform_main::BuildStatusBar() {
 
 QString Tform_main::StateWord() {
   if (!Protocol.Connected()) return "Offline";
-  if (Protocol.Timeout.Armed() || Protocol.Progress().What != Core::WorkProgress::Job::None)
+  if (Protocol.AwaitingReply() || Protocol.Progress().What != Core::WorkProgress::Job::None)
     return "Busy";
   return CommandsEnabled ? "Ready" : "Waiting for loader";
 }
@@ -351,7 +351,7 @@ void Tform_main::UpdateStatus() {
   if (lab_State->text() != state) lab_State->setText(state);
   QString port;
   if (Protocol.Connected()) {
-    const LineSettings& s = Protocol.Uart.Settings;
+    const LineSettings& s = Protocol.PortSettings();
     port = QString("%1 %2 %3%4%5")
                .arg(QString::fromLocal8Bit(Protocol.OpenPortName().c_str()))
                .arg(s.BaudRate)

@@ -58,8 +58,8 @@ PortJob::PortJob(const CliOptions& options, const PortRequest& request, JobOutpu
   if (Options.Cmd == Command::Read) ReadFolder = MakeReadFolder(ReadTarget);
   Engine = std::make_unique<Core>(
       *this, clock, ReadFolder.empty() ? std::string(".") : ReadFolder.string(), thread);
-  Engine->Timeout.OverrideWaitSecs(Options.TimeoutSecs);
-  Engine->DataHandler.SetDlCfgView(this);
+  Engine->SetReplyWaitSecs(Options.TimeoutSecs);
+  Engine->SetDlCfgView(this);
 }
 
 PortJob::~PortJob() {
@@ -137,8 +137,7 @@ void PortJob::StartWork(TimePoint now) {
       std::error_code error;
       const auto size = std::filesystem::file_size(Options.Image, error);
       Total = error ? 0 : size;
-      Engine->StartUpload(Options.Image);
-      sent = Engine->Upload.UploadFileOpen();
+      sent = Engine->StartUpload(Options.Image);
       if (!sent) Outcome = ExitStatus::Usage;
       break;
     }
@@ -153,16 +152,16 @@ void PortJob::StartWork(TimePoint now) {
       break;
     case Command::RunApp:
       sent = Engine->SendCmdWord(Cmd::RunApp);
-      WriteNumber = Engine->Tx.LastQueued();
+      WriteNumber = Engine->LastQueued();
       break;
     case Command::Reboot:
       sent = Engine->RebootStb();
-      WriteNumber = Engine->Tx.LastQueued();
+      WriteNumber = Engine->LastQueued();
       break;
     case Command::Send:
       sent = Engine->SendCmd(reinterpret_cast<const std::uint8_t*>(Options.Text.data()),
                              static_cast<int>(Options.Text.size()));
-      WriteNumber = Engine->Tx.LastQueued();
+      WriteNumber = Engine->LastQueued();
       break;
     case Command::ConfigGet:
       sent = Engine->GetDlCfg();
@@ -207,7 +206,7 @@ void PortJob::FinishBox(int status, const std::string& why) {
     WorkEnded = true;
     WorkEnd = Now;
   }
-  if (Engine->Timeout.Armed()) Engine->Timeout.SetReplyTimeout(false, 0);
+  Engine->CancelReplyWait();
   WantRecordForSet = false;
   if (Options.Cmd == Command::Read) DiscardReadFolder();
   BoxResult r{BoxNumber, status, why, Bytes, WorkSeconds(Now)};
@@ -317,7 +316,7 @@ void PortJob::Tick(TimePoint now) {
     FinishBox(Outcome, OutcomeWhy);
     return;
   }
-  if (WriteNumber != 0 && !Written && !Engine->Tx.StillQueued(WriteNumber)) {
+  if (WriteNumber != 0 && !Written && Engine->Written(WriteNumber)) {
     Written = true;
     WrittenAt = now;
   }

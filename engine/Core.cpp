@@ -190,8 +190,17 @@ void Core::DropPartialLine() {
   Rx.DropLine();
 }
 
-void Core::StartUpload(const std::string& path) {
+bool Core::StartUpload(const std::string& path) {
   Upload.StartUpload(path);
+  return Upload.UploadFileOpen();
+}
+
+void Core::UploadCodeClick(const std::function<std::optional<std::string>()>& pickFile) {
+  Upload.btn_UpdateCodeClick(pickFile);
+}
+
+void Core::CancelReplyWait() {
+  if (Timeout.Armed()) Timeout.SetReplyTimeout(false, 0);
 }
 
 Core::WorkProgress Core::Progress() const {

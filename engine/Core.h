@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
+#include "dlcfg/DlCfgView.h"
 #include "link/ReplyTimeout.h"
 #include "link/Screen.h"
 #include "link/UartRxThread.h"
@@ -51,6 +53,17 @@ class Core {
   void ClosePort();
   bool Connected() const { return Uart.UartConnected; }
   const std::string& OpenPortName() const { return PortName; }
+  // The line settings of the open port, as applied at Connect.
+  const LineSettings& PortSettings() const { return Uart.Settings; }
+  // A command waits for the box's answer (the reply time-out is armed).
+  bool AwaitingReply() const { return Timeout.Armed(); }
+  // Gives up waiting for an answer without a "Timeout!!": the front end has settled the
+  // command by itself.
+  void CancelReplyWait();
+  // Every answer armed from now on is awaited this long (0: the loader's own 20 s).
+  void SetReplyWaitSecs(int seconds) { Timeout.OverrideWaitSecs(seconds); }
+  // Where configuration records go when they arrive; none until a front end gives one.
+  void SetDlCfgView(DlCfgView* view) { DataHandler.SetDlCfgView(view); }
 
   // The send operation of command buttons and the console: reverses the first four bytes (or
   // as many as there are), queues the bytes up to the first zero, stops the sync word, arms the
@@ -76,7 +89,16 @@ class Core {
   void ResumeSync();
 
   // Uploads the image at path (a file name of the system), as "Upload Code" with that file.
-  void StartUpload(const std::string& path);
+  // False when nothing went out (no port, an image that cannot be read, a full ring).
+  bool StartUpload(const std::string& path);
+  // "Upload Code": stops the upload under way, or asks pickFile for an image and uploads it
+  // (nullopt: the technician cancelled).
+  void UploadCodeClick(const std::function<std::optional<std::string>()>& pickFile);
+
+  // Messages are numbered as they are queued; LastQueued is the number of the last one, and
+  // Written(n) tells that message n has left the ring for the line (or was dropped).
+  std::uint64_t LastQueued() const { return Tx.LastQueued(); }
+  bool Written(std::uint64_t message) const { return !Tx.StillQueued(message); }
 
   // What an upload or a flash read-back has done so far.
   struct WorkProgress {

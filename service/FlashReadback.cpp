@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "platform/Files.h"
 #include "service/ServiceRequests.h"
 #include "wire/Bytes.h"
 
@@ -156,7 +157,7 @@ void FlashReadback::FinishRead() {
   FlashBlocksRequested = 0;
   FlashBlocksWritten = 0;
   const bool closed = FlashFile != nullptr && CloseFlashFile();
-  if (!closed || std::rename(PartFilePath().c_str(), FlashFilePath().c_str()) != 0) {
+  if (!closed || !MoveOnto(PartFilePath(), FlashFilePath())) {
     std::remove(PartFilePath().c_str());
     Out.ShowMessage("Can't write " + FlashFilePath());
     Out.AppendLog(LeftUnchanged);

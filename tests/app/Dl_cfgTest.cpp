@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/Dl_cfg.h"
+#include "app/MessageBox.h"
 #include "tests/dlcfg/RecordSamples.h"
 #include "tests/support/CoreBench.h"
 
@@ -20,6 +21,13 @@ using Bytes = std::vector<std::uint8_t>;
 
 class DlCfgDialog : public ::testing::Test, protected CoreBench {
  protected:
+  // The dialog's message boxes land with the engine's messages.
+  DlCfgDialog()
+      : Previous(SetMessageBoxHook([this](const std::string& text) { screen.ShowMessage(text); })) {
+  }
+  ~DlCfgDialog() override { SetMessageBoxHook(Previous); }
+  MessageBoxHook Previous;
+
   template <typename T>
   T* Find(const char* name) {
     T* widget = dialog.findChild<T*>(QString::fromLatin1(name));

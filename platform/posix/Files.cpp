@@ -1,0 +1,7 @@
+#include "platform/Files.h"
+
+#include <cstdio>
+
+bool MoveOnto(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
