@@ -523,7 +523,7 @@ class Program {
     Control<QComboBox>(Win->form_uart, "Combo_port")->setEditText(QString::fromStdString(device));
     Control<QComboBox>(Win->form_uart, "Combo_BaudRate")->setEditText(QString::number(baud));
     Control<QToolButton>(Main(), "tbtn_UartConnect")->click();
-    if (!Main().core().Uart.UartConnected) return false;
+    if (!Main().core().Connected()) return false;
     return WaitFor([this] { return LogHas("Stop send sync byte"); }, 10000, 10) &&
            WaitFor([this] { return Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled(); },
                    5000, 10);

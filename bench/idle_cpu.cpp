@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     std::printf("  thread %s: %.2f s CPU, %.0f wake-ups/s\n", name.c_str(),
                 use.cpuSeconds - before.cpuSeconds, (use.wakeUps - before.wakeUps) / wall);
   }
-  if (!program.Main().core().Uart.UartConnected)
+  if (!program.Main().core().Connected())
     std::printf("idle CPU: the connection was lost during the measurement  TARGET MISSED\n");
   return 0;
 }

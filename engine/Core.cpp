@@ -4,12 +4,23 @@
 #include <vector>
 
 #include "dlcfg/DlCfgRecord.h"
+#include "platform/SerialPort.h"
 #include "service/ServiceRequests.h"
 #include "wire/Bytes.h"
 #include "wire/Words.h"
 
 Core::Core(Screen& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread)
-    : Out(screen),
+    : Core(screen, clock, workFolder, thread, std::make_unique<SerialPort>(), nullptr) {}
+
+Core::Core(Screen& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread,
+           Port& port)
+    : Core(screen, clock, workFolder, thread, nullptr, &port) {}
+
+Core::Core(Screen& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread,
+           std::unique_ptr<Port> owned, Port* borrowed)
+    : OwnedPort(std::move(owned)),
+      Line(borrowed != nullptr ? *borrowed : *OwnedPort),
+      Out(screen),
       Timeout(screen, clock),
       Tx(Uart, screen, Timeout),
       Flash(screen, Tx, workFolder, &Timeout),
@@ -35,7 +46,7 @@ void Core::StartWorkers() {
 
 void Core::Shutdown() {
   // Closing aborts the worker's write at once; joining first would wait out its time-out.
-  Port.Close();
+  Line.Close();
   RxThread.Stop();
   TxThread.Stop();
   DataHandlerThread.Stop();
@@ -48,7 +59,7 @@ void Core::SuspendWorkers() {
 }
 
 void Core::ResumeWorkers() {
-  Port.Purge();
+  Line.Purge();
   RxThread.Resume();
   TxThread.Resume();
   TxThread.Wake();  // the sync word is due at once, not after an idle rest
@@ -57,20 +68,20 @@ void Core::ResumeWorkers() {
 
 bool Core::OpenPort(const PortRequest& request) {
   if (Uart.UartConnected) return false;
-  if (!Port.OpenExclusive(request.Name)) {
-    Out.AppendLog("Can't open " + request.Name + ": " + Port.LastError());
+  if (!Line.OpenExclusive(request.Name)) {
+    Out.AppendLog("Can't open " + request.Name + ": " + Line.LastError());
     Out.ShowMessage("Can't open " + request.Name);
     return false;
   }
   LineSettings settings;
-  Port.GetSettings(settings);
+  Line.GetSettings(settings);
   settings.BaudRate = request.BaudRate > 0 ? static_cast<std::uint32_t>(request.BaudRate) : 0;
   settings.DataBits = request.DataBits;
   if (request.ParityMode) settings.ParityMode = *request.ParityMode;
   if (request.Stop) settings.Stop = *request.Stop;
-  if (!Port.SetSettings(settings)) {
-    const std::string why = Port.LastError();
-    Port.Close();
+  if (!Line.SetSettings(settings)) {
+    const std::string why = Line.LastError();
+    Line.Close();
     Out.AppendLog("Can't set " + request.Name + ": " + why);
     Out.ShowMessage("Can't set " + request.Name);
     return false;
@@ -78,7 +89,7 @@ bool Core::OpenPort(const PortRequest& request) {
   PortName = request.Name;
   Uart.Settings = settings;
   ++Uart.Opens;  // before the handle, so that a worker seeing the port sees this open
-  Uart.ComHandle = &Port;
+  Uart.ComHandle = &Line;
   Uart.UartConnected = true;
   Tx.SyncStopped = false;
   Out.Notify({EngineEvent::PortOpened});
@@ -93,7 +104,7 @@ void Core::ClosePort() {
   if (Uart.UartConnected) {
     Uart.UartConnected = false;
     if (Uart.ComHandle.load()) {
-      Port.Close();
+      Line.Close();
       Uart.ComHandle = nullptr;
       Out.AppendLog("RS232 Disconnect");
     }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,8 +13,8 @@
 #include "link/UartState.h"
 #include "link/UartTxThread.h"
 #include "platform/Clock.h"
+#include "platform/Port.h"
 #include "platform/ProtocolThread.h"
-#include "platform/SerialPort.h"
 #include "platform/Worker.h"
 #include "replies/CodeUpload.h"
 #include "replies/UartDataHandler.h"
@@ -34,7 +35,11 @@ struct PortRequest {
 // on, and calls its operations. Everything but the constructor and Shutdown runs on that thread.
 class Core {
  public:
+  // On the machine's serial port, which the Core owns.
   Core(Screen& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread);
+  // On the given line, borrowed: it must outlive the Core.
+  Core(Screen& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread,
+       Port& port);
   ~Core();
   Core(const Core&) = delete;
   Core& operator=(const Core&) = delete;
@@ -111,6 +116,16 @@ class Core {
   // flashdata.bin left unchanged"). False when neither was under way.
   bool StopWork();
 
+ private:
+  Core(Screen& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread,
+       std::unique_ptr<Port> owned, Port* borrowed);
+
+  void SuspendWorkers();
+  void ResumeWorkers();
+  void PortLost(const std::string& why);
+
+  std::unique_ptr<Port> OwnedPort;
+  Port& Line;
   Screen& Out;
   UartState Uart;
   ReplyTimeout Timeout;
@@ -119,13 +134,6 @@ class Core {
   UartDataHandler DataHandler;
   UartRxThread Rx;
   CodeUpload Upload;
-
- private:
-  void SuspendWorkers();
-  void ResumeWorkers();
-  void PortLost(const std::string& why);
-
-  SerialPort Port;
   std::string PortName;
   Worker DataHandlerThread;
   Worker TxThread;

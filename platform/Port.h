@@ -42,6 +42,11 @@ struct IoResult {
 class Port {
  public:
   virtual ~Port() = default;
+  // Opens the line by the name the technician gave, keeping every other program out. False
+  // leaves the port closed (or open as it was, when it already was).
+  virtual bool OpenExclusive(const std::string& name) = 0;
+  // Why the last OpenExclusive or SetSettings failed, in words a technician can act on.
+  virtual const std::string& LastError() const = 0;
   virtual bool GetSettings(LineSettings& settings) = 0;
   virtual bool SetSettings(const LineSettings& settings) = 0;
   // Returns as soon as at least one byte is there (up to max), or after timeoutMs of silence.

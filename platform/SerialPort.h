@@ -22,11 +22,9 @@ class SerialPort : public Port {
   // How port names are written here, for help texts.
   static const char* const NamingHint;
 
-  // Opens exclusively (a second opener fails). False leaves the port closed, or open as it
-  // was when it already was.
-  bool OpenExclusive(const std::string& name);
-  // Why the last OpenExclusive or SetSettings failed, in words a technician can act on.
-  const std::string& LastError() const { return Error; }
+  // A second opener fails, also a second copy of this program.
+  bool OpenExclusive(const std::string& name) override;
+  const std::string& LastError() const override { return Error; }
 
   bool IsOpen() const;
   bool GetSettings(LineSettings& settings) override;

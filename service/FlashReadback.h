@@ -50,12 +50,12 @@ class FlashReadback : public FlashBlockSource {
   std::string FlashFilePath() const;
   std::string PartFilePath() const;
 
+ private:
   std::uint32_t FlashBytesLeft = 0;  // bytes of the read not yet requested
   std::uint32_t FlashBlockLen = 0;   // the block requested last: what its reply must carry
   std::int32_t FlashBlocksRequested = 0;
   std::int32_t FlashBlocksWritten = 0;
 
- private:
   // The one request out: its reply is awaited (Asked), or has arrived and waits in the reply
   // queue to be written (Received).
   enum class Slot : std::uint8_t { Free, Asked, Received };

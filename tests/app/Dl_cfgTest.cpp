@@ -17,8 +17,6 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
 class DlCfgDialog : public ::testing::Test, protected CoreBench {
  protected:
   // The dialog's message boxes land with the engine's messages.
@@ -40,16 +38,15 @@ class DlCfgDialog : public ::testing::Test, protected CoreBench {
   bool Shown(const char* name) { return Find<QGroupBox>(name)->isVisibleTo(&dialog); }
   bool Checked(const char* name) { return Find<QRadioButton>(name)->isChecked(); }
 
-  // The record of the one "Set Config" message queued.
+  // The record of the one "Set Config" message sent.
   Record SentRecord() {
-    const std::vector<Bytes> sent = Sent();
+    const Bytes sent = Sent();
     Record record{};
-    EXPECT_EQ(sent.size(), 1u);
-    if (sent.size() != 1 || sent[0].size() != 105) {
-      ADD_FAILURE() << "no 105-byte message";
+    if (sent.size() != 105) {
+      ADD_FAILURE() << "no 105-byte message but " << sent.size() << " bytes";
       return record;
     }
-    std::copy(sent[0].begin() + 4, sent[0].begin() + 104, record.begin());
+    std::copy(sent.begin() + 4, sent.begin() + 104, record.begin());
     return record;
   }
 
@@ -100,46 +97,58 @@ TEST_F(DlCfgDialog, SetConfigQueues105BytesAndArmsTheTimeout) {
 
   EXPECT_EQ(screen.LastLog(), "Cmd > 43202aa len = 105");
   EXPECT_EQ(dialog.StatusCaption(), "Status");
-  EXPECT_TRUE(core.Timeout.Armed());
+  EXPECT_TRUE(core.AwaitingReply());
   EXPECT_FALSE(screen.CmdControls);
-  const std::vector<Bytes> sent = Sent();
-  ASSERT_EQ(sent.size(), 1u);
-  ASSERT_EQ(sent[0].size(), 105u);
-  EXPECT_EQ(Bytes(sent[0].begin(), sent[0].begin() + 4), (Bytes{0xAA, 0x02, 0x32, 0x04}));
-  EXPECT_EQ(sent[0][104], 0);
+  const Bytes sent = Sent();
+  ASSERT_EQ(sent.size(), 105u);
+  EXPECT_EQ(Bytes(sent.begin(), sent.begin() + 4), (Bytes{0xAA, 0x02, 0x32, 0x04}));
+  EXPECT_EQ(sent[104], 0);
   // Nothing received yet: the satellite layout with every field 0.
-  EXPECT_EQ(sent[0][4 + 25], 0xFF);
-  EXPECT_EQ(sent[0][4 + 81], 0xFF);
-  EXPECT_EQ(sent[0][4 + 60], 0x00);
-  EXPECT_TRUE(CrcHolds(sent[0].data() + 4));
+  EXPECT_EQ(sent[4 + 25], 0xFF);
+  EXPECT_EQ(sent[4 + 81], 0xFF);
+  EXPECT_EQ(sent[4 + 60], 0x00);
+  EXPECT_TRUE(CrcHolds(sent.data() + 4));
   EXPECT_TRUE(screen.Messages.empty());
 }
 
 TEST_F(DlCfgDialog, SetConfigRefusedByTheRingStillAwaitsTheAnswer) {
-  core.Uart.UartConnected = false;
+  core.ClosePort();
   Click("btn_SetDLCfg");
   EXPECT_EQ(screen.Messages, std::vector<std::string>{"Uart does not connected"});
   EXPECT_TRUE(screen.Logged("Cmd > 43202aa len = 105"));
-  EXPECT_EQ(core.Tx.QueuedCount(), 0);
-  EXPECT_TRUE(core.Timeout.Armed());
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_TRUE(core.AwaitingReply());
 }
 
 TEST_F(DlCfgDialog, GetConfigSendsTheWordArmsTheTimeoutAndDropsThePartialLine) {
   dialog.SetStatusCaption("Set DL CFG Fail");
-  core.Rx.RxLineLen = 7;
+  port.Say(ToBytes("partial"));
+  ASSERT_TRUE(Until([&] { return port.Heard(); }));
   Click("btn_GetDLCfg");
   EXPECT_EQ(dialog.StatusCaption(), "Status");
-  EXPECT_EQ(core.Rx.RxLineLen, 0);
-  EXPECT_TRUE(core.Timeout.Armed());
-  EXPECT_EQ(Sent(), std::vector<Bytes>{(Bytes{0xAA, 0x01, 0x32, 0x01})});
+  EXPECT_TRUE(core.AwaitingReply());
+  EXPECT_EQ(Sent(), (Bytes{0xAA, 0x01, 0x32, 0x01}));
+  port.Say(TextLine("next"));
+  ASSERT_TRUE(Until([&] { return screen.LastLog().find("next") != std::string::npos; }));
+  EXPECT_EQ(screen.LastLog(), "next");
 }
 
 TEST_F(DlCfgDialog, GetConfigRefusedKeepsThePartialLineAndArmsNothing) {
-  core.Uart.UartConnected = false;
-  core.Rx.RxLineLen = 7;
+  port.Say(ToBytes("partial"));
+  ASSERT_TRUE(Until([&] { return port.Heard(); }));
+  FillRing();
   Click("btn_GetDLCfg");
-  EXPECT_EQ(core.Rx.RxLineLen, 7);
-  EXPECT_FALSE(core.Timeout.Armed());
+  EXPECT_FALSE(core.AwaitingReply());
+  EXPECT_EQ(screen.Messages, std::vector<std::string>{"Tx queue is full"});
+  port.ReleaseWrites();
+  port.Say(TextLine("next"));
+  ASSERT_TRUE(Until([&] { return screen.LastLog().find("next") != std::string::npos; }));
+  EXPECT_EQ(screen.LastLog(), "partialnext");
+
+  screen.Clear();
+  core.ClosePort();
+  Click("btn_GetDLCfg");
+  EXPECT_FALSE(core.AwaitingReply());
   EXPECT_EQ(screen.Messages, std::vector<std::string>{"Uart does not connected"});
 }
 
@@ -147,8 +156,8 @@ TEST_F(DlCfgDialog, SetDefaultSendsItsWord) {
   dialog.SetStatusCaption("Set default CFG ok");
   Click("btn_SetDefaultDLCfg");
   EXPECT_EQ(dialog.StatusCaption(), "Status");
-  EXPECT_TRUE(core.Timeout.Armed());
-  EXPECT_EQ(Sent(), std::vector<Bytes>{(Bytes{0xAA, 0x0B, 0x32, 0x1F})});
+  EXPECT_TRUE(core.AwaitingReply());
+  EXPECT_EQ(Sent(), (Bytes{0xAA, 0x0B, 0x32, 0x1F}));
 }
 
 TEST_F(DlCfgDialog, CableRecordShowsTheCableBoxAndLeavesTheSatelliteEdits) {
@@ -216,7 +225,7 @@ TEST_F(DlCfgDialog, WrongRadioItemWarnsAndChangesNeitherBoxNorLayout) {
 
     Click("btn_SetDLCfg");
     EXPECT_EQ(SentRecord(), received) << "the received record goes back byte for byte";
-    core.Timeout.SetReplyTimeout(false, 0);
+    core.CancelReplyWait();
   }
 }
 

@@ -7,7 +7,8 @@
 
 #include "app/Flash.h"
 #include "app/Frm_tunetest.h"
-#include "tests/service/ServiceBench.h"
+#include "tests/support/CoreBench.h"
+#include "tests/support/TestBytes.h"
 #include "wire/Bytes.h"
 
 namespace {
@@ -59,7 +60,7 @@ void ExpectLabelsUnclipped(QWidget& dialog) {
 }
 
 TEST(TuneDialog, LayoutCaptionsAndTabOrder) {
-  ServiceBench bench;
+  CoreBench bench;
   Tform_Tune dialog(bench.core);
   EXPECT_EQ(dialog.objectName(), "form_Tune");
   EXPECT_EQ(dialog.windowTitle(), "form_Tune");
@@ -73,7 +74,7 @@ TEST(TuneDialog, LayoutCaptionsAndTabOrder) {
 }
 
 TEST(TuneDialog, OkSendsTheTuningRequestAndStaysOpen) {
-  ServiceBench bench;
+  CoreBench bench;
   Tform_Tune dialog(bench.core);
   dialog.show();
   Type(dialog, "Edt_Frequency", "800");
@@ -82,19 +83,19 @@ TEST(TuneDialog, OkSendsTheTuningRequestAndStaysOpen) {
   // 800 kHz and 8 MHz.
   const Bytes request = Concat({0xAA, 0x08, 0x32, 0x16}, WithCrc({0x20, 0x03, 0x00, 0x00, 0x08}));
   EXPECT_EQ(bench.screen.Log, (std::vector<std::string>{"Cmd > 163208aa"}));
-  EXPECT_EQ(bench.Sent(), std::vector<Bytes>{request});
+  EXPECT_EQ(bench.Sent(), request);
   EXPECT_TRUE(dialog.isVisible());
 
   Type(dialog, "Edt_Bandwidth", "264");  // only the low byte goes out
   QTest::keyClick(Control<QLineEdit>(dialog, "Edt_Bandwidth"), Qt::Key_Return);
   EXPECT_TRUE(bench.Sent().empty());  // Enter is no click
   Click(dialog, "Btn_OK");
-  EXPECT_EQ(bench.Sent(), std::vector<Bytes>{request});
+  EXPECT_EQ(bench.Sent(), request);
   EXPECT_TRUE(dialog.isVisible());
 }
 
 TEST(FlashDialog, LayoutCaptionsAndTabOrder) {
-  ServiceBench bench;
+  CoreBench bench;
   TForm_EraseFlash dialog(bench.core);
   EXPECT_EQ(dialog.objectName(), "Form_EraseFlash");
   EXPECT_EQ(dialog.windowTitle(), "Erase Flash");
@@ -111,28 +112,26 @@ TEST(FlashDialog, LayoutCaptionsAndTabOrder) {
 }
 
 TEST(FlashDialog, EraseSendsStartAndSizeReadAsHex) {
-  ServiceBench bench;
+  CoreBench bench;
   TForm_EraseFlash dialog(bench.core);
   dialog.show();
   Type(dialog, "Edt_StartAddr", "0x10000");
   Type(dialog, "Edt_Offset", "9000");
   Click(dialog, "Btn_EraseFlashOK");
   EXPECT_EQ(bench.screen.Log, (std::vector<std::string>{"Cmd > a3204aa"}));
-  EXPECT_EQ(
-      bench.Sent(),
-      (std::vector<Bytes>{Concat({0xAA, 0x04, 0x32, 0x0A},
-                                 WithCrc({0x00, 0x00, 0x01, 0x00, 0x00, 0x90, 0x00, 0x00}))}));
+  EXPECT_EQ(bench.Sent(), Concat({0xAA, 0x04, 0x32, 0x0A},
+                                 WithCrc({0x00, 0x00, 0x01, 0x00, 0x00, 0x90, 0x00, 0x00})));
 
   Type(dialog, "Edt_StartAddr", "BFC00000");  // saturates
   Click(dialog, "Btn_EraseFlashOK");
-  const auto sent = bench.Sent();
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(GetLe32(sent[0].data() + 4), 0x7FFFFFFFu);
+  const Bytes sent = bench.Sent();
+  ASSERT_EQ(sent.size(), 16u);
+  EXPECT_EQ(GetLe32(sent.data() + 4), 0x7FFFFFFFu);
   EXPECT_TRUE(dialog.isVisible());
 }
 
 TEST(FlashDialog, ReadSendsItsFirstRequestFromTheFieldsReadAsHex) {
-  ServiceBench bench;
+  CoreBench bench;
   TForm_EraseFlash dialog(bench.core);
   Type(dialog, "Edt_StartAddr", "BFC00000");
   Click(dialog, "Btn_ReadFlash");  // empty size: nothing at all
@@ -142,11 +141,11 @@ TEST(FlashDialog, ReadSendsItsFirstRequestFromTheFieldsReadAsHex) {
   Type(dialog, "Edt_Offset", "1800");
   Click(dialog, "Btn_ReadFlash");
   EXPECT_EQ(bench.screen.Log, (std::vector<std::string>{"6144", "Cmd > 313211aa"}));
-  const auto sent = bench.Sent();
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(GetLe32(sent[0].data() + 4), 0x7FFFFFFFu);
-  EXPECT_EQ(GetLe32(sent[0].data() + 8), 4096u);
-  EXPECT_EQ(bench.core.Flash.FlashBytesLeft, 2048u);
+  const Bytes sent = bench.Sent();
+  ASSERT_EQ(sent.size(), 16u);
+  EXPECT_EQ(GetLe32(sent.data() + 4), 0x7FFFFFFFu);
+  EXPECT_EQ(GetLe32(sent.data() + 8), 4096u);
+  EXPECT_EQ(bench.core.Progress().Total, 0x1800u);
 }
 
 }  // namespace

@@ -119,7 +119,7 @@ class EndToEnd : public ::testing::Test {
   // Connects and waits for the loader's answer to the sync word.
   void Connect() {
     Control<QToolButton>(Main(), "tbtn_UartConnect")->click();
-    ASSERT_TRUE(Protocol().Uart.UartConnected) << (Boxes.empty() ? "" : Boxes.back());
+    ASSERT_TRUE(Protocol().Connected()) << (Boxes.empty() ? "" : Boxes.back());
     ASSERT_TRUE(WaitForLog("Stop send sync byte"));
     ASSERT_TRUE(Until([&] { return Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled(); }));
   }

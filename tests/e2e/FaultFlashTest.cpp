@@ -67,7 +67,7 @@ TEST_P(FlashFault, FlashdataNeverDiffersFromTheBoxAndTheNextReadWorks) {
       ASSERT_TRUE(Until([&] { return Count("Read flash CRC OK") == 1 + untouched; }));
       EXPECT_TRUE(Logged("Read flash stopped: flashdata.bin left unchanged"));
       // The failure has been told: no "Timeout!!" is to follow it.
-      EXPECT_FALSE(Protocol().Timeout.Armed());
+      EXPECT_FALSE(Protocol().AwaitingReply());
       QTest::qWait(100);
       EXPECT_TRUE(ReadFile("flashdata.bin") == previous);
       break;
@@ -89,7 +89,7 @@ TEST_P(FlashFault, FlashdataNeverDiffersFromTheBoxAndTheNextReadWorks) {
   Read(0x8000, 0x3000);
   EXPECT_TRUE(WaitForFile(FlashRange(0x8000, 0x3000)));
   // A read that completes ends its wait for replies.
-  EXPECT_TRUE(Until([&] { return !Protocol().Timeout.Armed(); }));
+  EXPECT_TRUE(Until([&] { return !Protocol().AwaitingReply(); }));
   EXPECT_TRUE(Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled());
 }
 
@@ -147,7 +147,7 @@ TEST_F(Misbehaving, ADuplicatedFlashReplyNeverEndsUpInFlashdata) {
       EXPECT_TRUE(file == previous);
       EXPECT_EQ(Count("Read flash stopped: flashdata.bin left unchanged"), stopped + 1);
     }
-    EXPECT_FALSE(Protocol().Timeout.Armed());
+    EXPECT_FALSE(Protocol().AwaitingReply());
     Box->ClearLogs();
   }
   Read(0x8000, 0x3000);

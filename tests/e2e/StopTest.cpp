@@ -42,9 +42,9 @@ TEST_F(PacedLine, StopAndDisconnectEndTheUploadAtOnce) {
     Main().findChild<QAbstractButton*>(c.button)->click();
     const std::string log = Log();
     EXPECT_EQ(log.substr(log.size() - std::strlen(c.lastLines)), c.lastLines);
-    EXPECT_FALSE(Protocol().Upload.UploadFileOpen());
+    EXPECT_NE(Protocol().Progress().What, Core::WorkProgress::Job::Upload);
     EXPECT_EQ(Control<QPushButton>(Main(), "btn_UpdateCode")->text(), "Upload Code");
-    EXPECT_EQ(Protocol().Uart.UartConnected, c.connectedAfter);
+    EXPECT_EQ(Protocol().Connected(), c.connectedAfter);
     EXPECT_EQ(Main().lab_State->text().toStdString(), c.connectedAfter ? "Ready" : "Offline");
     EXPECT_FALSE(Main().bar_Progress->isVisible());
     if (c.connectedAfter) {
@@ -62,7 +62,7 @@ TEST_F(PacedLine, StopAndDisconnectEndTheUploadAtOnce) {
     EXPECT_TRUE(Boxes.empty()) << Boxes.front();
     // The box gives the image up before the next round.
     EXPECT_TRUE(BoxSaw("never came", 5000));
-    if (Protocol().Uart.UartConnected) Control<QToolButton>(Main(), "tbtn_UartDisconnect")->click();
+    if (Protocol().Connected()) Control<QToolButton>(Main(), "tbtn_UartDisconnect")->click();
   }
 }
 

@@ -46,7 +46,7 @@ TEST_F(Vanish, APortPulledMidUploadDisconnectsRestsAndConnectsAgain) {
       std::min(log.find("Serial port hung up"), log.find("Serial port read error"));
   ASSERT_NE(why, std::string::npos) << log;
   EXPECT_LT(why, log.find("RS232 Disconnect"));
-  EXPECT_FALSE(Protocol().Uart.UartConnected);
+  EXPECT_FALSE(Protocol().Connected());
   EXPECT_TRUE(Control<QToolButton>(Main(), "tbtn_UartConnect")->isEnabled());
   EXPECT_FALSE(Control<QToolButton>(Main(), "tbtn_UartDisconnect")->isEnabled());
   EXPECT_EQ(Count("RS232 Disconnect"), 1);
@@ -62,14 +62,14 @@ TEST_F(Vanish, APortPulledMidUploadDisconnectsRestsAndConnectsAgain) {
   // While the link points nowhere, Connect says so and nothing changes.
   Boxes.clear();
   Control<QToolButton>(Main(), "tbtn_UartConnect")->click();
-  EXPECT_FALSE(Protocol().Uart.UartConnected);
+  EXPECT_FALSE(Protocol().Connected());
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes.front(), "Can't open " + Box->LinkPath());
   Boxes.clear();
 
   ASSERT_TRUE(Box->PlugIn());
   Control<QToolButton>(Main(), "tbtn_UartConnect")->click();
-  ASSERT_TRUE(Protocol().Uart.UartConnected) << (Boxes.empty() ? "" : Boxes.back());
+  ASSERT_TRUE(Protocol().Connected()) << (Boxes.empty() ? "" : Boxes.back());
   ASSERT_TRUE(Until([&] { return Count("Stop send sync byte") == 2; }, 5000));
   UploadAndCompare(Image(kBlock + 3, 4), "again.bin");
   EXPECT_TRUE(Boxes.empty()) << Boxes.front();
@@ -79,10 +79,10 @@ TEST_F(Vanish, APortPulledWhileIdleIsNoticedToo) {
   Connect();
   Box->PullPlug();
   ASSERT_TRUE(WaitForLog("RS232 Disconnect"));
-  EXPECT_FALSE(Protocol().Uart.UartConnected);
+  EXPECT_FALSE(Protocol().Connected());
   ASSERT_TRUE(Box->PlugIn());
   Control<QToolButton>(Main(), "tbtn_UartConnect")->click();
-  ASSERT_TRUE(Protocol().Uart.UartConnected);
+  ASSERT_TRUE(Protocol().Connected());
   EXPECT_TRUE(Until([&] { return Count("Stop send sync byte") == 2; }, 5000)) << Log();
 }
 
@@ -93,7 +93,7 @@ TEST_F(Misbehaving, ASecondProgramOnTheSamePortGetsCantOpen) {
     Windows second(&Clock, Path("second.cfg"));
     Control<QComboBox>(second.form_uart, "Combo_port")->setEditText(QString::fromStdString(device));
     Control<QToolButton>(second.form_main, "tbtn_UartConnect")->click();
-    EXPECT_FALSE(second.form_main.core().Uart.UartConnected);
+    EXPECT_FALSE(second.form_main.core().Connected());
     ASSERT_FALSE(Boxes.empty());
     EXPECT_EQ(Boxes.back(), "Can't open " + device);
     EXPECT_TRUE(Control<QToolButton>(second.form_main, "tbtn_UartConnect")->isEnabled());

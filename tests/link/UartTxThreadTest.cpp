@@ -13,6 +13,7 @@ namespace {
 class TxRing : public ::testing::Test {
  protected:
   TxRing() {
+    Line.OpenExclusive("COM1");
     Uart.UartConnected = true;
     Uart.ComHandle = &Line;
   }
@@ -54,7 +55,7 @@ TEST_F(TxRing, ChecksTheReplyTimeoutEveryPassEvenWhenNotConnected) {
   Time.Set(10, 21);
   EXPECT_FALSE(Period());
   EXPECT_EQ(Screen.Messages, std::vector<std::string>{"Timeout!!"});
-  EXPECT_TRUE(Line.Writes.empty());
+  EXPECT_TRUE(Line.Writes().empty());
   EXPECT_EQ(Tx.QueuedCount(), 0);
 }
 
@@ -70,8 +71,8 @@ TEST_F(TxRing, HoldsFifteenMessagesAndRefusesTheSixteenth) {
   EXPECT_TRUE(Enqueue({15}));
   while (Period()) {
   }
-  ASSERT_EQ(Line.Writes.size(), 16u);
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(Line.Writes[i], Bytes{static_cast<std::uint8_t>(i)});
+  ASSERT_EQ(Line.Writes().size(), 16u);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(Line.Writes()[i], Bytes{static_cast<std::uint8_t>(i)});
 }
 
 TEST_F(TxRing, TakesExactlyOneSlotOfBytesInOneWrite) {
@@ -83,8 +84,8 @@ TEST_F(TxRing, TakesExactlyOneSlotOfBytesInOneWrite) {
   EXPECT_EQ(Screen.Messages, std::vector<std::string>{"Tx data length is longer than buffer"});
 
   ASSERT_TRUE(Period());
-  ASSERT_EQ(Line.Writes.size(), 1u);
-  EXPECT_EQ(Line.Writes[0], full);
+  ASSERT_EQ(Line.Writes().size(), 1u);
+  EXPECT_EQ(Line.Writes()[0], full);
 }
 
 TEST_F(TxRing, RefusesANegativeLengthWithoutCopying) {
@@ -98,33 +99,33 @@ TEST_F(TxRing, CopiesTheCallersBytesAtOnce) {
   ASSERT_TRUE(Enqueue(message));
   message.assign(4, 0);
   ASSERT_TRUE(Period());
-  EXPECT_EQ(Line.Writes.at(0), (Bytes{0xAA, 0x0C, 0x32, 0x22}));
+  EXPECT_EQ(Line.Writes().at(0), (Bytes{0xAA, 0x0C, 0x32, 0x22}));
 }
 
 TEST_F(TxRing, kSyncWordIsQueuedByOnePassAndWrittenByTheNext) {
   EXPECT_FALSE(Period());
-  EXPECT_TRUE(Line.Writes.empty());
+  EXPECT_TRUE(Line.Writes().empty());
   EXPECT_EQ(Tx.QueuedCount(), 1);
   EXPECT_TRUE(Period());
-  EXPECT_EQ(Line.Writes, std::vector<Bytes>{kSyncWord});
+  EXPECT_EQ(Line.Writes(), std::vector<Bytes>{kSyncWord});
 
   EXPECT_FALSE(Period());
   EXPECT_TRUE(Period());
-  EXPECT_EQ(Line.Writes.size(), 2u);
+  EXPECT_EQ(Line.Writes().size(), 2u);
 }
 
 TEST_F(TxRing, NokSyncWordWhileStoppedOrWhileMessagesWait) {
   Tx.SyncStopped = true;
   for (int i = 0; i < 5; ++i) EXPECT_FALSE(Period());
   EXPECT_EQ(Tx.QueuedCount(), 0);
-  EXPECT_TRUE(Line.Writes.empty());
+  EXPECT_TRUE(Line.Writes().empty());
 
   Tx.SyncStopped = false;
   ASSERT_TRUE(Enqueue({1}));
   ASSERT_TRUE(Enqueue({2}));
   EXPECT_TRUE(Period());
   EXPECT_TRUE(Period());
-  EXPECT_EQ(Line.Writes, (std::vector<Bytes>{{1}, {2}}));
+  EXPECT_EQ(Line.Writes(), (std::vector<Bytes>{{1}, {2}}));
 }
 
 TEST_F(TxRing, ZeroLengthMessageAdvancesWithoutAWrite) {
@@ -133,7 +134,7 @@ TEST_F(TxRing, ZeroLengthMessageAdvancesWithoutAWrite) {
   EXPECT_EQ(Tx.QueuedCount(), 1);
   EXPECT_FALSE(Period());
   EXPECT_EQ(Tx.QueuedCount(), 0);
-  EXPECT_TRUE(Line.Writes.empty());
+  EXPECT_TRUE(Line.Writes().empty());
 }
 
 TEST_F(TxRing, MessagesLeftAtDisconnectGoOutAfterTheNextConnect) {
@@ -142,7 +143,7 @@ TEST_F(TxRing, MessagesLeftAtDisconnectGoOutAfterTheNextConnect) {
   EXPECT_FALSE(Period());
   Uart.UartConnected = true;
   EXPECT_TRUE(Period());
-  EXPECT_EQ(Line.Writes, std::vector<Bytes>{{7}});
+  EXPECT_EQ(Line.Writes(), std::vector<Bytes>{{7}});
 }
 
 // The worker hands TxWritten what its write came to; these are the ways a write goes wrong.

@@ -9,6 +9,7 @@
 #include "platform/Worker.h"
 #include "tests/link/LinkDoubles.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/FakePort.h"
 #include "tests/support/LoopWait.h"
 #include "tests/support/RecordingScreen.h"
 #include "tests/support/TestBytes.h"
@@ -17,14 +18,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::size_t WriteCount(const ThreadedPort& port) {
-  return port.Get(&ThreadedPort::Writes).size();
+std::size_t WriteCount(const FakePort& port) {
+  return port.Writes().size();
 }
 
 // A transmit ring on a connected port, run by a real worker.
 class TxWorker : public ::testing::Test {
  protected:
   TxWorker() {
+    Line.OpenExclusive("COM1");
     Uart.UartConnected = true;
     Uart.ComHandle = &Line;
   }
@@ -39,7 +41,7 @@ class TxWorker : public ::testing::Test {
   FakeClock Clock;
   ReplyTimeout Timeout{Screen, Clock};
   UartState Uart;
-  ThreadedPort Line;
+  FakePort Line;
   UartTxThread Tx{Uart, Screen, Timeout};
   Worker Thread{"tx", GuiThread};
 };
@@ -53,13 +55,13 @@ TEST_F(TxWorker, RepeatsThekSyncWordWithItsPauseAndStopsWhenAsked) {
   GuiThread.RunFor(300ms);
   Thread.Stop();
 
-  const auto writes = Line.Get(&ThreadedPort::Writes);
+  const auto writes = Line.Writes();
   for (const Bytes& write : writes) EXPECT_EQ(write, kSyncWord);
   // A sync word already queued when the flag was set still goes out; nothing after it.
   EXPECT_LE(writes.size(), atStop + 1);
   // Each write is followed by its 40 ms pause and a 10 ms sleep, and the next sync word is
   // only queued by the pass after that.
-  const auto times = Line.Get(&ThreadedPort::WriteTimes);
+  const auto times = Line.WriteTimes();
   for (std::size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], 50ms) << i;
   EXPECT_TRUE(Screen.Messages.empty());
 }
@@ -74,19 +76,19 @@ TEST_F(TxWorker, WritesQueuedMessagesWithATimeoutForTheLine) {
       GuiThread, [&] { return Tx.QueuedCount() == 0; }, 10000ms));
   Thread.Stop();
   // Written in pieces, so that progress shows and a stop takes effect between two of them.
-  const auto writes = Line.Get(&ThreadedPort::Writes);
+  const auto writes = Line.Writes();
   Bytes joined;
   for (const Bytes& write : writes) joined.insert(joined.end(), write.begin(), write.end());
   EXPECT_EQ(joined, big);
   EXPECT_GT(writes.size(), 1u);
   // The message as a whole gets the time it needs on the line: the first piece may use all of it.
-  EXPECT_GT(Line.Get(&ThreadedPort::FirstWriteTimeoutMs),
-            UartTxThread::SlotSize * 10 / 9600 * 1000);
+  EXPECT_GT(Line.FirstWriteTimeoutMs(), UartTxThread::SlotSize * 10 / 9600 * 1000);
 }
 
 class RxWorker : public ::testing::Test {
  protected:
   RxWorker() {
+    Line.OpenExclusive("COM1");
     Uart.UartConnected = true;
     Uart.ComHandle = &Line;
     Rx.PortLost = [this](const std::string& why) {
@@ -96,7 +98,7 @@ class RxWorker : public ::testing::Test {
         Line.Close();
       }
       if (ReconnectOnLoss) {
-        Line.Reopen();
+        Line.OpenExclusive("COM1");
         ++Uart.Opens;
         Uart.UartConnected = true;
       }
@@ -111,7 +113,7 @@ class RxWorker : public ::testing::Test {
   RunLoop GuiThread;
   RecordingScreen Screen;
   UartState Uart;
-  ThreadedPort Line;
+  FakePort Line;
   RecordingSink Sink;
   FakeFlash Flash;
   UartRxThread Rx{Uart, Screen, Sink, Flash};
@@ -134,33 +136,33 @@ TEST_F(RxWorker, HandsTextAndFramesToTheGuiThread) {
 }
 
 TEST_F(RxWorker, HungUpPortIsReportedOnceAndNotPolled) {
-  Line.SetHangUp();
+  Line.HangUp();
   Start();
   ASSERT_TRUE(WaitFor(
       GuiThread, [&] { return !Lost.empty(); }, 5000ms));
   GuiThread.RunFor(300ms);
   EXPECT_EQ(Lost, std::vector<std::string>{"Serial port hung up"});
   // A spinning worker would have read many thousands of times by now.
-  EXPECT_LT(Line.Get(&ThreadedPort::Reads), 100);
+  EXPECT_LT(Line.ReadCalls(), 100);
 }
 
 TEST_F(RxWorker, LostPortLeftOpenIsNotReadAgain) {
   DisconnectOnLoss = false;
-  Line.SetHangUp();
+  Line.HangUp();
   Start();
   ASSERT_TRUE(WaitFor(
       GuiThread, [&] { return !Lost.empty(); }, 5000ms));
-  const int reads = Line.Get(&ThreadedPort::Reads);
+  const int reads = Line.ReadCalls();
   GuiThread.RunFor(300ms);
   EXPECT_EQ(Lost.size(), 1u);
-  EXPECT_EQ(Line.Get(&ThreadedPort::Reads), reads);
+  EXPECT_EQ(Line.ReadCalls(), reads);
 }
 
 // The same Port object comes back open: a Connect pressed before the receiver looked again
 // must still be read, however quick.
 TEST_F(RxWorker, APortOpenedAgainStraightAfterTheLossIsRead) {
   ReconnectOnLoss = true;
-  Line.SetHangUp();
+  Line.HangUp();
   Start();
   ASSERT_TRUE(WaitFor(
       GuiThread, [&] { return !Lost.empty(); }, 5000ms));
@@ -171,13 +173,13 @@ TEST_F(RxWorker, APortOpenedAgainStraightAfterTheLossIsRead) {
 }
 
 TEST_F(RxWorker, PortFailingEveryReadIsLost) {
-  Line.SetFail();
+  Line.FailReads();
   Start();
   ASSERT_TRUE(WaitFor(
       GuiThread, [&] { return !Lost.empty(); }, 5000ms));
   GuiThread.RunFor(100ms);
   EXPECT_EQ(Lost, std::vector<std::string>{"Serial port read error"});
-  EXPECT_LT(Line.Get(&ThreadedPort::Reads), 100);
+  EXPECT_LT(Line.ReadCalls(), 100);
 }
 
 }  // namespace

@@ -2,10 +2,10 @@
 #include <string>
 
 #include "dlcfg/DlCfgView.h"
-#include "platform/ProtocolThread.h"
-#include "platform/Worker.h"
 #include "tests/replies/CoreFixture.h"
-#include "tests/support/LoopWait.h"
+#include "tests/support/EngineParts.h"
+#include "tests/support/TestBytes.h"
+#include "wire/Words.h"
 
 namespace {
 
@@ -23,150 +23,98 @@ class RecordingDlCfgView : public DlCfgView {
 };
 
 TEST_F(DataHandlerTest, QueueHolds999ItemsThenRefusesUntilOneIsProcessed) {
-  for (int i = 0; i < 999; ++i) AddText("line " + std::to_string(i));
-  EXPECT_TRUE(screen.Messages.empty());
-  EXPECT_EQ(core.DataHandler.QueuedCount(), 999);
-
-  const Bytes extra = {'x', 0x0D, 0};
-  EXPECT_FALSE(core.DataHandler.AddReplyItem(extra.data(), 3, ItemKind::Text));
+  // A burst is handed over in one piece, so the handler has no turn until all of it is queued:
+  // 1000 lines meet a queue that holds 999.
+  Bytes burst;
+  for (int i = 0; i < 1000; ++i) burst = burst + TextLine(std::to_string(i));
+  ASSERT_LE(burst.size(), static_cast<std::size_t>(UartRxThread::PieceBytes));
+  port.Say(burst);
+  ASSERT_TRUE(Until([&] { return screen.Log.size() == 999; }));
   EXPECT_EQ(screen.Messages, std::vector<std::string>{"Rx queue is full"});
-  EXPECT_EQ(core.DataHandler.QueuedCount(), 999);
 
-  ASSERT_TRUE(core.DataHandler.ProcessReplyItem());
-  EXPECT_EQ(screen.LastLog(), "line 0");
-  EXPECT_TRUE(core.DataHandler.AddReplyItem(extra.data(), 3, ItemKind::Text));
-
-  ProcessAll();
-  ASSERT_EQ(screen.Log.size(), 1000u);
-  for (int i = 0; i < 999; ++i) EXPECT_EQ(screen.Log[i], "line " + std::to_string(i));
+  port.Say(TextLine("x"));
+  ASSERT_TRUE(Until([&] { return screen.Log.size() == 1000; }));
+  for (int i = 0; i < 999; ++i) EXPECT_EQ(screen.Log[i], std::to_string(i));
   EXPECT_EQ(screen.Log.back(), "x");
+  EXPECT_EQ(screen.Messages.size(), 1u);
 }
 
 TEST_F(DataHandlerTest, ItemsComeOutInOrderAcrossTheWrap) {
   // Two and a half turns of the ring, in uneven batches, so the wrap falls mid-batch.
   int added = 0;
-  int expected = 0;
   while (added < 2500) {
-    for (int i = 0; i < 377 && added < 2500; ++i) AddText(std::to_string(added++));
-    while (core.DataHandler.ProcessReplyItem()) {
-      ASSERT_EQ(screen.LastLog(), std::to_string(expected));
-      ++expected;
-    }
+    Bytes batch;
+    for (int i = 0; i < 377 && added < 2500; ++i) batch = batch + TextLine(std::to_string(added++));
+    port.Say(batch);
+    ASSERT_TRUE(Until([&] { return screen.Log.size() == static_cast<std::size_t>(added); }));
   }
-  EXPECT_EQ(expected, 2500);
-  EXPECT_EQ(core.DataHandler.QueuedCount(), 0);
-  EXPECT_FALSE(core.DataHandler.ProcessReplyItem());
-  EXPECT_EQ(screen.Log.size(), 2500u);
+  for (int i = 0; i < 2500; ++i) ASSERT_EQ(screen.Log[i], std::to_string(i));
   EXPECT_TRUE(screen.Messages.empty());
 }
 
 TEST_F(DataHandlerTest, TextLinesShowEveryByteWithoutTheCarriageReturn) {
-  const Bytes ok = {'O', 'K', 0x0D, 0};
-  const Bytes high = {0xB0, 0xFF, 0x01, 0x0D, 0};
-  const Bytes afterZero = {'a', 0, 'b', 0x0D, 0};
-  const Bytes empty = {0x0D, 0};
-  for (const Bytes* item : {&ok, &high, &afterZero, &empty})
-    core.DataHandler.AddReplyItem(item->data(), static_cast<int>(item->size()), ItemKind::Text);
   // A line cut at its full length has no carriage return; all of it shows.
-  Bytes cut(UartRxThread::LineMax, 'z');
-  cut.push_back(0);
-  core.DataHandler.AddReplyItem(cut.data(), static_cast<int>(cut.size()), ItemKind::Text);
-
-  ProcessAll();
+  const Bytes cut(UartRxThread::LineMax, 'z');
+  port.Say(TextLine("OK") + Bytes{0xB0, 0xFF, 0x01, 0x0D} + Bytes{'a', 0, 'b', 0x0D} +
+           TextLine("") + cut);
+  Settle();
   EXPECT_EQ(screen.Log, (std::vector<std::string>{"OK", "\xB0\xFF\x01", "a", "",
                                                   std::string(UartRxThread::LineMax, 'z')}));
 }
 
-TEST_F(DataHandlerTest, TextThatLooksLikeAResultWordStaysText) {
-  const Bytes finish = {0xBB, 0x14, 0x21, 0x9E};
-  Bytes line = finish;
-  line.insert(line.end(), {'o', 'k', 0x0D, 0});
-  core.DataHandler.AddReplyItem(line.data(), static_cast<int>(line.size()), ItemKind::Text);
-  AddReply(finish);
-  core.DataHandler.AddReplyItem(finish.data(), 4, ItemKind::Text);
-  ProcessAll();
-
-  EXPECT_EQ(screen.Log, (std::vector<std::string>{"\xBB\x14\x21\x9Eok", "Upload Complete",
-                                                  "\xBB\x14\x21\x9E"}));
-}
-
 TEST_F(DataHandlerTest, LoaderVersionIsTwoSignedBytesAndDisarms) {
-  core.Timeout.SetReplyTimeout(true, 20);
-  AddReply({0xBB, 0x26, 0x21, 0xC2, 0x02, 0x00});
-  ProcessAll();
-  EXPECT_EQ(screen.LastLog(), "2.0");
-  EXPECT_FALSE(core.Timeout.Armed());
+  ASSERT_TRUE(core.LoaderVersion());
+  EXPECT_EQ(Sent(), WireWord(Cmd::LoaderVersion));
+  EXPECT_TRUE(core.AwaitingReply());
+  EXPECT_FALSE(screen.CmdControls);
+  screen.Clear();
+
+  port.Say(PayloadFrame(Reply::LoaderVersion, {0x02, 0x00}));
+  ASSERT_TRUE(Until([&] { return !screen.Log.empty(); }));
+  EXPECT_EQ(screen.Log, std::vector<std::string>{"2.0"});
+  EXPECT_FALSE(core.AwaitingReply());
   EXPECT_TRUE(screen.CmdControls);
 
-  AddReply({0xBB, 0x26, 0x21, 0xC2, 0xFF, 0x80});
-  AddReply({0xBB, 0x26, 0x21, 0xC2, 0x01, 0x0A});
-  ProcessAll();
+  port.Say(PayloadFrame(Reply::LoaderVersion, {0xFF, 0x80}) +
+           PayloadFrame(Reply::LoaderVersion, {0x01, 0x0A}));
+  Settle();
   EXPECT_EQ(screen.Log, (std::vector<std::string>{"2.0", "-1.-128", "1.10"}));
 }
 
-TEST_F(DataHandlerTest, DownloadRequestsOfTheWrongLengthAreDropped) {
-  const std::string path = WriteFile("image.bin", Bytes(10, 0x5A));
-  core.Upload.btn_UpdateCodeClick([&] { return std::optional<std::string>(path); });
-  Sent();
-  screen.Clear();
-
-  AddReply({0xBB, 0x22, 0x21, 0xBA, 0x00});
-  AddReply({0xBB, 0x22, 0x21, 0xBA, 0x00, 0x00, 0x00});
-  AddText("next");
-  ASSERT_TRUE(core.DataHandler.ProcessReplyItem());
-  ASSERT_TRUE(core.DataHandler.ProcessReplyItem());
-  EXPECT_TRUE(screen.Log.empty());
-  EXPECT_TRUE(Sent().empty());
-  EXPECT_TRUE(core.Timeout.Armed());
-
-  ASSERT_TRUE(core.DataHandler.ProcessReplyItem());
-  EXPECT_EQ(screen.Log, std::vector<std::string>{"next"});
-
-  // The right length reaches the upload: block 0 is the whole ten bytes.
-  AddReply({0xBB, 0x22, 0x21, 0xBA, 0x00, 0x00});
-  ProcessAll();
-  const std::vector<Bytes> sent = Sent();
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0].size(), 14u);
-  EXPECT_EQ(screen.LastLog(), "Download 100%");
-}
-
 TEST_F(DataHandlerTest, ConfigurationRecordGoesToTheDialogThenDisarms) {
-  Bytes item = {0xBB, 0x23, 0x21, 0xBC};
-  for (int i = 0; i < 100; ++i) item.push_back(static_cast<std::uint8_t>(i * 3));
+  Bytes fields;
+  for (int i = 0; i < 96; ++i) fields.push_back(static_cast<std::uint8_t>(i * 3));
+  const Bytes record = WithCrc(fields);
 
   // Before the dialog exists the reply still ends the wait.
-  core.Timeout.SetReplyTimeout(true, 20);
-  AddReply(item);
-  ProcessAll();
-  EXPECT_FALSE(core.Timeout.Armed());
+  ASSERT_TRUE(core.GetDlCfg());
+  port.Say(PayloadFrame(Reply::DlCfgRecord, fields));
+  EXPECT_TRUE(Until([&] { return !core.AwaitingReply(); }));
 
   RecordingDlCfgView view;
-  core.DataHandler.SetDlCfgView(&view);
-  core.Timeout.SetReplyTimeout(true, 20);
-  AddReply(item);
-  ProcessAll();
+  core.SetDlCfgView(&view);
+  ASSERT_TRUE(core.GetDlCfg());
+  screen.Clear();
+  port.Say(PayloadFrame(Reply::DlCfgRecord, fields));
+  EXPECT_TRUE(Until([&] { return !core.AwaitingReply(); }));
+  Settle();
   ASSERT_EQ(view.Records.size(), 1u);
-  EXPECT_EQ(view.Records[0], Bytes(item.begin() + 4, item.end()));
-  EXPECT_FALSE(core.Timeout.Armed());
+  EXPECT_EQ(view.Records[0], record);
   EXPECT_TRUE(screen.Log.empty());
+  core.SetDlCfgView(nullptr);
 }
 
 TEST_F(DataHandlerTest, DownloadInformationIsDroppedAndUnknownRepliesShowAsText) {
-  Bytes info = {0xBB, 0x25, 0x21, 0xC0};
-  info.resize(104, 'A');
-  AddReply(info);
-  AddReply({0xBB, 0x30, 0x21, 'h', 'i', 0x0D, 0});
-  AddReply({0xBB, 0x14});  // too short for a word: shown, not dispatched
-  ProcessAll();
+  port.Say(PayloadFrame(Reply::DownloadInfo, Bytes(96, 'A')));
+  Settle();
+  port.Say(ToBytes("\xBB\x30!hi\r") + ToBytes("\xBB\x14\r"));  // too short for a word
+  Settle();
   EXPECT_EQ(screen.Log, (std::vector<std::string>{"\xBB\x30!hi", "\xBB\x14"}));
 }
 
 TEST_F(DataHandlerTest, StatusWordOvertakesQueuedLines) {
-  AddText("first");
-  AddText("second");
-  core.DataHandler.HandleReplyWord(0xBB1621A2u);
-  ProcessAll();
+  port.Say(TextLine("first") + TextLine("second") + WireWord(Reply::VerifyBootOk));
+  Settle();
   EXPECT_EQ(screen.Log, (std::vector<std::string>{"Verify boot code ok", "first", "second"}));
 }
 
@@ -177,119 +125,144 @@ TEST_F(DataHandlerTest, EveryStatusWordHasItsEffectThenDisarms) {
     std::string Caption;  // empty: the status caption is not touched
   };
   const std::vector<Row> rows = {
-      {0xBB102196u, {}, "Set DL CFG OK"},
-      {0xBB112198u, {}, "Set DL CFG Fail"},
-      {0xBB12219Au, {"ERASE OK"}, ""},
-      {0xBB13219Cu, {"ERASE fail"}, ""},
-      {0xBB1621A2u, {"Verify boot code ok"}, ""},
-      {0xBB1721A4u, {"Verify boot code fail"}, ""},
-      {0xBB1821A6u, {"Verify App ok"}, ""},
-      {0xBB1921A8u, {"Verify App fail"}, ""},
-      {0xBB1A21AAu, {"Tune test ok"}, ""},
-      {0xBB1B21ACu, {"Tune test fail"}, ""},
-      {0xBB1E21B2u, {"Set default CFG ok"}, "Set default CFG ok"},
-      {0xBB1F21B4u, {"Set default CFG fail"}, "Set default CFG fail"},
-      {0xBB2021B6u, {"Run App fail"}, ""},
-      {0xBB2921C8u, {"Read flash fail"}, ""},
-      {0xBB1C21AEu, {}, ""},
-      {0xBB1D21B0u, {}, ""},
-      {0xBB2121B8u, {}, ""},
-      {0xBB2721C4u, {}, ""},
-      {0xBB3321DCu, {}, ""},
+      {Reply::SetDlCfgOk, {}, "Set DL CFG OK"},
+      {Reply::SetDlCfgFail, {}, "Set DL CFG Fail"},
+      {Reply::EraseOk, {"ERASE OK"}, ""},
+      {Reply::EraseFail, {"ERASE fail"}, ""},
+      {Reply::VerifyBootOk, {"Verify boot code ok"}, ""},
+      {Reply::VerifyBootFail, {"Verify boot code fail"}, ""},
+      {Reply::VerifyAppOk, {"Verify App ok"}, ""},
+      {Reply::VerifyAppFail, {"Verify App fail"}, ""},
+      {Reply::TuneOk, {"Tune test ok"}, ""},
+      {Reply::TuneFail, {"Tune test fail"}, ""},
+      {Reply::SetDefaultOk, {"Set default CFG ok"}, "Set default CFG ok"},
+      {Reply::SetDefaultFail, {"Set default CFG fail"}, "Set default CFG fail"},
+      {Reply::RunAppFail, {"Run App fail"}, ""},
+      {Reply::ReadFlashFail, {"Read flash fail"}, ""},
+      {Reply::LoaderReady, {"Stop send sync byte"}, ""},
+      {Reply::Status1C, {}, ""},
+      {Reply::Status1D, {}, ""},
+      {Reply::Status21, {}, ""},
+      {Reply::Status27, {}, ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << std::hex << row.Word);
+    ASSERT_TRUE(core.SendCmdWord(Cmd::VerifyBoot));
+    Sent();
     screen.Clear();
     screen.Captions.clear();
-    core.Timeout.SetReplyTimeout(true, 20);
     ASSERT_FALSE(screen.CmdControls);
 
-    core.DataHandler.HandleReplyWord(row.Word);
+    port.Say(WireWord(row.Word));
+    Settle();
     EXPECT_EQ(screen.Log, row.Log);
     if (row.Caption.empty())
       EXPECT_EQ(screen.Captions.count(Caption::DlCfgStatus), 0u);
     else
       EXPECT_EQ(screen.Captions[Caption::DlCfgStatus], row.Caption);
-    EXPECT_FALSE(core.Timeout.Armed());
+    EXPECT_FALSE(core.AwaitingReply());
     EXPECT_TRUE(screen.CmdControls);
-    EXPECT_FALSE(core.Tx.SyncStopped);
   }
 }
 
-TEST_F(DataHandlerTest, StopSyncWordReadiesTheWindow) {
-  core.DataHandler.HandleReplyWord(0xBB2421BEu);
-  EXPECT_TRUE(core.Tx.SyncStopped);
-  EXPECT_EQ(screen.Log, std::vector<std::string>{"Stop send sync byte"});
-  EXPECT_TRUE(screen.CmdControls);
-  EXPECT_FALSE(core.Timeout.Armed());
-  // With the sync word stopped an idle ring stays silent.
-  UartTxThread::Outgoing out;
-  EXPECT_FALSE(core.Tx.TxPass(out));
-  EXPECT_EQ(core.Tx.QueuedCount(), 0);
+TEST_F(DataHandlerTest, OnlyTheLoaderReadyWordStopsTheSyncWord) {
+  core.ResumeSync();
+  EXPECT_EQ(SentAtLeast(kSyncWord.size()), kSyncWord);
+  Bytes others;
+  for (std::uint32_t word :
+       {Reply::SetDlCfgOk, Reply::SetDlCfgFail, Reply::EraseOk, Reply::EraseFail,
+        Reply::VerifyBootOk, Reply::VerifyBootFail, Reply::VerifyAppOk, Reply::VerifyAppFail,
+        Reply::TuneOk, Reply::TuneFail, Reply::SetDefaultOk, Reply::SetDefaultFail,
+        Reply::RunAppFail, Reply::ReadFlashFail, Reply::Status1C, Reply::Status1D, Reply::Status21,
+        Reply::Status27})
+    others = others + WireWord(word);
+  port.Say(others);
+  Settle();
+  Sent();
+  // The sync word goes on.
+  EXPECT_EQ(SentAtLeast(kSyncWord.size()), kSyncWord);
+
+  port.Say(WireWord(Reply::LoaderReady));
+  Settle();
+  Sent();
+  RunFor(200ms);  // four sync periods
+  EXPECT_TRUE(port.TakeWritten().empty());
 }
 
 TEST_F(DataHandlerTest, WorkerProcessesItemsAddedWhileItRests) {
-  RunLoop contextThread;
-  Worker worker("handler", contextThread);
-  core.DataHandler.ItemAdded = [&] { worker.Wake(); };
-  worker.Start([&](Worker& w) { core.DataHandler.Execute(w); }, false);
-
-  AddText("one");
-  EXPECT_TRUE(WaitFor(
-      contextThread, [&] { return screen.Log.size() == 1; }, 5000ms));
+  port.Say(TextLine("one"));
+  EXPECT_TRUE(Until([&] { return screen.Log.size() == 1; }));
   // The queue is empty now, so the worker rests; a new item must still get through.
-  AddText("two");
-  AddText("three");
-  EXPECT_TRUE(WaitFor(
-      contextThread, [&] { return screen.Log.size() == 3; }, 5000ms));
-  worker.Stop();
-  core.DataHandler.ItemAdded = nullptr;
+  port.Say(TextLine("two") + TextLine("three"));
+  EXPECT_TRUE(Until([&] { return screen.Log.size() == 3; }));
   EXPECT_EQ(screen.Log, (std::vector<std::string>{"one", "two", "three"}));
 }
 
 TEST_F(DataHandlerTest, WorkerKeepsUpWithAFloodOfConsoleLines) {
-  RunLoop contextThread;
-  Worker worker("handler", contextThread);
-  core.DataHandler.ItemAdded = [&] { worker.Wake(); };
-  worker.Start([&](Worker& w) { core.DataHandler.Execute(w); }, false);
-
-  // A receiver that hands over a 4 KiB piece (about 64 lines) as soon as the handler has had
-  // one turn since the last piece: the most a fair protocol thread lets a flood do. (Waiting
-  // for that turn keeps the test about the handler, not about how soon the system schedules
-  // its thread.)
+  // Far more than the queue holds, 4 KiB at a time: the receiver hands each piece over at
+  // once, and the next follows as soon as the handler has had one turn since the last, the
+  // most a fair protocol thread lets a flood do. (Waiting for that turn keeps the test about
+  // the handler, not about how soon the system schedules its thread.)
   constexpr int kLines = 5000;
-  int added = 0;
-  int queuedAfterPiece = 0;
-  Worker receiver("receiver", contextThread);
-  receiver.Start(
-      [&](Worker& w) {
-        if (added >= kLines) {
-          w.Sleep(100000);
-          return;
-        }
-        bool handlerHadTurn = added == 0;
-        while (!handlerHadTurn) {
-          if (!w.HandOver(
-                  [&] { handlerHadTurn = core.DataHandler.QueuedCount() < queuedAfterPiece; }))
-            return;
-          if (!handlerHadTurn) w.Sleep(1);
-        }
-        w.HandOver([&] {
-          for (int j = 0; j < 64 && added < kLines; ++j, ++added)
-            AddText("line " + std::to_string(added));
-          queuedAfterPiece = core.DataHandler.QueuedCount();
-        });
-      },
-      false);
-  EXPECT_TRUE(WaitFor(
-      contextThread, [&] { return screen.Log.size() == kLines; }, 20000ms));
-  receiver.Stop();
-  worker.Stop();
-  core.DataHandler.ItemAdded = nullptr;
+  int said = 0;
+  while (said < kLines) {
+    const std::size_t before = static_cast<std::size_t>(said);
+    Bytes piece;
+    while (said < kLines && piece.size() < 4000)
+      piece = piece + TextLine("line " + std::to_string(said++));
+    port.Say(piece);
+    ASSERT_TRUE(Until([&] { return screen.Log.size() > before; }));
+  }
+  EXPECT_TRUE(Until([&] { return screen.Log.size() == kLines; }));
   EXPECT_TRUE(screen.Messages.empty())
       << screen.Messages.size() << " boxes, first: " << screen.Messages.front();
   ASSERT_EQ(screen.Log.size(), static_cast<std::size_t>(kLines));
   EXPECT_EQ(screen.Log.back(), "line " + std::to_string(kLines - 1));
+}
+
+// Items the receiver never makes: the dispatcher still goes by an item's kind rather than its
+// bytes, and drops what the box cannot have meant instead of reading past it.
+TEST(Dispatcher, ItemsTheReceiverNeverMakes) {
+  struct Row {
+    const char* What;
+    ItemKind Kind;
+    Bytes Item;
+    std::vector<std::string> Log;
+  };
+  const Row rows[] = {
+      {"download request a byte short", ItemKind::Reply, {0xBB, 0x22, 0x21, 0xBA, 0x00}, {}},
+      {"download request a byte long", ItemKind::Reply, {0xBB, 0x22, 0x21, 0xBA, 0, 0, 0}, {}},
+      {"download request of its length",
+       ItemKind::Reply,
+       {0xBB, 0x22, 0x21, 0xBA, 0, 0},
+       {"Download request ignored: no upload file open"}},
+      {"text beginning with a result word",
+       ItemKind::Text,
+       {0xBB, 0x14, 0x21, 0x9E, 'o', 'k', 0x0D, 0},
+       {"\xBB\x14\x21\x9Eok"}},
+      {"text that is a result word",
+       ItemKind::Text,
+       WireWord(Reply::UploadAccepted),
+       {"\xBB\x14\x21\x9E"}},
+      {"the result word as a reply",
+       ItemKind::Reply,
+       WireWord(Reply::UploadAccepted),
+       {"Upload Complete"}},
+      {"reply too short for a word", ItemKind::Reply, {0xBB, 0x14}, {"\xBB\x14"}},
+  };
+  RecordingScreen screen;
+  FakeClock clock;
+  TempDir dir;
+  EngineParts parts(screen, clock, dir.Path());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.What);
+    screen.Clear();
+    ASSERT_TRUE(parts.DataHandler.AddReplyItem(row.Item.data(), static_cast<int>(row.Item.size()),
+                                               row.Kind));
+    ASSERT_TRUE(parts.DataHandler.ProcessReplyItem());
+    EXPECT_EQ(screen.Log, row.Log);
+    EXPECT_TRUE(screen.Messages.empty());
+  }
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "tests/service/ServiceBench.h"
+#include "tests/support/CoreBench.h"
+#include "tests/support/TestBytes.h"
 #include "wire/Bytes.h"
+#include "wire/Words.h"
 
 namespace {
 
@@ -22,13 +24,14 @@ struct Request {
   bool operator==(const Request&) const = default;
 };
 
-// Every message must be a well-formed read request; returns their addresses and lengths.
-std::vector<Request> ReadRequests(const std::vector<Bytes>& sent) {
+// What went out must be well-formed read requests; returns their addresses and lengths.
+std::vector<Request> ReadRequests(const Bytes& sent) {
   std::vector<Request> requests;
-  for (const Bytes& m : sent) {
-    EXPECT_EQ(m.size(), 16u);
-    if (m.size() != 16) continue;
-    EXPECT_EQ(Bytes(m.begin(), m.begin() + 4), (Bytes{0xAA, 0x11, 0x32, 0x31}));
+  EXPECT_EQ(sent.size() % 16, 0u);
+  for (std::size_t at = 0; at + 16 <= sent.size(); at += 16) {
+    const Bytes m(sent.begin() + static_cast<std::ptrdiff_t>(at),
+                  sent.begin() + static_cast<std::ptrdiff_t>(at + 16));
+    EXPECT_EQ(Bytes(m.begin(), m.begin() + 4), WireWord(Cmd::ReadFlash));
     EXPECT_EQ(Bytes(m.begin() + 4, m.end()), WithCrc(Bytes(m.begin() + 4, m.begin() + 12)));
     requests.push_back({GetLe32(m.data() + 4), GetLe32(m.data() + 8)});
   }
@@ -37,13 +40,7 @@ std::vector<Request> ReadRequests(const std::vector<Bytes>& sent) {
 
 // The box's answer to one read request, as it comes off the line.
 Bytes ReplyFrame(const Bytes& data) {
-  Bytes frame{0xBB, 0x28, 0x21, 0xC6};
-  static const char* digits = "0123456789ABCDEF";
-  for (std::uint8_t b : WithCrc(data)) {
-    frame.push_back(static_cast<std::uint8_t>(digits[b >> 4]));
-    frame.push_back(static_cast<std::uint8_t>(digits[b & 15]));
-  }
-  return frame;
+  return PayloadFrame(Reply::FlashData, data);
 }
 
 Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t n) {
@@ -51,22 +48,21 @@ Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t n) {
                bytes.begin() + static_cast<std::ptrdiff_t>(from + n));
 }
 
-class FlashReadbackTest : public ::testing::Test {
+class FlashReadbackTest : public ::testing::Test, protected CoreBench {
  protected:
-  FlashReadback& Flash() { return bench.core.Flash; }
-  std::string Bin() const { return bench.PathOf("flashdata.bin"); }
-  std::string Part() const { return bench.PathOf("flashdata.bin.part"); }
+  std::string Bin() const { return PathOf("flashdata.bin"); }
+  std::string Part() const { return PathOf("flashdata.bin.part"); }
+  bool Reading() { return core.Progress().What == Core::WorkProgress::Job::FlashRead; }
 
-  std::vector<Request> Requests() { return ReadRequests(bench.Sent()); }
+  std::vector<Request> Requests() { return ReadRequests(Sent()); }
 
-  // Bytes off the line, one pass.
-  void Line(const Bytes& bytes, bool passEnded = true) {
-    bench.core.Rx.RxPass(bytes.data(), bytes.size(), passEnded);
+  // The box says bytes, and the tool has done all it does about them.
+  void Line(const Bytes& bytes) {
+    port.Say(bytes);
+    Settle();
   }
-  void Dispatch() {
-    while (bench.core.DataHandler.ProcessReplyItem()) {
-    }
-  }
+  // The same for bytes that may leave a line of garbage behind: the box ends the line.
+  void Garbled(const Bytes& bytes) { Line(bytes + TextLine("")); }
 
   // The reply to one request, from flash (a box whose flash starts at address 0).
   Bytes ReplyTo(const Request& r) const { return ReplyFrame(Slice(flash, r.Address, r.Length)); }
@@ -84,57 +80,49 @@ class FlashReadbackTest : public ::testing::Test {
           return seen;
         }
         Line(ReplyTo(r));
-        Dispatch();
       }
     }
     return seen;
   }
 
-  ServiceBench bench;
   Bytes flash = Pattern(0x30000, 3);
 };
 
 TEST_F(FlashReadbackTest, RequestsGoOutOneAtATimeWithTheirLogLines) {
-  Flash().ReadFlash(0x1000, 0x2000);
-  EXPECT_EQ(bench.screen.Log, (std::vector<std::string>{"8192", "Cmd > 313211aa"}));
+  core.ReadFlash(0x1000, 0x2000);
+  EXPECT_EQ(screen.Log, (std::vector<std::string>{"8192", "Cmd > 313211aa"}));
   const Request first{0x1000, 4096};
   ASSERT_EQ(Requests(), std::vector<Request>{first});
-  EXPECT_EQ(Flash().FlashBlocksRequested, 1);
-  EXPECT_EQ(Flash().FlashBytesLeft, 4096u);
-  EXPECT_EQ(Flash().FlashBlockLen, 4096u);
-  EXPECT_TRUE(bench.core.Timeout.Armed());
+  Core::WorkProgress progress = core.Progress();
+  EXPECT_EQ(progress.What, Core::WorkProgress::Job::FlashRead);
+  EXPECT_EQ(progress.Done, 0u);
+  EXPECT_EQ(progress.Total, 0x2000u);
+  EXPECT_TRUE(core.AwaitingReply());
 
-  // The next request waits until the reply has been written.
   Line(ReplyTo(first));
-  EXPECT_TRUE(Requests().empty());
-
-  Dispatch();
-  EXPECT_EQ(bench.screen.Log,
-            (std::vector<std::string>{"8192", "Cmd > 313211aa", "Read flash CRC OK", "4096",
-                                      "Cmd > 313211aa"}));
-  EXPECT_EQ(Flash().FlashBlocksWritten, 1);
-  EXPECT_EQ(Flash().ExpectedFlashBlockLen(), 4096u);
+  EXPECT_EQ(screen.Log, (std::vector<std::string>{"8192", "Cmd > 313211aa", "Read flash CRC OK",
+                                                  "4096", "Cmd > 313211aa"}));
+  EXPECT_EQ(core.Progress().Done, 4096u);
   EXPECT_EQ(Serve(), (std::vector<Request>{{0x2000, 4096}}));
 
-  EXPECT_EQ(ReadFile(Bin()), Slice(flash, 0x1000, 0x2000));
+  EXPECT_EQ(ReadFileBytes(Bin()), Slice(flash, 0x1000, 0x2000));
   EXPECT_FALSE(std::filesystem::exists(Part()));
-  EXPECT_EQ(Flash().FlashBlocksRequested, 0);
-  EXPECT_EQ(Flash().FlashBlocksWritten, 0);
-  EXPECT_FALSE(bench.core.Timeout.Armed());
-  EXPECT_TRUE(bench.screen.Messages.empty());
+  EXPECT_FALSE(Reading());
+  EXPECT_FALSE(core.AwaitingReply());
+  EXPECT_TRUE(screen.Messages.empty());
 }
 
 TEST_F(FlashReadbackTest, SizeZeroSendsAndLogsNothingAndLeavesARunningReadAlone) {
-  Flash().ReadFlash(0x1000, 0);
-  EXPECT_TRUE(bench.screen.Log.empty());
-  EXPECT_TRUE(bench.Sent().empty());
-  EXPECT_EQ(Flash().ExpectedFlashBlockLen(), 0u);
+  core.ReadFlash(0x1000, 0);
+  EXPECT_TRUE(screen.Log.empty());
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_FALSE(Reading());
 
-  Flash().ReadFlash(0, 0x2000);
-  Flash().ReadFlash(0x1000, 0);
-  EXPECT_FALSE(bench.screen.Logged(LeftUnchanged));
+  core.ReadFlash(0, 0x2000);
+  core.ReadFlash(0x1000, 0);
+  EXPECT_FALSE(screen.Logged(LeftUnchanged));
   Serve();
-  EXPECT_EQ(ReadFile(Bin()), Slice(flash, 0, 0x2000));
+  EXPECT_EQ(ReadFileBytes(Bin()), Slice(flash, 0, 0x2000));
 }
 
 TEST_F(FlashReadbackTest, ReadsOfManySizesMatchTheFlashByteForByte) {
@@ -143,47 +131,44 @@ TEST_F(FlashReadbackTest, ReadsOfManySizesMatchTheFlashByteForByte) {
       {0, 0x10}, {0x2345, 0x1801}, {0x4000, 0x9000}, {0x1000, 0x20000}};
   for (auto [start, size] : reads) {
     SCOPED_TRACE(size);
-    Flash().ReadFlash(static_cast<std::int32_t>(start), size);
+    core.ReadFlash(static_cast<std::int32_t>(start), size);
     const auto requests = Serve();
     ASSERT_EQ(requests.size(), (size + 4095) / 4096);
     for (std::size_t i = 0; i < requests.size(); ++i) {
       EXPECT_EQ(requests[i].Address, start + 4096 * i);
       EXPECT_EQ(requests[i].Length, std::min<std::uint32_t>(4096, size - 4096 * i));
     }
-    EXPECT_EQ(ReadFile(Bin()), Slice(flash, start, size));
+    EXPECT_EQ(ReadFileBytes(Bin()), Slice(flash, start, size));
   }
-  EXPECT_FALSE(bench.screen.Logged("Read flash CRC fail"));
-  EXPECT_TRUE(bench.screen.Messages.empty());
+  EXPECT_FALSE(screen.Logged("Read flash CRC fail"));
+  EXPECT_TRUE(screen.Messages.empty());
 }
 
 TEST_F(FlashReadbackTest, ShortLastBlockPastTheSignedRangeIsRequestedWithItsOwnLength) {
-  Flash().ReadFlash(0x7FFFF800, 0x1800);
+  core.ReadFlash(0x7FFFF800, 0x1800);
   ASSERT_EQ(Requests(), (std::vector<Request>{{0x7FFFF800u, 4096}}));
   const Bytes first = Pattern(4096, 1);
   Line(ReplyFrame(first));
-  Dispatch();
   ASSERT_EQ(Requests(), (std::vector<Request>{{0x80000800u, 2048}}));
-  EXPECT_EQ(Flash().ExpectedFlashBlockLen(), 2048u);
+  // The reply is cut at the length asked for.
   const Bytes last = Pattern(2048, 2);
   Line(ReplyFrame(last));
-  Dispatch();
-  EXPECT_EQ(ReadFile(Bin()), Concat(first, last));
+  EXPECT_EQ(ReadFileBytes(Bin()), first + last);
 }
 
 TEST_F(FlashReadbackTest, FileAppearsOnlyWhenTheLastBlockIsWrittenAndANewReadReplacesIt) {
-  Flash().ReadFlash(0, 0x9000);
+  core.ReadFlash(0, 0x9000);
   for (int i = 0; i < 9; ++i) {
     EXPECT_FALSE(std::filesystem::exists(Bin()));
     const auto asked = Requests();
     ASSERT_EQ(asked.size(), 1u);
     Line(ReplyTo(asked[0]));
-    Dispatch();
   }
-  EXPECT_EQ(ReadFile(Bin()), Slice(flash, 0, 0x9000));
+  EXPECT_EQ(ReadFileBytes(Bin()), Slice(flash, 0, 0x9000));
 
-  Flash().ReadFlash(0x100, 0x10);
+  core.ReadFlash(0x100, 0x10);
   Serve();
-  EXPECT_EQ(ReadFile(Bin()), Slice(flash, 0x100, 0x10));
+  EXPECT_EQ(ReadFileBytes(Bin()), Slice(flash, 0x100, 0x10));
 }
 
 // A read that goes wrong part way: flashdata.bin keeps what it had, nothing more is asked of
@@ -191,8 +176,8 @@ TEST_F(FlashReadbackTest, FileAppearsOnlyWhenTheLastBlockIsWrittenAndANewReadRep
 class BrokenRead : public FlashReadbackTest {
  protected:
   void SetUp() override {
-    WriteFile(Bin(), previous);
-    Flash().ReadFlash(0, 0x3000);
+    WriteFileBytes(Bin(), previous);
+    core.ReadFlash(0, 0x3000);
   }
 
   // The reply to the one request out, which must be the only one.
@@ -201,26 +186,21 @@ class BrokenRead : public FlashReadbackTest {
     EXPECT_EQ(asked.size(), 1u);
     return asked.empty() ? Bytes{} : ReplyTo(asked[0]);
   }
-  void AnswerOne() {
-    Line(NextReply());
-    Dispatch();
-  }
+  void AnswerOne() { Line(NextReply()); }
 
   void ExpectReadGivenUp() {
-    EXPECT_TRUE(bench.screen.Logged(LeftUnchanged));
+    EXPECT_TRUE(screen.Logged(LeftUnchanged));
     EXPECT_TRUE(Requests().empty());
-    EXPECT_EQ(Flash().ExpectedFlashBlockLen(), 0u);
-    EXPECT_EQ(Flash().FlashBlocksRequested, 0);
-    EXPECT_EQ(Flash().FlashBlocksWritten, 0);
-    EXPECT_FALSE(bench.core.Timeout.Armed());
-    EXPECT_EQ(ReadFile(Bin()), previous);
+    EXPECT_FALSE(Reading());
+    EXPECT_FALSE(core.AwaitingReply());
+    EXPECT_EQ(ReadFileBytes(Bin()), previous);
     EXPECT_FALSE(std::filesystem::exists(Part()));
   }
 
   void ExpectTheNextReadWorks() {
-    Flash().ReadFlash(0x8000, 0x2000);
+    core.ReadFlash(0x8000, 0x2000);
     EXPECT_EQ(Serve().size(), 2u);
-    EXPECT_EQ(ReadFile(Bin()), Slice(flash, 0x8000, 0x2000));
+    EXPECT_EQ(ReadFileBytes(Bin()), Slice(flash, 0x8000, 0x2000));
   }
 
   const Bytes previous = Pattern(100, 5);
@@ -228,9 +208,8 @@ class BrokenRead : public FlashReadbackTest {
 
 TEST_F(BrokenRead, CopyRightBehindTheFirstReplyFailsItsCrc) {
   const Bytes reply = NextReply();
-  Line(Concat(reply, reply));
-  EXPECT_TRUE(bench.screen.Logged("Read flash CRC fail"));
-  Dispatch();
+  Garbled(reply + reply);
+  EXPECT_TRUE(screen.Logged("Read flash CRC fail"));
   ExpectReadGivenUp();
   ExpectTheNextReadWorks();
 }
@@ -239,8 +218,7 @@ TEST_F(BrokenRead, CopyOfTheLastReply) {
   AnswerOne();
   AnswerOne();
   const Bytes reply = NextReply();
-  Line(Concat(reply, reply));
-  Dispatch();
+  Garbled(reply + reply);
   ExpectReadGivenUp();
   ExpectTheNextReadWorks();
 }
@@ -248,13 +226,12 @@ TEST_F(BrokenRead, CopyOfTheLastReply) {
 TEST_F(BrokenRead, CopyWhoseStartArrivesBeforeTheOriginalIsWritten) {
   AnswerOne();
   const Bytes reply = NextReply();
-  // The pass hands its bytes over in pieces, and the dispatcher writes the good reply
-  // between them, while the copy's first bytes have already been taken in.
-  Line(Concat(reply, Slice(reply, 0, 6)), false);
-  Dispatch();
+  // The dispatcher writes the good reply while the copy's first bytes have already been taken
+  // in: the read gives up there, and no request follows.
+  port.Say(reply + Slice(reply, 0, 6));
+  ASSERT_TRUE(Until([&] { return screen.Logged(LeftUnchanged); }));
   EXPECT_TRUE(Requests().empty());
-  Line(Slice(reply, 6, reply.size() - 6));
-  Dispatch();
+  Garbled(Slice(reply, 6, reply.size() - 6));
   ExpectReadGivenUp();
   ExpectTheNextReadWorks();
 }
@@ -264,9 +241,8 @@ TEST_F(BrokenRead, CopyOfErasedFlashPassesTheCrcOfItsShortCut) {
   std::fill_n(flash.begin() + 0x1000, 4, std::uint8_t{0xFF});
   AnswerOne();
   const Bytes reply = NextReply();
-  Line(Concat(reply, reply));
-  Dispatch();
-  EXPECT_FALSE(bench.screen.Logged("Read flash CRC fail"));
+  Garbled(reply + reply);
+  EXPECT_FALSE(screen.Logged("Read flash CRC fail"));
   ExpectReadGivenUp();
   ExpectTheNextReadWorks();
 }
@@ -278,114 +254,120 @@ TEST_F(BrokenRead, BadCrcInTheMiddle) {
   reply[100] = reply[100] == '0' ? '1' : '0';
   Line(reply);
   // The cause comes before what the read did about it.
-  const auto fail = std::find(bench.screen.Log.begin(), bench.screen.Log.end(),
-                              std::string("Read flash CRC fail"));
-  ASSERT_NE(fail, bench.screen.Log.end());
-  ASSERT_NE(fail + 1, bench.screen.Log.end());
+  const auto fail =
+      std::find(screen.Log.begin(), screen.Log.end(), std::string("Read flash CRC fail"));
+  ASSERT_NE(fail, screen.Log.end());
+  ASSERT_NE(fail + 1, screen.Log.end());
   EXPECT_EQ(*(fail + 1), LeftUnchanged);
-  Dispatch();
   ExpectReadGivenUp();
-  EXPECT_TRUE(bench.screen.Messages.empty());
+  EXPECT_TRUE(screen.Messages.empty());
   ExpectTheNextReadWorks();
 }
 
 TEST_F(BrokenRead, BoxRefusesARequest) {
   AnswerOne();
   EXPECT_EQ(Requests().size(), 1u);
-  Line({0xBB, 0x29, 0x21, 0xC8});
-  EXPECT_TRUE(bench.screen.Logged("Read flash fail"));
+  Line(WireWord(Reply::ReadFlashFail));
+  EXPECT_TRUE(screen.Logged("Read flash fail"));
   ExpectReadGivenUp();
   ExpectTheNextReadWorks();
 }
 
 TEST_F(BrokenRead, RingRefusesTheNextRequest) {
   const Bytes reply = NextReply();
-  const std::uint8_t word[4] = {0xAA, 0x0B, 0x32, 0x1F};
-  while (bench.core.Tx.FreeSlots() > 0) ASSERT_TRUE(bench.core.Tx.TxEnqueue(4, word));
+  FillRing();
   Line(reply);
-  Dispatch();
-  EXPECT_EQ(bench.screen.Messages, (std::vector<std::string>{"Tx queue is full"}));
-  for (const Bytes& m : bench.Sent()) EXPECT_EQ(m, Bytes(word, word + 4));
-  bench.screen.Messages.clear();
+  EXPECT_EQ(screen.Messages, (std::vector<std::string>{"Tx queue is full"}));
+  port.ReleaseWrites();
+  const Bytes sent = Sent();
+  ASSERT_EQ(sent.size(), (UartTxThread::SlotCount - 1) * 16u);
+  for (std::size_t at = 0; at < sent.size(); at += 16)
+    EXPECT_EQ(Bytes(sent.begin() + static_cast<std::ptrdiff_t>(at),
+                    sent.begin() + static_cast<std::ptrdiff_t>(at + 4)),
+              WireWord(Cmd::EraseFlash));
+  screen.Messages.clear();
   ExpectReadGivenUp();
   ExpectTheNextReadWorks();
 }
 
 TEST_F(FlashReadbackTest, NewReadWaitsForTheReplyStillDueAndDropsIt) {
-  Flash().ReadFlash(0x1000, 0x3000);
+  core.ReadFlash(0x1000, 0x3000);
   const auto old = Requests();
   ASSERT_EQ(old.size(), 1u);
-  bench.screen.Clear();
+  screen.Clear();
 
-  Flash().ReadFlash(0x5000, 0x1000);
-  EXPECT_EQ(bench.screen.Log, (std::vector<std::string>{LeftUnchanged}));
+  core.ReadFlash(0x5000, 0x1000);
+  EXPECT_EQ(screen.Log, (std::vector<std::string>{LeftUnchanged}));
   EXPECT_TRUE(Requests().empty());
-  EXPECT_EQ(Flash().FlashBlocksRequested, 0);
-  EXPECT_TRUE(bench.core.Timeout.Armed());
+  EXPECT_TRUE(Reading());
+  EXPECT_TRUE(core.AwaitingReply());
 
   // Same length as the new read's block: taken for it, it would land in the file.
   Line(ReplyTo(old[0]));
-  Dispatch();
   EXPECT_FALSE(std::filesystem::exists(Bin()));
   EXPECT_EQ(Serve(), (std::vector<Request>{{0x5000, 4096}}));
-  EXPECT_EQ(ReadFile(Bin()), Slice(flash, 0x5000, 0x1000));
+  EXPECT_EQ(ReadFileBytes(Bin()), Slice(flash, 0x5000, 0x1000));
 }
 
 TEST_F(FlashReadbackTest, NewReadAfterTheWaitRanOutStartsAtOnce) {
-  Flash().ReadFlash(0x1000, 0x3000);
+  core.ReadFlash(0x1000, 0x3000);
   ASSERT_EQ(Requests().size(), 1u);
-  bench.clock.Set(0, 25);
-  UartTxThread::Outgoing out;
-  EXPECT_FALSE(bench.core.Tx.TxPass(out));  // a transmit period notices the wait is over
-  ASSERT_EQ(bench.screen.Messages, (std::vector<std::string>{"Timeout!!"}));
+  clock.Set(0, 25);
+  // A transmit period notices the wait is over.
+  ASSERT_TRUE(Until([&] { return !screen.Messages.empty(); }));
+  EXPECT_EQ(screen.Messages, (std::vector<std::string>{"Timeout!!"}));
 
-  Flash().ReadFlash(0x5000, 0x1000);
+  core.ReadFlash(0x5000, 0x1000);
   EXPECT_EQ(Serve(), (std::vector<Request>{{0x5000, 4096}}));
-  EXPECT_EQ(ReadFile(Bin()), Slice(flash, 0x5000, 0x1000));
+  EXPECT_EQ(ReadFileBytes(Bin()), Slice(flash, 0x5000, 0x1000));
 }
 
 TEST_F(FlashReadbackTest, RepliesNobodyAskedForWriteNothing) {
-  const Bytes stray = Pattern(16, 1);
-  Flash().WriteFlashBlock(stray.data(), 16);
-  Line(ReplyFrame({}));  // the one flash reply the receiver cuts while nothing is asked
-  Dispatch();
-  EXPECT_TRUE(bench.screen.Logged("Read flash CRC OK"));
+  Line(ReplyFrame({}));  // the one flash reply the receiver takes whole while nothing is asked
+  EXPECT_TRUE(screen.Logged("Read flash CRC OK"));
+  EXPECT_FALSE(std::filesystem::exists(Bin()));
 
-  Flash().ReadFlash(0, 0x10);
+  core.ReadFlash(0, 0x10);
   Serve();
-  Flash().WriteFlashBlock(stray.data(), 16);
-  EXPECT_EQ(ReadFile(Bin()), Slice(flash, 0, 0x10));
-  EXPECT_TRUE(bench.screen.Messages.empty());
+  Garbled(ReplyFrame(Pattern(16, 1)));
+  EXPECT_EQ(ReadFileBytes(Bin()), Slice(flash, 0, 0x10));
+  EXPECT_FALSE(std::filesystem::exists(Part()));
+  EXPECT_TRUE(screen.Messages.empty());
 }
 
 TEST_F(FlashReadbackTest, ReadWhileDisconnectedLeavesNoRequestOutstanding) {
-  bench.core.Uart.UartConnected = false;
-  Flash().ReadFlash(0, 0x3000);
-  EXPECT_EQ(bench.screen.Messages, (std::vector<std::string>{"Uart does not connected"}));
-  EXPECT_FALSE(bench.screen.Logged("Cmd > 313211aa"));
-  EXPECT_FALSE(bench.screen.Logged(LeftUnchanged));
-  EXPECT_EQ(Flash().FlashBlocksRequested, 0);
-  EXPECT_EQ(Flash().ExpectedFlashBlockLen(), 0u);
-  EXPECT_FALSE(bench.core.Timeout.Armed());
+  core.ClosePort();
+  screen.Clear();
+  core.ReadFlash(0, 0x3000);
+  EXPECT_EQ(screen.Messages, (std::vector<std::string>{"Uart does not connected"}));
+  EXPECT_FALSE(screen.Logged("Cmd > 313211aa"));
+  EXPECT_FALSE(screen.Logged(LeftUnchanged));
+  EXPECT_FALSE(Reading());
+  EXPECT_FALSE(core.AwaitingReply());
+
+  // Connected again, a flash reply finds no request it could answer.
+  ASSERT_TRUE(Connect());
+  LoaderReady();
+  Garbled(ReplyFrame(Pattern(4096, 1)));
+  EXPECT_FALSE(std::filesystem::exists(Part()));
+  EXPECT_FALSE(std::filesystem::exists(Bin()));
 }
 
 TEST(FlashReadbackFolder, UncreatableFileGivesOneMessageAndDropsTheRead) {
-  ServiceBench bench("/nonexistent-kelvarin-folder/inner");
-  bench.core.Flash.ReadFlash(0, 0x2000);
+  CoreBench bench(CoreBench::Begin::Ready, "/nonexistent-kelvarin-folder/inner");
+  bench.core.ReadFlash(0, 0x2000);
   bench.Sent();
-  const Bytes reply = ReplyFrame(Pattern(4096, 1));
+  // The second reply would be taken for the next block, had a request gone out on the first.
   for (int i = 0; i < 2; ++i) {
-    bench.core.Rx.RxPass(reply.data(), reply.size(), true);
-    while (bench.core.DataHandler.ProcessReplyItem()) {
-    }
+    bench.port.Say(ReplyFrame(Pattern(4096, 1)) + TextLine(""));
+    bench.Settle();
   }
   const std::string part =
       (std::filesystem::path("/nonexistent-kelvarin-folder/inner") / "flashdata.bin.part").string();
   EXPECT_EQ(bench.screen.Messages, (std::vector<std::string>{"Can't create " + part}));
   EXPECT_TRUE(bench.screen.Logged(LeftUnchanged));
   EXPECT_TRUE(bench.Sent().empty());
-  EXPECT_EQ(bench.core.Flash.FlashBlocksRequested, 0);
-  EXPECT_EQ(bench.core.Flash.ExpectedFlashBlockLen(), 0u);
+  EXPECT_NE(bench.core.Progress().What, Core::WorkProgress::Job::FlashRead);
 }
 
 }  // namespace
