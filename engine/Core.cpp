@@ -92,6 +92,8 @@ bool Core::OpenPort(const PortRequest& request) {
   Uart.ComHandle = &Line;
   Uart.UartConnected = true;
   Tx.SyncStopped = false;
+  // A line the box on the last connection began is no part of what this one says.
+  Rx.DropLine();
   Out.Notify({EngineEvent::PortOpened});
   ResumeWorkers();
   Out.AppendLog("Com port set up ok");

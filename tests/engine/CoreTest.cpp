@@ -86,6 +86,18 @@ TEST(Connect, ConnectSetsUpThePortAndDisconnectClosesIt) {
   EXPECT_EQ(bench.SentAtLeast(kSyncWord.size()), kSyncWord);
 }
 
+TEST(Connect, ALineBegunBeforeDisconnectIsNotGluedToTheNextBoxsFirstLine) {
+  CoreBench bench;
+  bench.port.Say(ToBytes("half a li"));
+  ASSERT_TRUE(bench.Until([&] { return bench.port.Heard(); }));
+  bench.core.ClosePort();
+  ASSERT_TRUE(bench.Connect());
+  bench.screen.Clear();
+  bench.port.Say(TextLine("Loader ready"));
+  ASSERT_TRUE(bench.Until([&] { return !bench.screen.Log.empty(); }));
+  EXPECT_EQ(bench.screen.Log, std::vector<std::string>{"Loader ready"});
+}
+
 TEST(Connect, APortThatHangsUpIsClosedAndCanBeOpenedAgain) {
   CoreBench bench;
   bench.port.HangUp();
