@@ -199,19 +199,20 @@ TEST_F(DataHandlerTest, WorkerProcessesItemsAddedWhileItRests) {
 }
 
 TEST_F(DataHandlerTest, WorkerKeepsUpWithAFloodOfConsoleLines) {
-  // Far more than the queue holds, 4 KiB at a time: the receiver hands each piece over at
-  // once, and the next follows as soon as the handler has had one turn since the last, the
-  // most a fair protocol thread lets a flood do. (Waiting for that turn keeps the test about
-  // the handler, not about how soon the system schedules its thread.)
+  // Far more than the queue holds, 4 KiB at a time: each piece follows once the receiver has
+  // handed the last one over and the handler has had one turn since, the most a fair protocol
+  // thread lets a flood do. (Waiting for that turn keeps the test about the handler, not about
+  // how soon the system schedules its thread.)
   constexpr int kLines = 5000;
-  int said = 0;
+  std::size_t said = 0;
   while (said < kLines) {
-    const std::size_t before = static_cast<std::size_t>(said);
     Bytes piece;
     while (said < kLines && piece.size() < 4000)
       piece = piece + TextLine("line " + std::to_string(said++));
     port.Say(piece);
-    ASSERT_TRUE(Until([&] { return screen.Log.size() > before; }));
+    ASSERT_TRUE(Until([&] { return port.Heard(); }));
+    const std::size_t shown = screen.Log.size();
+    ASSERT_TRUE(Until([&] { return screen.Log.size() > shown || screen.Log.size() == said; }));
   }
   EXPECT_TRUE(Until([&] { return screen.Log.size() == kLines; }));
   EXPECT_TRUE(screen.Messages.empty())
