@@ -33,7 +33,8 @@ bool UartTxThread::TxEnqueue(int count, const std::uint8_t* bytes) {
   if (count > 0) std::memcpy(slot.Data, bytes, static_cast<std::size_t>(count));
   slot.Length = count;
   ++QueuedTotal;
-  if (Queued) Queued();
+  // The worker's own sync word needs no waking: the pass that follows writes it at once.
+  if (Queued && !InPass) Queued();
   return true;
 }
 
@@ -54,7 +55,11 @@ bool UartTxThread::TxPass(Outgoing& out) {
   if (!Uart.UartConnected || Writing) return false;
   if (QueuedCount() == 0) {
     // Queued now, written by the next pass.
-    if (!SyncStopped) TxEnqueue(sizeof syncWord, syncWord);
+    if (!SyncStopped) {
+      InPass = true;
+      if (TxEnqueue(sizeof syncWord, syncWord)) SyncNumber = QueuedTotal;
+      InPass = false;
+    }
     return false;
   }
   const Slot& slot = TxSlots[TxTail()];
@@ -69,6 +74,10 @@ bool UartTxThread::TxPass(Outgoing& out) {
   out.TimeoutMs = WriteTimeoutMs(Uart.Settings, slot.Length);
   out.Target = port;
   out.Number = DoneTotal + 1;
+  // About 20 ms of line time a piece: small enough for a smooth progress bar and a quick stop,
+  // large enough to cost nothing at any speed.
+  out.PieceBytes = std::clamp<std::size_t>(Uart.Settings.BaudRate / 10 / 50, 256, 16384);
+  out.SyncWord = out.Number == SyncNumber;
   CurrentWritten = 0;
   Writing = true;
   return true;
@@ -89,28 +98,29 @@ void UartTxThread::TxWritten(const IoResult& result) {
 void UartTxThread::Execute(Worker& worker) {
   Outgoing out;
   bool haveMessage = false;
-  bool idle = false;
+  int waitMs = Worker::Forever;
   if (!worker.HandOver([&] {
         haveMessage = TxPass(out);
-        idle = !haveMessage && QueuedCount() == 0 && (SyncStopped || !Uart.UartConnected) &&
-               !Timeout.Armed();
+        // A pass that queued the sync word or skipped a dropped message leaves the next message
+        // due at once: the pass that writes it follows straight away.
+        for (int more = 0;
+             !haveMessage && more < SlotCount && Uart.UartConnected && QueuedCount() > 0; ++more)
+          haveMessage = TxPass(out);
+        if (!haveMessage) waitMs = Timeout.MsUntilDue();
       }))
     return;
-  if (haveMessage) {
-    const IoResult result = WriteInPieces(out);
-    // Even when Disconnect suspended us meanwhile, the slot must be freed.
-    if (!worker.HandOver([&] { TxWritten(result); }, true)) return;
-    if (!worker.Sleep(PauseAfterWriteMs)) return;
+  if (!haveMessage) {
+    worker.Sleep(waitMs);
+    return;
   }
-  // With nothing to send and no reply awaited a pass has nothing to do; Queued wakes us.
-  worker.Sleep(idle ? IdleSleepMs : PeriodMs);
+  const IoResult result = WriteInPieces(out);
+  // Even when Disconnect suspended us meanwhile, the slot must be freed.
+  if (!worker.HandOver([&] { TxWritten(result); }, true)) return;
+  worker.Sleep(out.SyncWord ? SyncPauseMs : PauseAfterWriteMs);
 }
 
 IoResult UartTxThread::WriteInPieces(const Outgoing& out) {
   using namespace std::chrono;
-  // About 20 ms of line time a piece: small enough for a smooth progress bar and a quick stop,
-  // large enough to cost nothing at any speed.
-  const std::size_t piece = std::clamp<std::size_t>(Uart.Settings.BaudRate / 10 / 50, 256, 16384);
   const auto deadline = steady_clock::now() + milliseconds(out.TimeoutMs);
   const auto length = static_cast<std::size_t>(out.Length);
   IoResult result{IoStatus::Ok, 0};
@@ -120,7 +130,7 @@ IoResult UartTxThread::WriteInPieces(const Outgoing& out) {
       break;
     }
     const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
-    const std::size_t n = std::min(piece, length - result.Count);
+    const std::size_t n = std::min(out.PieceBytes, length - result.Count);
     const IoResult part = out.Target->Write(out.Data + result.Count, n,
                                             static_cast<int>(std::max<long long>(left, 0)));
     result.Count += part.Count;

@@ -12,15 +12,16 @@
 
 class Worker;
 
-// The transmit ring: 16 slots of 131072 bytes (15 messages at most), written one message per
-// period by the transmit worker, with the sync word while nothing waits.
+// The transmit ring: 16 slots of 131072 bytes (15 messages at most), written one message at a
+// time by the transmit worker, with the sync word while nothing waits.
 class UartTxThread {
  public:
   static constexpr int SlotCount = 16;
   static constexpr int SlotSize = 0x20000;
-  static constexpr int PeriodMs = 10;
   static constexpr int PauseAfterWriteMs = 40;
-  static constexpr int IdleSleepMs = 100;
+  // The sync word goes out about every 60 ms: its pause, and the two transmit periods of 10 ms
+  // that queueing it and sending it took.
+  static constexpr int SyncPauseMs = PauseAfterWriteMs + 2 * 10;
 
   UartTxThread(UartState& uart, Screen& screen, ReplyTimeout& timeout);
 
@@ -35,15 +36,19 @@ class UartTxThread {
     int Length = 0;
     int TimeoutMs = 0;  // the time the message needs on the line, with a margin
     Port* Target = nullptr;
-    std::uint64_t Number = 0;  // as counted by LastQueued
+    std::uint64_t Number = 0;    // as counted by LastQueued
+    std::size_t PieceBytes = 0;  // written in pieces of this size
+    bool SyncWord = false;
   };
-  // One period, on the GUI thread: checks the reply timeout, queues the sync word when the
-  // ring is empty, and names the next message to write (false when there is none).
+  // One pass, on the GUI thread: checks the reply timeout, queues the sync word when the ring
+  // is empty, and names the next message to write (false when there is none).
   bool TxPass(Outgoing& out);
   // On the GUI thread after the worker's write: reports a failed write, frees the slot.
   void TxWritten(const IoResult& result);
 
-  // The worker body: hand TxPass over, write, hand TxWritten over, pause, sleep.
+  // The worker body: hand passes over until one names a message, write it, hand TxWritten over
+  // and take the pause. With nothing to write the worker sleeps until a message is queued, a
+  // wait for a reply is armed or the clock is set (Wake), or the wait's end is due.
   void Execute(Worker& worker);
 
   // How long a write of n bytes may take at the given line settings: the time the bytes need
@@ -85,6 +90,8 @@ class UartTxThread {
   IoResult WriteInPieces(const Outgoing& out);
 
   bool Writing = false;                          // slot TxTail is with the worker
+  std::uint64_t SyncNumber = 0;                  // the sync word queued last
+  bool InPass = false;                           // TxPass is queueing the sync word
   std::atomic<std::uint64_t> CurrentWritten{0};  // bytes of slot TxTail's message written so far
   std::atomic<std::uint64_t> Dropped{0};         // the message whose rest is not to be written
   std::uint64_t QueuedTotal = 0;

@@ -171,6 +171,6 @@ void UartDataHandler::Execute(Worker& worker) {
         idle = QueuedCount() == 0;
       }))
     return;
-  // ItemAdded wakes the worker, so an item that arrives meanwhile does not wait out the rest.
-  if (idle) worker.Sleep(IdleSleepMs);
+  // An item added meanwhile has woken the worker already, so this sleep ends at once.
+  if (idle) worker.Sleep(Worker::Forever);
 }
