@@ -284,10 +284,6 @@ void Tform_main::Notify(const Notice& notice) {
     ui->tbtn_UartConnect->setEnabled(!open);
     ui->tbtn_UartDisconnect->setEnabled(open);
     ui->tbtn_Setting->setEnabled(!open);
-    if (open)
-      StatusTimer.start();
-    else
-      StatusTimer.stop();
   }
   UpdateStatus();
 }
@@ -363,6 +359,7 @@ void Tform_main::UpdateStatus() {
 
   const Core::WorkProgress job = Protocol.Progress();
   if (job.What == Core::WorkProgress::Job::None || job.Total == 0) {
+    StatusTimer.stop();
     RateSamples.clear();
     bar_Progress->hide();
     lab_Rate->hide();
@@ -374,6 +371,9 @@ void Tform_main::UpdateStatus() {
   RateSamples.emplace_back(now, job.Done);
   while (RateSamples.size() > 2 && now - RateSamples.front().first > RateWindowMs)
     RateSamples.pop_front();
+  // Polled only while a transfer runs: the engine tells the window when one starts or ends
+  // (the reply wait is armed or disarmed, the port opens or closes), not how it progresses.
+  if (!StatusTimer.isActive()) StatusTimer.start();
   const int percent = static_cast<int>(job.Done * 100 / job.Total);
   if (bar_Progress->value() != percent) bar_Progress->setValue(percent);
   bar_Progress->show();

@@ -133,7 +133,7 @@ class Tform_main : public QMainWindow, public Screen {
   TForm_EraseFlash* Form_EraseFlash = nullptr;
   QStringList PendingLog;
   QTimer LogTimer;
-  // Polls the engine's progress while the port is open.
+  // Polls the engine's progress while an upload or a read-back runs.
   QTimer StatusTimer;
   // The command controls as SetCmdControls last left them.
   bool CommandsEnabled = false;

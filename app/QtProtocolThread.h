@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <QThread>
 #include <functional>
 
 #include "platform/ProtocolThread.h"
@@ -13,6 +14,7 @@ class QtProtocolThread : public ProtocolThread {
   void Post(std::function<void()> routine) override {
     QMetaObject::invokeMethod(Context, std::move(routine), Qt::QueuedConnection);
   }
+  bool IsCurrent() const override { return QThread::currentThread() == Context->thread(); }
 
  private:
   QObject* Context;
