@@ -252,7 +252,12 @@ void Tform_main::SetCmdControls(bool enabled) {
   ui->tbtn_UartDisconnect->setEnabled(Protocol.Connected());
   if (form_DL_Config) form_DL_Config->SetCommandButtonsEnabled(enabled);
   ui->tbtn_Setting->setEnabled(!enabled);
-  UpdateStatus();
+  // A read-back re-arms the reply wait with every block. The progress bar follows the status
+  // timer meanwhile: painting it here would hold up the request for the next block.
+  if (StatusTimer.isActive() && Protocol.Progress().What != Core::WorkProgress::Job::None)
+    UpdateStateLabels();
+  else
+    UpdateStatus();
 }
 
 bool Tform_main::UploadStoppable() {
@@ -341,7 +346,7 @@ QString Tform_main::RateText(double bytesPerSecond, std::uint64_t bytesLeft) {
   return rate + ", " + left + " left";
 }
 
-void Tform_main::UpdateStatus() {
+void Tform_main::UpdateStateLabels() {
   if (!lab_State) return;
   const QString state = StateWord();
   if (lab_State->text() != state) lab_State->setText(state);
@@ -356,7 +361,11 @@ void Tform_main::UpdateStatus() {
                .arg(s.Stop == StopBits::Two ? 2 : 1);
   }
   if (lab_Port->text() != port) lab_Port->setText(port);
+}
 
+void Tform_main::UpdateStatus() {
+  if (!lab_State) return;
+  UpdateStateLabels();
   const Core::WorkProgress job = Protocol.Progress();
   if (job.What == Core::WorkProgress::Job::None || job.Total == 0) {
     StatusTimer.stop();

@@ -84,6 +84,8 @@ class Tform_main : public QMainWindow, public Screen {
   QString StateWord();
   // Re-reads the engine's state and progress into the status bar.
   void UpdateStatus();
+  // The state and the port alone.
+  void UpdateStateLabels();
   const QString OpDia_OpenFile_Filter = "bin files (*.bin)";
 
  public slots:
