@@ -266,11 +266,13 @@ class ThrottledLine {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // Bytes that reached the tool (toTool) or left it for the box.
+  // Bytes that reached the tool (toTool) or left it for the box. What reached the tool was
+  // taken from the box at taken.
   struct Crossing {
     Clock::time_point at;
     std::size_t bytes;
     bool toTool;
+    Clock::time_point taken;
   };
 
   ThrottledLine() = default;
@@ -315,6 +317,7 @@ class ThrottledLine {
   struct Piece {
     Clock::time_point due;
     std::vector<std::uint8_t> bytes;
+    Clock::time_point taken;
   };
 
   struct Direction {
@@ -327,9 +330,10 @@ class ThrottledLine {
     std::size_t sent = 0;          // bytes of the first piece handed on
   };
 
-  void Note(bool toTool, std::size_t bytes) {
+  void Note(bool toTool, std::size_t bytes, Clock::time_point taken) {
+    const auto now = Clock::now();
     std::lock_guard lock(LogMutex);
-    Log.push_back({Clock::now(), bytes, toTool});
+    Log.push_back({now, bytes, toTool, taken});
   }
 
   void Carry(double rate, int latencyMs) {
@@ -389,8 +393,8 @@ class ThrottledLine {
           if (n > 0) {
             now = Clock::now();
             d.lineFree = std::max(d.lineFree, now) + byteTime * n;
-            d.pending.push_back({d.lineFree + d.latency, {buffer, buffer + n}});
-            if (!d.toTool) Note(false, static_cast<std::size_t>(n));
+            d.pending.push_back({d.lineFree + d.latency, {buffer, buffer + n}, now});
+            if (!d.toTool) Note(false, static_cast<std::size_t>(n), now);
           }
         } else if (slot[i][0] >= 0 && (fds[slot[i][0]].revents & (POLLHUP | POLLERR))) {
           // The far side closed for now (the tool between two connections): look again later.
@@ -401,7 +405,7 @@ class ThrottledLine {
           const ssize_t n = write(d.to, first.bytes.data() + d.sent, first.bytes.size() - d.sent);
           if (n <= 0) break;
           d.sent += static_cast<std::size_t>(n);
-          if (d.toTool) Note(true, static_cast<std::size_t>(n));
+          if (d.toTool) Note(true, static_cast<std::size_t>(n), first.taken);
           if (d.sent < first.bytes.size()) break;
           d.pending.pop_front();
           d.sent = 0;

@@ -87,11 +87,19 @@ void Measure(const Run& run, bool judge) {
   // Requests are the program's only bytes on the line; everything else is the box's text.
   std::vector<ThrottledLine::Clock::time_point> requests;
   std::vector<double> turnsMs;
+  std::vector<double> answersMs;  // from a request's last byte reaching the box to its answer
+  const auto requestLine = std::chrono::duration<double>(16.0 * kBitsPerChar / run.baud);
+  bool answerDue = false;
   ThrottledLine::Clock::time_point lastToTool{};
   ThrottledLine::Clock::time_point firstRequest{};
   std::size_t hexBytes = 0;
   for (const ThrottledLine::Crossing& c : line.Crossings()) {
     if (c.toTool) {
+      if (answerDue)
+        answersMs.push_back(
+            std::chrono::duration<double, std::milli>(c.taken - requests.back() - requestLine)
+                .count());
+      answerDue = false;
       lastToTool = c.at;
       if (!requests.empty()) hexBytes += c.bytes;
       continue;
@@ -100,6 +108,7 @@ void Measure(const Run& run, bool judge) {
     if (!requests.empty() && lastToTool > requests.back())
       turnsMs.push_back(std::chrono::duration<double, std::milli>(c.at - lastToTool).count());
     requests.push_back(c.at);
+    answerDue = true;
   }
   const double measured = Seconds(lastToTool - firstRequest);
   const double ideal = static_cast<double>(hexBytes) * kBitsPerChar / run.baud;
@@ -114,6 +123,9 @@ void Measure(const Run& run, bool judge) {
       "longest %.2f ms (%zu turns)%s\n",
       turn, Percentile(turnsMs, 0.9), Percentile(turnsMs, 1.0), turnsMs.size(),
       judge ? TargetNote(turn <= 1.5).c_str() : "");
+  std::printf(
+      "  the box's answer, from a request's last byte to its reply's first: median %.2f ms\n",
+      Median(answersMs));
   std::fflush(stdout);
 }
 
