@@ -127,7 +127,7 @@ class Tform_main : public QMainWindow, public Screen {
 
   std::unique_ptr<Ui::Tform_main> ui;
   SystemClock DefaultClock;
-  QtProtocolThread GuiThread{this};
+  QtProtocolThread GuiThread;
   Core Protocol;
   Tform_uart* form_uart = nullptr;
   Tform_DL_Config* form_DL_Config = nullptr;

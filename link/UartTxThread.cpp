@@ -38,13 +38,22 @@ bool UartTxThread::TxEnqueue(int count, const std::uint8_t* bytes) {
   return true;
 }
 
-int UartTxThread::WriteTimeoutMs(const LineSettings& settings, int n) {
+long long UartTxThread::LineTimeUs(const LineSettings& settings, int n) {
   const long long bitsPerByte = 1 + std::clamp(settings.DataBits, 5, 8) +
                                 (settings.ParityMode == Parity::None ? 0 : 1) +
                                 (settings.Stop == StopBits::Two ? 2 : 1);
   const long long baud = std::max<std::uint32_t>(settings.BaudRate, 1);
-  const long long lineMs = (std::max(n, 0) * bitsPerByte * 1000 + baud - 1) / baud;
+  return (std::max(n, 0) * bitsPerByte * 1000000 + baud - 1) / baud;
+}
+
+int UartTxThread::WriteTimeoutMs(const LineSettings& settings, int n) {
+  const long long lineMs = (LineTimeUs(settings, n) + 999) / 1000;
   return static_cast<int>(std::min<long long>(lineMs * 3 / 2 + 100, INT_MAX));
+}
+
+bool UartTxThread::StillOnItsWay(std::uint64_t message) const {
+  if (StillQueued(message)) return true;
+  return message == LastStarted && std::chrono::steady_clock::now() < LastHalfCrossed;
 }
 
 bool UartTxThread::TxPass(Outgoing& out) {
@@ -78,6 +87,9 @@ bool UartTxThread::TxPass(Outgoing& out) {
   // large enough to cost nothing at any speed.
   out.PieceBytes = std::clamp<std::size_t>(Uart.Settings.BaudRate / 10 / 50, 256, 16384);
   out.SyncWord = out.Number == SyncNumber;
+  LastStarted = out.Number;
+  LastHalfCrossed = std::chrono::steady_clock::now() +
+                    std::chrono::microseconds(LineTimeUs(Uart.Settings, slot.Length) / 2);
   CurrentWritten = 0;
   Writing = true;
   return true;

@@ -160,26 +160,21 @@ bool Worker::HandOver(const std::function<void()>& routine, bool evenIfSuspended
     Current = call;
     call->StopAsked = StopRequested;
   }
-  {
-    // Posted under the call's lock, which the routine's side takes first: whatever this thread
-    // did before is then plainly seen by the routine, whatever way the post travels.
-    std::lock_guard lock(call->Mutex);
-    Target.Post([call, &routine] {
-      {
-        std::lock_guard lock(call->Mutex);
-        if (call->Cancelled) return;  // the worker gave up waiting: routine is gone
-        call->Started = true;
-      }
-      ++RoutineDepth;
-      routine();
-      --RoutineDepth;
-      {
-        std::lock_guard lock(call->Mutex);
-        call->Finished = true;
-      }
-      call->Done.notify_all();
-    });
-  }
+  Target.Post([call, &routine] {
+    {
+      std::lock_guard lock(call->Mutex);
+      if (call->Cancelled) return;  // the worker gave up waiting: routine is gone
+      call->Started = true;
+    }
+    ++RoutineDepth;
+    routine();
+    --RoutineDepth;
+    {
+      std::lock_guard lock(call->Mutex);
+      call->Finished = true;
+    }
+    call->Done.notify_all();
+  });
 
   bool ran;
   {

@@ -66,6 +66,7 @@ void CodeUpload::StartUpload(const std::string& path) {
   ImageSize = static_cast<std::uint32_t>(size);
   LastServedBlock = -1;
   LastServedMessage = 0;
+  LastRequested = -1;
 
   std::uint8_t command[12];
   PutCommandWord(command, Cmd::Upload);
@@ -89,16 +90,20 @@ void CodeUpload::ServeDownloadRequest(std::int16_t block) {
     Out.AppendLog("Download request ignored: no upload file open");
     return;
   }
+  // A request for another block in between shows that the box has moved on from this one.
+  const bool copy = block == LastServedBlock && block == LastRequested &&
+                    Tx.StillOnItsWay(LastServedMessage);
+  LastRequested = block;
   const std::int64_t size = ImageSize;
   const std::int64_t count = (size + BlockSize - 1) / BlockSize;
   if (block < 0 || block >= count) {
     Out.AppendLog("Request data is longer than file size");
     return;
   }
-  if (block == LastServedBlock && Tx.StillQueued(LastServedMessage)) {
-    // The box cannot have judged a block it has not yet received: this request is a copy
-    // of the one just served, and answering it twice would hand the box a block it did not
-    // ask for next.
+  if (copy) {
+    // The box cannot have judged a block that has not yet crossed the line: this request is
+    // a copy of the one just served, and answering it twice would hand the box a block it did
+    // not ask for next.
     Out.AppendLog("Download request for block " + std::to_string(block) +
                   " ignored: its block is still being sent");
     return;

@@ -52,6 +52,7 @@ class CodeUpload {
   bool Accepted = false;  // the box took the whole image
   int LastServedBlock = -1;
   std::uint64_t LastServedMessage = 0;  // the transmit ring's number of that block's answer
+  int LastRequested = -1;               // the block the box asked for last
   // The size announced to the box: block lengths follow it, since that is what the box expects.
   std::uint32_t ImageSize = 0;
   // Holds the one block being answered and its CRC; reused for every request.
