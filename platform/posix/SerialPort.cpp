@@ -224,6 +224,12 @@ bool SerialPort::SetSettings(const LineSettings& settings) {
     ok = ::ioctl(fd, TCSETS2, &tio) == 0;
   }
   if (!ok) Error = std::string("the driver refused the settings: ") + std::strerror(errno);
+  // The driver has the last word on the speed: what it reports now is what the line runs at.
+  termios2 running{};
+  if (ok && ::ioctl(fd, TCGETS2, &running) == 0) {
+    Error = SpeedNotTaken(settings.BaudRate, running.c_ospeed);
+    ok = Error.empty();
+  }
   Gate.Leave();
   return ok;
 }
