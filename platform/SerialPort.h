@@ -23,7 +23,8 @@ class SerialPort : public Port {
   static const char* const NamingHint;
 
   // Opens exclusively (a second opener fails). False leaves the port closed, or open as it
-  // was when it already was.
+  // was when it already was. When the node of a name opened before has gone, the USB adapter
+  // it stood for is opened where it came back under another node (Linux).
   bool OpenExclusive(const std::string& name);
   // Why the last OpenExclusive or SetSettings failed, in words a technician can act on.
   const std::string& LastError() const { return Error; }

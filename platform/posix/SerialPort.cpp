@@ -5,17 +5,22 @@
 #include <asm/termbits.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+
+#include "platform/PortScan.h"
 
 namespace {
 
@@ -53,6 +58,20 @@ void TryLowLatency(int fd) {
   if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
   serial.flags |= ASYNC_LOW_LATENCY;
   ::ioctl(fd, TIOCSSERIAL, &serial);
+}
+
+// The node's own name under /dev, whatever name or link it was opened by.
+std::string NodeName(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return {};
+  char link[PATH_MAX];
+  const std::string sys = "/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" +
+                          std::to_string(minor(st.st_rdev));
+  const ssize_t n = ::readlink(sys.c_str(), link, sizeof link - 1);
+  if (n <= 0) return {};
+  link[n] = '\0';
+  const char* slash = std::strrchr(link, '/');
+  return slash ? slash + 1 : link;
 }
 
 std::string OpenErrorText(int error) {
@@ -99,6 +118,9 @@ struct SerialPort::System {
   int WakeFd = -1;  // eventfd that Close() signals to abort a poll in progress
   bool HaveFound = false;
   termios2 Found{};
+  // The USB adapter the port was last opened on, and the name it was opened by.
+  std::string AdapterName;
+  std::string Adapter;
 };
 
 const char* const SerialPort::NamingHint = "COMn, a device path, or a name under /dev/";
@@ -122,6 +144,16 @@ bool SerialPort::OpenExclusive(const std::string& name) {
 
   const std::string path = DevicePath(name);
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && (errno == ENOENT || errno == ENODEV || errno == ENXIO) &&
+      name == Sys->AdapterName) {
+    // The adapter this name stood for may be back under another node (the kernel gives a
+    // new number while a program still holds the old node): the same adapter, so the same
+    // port, as a by-id name would follow it.
+    const int gone = errno;
+    const std::string moved = FindUsbAdapter(Sys->Adapter);
+    errno = gone;
+    if (!moved.empty()) fd = ::open(moved.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  }
   if (fd < 0) {
     Error = OpenErrorText(errno);
     return false;
@@ -152,6 +184,8 @@ bool SerialPort::OpenExclusive(const std::string& name) {
   Sys->WakeFd = wake;
   Sys->Found = found;
   Sys->HaveFound = true;
+  Sys->AdapterName = name;
+  Sys->Adapter = UsbAdapterOf(NodeName(fd));
   Error.clear();
   Sys->Fd.store(fd);
   return true;
