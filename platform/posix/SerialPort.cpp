@@ -53,11 +53,13 @@ void MakeRaw(termios2& tio) {
 
 // Bytes arrive in bursts from USB adapters; asking for low latency shortens the wait for
 // each burst. Many drivers (and pseudo-terminals) do not know the request, which is fine.
-void TryLowLatency(int fd) {
+// True when this turned it on, so that it can be turned off again at close.
+bool TryLowLatency(int fd, bool on) {
   serial_struct serial{};
-  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
-  serial.flags |= ASYNC_LOW_LATENCY;
-  ::ioctl(fd, TIOCSSERIAL, &serial);
+  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return false;
+  if (((serial.flags & ASYNC_LOW_LATENCY) != 0) == on) return false;
+  serial.flags ^= ASYNC_LOW_LATENCY;
+  return ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
 }
 
 // The node's own name under /dev, whatever name or link it was opened by.
@@ -118,6 +120,7 @@ struct SerialPort::System {
   int WakeFd = -1;  // eventfd that Close() signals to abort a poll in progress
   bool HaveFound = false;
   termios2 Found{};
+  bool MadeLowLatency = false;  // the driver keeps it after close (an FTDI's 1 ms timer)
   // The USB adapter the port was last opened on, and the name it was opened by.
   std::string AdapterName;
   std::string Adapter;
@@ -177,13 +180,14 @@ bool SerialPort::OpenExclusive(const std::string& name) {
   const termios2 found = tio;
   MakeRaw(tio);
   if (::ioctl(fd, TCSETS2, &tio) != 0) return giveUp();
-  TryLowLatency(fd);
+  const bool lowLatency = TryLowLatency(fd, true);
 
   const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake < 0) return giveUp();
   Sys->WakeFd = wake;
   Sys->Found = found;
   Sys->HaveFound = true;
+  Sys->MadeLowLatency = lowLatency;
   Sys->AdapterName = name;
   Sys->Adapter = UsbAdapterOf(NodeName(fd));
   Error.clear();
@@ -364,6 +368,8 @@ void SerialPort::Release() {
   ::ioctl(fd, TCFLSH, TCOFLUSH);
   if (Sys->HaveFound) ::ioctl(fd, TCSETS2, &Sys->Found);
   Sys->HaveFound = false;
+  if (Sys->MadeLowLatency) TryLowLatency(fd, false);
+  Sys->MadeLowLatency = false;
   ::ioctl(fd, TIOCNXCL);
   CloseQuietly(fd);  // also drops the flock
   CloseQuietly(Sys->WakeFd);
