@@ -265,6 +265,7 @@ bool OpenRawPty(int& master, int& slave, std::string& name) {
 bool BoxSim::OpenPty() {
   if (WakeFd < 0) WakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (WakeFd < 0) return false;
+  if (!Options.devicePath.empty()) return OpenDevice();
   int master = -1;
   int slave = -1;
   std::string name;
@@ -273,6 +274,26 @@ bool BoxSim::OpenPty() {
   SlaveFd = slave;
   std::lock_guard lock(Mutex);
   Device = name;
+  return true;
+}
+
+// Another program made this line and holds its other end: there is no slave to keep, and
+// the line is made raw so that nothing echoes or translates on the way.
+bool BoxSim::OpenDevice() {
+  const int fd = open(Options.devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) {
+    close(fd);
+    return false;
+  }
+  cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  tcsetattr(fd, TCSANOW, &tio);
+  MasterFd = fd;
+  SlaveFd = -1;
+  std::lock_guard lock(Mutex);
+  Device = Options.devicePath;
   return true;
 }
 

@@ -62,7 +62,10 @@ bool OpenRawPty(int& master, int& slave, std::string& name);
 
 struct BoxOptions {
   std::string linkPath;  // optional symlink to the device
-  int baud = 0;          // 0 runs the line as fast as the pty goes
+  // A terminal to play the box on instead of a new pseudo-terminal: the far end of a line that
+  // something else made, such as a virtual machine's serial port.
+  std::string devicePath;
+  int baud = 0;  // 0 runs the line as fast as the pty goes
   std::uint32_t blockSize = kBlockSize;
 };
 
@@ -176,6 +179,7 @@ class BoxSim {
   };
 
   bool OpenPty();
+  bool OpenDevice();
   void ClosePty();
   bool MakeLink();
   void RemoveLink();

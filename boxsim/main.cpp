@@ -15,8 +15,9 @@ namespace {
 
 void Usage(FILE* out) {
   std::fputs(
-      "usage: kelvarin-boxsim [--link PATH] [--baud N] [--save-flash FILE] [--save-upload FILE]\n"
-      "                       [--help] [--version]\n"
+      "usage: kelvarin-boxsim [--link PATH | --device PATH] [--baud N] [--save-flash FILE]\n"
+      "                       [--save-upload FILE] [--help] [--version]\n"
+      "  --device PATH       plays the box on that terminal instead of a new pseudo-terminal\n"
       "  --save-flash FILE   writes the box's flash as it starts (what a read is served from)\n"
       "  --save-upload FILE  writes the last uploaded image when the box is stopped\n",
       out);
@@ -39,6 +40,8 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--link" && i + 1 < argc) {
       options.linkPath = argv[++i];
+    } else if (arg == "--device" && i + 1 < argc) {
+      options.devicePath = argv[++i];
     } else if (arg == "--baud" && i + 1 < argc) {
       char* end = nullptr;
       const long baud = std::strtol(argv[++i], &end, 10);
@@ -76,7 +79,9 @@ int main(int argc, char** argv) {
     std::fflush(stderr);
   });
   if (!box.Start()) {
-    std::fprintf(stderr, "kelvarin-boxsim: can't create the pseudo-terminal%s%s: %s\n",
+    const std::string what =
+        options.devicePath.empty() ? "create the pseudo-terminal" : "open " + options.devicePath;
+    std::fprintf(stderr, "kelvarin-boxsim: can't %s%s%s: %s\n", what.c_str(),
                  options.linkPath.empty() ? "" : " or the link ", options.linkPath.c_str(),
                  std::strerror(errno));
     return 1;

@@ -14,3 +14,12 @@ struct FoundPort {
 // The serial ports present under root ("/" on a real machine; tests give a fake tree with dev/
 // and sys/): the by-id links, then ttyUSB*, ttyACM*, and the ttyS* with a real UART behind them.
 std::vector<FoundPort> ScanSerialPorts(const std::string& root = "/");
+
+// Which USB adapter the serial port NAME (a node under /dev, such as ttyUSB0) belongs to: its
+// vendor and product, its serial number or else the socket it is plugged into, and the
+// interface and port on it. Empty for a port that is no USB adapter, and on Windows, which
+// gives an adapter its COM number back whenever it returns.
+std::string UsbAdapterOf(const std::string& name, const std::string& root = "/");
+// The device path of the one port of that adapter present now: a pulled adapter plugged back
+// gets a new node while a program still holds its old one. Empty when none or several match.
+std::string FindUsbAdapter(const std::string& adapter, const std::string& root = "/");

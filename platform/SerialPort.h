@@ -22,7 +22,9 @@ class SerialPort : public Port {
   // How port names are written here, for help texts.
   static const char* const NamingHint;
 
-  // A second opener fails, also a second copy of this program.
+  // A second opener fails, also a second copy of this program. When the node of a name opened
+  // before has gone, the USB adapter it stood for is opened where it came back under another
+  // node (Linux).
   bool OpenExclusive(const std::string& name) override;
   const std::string& LastError() const override { return Error; }
 

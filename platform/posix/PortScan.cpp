@@ -79,3 +79,51 @@ std::vector<FoundPort> ScanSerialPorts(const std::string& root) {
     if (HasUart(base / "sys" / "class" / "tty" / name)) found.push_back({"/dev/" + name, ""});
   return found;
 }
+
+namespace {
+
+std::string FirstLine(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+}  // namespace
+
+std::string UsbAdapterOf(const std::string& name, const std::string& root) {
+  if (name.empty()) return {};
+  const fs::path sys = fs::path(root) / "sys";
+  std::error_code ec;
+  fs::path dir = fs::canonical(sys / "class" / "tty" / name / "device", ec);
+  if (ec) return {};
+  // usb-serial gives each port of a multi-port adapter a device of its own; cdc-acm does not.
+  const std::string port = FirstLine(dir / "port_number");
+  std::string iface;
+  const fs::path top = fs::canonical(sys, ec);
+  for (; !ec && dir.has_relative_path() && dir != top; dir = dir.parent_path()) {
+    if (iface.empty() && fs::exists(dir / "bInterfaceNumber", ec))
+      iface = FirstLine(dir / "bInterfaceNumber");
+    if (!fs::exists(dir / "idVendor", ec)) continue;
+    // Without a serial number only the socket tells two adapters of one make apart.
+    const std::string serial = FirstLine(dir / "serial");
+    return FirstLine(dir / "idVendor") + ":" + FirstLine(dir / "idProduct") +
+           (serial.empty() ? " in socket " + dir.filename().string() : " serial " + serial) +
+           " interface " + iface + " port " + port;
+  }
+  return {};
+}
+
+std::string FindUsbAdapter(const std::string& adapter, const std::string& root) {
+  if (adapter.empty()) return {};
+  std::string found;
+  std::error_code ec;
+  for (fs::directory_iterator it(fs::path(root) / "sys" / "class" / "tty", ec), end;
+       !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (UsbAdapterOf(name, root) != adapter) continue;
+    if (!found.empty()) return {};  // two of a kind: which one is ours cannot be told
+    found = "/dev/" + name;
+  }
+  return found;
+}

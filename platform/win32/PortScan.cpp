@@ -36,3 +36,11 @@ std::vector<FoundPort> ScanSerialPorts(const std::string&) {
             [&](const FoundPort& a, const FoundPort& b) { return number(a) < number(b); });
   return found;
 }
+
+std::string UsbAdapterOf(const std::string&, const std::string&) {
+  return {};
+}
+
+std::string FindUsbAdapter(const std::string&, const std::string&) {
+  return {};
+}

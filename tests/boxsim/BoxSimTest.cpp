@@ -7,6 +7,7 @@
 
 #include "boxsim/BoxSim.h"
 #include "tests/boxsim/BoxLine.h"
+#include "tests/support/Pty.h"
 #include "wire/Bytes.h"
 
 using boxsim::Answer;
@@ -468,6 +469,31 @@ TEST(BoxSimPlug, PullingThePlugHangsUpAndPluggingInComesBackAtTheLink) {
     EXPECT_EQ(box.ConfigRecord(), boxsim::CableRecord());
   }
   EXPECT_NE(access(link.c_str(), F_OK), 0);
+}
+
+TEST(BoxSimDevice, PlaysTheBoxOnATerminalItIsGiven) {
+  // As a virtual machine leaves its end of a line: cooked, echoing.
+  Pty line(false);
+  ASSERT_TRUE(line.Ok());
+  boxsim::BoxOptions options;
+  options.devicePath = line.SlavePath;
+  boxsim::BoxSim box(options);
+  ASSERT_TRUE(box.Start());
+  EXPECT_EQ(box.DevicePath(), line.SlavePath);
+  line.Write(kSyncWord);
+  EXPECT_EQ(line.Read(2000, 4), Status(Reply::LoaderReady));
+  // Nothing of the tool's comes back as an echo, and the box's bytes pass untranslated.
+  line.Write(Command(kVersion));
+  const std::string text = "0506BAC90C8D";
+  EXPECT_EQ(line.Read(2000, 16),
+            Concat(Status(Reply::LoaderVersion), Bytes(text.begin(), text.end())));
+}
+
+TEST(BoxSimDevice, AMissingDeviceFailsTheStart) {
+  boxsim::BoxOptions options;
+  options.devicePath = "/dev/kelvarin-no-such-line";
+  boxsim::BoxSim box(options);
+  EXPECT_FALSE(box.Start());
 }
 
 TEST(BoxSimPlug, RefusesToReplaceAFileAtTheLinkPath) {
