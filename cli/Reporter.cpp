@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 
+#include "cli/CliOptions.h"
 #include "cli/Latin1.h"
 
 namespace {
@@ -64,12 +65,12 @@ std::string FormatBytes(std::uint64_t bytes) {
   return text;
 }
 
-std::string ProgressLine(const PortJob& job, double seconds) {
-  std::string line = job.Port() + "  ";
-  if (job.CurrentPhase() != PortJob::Phase::Working || job.BytesTotal() == 0)
-    return line + PhaseName(job.CurrentPhase());
-  const std::uint64_t done = job.BytesDone();
-  const std::uint64_t total = job.BytesTotal();
+std::string ProgressLine(const JobView& job) {
+  std::string line = job.Port + "  ";
+  if (job.State != JobState::Working || job.BytesTotal == 0) return line + StateWord(job.State);
+  const std::uint64_t done = job.BytesDone;
+  const std::uint64_t total = job.BytesTotal;
+  const double seconds = job.Seconds;
   char text[128];
   const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
   std::snprintf(text, sizeof text, "%3d%%  %s / %s  %s/s", static_cast<int>(done * 100 / total),
@@ -84,8 +85,8 @@ std::string ProgressLine(const PortJob& job, double seconds) {
 Reporter::Reporter(OutputMode mode, bool severalPorts, bool repeat, std::FILE* out, std::FILE* err)
     : Mode(mode), Several(severalPorts), Repeat(repeat), Out(out), Err(err) {}
 
-std::string Reporter::Prefix(const PortJob& job) const {
-  return Several ? job.Port() + ": " : std::string();
+std::string Reporter::Prefix(const JobView& job) const {
+  return Several ? job.Port + ": " : std::string();
 }
 
 void Reporter::ClearBlock() {
@@ -95,10 +96,10 @@ void Reporter::ClearBlock() {
   BlockLines = 0;
 }
 
-void Reporter::DrawBlock(PortJob::TimePoint now) {
+void Reporter::DrawBlock(TimePoint now) {
   ClearBlock();
-  for (const PortJob* job : Jobs) {
-    std::fprintf(Out, "%s\033[K\n", ProgressLine(*job, job->WorkSeconds(now)).c_str());
+  for (const JobView& job : Jobs) {
+    std::fprintf(Out, "%s\033[K\n", ProgressLine(job).c_str());
     ++BlockLines;
   }
   std::fflush(Out);
@@ -109,7 +110,7 @@ void Reporter::Printed() {
   if (Mode == OutputMode::Terminal && !Jobs.empty()) DrawBlock(std::chrono::steady_clock::now());
 }
 
-void Reporter::LogLine(const PortJob& job, const std::string& line, bool systemText) {
+void Reporter::LogLine(const JobView& job, const std::string& line, bool systemText) {
   if (Mode == OutputMode::Terminal) ClearBlock();
   std::fprintf(Err, "%s%s\n", Prefix(job).c_str(),
                (systemText ? line : Latin1ToUtf8(line)).c_str());
@@ -117,10 +118,10 @@ void Reporter::LogLine(const PortJob& job, const std::string& line, bool systemT
   Printed();
 }
 
-void Reporter::BoxLine(const PortJob& job, const std::string& line) {
+void Reporter::BoxLine(const JobView& job, const std::string& line) {
   if (Mode == OutputMode::Json) {
     std::fprintf(Out, "{\"port\": %s, \"event\": \"line\", \"text\": %s}\n",
-                 JsonString(job.Port()).c_str(), JsonString(Latin1ToUtf8(line)).c_str());
+                 JsonString(job.Port).c_str(), JsonString(Latin1ToUtf8(line)).c_str());
     std::fflush(Out);
     return;
   }
@@ -130,11 +131,11 @@ void Reporter::BoxLine(const PortJob& job, const std::string& line) {
   Printed();
 }
 
-void Reporter::Answer(const PortJob& job, const std::string& event,
+void Reporter::Answer(const JobView& job, const std::string& event,
                       const std::vector<std::pair<std::string, std::string>>& fields) {
   if (Mode == OutputMode::Json) {
     std::string line =
-        "{\"port\": " + JsonString(job.Port()) + ", \"event\": " + JsonString(event) + ", ";
+        "{\"port\": " + JsonString(job.Port) + ", \"event\": " + JsonString(event) + ", ";
     if (event == "config") {
       line += "\"fields\": {";
       for (std::size_t i = 0; i < fields.size(); ++i)
@@ -163,37 +164,37 @@ void Reporter::Answer(const PortJob& job, const std::string& event,
   Printed();
 }
 
-void Reporter::StateChanged(const PortJob& job) {
+void Reporter::StateChanged(const JobView& job) {
   if (Mode == OutputMode::Json) {
     std::fprintf(Out, "{\"port\": %s, \"event\": \"state\", \"state\": %s}\n",
-                 JsonString(job.Port()).c_str(), JsonString(PhaseName(job.CurrentPhase())).c_str());
+                 JsonString(job.Port).c_str(), JsonString(StateWord(job.State)).c_str());
     std::fflush(Out);
   }
 }
 
-void Reporter::BoxDone(const PortJob& job, const BoxResult& r) {
-  Rows.push_back({job.Port(), r});
+void Reporter::BoxDone(const JobView& r) {
+  Rows.push_back(r);
   if (Mode == OutputMode::Json) {
     std::fprintf(Out,
                  "{\"port\": %s, \"event\": \"done\", \"box\": %d, \"status\": %d, "
                  "\"result\": %s, \"why\": %s, \"bytes\": %" PRIu64 ", \"seconds\": %.2f}\n",
-                 JsonString(job.Port()).c_str(), r.Number, r.Status,
+                 JsonString(r.Port).c_str(), r.Box, r.Status,
                  JsonString(ResultName(r.Status)).c_str(), JsonString(Latin1ToUtf8(r.Why)).c_str(),
-                 r.Bytes, r.Seconds);
+                 r.BytesDone, r.Seconds);
     std::fflush(Out);
     return;
   }
   // The table at the end holds one run's boxes; a station reports each box as it goes.
   if (Mode == OutputMode::Terminal && !Repeat) return;
   if (Mode == OutputMode::Terminal) ClearBlock();
-  std::fprintf(Out, "%s box %d: %s%s%s, %" PRIu64 " bytes, %.1f s, status %d\n", job.Port().c_str(),
-               r.Number, ResultName(r.Status), r.Why.empty() ? "" : " - ",
-               Latin1ToUtf8(r.Why).c_str(), r.Bytes, r.Seconds, r.Status);
+  std::fprintf(Out, "%s box %d: %s%s%s, %" PRIu64 " bytes, %.1f s, status %d\n", r.Port.c_str(),
+               r.Box, ResultName(r.Status), r.Why.empty() ? "" : " - ", Latin1ToUtf8(r.Why).c_str(),
+               r.BytesDone, r.Seconds, r.Status);
   std::fflush(Out);
   Printed();
 }
 
-void Reporter::Tick(const std::vector<const PortJob*>& jobs, PortJob::TimePoint now) {
+void Reporter::Tick(const std::vector<JobView>& jobs, TimePoint now) {
   Jobs = jobs;
   if (Mode == OutputMode::Terminal) {
     if (now - LastDraw >= std::chrono::milliseconds(200)) DrawBlock(now);
@@ -201,38 +202,37 @@ void Reporter::Tick(const std::vector<const PortJob*>& jobs, PortJob::TimePoint 
   }
 }
 
-void Reporter::ProgressMade(const PortJob& job) {
-  if (Mode == OutputMode::Terminal || job.BytesTotal() == 0) return;
+void Reporter::ProgressMade(const JobView& job) {
+  if (Mode == OutputMode::Terminal || job.BytesTotal == 0) return;
   if (Mode == OutputMode::Json)
     std::fprintf(Out,
                  "{\"port\": %s, \"event\": \"progress\", \"bytes\": %" PRIu64
                  ", \"total\": %" PRIu64 "}\n",
-                 JsonString(job.Port()).c_str(), job.BytesDone(), job.BytesTotal());
+                 JsonString(job.Port).c_str(), job.BytesDone, job.BytesTotal);
   else
-    std::fprintf(Out, "%s\n",
-                 ProgressLine(job, job.WorkSeconds(std::chrono::steady_clock::now())).c_str());
+    std::fprintf(Out, "%s\n", ProgressLine(job).c_str());
   std::fflush(Out);
 }
 
-void Reporter::Finish(const std::vector<const PortJob*>& jobs, bool interrupted) {
+void Reporter::Finish(const std::vector<JobView>& jobs, bool interrupted) {
   if (Mode == OutputMode::Terminal) {
     ClearBlock();
     Jobs.clear();
     if (!Repeat && !Rows.empty()) {
       std::fprintf(Out, "%-24s %-22s %12s %9s\n", "port", "result", "bytes", "seconds");
-      for (const Row& row : Rows)
+      for (const JobView& row : Rows)
         std::fprintf(Out, "%-24s %-22s %12" PRIu64 " %9.1f\n", row.Port.c_str(),
-                     ResultName(row.Result.Status), row.Result.Bytes, row.Result.Seconds);
+                     ResultName(row.Status), row.BytesDone, row.Seconds);
     }
   }
   if (Repeat || interrupted) {
-    for (const PortJob* job : jobs) {
+    for (const JobView& job : jobs) {
       if (Mode == OutputMode::Json)
         std::fprintf(Out, "{\"port\": %s, \"event\": \"summary\", \"done\": %d, \"failed\": %d}\n",
-                     JsonString(job->Port()).c_str(), job->BoxesDone(), job->BoxesFailed());
+                     JsonString(job.Port).c_str(), job.BoxesDone, job.BoxesFailed);
       else if (Repeat)
-        std::fprintf(Out, "%s: %d boxes done, %d failed\n", job->Port().c_str(), job->BoxesDone(),
-                     job->BoxesFailed());
+        std::fprintf(Out, "%s: %d boxes done, %d failed\n", job.Port.c_str(), job.BoxesDone,
+                     job.BoxesFailed);
     }
   }
   std::fflush(Out);

@@ -1,5 +1,6 @@
 #include "cli/StationRun.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -75,29 +76,34 @@ int RunStation(const CliOptions& options, const std::vector<PortRequest>& reques
   RunLoop loop;
   Running = &loop;
   std::vector<std::unique_ptr<PortJob>> jobs;
-  std::vector<const PortJob*> view;
-  for (const PortRequest& request : requests) {
+  for (const PortRequest& request : requests)
     jobs.push_back(std::make_unique<PortJob>(options, request, reporter, clock, loop,
                                              ReadFileFor(options.OutFile, request.Name, several)));
-    view.push_back(jobs.back().get());
-  }
   for (auto& job : jobs) job->Start(std::chrono::steady_clock::now());
 
-  auto allDone = [&] {
-    for (const auto& job : jobs)
-      if (!job->Finished()) return false;
-    return true;
+  const auto views = [&] {
+    std::vector<JobView> all;
+    for (const auto& job : jobs) all.push_back(job->View());
+    return all;
+  };
+  const auto allDone = [&] {
+    return std::all_of(jobs.begin(), jobs.end(), [](const auto& job) { return job->Finished(); });
+  };
+  // A job with events waiting is looked at once the routine that raised them has run.
+  const auto eventsWaiting = [&] {
+    return std::any_of(jobs.begin(), jobs.end(),
+                       [](const auto& job) { return job->EventsWaiting(); });
   };
   while (!stop && !allDone()) {
-    loop.RunUntil([&] { return stop.load(); }, std::chrono::milliseconds(50));
+    loop.RunUntil([&] { return stop.load() || eventsWaiting(); }, std::chrono::milliseconds(50));
     const auto now = std::chrono::steady_clock::now();
     for (auto& job : jobs) job->Tick(now);
-    reporter.Tick(view, now);
+    reporter.Tick(views(), now);
   }
   const bool interrupted = stop;
   if (interrupted)
     for (auto& job : jobs) job->Interrupt();
-  reporter.Finish(view, interrupted);
+  reporter.Finish(views(), interrupted);
   int status = ExitStatus::Ok;
   for (const auto& job : jobs) status = std::max(status, job->Status());
   if (interrupted) status = ExitStatus::Interrupted;
