@@ -31,6 +31,7 @@ struct JobView {
   // How the last box served went: its status and the line that decided a failure.
   int Status = 0;
   std::string Why;
+  std::string File;  // read: the file the box's bytes went to
   int BoxesDone = 0;
   int BoxesFailed = 0;
 };

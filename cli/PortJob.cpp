@@ -4,7 +4,10 @@
 #include <random>
 #include <system_error>
 
+#include "cli/ReadTarget.h"
 #include "dlcfg/DlCfgRecord.h"
+#include "platform/Files.h"
+#include "service/FlashReadback.h"
 #include "wire/Words.h"
 
 namespace {
@@ -18,6 +21,8 @@ constexpr milliseconds GoneAfter{2000};
 // How long the box's lines are printed after send, and how long run-app waits for a refusal.
 constexpr milliseconds ListenAfterSend{1000};
 constexpr milliseconds ReopenEvery{300};
+// Progress is shown at least this often while bytes move, and whenever a block is through.
+constexpr milliseconds ProgressEvery{500};
 
 bool Commanded(Command c) {
   return c != Command::Monitor && c != Command::Send;
@@ -30,6 +35,11 @@ std::filesystem::path MakeReadFolder(const std::string& file) {
       target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
   // Next to the file, so that the finished read moves into place in one rename.
   return parent / (".kelvarin-read-" + std::to_string(random()));
+}
+
+// The size of the pieces the work's bytes move in: a block of the upload or of the read.
+std::uint64_t BlockBytes(Command c) {
+  return c == Command::Upload ? CodeUpload::BlockSize : FlashReadback::BlockMax;
 }
 
 // The status words that settle each command: its success word (none for Run App, which only
@@ -57,9 +67,17 @@ PortJob::Event Settled(int status, std::string why = {}) {
 }  // namespace
 
 PortJob::PortJob(const CliOptions& options, const PortRequest& request, JobOutput& output,
-                 Clock& clock, ProtocolThread& thread, std::string readFile)
-    : Options(options), Request(request), Out(output), ReadTarget(std::move(readFile)) {
-  if (Options.Cmd == Command::Read) ReadFolder = MakeReadFolder(ReadTarget);
+                 Clock& clock, ProtocolThread& thread, std::string readFile,
+                 std::shared_ptr<const UploadImage> image)
+    : Options(options),
+      Request(request),
+      Out(output),
+      Image(std::move(image)),
+      ReadBase(std::move(readFile)) {
+  // The boxes' files of a station sit beside the name given; a single read's file is the one
+  // a link leads to.
+  if (Options.Cmd == Command::Read)
+    ReadFolder = MakeReadFolder(Options.Repeat ? ReadBase : FileBehindLinks(ReadBase));
   Engine = std::make_unique<Core>(
       *this, clock, ReadFolder.empty() ? std::string(".") : ReadFolder.string(), thread);
   Engine->SetReplyWaitSecs(Options.TimeoutSecs);
@@ -81,6 +99,7 @@ JobView PortJob::View() const {
   v.Seconds = WorkSeconds();
   v.Status = LastStatus;
   v.Why = LastWhy;
+  if (Options.Cmd == Command::Read && LastStatus == ExitStatus::Ok) v.File = ReadName;
   v.BoxesDone = Done;
   v.BoxesFailed = Failed;
   return v;
@@ -111,7 +130,10 @@ void PortJob::Start(TimePoint now) {
 
 void PortJob::Tick(TimePoint now) {
   Now = now;
-  if (State == JobState::Working) TrackProgress();
+  if (State == JobState::Working) {
+    TrackProgress();
+    ShowProgress();
+  }
   while (!Pending.empty()) {
     const Event event = std::move(Pending.front());
     Pending.pop_front();
@@ -188,7 +210,6 @@ void PortJob::HandleWork(const Event& e) {
     case Kind::Settled:
       if (Options.Cmd == Command::Version && e.Status == ExitStatus::Ok)
         Out.Answer(View(), "version", {{"version", e.Text}});
-      if (Options.Cmd == Command::Upload && e.Status == ExitStatus::Ok) Bytes = Total;
       FinishBox(e.Status, e.Why);
       return;
     case Kind::RecordArrived:
@@ -212,12 +233,13 @@ void PortJob::HandleWork(const Event& e) {
     FinishBox(ExitStatus::Ok, "");
     return;
   }
-  // The engine watches most replies itself; this also covers the words it does not watch
-  // (tune, erase, the upload's verdict after the last block).
+  // The engine watches most replies itself, but any status word ends its wait, the loader's
+  // answer to the sync word too; this also covers the words it does not watch (tune, erase,
+  // the upload's verdict after the last block).
   const bool waitsForAnswer =
       Commanded(Options.Cmd) && Options.Cmd != Command::Reboot && Options.Cmd != Command::RunApp;
   if (waitsForAnswer &&
-      Now - LastActivity > std::chrono::seconds(Options.TimeoutSecs) + milliseconds(1000)) {
+      Now - AnsweredAt > std::chrono::seconds(Options.TimeoutSecs) + milliseconds(1000)) {
     Out.LogLine(View(), "Timeout!!");
     FinishBox(ExitStatus::LinkFailed, "Timeout!!");
   }
@@ -247,7 +269,10 @@ void PortJob::ClosePort() {
 }
 
 void PortJob::EndInterrupted() {
+  if (State == JobState::Working) TrackProgress();
   ClosePort();
+  if (State == JobState::Working && Options.Cmd == Command::Upload)
+    Bytes = Engine->UploadBytesSent();
   DiscardReadFolder();
   if (State == JobState::Working || State == JobState::Syncing) {
     if (!WorkEnded) {
@@ -269,21 +294,21 @@ void PortJob::StartWork() {
   WriteNumber = 0;
   Bytes = 0;
   Total = 0;
+  ShownBytes = 0;
+  ShownAt = Now;
   WorkStart = Now;
   WorkEnded = false;
-  LastActivity = Now;
+  AnsweredAt = Now;
+  if (Options.Cmd == Command::Read)
+    ReadName = Options.Repeat ? BoxFileName(ReadBase, BoxNumber) : ReadBase;
   Enter(JobState::Working);
   ++InEngineCall;
   bool sent = true;
   switch (Options.Cmd) {
-    case Command::Upload: {
-      std::error_code error;
-      const auto size = std::filesystem::file_size(Options.Image, error);
-      Total = error ? 0 : size;
-      sent = Engine->StartUpload(Options.Image);
-      if (!sent) Raise(Settled(ExitStatus::Usage));
+    case Command::Upload:
+      Total = Image->Stamp.Size;
+      sent = Engine->StartUpload(Image, Options.Image);
       break;
-    }
     case Command::Version:
       sent = Engine->LoaderVersion();
       break;
@@ -325,10 +350,12 @@ void PortJob::StartWork() {
     case Command::Read: {
       Total = Options.Size;
       std::error_code error;
-      std::filesystem::create_directories(ReadFolder, error);
+      std::filesystem::create_directory(ReadFolder, error);
       if (error) {
         --InEngineCall;
-        FinishBox(ExitStatus::Usage, "Can't create " + ReadFolder.string());
+        const std::string why = "Can't write " + ReadName + ": " + error.message();
+        Out.LogLine(View(), why, true);
+        FinishBox(ExitStatus::Usage, why);
         return;
       }
       Engine->ReadFlash(static_cast<std::int32_t>(Options.Start), Options.Size);
@@ -346,6 +373,9 @@ void PortJob::FinishBox(int status, const std::string& why) {
     WorkEnded = true;
     WorkEnd = Now;
   }
+  // The bytes that went out, whatever the verdict: an upload's count stays once it has ended.
+  if (State == JobState::Working && Options.Cmd == Command::Upload)
+    Bytes = Engine->UploadBytesSent();
   Engine->CancelReplyWait();
   WantRecordForSet = false;
   if (Options.Cmd == Command::Read) DiscardReadFolder();
@@ -376,39 +406,79 @@ void PortJob::FinishBox(int status, const std::string& why) {
 }
 
 void PortJob::TrackProgress() {
-  const Core::WorkProgress p = Engine->Progress();
-  if (p.What == Core::WorkProgress::Job::None || p.Total == 0) return;
-  Total = p.Total;
-  // Bytes still going out count as life: a long block on a slow line is no time-out.
-  if (p.Done > Bytes) {
-    Bytes = p.Done;
-    LastActivity = Now;
+  std::uint64_t done = 0;
+  if (Options.Cmd == Command::Upload) {
+    done = Engine->UploadBytesSent();
+  } else {
+    const Core::WorkProgress p = Engine->Progress();
+    if (p.What != Core::WorkProgress::Job::FlashRead || p.Total == 0) return;
+    Total = p.Total;
+    done = p.Done;
+  }
+  // Bytes moving are the command's own answer going on: a long block on a slow line is no
+  // time-out.
+  if (done > Bytes) {
+    Bytes = done;
+    AnsweredAt = Now;
   }
 }
 
+void PortJob::ShowProgress() {
+  if (Bytes == ShownBytes || Total == 0) return;
+  const std::uint64_t block = BlockBytes(Options.Cmd);
+  const bool blockThrough = Bytes / block != ShownBytes / block || Bytes == Total;
+  if (!blockThrough && Now - ShownAt < ProgressEvery) return;
+  ShownBytes = Bytes;
+  ShownAt = Now;
+  Out.ProgressMade(View());
+}
+
 void PortJob::AppendSystemLog(const std::string& line) {
-  LastActivity = Now = std::chrono::steady_clock::now();
+  Now = std::chrono::steady_clock::now();
   if (!Quiet()) Out.LogLine(View(), line, true);
 }
 
+void PortJob::AppendBoxText(const std::string& line) {
+  // All of the line, a zero byte too: the output shows what cannot be printed as escapes.
+  AppendLog(!line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line);
+}
+
 void PortJob::AppendLog(const std::string& line) {
-  LastActivity = Now = std::chrono::steady_clock::now();
+  Now = std::chrono::steady_clock::now();
   if (Quiet()) return;
-  const std::uint64_t before = Bytes;
-  if (State == JobState::Working) TrackProgress();
-  if (Bytes != before) Out.ProgressMade(View());
   const bool boxWork = Options.Cmd == Command::Send || Options.Cmd == Command::Monitor;
   // The box may print before the next tick has begun the work the loader's answer allows.
   const bool working = State == JobState::Working || LoaderAnswerWaiting();
   if (boxWork && working && InEngineCall == 0)
     Out.BoxLine(View(), line);
   else
-    Out.LogLine(View(), line);
+    LogEngineLine(line);
 }
 
 void PortJob::ShowMessage(const std::string& text) {
   LastMessage = text;
-  if (!Quiet()) Out.LogLine(View(), text);
+  if (!Quiet()) LogEngineLine(text);
+}
+
+void PortJob::LogEngineLine(const std::string& line) {
+  const std::string named = NamingTheReadFile(line);
+  if (named == line)
+    Out.LogLine(View(), line);
+  else
+    Out.LogLine(View(), named, true);
+}
+
+std::string PortJob::NamingTheReadFile(const std::string& line) const {
+  if (Options.Cmd != Command::Read || ReadName.empty()) return line;
+  // The read-back writes flashdata.bin (and its part file) in a folder of its own beside the
+  // read's file; what the operator knows is the file.
+  const std::string own = (ReadFolder / "flashdata.bin").string();
+  std::string named = line;
+  for (const std::string& name : {own + ".part", own, std::string("flashdata.bin")}) {
+    const std::size_t at = named.find(name);
+    if (at != std::string::npos) return named.replace(at, name.size(), ReadName);
+  }
+  return line;
 }
 
 void PortJob::SetCaption(Caption which, const std::string& text) {
@@ -424,7 +494,6 @@ std::string PortJob::GetCaption(Caption which) {
 }
 
 void PortJob::Notify(const Notice& notice) {
-  LastActivity = std::chrono::steady_clock::now();
   switch (notice.Kind) {
     case EngineEvent::LoaderReady:
       Raise({Kind::LoaderAnswered});
@@ -447,7 +516,11 @@ void PortJob::Notify(const Notice& notice) {
       if (c == Command::Upload) Raise(Settled(ExitStatus::Ok));
       return;
     case EngineEvent::UploadRefused:
-      if (c == Command::Upload) Raise(Settled(ExitStatus::BoxFailed, "Upload fail"));
+      if (c == Command::Upload)
+        Raise(Settled(ExitStatus::BoxFailed, notice.Text.empty() ? "Upload fail" : notice.Text));
+      return;
+    case EngineEvent::UploadImageChanged:
+      if (c == Command::Upload) Raise(Settled(ExitStatus::Usage, notice.Text));
       return;
     case EngineEvent::LoaderVersion:
       if (c == Command::Version) {
@@ -498,6 +571,7 @@ void PortJob::RecordArrived(const std::vector<std::uint8_t>& record) {
   }
   if (Options.Cmd != Command::ConfigSet || !WantRecordForSet) return;
   WantRecordForSet = false;
+  AnsweredAt = Now;
   for (const auto& [name, text] : Options.Changes) {
     const std::string edit = "text_" + name;
     if (texts.find(edit) == texts.end()) {
@@ -520,15 +594,20 @@ void PortJob::EndOfRead(bool complete) {
     FinishBox(ExitStatus::BoxFailed, "Read flash fail");
     return;
   }
+  // Written through a link to the file it leads to, as writing to the name would.
+  const std::string file = FileBehindLinks(ReadName);
   std::error_code error;
-  std::filesystem::rename(ReadFolder / "flashdata.bin", ReadTarget, error);
-  if (error) {
-    const std::string why = "Can't write " + ReadTarget + ": " + error.message();
-    Out.LogLine(View(), why);
+  const std::filesystem::file_status status = std::filesystem::status(file, error);
+  const bool replaceable =
+      !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
+  if (file.empty() || !replaceable || !MoveOnto((ReadFolder / "flashdata.bin").string(), file)) {
+    const std::string why = "Can't write " + ReadName;
+    Out.LogLine(View(), why, true);
     FinishBox(ExitStatus::Usage, why);
     return;
   }
   Bytes = Total;
+  Out.LogLine(View(), "Read written to " + ReadName, true);
   FinishBox(ExitStatus::Ok, "");
 }
 

@@ -15,6 +15,7 @@
 #include "link/Screen.h"
 #include "platform/Clock.h"
 #include "platform/ProtocolThread.h"
+#include "replies/CodeUpload.h"
 
 // One port's work: opens the port, syncs, runs the command, closes, and with --repeat serves
 // box after box. A state machine: the engine's reports and the clock become events, and
@@ -42,8 +43,11 @@ class PortJob : public Screen, public DlCfgView {
     std::vector<std::uint8_t> Record{};
   };
 
+  // readFile: where a read's bytes go (with --repeat, each box's file is named after it);
+  // image: the image of an upload, opened once for every box.
   PortJob(const CliOptions& options, const PortRequest& request, JobOutput& output, Clock& clock,
-          ProtocolThread& thread, std::string readFile);
+          ProtocolThread& thread, std::string readFile,
+          std::shared_ptr<const UploadImage> image = nullptr);
   ~PortJob() override;
 
   void Start(TimePoint now);
@@ -62,6 +66,7 @@ class PortJob : public Screen, public DlCfgView {
   // Screen
   void AppendLog(const std::string& line) override;
   void AppendSystemLog(const std::string& line) override;
+  void AppendBoxText(const std::string& line) override;
   void ShowMessage(const std::string& text) override;
   void SetCmdControls(bool) override {}
   void SetCaption(Caption which, const std::string& text) override;
@@ -85,16 +90,22 @@ class PortJob : public Screen, public DlCfgView {
   void EndInterrupted();
   void ClosePort();
   void TrackProgress();
+  void ShowProgress();
   void RecordArrived(const std::vector<std::uint8_t>& record);
   void EndOfRead(bool complete);
   void DiscardReadFolder();
+  // The engine's lines about its own file name the read's file instead.
+  std::string NamingTheReadFile(const std::string& line) const;
+  void LogEngineLine(const std::string& line);
   double WorkSeconds() const;
   bool Quiet() const;
 
   const CliOptions& Options;
   PortRequest Request;
   JobOutput& Out;
-  std::string ReadTarget;
+  std::shared_ptr<const UploadImage> Image;
+  std::string ReadBase;  // read: the file as given for this port
+  std::string ReadName;  // read: this box's file
   std::filesystem::path ReadFolder;
   std::unique_ptr<Core> Engine;
 
@@ -102,7 +113,11 @@ class PortJob : public Screen, public DlCfgView {
   std::deque<Event> Pending;
   TimePoint Now{};
   TimePoint StateSince{};
-  TimePoint LastActivity{};
+  // When the command went out or its own answer last moved on (a block asked for and going
+  // out, flash data coming in): the reply time-out counts from here, whatever else the box says.
+  TimePoint AnsweredAt{};
+  std::uint64_t ShownBytes = 0;  // the progress last shown, and when
+  TimePoint ShownAt{};
   TimePoint LastAnswer{};  // AwaitGone: when the served box last answered the sync word
   TimePoint WorkStart{};
   TimePoint WorkEnd{};

@@ -10,18 +10,25 @@
 enum class OutputMode { Terminal, Plain, Json };
 
 // Texts of the output, apart from the streams so that tests can read them.
+// A JSON string of UTF-8 text; control characters (C0, DEL, C1) as \u escapes.
 std::string JsonString(const std::string& utf8);
+// The box's Latin-1 text for a terminal, in UTF-8: control characters other than tab shown as
+// \xNN, so that the box (or noise on the line) cannot move, clear, retitle or remap it.
+std::string TerminalText(const std::string& latin1);
+// The same for text of the system (a file name, UTF-8).
+std::string TerminalSystemText(const std::string& utf8);
 std::string FormatBytes(std::uint64_t bytes);
 // "PORT  42%  440.0 KiB / 1.0 MiB  90.1 KiB/s  0:07 left", or the state the port is in.
 std::string ProgressLine(const JobView& job);
 
 // Prints what the jobs report: log lines to standard error (prefixed by the port when there are
-// several), everything else to standard output as the mode wants it.
+// several), everything else to standard output as the mode wants it. A stream whose reader has
+// gone is written no more; the work goes on.
 class Reporter : public JobOutput {
  public:
-  Reporter(OutputMode mode, bool severalPorts, bool repeat, std::FILE* out, std::FILE* err);
-
   using TimePoint = std::chrono::steady_clock::time_point;
+
+  Reporter(OutputMode mode, bool severalPorts, bool repeat, std::FILE* out, std::FILE* err);
 
   void LogLine(const JobView& job, const std::string& line, bool systemText = false) override;
   void BoxLine(const JobView& job, const std::string& line) override;
@@ -38,8 +45,10 @@ class Reporter : public JobOutput {
 
  private:
   std::string Prefix(const JobView& job) const;
+  // Writes text to the stream at once, unless that stream has failed before.
+  void Emit(std::FILE* stream, const std::string& text);
   void ClearBlock();
-  void DrawBlock(TimePoint now);
+  void DrawBlock();
   void Printed();
 
   OutputMode Mode;
@@ -47,6 +56,8 @@ class Reporter : public JobOutput {
   bool Repeat;
   std::FILE* Out;
   std::FILE* Err;
+  bool OutFailed = false;
+  bool ErrFailed = false;
   std::vector<JobView> Jobs;
   std::vector<JobView> Rows;  // every box done, as it ended
   int BlockLines = 0;

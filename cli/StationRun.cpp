@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <mutex>
 
 #include "cli/PortJob.h"
 #include "cli/Reporter.h"
@@ -11,7 +12,10 @@
 
 namespace {
 
-std::atomic<RunLoop*> Running{nullptr};
+// The loop of the station running now. A stop request nudges it from another thread, so it is
+// looked at and let go under a lock: the loop cannot end while a nudge is on its way.
+std::mutex RunningLock;
+RunLoop* Running = nullptr;
 
 }  // namespace
 
@@ -60,11 +64,13 @@ std::string ReadFileFor(const std::string& file, const std::string& port, bool s
 }
 
 void NudgeStation() {
-  if (RunLoop* loop = Running.load()) loop->Nudge();
+  std::lock_guard lock(RunningLock);
+  if (Running != nullptr) Running->Nudge();
 }
 
-int RunStation(const CliOptions& options, const std::vector<PortRequest>& requests, bool terminal,
-               std::atomic<bool>& stop, std::FILE* out, std::FILE* err) {
+int RunStation(const CliOptions& options, const std::vector<PortRequest>& requests,
+               std::shared_ptr<const UploadImage> image, bool terminal, std::atomic<bool>& stop,
+               std::FILE* out, std::FILE* err) {
   const bool several = requests.size() > 1;
   const OutputMode mode = options.Json ? OutputMode::Json
                           : terminal   ? OutputMode::Terminal
@@ -74,11 +80,15 @@ int RunStation(const CliOptions& options, const std::vector<PortRequest>& reques
   // One protocol thread for every port: the routines are short, and one thread keeps all
   // output in order without locks.
   RunLoop loop;
-  Running = &loop;
+  {
+    std::lock_guard lock(RunningLock);
+    Running = &loop;
+  }
   std::vector<std::unique_ptr<PortJob>> jobs;
   for (const PortRequest& request : requests)
     jobs.push_back(std::make_unique<PortJob>(options, request, reporter, clock, loop,
-                                             ReadFileFor(options.OutFile, request.Name, several)));
+                                             ReadFileFor(options.OutFile, request.Name, several),
+                                             image));
   for (auto& job : jobs) job->Start(std::chrono::steady_clock::now());
 
   const auto views = [&] {
@@ -109,6 +119,9 @@ int RunStation(const CliOptions& options, const std::vector<PortRequest>& reques
   if (interrupted) status = ExitStatus::Interrupted;
   // Ends the workers before the loop they post to goes away.
   jobs.clear();
-  Running = nullptr;
+  {
+    std::lock_guard lock(RunningLock);
+    Running = nullptr;
+  }
   return status;
 }
