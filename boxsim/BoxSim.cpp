@@ -436,6 +436,30 @@ std::uint32_t BoxSim::LastUploadSize() const {
   return ImageSize;
 }
 
+void BoxSim::SetStopSyncFlood(int everyMs) {
+  {
+    std::lock_guard lock(Mutex);
+    FloodEveryMs = std::max(0, everyMs);
+  }
+  Wake();
+}
+
+void BoxSim::SetOkAfterBlocks(int blocks) {
+  std::lock_guard lock(Mutex);
+  OkAfterBlocks = blocks;
+}
+
+void BoxSim::SetRequestNoise(Bytes noise, int pauseMs) {
+  std::lock_guard lock(Mutex);
+  RequestNoise = std::move(noise);
+  RequestNoisePauseMs = std::max(0, pauseMs);
+}
+
+void BoxSim::SetGreeting(std::string line) {
+  std::lock_guard lock(Mutex);
+  Greeting = std::move(line);
+}
+
 void BoxSim::InjectFault(const Fault& fault) {
   std::lock_guard lock(Mutex);
   Faults.push_back({fault, FramesSent, FlashReplies});
@@ -572,6 +596,9 @@ void BoxSim::Run() {
     const int pace = ReadPacer.MsUntilByte();
     pollfd fds[2] = {{WakeFd, POLLIN, 0},
                      {MasterFd, static_cast<short>(pace == 0 ? POLLIN : 0), 0}};
+    // A write or pause above may have taken the wake-up of a stop: looked at last thing, a stop
+    // is either seen here or wakes the poll below.
+    if (StopRequested()) break;
     const int ready = poll(fds, 2, NextTimeoutMs(pace));
     if (ready < 0) {
       if (errno != EINTR) PauseMs(10);
@@ -633,6 +660,7 @@ int BoxSim::NextTimeoutMs(int pace) const {
     if (best < 0 || ms < best) best = ms;
   };
   if (State == Phase::Uploading) consider(BlockDeadline);
+  if (NextFlood != Clock::time_point{}) consider(NextFlood);
   if (!TextPending.empty()) consider(LastInput + std::chrono::milliseconds(kTextGapMs));
   if (!In.empty() && State != Phase::Uploading)
     consider(LastInput + std::chrono::milliseconds(kPartialCommandMs));
@@ -643,10 +671,24 @@ int BoxSim::NextTimeoutMs(int pace) const {
 void BoxSim::HandleTimeouts() {
   const Clock::time_point now = Clock::now();
   bool expired;
+  int floodMs;
+  bool away;
   {
     std::lock_guard lock(Mutex);
     expired = BlockWaitExpired;
     BlockWaitExpired = false;
+    floodMs = FloodEveryMs;
+    away = BoxAway;
+  }
+  if (floodMs == 0) {
+    NextFlood = {};
+  } else if (NextFlood == Clock::time_point{}) {
+    NextFlood = now + std::chrono::milliseconds(floodMs);
+  } else if (now >= NextFlood) {
+    NextFlood = now + std::chrono::milliseconds(floodMs);
+    // Written as it is, not as a frame: the faults aimed at frames keep their count.
+    const Bytes word = StatusFrame(Reply::LoaderReady);
+    if (!away) WriteAll(word.data(), word.size());
   }
   if (State == Phase::Uploading) {
     if (now < BlockDeadline && !expired) return;
@@ -902,6 +944,12 @@ void BoxSim::HandleSync() {
   State = Phase::Ready;
   Event("sync -> stop-sync");
   SendFrame(StatusFrame(Reply::LoaderReady));
+  std::string greeting;
+  {
+    std::lock_guard lock(Mutex);
+    greeting = Greeting;
+  }
+  if (!greeting.empty()) SendText(greeting);
 }
 
 void BoxSim::HandleUploadCommand(const std::uint8_t* msg) {
@@ -956,7 +1004,9 @@ void BoxSim::HandleUploadCommand(const std::uint8_t* msg) {
   }
   BlockPlan = std::move(plan);
   PlanIndex = 0;
+  BlocksTaken = 0;
   Event(Format("upload %u bytes: %d blocks", size, count));
+  if (OkEarly()) return;
   RequestNextBlock();
 }
 
@@ -990,7 +1040,29 @@ void BoxSim::RequestNextBlock() {
   SendBlockRequest();
 }
 
+bool BoxSim::OkEarly() {
+  int after;
+  {
+    std::lock_guard lock(Mutex);
+    after = OkAfterBlocks;
+  }
+  if (after < 0 || BlocksTaken < after) return false;
+  FinishUpload(UploadOutcome::Accepted, Format("reported OK after %d blocks", BlocksTaken));
+  return true;
+}
+
 void BoxSim::SendBlockRequest() {
+  Bytes noise;
+  int pauseMs;
+  {
+    std::lock_guard lock(Mutex);
+    noise = RequestNoise;
+    pauseMs = RequestNoisePauseMs;
+  }
+  if (!noise.empty()) {
+    Event("noise before the request: " + HexBytes(noise.data(), noise.size()));
+    if (!WriteAll(noise.data(), noise.size()) || !PauseMs(pauseMs)) return;
+  }
   const std::uint32_t length = BlockLength(CurrentBlock);
   ExpectLen = length ? length + 4 : 0;
   std::uint8_t number[2];
@@ -1026,7 +1098,9 @@ void BoxSim::HandleBlock(const std::uint8_t* data, std::size_t len) {
     return;
   }
   BlocksGot[static_cast<std::size_t>(block)] = true;
+  ++BlocksTaken;
   Event(Format("block %d: ok", block));
+  if (OkEarly()) return;
   RequestNextBlock();
 }
 

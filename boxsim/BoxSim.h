@@ -126,6 +126,19 @@ class BoxSim {
   UploadOutcome LastUploadOutcome() const;
   std::uint32_t LastUploadSize() const;
 
+  // Ways a box misbehaves for long, not just once:
+  // the stop-sync word every everyMs milliseconds whatever else goes on (0: no more);
+  void SetStopSyncFlood(int everyMs);
+  // the upload reported OK once this many blocks have come, without asking for the rest
+  // (-1: only once every block has come);
+  void SetOkAfterBlocks(int blocks);
+  // before every block request these bytes, then a pause of pauseMs: line noise that may
+  // begin like a frame (empty: none);
+  void SetRequestNoise(Bytes noise, int pauseMs);
+  // a line printed each time the box answers the sync word, any bytes in it, escape sequences
+  // and zero bytes too (empty: none).
+  void SetGreeting(std::string line);
+
   void InjectFault(const Fault& fault);
   void ClearFaults();  // also ends a silence
 
@@ -198,6 +211,8 @@ class BoxSim {
   void HandleUploadCommand(const std::uint8_t* msg);
   void HandleBlock(const std::uint8_t* data, std::size_t len);
   void RequestNextBlock();
+  // Reports the upload OK when told to before every block has come; true when it did.
+  bool OkEarly();
   void SendBlockRequest();
   void FinishUpload(UploadOutcome outcome, const std::string& why);
   void FlushText();
@@ -240,6 +255,11 @@ class BoxSim {
   std::uint32_t ImageSize = 0;
   std::vector<ArmedFault> Faults;
   bool Silent = false;
+  int FloodEveryMs = 0;
+  int OkAfterBlocks = -1;
+  Bytes RequestNoise;
+  int RequestNoisePauseMs = 0;
+  std::string Greeting;
   std::uint64_t FramesSent = 0;
   std::uint64_t FlashReplies = 0;
   std::vector<Request> Requests;
@@ -277,6 +297,8 @@ class BoxSim {
   Clock::time_point BlockDeadline{};
   int BlockWaitNow = 2000;
   std::vector<bool> BlocksGot;
+  int BlocksTaken = 0;  // blocks of this upload that came whole
+  Clock::time_point NextFlood{};
 };
 
 const char* OutcomeName(UploadOutcome outcome);

@@ -219,13 +219,14 @@ std::string UsageText() {
       --config FILE  settings file (default: config.cfg in the current folder, when it exists);
                      without --port the port comes from it
       --wait S       how long to send the sync word for the loader's answer (default 10; 0: for ever)
-      --timeout S    reply time-out (default 20)
+      --timeout S    reply time-out (default 20): the command's own answer must come within it
       --repeat       when a box is done, wait until it is gone, then serve the next box on that port
       --json         one JSON object per line on standard output for every event
   -h, --help         this text
       --version      the program's version
 COMMAND:
-  upload IMAGE             the box pulls IMAGE block by block, as with "Upload Code"
+  upload IMAGE             the box pulls IMAGE block by block, as with "Upload Code"; IMAGE is
+                           read once at the start and must not be written to meanwhile
   version                  prints the loader version as the window shows it ("1.10")
   verify-boot | verify-app | run-app | reboot
   send TEXT                sends TEXT as the command entry does; prints the box's lines for 1 s
@@ -234,10 +235,12 @@ COMMAND:
   config default           makes the box restore its default record
   tune FREQ_KHZ BANDWIDTH
   erase START SIZE         hexadecimal
-  read START SIZE FILE     hexadecimal; FILE appears only when every block has arrived
+  read START SIZE FILE     hexadecimal; FILE appears only when every block has arrived; with
+                           --repeat each box's read goes to FILE.1, FILE.2, ...
   monitor                  prints the box's text lines until interrupted
-Exit status: 0 success; 1 the box refused or reported failure; 2 usage error or an image that
-cannot be read; 3 a port that cannot be opened or set; 4 no answer from the loader within --wait;
-5 reply time-out or the port lost mid-work; 130 interrupted. With several ports, the highest.
+Exit status: 0 success; 1 the box refused or reported failure; 2 usage error, an image that
+cannot be read or that changed, a FILE that cannot be written; 3 a port that cannot be opened or
+set; 4 no answer from the loader within --wait; 5 reply time-out or the port lost mid-work;
+130 interrupted (a second Ctrl+C ends at once). With several ports, the highest.
 )";
 }

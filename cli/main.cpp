@@ -1,13 +1,12 @@
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
+#include <cstdlib>
+#include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "cli/CliOptions.h"
+#include "cli/ReadTarget.h"
 #include "cli/StationRun.h"
 #include "link/UartConfig.h"
 #include "platform/Console.h"
@@ -45,24 +44,42 @@ int main(int argc, char** argv) {
   const PortPlan plan = PlanPorts(options, configReadable, configLine);
   if (!plan.Error.empty()) return UsageError(plan.Error);
 
+  std::shared_ptr<const UploadImage> image;
   if (options.Cmd == Command::Upload) {
-    std::error_code error;
-    const auto status = std::filesystem::status(options.Image, error);
-    std::FILE* image = std::fopen(options.Image.c_str(), "rb");
-    const bool readable = image != nullptr && std::filesystem::is_regular_file(status);
-    const std::string why = image == nullptr ? std::strerror(errno) : "not a regular file";
-    if (image != nullptr) std::fclose(image);
-    if (!readable) {
+    // Taken once for every port and box: a file replaced or deleted later changes nothing, and
+    // one written to is noticed before a block of it goes out.
+    std::string why;
+    image = OpenUploadImage(options.Image, why);
+    if (image == nullptr) {
       std::fprintf(stderr, "kelvarin-cli: open file error: %s: %s\n", options.Image.c_str(),
                    why.c_str());
       return ExitStatus::Usage;
     }
+    if (image->Stamp.Size == 0) {
+      std::fprintf(stderr, "kelvarin-cli: empty image: %s\n", options.Image.c_str());
+      return ExitStatus::Usage;
+    }
+  }
+  if (options.Cmd == Command::Read) {
+    // Whatever keeps the read from being written is found before anything is sent.
+    const bool several = plan.Requests.size() > 1;
+    for (const PortRequest& request : plan.Requests) {
+      std::string file = ReadFileFor(options.OutFile, request.Name, several);
+      if (options.Repeat) file = BoxFileName(file, 1);
+      const std::string why = ReadTargetProblem(file);
+      if (!why.empty()) {
+        std::fprintf(stderr, "kelvarin-cli: can't write %s: %s\n", file.c_str(), why.c_str());
+        return ExitStatus::Usage;
+      }
+    }
   }
 
+  KeepRunningWhenOutputCloses();
   WatchStopRequests([] {
-    StopRequested = true;
+    // A second request is an operator who will not wait for the ports to be put back.
+    if (StopRequested.exchange(true)) std::_Exit(ExitStatus::Interrupted);
     NudgeStation();
   });
-  return RunStation(options, plan.Requests, IsTerminal(ConsoleStream::Out), StopRequested, stdout,
-                    stderr);
+  return RunStation(options, plan.Requests, image, IsTerminal(ConsoleStream::Out), StopRequested,
+                    stdout, stderr);
 }

@@ -208,6 +208,11 @@ bool Core::StartUpload(const std::string& path) {
   return Upload.UploadFileOpen();
 }
 
+bool Core::StartUpload(std::shared_ptr<const UploadImage> image, const std::string& name) {
+  Upload.StartUpload(std::move(image), name);
+  return Upload.UploadFileOpen();
+}
+
 void Core::UploadCodeClick(const std::function<std::optional<std::string>()>& pickFile) {
   Upload.btn_UpdateCodeClick(pickFile);
 }

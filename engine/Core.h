@@ -96,6 +96,11 @@ class Core {
   // Uploads the image at path (a file name of the system), as "Upload Code" with that file.
   // False when nothing went out (no port, an image that cannot be read, a full ring).
   bool StartUpload(const std::string& path);
+  // The same with an image opened once for many uploads (see OpenUploadImage), named name; one
+  // written to since it was opened is not sent ("UploadImageChanged").
+  bool StartUpload(std::shared_ptr<const UploadImage> image, const std::string& name);
+  // Bytes of the last upload's image that went out on the line, also once it has ended.
+  std::uint64_t UploadBytesSent() const { return Upload.BytesSent(); }
   // "Upload Code": stops the upload under way, or asks pickFile for an image and uploads it
   // (nullopt: the technician cancelled).
   void UploadCodeClick(const std::function<std::optional<std::string>()>& pickFile);

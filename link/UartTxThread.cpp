@@ -57,8 +57,9 @@ bool UartTxThread::TxPass(Outgoing& out) {
     if (!SyncStopped) TxEnqueue(sizeof syncWord, syncWord);
     return false;
   }
-  const Slot& slot = TxSlots[TxTail()];
+  Slot& slot = TxSlots[TxTail()];
   if (slot.Length == 0) {
+    slot.Sent = 0;
     ++DoneTotal;
     return false;
   }
@@ -76,7 +77,9 @@ bool UartTxThread::TxPass(Outgoing& out) {
 
 void UartTxThread::TxWritten(const IoResult& result) {
   if (!Writing) return;
-  const int length = TxSlots[TxTail()].Length;
+  Slot& slot = TxSlots[TxTail()];
+  const int length = slot.Length;
+  slot.Sent = static_cast<std::int32_t>(std::min<std::size_t>(result.Count, SlotSize));
   Writing = false;
   // A failed write is not retried: the slot is freed either way, before any message box.
   ++DoneTotal;
@@ -135,7 +138,12 @@ IoResult UartTxThread::WriteInPieces(const Outgoing& out) {
 
 std::uint64_t UartTxThread::WrittenOf(std::uint64_t message, std::uint64_t length) const {
   if (message == 0 || message > DoneTotal + 1) return 0;
-  if (message <= DoneTotal) return length;
+  if (message <= DoneTotal) {
+    // Its slot has been taken by a later message since: it went out long ago, and whole as
+    // far as anyone can still tell.
+    if (message + SlotCount <= QueuedTotal) return length;
+    return std::min<std::uint64_t>(TxSlots[(message - 1) % SlotCount].Sent, length);
+  }
   return Writing ? std::min<std::uint64_t>(CurrentWritten.load(), length) : 0;
 }
 

@@ -56,8 +56,8 @@ class UartTxThread {
   std::uint64_t LastQueued() const { return QueuedTotal; }
   bool StillQueued(std::uint64_t message) const { return message > DoneTotal; }
   int FreeSlots() const { return SlotCount - 1 - QueuedCount(); }
-  // Bytes of a message that have gone out to the line so far: 0 while it waits, all of them
-  // once written.
+  // Bytes of a message that have gone out to the line so far: 0 while it waits, then as many
+  // as were written (all of them, unless the write failed or the message was abandoned).
   std::uint64_t WrittenOf(std::uint64_t message, std::uint64_t length) const;
   // Drops a message: unsent if it still waits, or the rest of it if the worker is writing it.
   void Abandon(std::uint64_t message);
@@ -69,6 +69,7 @@ class UartTxThread {
  private:
   struct Slot {
     std::int32_t Length = 0;
+    std::int32_t Sent = 0;  // once the message is done: how many of its bytes went out
     std::uint8_t Data[SlotSize];
   };
 

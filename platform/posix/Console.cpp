@@ -17,6 +17,7 @@ void WatchStopRequests(std::function<void()> onStop) {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::thread([signals, onStop = std::move(onStop)] {
     for (;;) {
@@ -24,4 +25,8 @@ void WatchStopRequests(std::function<void()> onStop) {
       if (sigwait(&signals, &received) == 0) onStop();
     }
   }).detach();
+}
+
+void KeepRunningWhenOutputCloses() {
+  ::signal(SIGPIPE, SIG_IGN);
 }

@@ -37,3 +37,7 @@ void WatchStopRequests(std::function<void()> onStop) {
   StopHandler = std::move(onStop);
   ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
+
+void KeepRunningWhenOutputCloses() {
+  // A write to a pipe whose reader has gone fails here; no signal ends the process.
+}

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-CliProcess::CliProcess(const std::vector<std::string>& args, const std::string& folder) {
+CliProcess::CliProcess(const std::vector<std::string>& args, const std::string& folder,
+                       OutReader reader)
+    : Reader(reader) {
   int out[2];
   int err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return;
@@ -27,31 +29,38 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const std::string& 
   close(err[1]);
   OutFd = out[0];
   ErrFd = err[0];
-  Reader = std::thread([this] { Pump(); });
+  Pumping = std::thread([this] { Pump(); });
 }
 
 CliProcess::~CliProcess() {
   if (Pid > 0) Wait(0);
-  if (Reader.joinable()) Reader.join();
+  if (Pumping.joinable()) Pumping.join();
   if (OutFd >= 0) close(OutFd);
   if (ErrFd >= 0) close(ErrFd);
 }
 
 void CliProcess::Pump() {
-  bool outOpen = true;
+  bool outOpen = Reader != OutReader::Never;
   bool errOpen = true;
   while (outOpen || errOpen) {
     pollfd fds[2] = {{outOpen ? OutFd : -1, POLLIN, 0}, {errOpen ? ErrFd : -1, POLLIN, 0}};
     if (poll(fds, 2, 1000) <= 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].revents == 0) continue;
+      // The first line's reader takes a byte at a time, so that it takes nothing past the line.
+      const bool firstLine = i == 0 && Reader == OutReader::FirstLine;
       char buffer[4096];
-      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      const ssize_t n = read(fds[i].fd, buffer, firstLine ? 1 : sizeof buffer);
       std::lock_guard lock(Mutex);
       if (n <= 0) {
         (i == 0 ? outOpen : errOpen) = false;
       } else {
         (i == 0 ? OutText : ErrText).append(buffer, static_cast<std::size_t>(n));
+        if (firstLine && buffer[0] == '\n') {
+          outOpen = false;
+          close(OutFd);
+          OutFd = -1;
+        }
       }
       Changed.notify_all();
     }
@@ -97,7 +106,7 @@ int CliProcess::Wait(int timeoutMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   Pid = -1;
-  if (Reader.joinable()) Reader.join();
+  if (Pumping.joinable()) Pumping.join();
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 

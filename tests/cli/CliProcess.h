@@ -11,7 +11,12 @@
 // can wait for a text to appear, send a signal, and wait for the exit status.
 class CliProcess {
  public:
-  explicit CliProcess(const std::vector<std::string>& args, const std::string& folder = "");
+  // How standard output is read: all of it; its first line, then the pipe is closed (as by
+  // head -1 or grep -m1); or not at all, so that the pipe fills up.
+  enum class OutReader { All, FirstLine, Never };
+
+  explicit CliProcess(const std::vector<std::string>& args, const std::string& folder = "",
+                      OutReader reader = OutReader::All);
   ~CliProcess();
   CliProcess(const CliProcess&) = delete;
   CliProcess& operator=(const CliProcess&) = delete;
@@ -30,6 +35,7 @@ class CliProcess {
   bool WaitFor(const std::string& stream, const std::string& text, int timeoutMs);
   void Pump();
 
+  OutReader Reader = OutReader::All;
   int Pid = -1;
   int OutFd = -1;
   int ErrFd = -1;
@@ -38,7 +44,7 @@ class CliProcess {
   std::string OutText;
   std::string ErrText;
   bool Closed = false;
-  std::thread Reader;
+  std::thread Pumping;
 };
 
 // Runs to the end and hands back status, output and error.

@@ -1,76 +1,16 @@
-#include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
+#include <sys/stat.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "boxsim/BoxSim.h"
-#include "tests/cli/CliProcess.h"
+#include "tests/cli/CliFixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using boxsim::Answer;
 using boxsim::BoxCommand;
-using boxsim::BoxSim;
-using Bytes = std::vector<std::uint8_t>;
-
-// A temporary folder, with simulated boxes reachable by links inside it.
-class CliTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/kelvarin-cli-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    Dir = pattern;
-  }
-  void TearDown() override {
-    Boxes.clear();
-    std::error_code error;
-    fs::remove_all(Dir, error);
-  }
-
-  BoxSim& AddBox(int baud = 0) {
-    boxsim::BoxOptions options;
-    options.linkPath = Path("box" + std::to_string(Boxes.size()));
-    options.baud = baud;
-    Boxes.push_back(std::make_unique<BoxSim>(options));
-    EXPECT_TRUE(Boxes.back()->Start());
-    return *Boxes.back();
-  }
-  std::string Path(const std::string& name) const { return (Dir / name).string(); }
-
-  std::string WriteImage(const std::string& name, std::size_t size, unsigned seed) {
-    Bytes image(size);
-    for (std::size_t i = 0; i < size; ++i)
-      image[i] = static_cast<std::uint8_t>((i * 131 + seed * 7 + (i >> 9)) & 0xFF);
-    std::ofstream(Path(name), std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(size));
-    return Path(name);
-  }
-  static Bytes ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
-  static int Count(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-      ++n;
-    return n;
-  }
-  static int Accepted(const BoxSim& box) {
-    int n = 0;
-    for (const std::string& e : box.Events()) n += e.find(": accepted") != std::string::npos;
-    return n;
-  }
-
-  fs::path Dir;
-  std::vector<std::unique_ptr<BoxSim>> Boxes;
-};
 
 // Every command against one box: the status, what it prints, and what the box then holds.
 TEST_F(CliTest, EveryCommandGivesItsStatusAndOutput) {
@@ -214,6 +154,10 @@ TEST_F(CliTest, EveryCommandGivesItsStatusAndOutput) {
 // Arguments the program refuses before it touches a port, and what it prints for help.
 TEST_F(CliTest, BadArgumentsAndFilesAreUsageErrors) {
   const std::string image = WriteImage("image.bin", 1000, 1);
+  const std::string empty = WriteImage("empty.bin", 0, 1);
+  // Opening a named pipe for reading would wait for a writer that never comes.
+  const std::string pipe = Path("pipe.bin");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   struct Case {
     std::vector<std::string> Args;
     int Status;
@@ -232,6 +176,8 @@ TEST_F(CliTest, BadArgumentsAndFilesAreUsageErrors) {
       {{"-p", "x", "--wait"}, 2, "needs a value"},
       {{"-p", "x", "upload", Path("missing.bin")}, 2, "open file error"},
       {{"-p", "x", "upload", Dir.string()}, 2, "open file error"},
+      {{"-p", "x", "upload", pipe}, 2, "open file error: " + pipe + ": not a regular file"},
+      {{"-p", "x", "upload", empty}, 2, "empty image: " + empty},
       {{"--config", Path("none.cfg"), "version"}, 2, "settings file"},
       {{"version"}, 2, "no port"},
       {{"-p", Path("no-such-port"), "upload", image}, 3, "Can't open " + Path("no-such-port")},
