@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "wire/Bytes.h"
 #include "wire/Crc.h"
@@ -176,12 +178,18 @@ BoxSim::BoxSim(BoxOptions options)
 
 BoxSim::~BoxSim() {
   Stop();
+  UnlockLink();
   if (WakeFd >= 0) close(WakeFd);
 }
 
 bool BoxSim::Start() {
   if (Loader.joinable()) return true;
-  if (!OpenPty()) return false;
+  Problem.clear();
+  if (!LockLink()) return false;
+  if (!OpenPty()) {
+    Problem = std::string("can't create a pseudo-terminal: ") + std::strerror(errno);
+    return false;
+  }
   if (!MakeLink()) {
     ClosePty();
     return false;
@@ -282,16 +290,66 @@ void BoxSim::ClosePty() {
   MasterFd = SlaveFd = -1;
 }
 
+// One box to a link: a second box would point the link at its own pseudo-terminal, and a tool
+// talking to the first would find itself on another box at its next connect. The lock beside
+// the link goes with the process that holds it, however that process ends.
+bool BoxSim::LockLink() {
+  if (Options.linkPath.empty() || LinkLockFd >= 0) return true;
+  const std::string path = Options.linkPath + ".lock";
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+      Problem = "can't make " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      char holder[32] = {};
+      const ssize_t n = pread(fd, holder, sizeof holder - 1, 0);
+      close(fd);
+      const std::string pid = n > 0 ? std::string(holder, std::strcspn(holder, "\n")) : "";
+      Problem = "the link " + Options.linkPath + " is held by another simulated box" +
+                (pid.empty() ? "" : " (process " + pid + ")");
+      return false;
+    }
+    // The holder removes the file as it ends; the one just locked may be the removed one.
+    struct stat locked {};
+    struct stat named {};
+    if (fstat(fd, &locked) == 0 && stat(path.c_str(), &named) == 0 &&
+        locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
+      // The number only helps whoever is refused; the lock holds without it.
+      const std::string pid = std::to_string(getpid()) + "\n";
+      [[maybe_unused]] const bool noted =
+          ftruncate(fd, 0) == 0 &&
+          pwrite(fd, pid.data(), pid.size(), 0) == static_cast<ssize_t>(pid.size());
+      LinkLockFd = fd;
+      return true;
+    }
+    close(fd);
+  }
+  Problem = "can't lock " + path + ": it keeps changing";
+  return false;
+}
+
+void BoxSim::UnlockLink() {
+  if (LinkLockFd < 0) return;
+  unlink((Options.linkPath + ".lock").c_str());
+  close(LinkLockFd);
+  LinkLockFd = -1;
+}
+
 bool BoxSim::MakeLink() {
   const std::string& link = Options.linkPath;
   if (link.empty()) return true;
   struct stat st {};
   // Never clobber a real file that happens to sit at the link's path.
-  if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) return false;
+  if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+    Problem = "can't make the link " + link + ": a file that is not a link is in the way";
+    return false;
+  }
   const std::string temp = link + ".new" + std::to_string(getpid());
   unlink(temp.c_str());
-  if (symlink(DevicePath().c_str(), temp.c_str()) != 0) return false;
-  if (rename(temp.c_str(), link.c_str()) != 0) {
+  if (symlink(DevicePath().c_str(), temp.c_str()) != 0 || rename(temp.c_str(), link.c_str()) != 0) {
+    Problem = "can't make the link " + link + ": " + std::strerror(errno);
     unlink(temp.c_str());
     return false;
   }

@@ -1,10 +1,8 @@
 #include <pthread.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -15,10 +13,21 @@ namespace {
 
 void Usage(FILE* out) {
   std::fputs(
-      "usage: kelvarin-boxsim [--link PATH] [--baud N] [--save-flash FILE] [--save-upload FILE]\n"
-      "                       [--help] [--version]\n"
-      "  --save-flash FILE   writes the box's flash as it starts (what a read is served from)\n"
-      "  --save-upload FILE  writes the last uploaded image when the box is stopped\n",
+      "usage: kelvarin-boxsim [--link PATH] [--baud N] [--save-flash FILE]\n"
+      "                       [--save-upload FILE]\n"
+      "       kelvarin-boxsim --help | --version\n"
+      "Plays a set-top box's boot loader on a pseudo-terminal, for trying kelvarin and\n"
+      "kelvarin-cli without hardware. Prints the device (and the link), then logs what\n"
+      "the box receives and answers on standard error until SIGINT or SIGTERM.\n"
+      "\n"
+      "  --link PATH         also make a symbolic link at PATH to the device; a link\n"
+      "                      that another kelvarin-boxsim holds is refused\n"
+      "  --baud N            pace the line to N baud both ways (0: as fast as it goes)\n"
+      "  --save-flash FILE   write the box's flash as it starts (what a read is served\n"
+      "                      from)\n"
+      "  --save-upload FILE  write the last uploaded image when the box is stopped\n"
+      "  -h, --help          print this help and exit\n"
+      "  --version           print the version and exit\n",
       out);
 }
 
@@ -76,9 +85,7 @@ int main(int argc, char** argv) {
     std::fflush(stderr);
   });
   if (!box.Start()) {
-    std::fprintf(stderr, "kelvarin-boxsim: can't create the pseudo-terminal%s%s: %s\n",
-                 options.linkPath.empty() ? "" : " or the link ", options.linkPath.c_str(),
-                 std::strerror(errno));
+    std::fprintf(stderr, "kelvarin-boxsim: %s\n", box.StartProblem().c_str());
     return 1;
   }
   if (!flashFile.empty() && !Save(flashFile, box.Flash())) {
