@@ -36,6 +36,8 @@ constexpr qint64 RateWindowMs = 4000;
 // The central area as laid out; everything beyond it goes to the log and the entry.
 constexpr int LaidOutWidth = 589;
 constexpr int LaidOutHeight = 505;
+// Room for the port's name in the status bar, beside its settings and a countdown.
+constexpr int PortNameWidth = 200;
 
 char ParityLetter(Parity p) {
   return p == Parity::Even ? 'E' : p == Parity::Odd ? 'O' : 'N';
@@ -364,16 +366,20 @@ void Tform_main::UpdateStatus() {
   const QString state = StateWord();
   if (lab_State->text() != state) lab_State->setText(state);
   QString port;
+  QString portName;
   if (Protocol.Connected()) {
     const LineSettings& s = Protocol.PortSettings();
+    portName = QString::fromLocal8Bit(Protocol.OpenPortName().c_str());
+    // A /dev/serial/by-id name would push the settings out of the status bar; its middle goes.
     port = QString("%1 %2 %3%4%5")
-               .arg(QString::fromLocal8Bit(Protocol.OpenPortName().c_str()))
+               .arg(lab_Port->fontMetrics().elidedText(portName, Qt::ElideMiddle, PortNameWidth))
                .arg(s.BaudRate)
                .arg(s.DataBits)
                .arg(QChar(ParityLetter(s.ParityMode)))
                .arg(s.Stop == StopBits::Two ? 2 : 1);
   }
   if (lab_Port->text() != port) lab_Port->setText(port);
+  if (lab_Port->toolTip() != portName) lab_Port->setToolTip(portName);
 
   const Core::WorkProgress job = Protocol.Progress();
   // The buttons are off while the box is asked; say why and for how long. Once an upload or a

@@ -176,6 +176,33 @@ TEST(Window, StatusBarNamesTheStateAndThePortsSettings) {
   EXPECT_EQ(status(), "Offline | ");
 }
 
+// A /dev/serial/by-id name is long; the settings and the countdown beside it stay in view.
+TEST(Window, ALongPortNameLeavesTheSettingsAndTheCountdownInView) {
+  AppFixture app;
+  Pty pty;
+  ASSERT_TRUE(pty.Ok());
+  Windows& w = app.Start();
+  Tform_main& m = w.form_main;
+  m.show();
+  const QString link = app.Dir.path() + "/usb-FTDI_FT232R_USB_UART_A601XYZQ-if00-port0";
+  ASSERT_TRUE(QFile::link(QString::fromStdString(pty.SlavePath), link));
+  Control<QComboBox>(w.form_uart, "Combo_port")->setEditText(link);
+  Control<QToolButton>(m, "tbtn_UartConnect")->click();
+  pty.Write(std::vector<std::uint8_t>{0xBB, 0x24, 0x21, 0xBE});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return m.lab_State->text() == "Ready"; }, 5000));
+  Control<QPushButton>(m, "btn_CmdLoadVer")->click();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(m.lab_Port->text().endsWith("-if00-port0 115200 8N1"))
+      << m.lab_Port->text().toStdString();
+  EXPECT_EQ(m.lab_Port->toolTip(), link);
+  EXPECT_EQ(m.size().width(), 589);
+  for (QLabel* label : {m.lab_State, m.lab_Port, m.lab_Wait}) {
+    EXPECT_TRUE(label->isVisible());
+    EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+    EXPECT_LE(label->geometry().right(), m.statusBar()->width());
+  }
+}
+
 // A file dropped on the window is uploaded as "Upload Code" would, and only when it could be.
 TEST(Window, ADroppedImageIsUploadedWhenUploadCodeIsEnabled) {
   AppFixture app;
