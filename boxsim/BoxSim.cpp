@@ -4,8 +4,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/eventfd.h>
-#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -291,48 +293,56 @@ void BoxSim::ClosePty() {
 }
 
 // One box to a link: a second box would point the link at its own pseudo-terminal, and a tool
-// talking to the first would find itself on another box at its next connect. The lock beside
-// the link goes with the process that holds it, however that process ends.
+// talking to the first would find itself on another box at its next connect. The holder binds
+// a socket of the abstract namespace named after the link: no file to leave behind, and it is
+// gone with the process however that ends. Whoever is refused asks it for its process.
 bool BoxSim::LockLink() {
-  if (Options.linkPath.empty() || LinkLockFd >= 0) return true;
-  const std::string path = Options.linkPath + ".lock";
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-      Problem = "can't make " + path + ": " + std::strerror(errno);
-      return false;
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      char holder[32] = {};
-      const ssize_t n = pread(fd, holder, sizeof holder - 1, 0);
-      close(fd);
-      const std::string pid = n > 0 ? std::string(holder, std::strcspn(holder, "\n")) : "";
-      Problem = "the link " + Options.linkPath + " is held by another simulated box" +
-                (pid.empty() ? "" : " (process " + pid + ")");
-      return false;
-    }
-    // The holder removes the file as it ends; the one just locked may be the removed one.
-    struct stat locked {};
-    struct stat named {};
-    if (fstat(fd, &locked) == 0 && stat(path.c_str(), &named) == 0 &&
-        locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
-      // The number only helps whoever is refused; the lock holds without it.
-      const std::string pid = std::to_string(getpid()) + "\n";
-      [[maybe_unused]] const bool noted =
-          ftruncate(fd, 0) == 0 &&
-          pwrite(fd, pid.data(), pid.size(), 0) == static_cast<ssize_t>(pid.size());
-      LinkLockFd = fd;
-      return true;
-    }
-    close(fd);
+  const std::string& link = Options.linkPath;
+  if (link.empty() || LinkLockFd >= 0) return true;
+  // The same link by any spelling: the folder as the system resolves it, then the name.
+  const std::size_t slash = link.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : link.substr(0, slash);
+  char resolved[PATH_MAX];
+  std::string canonical = realpath(folder.c_str(), resolved) ? resolved : folder;
+  canonical += "/" + link.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a: any path fits in a socket's name
+  for (unsigned char c : canonical) hash = (hash ^ c) * 1099511628211ull;
+  char name[64];
+  const int length = std::snprintf(name, sizeof name, "kelvarin-boxsim-link-%016llx",
+                                   static_cast<unsigned long long>(hash));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, name, static_cast<std::size_t>(length));  // abstract: \0 first
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+  const auto* any = reinterpret_cast<const sockaddr*>(&address);
+
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && bind(fd, any, size) == 0 && listen(fd, 4) == 0) {
+    LinkLockFd = fd;
+    return true;
   }
-  Problem = "can't lock " + path + ": it keeps changing";
+  const int error = errno;
+  if (fd >= 0) close(fd);
+  if (error != EADDRINUSE) {
+    Problem = "can't hold the link " + link + ": " + std::strerror(error);
+    return false;
+  }
+  std::string holder;
+  const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ucred peer{};
+  socklen_t peerSize = sizeof peer;
+  if (probe >= 0 && connect(probe, any, size) == 0 &&
+      getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) == 0 && peer.pid > 0)
+    holder = " (process " + std::to_string(peer.pid) + ")";
+  if (probe >= 0) close(probe);
+  Problem = "the link " + link + " is held by another simulated box" + holder;
   return false;
 }
 
 void BoxSim::UnlockLink() {
   if (LinkLockFd < 0) return;
-  unlink((Options.linkPath + ".lock").c_str());
   close(LinkLockFd);
   LinkLockFd = -1;
 }

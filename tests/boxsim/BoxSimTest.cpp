@@ -480,6 +480,10 @@ TEST(BoxSimPlug, ASecondBoxOnAHeldLinkIsRefusedAndTheFirstKeepsIt) {
   {
     boxsim::BoxSim second(options);
     EXPECT_FALSE(second.Start());
+    boxsim::BoxOptions respelled;
+    respelled.linkPath = "/tmp/./" + link.substr(5);
+    boxsim::BoxSim third(respelled);
+    EXPECT_FALSE(third.Start()) << respelled.linkPath;
     EXPECT_EQ(second.StartProblem(), "the link " + link + " is held by another simulated box" +
                                          " (process " + std::to_string(getpid()) + ")");
     EXPECT_FALSE(second.PlugIn());
@@ -497,7 +501,6 @@ TEST(BoxSimPlug, ASecondBoxOnAHeldLinkIsRefusedAndTheFirstKeepsIt) {
   first->PullPlug();
   EXPECT_FALSE(boxsim::BoxSim(options).Start());
   first.reset();
-  EXPECT_NE(access((link + ".lock").c_str(), F_OK), 0);
 
   boxsim::BoxSim next(options);
   EXPECT_TRUE(next.Start()) << next.StartProblem();
