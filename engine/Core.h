@@ -62,6 +62,8 @@ class Core {
   const LineSettings& PortSettings() const { return Uart.Settings; }
   // A command waits for the box's answer (the reply time-out is armed).
   bool AwaitingReply() const { return Timeout.Armed(); }
+  // Whole seconds the awaited answer still has before "Timeout!!" (0 when none is awaited).
+  int ReplySecondsLeft() const { return Timeout.SecondsLeft(); }
   // Gives up waiting for an answer without a "Timeout!!": the front end has settled the
   // command by itself.
   void CancelReplyWait();
