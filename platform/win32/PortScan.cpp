@@ -37,6 +37,12 @@ std::vector<FoundPort> ScanSerialPorts(const std::string&) {
   return found;
 }
 
+std::vector<ListedPort> ListSerialPorts(const std::string& root) {
+  std::vector<ListedPort> listed;
+  for (const FoundPort& port : ScanSerialPorts(root)) listed.push_back({port.Path, port.Label});
+  return listed;
+}
+
 std::string UsbAdapterOf(const std::string&, const std::string&) {
   return {};
 }
