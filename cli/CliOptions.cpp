@@ -193,7 +193,9 @@ struct CommandSpec {
 std::vector<StatusText> PortStatuses(std::vector<StatusText> own) {
   for (int status : {ExitStatus::PortFailed, ExitStatus::NoLoader, ExitStatus::LinkFailed,
                      ExitStatus::Interrupted})
-    own.push_back({status, nullptr});
+    if (std::none_of(own.begin(), own.end(),
+                     [&](const StatusText& s) { return s.Status == status; }))
+      own.push_back({status, nullptr});
   return own;
 }
 
