@@ -38,8 +38,14 @@ std::vector<FoundPort> ScanSerialPorts(const std::string&) {
 }
 
 std::vector<ListedPort> ListSerialPorts(const std::string& root) {
+  // Who holds a COM port Windows tells only to a program that tries to open it.
   std::vector<ListedPort> listed;
-  for (const FoundPort& port : ScanSerialPorts(root)) listed.push_back({port.Path, port.Label});
+  for (const FoundPort& found : ScanSerialPorts(root)) {
+    ListedPort port;
+    port.Path = found.Path;
+    port.Label = found.Label;
+    listed.push_back(port);
+  }
   return listed;
 }
 

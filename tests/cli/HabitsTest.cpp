@@ -198,6 +198,8 @@ TEST_F(CliTest, ResultsAloneOnStandardOutput) {
       {{"-p", missing, "version"}, 3, "", "Can't open " + missing + ": no such device\n"},
       {{"-p", port, "upload", image}, 0, "", "", port + " box 1: ok, 262141 bytes"},
       {{"-v", "-p", port, "version"}, 0, "1.10\n", "", "RS232 Disconnect"},
+      // The log's percent counts what was handed to the line, and says so.
+      {{"-v", "-p", port, "upload", image}, 0, "", "", "Download 100% (queued)\n"},
       {{"-p", port, "config", "get", "Cab_Freq"},
        2,
        "",
