@@ -28,7 +28,9 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libc6 libstdc++6 libqt6widgets6; do
   grep -q "\\b$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
-dpkg-deb -f "$deb" Description | grep -q dialout || fail "the description does not name the dialout group"
+# grep -q leaves at the first match; under pipefail the writer's SIGPIPE would fail the test.
+grep -q dialout <<<"$(dpkg-deb -f "$deb" Description)" ||
+  fail "the description does not name the dialout group"
 
 root=$work/root
 dpkg -x "$deb" "$root"
@@ -44,7 +46,7 @@ echo "== installed programs"
 # They must run on the system's libraries alone, not on anything in the build folder.
 unset LD_LIBRARY_PATH
 for p in "$bin"/*; do
-  if ldd "$p" | grep -q "not found"; then
+  if grep -q "not found" <<<"$(ldd "$p")"; then
     ldd "$p" >&2
     fail "$p needs a library that is not installed"
   fi
