@@ -54,6 +54,9 @@ class Core {
   // "Can't set NAME" and logs the reason; success logs "Com port set up ok" and starts the
   // sync word.
   bool OpenPort(const PortRequest& request);
+  // The log line that told why the last OpenPort failed ("Can't open NAME: why"); empty after
+  // one that succeeded.
+  const std::string& PortFailure() const { return OpenFailure; }
   // Disconnect: stops the workers' hand-overs, closes the port, logs "RS232 Disconnect".
   void ClosePort();
   bool Connected() const { return Uart.UartConnected; }
@@ -130,6 +133,8 @@ class Core {
   void SuspendWorkers();
   void ResumeWorkers();
   void PortLost(const std::string& why);
+  // lostWhy: why the port went away without a Disconnect, for the PortClosed notice.
+  void CloseLine(const std::string& lostWhy);
 
   std::unique_ptr<Port> OwnedPort;
   Port& Line;
@@ -142,6 +147,7 @@ class Core {
   UartRxThread Rx;
   CodeUpload Upload;
   std::string PortName;
+  std::string OpenFailure;
   Worker DataHandlerThread;
   Worker TxThread;
   Worker RxThread;

@@ -132,6 +132,8 @@ grep -q "^usage: kelvarin-boxsim" <<<"$out" || fail "kelvarin-boxsim --help prin
 
 if [ -x "$bin/kelvarin-cli" ]; then
   [ -f "$root/usr/share/man/man1/kelvarin-cli.1.gz" ] || fail "the package lacks kelvarin-cli's manual page"
+  [ -f "$root/usr/share/bash-completion/completions/kelvarin-cli" ] ||
+    fail "the package lacks kelvarin-cli's bash completion"
   out=$("$bin/kelvarin-cli" --version)
   grep -q "^kelvarin-cli $version" <<<"$out" || fail "kelvarin-cli --version printed: $out"
   echo "$out"
