@@ -4,7 +4,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,7 +14,9 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #include "wire/Bytes.h"
 #include "wire/Crc.h"
@@ -176,12 +180,19 @@ BoxSim::BoxSim(BoxOptions options)
 
 BoxSim::~BoxSim() {
   Stop();
+  UnlockLink();
   if (WakeFd >= 0) close(WakeFd);
 }
 
 bool BoxSim::Start() {
   if (Loader.joinable()) return true;
-  if (!OpenPty()) return false;
+  Problem.clear();
+  if (!LockLink()) return false;
+  if (!OpenPty()) {
+    if (Problem.empty())
+      Problem = std::string("can't create a pseudo-terminal: ") + std::strerror(errno);
+    return false;
+  }
   if (!MakeLink()) {
     ClosePty();
     return false;
@@ -265,6 +276,7 @@ bool OpenRawPty(int& master, int& slave, std::string& name) {
 bool BoxSim::OpenPty() {
   if (WakeFd < 0) WakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (WakeFd < 0) return false;
+  if (!Options.devicePath.empty()) return OpenDevice();
   int master = -1;
   int slave = -1;
   std::string name;
@@ -276,10 +288,89 @@ bool BoxSim::OpenPty() {
   return true;
 }
 
+// Another program made this line and holds its other end: there is no slave to keep, and
+// the line is made raw so that nothing echoes or translates on the way.
+bool BoxSim::OpenDevice() {
+  const int fd = open(Options.devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    Problem = "can't open " + Options.devicePath + ": " + std::strerror(errno);
+    return false;
+  }
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) {
+    Problem = "can't open " + Options.devicePath + ": " + std::strerror(errno);
+    close(fd);
+    return false;
+  }
+  cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  tcsetattr(fd, TCSANOW, &tio);
+  MasterFd = fd;
+  SlaveFd = -1;
+  std::lock_guard lock(Mutex);
+  Device = Options.devicePath;
+  return true;
+}
+
 void BoxSim::ClosePty() {
   if (MasterFd >= 0) close(MasterFd);
   if (SlaveFd >= 0) close(SlaveFd);
   MasterFd = SlaveFd = -1;
+}
+
+// One box to a link: a second box would point the link at its own pseudo-terminal, and a tool
+// talking to the first would find itself on another box at its next connect. The holder binds
+// a socket of the abstract namespace named after the link: no file to leave behind, and it is
+// gone with the process however that ends. Whoever is refused asks it for its process.
+bool BoxSim::LockLink() {
+  const std::string& link = Options.linkPath;
+  if (link.empty() || LinkLockFd >= 0) return true;
+  // The same link by any spelling: the folder as the system resolves it, then the name.
+  const std::size_t slash = link.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : link.substr(0, slash);
+  char resolved[PATH_MAX];
+  std::string canonical = realpath(folder.c_str(), resolved) ? resolved : folder;
+  canonical += "/" + link.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a: any path fits in a socket's name
+  for (unsigned char c : canonical) hash = (hash ^ c) * 1099511628211ull;
+  char name[64];
+  const int length = std::snprintf(name, sizeof name, "kelvarin-boxsim-link-%016llx",
+                                   static_cast<unsigned long long>(hash));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, name, static_cast<std::size_t>(length));  // abstract: \0 first
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+  const auto* any = reinterpret_cast<const sockaddr*>(&address);
+
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && bind(fd, any, size) == 0 && listen(fd, 4) == 0) {
+    LinkLockFd = fd;
+    return true;
+  }
+  const int error = errno;
+  if (fd >= 0) close(fd);
+  if (error != EADDRINUSE) {
+    Problem = "can't hold the link " + link + ": " + std::strerror(error);
+    return false;
+  }
+  std::string holder;
+  const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ucred peer{};
+  socklen_t peerSize = sizeof peer;
+  if (probe >= 0 && connect(probe, any, size) == 0 &&
+      getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) == 0 && peer.pid > 0)
+    holder = " (process " + std::to_string(peer.pid) + ")";
+  if (probe >= 0) close(probe);
+  Problem = "the link " + link + " is held by another simulated box" + holder;
+  return false;
+}
+
+void BoxSim::UnlockLink() {
+  if (LinkLockFd < 0) return;
+  close(LinkLockFd);
+  LinkLockFd = -1;
 }
 
 bool BoxSim::MakeLink() {
@@ -287,11 +378,14 @@ bool BoxSim::MakeLink() {
   if (link.empty()) return true;
   struct stat st {};
   // Never clobber a real file that happens to sit at the link's path.
-  if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) return false;
+  if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+    Problem = "can't make the link " + link + ": a file that is not a link is in the way";
+    return false;
+  }
   const std::string temp = link + ".new" + std::to_string(getpid());
   unlink(temp.c_str());
-  if (symlink(DevicePath().c_str(), temp.c_str()) != 0) return false;
-  if (rename(temp.c_str(), link.c_str()) != 0) {
+  if (symlink(DevicePath().c_str(), temp.c_str()) != 0 || rename(temp.c_str(), link.c_str()) != 0) {
+    Problem = "can't make the link " + link + ": " + std::strerror(errno);
     unlink(temp.c_str());
     return false;
   }
@@ -413,6 +507,30 @@ UploadOutcome BoxSim::LastUploadOutcome() const {
 std::uint32_t BoxSim::LastUploadSize() const {
   std::lock_guard lock(Mutex);
   return ImageSize;
+}
+
+void BoxSim::SetStopSyncFlood(int everyMs) {
+  {
+    std::lock_guard lock(Mutex);
+    FloodEveryMs = std::max(0, everyMs);
+  }
+  Wake();
+}
+
+void BoxSim::SetOkAfterBlocks(int blocks) {
+  std::lock_guard lock(Mutex);
+  OkAfterBlocks = blocks;
+}
+
+void BoxSim::SetRequestNoise(Bytes noise, int pauseMs) {
+  std::lock_guard lock(Mutex);
+  RequestNoise = std::move(noise);
+  RequestNoisePauseMs = std::max(0, pauseMs);
+}
+
+void BoxSim::SetGreeting(std::string line) {
+  std::lock_guard lock(Mutex);
+  Greeting = std::move(line);
 }
 
 void BoxSim::InjectFault(const Fault& fault) {
@@ -551,6 +669,9 @@ void BoxSim::Run() {
     const int pace = ReadPacer.MsUntilByte();
     pollfd fds[2] = {{WakeFd, POLLIN, 0},
                      {MasterFd, static_cast<short>(pace == 0 ? POLLIN : 0), 0}};
+    // A write or pause above may have taken the wake-up of a stop: looked at last thing, a stop
+    // is either seen here or wakes the poll below.
+    if (StopRequested()) break;
     const int ready = poll(fds, 2, NextTimeoutMs(pace));
     if (ready < 0) {
       if (errno != EINTR) PauseMs(10);
@@ -612,6 +733,7 @@ int BoxSim::NextTimeoutMs(int pace) const {
     if (best < 0 || ms < best) best = ms;
   };
   if (State == Phase::Uploading) consider(BlockDeadline);
+  if (NextFlood != Clock::time_point{}) consider(NextFlood);
   if (!TextPending.empty()) consider(LastInput + std::chrono::milliseconds(kTextGapMs));
   if (!In.empty() && State != Phase::Uploading)
     consider(LastInput + std::chrono::milliseconds(kPartialCommandMs));
@@ -622,10 +744,24 @@ int BoxSim::NextTimeoutMs(int pace) const {
 void BoxSim::HandleTimeouts() {
   const Clock::time_point now = Clock::now();
   bool expired;
+  int floodMs;
+  bool away;
   {
     std::lock_guard lock(Mutex);
     expired = BlockWaitExpired;
     BlockWaitExpired = false;
+    floodMs = FloodEveryMs;
+    away = BoxAway;
+  }
+  if (floodMs == 0) {
+    NextFlood = {};
+  } else if (NextFlood == Clock::time_point{}) {
+    NextFlood = now + std::chrono::milliseconds(floodMs);
+  } else if (now >= NextFlood) {
+    NextFlood = now + std::chrono::milliseconds(floodMs);
+    // Written as it is, not as a frame: the faults aimed at frames keep their count.
+    const Bytes word = StatusFrame(Reply::LoaderReady);
+    if (!away) WriteAll(word.data(), word.size());
   }
   if (State == Phase::Uploading) {
     if (now < BlockDeadline && !expired) return;
@@ -881,6 +1017,12 @@ void BoxSim::HandleSync() {
   State = Phase::Ready;
   Event("sync -> stop-sync");
   SendFrame(StatusFrame(Reply::LoaderReady));
+  std::string greeting;
+  {
+    std::lock_guard lock(Mutex);
+    greeting = Greeting;
+  }
+  if (!greeting.empty()) SendText(greeting);
 }
 
 void BoxSim::HandleUploadCommand(const std::uint8_t* msg) {
@@ -935,7 +1077,9 @@ void BoxSim::HandleUploadCommand(const std::uint8_t* msg) {
   }
   BlockPlan = std::move(plan);
   PlanIndex = 0;
+  BlocksTaken = 0;
   Event(Format("upload %u bytes: %d blocks", size, count));
+  if (OkEarly()) return;
   RequestNextBlock();
 }
 
@@ -969,7 +1113,29 @@ void BoxSim::RequestNextBlock() {
   SendBlockRequest();
 }
 
+bool BoxSim::OkEarly() {
+  int after;
+  {
+    std::lock_guard lock(Mutex);
+    after = OkAfterBlocks;
+  }
+  if (after < 0 || BlocksTaken < after) return false;
+  FinishUpload(UploadOutcome::Accepted, Format("reported OK after %d blocks", BlocksTaken));
+  return true;
+}
+
 void BoxSim::SendBlockRequest() {
+  Bytes noise;
+  int pauseMs;
+  {
+    std::lock_guard lock(Mutex);
+    noise = RequestNoise;
+    pauseMs = RequestNoisePauseMs;
+  }
+  if (!noise.empty()) {
+    Event("noise before the request: " + HexBytes(noise.data(), noise.size()));
+    if (!WriteAll(noise.data(), noise.size()) || !PauseMs(pauseMs)) return;
+  }
   const std::uint32_t length = BlockLength(CurrentBlock);
   ExpectLen = length ? length + 4 : 0;
   std::uint8_t number[2];
@@ -1005,7 +1171,9 @@ void BoxSim::HandleBlock(const std::uint8_t* data, std::size_t len) {
     return;
   }
   BlocksGot[static_cast<std::size_t>(block)] = true;
+  ++BlocksTaken;
   Event(Format("block %d: ok", block));
+  if (OkEarly()) return;
   RequestNextBlock();
 }
 

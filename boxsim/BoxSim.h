@@ -62,7 +62,10 @@ bool OpenRawPty(int& master, int& slave, std::string& name);
 
 struct BoxOptions {
   std::string linkPath;  // optional symlink to the device
-  int baud = 0;          // 0 runs the line as fast as the pty goes
+  // A terminal to play the box on instead of a new pseudo-terminal: the far end of a line that
+  // something else made, such as a virtual machine's serial port.
+  std::string devicePath;
+  int baud = 0;  // 0 runs the line as fast as the pty goes
   std::uint32_t blockSize = kBlockSize;
 };
 
@@ -86,8 +89,10 @@ class BoxSim {
   BoxSim(const BoxSim&) = delete;
   BoxSim& operator=(const BoxSim&) = delete;
 
-  // Opens the pty (and the link) and starts the loader. False when the pty or link failed.
+  // Opens the pty (and the link) and starts the loader. False when the pty or link failed, or
+  // when another box holds the link; StartProblem then tells why.
   bool Start();
+  const std::string& StartProblem() const { return Problem; }
   void Stop();
   std::string DevicePath() const;
   const std::string& LinkPath() const { return Options.linkPath; }
@@ -122,6 +127,19 @@ class BoxSim {
   Bytes UploadedImage() const;
   UploadOutcome LastUploadOutcome() const;
   std::uint32_t LastUploadSize() const;
+
+  // Ways a box misbehaves for long, not just once:
+  // the stop-sync word every everyMs milliseconds whatever else goes on (0: no more);
+  void SetStopSyncFlood(int everyMs);
+  // the upload reported OK once this many blocks have come, without asking for the rest
+  // (-1: only once every block has come);
+  void SetOkAfterBlocks(int blocks);
+  // before every block request these bytes, then a pause of pauseMs: line noise that may
+  // begin like a frame (empty: none);
+  void SetRequestNoise(Bytes noise, int pauseMs);
+  // a line printed each time the box answers the sync word, any bytes in it, escape sequences
+  // and zero bytes too (empty: none).
+  void SetGreeting(std::string line);
 
   void InjectFault(const Fault& fault);
   void ClearFaults();  // also ends a silence
@@ -176,7 +194,10 @@ class BoxSim {
   };
 
   bool OpenPty();
+  bool OpenDevice();
   void ClosePty();
+  bool LockLink();
+  void UnlockLink();
   bool MakeLink();
   void RemoveLink();
   void Wake();
@@ -194,6 +215,8 @@ class BoxSim {
   void HandleUploadCommand(const std::uint8_t* msg);
   void HandleBlock(const std::uint8_t* data, std::size_t len);
   void RequestNextBlock();
+  // Reports the upload OK when told to before every block has come; true when it did.
+  bool OkEarly();
   void SendBlockRequest();
   void FinishUpload(UploadOutcome outcome, const std::string& why);
   void FlushText();
@@ -211,6 +234,9 @@ class BoxSim {
   std::uint32_t BlockLength(int block) const;
 
   BoxOptions Options;
+  std::string Problem;
+  // Held from the first start to the end: while it is, no other box takes the link over.
+  int LinkLockFd = -1;
 
   mutable std::mutex Mutex;
   mutable std::condition_variable Changed;
@@ -236,6 +262,11 @@ class BoxSim {
   std::uint32_t ImageSize = 0;
   std::vector<ArmedFault> Faults;
   bool Silent = false;
+  int FloodEveryMs = 0;
+  int OkAfterBlocks = -1;
+  Bytes RequestNoise;
+  int RequestNoisePauseMs = 0;
+  std::string Greeting;
   std::uint64_t FramesSent = 0;
   std::uint64_t FlashReplies = 0;
   std::vector<Request> Requests;
@@ -273,6 +304,8 @@ class BoxSim {
   Clock::time_point BlockDeadline{};
   int BlockWaitNow = 2000;
   std::vector<bool> BlocksGot;
+  int BlocksTaken = 0;  // blocks of this upload that came whole
+  Clock::time_point NextFlood{};
 };
 
 const char* OutcomeName(UploadOutcome outcome);

@@ -1,10 +1,10 @@
 #include <pthread.h>
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -15,11 +15,62 @@ namespace {
 
 void Usage(FILE* out) {
   std::fputs(
-      "usage: kelvarin-boxsim [--link PATH] [--baud N] [--save-flash FILE] [--save-upload FILE]\n"
-      "                       [--help] [--version]\n"
-      "  --save-flash FILE   writes the box's flash as it starts (what a read is served from)\n"
-      "  --save-upload FILE  writes the last uploaded image when the box is stopped\n",
+      "usage: kelvarin-boxsim [--link PATH | --device PATH] [--baud N]\n"
+      "                       [--save-flash FILE] [--save-upload FILE]\n"
+      "                       [--flood-stop-sync MS] [--ok-after-blocks N]\n"
+      "                       [--request-noise MS] [--greeting TEXT]\n"
+      "       kelvarin-boxsim --help | --version\n"
+      "Plays a set-top box's boot loader on a pseudo-terminal, for trying kelvarin and\n"
+      "kelvarin-cli without hardware. Prints the device (and the link), then logs what\n"
+      "the box receives and answers on standard error until SIGINT or SIGTERM.\n"
+      "\n"
+      "  --link PATH           also make a symbolic link at PATH to the device; a\n"
+      "                        link that another kelvarin-boxsim holds is refused\n"
+      "  --device PATH         play the box on that terminal (made by another\n"
+      "                        program, such as a virtual machine's serial line)\n"
+      "                        instead of a new pseudo-terminal\n"
+      "  --baud N              pace the line to N baud both ways (0: as fast as it\n"
+      "                        goes)\n"
+      "  --save-flash FILE     write the box's flash as it starts (what a read is\n"
+      "                        served from)\n"
+      "  --save-upload FILE    write the last uploaded image when the box is stopped\n"
+      "A box that misbehaves:\n"
+      "  --flood-stop-sync MS  send the stop-sync word every MS milliseconds,\n"
+      "                        whatever goes on\n"
+      "  --ok-after-blocks N   report an upload OK after N blocks, without asking\n"
+      "                        for the rest\n"
+      "  --request-noise MS    send noise that begins like a frame (BB 22 21 BA 31\n"
+      "                        30) before every block request, then wait MS\n"
+      "                        milliseconds\n"
+      "  --greeting TEXT       print TEXT each time it answers the sync word; \\xNN\n"
+      "                        in TEXT is the byte NN, so escape sequences and zero\n"
+      "                        bytes can be sent\n"
+      "  -h, --help            print this help and exit\n"
+      "  --version             print the version and exit\n",
       out);
+}
+
+bool Number(const char* text, long low, long high, long& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtol(text, &end, 10);
+  return *text != '\0' && *end == '\0' && errno == 0 && value >= low && value <= high;
+}
+
+// TEXT with each \xNN turned into the byte NN.
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 3]))) {
+      out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+      i += 3;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
 }
 
 bool Save(const std::string& path, const boxsim::Bytes& bytes) {
@@ -35,18 +86,33 @@ int main(int argc, char** argv) {
   boxsim::BoxOptions options;
   std::string flashFile;
   std::string uploadFile;
+  long floodMs = 0;
+  long okAfter = -1;
+  long noiseMs = -1;
+  std::string greeting;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    const auto number = [&](long low, long high, long& value) {
+      if (Number(argv[++i], low, high, value)) return true;
+      std::fprintf(stderr, "kelvarin-boxsim: bad %s: %s\n", arg.c_str(), argv[i]);
+      return false;
+    };
     if (arg == "--link" && i + 1 < argc) {
       options.linkPath = argv[++i];
+    } else if (arg == "--device" && i + 1 < argc) {
+      options.devicePath = argv[++i];
     } else if (arg == "--baud" && i + 1 < argc) {
-      char* end = nullptr;
-      const long baud = std::strtol(argv[++i], &end, 10);
-      if (*end != '\0' || baud < 0 || baud > 100000000) {
-        std::fprintf(stderr, "kelvarin-boxsim: bad baud rate %s\n", argv[i]);
-        return 2;
-      }
+      long baud = 0;
+      if (!number(0, 100000000, baud)) return 2;
       options.baud = static_cast<int>(baud);
+    } else if (arg == "--flood-stop-sync" && i + 1 < argc) {
+      if (!number(1, 3600000, floodMs)) return 2;
+    } else if (arg == "--ok-after-blocks" && i + 1 < argc) {
+      if (!number(0, 100000, okAfter)) return 2;
+    } else if (arg == "--request-noise" && i + 1 < argc) {
+      if (!number(0, 60000, noiseMs)) return 2;
+    } else if (arg == "--greeting" && i + 1 < argc) {
+      greeting = Unescape(argv[++i]);
     } else if (arg == "--save-flash" && i + 1 < argc) {
       flashFile = argv[++i];
     } else if (arg == "--save-upload" && i + 1 < argc) {
@@ -71,14 +137,17 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   boxsim::BoxSim box(options);
+  box.SetStopSyncFlood(static_cast<int>(floodMs));
+  box.SetOkAfterBlocks(static_cast<int>(okAfter));
+  if (noiseMs >= 0)
+    box.SetRequestNoise({0xBB, 0x22, 0x21, 0xBA, 0x31, 0x30}, static_cast<int>(noiseMs));
+  box.SetGreeting(greeting);
   box.SetEventSink([](const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
   });
   if (!box.Start()) {
-    std::fprintf(stderr, "kelvarin-boxsim: can't create the pseudo-terminal%s%s: %s\n",
-                 options.linkPath.empty() ? "" : " or the link ", options.linkPath.c_str(),
-                 std::strerror(errno));
+    std::fprintf(stderr, "kelvarin-boxsim: %s\n", box.StartProblem().c_str());
     return 1;
   }
   if (!flashFile.empty() && !Save(flashFile, box.Flash())) {

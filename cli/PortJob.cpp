@@ -1,21 +1,29 @@
 #include "cli/PortJob.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <random>
 #include <system_error>
 
+#include "cli/ReadTarget.h"
 #include "dlcfg/DlCfgRecord.h"
+#include "platform/Files.h"
+#include "service/FlashReadback.h"
 #include "wire/Words.h"
 
 namespace {
 
 using std::chrono::duration;
 using std::chrono::milliseconds;
+using Kind = PortJob::Event::Kind;
 
 // The box served counts as gone once its answers to the sync word have stopped this long.
 constexpr milliseconds GoneAfter{2000};
 // How long the box's lines are printed after send, and how long run-app waits for a refusal.
 constexpr milliseconds ListenAfterSend{1000};
 constexpr milliseconds ReopenEvery{300};
+// Progress is shown at least this often while bytes move, and whenever a block is through.
+constexpr milliseconds ProgressEvery{500};
 
 bool Commanded(Command c) {
   return c != Command::Monitor && c != Command::Send;
@@ -30,32 +38,84 @@ std::filesystem::path MakeReadFolder(const std::string& file) {
   return parent / (".kelvarin-read-" + std::to_string(random()));
 }
 
-}  // namespace
-
-const char* PhaseName(PortJob::Phase phase) {
-  switch (phase) {
-    case PortJob::Phase::Opening:
-      return "opening";
-    case PortJob::Phase::Syncing:
-      return "syncing";
-    case PortJob::Phase::Working:
-      return "working";
-    case PortJob::Phase::AwaitGone:
-      return "waiting for the box to go";
-    case PortJob::Phase::AwaitBox:
-      return "waiting for a box";
-    case PortJob::Phase::Reopening:
-      return "waiting for the port";
-    case PortJob::Phase::Done:
-      return "done";
-  }
-  return "";
+// The size of the pieces the work's bytes move in: a block of the upload or of the read.
+std::uint64_t BlockBytes(Command c) {
+  return c == Command::Upload ? CodeUpload::BlockSize : FlashReadback::BlockMax;
 }
 
+// What a line at these settings carries at most: a start bit, the data bits, a parity bit
+// and the stop bits for every byte.
+double LineBytesPerSecond(const PortRequest& request) {
+  const int bits = 1 + request.DataBits +
+                   (request.ParityMode.value_or(Parity::None) != Parity::None) +
+                   (request.Stop.value_or(StopBits::One) == StopBits::Two ? 2 : 1);
+  return request.BaudRate > 0 ? static_cast<double>(request.BaudRate) / bits : 0;
+}
+
+// Where a verify's read-back differs from the image: the first offset and how many bytes.
+// False when either cannot be read whole.
+bool Compare(const std::filesystem::path& readBack, const UploadImage& image, std::uint64_t& first,
+             std::uint64_t& differing) {
+  std::FILE* flash = std::fopen(readBack.string().c_str(), "rb");
+  if (flash == nullptr) return false;
+  differing = 0;
+  std::vector<std::uint8_t> a(64 * 1024), b(a.size());
+  bool whole = true;
+  for (std::uint64_t at = 0; at < image.Stamp.Size && whole;) {
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(a.size(), image.Stamp.Size - at));
+    whole = std::fread(a.data(), 1, n, flash) == n && ReadAt(image.File.get(), at, b.data(), n);
+    for (std::size_t i = 0; whole && i < n; ++i) {
+      if (a[i] == b[i]) continue;
+      if (differing++ == 0) first = at + i;
+    }
+    at += n;
+  }
+  std::fclose(flash);
+  return whole;
+}
+
+// The status words that settle each command: its success word (none for Run App, which only
+// answers when it fails), its failure word and the failure's text.
+struct Settles {
+  Command Cmd;
+  std::uint32_t Good;
+  std::uint32_t Bad;
+  const char* Failure;
+};
+constexpr Settles SettlingWords[] = {
+    {Command::VerifyBoot, Reply::VerifyBootOk, Reply::VerifyBootFail, "Verify boot code fail"},
+    {Command::VerifyApp, Reply::VerifyAppOk, Reply::VerifyAppFail, "Verify App fail"},
+    {Command::RunApp, 0, Reply::RunAppFail, "Run App fail"},
+    {Command::ConfigSet, Reply::SetDlCfgOk, Reply::SetDlCfgFail, "Set DL CFG Fail"},
+    {Command::ConfigDefault, Reply::SetDefaultOk, Reply::SetDefaultFail, "Set default CFG fail"},
+    {Command::Tune, Reply::TuneOk, Reply::TuneFail, "Tune test fail"},
+    {Command::Erase, Reply::EraseOk, Reply::EraseFail, "ERASE fail"},
+};
+
+PortJob::Event Settled(int status, std::string why = {}) {
+  return {Kind::Settled, status, std::move(why)};
+}
+
+}  // namespace
+
 PortJob::PortJob(const CliOptions& options, const PortRequest& request, JobOutput& output,
-                 Clock& clock, ProtocolThread& thread, std::string readFile)
-    : Options(options), Request(request), Out(output), ReadTarget(std::move(readFile)) {
-  if (Options.Cmd == Command::Read) ReadFolder = MakeReadFolder(ReadTarget);
+                 Clock& clock, ProtocolThread& thread, std::string readFile,
+                 std::shared_ptr<const UploadImage> image)
+    : Options(options),
+      Request(request),
+      Out(output),
+      Image(std::move(image)),
+      ReadBase(std::move(readFile)) {
+  // The boxes' files of a station sit beside the name given; a single read's file is the one
+  // a link leads to. What verify reads back is compared and gone: it goes where such files go.
+  if (Options.Cmd == Command::Verify) {
+    std::error_code error;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path(error);
+    ReadFolder = MakeReadFolder(((error ? "." : temp) / "kelvarin-verify").string());
+  } else if (Options.Cmd == Command::Read) {
+    ReadFolder = MakeReadFolder(Options.Repeat ? ReadBase : FileBehindLinks(ReadBase));
+  }
   Engine = std::make_unique<Core>(
       *this, clock, ReadFolder.empty() ? std::string(".") : ReadFolder.string(), thread);
   Engine->SetReplyWaitSecs(Options.TimeoutSecs);
@@ -67,80 +127,233 @@ PortJob::~PortJob() {
   DiscardReadFolder();
 }
 
-double PortJob::WorkSeconds(TimePoint now) const {
+JobView PortJob::View() const {
+  JobView v;
+  v.Port = Request.Name;
+  v.State = State;
+  v.Box = BoxNumber;
+  v.BytesDone = Bytes;
+  v.BytesTotal = Total;
+  v.Receiving = ReadsFlash();
+  v.Worked = WorkStart != TimePoint{};
+  v.Seconds = WorkSeconds();
+  if (State != JobState::Working && State != JobState::Done)
+    v.Waited = duration<double>(Now - StateSince).count();
+  v.LineBytesPerSecond = LineBytesPerSecond(Request);
+  v.Status = LastStatus;
+  v.Why = LastWhy;
+  v.Answered = Answered;
+  if (Options.Cmd == Command::Read && LastStatus == ExitStatus::Ok) v.File = ReadName;
+  v.BoxesDone = Done;
+  v.BoxesFailed = Failed;
+  return v;
+}
+
+double PortJob::WorkSeconds() const {
   if (WorkStart == TimePoint{}) return 0;
-  return duration<double>((WorkEnded ? WorkEnd : now) - WorkStart).count();
+  return duration<double>((WorkEnded ? WorkEnd : Now) - WorkStart).count();
 }
 
 bool PortJob::Quiet() const {
   // A station that watches a served box or a missing port would otherwise log every answer
   // to the sync word and every failed open.
-  return State == Phase::AwaitGone || State == Phase::Reopening;
+  return State == JobState::AwaitGone || State == JobState::Reopening;
 }
 
-void PortJob::Enter(Phase phase) {
-  State = phase;
-  PhaseStart = Now;
-  Out.StateChanged(*this);
+bool PortJob::LoaderAnswerWaiting() const {
+  return std::any_of(Pending.begin(), Pending.end(),
+                     [](const Event& e) { return e.What == Kind::LoaderAnswered; });
 }
 
 void PortJob::Start(TimePoint now) {
   Now = now;
   Engine->StartWorkers();
-  Enter(Phase::Opening);
-  if (Engine->OpenPort(Request)) {
-    LoaderAnswered = false;
-    Enter(Phase::Syncing);
-  } else {
-    BoxNumber = 1;
-    FinishBox(ExitStatus::PortFailed, LastMessage);
+  Enter(JobState::Opening);
+  Handle({Kind::Started});
+}
+
+void PortJob::Tick(TimePoint now) {
+  Now = now;
+  if (State == JobState::Working) {
+    TrackProgress();
+    ShowProgress();
   }
+  while (!Pending.empty()) {
+    const Event event = std::move(Pending.front());
+    Pending.pop_front();
+    Handle(event);
+  }
+  if (State == JobState::Working && WriteNumber != 0 && !Written && Engine->Written(WriteNumber))
+    Handle({Kind::Written});
+  Handle({Kind::TimePasses});
 }
 
 void PortJob::Interrupt() {
-  if (State == Phase::Done) return;
-  Interrupted = true;
+  Handle({Kind::Interrupted});
+}
+
+void PortJob::Handle(const Event& e) {
+  if (e.What == Kind::Interrupted) {
+    if (State != JobState::Done) EndInterrupted();
+    return;
+  }
+  switch (State) {
+    case JobState::Opening:
+      if (e.What == Kind::Started) OpenPort();
+      return;
+    case JobState::Syncing:
+      if (e.What == Kind::LoaderAnswered) {
+        StartWork();
+      } else if (e.What == Kind::PortLost) {
+        BoxNumber = std::max(BoxNumber, 1);
+        FinishBox(ExitStatus::LinkFailed, LostWhy(e));
+      } else if (e.What == Kind::TimePasses && !Options.Repeat && Options.WaitSecs > 0 &&
+                 Now - StateSince > duration<double>(Options.WaitSecs)) {
+        BoxNumber = 1;
+        char why[96];
+        std::snprintf(why, sizeof why, "no answer from the loader within %g s", Options.WaitSecs);
+        FinishBox(ExitStatus::NoLoader, why);
+      }
+      return;
+    case JobState::AwaitBox:
+      if (e.What == Kind::LoaderAnswered)
+        StartWork();
+      else if (e.What == Kind::PortLost)
+        Enter(JobState::Reopening);
+      return;
+    case JobState::AwaitGone:
+      if (e.What == Kind::LoaderAnswered) {
+        LastAnswer = Now;
+        Engine->ResumeSync();
+      } else if (e.What == Kind::PortLost) {
+        Enter(JobState::Reopening);
+      } else if (e.What == Kind::TimePasses && Now - LastAnswer > GoneAfter) {
+        Out.LogLine(View(), "box gone");
+        Enter(JobState::AwaitBox);
+      }
+      return;
+    case JobState::Reopening:
+      if (e.What != Kind::TimePasses || Now - StateSince < ReopenEvery) return;
+      StateSince = Now;
+      if (Engine->OpenPort(Request)) {
+        Pending.clear();  // whatever was reported before belongs to the port that went
+        Enter(JobState::AwaitBox);
+      }
+      return;
+    case JobState::Working:
+      HandleWork(e);
+      return;
+    case JobState::Done:
+      return;
+  }
+}
+
+void PortJob::HandleWork(const Event& e) {
+  switch (e.What) {
+    case Kind::PortLost:
+      FinishBox(ExitStatus::LinkFailed, LostWhy(e));
+      return;
+    case Kind::Settled:
+      if (Options.Cmd == Command::Version && e.Status == ExitStatus::Ok)
+        Out.Answer(View(), "version", {{"version", e.Text}});
+      FinishBox(e.Status, e.Why);
+      return;
+    case Kind::RecordArrived:
+      RecordArrived(e.Record);
+      return;
+    case Kind::ReadEnded:
+      EndOfRead(e.Status == ExitStatus::Ok);
+      return;
+    case Kind::Written:
+      Written = true;
+      WrittenAt = Now;
+      if (Options.Cmd == Command::Reboot) FinishBox(ExitStatus::Ok, "");
+      return;
+    case Kind::TimePasses:
+      break;
+    default:
+      return;
+  }
+  if ((Options.Cmd == Command::RunApp || Options.Cmd == Command::Send) && Written &&
+      Now - WrittenAt >= ListenAfterSend) {
+    FinishBox(ExitStatus::Ok, "");
+    return;
+  }
+  // The engine watches most replies itself, but any status word ends its wait, the loader's
+  // answer to the sync word too; this also covers the words it does not watch (tune, erase,
+  // the upload's verdict after the last block).
+  const bool waitsForAnswer =
+      Commanded(Options.Cmd) && Options.Cmd != Command::Reboot && Options.Cmd != Command::RunApp;
+  if (waitsForAnswer &&
+      Now - AnsweredAt > std::chrono::seconds(Options.TimeoutSecs) + milliseconds(1000))
+    FinishBox(ExitStatus::LinkFailed, "Timeout!!");
+}
+
+void PortJob::Enter(JobState state) {
+  State = state;
+  StateSince = Now;
+  Out.StateChanged(View());
+}
+
+void PortJob::OpenPort() {
+  if (Engine->OpenPort(Request)) {
+    Enter(JobState::Syncing);
+  } else {
+    BoxNumber = 1;
+    FinishBox(ExitStatus::PortFailed, Engine->PortFailure());
+  }
+}
+
+void PortJob::ClosePort() {
   ClosingOurselves = true;
   ++InEngineCall;
   Engine->ClosePort();
   --InEngineCall;
   ClosingOurselves = false;
+}
+
+void PortJob::EndInterrupted() {
+  if (State == JobState::Working) TrackProgress();
+  ClosePort();
+  if (State == JobState::Working && Options.Cmd == Command::Upload)
+    Bytes = Engine->UploadBytesSent();
   DiscardReadFolder();
-  if (State == Phase::Working || State == Phase::Syncing) {
+  if (State == JobState::Working || State == JobState::Syncing) {
     if (!WorkEnded) {
       WorkEnded = true;
       WorkEnd = Now;
     }
-    BoxResult r{BoxNumber == 0 ? 1 : BoxNumber, ExitStatus::Interrupted, "interrupted", Bytes,
-                WorkSeconds(Now)};
-    Out.BoxDone(*this, r);
+    BoxNumber = std::max(BoxNumber, 1);
+    LastStatus = ExitStatus::Interrupted;
+    LastWhy = "interrupted";
+    Out.BoxDone(View());
   }
   WorstStatus = ExitStatus::Interrupted;
-  Enter(Phase::Done);
+  Enter(JobState::Done);
 }
 
-void PortJob::StartWork(TimePoint now) {
+void PortJob::StartWork() {
   ++BoxNumber;
-  Outcome = -1;
-  OutcomeWhy.clear();
   Written = false;
+  WriteNumber = 0;
   Bytes = 0;
   Total = 0;
-  WorkStart = now;
+  ShownBytes = 0;
+  ShownAt = Now;
+  WorkStart = Now;
   WorkEnded = false;
-  LastActivity = now;
-  Enter(Phase::Working);
+  Answered = false;
+  AnsweredAt = Now;
+  if (Options.Cmd == Command::Read)
+    ReadName = Options.Repeat ? BoxFileName(ReadBase, BoxNumber) : ReadBase;
+  Enter(JobState::Working);
   ++InEngineCall;
   bool sent = true;
   switch (Options.Cmd) {
-    case Command::Upload: {
-      std::error_code error;
-      const auto size = std::filesystem::file_size(Options.Image, error);
-      Total = error ? 0 : size;
-      sent = Engine->StartUpload(Options.Image);
-      if (!sent) Outcome = ExitStatus::Usage;
+    case Command::Upload:
+      Total = Image->Stamp.Size;
+      sent = Engine->StartUpload(Image, Options.Image);
       break;
-    }
     case Command::Version:
       sent = Engine->LoaderVersion();
       break;
@@ -179,26 +392,29 @@ void PortJob::StartWork(TimePoint now) {
     case Command::Erase:
       Engine->EraseFlash(Options.Start, Options.Size);
       break;
-    case Command::Read: {
-      Total = Options.Size;
+    case Command::Read:
+    case Command::Verify: {
+      Total = Options.Cmd == Command::Read ? Options.Size : Image->Stamp.Size;
       std::error_code error;
-      std::filesystem::create_directories(ReadFolder, error);
+      std::filesystem::create_directory(ReadFolder, error);
       if (error) {
         --InEngineCall;
-        FinishBox(ExitStatus::Usage, "Can't create " + ReadFolder.string());
+        FinishBox(ExitStatus::Usage, "Can't write " +
+                                         (ReadName.empty() ? ReadFolder.string() : ReadName) +
+                                         ": " + error.message());
         return;
       }
-      Engine->ReadFlash(static_cast<std::int32_t>(Options.Start), Options.Size);
+      Engine->ReadFlash(static_cast<std::int32_t>(Options.Start),
+                        static_cast<std::uint32_t>(Total));
       break;
     }
+    case Command::Ports:
+    case Command::Help:
     case Command::Monitor:
       break;
   }
   --InEngineCall;
-  if (!sent && Outcome < 0) {
-    Outcome = ExitStatus::LinkFailed;
-    OutcomeWhy = LastMessage;
-  }
+  if (!sent) Raise(Settled(ExitStatus::LinkFailed, LastMessage));
 }
 
 void PortJob::FinishBox(int status, const std::string& why) {
@@ -206,165 +422,128 @@ void PortJob::FinishBox(int status, const std::string& why) {
     WorkEnded = true;
     WorkEnd = Now;
   }
+  // The bytes that went out, whatever the verdict: an upload's count stays once it has ended.
+  if (State == JobState::Working && Options.Cmd == Command::Upload)
+    Bytes = Engine->UploadBytesSent();
   Engine->CancelReplyWait();
   WantRecordForSet = false;
-  if (Options.Cmd == Command::Read) DiscardReadFolder();
-  BoxResult r{BoxNumber, status, why, Bytes, WorkSeconds(Now)};
+  if (ReadsFlash()) DiscardReadFolder();
   if (status == ExitStatus::Ok)
     ++Done;
   else
     ++Failed;
   WorstStatus = std::max(WorstStatus, status);
-  Out.BoxDone(*this, r);
+  LastStatus = status;
+  LastWhy = why;
+  Out.BoxDone(View());
   // A port that cannot be opened at all, or an image that cannot be read, is no box's fault:
   // no later box would fare better.
   const bool fatal = status == ExitStatus::PortFailed || status == ExitStatus::Usage;
-  if (status == ExitStatus::NoLoader) Out.LogLine(*this, why);
   if (!Options.Repeat || fatal) {
-    ClosingOurselves = true;
-    ++InEngineCall;
-    Engine->ClosePort();
-    --InEngineCall;
-    ClosingOurselves = false;
-    Enter(Phase::Done);
+    ClosePort();
+    Enter(JobState::Done);
     return;
   }
   if (!Engine->Connected()) {
-    Enter(Phase::Reopening);
+    Enter(JobState::Reopening);
     return;
   }
   LastAnswer = Now;
   Engine->ResumeSync();
-  Enter(Phase::AwaitGone);
+  Enter(JobState::AwaitGone);
 }
 
-void PortJob::UpdateProgress() {
-  const Core::WorkProgress p = Engine->Progress();
-  if (p.What == Core::WorkProgress::Job::None || p.Total == 0) return;
-  Total = p.Total;
-  Bytes = std::max(Bytes, p.Done);
+void PortJob::TrackProgress() {
+  std::uint64_t done = 0;
+  if (Options.Cmd == Command::Upload) {
+    done = Engine->UploadBytesSent();
+  } else {
+    const Core::WorkProgress p = Engine->Progress();
+    if (p.What != Core::WorkProgress::Job::FlashRead || p.Total == 0) return;
+    Total = p.Total;
+    done = p.Done;
+  }
+  // Bytes moving are the command's own answer going on: a long block on a slow line is no
+  // time-out.
+  if (done > Bytes) {
+    Bytes = done;
+    AnsweredAt = Now;
+  }
 }
 
-void PortJob::Tick(TimePoint now) {
-  Now = now;
-  switch (State) {
-    case Phase::Opening:
-    case Phase::Done:
-      return;
-    case Phase::Reopening:
-      if (now - PhaseStart < ReopenEvery) return;
-      PhaseStart = now;
-      if (Engine->OpenPort(Request)) {
-        LoaderAnswered = false;
-        PortLostNow = false;
-        Enter(Phase::AwaitBox);
-      }
-      return;
-    case Phase::Syncing:
-    case Phase::AwaitBox:
-      if (PortLostNow) {
-        PortLostNow = false;
-        if (State == Phase::AwaitBox) {
-          Enter(Phase::Reopening);
-        } else {
-          BoxNumber = std::max(BoxNumber, 1);
-          FinishBox(ExitStatus::LinkFailed, LastMessage);
-        }
-        return;
-      }
-      if (LoaderAnswered) {
-        LoaderAnswered = false;
-        StartWork(now);
-        return;
-      }
-      if (State == Phase::Syncing && !Options.Repeat && Options.WaitSecs > 0 &&
-          now - PhaseStart > duration<double>(Options.WaitSecs)) {
-        BoxNumber = 1;
-        FinishBox(ExitStatus::NoLoader, "no answer from the loader");
-      }
-      return;
-    case Phase::AwaitGone:
-      if (PortLostNow) {
-        PortLostNow = false;
-        Enter(Phase::Reopening);
-        return;
-      }
-      if (LoaderAnswered) {
-        LoaderAnswered = false;
-        LastAnswer = now;
-        Engine->ResumeSync();
-      }
-      if (now - LastAnswer > GoneAfter) {
-        Out.LogLine(*this, "box gone");
-        Enter(Phase::AwaitBox);
-      }
-      return;
-    case Phase::Working:
-      break;
-  }
-
-  // Bytes still going out count as life: a long block on a slow line is no time-out.
-  const std::uint64_t before = Bytes;
-  UpdateProgress();
-  if (Bytes != before) LastActivity = now;
-  if (PortLostNow) {
-    PortLostNow = false;
-    FinishBox(ExitStatus::LinkFailed, LastMessage.empty() ? "port lost" : LastMessage);
-    return;
-  }
-  if (Outcome >= 0) {
-    FinishBox(Outcome, OutcomeWhy);
-    return;
-  }
-  if (WriteNumber != 0 && !Written && Engine->Written(WriteNumber)) {
-    Written = true;
-    WrittenAt = now;
-  }
-  switch (Options.Cmd) {
-    case Command::Reboot:
-      if (Written) FinishBox(ExitStatus::Ok, "");
-      return;
-    case Command::RunApp:
-    case Command::Send:
-      if (Written && now - WrittenAt >= ListenAfterSend) FinishBox(ExitStatus::Ok, "");
-      return;
-    case Command::Monitor:
-      return;
-    default:
-      break;
-  }
-  // The engine watches most replies itself; this also covers the words it does not watch
-  // (tune, erase, the upload's verdict after the last block).
-  if (Commanded(Options.Cmd) &&
-      now - LastActivity > std::chrono::seconds(Options.TimeoutSecs) + milliseconds(1000)) {
-    Out.LogLine(*this, "Timeout!!");
-    FinishBox(ExitStatus::LinkFailed, "Timeout!!");
-  }
+void PortJob::ShowProgress() {
+  if (Bytes == ShownBytes || Total == 0) return;
+  const std::uint64_t block = BlockBytes(Options.Cmd);
+  const bool blockThrough = Bytes / block != ShownBytes / block || Bytes == Total;
+  if (!blockThrough && Now - ShownAt < ProgressEvery) return;
+  ShownBytes = Bytes;
+  ShownAt = Now;
+  Out.ProgressMade(View());
 }
 
 void PortJob::AppendSystemLog(const std::string& line) {
-  LastActivity = Now = std::chrono::steady_clock::now();
-  if (!Quiet()) Out.LogLine(*this, line, true);
+  Now = std::chrono::steady_clock::now();
+  LastLogLine = line;
+  if (!Quiet()) Out.LogLine(View(), line, true);
+}
+
+void PortJob::AppendBoxText(const std::string& line) {
+  // All of the line, a zero byte too: the output shows what cannot be printed as escapes.
+  AppendLog(!line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line);
 }
 
 void PortJob::AppendLog(const std::string& line) {
-  LastActivity = Now = std::chrono::steady_clock::now();
+  Now = std::chrono::steady_clock::now();
+  LastLogLine = line;
   if (Quiet()) return;
-  const std::uint64_t before = Bytes;
-  UpdateProgress();
-  if (Bytes != before && State == Phase::Working) Out.ProgressMade(*this);
   const bool boxWork = Options.Cmd == Command::Send || Options.Cmd == Command::Monitor;
   // The box may print before the next tick has begun the work the loader's answer allows.
-  const bool working = State == Phase::Working || LoaderAnswered;
+  const bool working = State == JobState::Working || LoaderAnswerWaiting();
   if (boxWork && working && InEngineCall == 0)
-    Out.BoxLine(*this, line);
+    Out.BoxLine(View(), line);
   else
-    Out.LogLine(*this, line);
+    LogEngineLine(line);
 }
 
 void PortJob::ShowMessage(const std::string& text) {
   LastMessage = text;
-  if (!Quiet()) Out.LogLine(*this, text);
+  // The window's message box over the log line that told why ("Can't open NAME" after
+  // "Can't open NAME: why"): the log has said it.
+  if (LastLogLine.rfind(text + ": ", 0) == 0) return;
+  if (!Quiet()) LogEngineLine(text);
+}
+
+std::string PortJob::LostWhy(const Event& e) const {
+  if (!e.Why.empty()) return e.Why;
+  return LastMessage.empty() ? "port lost" : LastMessage;
+}
+
+void PortJob::LogEngineLine(const std::string& line) {
+  // The engine counts the image handed to the line, which runs up to a block ahead of the
+  // bytes sent that the progress counts.
+  if (Options.Cmd == Command::Upload && line.rfind("Download ", 0) == 0 && !line.empty() &&
+      line.back() == '%') {
+    Out.LogLine(View(), line + " (queued)");
+    return;
+  }
+  const std::string named = NamingTheReadFile(line);
+  if (named == line)
+    Out.LogLine(View(), line);
+  else
+    Out.LogLine(View(), named, true);
+}
+
+std::string PortJob::NamingTheReadFile(const std::string& line) const {
+  if (Options.Cmd != Command::Read || ReadName.empty()) return line;
+  // The read-back writes flashdata.bin (and its part file) in a folder of its own beside the
+  // read's file; what the operator knows is the file.
+  const std::string own = (ReadFolder / "flashdata.bin").string();
+  std::string named = line;
+  for (const std::string& name : {own + ".part", own, std::string("flashdata.bin")}) {
+    const std::size_t at = named.find(name);
+    if (at != std::string::npos) return named.replace(at, name.size(), ReadName);
+  }
+  return line;
 }
 
 void PortJob::SetCaption(Caption which, const std::string& text) {
@@ -380,135 +559,155 @@ std::string PortJob::GetCaption(Caption which) {
 }
 
 void PortJob::Notify(const Notice& notice) {
-  LastActivity = std::chrono::steady_clock::now();
   switch (notice.Kind) {
     case EngineEvent::LoaderReady:
-      LoaderAnswered = true;
+      Raise({Kind::LoaderAnswered});
       return;
     case EngineEvent::PortClosed:
-      if (!ClosingOurselves) PortLostNow = true;
-      return;
-    case EngineEvent::ReplyTimedOut:
-      if (State == Phase::Working && Outcome < 0) {
-        Outcome = ExitStatus::LinkFailed;
-        OutcomeWhy = "Timeout!!";
-      }
+      if (!ClosingOurselves) Raise({Kind::PortLost, ExitStatus::Ok, notice.Text});
       return;
     default:
       break;
   }
-  if (State != Phase::Working || Outcome >= 0) return;
-  auto verdict = [this](bool ok, const char* failure) {
-    Outcome = ok ? ExitStatus::Ok : ExitStatus::BoxFailed;
-    if (!ok) OutcomeWhy = failure;
-  };
+  // Anything else can only settle the command at work; an answer that comes before it has
+  // begun answers nothing of it.
+  if (State != JobState::Working) return;
   const Command c = Options.Cmd;
   switch (notice.Kind) {
+    case EngineEvent::ReplyTimedOut:
+      Raise(Settled(ExitStatus::LinkFailed, "Timeout!!"));
+      return;
     case EngineEvent::UploadAccepted:
-      if (c == Command::Upload) {
-        Bytes = Total;
-        verdict(true, "");
-      }
+      if (c == Command::Upload) Raise(Settled(ExitStatus::Ok));
       return;
     case EngineEvent::UploadRefused:
-      if (c == Command::Upload) verdict(false, "Upload fail");
+      if (c == Command::Upload)
+        Raise(Settled(ExitStatus::BoxFailed, notice.Text.empty() ? "Upload fail" : notice.Text));
+      return;
+    case EngineEvent::UploadImageChanged:
+      if (c == Command::Upload)
+        Raise(Settled(ExitStatus::Usage, notice.Text + ": " + Options.Image));
       return;
     case EngineEvent::LoaderVersion:
       if (c == Command::Version) {
-        Out.Answer(*this, "version", {{"version", notice.Text}});
-        verdict(true, "");
+        Event e = Settled(ExitStatus::Ok);
+        e.Text = notice.Text;
+        Raise(std::move(e));
       }
       return;
     case EngineEvent::FlashReadDone:
-      if (c == Command::Read) EndOfRead(true);
-      return;
     case EngineEvent::FlashReadFailed:
-      if (c == Command::Read) EndOfRead(false);
+      if (c == Command::Read || c == Command::Verify)
+        Raise({Kind::ReadEnded,
+               notice.Kind == EngineEvent::FlashReadDone ? ExitStatus::Ok : ExitStatus::BoxFailed});
       return;
     case EngineEvent::StatusWord:
-      break;
+      for (const Settles& entry : SettlingWords) {
+        const std::uint32_t w = notice.Word;
+        if (entry.Cmd == c && ((entry.Good != 0 && w == entry.Good) || w == entry.Bad))
+          Raise(w == entry.Bad ? Settled(ExitStatus::BoxFailed, entry.Failure)
+                               : Settled(ExitStatus::Ok));
+      }
+      return;
     default:
       return;
   }
-  // The status words that settle each command: its success word (none for Run App, which
-  // only answers when it fails), its failure word and the failure's text.
-  struct Settles {
-    Command Cmd;
-    std::uint32_t Good;
-    std::uint32_t Bad;
-    const char* Failure;
-  };
-  static constexpr Settles Table[] = {
-      {Command::VerifyBoot, Reply::VerifyBootOk, Reply::VerifyBootFail, "Verify boot code fail"},
-      {Command::VerifyApp, Reply::VerifyAppOk, Reply::VerifyAppFail, "Verify App fail"},
-      {Command::RunApp, 0, Reply::RunAppFail, "Run App fail"},
-      {Command::ConfigSet, Reply::SetDlCfgOk, Reply::SetDlCfgFail, "Set DL CFG Fail"},
-      {Command::ConfigDefault, Reply::SetDefaultOk, Reply::SetDefaultFail, "Set default CFG fail"},
-      {Command::Tune, Reply::TuneOk, Reply::TuneFail, "Tune test fail"},
-      {Command::Erase, Reply::EraseOk, Reply::EraseFail, "ERASE fail"},
-  };
-  const std::uint32_t w = notice.Word;
-  for (const Settles& entry : Table)
-    if (entry.Cmd == c && ((entry.Good != 0 && w == entry.Good) || w == entry.Bad))
-      verdict(w != entry.Bad, entry.Failure);
+}
+
+bool PortJob::ShowDLCfgRecord(const std::uint8_t* record) {
+  if (State == JobState::Working)
+    Raise({Kind::RecordArrived, ExitStatus::Ok, {}, {}, {record, record + DlCfgRecordSize}});
+  return true;
+}
+
+void PortJob::RecordArrived(const std::vector<std::uint8_t>& record) {
+  const DeliveryLayout layout = LayoutOfDeliveryType(record[DlCfgDeliveryTypeOffset]);
+  std::vector<std::pair<std::string, std::string>> fields;
+  DlCfgTexts texts;
+  for (const DlCfgField& field : DlCfgFields()) {
+    if (field.Layout != DeliveryLayout::Common && field.Layout != layout) continue;
+    const std::string text = FieldText(field, record.data());
+    fields.emplace_back(std::string(field.Edit).substr(5), text);
+    texts[field.Edit] = text;
+  }
+  if (Options.Cmd == Command::ConfigGet && !Options.Field.empty()) {
+    const auto field = std::find_if(fields.begin(), fields.end(),
+                                    [&](const auto& f) { return f.first == Options.Field; });
+    if (field == fields.end()) {
+      FinishBox(ExitStatus::Usage, Options.Field + " is not a field of this box's delivery type");
+      return;
+    }
+    Answered = true;
+    Out.Answer(View(), "field", {*field});
+    FinishBox(ExitStatus::Ok, "");
+    return;
+  }
+  if (Options.Cmd == Command::ConfigGet) {
+    Answered = true;
+    Out.Answer(View(), "config", fields);
+    FinishBox(ExitStatus::Ok, "");
+    return;
+  }
+  if (Options.Cmd != Command::ConfigSet || !WantRecordForSet) return;
+  WantRecordForSet = false;
+  AnsweredAt = Now;
+  for (const auto& [name, text] : Options.Changes) {
+    const std::string edit = "text_" + name;
+    if (texts.find(edit) == texts.end()) {
+      FinishBox(ExitStatus::Usage, name + " is not a field of this box's delivery type");
+      return;
+    }
+    texts[edit] = text;
+  }
+  std::uint8_t packed[DlCfgRecordSize];
+  PackRecord(texts, record.data(), packed);
+  ++InEngineCall;
+  Engine->SetDlCfg(packed);
+  --InEngineCall;
 }
 
 void PortJob::EndOfRead(bool complete) {
   if (!complete) {
-    Outcome = ExitStatus::BoxFailed;
-    OutcomeWhy = "Read flash fail";
+    FinishBox(ExitStatus::BoxFailed, "Read flash fail");
     return;
   }
+  if (Options.Cmd == Command::Verify) {
+    EndOfVerify();
+    return;
+  }
+  // Written through a link to the file it leads to, as writing to the name would.
+  const std::string file = FileBehindLinks(ReadName);
   std::error_code error;
-  std::filesystem::rename(ReadFolder / "flashdata.bin", ReadTarget, error);
-  if (error) {
-    Outcome = ExitStatus::Usage;
-    OutcomeWhy = "Can't write " + ReadTarget + ": " + error.message();
-    Out.LogLine(*this, OutcomeWhy);
+  const std::filesystem::file_status status = std::filesystem::status(file, error);
+  const bool replaceable =
+      !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
+  if (file.empty() || !replaceable || !MoveOnto((ReadFolder / "flashdata.bin").string(), file)) {
+    FinishBox(ExitStatus::Usage, "Can't write " + ReadName);
     return;
   }
   Bytes = Total;
-  Outcome = ExitStatus::Ok;
+  Out.LogLine(View(), "Read written to " + ReadName, true);
+  FinishBox(ExitStatus::Ok, "");
+}
+
+void PortJob::EndOfVerify() {
+  std::uint64_t first = 0;
+  std::uint64_t differing = 0;
+  if (!Compare(ReadFolder / "flashdata.bin", *Image, first, differing)) {
+    FinishBox(ExitStatus::Usage, "can no longer read " + Options.Image);
+    return;
+  }
+  Bytes = Total;
+  Answered = true;
+  Out.Verified(View(), first, differing, Options.Start);
+  if (differing == 0)
+    FinishBox(ExitStatus::Ok, "");
+  else
+    FinishBox(ExitStatus::BoxFailed, "the flash differs from " + Options.Image);
 }
 
 void PortJob::DiscardReadFolder() {
   if (ReadFolder.empty()) return;
   std::error_code error;
   std::filesystem::remove_all(ReadFolder, error);
-}
-
-bool PortJob::ShowDLCfgRecord(const std::uint8_t* record) {
-  if (State != Phase::Working || Outcome >= 0) return true;
-  const DeliveryLayout layout = LayoutOfDeliveryType(record[DlCfgDeliveryTypeOffset]);
-  std::vector<std::pair<std::string, std::string>> fields;
-  DlCfgTexts texts;
-  for (const DlCfgField& field : DlCfgFields()) {
-    if (field.Layout != DeliveryLayout::Common && field.Layout != layout) continue;
-    const std::string text = FieldText(field, record);
-    fields.emplace_back(std::string(field.Edit).substr(5), text);
-    texts[field.Edit] = text;
-  }
-  if (Options.Cmd == Command::ConfigGet) {
-    Out.Answer(*this, "config", fields);
-    Outcome = ExitStatus::Ok;
-    return true;
-  }
-  if (Options.Cmd != Command::ConfigSet || !WantRecordForSet) return true;
-  WantRecordForSet = false;
-  for (const auto& [name, text] : Options.Changes) {
-    const std::string edit = "text_" + name;
-    if (texts.find(edit) == texts.end()) {
-      Outcome = ExitStatus::Usage;
-      OutcomeWhy = name + " is not a field of this box's delivery type";
-      Out.LogLine(*this, OutcomeWhy);
-      return true;
-    }
-    texts[edit] = text;
-  }
-  std::uint8_t packed[DlCfgRecordSize];
-  PackRecord(texts, record, packed);
-  ++InEngineCall;
-  Engine->SetDlCfg(packed);
-  --InEngineCall;
-  return true;
 }

@@ -2,87 +2,71 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/CliOptions.h"
+#include "cli/JobView.h"
 #include "dlcfg/DlCfgView.h"
 #include "engine/Core.h"
 #include "link/Screen.h"
 #include "platform/Clock.h"
 #include "platform/ProtocolThread.h"
-
-class PortJob;
-
-// How one box went.
-struct BoxResult {
-  int Number = 0;  // counted from 1 on this port
-  int Status = ExitStatus::Ok;
-  std::string Why;  // the line that decided a failure
-  std::uint64_t Bytes = 0;
-  double Seconds = 0;
-};
-
-// Where a port's job reports: the program prints, tests record.
-class JobOutput {
- public:
-  virtual ~JobOutput() = default;
-  // A line of the log: the engine's and the box's, Latin-1.
-  // systemText: the line is the system's text (a file name), not the box's Latin-1.
-  virtual void LogLine(const PortJob& job, const std::string& line, bool systemText = false) = 0;
-  // A line the box printed, when printing the box's lines is the command's work (send, monitor).
-  virtual void BoxLine(const PortJob& job, const std::string& line) = 0;
-  // The command's answer: the loader version, the configuration's fields; Latin-1 texts.
-  virtual void Answer(const PortJob& job, const std::string& event,
-                      const std::vector<std::pair<std::string, std::string>>& fields) = 0;
-  virtual void StateChanged(const PortJob& job) = 0;
-  // Another block is through.
-  virtual void ProgressMade(const PortJob& job) = 0;
-  virtual void BoxDone(const PortJob& job, const BoxResult& result) = 0;
-};
+#include "replies/CodeUpload.h"
 
 // One port's work: opens the port, syncs, runs the command, closes, and with --repeat serves
-// box after box. Runs on the protocol thread only; Tick moves it on in time.
+// box after box. A state machine: the engine's reports and the clock become events, and
+// Handle moves the job from state to state. Runs on the protocol thread only.
 class PortJob : public Screen, public DlCfgView {
  public:
   using TimePoint = std::chrono::steady_clock::time_point;
 
-  enum class Phase {
-    Opening,
-    Syncing,  // sending the sync word until the loader answers
-    Working,
-    AwaitGone,  // --repeat: the box served still answers the sync word
-    AwaitBox,   // --repeat: waiting for the next box to answer
-    Reopening,  // --repeat: the port vanished; waiting for it to come back
-    Done
+  struct Event {
+    enum class Kind {
+      Started,         // the program begins the job
+      LoaderAnswered,  // the loader answered the sync word
+      PortLost,        // the port went away without the job closing it: Why
+      Settled,         // the command's outcome is known: Status, Why; Text for the version
+      RecordArrived,   // the box's configuration record: Record
+      ReadEnded,       // the flash read-back ended: Status Ok when the file is complete
+      Written,         // the message the command had to get out has left for the line
+      TimePasses,      // the clock moved on: deadlines are looked at
+      Interrupted,     // the operator stopped the program
+    };
+    Kind What;
+    int Status = ExitStatus::Ok;
+    std::string Why{};
+    std::string Text{};
+    std::vector<std::uint8_t> Record{};
   };
 
+  // readFile: where a read's bytes go (with --repeat, each box's file is named after it);
+  // image: the image of an upload, opened once for every box.
   PortJob(const CliOptions& options, const PortRequest& request, JobOutput& output, Clock& clock,
-          ProtocolThread& thread, std::string readFile);
+          ProtocolThread& thread, std::string readFile,
+          std::shared_ptr<const UploadImage> image = nullptr);
   ~PortJob() override;
 
   void Start(TimePoint now);
+  // Handles what the engine reported since the last call, then lets time pass.
   void Tick(TimePoint now);
   // Stops at once: closes the port, drops a read in progress.
   void Interrupt();
+  // Events wait to be handled: the program should tick soon.
+  bool EventsWaiting() const { return !Pending.empty(); }
 
-  bool Finished() const { return State == Phase::Done; }
-  Phase CurrentPhase() const { return State; }
-  const std::string& Port() const { return Request.Name; }
+  bool Finished() const { return State == JobState::Done; }
   // The highest status of the boxes served (130 once interrupted).
   int Status() const { return WorstStatus; }
-  int BoxesDone() const { return Done; }
-  int BoxesFailed() const { return Failed; }
-  std::uint64_t BytesDone() const { return Bytes; }
-  std::uint64_t BytesTotal() const { return Total; }
-  double WorkSeconds(TimePoint now) const;
-  const std::string& ReadFile() const { return ReadTarget; }
+  JobView View() const;
 
   // Screen
   void AppendLog(const std::string& line) override;
   void AppendSystemLog(const std::string& line) override;
+  void AppendBoxText(const std::string& line) override;
   void ShowMessage(const std::string& text) override;
   void SetCmdControls(bool) override {}
   void SetCaption(Caption which, const std::string& text) override;
@@ -93,37 +77,57 @@ class PortJob : public Screen, public DlCfgView {
   bool ShowDLCfgRecord(const std::uint8_t* record) override;
 
  private:
-  void Enter(Phase phase);
-  void StartWork(TimePoint now);
+  // The transition function: every change of state happens here.
+  void Handle(const Event& event);
+  void HandleWork(const Event& event);
+  void Raise(Event event) { Pending.push_back(std::move(event)); }
+  bool LoaderAnswerWaiting() const;
+
+  void Enter(JobState state);
+  void OpenPort();
+  void StartWork();
   void FinishBox(int status, const std::string& why);
-  void UpdateProgress();
+  void EndInterrupted();
+  void ClosePort();
+  void TrackProgress();
+  void ShowProgress();
+  void RecordArrived(const std::vector<std::uint8_t>& record);
   void EndOfRead(bool complete);
+  void EndOfVerify();
+  // Why the port went away: the engine's word, else the last message.
+  std::string LostWhy(const Event& e) const;
+  bool ReadsFlash() const { return Options.Cmd == Command::Read || Options.Cmd == Command::Verify; }
   void DiscardReadFolder();
+  // The engine's lines about its own file name the read's file instead.
+  std::string NamingTheReadFile(const std::string& line) const;
+  void LogEngineLine(const std::string& line);
+  double WorkSeconds() const;
   bool Quiet() const;
 
   const CliOptions& Options;
   PortRequest Request;
   JobOutput& Out;
-  std::string ReadTarget;
+  std::shared_ptr<const UploadImage> Image;
+  std::string ReadBase;  // read: the file as given for this port
+  std::string ReadName;  // read: this box's file
   std::filesystem::path ReadFolder;
   std::unique_ptr<Core> Engine;
 
-  Phase State = Phase::Opening;
+  JobState State = JobState::Opening;
+  std::deque<Event> Pending;
   TimePoint Now{};
-  TimePoint PhaseStart{};
-  TimePoint LastActivity{};
-  TimePoint LastAnswer{};
+  TimePoint StateSince{};
+  // When the command went out or its own answer last moved on (a block asked for and going
+  // out, flash data coming in): the reply time-out counts from here, whatever else the box says.
+  TimePoint AnsweredAt{};
+  std::uint64_t ShownBytes = 0;  // the progress last shown, and when
+  TimePoint ShownAt{};
+  TimePoint LastAnswer{};  // AwaitGone: when the served box last answered the sync word
   TimePoint WorkStart{};
   TimePoint WorkEnd{};
   bool WorkEnded = false;
-  bool Interrupted = false;
 
-  // What the engine told during the current step; looked at by Tick.
-  bool LoaderAnswered = false;
-  bool PortLostNow = false;
   bool ClosingOurselves = false;
-  int Outcome = -1;  // the box's verdict once known
-  std::string OutcomeWhy;
   std::uint64_t WriteNumber = 0;  // reboot, run-app, send: the message that has to go out
   bool Written = false;
   TimePoint WrittenAt{};
@@ -131,14 +135,16 @@ class PortJob : public Screen, public DlCfgView {
 
   std::string UploadCaption = "Upload Code";
   std::string LastMessage;
+  std::string LastLogLine;
+  bool Answered = false;
   int InEngineCall = 0;
 
   std::uint64_t Bytes = 0;
   std::uint64_t Total = 0;
   int BoxNumber = 0;
+  int LastStatus = ExitStatus::Ok;
+  std::string LastWhy;
   int Done = 0;
   int Failed = 0;
   int WorstStatus = ExitStatus::Ok;
 };
-
-const char* PhaseName(PortJob::Phase phase);

@@ -1,7 +1,9 @@
 #include "cli/Reporter.h"
 
+#include <algorithm>
 #include <cinttypes>
 
+#include "cli/CliOptions.h"
 #include "cli/Latin1.h"
 
 namespace {
@@ -13,7 +15,7 @@ const char* ResultName(int status) {
     case ExitStatus::BoxFailed:
       return "failed";
     case ExitStatus::Usage:
-      return "bad image or field";
+      return "bad image, field or file";
     case ExitStatus::PortFailed:
       return "port failed";
     case ExitStatus::NoLoader:
@@ -33,19 +35,31 @@ std::string ClockText(double seconds) {
   return text;
 }
 
+std::string Format(const char* format, auto... args) {
+  char text[512];
+  std::snprintf(text, sizeof text, format, args...);
+  return text;
+}
+
+bool Control(unsigned code) {
+  return (code < 0x20 && code != '\t') || (code >= 0x7F && code < 0xA0);
+}
+
 }  // namespace
 
 std::string JsonString(const std::string& utf8) {
   std::string out = "\"";
-  for (const char c : utf8) {
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const char c = utf8[i];
     const auto b = static_cast<unsigned char>(c);
+    // C1 characters are two bytes in UTF-8, C2 80 to C2 9F.
+    const bool c1 =
+        b == 0xC2 && i + 1 < utf8.size() && Control(static_cast<unsigned char>(utf8[i + 1]));
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
-    } else if (b < 0x20) {
-      char code[8];
-      std::snprintf(code, sizeof code, "\\u%04x", b);
-      out += code;
+    } else if (b < 0x20 || b == 0x7F || c1) {
+      out += Format("\\u%04x", c1 ? static_cast<unsigned char>(utf8[++i]) : b);
     } else {
       out += c;
     }
@@ -53,187 +67,354 @@ std::string JsonString(const std::string& utf8) {
   return out + "\"";
 }
 
+std::string TerminalText(const std::string& latin1) {
+  std::string out;
+  for (const char c : latin1) {
+    const auto b = static_cast<unsigned char>(c);
+    if (Control(b)) {
+      out += Format("\\x%02x", b);
+    } else if (b < 0x80) {
+      out += c;
+    } else {
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string TerminalSystemText(const std::string& utf8) {
+  std::string out;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    if (b == 0xC2 && i + 1 < utf8.size() && Control(static_cast<unsigned char>(utf8[i + 1]))) {
+      out += Format("\\xc2\\x%02x", static_cast<unsigned char>(utf8[++i]));
+    } else if (b < 0x80 && Control(b)) {
+      out += Format("\\x%02x", b);
+    } else {
+      out += utf8[i];
+    }
+  }
+  return out;
+}
+
 std::string FormatBytes(std::uint64_t bytes) {
-  char text[32];
-  if (bytes < 1024)
-    std::snprintf(text, sizeof text, "%" PRIu64 " B", bytes);
-  else if (bytes < 1024 * 1024)
-    std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024);
-  else
-    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024 * 1024));
+  if (bytes < 1024) return Format("%" PRIu64 " B", bytes);
+  if (bytes < 1024 * 1024) return Format("%.1f KiB", static_cast<double>(bytes) / 1024);
+  return Format("%.1f MiB", static_cast<double>(bytes) / (1024 * 1024));
+}
+
+namespace {
+
+// Columns a UTF-8 text takes on a terminal: one a character.
+std::size_t ColumnsOf(const std::string& utf8) {
+  std::size_t n = 0;
+  for (const char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+std::string PadTo(std::string text, std::size_t columns) {
+  const std::size_t has = ColumnsOf(text);
+  if (has < columns) text.append(columns - has, ' ');
   return text;
 }
 
-std::string ProgressLine(const PortJob& job, double seconds) {
-  std::string line = job.Port() + "  ";
-  if (job.CurrentPhase() != PortJob::Phase::Working || job.BytesTotal() == 0)
-    return line + PhaseName(job.CurrentPhase());
-  const std::uint64_t done = job.BytesDone();
-  const std::uint64_t total = job.BytesTotal();
-  char text[128];
-  const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-  std::snprintf(text, sizeof text, "%3d%%  %s / %s  %s/s", static_cast<int>(done * 100 / total),
-                FormatBytes(done).c_str(), FormatBytes(total).c_str(),
-                FormatBytes(static_cast<std::uint64_t>(rate)).c_str());
-  line += text;
+// A long port name keeps its end, which tells ttyUSB3 from ttyUSB4 and by-id names apart.
+std::string KeepTail(const std::string& utf8, std::size_t columns) {
+  if (columns == 0 || ColumnsOf(utf8) <= columns) return utf8;
+  std::size_t skip = ColumnsOf(utf8) - (columns - 1);
+  std::size_t at = 0;
+  while (skip > 0 || (at < utf8.size() && (static_cast<unsigned char>(utf8[at]) & 0xC0) == 0x80)) {
+    if ((static_cast<unsigned char>(utf8[at]) & 0xC0) != 0x80) --skip;
+    ++at;
+  }
+  return "\xE2\x80\xA6" + utf8.substr(at);
+}
+
+const char* WaitWord(JobState state) {
+  switch (state) {
+    case JobState::Syncing:
+      return "waiting for loader";
+    case JobState::AwaitGone:
+      return "waiting for the box to go";
+    case JobState::AwaitBox:
+      return "waiting for a box";
+    case JobState::Reopening:
+      return "waiting for the port";
+    default:
+      return StateWord(state);
+  }
+}
+
+}  // namespace
+
+std::string FitColumns(const std::string& utf8, std::size_t columns) {
+  if (ColumnsOf(utf8) <= columns) return utf8;
+  std::string out;
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const bool starts = (static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80;
+    if (starts && ++n == columns) break;
+    out += utf8[i];
+  }
+  return out + "\xE2\x80\xA6";
+}
+
+std::string ProgressLine(const JobView& job, std::size_t width) {
+  std::string line = PadTo(job.Port, width) + "  ";
+  switch (job.State) {
+    case JobState::Working:
+      break;
+    case JobState::Done:
+      return line + ResultName(job.Status) + (job.Why.empty() ? "" : ": " + job.Why);
+    case JobState::Opening:
+      return line + StateWord(job.State);
+    default:
+      return line + Format("%s %.0f s", WaitWord(job.State), job.Waited);
+  }
+  if (job.BytesTotal == 0) return line + Format("working %.0f s", job.Seconds);
+  const std::uint64_t done = job.BytesDone;
+  const std::uint64_t total = job.BytesTotal;
+  // Bytes handed to the driver run ahead of the line by what its buffers hold: the rate
+  // shown is never more than the line can carry.
+  double rate = job.Seconds > 0 ? static_cast<double>(done) / job.Seconds : 0;
+  if (job.LineBytesPerSecond > 0) rate = std::min(rate, job.LineBytesPerSecond);
+  line += Format("%3d%% %s  %s / %s  %s/s", static_cast<int>(done * 100 / total),
+                 job.Receiving ? "received" : "sent", FormatBytes(done).c_str(),
+                 FormatBytes(total).c_str(), FormatBytes(static_cast<std::uint64_t>(rate)).c_str());
   if (rate > 0 && done < total)
     line += "  " + ClockText(static_cast<double>(total - done) / rate) + " left";
   return line;
 }
 
-Reporter::Reporter(OutputMode mode, bool severalPorts, bool repeat, std::FILE* out, std::FILE* err)
-    : Mode(mode), Several(severalPorts), Repeat(repeat), Out(out), Err(err) {}
+std::string BoxResultLine(const JobView& job) {
+  std::string line = job.Port + Format(" box %d: %s", job.Box, ResultName(job.Status));
+  // A box whose work never began has no bytes and no time of its own to tell.
+  if (job.Worked) {
+    if (job.BytesTotal > 0 || job.BytesDone > 0)
+      line += Format(", %" PRIu64 " bytes", job.BytesDone);
+    line += Format(", %.1f s", job.Seconds);
+  }
+  return line + Format(", status %d", job.Status);
+}
 
-std::string Reporter::Prefix(const PortJob& job) const {
-  return Several ? job.Port() + ": " : std::string();
+std::string SummaryTable(const std::vector<JobView>& rows) {
+  std::size_t portWidth = 4;
+  std::size_t resultWidth = 6;
+  bool anyWhy = false;
+  for (const JobView& row : rows) {
+    portWidth = std::max(portWidth, ColumnsOf(TerminalSystemText(row.Port)));
+    resultWidth = std::max(resultWidth, std::string(ResultName(row.Status)).size());
+    anyWhy |= !row.Why.empty();
+  }
+  const auto line = [&](const std::string& port, const std::string& result,
+                        const std::string& bytes, const std::string& seconds,
+                        const std::string& why) {
+    std::string text = PadTo(port, portWidth) + "  " + PadTo(result, resultWidth) +
+                       Format("  %12s  %7s", bytes.c_str(), seconds.c_str());
+    if (anyWhy && !why.empty()) text += "  " + why;
+    return text + "\n";
+  };
+  std::string table = line("port", "result", "bytes", "seconds", anyWhy ? "why" : "");
+  for (const JobView& row : rows)
+    table += line(TerminalSystemText(row.Port), ResultName(row.Status),
+                  Format("%" PRIu64, row.BytesDone), row.Worked ? Format("%.1f", row.Seconds) : "-",
+                  TerminalSystemText(row.Why));
+  return table;
+}
+
+Reporter::Reporter(OutputMode mode, Verbosity level, bool severalPorts, bool repeat, bool summary,
+                   std::FILE* out, std::FILE* err, std::size_t columns)
+    : Mode(mode),
+      Level(level),
+      Several(severalPorts),
+      Repeat(repeat),
+      Summary(summary),
+      Out(out),
+      Err(err),
+      Columns(columns) {}
+
+std::string Reporter::Prefix(const JobView& job) const {
+  return Several ? job.Port + ": " : std::string();
+}
+
+void Reporter::Emit(std::FILE* stream, const std::string& text) {
+  bool& failed = stream == Out ? OutFailed : ErrFailed;
+  if (failed) return;
+  // A reader that stopped early (head, grep -m1) makes the write fail; the jobs are not its.
+  if (std::fputs(text.c_str(), stream) < 0 || std::fflush(stream) != 0) failed = true;
+}
+
+void Reporter::EmitResult(const std::string& text) {
+  if (Mode == OutputMode::Terminal) ClearBlock();
+  Emit(Out, text);
+  Printed();
+}
+
+void Reporter::EmitNote(const std::string& text) {
+  if (Mode == OutputMode::Terminal) ClearBlock();
+  Emit(Err, text);
+  Printed();
 }
 
 void Reporter::ClearBlock() {
   if (BlockLines == 0) return;
-  std::fprintf(Out, "\033[%dA\r\033[J", BlockLines);
-  std::fflush(Out);
+  Emit(Err, Format("\033[%dA\r\033[J", BlockLines));
   BlockLines = 0;
 }
 
-void Reporter::DrawBlock(PortJob::TimePoint now) {
+void Reporter::DrawBlock() {
   ClearBlock();
-  for (const PortJob* job : Jobs) {
-    std::fprintf(Out, "%s\033[K\n", ProgressLine(*job, job->WorkSeconds(now)).c_str());
+  if (Level == Verbosity::Quiet) return;
+  std::size_t width = 0;
+  for (const JobView& job : Jobs) width = std::max(width, ColumnsOf(job.Port));
+  if (Columns > 0) width = std::min(width, std::max<std::size_t>(16, Columns / 2));
+  std::string block;
+  for (JobView job : Jobs) {
+    job.Port = KeepTail(job.Port, width);
+    std::string line = TerminalSystemText(ProgressLine(job, width));
+    // A line longer than the terminal would take two rows, and the block would not be
+    // cleared whole.
+    if (Columns > 1) line = FitColumns(line, Columns - 1);
+    block += line + "\033[K\n";
     ++BlockLines;
   }
-  std::fflush(Out);
-  LastDraw = now;
+  Emit(Err, block);
 }
 
 void Reporter::Printed() {
-  if (Mode == OutputMode::Terminal && !Jobs.empty()) DrawBlock(std::chrono::steady_clock::now());
+  if (Mode == OutputMode::Terminal && !Jobs.empty()) DrawBlock();
 }
 
-void Reporter::LogLine(const PortJob& job, const std::string& line, bool systemText) {
-  if (Mode == OutputMode::Terminal) ClearBlock();
-  std::fprintf(Err, "%s%s\n", Prefix(job).c_str(),
-               (systemText ? line : Latin1ToUtf8(line)).c_str());
-  std::fflush(Err);
-  Printed();
+bool Reporter::Logged(const JobView& job, const std::string& line) const {
+  return std::find(RecentLog.begin(), RecentLog.end(), std::pair(job.Port, line)) !=
+         RecentLog.end();
 }
 
-void Reporter::BoxLine(const PortJob& job, const std::string& line) {
+void Reporter::LogLine(const JobView& job, const std::string& line, bool systemText) {
+  if (Level != Verbosity::Verbose) return;
+  RecentLog.emplace_back(job.Port, systemText ? line : Latin1ToUtf8(line));
+  if (RecentLog.size() > 16) RecentLog.erase(RecentLog.begin());
+  EmitNote(Prefix(job) + (systemText ? TerminalSystemText(line) : TerminalText(line)) + "\n");
+}
+
+void Reporter::BoxLine(const JobView& job, const std::string& line) {
   if (Mode == OutputMode::Json) {
-    std::fprintf(Out, "{\"port\": %s, \"event\": \"line\", \"text\": %s}\n",
-                 JsonString(job.Port()).c_str(), JsonString(Latin1ToUtf8(line)).c_str());
-    std::fflush(Out);
+    Emit(Out, "{\"port\": " + JsonString(job.Port) +
+                  ", \"event\": \"line\", \"text\": " + JsonString(Latin1ToUtf8(line)) + "}\n");
     return;
   }
-  if (Mode == OutputMode::Terminal) ClearBlock();
-  std::fprintf(Out, "%s%s\n", Prefix(job).c_str(), Latin1ToUtf8(line).c_str());
-  std::fflush(Out);
-  Printed();
+  EmitResult(Prefix(job) + TerminalText(line) + "\n");
 }
 
-void Reporter::Answer(const PortJob& job, const std::string& event,
+void Reporter::Answer(const JobView& job, const std::string& event,
                       const std::vector<std::pair<std::string, std::string>>& fields) {
+  const bool record = event == "config" || event == "field";
   if (Mode == OutputMode::Json) {
-    std::string line =
-        "{\"port\": " + JsonString(job.Port()) + ", \"event\": " + JsonString(event) + ", ";
-    if (event == "config") {
-      line += "\"fields\": {";
-      for (std::size_t i = 0; i < fields.size(); ++i)
-        line += (i ? ", " : "") + JsonString(fields[i].first) + ": " +
-                JsonString(Latin1ToUtf8(fields[i].second));
-      line += "}}";
-    } else {
-      for (std::size_t i = 0; i < fields.size(); ++i)
-        line += (i ? ", " : "") + JsonString(fields[i].first) + ": " +
-                JsonString(Latin1ToUtf8(fields[i].second));
-      line += "}";
-    }
-    std::fprintf(Out, "%s\n", line.c_str());
-    std::fflush(Out);
+    std::string line = "{\"port\": " + JsonString(job.Port) +
+                       ", \"event\": " + JsonString(record ? "config" : event) + ", ";
+    std::string members;
+    for (std::size_t i = 0; i < fields.size(); ++i)
+      members += (i ? ", " : "") + JsonString(fields[i].first) + ": " +
+                 JsonString(Latin1ToUtf8(fields[i].second));
+    line += record ? "\"fields\": {" + members + "}}" : members + "}";
+    Emit(Out, line + "\n");
     return;
   }
-  if (Mode == OutputMode::Terminal) ClearBlock();
+  std::string lines;
   for (const auto& [name, text] : fields) {
     if (event == "config")
-      std::fprintf(Out, "%s%s = %s\n", Prefix(job).c_str(), name.c_str(),
-                   Latin1ToUtf8(text).c_str());
+      lines += Prefix(job) + name + " = " + TerminalText(text) + "\n";
     else
-      std::fprintf(Out, "%s%s\n", Prefix(job).c_str(), Latin1ToUtf8(text).c_str());
+      lines += Prefix(job) + TerminalText(text) + "\n";
   }
-  std::fflush(Out);
-  Printed();
+  EmitResult(lines);
 }
 
-void Reporter::StateChanged(const PortJob& job) {
+void Reporter::Verified(const JobView& job, std::uint64_t first, std::uint64_t differing,
+                        std::uint32_t start) {
   if (Mode == OutputMode::Json) {
-    std::fprintf(Out, "{\"port\": %s, \"event\": \"state\", \"state\": %s}\n",
-                 JsonString(job.Port()).c_str(), JsonString(PhaseName(job.CurrentPhase())).c_str());
-    std::fflush(Out);
-  }
-}
-
-void Reporter::BoxDone(const PortJob& job, const BoxResult& r) {
-  Rows.push_back({job.Port(), r});
-  if (Mode == OutputMode::Json) {
-    std::fprintf(Out,
-                 "{\"port\": %s, \"event\": \"done\", \"box\": %d, \"status\": %d, "
-                 "\"result\": %s, \"why\": %s, \"bytes\": %" PRIu64 ", \"seconds\": %.2f}\n",
-                 JsonString(job.Port()).c_str(), r.Number, r.Status,
-                 JsonString(ResultName(r.Status)).c_str(), JsonString(Latin1ToUtf8(r.Why)).c_str(),
-                 r.Bytes, r.Seconds);
-    std::fflush(Out);
+    std::string line = "{\"port\": " + JsonString(job.Port) +
+                       Format(", \"event\": \"verify\", \"same\": %s, \"differing\": %" PRIu64,
+                              differing == 0 ? "true" : "false", differing);
+    if (differing > 0)
+      line += Format(", \"first\": %" PRIu64 ", \"address\": %" PRIu64, first, start + first);
+    Emit(Out, line + "}\n");
     return;
   }
-  // The table at the end holds one run's boxes; a station reports each box as it goes.
-  if (Mode == OutputMode::Terminal && !Repeat) return;
-  if (Mode == OutputMode::Terminal) ClearBlock();
-  std::fprintf(Out, "%s box %d: %s%s%s, %" PRIu64 " bytes, %.1f s, status %d\n", job.Port().c_str(),
-               r.Number, ResultName(r.Status), r.Why.empty() ? "" : " - ",
-               Latin1ToUtf8(r.Why).c_str(), r.Bytes, r.Seconds, r.Status);
-  std::fflush(Out);
-  Printed();
-}
-
-void Reporter::Tick(const std::vector<const PortJob*>& jobs, PortJob::TimePoint now) {
-  Jobs = jobs;
-  if (Mode == OutputMode::Terminal) {
-    if (now - LastDraw >= std::chrono::milliseconds(200)) DrawBlock(now);
+  if (differing == 0) {
+    EmitResult(Prefix(job) + "same\n");
     return;
   }
+  EmitResult(Prefix(job) + Format("differ at 0x%" PRIX64 " (flash 0x%" PRIX64 "): %" PRIu64
+                                  " of %" PRIu64 " bytes\n",
+                                  first, start + first, differing, job.BytesTotal));
 }
 
-void Reporter::ProgressMade(const PortJob& job) {
-  if (Mode == OutputMode::Terminal || job.BytesTotal() == 0) return;
+void Reporter::StateChanged(const JobView& job) {
   if (Mode == OutputMode::Json)
-    std::fprintf(Out,
-                 "{\"port\": %s, \"event\": \"progress\", \"bytes\": %" PRIu64
-                 ", \"total\": %" PRIu64 "}\n",
-                 JsonString(job.Port()).c_str(), job.BytesDone(), job.BytesTotal());
-  else
-    std::fprintf(Out, "%s\n",
-                 ProgressLine(job, job.WorkSeconds(std::chrono::steady_clock::now())).c_str());
-  std::fflush(Out);
+    Emit(Out, "{\"port\": " + JsonString(job.Port) +
+                  ", \"event\": \"state\", \"state\": " + JsonString(StateWord(job.State)) + "}\n");
 }
 
-void Reporter::Finish(const std::vector<const PortJob*>& jobs, bool interrupted) {
+void Reporter::BoxDone(const JobView& r) {
+  Rows.push_back(r);
+  if (Mode == OutputMode::Json) {
+    std::string line =
+        "{\"port\": " + JsonString(r.Port) +
+        Format(", \"event\": \"done\", \"box\": %d, \"status\": %d, ", r.Box, r.Status) +
+        "\"result\": " + JsonString(ResultName(r.Status)) + ", \"why\": " + JsonString(r.Why) +
+        Format(", \"bytes\": %" PRIu64 ", \"seconds\": %.2f", r.BytesDone, r.Seconds);
+    if (!r.File.empty()) line += ", \"file\": " + JsonString(r.File);
+    Emit(Out, line + "}\n");
+  }
+  // Why a box failed is told once, whatever else is shown: unless the log has just said it,
+  // or the answer on standard output did.
+  const bool failed = r.Status != ExitStatus::Ok && r.Status != ExitStatus::Interrupted;
+  const std::string why = r.Why.empty() ? ResultName(r.Status) : r.Why;
+  if (failed && !r.Answered && !Logged(r, why))
+    EmitNote(Prefix(r) + TerminalSystemText(why) + "\n");
+  // The table at the end holds one run's boxes; a station reports each box as it goes.
+  if (Mode == OutputMode::Json || Level == Verbosity::Quiet || !Summary) return;
+  if (Mode == OutputMode::Terminal && !Repeat) return;
+  EmitNote(TerminalSystemText(BoxResultLine(r)) + "\n");
+}
+
+void Reporter::Tick(const std::vector<JobView>& jobs, TimePoint now) {
+  Jobs = jobs;
+  if (Mode == OutputMode::Terminal && now - LastDraw >= std::chrono::milliseconds(200)) {
+    DrawBlock();
+    LastDraw = now;
+  }
+}
+
+void Reporter::ProgressMade(const JobView& job) {
+  if (Mode == OutputMode::Terminal || job.BytesTotal == 0) return;
+  if (Mode == OutputMode::Json)
+    Emit(Out,
+         "{\"port\": " + JsonString(job.Port) +
+             Format(", \"event\": \"progress\", \"bytes\": %" PRIu64 ", \"total\": %" PRIu64 "}\n",
+                    job.BytesDone, job.BytesTotal));
+  else if (Level != Verbosity::Quiet)
+    Emit(Err, TerminalSystemText(ProgressLine(job)) + "\n");
+}
+
+void Reporter::Finish(const std::vector<JobView>& jobs, bool interrupted) {
   if (Mode == OutputMode::Terminal) {
     ClearBlock();
     Jobs.clear();
-    if (!Repeat && !Rows.empty()) {
-      std::fprintf(Out, "%-24s %-22s %12s %9s\n", "port", "result", "bytes", "seconds");
-      for (const Row& row : Rows)
-        std::fprintf(Out, "%-24s %-22s %12" PRIu64 " %9.1f\n", row.Port.c_str(),
-                     ResultName(row.Result.Status), row.Result.Bytes, row.Result.Seconds);
-    }
+    if (!Repeat && Summary && Level != Verbosity::Quiet && !Rows.empty())
+      Emit(Err, SummaryTable(Rows));
   }
-  if (Repeat || interrupted) {
-    for (const PortJob* job : jobs) {
-      if (Mode == OutputMode::Json)
-        std::fprintf(Out, "{\"port\": %s, \"event\": \"summary\", \"done\": %d, \"failed\": %d}\n",
-                     JsonString(job->Port()).c_str(), job->BoxesDone(), job->BoxesFailed());
-      else if (Repeat)
-        std::fprintf(Out, "%s: %d boxes done, %d failed\n", job->Port().c_str(), job->BoxesDone(),
-                     job->BoxesFailed());
-    }
+  if (!Repeat && !interrupted) return;
+  for (const JobView& job : jobs) {
+    if (Mode == OutputMode::Json)
+      Emit(Out, "{\"port\": " + JsonString(job.Port) +
+                    Format(", \"event\": \"summary\", \"done\": %d, \"failed\": %d}\n",
+                           job.BoxesDone, job.BoxesFailed));
+    else if (Repeat && Level != Verbosity::Quiet)
+      Emit(Err,
+           TerminalSystemText(job.Port) + Format(": %d box%s done, %d failed\n", job.BoxesDone,
+                                                 job.BoxesDone == 1 ? "" : "es", job.BoxesFailed));
   }
-  std::fflush(Out);
 }

@@ -1,7 +1,9 @@
 #include "cli/StationRun.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
+#include <mutex>
 
 #include "cli/PortJob.h"
 #include "cli/Reporter.h"
@@ -10,7 +12,10 @@
 
 namespace {
 
-std::atomic<RunLoop*> Running{nullptr};
+// The loop of the station running now. A stop request nudges it from another thread, so it is
+// looked at and let go under a lock: the loop cannot end while a nudge is on its way.
+std::mutex RunningLock;
+RunLoop* Running = nullptr;
 
 }  // namespace
 
@@ -59,50 +64,68 @@ std::string ReadFileFor(const std::string& file, const std::string& port, bool s
 }
 
 void NudgeStation() {
-  if (RunLoop* loop = Running.load()) loop->Nudge();
+  std::lock_guard lock(RunningLock);
+  if (Running != nullptr) Running->Nudge();
 }
 
-int RunStation(const CliOptions& options, const std::vector<PortRequest>& requests, bool terminal,
-               std::atomic<bool>& stop, std::FILE* out, std::FILE* err) {
+int RunStation(const CliOptions& options, const std::vector<PortRequest>& requests,
+               std::shared_ptr<const UploadImage> image, int columns, std::atomic<bool>& stop,
+               std::FILE* out, std::FILE* err) {
   const bool several = requests.size() > 1;
-  const OutputMode mode = options.Json ? OutputMode::Json
-                          : terminal   ? OutputMode::Terminal
-                                       : OutputMode::Plain;
-  Reporter reporter(mode, several, options.Repeat, out, err);
+  const OutputMode mode = options.Json  ? OutputMode::Json
+                          : columns > 0 ? OutputMode::Terminal
+                                        : OutputMode::Plain;
+  // One box's answer on standard output says how it went; several ports, a station or a
+  // command without an answer get the boxes' results.
+  const bool summary = several || options.Repeat || !Answers(options.Cmd);
+  Reporter reporter(mode, options.Level, several, options.Repeat, summary, out, err,
+                    static_cast<std::size_t>(std::max(columns, 0)));
   SystemClock clock;
   // One protocol thread for every port: the routines are short, and one thread keeps all
   // output in order without locks.
   RunLoop loop;
-  Running = &loop;
-  std::vector<std::unique_ptr<PortJob>> jobs;
-  std::vector<const PortJob*> view;
-  for (const PortRequest& request : requests) {
-    jobs.push_back(std::make_unique<PortJob>(options, request, reporter, clock, loop,
-                                             ReadFileFor(options.OutFile, request.Name, several)));
-    view.push_back(jobs.back().get());
+  {
+    std::lock_guard lock(RunningLock);
+    Running = &loop;
   }
+  std::vector<std::unique_ptr<PortJob>> jobs;
+  for (const PortRequest& request : requests)
+    jobs.push_back(std::make_unique<PortJob>(options, request, reporter, clock, loop,
+                                             ReadFileFor(options.OutFile, request.Name, several),
+                                             image));
   for (auto& job : jobs) job->Start(std::chrono::steady_clock::now());
 
-  auto allDone = [&] {
-    for (const auto& job : jobs)
-      if (!job->Finished()) return false;
-    return true;
+  const auto views = [&] {
+    std::vector<JobView> all;
+    for (const auto& job : jobs) all.push_back(job->View());
+    return all;
+  };
+  const auto allDone = [&] {
+    return std::all_of(jobs.begin(), jobs.end(), [](const auto& job) { return job->Finished(); });
+  };
+  // A job with events waiting is looked at once the routine that raised them has run.
+  const auto eventsWaiting = [&] {
+    return std::any_of(jobs.begin(), jobs.end(),
+                       [](const auto& job) { return job->EventsWaiting(); });
   };
   while (!stop && !allDone()) {
-    loop.RunUntil([&] { return stop.load(); }, std::chrono::milliseconds(50));
+    loop.RunUntil([&] { return stop.load() || eventsWaiting(); }, std::chrono::milliseconds(50));
     const auto now = std::chrono::steady_clock::now();
     for (auto& job : jobs) job->Tick(now);
-    reporter.Tick(view, now);
+    reporter.Tick(views(), now);
   }
   const bool interrupted = stop;
   if (interrupted)
     for (auto& job : jobs) job->Interrupt();
-  reporter.Finish(view, interrupted);
+  reporter.Finish(views(), interrupted);
   int status = ExitStatus::Ok;
   for (const auto& job : jobs) status = std::max(status, job->Status());
   if (interrupted) status = ExitStatus::Interrupted;
   // Ends the workers before the loop they post to goes away.
   jobs.clear();
-  Running = nullptr;
+  {
+    std::lock_guard lock(RunningLock);
+    Running = nullptr;
+  }
   return status;
 }

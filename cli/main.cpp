@@ -1,16 +1,17 @@
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
+#include <cstdlib>
+#include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "cli/CliOptions.h"
+#include "cli/PortList.h"
+#include "cli/ReadTarget.h"
 #include "cli/StationRun.h"
 #include "link/UartConfig.h"
 #include "platform/Console.h"
+#include "platform/PortScan.h"
 #include "version/KelvarinVersion.h"
 
 namespace {
@@ -22,20 +23,31 @@ int UsageError(const std::string& why) {
 
 std::atomic<bool> StopRequested{false};
 
+int ListPorts(const CliOptions& options) {
+  // Tests point the program at a made-up machine: a folder with dev/, sys/ and proc/.
+  const char* root = std::getenv("KELVARIN_DEVICE_ROOT");
+  const std::vector<ListedPort> ports = ListSerialPorts(root && *root ? root : "/");
+  std::fputs(PortListText(ports, options.Json).c_str(), stdout);
+  if (ports.empty() && options.Level != Verbosity::Quiet)
+    std::fputs("no serial port found\n", stderr);
+  return ExitStatus::Ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const ParseResult parsed = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
   const CliOptions& options = parsed.Options;
   if (!parsed.Error.empty()) return UsageError(parsed.Error);
-  if (options.Help) {
-    std::fputs(UsageText().c_str(), stdout);
+  if (options.Cmd == Command::Help) {
+    std::fputs(HelpText(options.HelpTopic).c_str(), stdout);
     return ExitStatus::Ok;
   }
   if (options.Version) {
     std::printf("kelvarin-cli %s\n", KELVARIN_VERSION);
     return ExitStatus::Ok;
   }
+  if (options.Cmd == Command::Ports) return ListPorts(options);
 
   const std::string configPath = options.ConfigGiven ? options.ConfigFile : "config.cfg";
   std::string configLine;
@@ -45,24 +57,49 @@ int main(int argc, char** argv) {
   const PortPlan plan = PlanPorts(options, configReadable, configLine);
   if (!plan.Error.empty()) return UsageError(plan.Error);
 
-  if (options.Cmd == Command::Upload) {
-    std::error_code error;
-    const auto status = std::filesystem::status(options.Image, error);
-    std::FILE* image = std::fopen(options.Image.c_str(), "rb");
-    const bool readable = image != nullptr && std::filesystem::is_regular_file(status);
-    const std::string why = image == nullptr ? std::strerror(errno) : "not a regular file";
-    if (image != nullptr) std::fclose(image);
-    if (!readable) {
+  std::shared_ptr<const UploadImage> image;
+  if (options.Cmd == Command::Upload || options.Cmd == Command::Verify) {
+    // Taken once for every port and box: a file replaced or deleted later changes nothing, and
+    // one written to is noticed before a block of it goes out.
+    std::string why;
+    image = OpenUploadImage(options.Image, why);
+    if (image == nullptr) {
       std::fprintf(stderr, "kelvarin-cli: open file error: %s: %s\n", options.Image.c_str(),
                    why.c_str());
       return ExitStatus::Usage;
     }
+    if (image->Stamp.Size == 0) {
+      std::fprintf(stderr, "kelvarin-cli: empty image: %s\n", options.Image.c_str());
+      return ExitStatus::Usage;
+    }
+    if (options.Cmd == Command::Verify && options.Start + image->Stamp.Size > 0x100000000ull)
+      return UsageError("the image from START reaches past the last flash address: " +
+                        options.Image);
+  }
+  if (options.Cmd == Command::Read) {
+    // Whatever keeps the read from being written is found before anything is sent.
+    const bool several = plan.Requests.size() > 1;
+    for (const PortRequest& request : plan.Requests) {
+      std::string file = ReadFileFor(options.OutFile, request.Name, several);
+      if (options.Repeat) file = BoxFileName(file, 1);
+      const std::string why = ReadTargetProblem(file);
+      if (!why.empty()) {
+        std::fprintf(stderr, "kelvarin-cli: can't write %s: %s\n", file.c_str(), why.c_str());
+        return ExitStatus::Usage;
+      }
+    }
   }
 
+  KeepRunningWhenOutputCloses();
   WatchStopRequests([] {
-    StopRequested = true;
+    // A second request is an operator who will not wait for the ports to be put back.
+    if (StopRequested.exchange(true)) std::_Exit(ExitStatus::Interrupted);
     NudgeStation();
   });
-  return RunStation(options, plan.Requests, IsTerminal(ConsoleStream::Out), StopRequested, stdout,
-                    stderr);
+  // A terminal that does not tell its width is taken to have the usual 80 columns.
+  const int columns =
+      IsTerminal(ConsoleStream::Err)
+          ? (TerminalColumns(ConsoleStream::Err) > 0 ? TerminalColumns(ConsoleStream::Err) : 80)
+          : 0;
+  return RunStation(options, plan.Requests, image, columns, StopRequested, stdout, stderr);
 }

@@ -57,6 +57,9 @@ class Core {
   // "Can't set NAME" and logs the reason; success logs "Com port set up ok" and starts the
   // sync word.
   bool OpenPort(const PortRequest& request);
+  // The log line that told why the last OpenPort failed ("Can't open NAME: why"); empty after
+  // one that succeeded.
+  const std::string& PortFailure() const { return OpenFailure; }
   // Disconnect: stops the workers' hand-overs, closes the port, logs "RS232 Disconnect".
   void ClosePort();
   bool Connected() const {
@@ -76,6 +79,11 @@ class Core {
   bool AwaitingReply() const {
     OnProtocolThread();
     return Timeout.Armed();
+  }
+  // Whole seconds the awaited answer still has before "Timeout!!" (0 when none is awaited).
+  int ReplySecondsLeft() const {
+    OnProtocolThread();
+    return Timeout.SecondsLeft();
   }
   // Gives up waiting for an answer without a "Timeout!!": the front end has settled the
   // command by itself.
@@ -117,6 +125,11 @@ class Core {
   // Uploads the image at path (a file name of the system), as "Upload Code" with that file.
   // False when nothing went out (no port, an image that cannot be read, a full ring).
   bool StartUpload(const std::string& path);
+  // The same with an image opened once for many uploads (see OpenUploadImage), named name; one
+  // written to since it was opened is not sent ("UploadImageChanged").
+  bool StartUpload(std::shared_ptr<const UploadImage> image, const std::string& name);
+  // Bytes of the last upload's image that went out on the line, also once it has ended.
+  std::uint64_t UploadBytesSent() const { return Upload.BytesSent(); }
   // "Upload Code": stops the upload under way, or asks pickFile for an image and uploads it
   // (nullopt: the technician cancelled).
   void UploadCodeClick(const std::function<std::optional<std::string>()>& pickFile);
@@ -154,6 +167,8 @@ class Core {
   void OnProtocolThread() const {
     assert(Thread.IsCurrent() && "an operation of Core called off its protocol thread");
   }
+  // lostWhy: why the port went away without a Disconnect, for the PortClosed notice.
+  void CloseLine(const std::string& lostWhy);
 
   std::unique_ptr<Port> OwnedPort;
   Port& Line;
@@ -169,6 +184,7 @@ class Core {
   UartRxThread Rx;
   CodeUpload Upload;
   std::string PortName;
+  std::string OpenFailure;
   Worker DataHandlerThread;
   Worker TxThread;
   Worker RxThread;

@@ -1,5 +1,7 @@
 #include "link/ReplyTimeout.h"
 
+#include <algorithm>
+
 void ReplyTimeout::SetReplyTimeout(bool arm, int seconds) {
   if (arm) {
     ReplyTimeoutSecs = WaitOverrideSecs > 0 ? WaitOverrideSecs : seconds;
@@ -12,16 +14,20 @@ void ReplyTimeout::SetReplyTimeout(bool arm, int seconds) {
   Out.SetCmdControls(!arm);
 }
 
-int ReplyTimeout::ElapsedSecs() {
-  const LocalTime now = Time.Now();
+namespace {
+
+// Whole clock seconds from start to now; only minute and second count, so across the hour too.
+int SecondsSince(const LocalTime& start, const LocalTime& now) {
   const int nowSecs = now.Minute * 60 + now.Second;
-  const int startSecs = ReplyTimeoutStart.Minute * 60 + ReplyTimeoutStart.Second;
+  const int startSecs = start.Minute * 60 + start.Second;
   return ((nowSecs - startSecs) % 3600 + 3600) % 3600;
 }
 
+}  // namespace
+
 int ReplyTimeout::MsUntilDue() {
   if (!ReplyTimeoutArmed) return -1;
-  const int elapsed = ElapsedSecs();
+  const int elapsed = SecondsSince(ReplyTimeoutStart, Time.Now());
   if (elapsed > ReplyTimeoutSecs) return 0;
   // Counted within the hour, the elapsed time never passes a wait of an hour or more.
   if (ReplyTimeoutSecs >= 3599) return -1;
@@ -32,8 +38,13 @@ int ReplyTimeout::MsUntilDue() {
 
 void ReplyTimeout::CheckReplyTimeout() {
   if (!ReplyTimeoutArmed) return;
-  if (ElapsedSecs() <= ReplyTimeoutSecs) return;
+  if (SecondsSince(ReplyTimeoutStart, Time.Now()) <= ReplyTimeoutSecs) return;
   SetReplyTimeout(false, 0);
   Out.Notify({EngineEvent::ReplyTimedOut});
   Out.ShowMessage("Timeout!!");
+}
+
+int ReplyTimeout::SecondsLeft() const {
+  if (!ReplyTimeoutArmed) return 0;
+  return std::max(0, ReplyTimeoutSecs - SecondsSince(ReplyTimeoutStart, Time.Now()));
 }

@@ -25,14 +25,14 @@ class ReplyTimeout {
   int MsUntilDue();
   // Called whenever a wait is armed, so that whoever checks can plan for its end.
   std::function<void()> WaitArmed;
+  // Whole seconds until the armed wait runs out (0 once it has, or when nothing is awaited),
+  // counted as CheckReplyTimeout counts them.
+  int SecondsLeft() const;
   // Every wait armed from now on lasts this long instead (0: as each caller asks); for front
   // ends whose operator chooses the time-out.
   void OverrideWaitSecs(int seconds) { WaitOverrideSecs = seconds; }
 
  private:
-  // Whole clock seconds since the wait was armed, counted within the hour.
-  int ElapsedSecs();
-
   Screen& Out;
   Clock& Time;
   LocalTime ReplyTimeoutStart;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "platform/Worker.h"
 #include "wire/Bytes.h"
@@ -79,6 +80,31 @@ void UartRxThread::RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnd
     LineEndedByCr = false;
     return;
   }
+  Take(bytes, n);
+  if (!passEnded) return;
+  // Only a frame whose word was known is a loss worth telling; a lone 0xBB is text.
+  if (RxFrameLen >= 4) Out.AppendLog("Reply frame cut short");
+  // Past its word a frame's bytes are no text, so a frame start among them is all they can be.
+  while (RxFrameLen > 4) {
+    KeepForRetake(RxFrame, RxFrameLen);
+    RxFrameLen = 0;
+    if (Retake.empty()) break;
+    RxLineLen = 0;
+    std::vector<std::uint8_t> again;
+    again.swap(Retake);
+    Take(again.data(), again.size());
+  }
+  RxFrameLen = 0;
+}
+
+void UartRxThread::KeepForRetake(const std::uint8_t* frame, int len) {
+  Retake.clear();
+  if (len <= 4) return;
+  const auto* start = static_cast<const std::uint8_t*>(std::memchr(frame + 1, 0xBB, len - 1));
+  if (start != nullptr) Retake.assign(start, frame + len);
+}
+
+void UartRxThread::Take(const std::uint8_t* bytes, std::size_t n) {
   // The lengths live in locals while bytes are stored, so that every byte store need not
   // reload them; they are written back before anything outside is called.
   int frameLen = RxFrameLen;
@@ -98,12 +124,35 @@ void UartRxThread::RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnd
         lineLen = RxLineLen;
         if (result != 0) {
           const bool wordTaken = result == 2 && frameLen == 4;
+          const int taken = frameLen;
           frameLen = 0;
           if (wordTaken) {
             // A word that was acted on is no text: its first three bytes leave the line again
             // (as far as they are still in it), the fourth never enters it.
             lineLen = lineLen > 3 ? lineLen - 3 : 0;
             afterCr = CrBeforeFrame;
+            continue;
+          }
+          if (taken == 4 && result == 1) {
+            // An unknown word: its bytes stay text, and a frame may begin among its last three.
+            const auto* start = static_cast<const std::uint8_t*>(std::memchr(RxFrame + 1, 0xBB, 3));
+            if (start != nullptr) {
+              CrBeforeFrame = start[-1] == 0x0D;
+              frameLen = static_cast<int>(RxFrame + 4 - start);
+              std::memmove(RxFrame, start, static_cast<std::size_t>(frameLen));
+            }
+          } else if (!Retake.empty()) {
+            // A frame given up past its word: the rest of its bytes, this one among them, are
+            // taken again from the frame start found inside.
+            std::vector<std::uint8_t> again;
+            again.swap(Retake);
+            RxFrameLen = 0;
+            RxLineLen = 0;
+            LineEndedByCr = afterCr;
+            Take(again.data(), again.size());
+            frameLen = RxFrameLen;
+            lineLen = RxLineLen;
+            afterCr = LineEndedByCr;
             continue;
           }
         } else {
@@ -133,9 +182,7 @@ void UartRxThread::RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnd
       lineLen = 0;
     }
   }
-  // Only a frame whose word was known is a loss worth telling; a lone 0xBB is text.
-  if (passEnded && frameLen >= 4) Out.AppendLog("Reply frame cut short");
-  RxFrameLen = passEnded ? 0 : frameLen;
+  RxFrameLen = frameLen;
   RxLineLen = lineLen;
   LineEndedByCr = afterCr;
 }
@@ -175,8 +222,11 @@ int UartRxThread::ParseReplyFrame(std::uint8_t* frame, int len) {
   const std::uint64_t frameLen = flash ? 2 * blockLen + 12 : info->FrameLen;
   // A frame that cannot be held, or that has grown past its length because N changed while
   // it arrived, can never complete: give it up instead of swallowing the line behind it.
-  if (frameLen > static_cast<std::uint64_t>(FrameMax) || static_cast<std::uint64_t>(len) > frameLen)
+  if (frameLen > static_cast<std::uint64_t>(FrameMax) ||
+      static_cast<std::uint64_t>(len) > frameLen) {
+    KeepForRetake(frame, len);
     return 1;
+  }
   if (static_cast<std::uint64_t>(len) != frameLen) {
     // The flash block length may change while the frame arrives, so only fixed lengths are
     // remembered.
@@ -187,9 +237,11 @@ int UartRxThread::ParseReplyFrame(std::uint8_t* frame, int len) {
 
   const int crcOver = flash ? static_cast<int>(blockLen) : info->CrcOver;
   const int handOver = flash ? static_cast<int>(blockLen) + 4 : info->HandOver;
+  KeepForRetake(frame, len);  // before the decoding overwrites the frame's text
   HexTextToBytes(frame + 4, len - 4);
   const std::uint32_t expected = CalcCrc(frame + 4, static_cast<std::uint32_t>(crcOver));
   if (expected == GetLe32(frame + 4 + crcOver)) {
+    Retake.clear();
     Sink.AddReplyItem(frame, handOver, ItemKind::Reply);
     if (flash) {
       Flash.FlashBlockReceived();

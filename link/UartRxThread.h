@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "link/Screen.h"
 #include "link/UartState.h"
@@ -54,7 +55,9 @@ class UartRxThread {
   UartRxThread(UartState& uart, Screen& screen, ReplySink& sink, FlashBlockSource& flash);
 
   // A piece of one pass. passEnded drops a frame still incomplete; one whose word was known is
-  // logged as "Reply frame cut short".
+  // logged as "Reply frame cut short". A frame given up (an unknown word, a failed check, cut
+  // short) is looked through again from the next 0xBB it took: noise that began like a frame
+  // must not swallow the real frame right behind it.
   void RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnded);
   // 0 incomplete, 1 not a known reply word (or a frame that can no longer be completed),
   // 2 consumed. frame holds len bytes.
@@ -80,11 +83,16 @@ class UartRxThread {
   int RxLineLen = 0;
 
  private:
+  void Take(const std::uint8_t* bytes, std::size_t n);
+  // Keeps the bytes of the frame from its next 0xBB on, to be taken again if it is given up.
+  void KeepForRetake(const std::uint8_t* frame, int len);
+
   UartState& Uart;
   Screen& Out;
   ReplySink& Sink;
   FlashBlockSource& Flash;
   std::uint8_t RxFrame[FrameMax] = {};
+  std::vector<std::uint8_t> Retake;  // of the frame just given up: to be taken again
   int RxFrameLen = 0;
   int FrameWant = 0;     // length of the fixed-length frame in progress, once its word is known
   int FrameMissing = 0;  // what the last look at the frame in progress found it lacked

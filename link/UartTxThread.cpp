@@ -38,22 +38,13 @@ bool UartTxThread::TxEnqueue(int count, const std::uint8_t* bytes) {
   return true;
 }
 
-long long UartTxThread::LineTimeUs(const LineSettings& settings, int n) {
+int UartTxThread::WriteTimeoutMs(const LineSettings& settings, int n) {
   const long long bitsPerByte = 1 + std::clamp(settings.DataBits, 5, 8) +
                                 (settings.ParityMode == Parity::None ? 0 : 1) +
                                 (settings.Stop == StopBits::Two ? 2 : 1);
   const long long baud = std::max<std::uint32_t>(settings.BaudRate, 1);
-  return (std::max(n, 0) * bitsPerByte * 1000000 + baud - 1) / baud;
-}
-
-int UartTxThread::WriteTimeoutMs(const LineSettings& settings, int n) {
-  const long long lineMs = (LineTimeUs(settings, n) + 999) / 1000;
+  const long long lineMs = (std::max(n, 0) * bitsPerByte * 1000 + baud - 1) / baud;
   return static_cast<int>(std::min<long long>(lineMs * 3 / 2 + 100, INT_MAX));
-}
-
-bool UartTxThread::StillOnItsWay(std::uint64_t message) const {
-  if (StillQueued(message)) return true;
-  return message == LastStarted && std::chrono::steady_clock::now() < LastHalfCrossed;
 }
 
 bool UartTxThread::TxPass(Outgoing& out) {
@@ -71,8 +62,9 @@ bool UartTxThread::TxPass(Outgoing& out) {
     }
     return false;
   }
-  const Slot& slot = TxSlots[TxTail()];
+  Slot& slot = TxSlots[TxTail()];
   if (slot.Length == 0) {
+    slot.Sent = 0;
     ++DoneTotal;
     return false;
   }
@@ -87,9 +79,6 @@ bool UartTxThread::TxPass(Outgoing& out) {
   // large enough to cost nothing at any speed.
   out.PieceBytes = std::clamp<std::size_t>(Uart.Settings.BaudRate / 10 / 50, 256, 16384);
   out.SyncWord = out.Number == SyncNumber;
-  LastStarted = out.Number;
-  LastHalfCrossed = std::chrono::steady_clock::now() +
-                    std::chrono::microseconds(LineTimeUs(Uart.Settings, slot.Length) / 2);
   CurrentWritten = 0;
   Writing = true;
   return true;
@@ -97,7 +86,9 @@ bool UartTxThread::TxPass(Outgoing& out) {
 
 void UartTxThread::TxWritten(const IoResult& result) {
   if (!Writing) return;
-  const int length = TxSlots[TxTail()].Length;
+  Slot& slot = TxSlots[TxTail()];
+  const int length = slot.Length;
+  slot.Sent = static_cast<std::int32_t>(std::min<std::size_t>(result.Count, SlotSize));
   Writing = false;
   // A failed write is not retried: the slot is freed either way, before any message box.
   ++DoneTotal;
@@ -157,7 +148,12 @@ IoResult UartTxThread::WriteInPieces(const Outgoing& out) {
 
 std::uint64_t UartTxThread::WrittenOf(std::uint64_t message, std::uint64_t length) const {
   if (message == 0 || message > DoneTotal + 1) return 0;
-  if (message <= DoneTotal) return length;
+  if (message <= DoneTotal) {
+    // Its slot has been taken by a later message since: it went out long ago, and whole as
+    // far as anyone can still tell.
+    if (message + SlotCount <= QueuedTotal) return length;
+    return std::min<std::uint64_t>(TxSlots[(message - 1) % SlotCount].Sent, length);
+  }
   return Writing ? std::min<std::uint64_t>(CurrentWritten.load(), length) : 0;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -55,20 +54,15 @@ class UartTxThread {
   // How long a write of n bytes may take at the given line settings: the time the bytes need
   // on the line, with a margin for the driver and the adapter.
   static int WriteTimeoutMs(const LineSettings& settings, int n);
-  // The time n bytes take on the line at the given settings.
-  static long long LineTimeUs(const LineSettings& settings, int n);
 
   int QueuedCount() const;
   // Messages are numbered as they are queued, from 1. A message is still queued until the
   // worker has written it (or it was dropped).
   std::uint64_t LastQueued() const { return QueuedTotal; }
   bool StillQueued(std::uint64_t message) const { return message > DoneTotal; }
-  // Still queued, or written so recently that it cannot have crossed the line yet: the far end
-  // cannot have judged it. Half its line time counts, which no UART's clock cuts short.
-  bool StillOnItsWay(std::uint64_t message) const;
   int FreeSlots() const { return SlotCount - 1 - QueuedCount(); }
-  // Bytes of a message that have gone out to the line so far: 0 while it waits, all of them
-  // once written.
+  // Bytes of a message that have gone out to the line so far: 0 while it waits, then as many
+  // as were written (all of them, unless the write failed or the message was abandoned).
   std::uint64_t WrittenOf(std::uint64_t message, std::uint64_t length) const;
   // Drops a message: unsent if it still waits, or the rest of it if the worker is writing it.
   void Abandon(std::uint64_t message);
@@ -80,6 +74,7 @@ class UartTxThread {
  private:
   struct Slot {
     std::int32_t Length = 0;
+    std::int32_t Sent = 0;  // once the message is done: how many of its bytes went out
     std::uint8_t Data[SlotSize];
   };
 
@@ -97,8 +92,6 @@ class UartTxThread {
 
   bool Writing = false;                          // slot TxTail is with the worker
   std::uint64_t SyncNumber = 0;                  // the sync word queued last
-  std::uint64_t LastStarted = 0;                 // the message handed to the worker last...
-  std::chrono::steady_clock::time_point LastHalfCrossed{};  // ...is half across by then
   bool InPass = false;                           // TxPass is queueing the sync word
   std::atomic<std::uint64_t> CurrentWritten{0};  // bytes of slot TxTail's message written so far
   std::atomic<std::uint64_t> Dropped{0};         // the message whose rest is not to be written

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 // File operations whose meaning differs between systems. Names are file names of the system.
@@ -7,3 +10,20 @@
 // Moves from onto to in one step, replacing a file that is there (Windows refuses a plain
 // rename onto an existing file). False, with from left in place, when that cannot be done.
 bool MoveOnto(const std::string& from, const std::string& to);
+
+// Opens a regular file for reading. A named pipe or a device is refused without waiting for a
+// writer, as is a folder; nullptr then, with why saying so (or the system's reason).
+std::FILE* OpenRegularFile(const std::string& path, std::string& why);
+
+// What tells whether an open file has been written to since: its size and the time its
+// content last changed. (Not the time of its last change of state: removing or replacing the
+// name changes that too, and does not touch the content.)
+struct FileStamp {
+  std::uint64_t Size = 0;
+  std::int64_t Modified = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+bool StampOf(std::FILE* file, FileStamp& stamp);
+
+// Reads n bytes at offset, whoever else reads the same file; false unless all n came.
+bool ReadAt(std::FILE* file, std::uint64_t offset, std::uint8_t* into, std::size_t n);

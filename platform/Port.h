@@ -23,6 +23,16 @@ inline std::string RefusedSettings(const LineSettings& settings) {
   return {};
 }
 
+// Why a port that its driver, asked for `asked` baud, reports running at `running` cannot
+// carry the line; empty when it can. A driver may take a speed it cannot do without a word
+// (the 8250 above its clock's limit keeps the speed it had), and some report the speed their
+// divider really gives: within 2% the two ends still read each other's bytes.
+inline std::string SpeedNotTaken(std::uint32_t asked, std::uint32_t running) {
+  const std::uint64_t off = running > asked ? running - asked : asked - running;
+  if (off * 50 <= asked) return {};
+  return "the driver runs it at " + std::to_string(running) + " baud, not " + std::to_string(asked);
+}
+
 enum class IoStatus {
   Ok,        // Count bytes moved
   TimedOut,  // nothing (read) or not everything (write) within the time-out

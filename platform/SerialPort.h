@@ -16,13 +16,15 @@ class SerialPort : public Port {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  // The device a port name stands for. Linux: COM1..COM8 are /dev/ttyS0..7, a name starting
-  // with / is a path, anything else lives in /dev. Windows: COMn becomes \\.\COMn.
+  // The device a port name stands for. Linux: COM1..COM8 are /dev/ttyS0..7, a name with a / in
+  // it is a path (./box too), anything else lives in /dev. Windows: COMn becomes \\.\COMn.
   static std::string DevicePath(const std::string& name);
   // How port names are written here, for help texts.
   static const char* const NamingHint;
 
-  // A second opener fails, also a second copy of this program.
+  // A second opener fails, also a second copy of this program. When the node of a name opened
+  // before has gone, the USB adapter it stood for is opened where it came back under another
+  // node (Linux).
   bool OpenExclusive(const std::string& name) override;
   const std::string& LastError() const override { return Error; }
 

@@ -1,7 +1,6 @@
 #include "replies/CodeUpload.h"
 
-#include <sys/stat.h>
-
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -9,16 +8,22 @@
 #include "wire/Crc.h"
 #include "wire/Words.h"
 
-namespace {
-
-bool CurrentSize(std::FILE* file, std::int64_t& size) {
-  struct stat info;
-  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  size = info.st_size;
-  return true;
+std::shared_ptr<const UploadImage> OpenUploadImage(const std::string& path, std::string& why) {
+  std::FILE* file = OpenRegularFile(path, why);
+  if (file == nullptr) return nullptr;
+  auto image = std::make_shared<UploadImage>();
+  image->File.reset(file, [](std::FILE* f) { std::fclose(f); });
+  if (!StampOf(file, image->Stamp)) {
+    why = "can't tell its size";
+    return nullptr;
+  }
+  // The box takes a 32-bit size only.
+  if (image->Stamp.Size > std::numeric_limits<std::uint32_t>::max()) {
+    why = "larger than 4 GiB";
+    return nullptr;
+  }
+  return image;
 }
-
-}  // namespace
 
 CodeUpload::CodeUpload(Screen& screen, UartState& uart, UartTxThread& tx, ReplyTimeout& timeout,
                        UartRxThread& rx)
@@ -29,8 +34,16 @@ CodeUpload::~CodeUpload() {
 }
 
 void CodeUpload::CloseUploadFile() {
-  if (UploadFile != nullptr) std::fclose(UploadFile);
-  UploadFile = nullptr;
+  Image.reset();
+}
+
+void CodeUpload::ForgetLastUpload() {
+  ImageSize = 0;
+  LastServedBlock = -1;
+  LastServedMessage = 0;
+  LastCounted = true;
+  BlockOut.clear();
+  BytesOut = 0;
 }
 
 void CodeUpload::btn_UpdateCodeClick(const std::function<std::optional<std::string>()>& pickFile) {
@@ -53,20 +66,39 @@ void CodeUpload::StartUpload(const std::string& path) {
     return;
   }
   CloseUploadFile();
-  Accepted = false;
-  UploadFile = std::fopen(path.c_str(), "rb");
-  std::int64_t size = 0;
-  // A directory or device has no size to announce, and the box takes a 32-bit size only.
-  if (UploadFile == nullptr || !CurrentSize(UploadFile, size) ||
-      size > std::numeric_limits<std::uint32_t>::max()) {
-    CloseUploadFile();
+  ForgetLastUpload();
+  // A directory or device has no size to announce.
+  std::string why;
+  Image = OpenUploadImage(path, why);
+  if (Image == nullptr) {
     Out.ShowMessage("open file error");
     return;
   }
-  ImageSize = static_cast<std::uint32_t>(size);
-  LastServedBlock = -1;
-  LastServedMessage = 0;
-  LastRequested = -1;
+  Watched = false;
+  Announce(path);
+}
+
+void CodeUpload::StartUpload(std::shared_ptr<const UploadImage> image, const std::string& name) {
+  if (!Uart.UartConnected) {
+    Out.ShowMessage("Uart does not connected");
+    return;
+  }
+  CloseUploadFile();
+  ForgetLastUpload();
+  Image = std::move(image);
+  ImageName = name;
+  Watched = true;
+  if (!ImageUnchanged()) {
+    EndForChangedImage();
+    return;
+  }
+  Announce(name);
+}
+
+bool CodeUpload::Announce(const std::string& name) {
+  ImageName = name;
+  ImageSize = static_cast<std::uint32_t>(Image->Stamp.Size);
+  BlockOut.assign((std::uint64_t{ImageSize} + BlockSize - 1) / BlockSize, 0);
 
   std::uint8_t command[12];
   PutCommandWord(command, Cmd::Upload);
@@ -74,48 +106,71 @@ void CodeUpload::StartUpload(const std::string& path) {
   PutLe32(command + 8, CalcCrc(command + 4, 4));
   if (!Tx.TxEnqueue(sizeof command, command)) {
     CloseUploadFile();
-    return;
+    return false;
   }
 
   Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
   Out.SetCaption(Caption::UploadButton, "Stop");
   Tx.SyncStopped = true;
   // The path is the system's text, not the box's.
-  Out.AppendSystemLog("upload " + path + " to STB start...");
+  Out.AppendSystemLog("upload " + name + " to STB start...");
   Rx.DropLine();
+  return true;
+}
+
+bool CodeUpload::ImageUnchanged() const {
+  FileStamp now;
+  return StampOf(Image->File.get(), now) && now == Image->Stamp;
+}
+
+void CodeUpload::EndForChangedImage() {
+  // Blocks of two versions, each with a good CRC, would pass the box's checks as one image.
+  const std::string why = "the image changed since it was opened";
+  Out.AppendSystemLog(why + ": " + ImageName);
+  CloseUploadFile();
+  Timeout.SetReplyTimeout(false, 0);
+  Out.SetCaption(Caption::UploadButton, "Upload Code");
+  Out.Notify({EngineEvent::UploadImageChanged, 0, why});
+}
+
+std::uint32_t CodeUpload::BlockLength(int block) const {
+  const std::uint64_t offset = std::uint64_t(block) * BlockSize;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(BlockSize, ImageSize - offset));
 }
 
 void CodeUpload::ServeDownloadRequest(std::int16_t block) {
-  if (UploadFile == nullptr) {
+  if (Image == nullptr) {
     Out.AppendLog("Download request ignored: no upload file open");
     return;
   }
-  // A request for another block in between shows that the box has moved on from this one.
-  const bool copy = block == LastServedBlock && block == LastRequested &&
-                    Tx.StillOnItsWay(LastServedMessage);
-  LastRequested = block;
   const std::int64_t size = ImageSize;
   const std::int64_t count = (size + BlockSize - 1) / BlockSize;
   if (block < 0 || block >= count) {
     Out.AppendLog("Request data is longer than file size");
     return;
   }
-  if (copy) {
-    // The box cannot have judged a block that has not yet crossed the line: this request is
-    // a copy of the one just served, and answering it twice would hand the box a block it did
-    // not ask for next.
+  if (block == LastServedBlock && Tx.StillQueued(LastServedMessage)) {
+    // The box cannot have judged a block it has not yet received: this request is a copy
+    // of the one just served, and answering it twice would hand the box a block it did not
+    // ask for next.
     Out.AppendLog("Download request for block " + std::to_string(block) +
                   " ignored: its block is still being sent");
     return;
   }
+  CountLastBlock(false);
   const bool last = block == count - 1;
   const std::int64_t offset = std::int64_t{block} * BlockSize;
-  const auto length = static_cast<std::uint32_t>(last ? size - offset : BlockSize);
+  const std::uint32_t length = BlockLength(block);
 
   BlockBuffer.resize(BlockSize + 4);
   // The box expects the block as announced; a file that has since shrunk cannot give it.
-  const bool whole = fseeko(UploadFile, offset, SEEK_SET) == 0 &&
-                     std::fread(BlockBuffer.data(), 1, length, UploadFile) == length;
+  const bool whole =
+      ReadAt(Image->File.get(), static_cast<std::uint64_t>(offset), BlockBuffer.data(), length);
+  // Looked at after the read: a write before it shows, one after it has not touched it.
+  if (Watched && !ImageUnchanged()) {
+    EndForChangedImage();
+    return;
+  }
   if (!whole) {
     Out.ShowMessage("Request data length is not correspond to file point");
   } else {
@@ -123,6 +178,7 @@ void CodeUpload::ServeDownloadRequest(std::int16_t block) {
     if (Tx.TxEnqueue(static_cast<int>(length + 4), BlockBuffer.data())) {
       LastServedBlock = block;
       LastServedMessage = Tx.LastQueued();
+      LastCounted = false;
       ShowDownloadProgress();
     }
   }
@@ -133,26 +189,65 @@ void CodeUpload::ServeDownloadRequest(std::int16_t block) {
 }
 
 void CodeUpload::ShowDownloadProgress() {
-  if (UploadFile == nullptr || ImageSize == 0) return;
-  const std::int64_t position = ftello(UploadFile);
-  if (position < 0) return;
-  const std::int64_t percent = position * 100 / ImageSize;
+  if (Image == nullptr || ImageSize == 0 || LastServedBlock < 0) return;
+  const std::uint64_t position =
+      std::uint64_t(LastServedBlock) * BlockSize + BlockLength(LastServedBlock);
   char text[32];
-  std::snprintf(text, sizeof text, "Download %d%%", static_cast<int>(percent));
+  std::snprintf(text, sizeof text, "Download %d%%", static_cast<int>(position * 100 / ImageSize));
   Out.AppendLog(text);
 }
 
+void CodeUpload::CountLastBlock(bool final) {
+  if (LastCounted || LastServedBlock < 0) return;
+  const bool queued = Tx.StillQueued(LastServedMessage);
+  if (queued && !final) return;
+  const std::uint32_t length = BlockLength(LastServedBlock);
+  const auto out = static_cast<std::uint32_t>(Tx.WrittenOf(LastServedMessage, length));
+  std::uint32_t& best = BlockOut[static_cast<std::size_t>(LastServedBlock)];
+  if (out > best) {
+    BytesOut += out - best;
+    best = out;
+  }
+  LastCounted = !queued;
+}
+
+int CodeUpload::BlocksOut() const {
+  int n = 0;
+  for (std::size_t k = 0; k < BlockOut.size(); ++k)
+    n += BlockOut[k] == BlockLength(static_cast<int>(k));
+  return n;
+}
+
 void CodeUpload::FinishUpload() {
+  if (Image != nullptr) {
+    // The box can only have checked what reached it; the last block's write may not have
+    // been handed back yet, but what of it is written is on its way.
+    CountLastBlock(true);
+    const int out = BlocksOut();
+    const int count = static_cast<int>(BlockOut.size());
+    if (out < count) {
+      // Line noise that holds the OK word, or a box that says OK to an image it lacks.
+      const std::string why = "the box reported OK after " + std::to_string(out) + " of " +
+                              std::to_string(count) + " blocks";
+      Out.AppendLog(why);
+      Timeout.SetReplyTimeout(false, 0);
+      Out.SetCaption(Caption::UploadButton, "Upload Code");
+      CloseUploadFile();
+      Out.Notify({EngineEvent::UploadRefused, 0, why});
+      return;
+    }
+  }
   Out.AppendLog("Upload Complete");
   Timeout.SetReplyTimeout(false, 0);
   // The button says what it does next: there is nothing left to stop.
   Out.SetCaption(Caption::UploadButton, "Upload Code");
-  Accepted = UploadFile != nullptr;
+  const bool accepted = Image != nullptr;
   CloseUploadFile();
-  Out.Notify({EngineEvent::UploadAccepted});
+  if (accepted) Out.Notify({EngineEvent::UploadAccepted});
 }
 
 void CodeUpload::FailUpload() {
+  if (Image != nullptr) CountLastBlock(true);
   Out.AppendLog("Upload fail");
   Out.SetCaption(Caption::UploadButton, "Upload Code");
   CloseUploadFile();
@@ -160,8 +255,9 @@ void CodeUpload::FailUpload() {
 }
 
 bool CodeUpload::StopUpload() {
-  if (UploadFile == nullptr) return false;
+  if (Image == nullptr) return false;
   Tx.Abandon(LastServedMessage);
+  CountLastBlock(true);
   CloseUploadFile();
   Timeout.SetReplyTimeout(false, 0);
   Out.SetCaption(Caption::UploadButton, "Upload Code");
@@ -171,9 +267,9 @@ bool CodeUpload::StopUpload() {
 }
 
 std::uint64_t CodeUpload::BytesSent() const {
-  if (Accepted) return ImageSize;
-  if (UploadFile == nullptr || LastServedBlock < 0) return 0;
-  const std::uint64_t offset = std::uint64_t(LastServedBlock) * BlockSize;
-  const std::uint64_t length = std::min<std::uint64_t>(BlockSize, ImageSize - offset);
-  return offset + Tx.WrittenOf(LastServedMessage, length);
+  if (LastCounted || LastServedBlock < 0) return BytesOut;
+  const std::uint32_t length = BlockLength(LastServedBlock);
+  const std::uint64_t out = Tx.WrittenOf(LastServedMessage, length);
+  const std::uint32_t best = BlockOut[static_cast<std::size_t>(LastServedBlock)];
+  return BytesOut + (out > best ? out - best : 0);
 }

@@ -51,10 +51,10 @@ bool UartDataHandler::ProcessReplyItem() {
 }
 
 void UartDataHandler::ShowText(const std::vector<std::uint8_t>& item) {
-  auto end = std::find(item.begin(), item.end(), std::uint8_t{0});
-  // The carriage return only ends the line; the log starts a new line by itself.
-  if (end != item.begin() && *(end - 1) == 0x0D) --end;
-  Out.AppendLog(std::string(item.begin(), end));
+  // A text item ends with the zero the receiver put after it; a reply has none.
+  auto end = item.end();
+  if (end != item.begin() && *(end - 1) == 0) --end;
+  Out.AppendBoxText(std::string(item.begin(), end));
 }
 
 void UartDataHandler::DispatchReply(const std::vector<std::uint8_t>& item) {

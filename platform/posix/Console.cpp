@@ -2,12 +2,20 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <thread>
 
 bool IsTerminal(ConsoleStream stream) {
   return isatty(stream == ConsoleStream::Out ? STDOUT_FILENO : STDERR_FILENO) == 1;
+}
+
+int TerminalColumns(ConsoleStream stream) {
+  winsize size{};
+  if (::ioctl(stream == ConsoleStream::Out ? STDOUT_FILENO : STDERR_FILENO, TIOCGWINSZ, &size) != 0)
+    return 0;
+  return size.ws_col;
 }
 
 void WatchStopRequests(std::function<void()> onStop) {
@@ -17,6 +25,7 @@ void WatchStopRequests(std::function<void()> onStop) {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::thread([signals, onStop = std::move(onStop)] {
     for (;;) {
@@ -24,4 +33,8 @@ void WatchStopRequests(std::function<void()> onStop) {
       if (sigwait(&signals, &received) == 0) onStop();
     }
   }).detach();
+}
+
+void KeepRunningWhenOutputCloses() {
+  ::signal(SIGPIPE, SIG_IGN);
 }

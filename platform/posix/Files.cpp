@@ -1,7 +1,54 @@
 #include "platform/Files.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 bool MoveOnto(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::FILE* OpenRegularFile(const std::string& path, std::string& why) {
+  // Without O_NONBLOCK, opening a named pipe waits for a writer that may never come.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return nullptr;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    why = "not a regular file";
+    ::close(fd);
+    return nullptr;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* file = ::fdopen(fd, "rb");
+  if (file == nullptr) {
+    why = std::strerror(errno);
+    ::close(fd);
+  }
+  return file;
+}
+
+bool StampOf(std::FILE* file, FileStamp& stamp) {
+  struct stat info {};
+  if (::fstat(::fileno(file), &info) != 0) return false;
+  stamp.Size = static_cast<std::uint64_t>(info.st_size);
+  stamp.Modified = std::int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+  return true;
+}
+
+bool ReadAt(std::FILE* file, std::uint64_t offset, std::uint8_t* into, std::size_t n) {
+  const int fd = ::fileno(file);
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t got = ::pread(fd, into + done, n - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
 }

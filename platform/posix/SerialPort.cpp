@@ -5,17 +5,22 @@
 #include <asm/termbits.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+
+#include "platform/PortScan.h"
 
 namespace {
 
@@ -52,11 +57,27 @@ void MakeRaw(termios2& tio) {
 
 // Bytes arrive in bursts from USB adapters; asking for low latency shortens the wait for
 // each burst. Many drivers (and pseudo-terminals) do not know the request, which is fine.
-void TryLowLatency(int fd) {
+// True when this turned it on, so that it can be turned off again at close.
+bool TryLowLatency(int fd, bool on) {
   serial_struct serial{};
-  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
-  serial.flags |= ASYNC_LOW_LATENCY;
-  ::ioctl(fd, TIOCSSERIAL, &serial);
+  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return false;
+  if (((serial.flags & ASYNC_LOW_LATENCY) != 0) == on) return false;
+  serial.flags ^= ASYNC_LOW_LATENCY;
+  return ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+}
+
+// The node's own name under /dev, whatever name or link it was opened by.
+std::string NodeName(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return {};
+  char link[PATH_MAX];
+  const std::string sys = "/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" +
+                          std::to_string(minor(st.st_rdev));
+  const ssize_t n = ::readlink(sys.c_str(), link, sizeof link - 1);
+  if (n <= 0) return {};
+  link[n] = '\0';
+  const char* slash = std::strrchr(link, '/');
+  return slash ? slash + 1 : link;
 }
 
 std::string OpenErrorText(int error) {
@@ -103,9 +124,14 @@ struct SerialPort::System {
   int WakeFd = -1;  // eventfd that Close() signals to abort a poll in progress
   bool HaveFound = false;
   termios2 Found{};
+  bool MadeLowLatency = false;  // the driver keeps it after close (an FTDI's 1 ms timer)
+  // The USB adapter the port was last opened on, and the name it was opened by.
+  std::string AdapterName;
+  std::string Adapter;
 };
 
-const char* const SerialPort::NamingHint = "COMn, a device path, or a name under /dev/";
+const char* const SerialPort::NamingHint =
+    "COM1 to COM8, a path (any name with a /), or else a name under /dev/";
 
 SerialPort::SerialPort() : Sys(std::make_unique<System>()) {}
 
@@ -116,7 +142,8 @@ SerialPort::~SerialPort() {
 std::string SerialPort::DevicePath(const std::string& name) {
   if (name.size() == 4 && name.compare(0, 3, "COM") == 0 && name[3] >= '1' && name[3] <= '8')
     return "/dev/ttyS" + std::string(1, static_cast<char>(name[3] - 1));
-  if (!name.empty() && name[0] == '/') return name;
+  // ./box is the link in the current folder, as a shell would take it.
+  if (name.find('/') != std::string::npos) return name;
   return "/dev/" + name;
 }
 
@@ -126,8 +153,19 @@ bool SerialPort::OpenExclusive(const std::string& name) {
 
   const std::string path = DevicePath(name);
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && (errno == ENOENT || errno == ENODEV || errno == ENXIO) &&
+      name == Sys->AdapterName) {
+    // The adapter this name stood for may be back under another node (the kernel gives a
+    // new number while a program still holds the old node): the same adapter, so the same
+    // port, as a by-id name would follow it.
+    const int gone = errno;
+    const std::string moved = FindUsbAdapter(Sys->Adapter);
+    errno = gone;
+    if (!moved.empty()) fd = ::open(moved.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  }
   if (fd < 0) {
-    Error = OpenErrorText(errno);
+    // COM3 or ttyUSB0 says nothing of where it was looked for.
+    Error = (path == name ? "" : path + ": ") + OpenErrorText(errno);
     return false;
   }
   // TIOCEXCL keeps other users out, but root walks past it; the lock stops a second copy
@@ -149,13 +187,16 @@ bool SerialPort::OpenExclusive(const std::string& name) {
   const termios2 found = tio;
   MakeRaw(tio);
   if (::ioctl(fd, TCSETS2, &tio) != 0) return giveUp();
-  TryLowLatency(fd);
+  const bool lowLatency = TryLowLatency(fd, true);
 
   const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake < 0) return giveUp();
   Sys->WakeFd = wake;
   Sys->Found = found;
   Sys->HaveFound = true;
+  Sys->MadeLowLatency = lowLatency;
+  Sys->AdapterName = name;
+  Sys->Adapter = UsbAdapterOf(NodeName(fd));
   Error.clear();
   Sys->Fd.store(fd);
   return true;
@@ -228,6 +269,12 @@ bool SerialPort::SetSettings(const LineSettings& settings) {
     ok = ::ioctl(fd, TCSETS2, &tio) == 0;
   }
   if (!ok) Error = std::string("the driver refused the settings: ") + std::strerror(errno);
+  // The driver has the last word on the speed: what it reports now is what the line runs at.
+  termios2 running{};
+  if (ok && ::ioctl(fd, TCGETS2, &running) == 0) {
+    Error = SpeedNotTaken(settings.BaudRate, running.c_ospeed);
+    ok = Error.empty();
+  }
   Gate.Leave();
   return ok;
 }
@@ -328,6 +375,8 @@ void SerialPort::Release() {
   ::ioctl(fd, TCFLSH, TCOFLUSH);
   if (Sys->HaveFound) ::ioctl(fd, TCSETS2, &Sys->Found);
   Sys->HaveFound = false;
+  if (Sys->MadeLowLatency) TryLowLatency(fd, false);
+  Sys->MadeLowLatency = false;
   ::ioctl(fd, TIOCNXCL);
   CloseQuietly(fd);  // also drops the flock
   CloseQuietly(Sys->WakeFd);

@@ -1,8 +1,55 @@
 #include "platform/Files.h"
 
 #define WIN32_LEAN_AND_MEAN
+#include <io.h>
 #include <windows.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+HANDLE HandleOf(std::FILE* file) {
+  return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+}
+
+}  // namespace
 
 bool MoveOnto(const std::string& from, const std::string& to) {
   return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+std::FILE* OpenRegularFile(const std::string& path, std::string& why) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    why = std::strerror(errno);
+    return nullptr;
+  }
+  // A pipe or a device such as CON or NUL opens like a file; only a disk file has a size.
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileType(HandleOf(file)) != FILE_TYPE_DISK ||
+      !::GetFileInformationByHandle(HandleOf(file), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    why = "not a regular file";
+    std::fclose(file);
+    return nullptr;
+  }
+  return file;
+}
+
+bool StampOf(std::FILE* file, FileStamp& stamp) {
+  FILETIME written{};
+  LARGE_INTEGER size{};
+  if (!::GetFileTime(HandleOf(file), nullptr, nullptr, &written) ||
+      !::GetFileSizeEx(HandleOf(file), &size))
+    return false;
+  stamp.Size = static_cast<std::uint64_t>(size.QuadPart);
+  stamp.Modified = static_cast<std::int64_t>((std::uint64_t{written.dwHighDateTime} << 32) |
+                                             written.dwLowDateTime);
+  return true;
+}
+
+bool ReadAt(std::FILE* file, std::uint64_t offset, std::uint8_t* into, std::size_t n) {
+  return ::_fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0 &&
+         std::fread(into, 1, n, file) == n;
 }

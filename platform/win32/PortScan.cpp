@@ -36,3 +36,23 @@ std::vector<FoundPort> ScanSerialPorts(const std::string&) {
             [&](const FoundPort& a, const FoundPort& b) { return number(a) < number(b); });
   return found;
 }
+
+std::vector<ListedPort> ListSerialPorts(const std::string& root) {
+  // Who holds a COM port Windows tells only to a program that tries to open it.
+  std::vector<ListedPort> listed;
+  for (const FoundPort& found : ScanSerialPorts(root)) {
+    ListedPort port;
+    port.Path = found.Path;
+    port.Label = found.Label;
+    listed.push_back(port);
+  }
+  return listed;
+}
+
+std::string UsbAdapterOf(const std::string&, const std::string&) {
+  return {};
+}
+
+std::string FindUsbAdapter(const std::string&, const std::string&) {
+  return {};
+}

@@ -324,6 +324,13 @@ bool SerialPort::SetSettings(const LineSettings& settings) {
     ok = ::SetCommState(port, &dcb);
   }
   if (!ok) Error = "the driver refused the settings: " + SystemText(::GetLastError());
+  // The driver has the last word on the speed: what it reports now is what the line runs at.
+  DCB running{};
+  running.DCBlength = sizeof running;
+  if (ok && ::GetCommState(port, &running)) {
+    Error = SpeedNotTaken(settings.BaudRate, running.BaudRate);
+    ok = Error.empty();
+  }
   Gate.Leave();
   return ok;
 }

@@ -7,6 +7,7 @@
 
 #include "boxsim/BoxSim.h"
 #include "tests/boxsim/BoxLine.h"
+#include "tests/support/Pty.h"
 #include "wire/Bytes.h"
 
 using boxsim::Answer;
@@ -470,6 +471,68 @@ TEST(BoxSimPlug, PullingThePlugHangsUpAndPluggingInComesBackAtTheLink) {
   EXPECT_NE(access(link.c_str(), F_OK), 0);
 }
 
+TEST(BoxSimDevice, PlaysTheBoxOnATerminalItIsGiven) {
+  // As a virtual machine leaves its end of a line: cooked, echoing.
+  Pty line(false);
+  ASSERT_TRUE(line.Ok());
+  boxsim::BoxOptions options;
+  options.devicePath = line.SlavePath;
+  boxsim::BoxSim box(options);
+  ASSERT_TRUE(box.Start());
+  EXPECT_EQ(box.DevicePath(), line.SlavePath);
+  line.Write(kSyncWord);
+  EXPECT_EQ(line.Read(2000, 4), Status(Reply::LoaderReady));
+  // Nothing of the tool's comes back as an echo, and the box's bytes pass untranslated.
+  line.Write(Command(kVersion));
+  const std::string text = "0506BAC90C8D";
+  EXPECT_EQ(line.Read(2000, 16),
+            Concat(Status(Reply::LoaderVersion), Bytes(text.begin(), text.end())));
+}
+
+TEST(BoxSimDevice, AMissingDeviceFailsTheStart) {
+  boxsim::BoxOptions options;
+  options.devicePath = "/dev/kelvarin-no-such-line";
+  boxsim::BoxSim box(options);
+  EXPECT_FALSE(box.Start());
+  EXPECT_EQ(box.StartProblem(), "can't open /dev/kelvarin-no-such-line: No such file or directory");
+}
+
+// A second box on a link the first holds would take the first one's tool over.
+TEST(BoxSimPlug, ASecondBoxOnAHeldLinkIsRefusedAndTheFirstKeepsIt) {
+  const std::string link = "/tmp/kelvarin-boxsim-held-" + std::to_string(getpid());
+  boxsim::BoxOptions options;
+  options.linkPath = link;
+  auto first = std::make_unique<boxsim::BoxSim>(options);
+  ASSERT_TRUE(first->Start());
+  {
+    boxsim::BoxSim second(options);
+    EXPECT_FALSE(second.Start());
+    boxsim::BoxOptions respelled;
+    respelled.linkPath = "/tmp/./" + link.substr(5);
+    boxsim::BoxSim third(respelled);
+    EXPECT_FALSE(third.Start()) << respelled.linkPath;
+    EXPECT_EQ(second.StartProblem(), "the link " + link + " is held by another simulated box" +
+                                         " (process " + std::to_string(getpid()) + ")");
+    EXPECT_FALSE(second.PlugIn());
+  }
+  // The refused box leaves the link, its lock and the first box's line as they were.
+  char target[256] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(target, first->DevicePath());
+  {
+    BoxLine line(link);
+    ASSERT_TRUE(line.IsOpen());
+    EXPECT_TRUE(line.Handshake());
+  }
+  // Unplugged, the first still holds the link for when it is plugged in again.
+  first->PullPlug();
+  EXPECT_FALSE(boxsim::BoxSim(options).Start());
+  first.reset();
+
+  boxsim::BoxSim next(options);
+  EXPECT_TRUE(next.Start()) << next.StartProblem();
+}
+
 TEST(BoxSimPlug, RefusesToReplaceAFileAtTheLinkPath) {
   const std::string path = "/tmp/kelvarin-boxsim-file-" + std::to_string(getpid());
   FILE* f = fopen(path.c_str(), "w");
@@ -480,6 +543,8 @@ TEST(BoxSimPlug, RefusesToReplaceAFileAtTheLinkPath) {
   {
     boxsim::BoxSim box(options);
     EXPECT_FALSE(box.Start());
+    EXPECT_EQ(box.StartProblem(),
+              "can't make the link " + path + ": a file that is not a link is in the way");
   }
   EXPECT_EQ(access(path.c_str(), F_OK), 0);
   unlink(path.c_str());

@@ -11,7 +11,20 @@
 // can wait for a text to appear, send a signal, and wait for the exit status.
 class CliProcess {
  public:
-  explicit CliProcess(const std::vector<std::string>& args, const std::string& folder = "");
+  // How standard output is read: all of it; its first line, then the pipe is closed (as by
+  // head -1 or grep -m1); or not at all, so that the pipe fills up.
+  enum class OutReader { All, FirstLine, Never };
+
+  explicit CliProcess(const std::vector<std::string>& args, const std::string& folder = "",
+                      OutReader reader = OutReader::All);
+  // Where and how it runs: its folder, variables added to its environment (NAME=VALUE), and
+  // standard error on a terminal of errColumns columns (0: a pipe, as standard output is).
+  struct Setup {
+    std::string Folder;
+    std::vector<std::string> Environment;
+    int ErrColumns = 0;
+  };
+  CliProcess(const std::vector<std::string>& args, const Setup& setup);
   ~CliProcess();
   CliProcess(const CliProcess&) = delete;
   CliProcess& operator=(const CliProcess&) = delete;
@@ -28,8 +41,10 @@ class CliProcess {
 
  private:
   bool WaitFor(const std::string& stream, const std::string& text, int timeoutMs);
+  void Start(const std::vector<std::string>& args, const Setup& setup);
   void Pump();
 
+  OutReader Reader = OutReader::All;
   int Pid = -1;
   int OutFd = -1;
   int ErrFd = -1;
@@ -38,7 +53,7 @@ class CliProcess {
   std::string OutText;
   std::string ErrText;
   bool Closed = false;
-  std::thread Reader;
+  std::thread Pumping;
 };
 
 // Runs to the end and hands back status, output and error.
@@ -49,3 +64,5 @@ struct CliRun {
 };
 CliRun RunCli(const std::vector<std::string>& args, int timeoutMs = 30000,
               const std::string& folder = "");
+CliRun RunCli(const std::vector<std::string>& args, const CliProcess::Setup& setup,
+              int timeoutMs = 30000);

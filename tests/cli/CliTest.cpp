@@ -1,78 +1,19 @@
-#include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
+#include <sys/stat.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "boxsim/BoxSim.h"
-#include "tests/cli/CliProcess.h"
+#include "tests/cli/CliFixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using boxsim::Answer;
 using boxsim::BoxCommand;
-using boxsim::BoxSim;
-using Bytes = std::vector<std::uint8_t>;
 
-// A temporary folder, with simulated boxes reachable by links inside it.
-class CliTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/kelvarin-cli-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    Dir = pattern;
-  }
-  void TearDown() override {
-    Boxes.clear();
-    std::error_code error;
-    fs::remove_all(Dir, error);
-  }
-
-  BoxSim& AddBox(int baud = 0) {
-    boxsim::BoxOptions options;
-    options.linkPath = Path("box" + std::to_string(Boxes.size()));
-    options.baud = baud;
-    Boxes.push_back(std::make_unique<BoxSim>(options));
-    EXPECT_TRUE(Boxes.back()->Start());
-    return *Boxes.back();
-  }
-  std::string Path(const std::string& name) const { return (Dir / name).string(); }
-
-  std::string WriteImage(const std::string& name, std::size_t size, unsigned seed) {
-    Bytes image(size);
-    for (std::size_t i = 0; i < size; ++i)
-      image[i] = static_cast<std::uint8_t>((i * 131 + seed * 7 + (i >> 9)) & 0xFF);
-    std::ofstream(Path(name), std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(size));
-    return Path(name);
-  }
-  static Bytes ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
-  static int Count(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-      ++n;
-    return n;
-  }
-  static int Accepted(const BoxSim& box) {
-    int n = 0;
-    for (const std::string& e : box.Events()) n += e.find(": accepted") != std::string::npos;
-    return n;
-  }
-
-  fs::path Dir;
-  std::vector<std::unique_ptr<BoxSim>> Boxes;
-};
-
-// Every command against one box: the status, what it prints, and what the box then holds.
+// Every command against one box: the status, what it prints (with the log of the line), and
+// what the box then holds.
 TEST_F(CliTest, EveryCommandGivesItsStatusAndOutput) {
   struct Case {
     std::vector<std::string> Args;
@@ -197,7 +138,7 @@ TEST_F(CliTest, EveryCommandGivesItsStatusAndOutput) {
     Boxes.clear();
     BoxSim& box = AddBox();
     if (c.Setup) c.Setup(box);
-    std::vector<std::string> args = {"-p", box.LinkPath()};
+    std::vector<std::string> args = {"-v", "-p", box.LinkPath()};
     args.insert(args.end(), c.Args.begin(), c.Args.end());
     const CliRun run = RunCli(args);
     EXPECT_EQ(run.Status, c.Status) << run.Err;
@@ -214,13 +155,17 @@ TEST_F(CliTest, EveryCommandGivesItsStatusAndOutput) {
 // Arguments the program refuses before it touches a port, and what it prints for help.
 TEST_F(CliTest, BadArgumentsAndFilesAreUsageErrors) {
   const std::string image = WriteImage("image.bin", 1000, 1);
+  const std::string empty = WriteImage("empty.bin", 0, 1);
+  // Opening a named pipe for reading would wait for a writer that never comes.
+  const std::string pipe = Path("pipe.bin");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   struct Case {
     std::vector<std::string> Args;
     int Status;
     std::string Text;  // on standard output for 0, standard error otherwise
   };
   const std::vector<Case> cases = {
-      {{"--help"}, 0, "130 interrupted"},
+      {{"--help"}, 0, "130   interrupted"},
       {{"--version"}, 0, "kelvarin-cli 1.0.0\n"},
       {{"-p", "x"}, 2, "no command"},
       {{"-p", "x", "--frobnicate", "version"}, 2, "unknown option"},
@@ -232,6 +177,8 @@ TEST_F(CliTest, BadArgumentsAndFilesAreUsageErrors) {
       {{"-p", "x", "--wait"}, 2, "needs a value"},
       {{"-p", "x", "upload", Path("missing.bin")}, 2, "open file error"},
       {{"-p", "x", "upload", Dir.string()}, 2, "open file error"},
+      {{"-p", "x", "upload", pipe}, 2, "open file error: " + pipe + ": not a regular file"},
+      {{"-p", "x", "upload", empty}, 2, "empty image: " + empty},
       {{"--config", Path("none.cfg"), "version"}, 2, "settings file"},
       {{"version"}, 2, "no port"},
       {{"-p", Path("no-such-port"), "upload", image}, 3, "Can't open " + Path("no-such-port")},
@@ -292,7 +239,7 @@ TEST_F(CliTest, FourPortsAtOnceOneBoxFailing) {
 TEST_F(CliTest, RepeatServesBoxAfterBox) {
   const std::string image = WriteImage("image.bin", 200000, 3);
   BoxSim& box = AddBox();
-  CliProcess cli({"--repeat", "--json", "-p", box.LinkPath(), "upload", image});
+  CliProcess cli({"--repeat", "--json", "-v", "-p", box.LinkPath(), "upload", image});
   const auto done = [](int n) {
     return "\"event\": \"done\", \"box\": " + std::to_string(n) + ", \"status\": 0";
   };
@@ -332,7 +279,7 @@ TEST_F(CliTest, InterruptsAndLostPorts) {
   {
     BoxSim& box = AddBox(115200);
     const std::string image = WriteImage("image.bin", 2 * boxsim::kBlockSize, 4);
-    CliProcess cli({"-p", box.LinkPath(), "upload", image});
+    CliProcess cli({"-v", "-p", box.LinkPath(), "upload", image});
     ASSERT_TRUE(cli.WaitForErr("Download", 20000)) << cli.Err();
     box.PullPlug();
     EXPECT_EQ(cli.Wait(10000), 5) << cli.Err();
@@ -340,7 +287,7 @@ TEST_F(CliTest, InterruptsAndLostPorts) {
   Boxes.clear();
   {
     BoxSim& box = AddBox();
-    CliProcess cli({"-p", box.LinkPath(), "monitor"});
+    CliProcess cli({"-v", "-p", box.LinkPath(), "monitor"});
     ASSERT_TRUE(cli.WaitForErr("Stop send sync byte", 10000)) << cli.Err();
     box.PrintLines({"caf\xE9 ready"});
     EXPECT_TRUE(cli.WaitForOut("caf\xC3\xA9 ready\n", 5000)) << cli.Out() << cli.Err();

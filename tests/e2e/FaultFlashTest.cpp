@@ -116,8 +116,10 @@ INSTANTIATE_TEST_SUITE_P(
         FlashCase{"SilenceMiddle", FaultKind::Silence, 2, -1, 0, Shows::Timeout, {}},
         FlashCase{"GarbageFirst", FaultKind::GarbageBefore, 0, -1, 0, Shows::Nothing, {}},
         FlashCase{"GarbageLast", FaultKind::GarbageBefore, 4, -1, 0, Shows::Nothing, {}},
+        // The stray frame start takes the reply's first bytes; the receiver finds the reply
+        // among them again.
         FlashCase{"GarbageWithAFrameStartMiddle", FaultKind::GarbageBefore, 2, -1, 0,
-                  Shows::Timeout, kStrayFrameStart}),
+                  Shows::Nothing, kStrayFrameStart}),
     [](const ::testing::TestParamInfo<FlashCase>& info) { return std::string(info.param.name); });
 
 // A reply that comes twice must not be taken for the answer to the next request, which would

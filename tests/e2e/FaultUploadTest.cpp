@@ -123,8 +123,10 @@ INSTANTIATE_TEST_SUITE_P(
         UploadCase{"SilenceLast", FaultKind::Silence, 3, -1, 0, Shows::Timeout, {}},
         UploadCase{"GarbageFirst", FaultKind::GarbageBefore, 0, -1, 0, Shows::Nothing, {}},
         UploadCase{"GarbageLast", FaultKind::GarbageBefore, 3, -1, 0, Shows::Nothing, {}},
+        // The stray frame start takes the request's first bytes; the receiver finds the
+        // request among them again.
         UploadCase{"GarbageWithAFrameStartMiddle", FaultKind::GarbageBefore, 2, -1, 0,
-                   Shows::Timeout, kStrayFrameStart},
+                   Shows::Nothing, kStrayFrameStart},
         UploadCase{"DuplicateFirst", FaultKind::Duplicate, 0, -1, 0, Shows::Nothing, {}},
         UploadCase{"DuplicateMiddle", FaultKind::Duplicate, 2, -1, 0, Shows::Nothing, {}},
         UploadCase{"DuplicateLast", FaultKind::Duplicate, 3, -1, 0, Shows::Nothing, {}}),

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <iterator>
 #include <vector>
 
@@ -87,49 +88,87 @@ struct Receiver {
 // The byte loop step by step as the protocol describes it, without the receiver's shortcuts:
 // its own line and frame buffers, the receiver's frame parser. A word the parser acted on
 // leaves the line, a line feed right after a carriage return is dropped, and a frame whose
-// word was known and that is still open when the pass ends is logged as cut short.
+// word was known and that is still open when the pass ends is logged as cut short. A frame
+// given up is looked at again: an unknown word from the next 0xBB among its last three bytes,
+// a longer frame (failed check, grown past its length, cut short) by putting its bytes from
+// the next 0xBB back in front of the input.
 void ReferencePass(Receiver& r, const std::uint8_t* stream, std::size_t n) {
+  std::deque<std::uint8_t> input(stream, stream + n);
   std::vector<std::uint8_t> frame(UartRxThread::FrameMax);
   std::vector<std::uint8_t> line(UartRxThread::LineMax + 1);
   int frameLen = 0;
   int lineLen = 0;
   bool afterCr = false;
   bool crBeforeFrame = false;
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint8_t byte = stream[i];
-    frame[frameLen] = byte;
-    if (frame[0] == 0xBB) {
-      if (frameLen == 0) crBeforeFrame = afterCr;
-      ++frameLen;
-      if (frameLen >= 4) {
-        const int result = r.Rx.ParseReplyFrame(frame.data(), frameLen);
-        if (result == 2 && frameLen == 4) {
-          frameLen = 0;
-          lineLen = std::max(lineLen - 3, 0);
-          afterCr = crBeforeFrame;
-          continue;
+  const auto putBack = [&](const std::vector<std::uint8_t>& raw) {
+    const auto start = std::find(raw.begin() + 1, raw.end(), 0xBB);
+    if (start == raw.end()) return false;
+    input.insert(input.begin(), start, raw.end());
+    return true;
+  };
+  const auto run = [&] {
+    while (!input.empty()) {
+      const std::uint8_t byte = input.front();
+      input.pop_front();
+      frame[frameLen] = byte;
+      if (frame[0] == 0xBB) {
+        if (frameLen == 0) crBeforeFrame = afterCr;
+        ++frameLen;
+        if (frameLen >= 4) {
+          const std::vector<std::uint8_t> raw(frame.begin(), frame.begin() + frameLen);
+          const std::size_t itemsBefore = r.Queue.Items.size() + r.Queue.Dropped;
+          const int result = r.Rx.ParseReplyFrame(frame.data(), frameLen);
+          const bool itemAdded = r.Queue.Items.size() + r.Queue.Dropped != itemsBefore;
+          if (result == 2 && frameLen == 4) {
+            frameLen = 0;
+            lineLen = std::max(lineLen - 3, 0);
+            afterCr = crBeforeFrame;
+            continue;
+          }
+          if (result == 0) {
+            lineLen = 0;
+          } else if (frameLen == 4) {
+            frameLen = 0;
+            for (int k = 1; k < 4; ++k) {
+              if (raw[k] != 0xBB) continue;
+              std::copy(raw.begin() + k, raw.end(), frame.begin());
+              frameLen = 4 - k;
+              crBeforeFrame = raw[k - 1] == 0x0D;
+              break;
+            }
+          } else {
+            frameLen = 0;
+            if (!itemAdded && putBack(raw)) {
+              lineLen = 0;
+              continue;
+            }
+          }
+          if (frameLen >= UartRxThread::FrameMax) frameLen = 0;
         }
-        if (result != 0)
-          frameLen = 0;
-        else
-          lineLen = 0;
-        if (frameLen >= UartRxThread::FrameMax) frameLen = 0;
+      }
+      if (byte == 0x0A && afterCr) {
+        afterCr = false;
+        continue;
+      }
+      afterCr = false;
+      line[lineLen++] = byte;
+      if (byte == 0x0D || lineLen == UartRxThread::LineMax) {
+        afterCr = byte == 0x0D;
+        line[lineLen] = 0;
+        r.Queue.AddReplyItem(line.data(), lineLen + 1, ItemKind::Text);
+        lineLen = 0;
       }
     }
-    if (byte == 0x0A && afterCr) {
-      afterCr = false;
-      continue;
-    }
-    afterCr = false;
-    line[lineLen++] = byte;
-    if (byte == 0x0D || lineLen == UartRxThread::LineMax) {
-      afterCr = byte == 0x0D;
-      line[lineLen] = 0;
-      r.Queue.AddReplyItem(line.data(), lineLen + 1, ItemKind::Text);
-      lineLen = 0;
-    }
-  }
+  };
+  run();
   if (frameLen >= 4) r.Out.AppendLog("Reply frame cut short");
+  while (frameLen > 4) {
+    const std::vector<std::uint8_t> raw(frame.begin(), frame.begin() + frameLen);
+    frameLen = 0;
+    if (!putBack(raw)) break;
+    lineLen = 0;
+    run();
+  }
   r.Rx.RxLineLen = lineLen;
 }
 

@@ -251,6 +251,51 @@ TEST_F(Receiver, FrameSplitByAPassEndIsDroppedAndLogged) {
   EXPECT_EQ(Screen.Log.size(), 1u);
 }
 
+// Noise that begins like a frame must not swallow the real frame right behind it: whatever
+// made the receiver give the frame up (an unknown word, a failed check, the pass ending), it
+// looks for the next frame start among the bytes the frame took.
+TEST_F(Receiver, FrameStartInsideAFrameGivenUpIsFoundAgain) {
+  const Bytes request = PayloadFrame(0xBB2221BA, {0x05, 0x00});
+  const Bytes served = WireWord(0xBB2221BA) + Bytes{0x05, 0x00};
+  const std::uint32_t ready = 0xBB2421BE;
+  struct Case {
+    const char* What;
+    Bytes In;
+    std::vector<Bytes> Replies;
+    std::vector<std::uint32_t> Words;
+    std::vector<std::string> Log;
+  };
+  const Case cases[] = {
+      {"a lone frame start", Bytes{0xBB} + request, {served}, {}, {}},
+      {"a stray frame start inside noise", Bytes{0x41, 0xBB, 0x42} + request, {served}, {}, {}},
+      {"noise shaped like a request",
+       WireWord(0xBB2221BA) + ToBytes("31") + request,
+       {served},
+       {},
+       {"Download Request CRC fail"}},
+      {"a request that fails its check, then another",
+       WireWord(0xBB2221BA) + ToBytes("0500") + request,
+       {served},
+       {},
+       {"Download Request CRC fail"}},
+      {"a version frame cut short by the pass, with a word inside",
+       WireWord(0xBB2621C2) + ToBytes("0") + WireWord(ready),
+       {},
+       {ready},
+       {"Reply frame cut short"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    Sink.Items.clear();
+    Sink.Words.clear();
+    Screen.Log.clear();
+    Feed(c.In);
+    EXPECT_EQ(Replies(), c.Replies);
+    EXPECT_EQ(Sink.Words, c.Words);
+    EXPECT_EQ(Screen.Log, c.Log);
+  }
+}
+
 TEST_F(Receiver, FrameSplitAcrossPiecesOfOnePassSurvives) {
   const Bytes frame = PayloadFrame(0xBB2621C2, {0x01, 0x0A});
   for (std::size_t i = 0; i < frame.size(); ++i) {

@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/PortScan.h"
+#include "tests/support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A machine's /sys as far as serial adapters go: the tty class links into the device tree,
+// where a USB device carries its vendor, product and serial number.
+class Machine {
+ public:
+  std::string Root() const { return Dir.Path(); }
+
+  // An adapter in the given socket ("1-1"); an empty serial leaves the attribute out.
+  void Plug(const std::string& tty, const std::string& socket, const std::string& serial,
+            const std::string& interface = "00", const std::string& port = "0") {
+    const fs::path usb = fs::path(Dir.Path()) / "sys/devices/pci0000:00/0000:00:02.0/usb1" / socket;
+    const fs::path node = usb / (socket + ":1." + interface) / tty;
+    fs::create_directories(node / "tty" / tty);
+    Write(usb / "idVendor", "0403");
+    Write(usb / "idProduct", "6001");
+    if (!serial.empty()) Write(usb / "serial", serial);
+    Write(usb / (socket + ":1." + interface) / "bInterfaceNumber", interface);
+    Write(node / "port_number", port);
+    const fs::path cls = fs::path(Dir.Path()) / "sys/class/tty" / tty;
+    fs::create_directories(cls);
+    fs::create_directory_symlink(node, cls / "device");
+  }
+
+  void Pull(const std::string& tty, const std::string& socket) {
+    fs::remove_all(fs::path(Dir.Path()) / "sys/class/tty" / tty);
+    fs::remove_all(fs::path(Dir.Path()) / "sys/devices/pci0000:00/0000:00:02.0/usb1" / socket);
+  }
+
+  // A port with a UART on the board: no USB device above it.
+  void Board(const std::string& tty) {
+    const fs::path node = fs::path(Dir.Path()) / "sys/devices/pnp0/00:03";
+    fs::create_directories(node);
+    const fs::path cls = fs::path(Dir.Path()) / "sys/class/tty" / tty;
+    fs::create_directories(cls);
+    fs::create_directory_symlink(node, cls / "device");
+  }
+
+ private:
+  static void Write(const fs::path& file, const std::string& text) {
+    std::ofstream(file) << text << "\n";
+  }
+  TempDir Dir;
+};
+
+}  // namespace
+
+TEST(UsbAdapter, TellsAdaptersApartByTheirSerialNumberOrTheirSocket) {
+  Machine m;
+  m.Plug("ttyUSB0", "1-1", "A601XYZQ");
+  m.Plug("ttyUSB1", "1-2", "");
+  m.Plug("ttyUSB2", "1-3", "", "00", "1");
+  m.Board("ttyS0");
+  EXPECT_EQ(UsbAdapterOf("ttyUSB0", m.Root()), "0403:6001 serial A601XYZQ interface 00 port 0");
+  EXPECT_EQ(UsbAdapterOf("ttyUSB1", m.Root()), "0403:6001 in socket 1-2 interface 00 port 0");
+  EXPECT_EQ(UsbAdapterOf("ttyUSB2", m.Root()), "0403:6001 in socket 1-3 interface 00 port 1");
+  EXPECT_EQ(UsbAdapterOf("ttyS0", m.Root()), "");
+  EXPECT_EQ(UsbAdapterOf("ttyUSB7", m.Root()), "");
+}
+
+TEST(UsbAdapter, APulledAdapterIsFoundUnderItsNewNode) {
+  Machine m;
+  m.Plug("ttyUSB0", "1-1", "A601XYZQ");
+  m.Plug("ttyUSB1", "1-2", "");
+  const std::string withSerial = UsbAdapterOf("ttyUSB0", m.Root());
+  const std::string withoutSerial = UsbAdapterOf("ttyUSB1", m.Root());
+  EXPECT_EQ(FindUsbAdapter(withSerial, m.Root()), "/dev/ttyUSB0");
+
+  // Back while a program still holds the old nodes: new numbers; the one with a serial number
+  // in another socket, the one without in its own.
+  m.Pull("ttyUSB0", "1-1");
+  m.Pull("ttyUSB1", "1-2");
+  EXPECT_EQ(FindUsbAdapter(withSerial, m.Root()), "");
+  m.Plug("ttyUSB2", "1-4", "A601XYZQ");
+  m.Plug("ttyUSB3", "1-2", "");
+  EXPECT_EQ(FindUsbAdapter(withSerial, m.Root()), "/dev/ttyUSB2");
+  EXPECT_EQ(FindUsbAdapter(withoutSerial, m.Root()), "/dev/ttyUSB3");
+
+  // Without a serial number, another socket may hold another adapter of the same make.
+  m.Pull("ttyUSB3", "1-2");
+  m.Plug("ttyUSB3", "1-5", "");
+  EXPECT_EQ(FindUsbAdapter(withoutSerial, m.Root()), "");
+  // Two nodes claiming one serial number: which is ours cannot be told.
+  m.Plug("ttyUSB4", "1-6", "A601XYZQ");
+  EXPECT_EQ(FindUsbAdapter(withSerial, m.Root()), "");
+  EXPECT_EQ(FindUsbAdapter("", m.Root()), "");
+}
