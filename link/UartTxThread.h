@@ -60,6 +60,8 @@ class UartTxThread {
   // worker has written it (or it was dropped).
   std::uint64_t LastQueued() const { return QueuedTotal; }
   bool StillQueued(std::uint64_t message) const { return message > DoneTotal; }
+  // Messages written (or dropped) so far: message m was still queued when this was below m.
+  std::uint64_t DoneCount() const { return DoneTotal; }
   int FreeSlots() const { return SlotCount - 1 - QueuedCount(); }
   // Bytes of a message that have gone out to the line so far: 0 while it waits, then as many
   // as were written (all of them, unless the write failed or the message was abandoned).

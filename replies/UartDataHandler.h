@@ -45,10 +45,13 @@ class UartDataHandler : public ReplySink {
   struct Slot {
     ItemKind Kind = ItemKind::Text;
     std::vector<std::uint8_t> Data;
+    // The transmit ring's count of written messages when the item arrived: a reply judges
+    // only what had gone out by then, however long it waits here.
+    std::uint64_t WrittenBefore = 0;
   };
 
   void ShowText(const std::vector<std::uint8_t>& item);
-  void DispatchReply(const std::vector<std::uint8_t>& item);
+  void DispatchReply(const Slot& slot);
 
   Screen& Out;
   ReplyTimeout& Timeout;
