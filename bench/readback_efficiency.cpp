@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
   }
   UseOffscreenWithoutDisplay();
   QApplication app(argc, argv);
-  // Each 921600 run is 64 blocks as the issue measured them; at 115200 a block takes 0.7 s on
+  // Each 921600 run is 64 blocks, as the turn was first measured; at 115200 a block takes 0.7 s on
   // the line, and 16 of them tell the turn as well.
   const int fast = quick ? 8 : 64;
   const int slow = quick ? 4 : 16;

@@ -244,6 +244,7 @@ bool Core::StartUpload(const std::string& path) {
 }
 
 bool Core::StartUpload(std::shared_ptr<const UploadImage> image, const std::string& name) {
+  OnProtocolThread();
   Upload.StartUpload(std::move(image), name);
   return Upload.UploadFileOpen();
 }
