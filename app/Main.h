@@ -143,7 +143,8 @@ class Tform_main : public QMainWindow, public Screen {
   TForm_EraseFlash* Form_EraseFlash = nullptr;
   QStringList PendingLog;
   QTimer LogTimer;
-  // Polls the engine's progress while an upload or a read-back runs.
+  // Polls the engine's progress while an upload or a read-back runs, and the countdown while a
+  // reply is awaited.
   QTimer StatusTimer;
   // The command controls as SetCmdControls last left them.
   bool CommandsEnabled = false;
