@@ -4,6 +4,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QSaveFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
@@ -435,14 +436,17 @@ void Tform_main::SaveLogAs() {
     if (!chosen.isEmpty()) path = chosen;
   }
   if (!path) return;
-  QFile file(*path);
   QString text = ui->Memo_Msg->toPlainText();
   if (!text.isEmpty()) text += '\n';
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text.toUtf8()) < 0) {
-    ShowMessage(("Can't write " + *path).toLocal8Bit().toStdString());
-    return;
+  const QByteArray bytes = text.toUtf8();
+  // Written beside the name and moved onto it whole: a full disk, noticed only as the last
+  // bytes go, leaves no cut log under that name, and an earlier file there as it was.
+  QSaveFile file(*path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    const QString why = file.errorString();
+    file.cancelWriting();
+    ShowMessage(ToLatin1("Can't write " + *path + ": " + why));
   }
-  file.close();
 }
 
 bool Tform_main::eventFilter(QObject* watched, QEvent* event) {

@@ -24,7 +24,8 @@ std::atomic<bool> StopRequested{false};
 }  // namespace
 
 int main(int argc, char** argv) {
-  const ParseResult parsed = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+  ShowUtf8OnConsole();
+  const ParseResult parsed = ParseArguments(ProgramArguments(argc, argv));
   const CliOptions& options = parsed.Options;
   if (!parsed.Error.empty()) return UsageError(parsed.Error);
   if (options.Help) {
