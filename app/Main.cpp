@@ -1,6 +1,7 @@
 #include "app/Main.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QStatusBar>
 #include <QStyle>
@@ -19,7 +21,9 @@
 #include "app/Frm_tunetest.h"
 #include "app/Latin1Text.h"
 #include "app/MessageBox.h"
+#include "app/StartUp.h"
 #include "ui_Main.h"
+#include "version/KelvarinVersion.h"
 #include "wire/Words.h"
 
 namespace {
@@ -33,6 +37,8 @@ constexpr qint64 RateWindowMs = 4000;
 // The central area as laid out; everything beyond it goes to the log and the entry.
 constexpr int LaidOutWidth = 589;
 constexpr int LaidOutHeight = 505;
+// Room for the port's name in the status bar, beside its settings and a countdown.
+constexpr int PortNameWidth = 200;
 
 char ParityLetter(Parity p) {
   return p == Parity::Even ? 'E' : p == Parity::Odd ? 'O' : 'N';
@@ -57,6 +63,8 @@ Tform_main::Tform_main(Clock* clock, QWidget* parent)
   ui->tbtn_UartDisconnect->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
   ui->tbtn_Setting->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
   ui->tbtn_Service->setIcon(style()->standardIcon(QStyle::SP_FileDialogListView));
+  ui->tbtn_Help->setIcon(style()->standardIcon(QStyle::SP_DialogHelpButton));
+  setWindowIcon(KelvarinIcon());
 
   connect(ui->tbtn_UartConnect, &QToolButton::clicked, this, &Tform_main::tbtn_UartConnectClick);
   connect(ui->tbtn_UartDisconnect, &QToolButton::clicked, this,
@@ -91,6 +99,11 @@ Tform_main::Tform_main(Clock* clock, QWidget* parent)
   ui->Memo_Msg->setAcceptDrops(false);
   BuildLogMenu();
   BuildStatusBar();
+  act_About = new QAction("About Kelvarin", this);
+  connect(act_About, &QAction::triggered, this, &Tform_main::ShowAbout);
+  QMenu* help = new QMenu(this);
+  help->addAction(act_About);
+  ui->tbtn_Help->setMenu(help);
   ui->centralwidget->installEventFilter(this);
   setAcceptDrops(true);
 
@@ -311,8 +324,11 @@ void Tform_main::BuildStatusBar() {
   bar_Progress->hide();
   lab_Rate = new QLabel(this);
   lab_Rate->hide();
+  lab_Wait = new QLabel(this);
+  lab_Wait->hide();
   statusBar()->addWidget(lab_State);
   statusBar()->addWidget(lab_Port);
+  statusBar()->addWidget(lab_Wait);
   statusBar()->addWidget(bar_Progress);
   statusBar()->addWidget(lab_Rate);
   // The window grows by the status bar; what was laid out above it stays where it was.
@@ -351,18 +367,31 @@ void Tform_main::UpdateStatus() {
   const QString state = StateWord();
   if (lab_State->text() != state) lab_State->setText(state);
   QString port;
+  QString portName;
   if (Protocol.Connected()) {
     const LineSettings& s = Protocol.PortSettings();
+    portName = QString::fromLocal8Bit(Protocol.OpenPortName().c_str());
+    // A /dev/serial/by-id name would push the settings out of the status bar; its middle goes.
     port = QString("%1 %2 %3%4%5")
-               .arg(QString::fromLocal8Bit(Protocol.OpenPortName().c_str()))
+               .arg(lab_Port->fontMetrics().elidedText(portName, Qt::ElideMiddle, PortNameWidth))
                .arg(s.BaudRate)
                .arg(s.DataBits)
                .arg(QChar(ParityLetter(s.ParityMode)))
                .arg(s.Stop == StopBits::Two ? 2 : 1);
   }
   if (lab_Port->text() != port) lab_Port->setText(port);
+  if (lab_Port->toolTip() != portName) lab_Port->setToolTip(portName);
 
   const Core::WorkProgress job = Protocol.Progress();
+  // The buttons are off while the box is asked; say why and for how long. Once an upload or a
+  // read-back moves, its progress says more.
+  const bool moving = job.What != Core::WorkProgress::Job::None && job.Done > 0;
+  QString wait;
+  if (Protocol.AwaitingReply() && !moving)
+    wait = QString("waiting for the box's answer, %1 s").arg(Protocol.ReplySecondsLeft());
+  if (lab_Wait->text() != wait) lab_Wait->setText(wait);
+  lab_Wait->setVisible(!wait.isEmpty());
+
   if (job.What == Core::WorkProgress::Job::None || job.Total == 0) {
     RateSamples.clear();
     bar_Progress->hide();
@@ -447,6 +476,24 @@ void Tform_main::SaveLogAs() {
     file.cancelWriting();
     ShowMessage(ToLatin1("Can't write " + *path + ": " + why));
   }
+}
+
+std::unique_ptr<QMessageBox> Tform_main::AboutBox() {
+  auto box = std::make_unique<QMessageBox>(this);
+  box->setWindowTitle("About Kelvarin");
+  box->setIconPixmap(windowIcon().pixmap(64, 64));
+  box->setTextFormat(Qt::RichText);
+  box->setText(QString("<b>%1</b><p>Version %2</p>")
+                   .arg(windowTitle().toHtmlEscaped(), QString(KELVARIN_VERSION)));
+  box->setInformativeText(
+      QString("Service tool for set-top box boot loaders over RS-232.<p>config.cfg and "
+              "flashdata.bin are in %1</p>")
+          .arg(QDir::toNativeSeparators(QDir::currentPath()).toHtmlEscaped()));
+  return box;
+}
+
+void Tform_main::ShowAbout() {
+  AboutBox()->exec();
 }
 
 bool Tform_main::eventFilter(QObject* watched, QEvent* event) {

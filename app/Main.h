@@ -19,6 +19,7 @@
 #include "link/Screen.h"
 #include "platform/Clock.h"
 
+class QMessageBox;
 class QMimeData;
 class Tform_DL_Config;
 class Tform_Tune;
@@ -69,12 +70,16 @@ class Tform_main : public QMainWindow, public Screen {
   QLabel* lab_Port = nullptr;
   QProgressBar* bar_Progress = nullptr;
   QLabel* lab_Rate = nullptr;
+  // While a command waits for the box: the seconds left before "Timeout!!".
+  QLabel* lab_Wait = nullptr;
   // The message log's context menu.
   QAction* act_Copy = nullptr;
   QAction* act_SelectAll = nullptr;
   QAction* act_ClearLog = nullptr;
   QAction* act_SaveLog = nullptr;
   QAction* act_Timestamps = nullptr;
+  // The Help button's menu.
+  QAction* act_About = nullptr;
 
   // The log keeps this many lines; older ones go first.
   static constexpr int MaxLogLines = 100000;
@@ -84,6 +89,8 @@ class Tform_main : public QMainWindow, public Screen {
   QString StateWord();
   // Re-reads the engine's state and progress into the status bar.
   void UpdateStatus();
+  // The About box: the caption and the program's version, and the folder it works in.
+  std::unique_ptr<QMessageBox> AboutBox();
   const QString OpDia_OpenFile_Filter = "bin files (*.bin)";
 
  public slots:
@@ -105,6 +112,7 @@ class Tform_main : public QMainWindow, public Screen {
   void Memo_MsgContextMenu(const QPoint& at);
   void SaveLogAs();
   void ClearLog();
+  void ShowAbout();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

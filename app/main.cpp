@@ -1,11 +1,51 @@
 #include <QApplication>
+#include <QDir>
+#include <cstdio>
+#include <optional>
 
+#include "app/MessageBox.h"
+#include "app/StartUp.h"
 #include "app/Windows.h"
+#include "version/KelvarinVersion.h"
 
 int main(int argc, char** argv) {
+  // Everything that needs no window is settled before Qt looks for a display.
+  const StartRequest request = ReadStartArguments(argc, argv);
+  switch (request.What) {
+    case StartRequest::Action::Help:
+      std::fputs(UsageText(), stdout);
+      return 0;
+    case StartRequest::Action::Version:
+      std::printf("kelvarin %s\n", KELVARIN_VERSION);
+      return 0;
+    case StartRequest::Action::Bad:
+      std::fprintf(stderr, "kelvarin: %s\nTry 'kelvarin --help'.\n", request.Problem.c_str());
+      return 2;
+    case StartRequest::Action::Run:
+      break;
+  }
+  if (const std::string why = MissingDisplay(request); !why.empty()) {
+    std::fprintf(stderr,
+                 "kelvarin: no display to open the window on (%s); kelvarin-cli does the same "
+                 "work from a terminal\n",
+                 why.c_str());
+    return 1;
+  }
+  const std::string folderProblem =
+      request.FromMenu ? EnterMenuFolder(QDir::homePath().toLocal8Bit().toStdString())
+                       : std::string();
+
+  std::optional<PlatformFailureGuard> guard(std::in_place);
   QApplication app(argc, argv);
+  guard.reset();
   QApplication::setApplicationName("Kelvarin");
+  QApplication::setApplicationVersion(KELVARIN_VERSION);
+  // Lets the desktop match the window to the menu entry and its icon.
+  QGuiApplication::setDesktopFileName("kelvarin");
+  QApplication::setWindowIcon(KelvarinIcon());
   Windows windows;
   windows.form_main.show();
+  if (!folderProblem.empty())
+    ShowMessageBox(QString::fromLocal8Bit(folderProblem).toLatin1().toStdString());
   return QApplication::exec();
 }

@@ -502,7 +502,7 @@ class Program {
   ~Program() {
     Win.reset();
     SetMessageBoxHook(Previous);
-    if (!Home.empty()) (void)chdir(Home.c_str());
+    if (!Home.empty() && chdir(Home.c_str()) != 0) std::perror(Home.c_str());
   }
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;

@@ -4,7 +4,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,7 +14,9 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #include "wire/Bytes.h"
 #include "wire/Crc.h"
@@ -178,12 +182,19 @@ BoxSim::BoxSim(BoxOptions options)
 
 BoxSim::~BoxSim() {
   Stop();
+  UnlockLink();
   if (WakeFd >= 0) close(WakeFd);
 }
 
 bool BoxSim::Start() {
   if (Loader.joinable()) return true;
-  if (!OpenPty()) return false;
+  Problem.clear();
+  if (!LockLink()) return false;
+  if (!OpenPty()) {
+    if (Problem.empty())
+      Problem = std::string("can't create a pseudo-terminal: ") + std::strerror(errno);
+    return false;
+  }
   if (!MakeLink()) {
     ClosePty();
     return false;
@@ -283,9 +294,13 @@ bool BoxSim::OpenPty() {
 // the line is made raw so that nothing echoes or translates on the way.
 bool BoxSim::OpenDevice() {
   const int fd = open(Options.devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    Problem = "can't open " + Options.devicePath + ": " + std::strerror(errno);
+    return false;
+  }
   termios tio{};
   if (tcgetattr(fd, &tio) != 0) {
+    Problem = "can't open " + Options.devicePath + ": " + std::strerror(errno);
     close(fd);
     return false;
   }
@@ -305,16 +320,74 @@ void BoxSim::ClosePty() {
   MasterFd = SlaveFd = -1;
 }
 
+// One box to a link: a second box would point the link at its own pseudo-terminal, and a tool
+// talking to the first would find itself on another box at its next connect. The holder binds
+// a socket of the abstract namespace named after the link: no file to leave behind, and it is
+// gone with the process however that ends. Whoever is refused asks it for its process.
+bool BoxSim::LockLink() {
+  const std::string& link = Options.linkPath;
+  if (link.empty() || LinkLockFd >= 0) return true;
+  // The same link by any spelling: the folder as the system resolves it, then the name.
+  const std::size_t slash = link.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : link.substr(0, slash);
+  char resolved[PATH_MAX];
+  std::string canonical = realpath(folder.c_str(), resolved) ? resolved : folder;
+  canonical += "/" + link.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a: any path fits in a socket's name
+  for (unsigned char c : canonical) hash = (hash ^ c) * 1099511628211ull;
+  char name[64];
+  const int length = std::snprintf(name, sizeof name, "kelvarin-boxsim-link-%016llx",
+                                   static_cast<unsigned long long>(hash));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, name, static_cast<std::size_t>(length));  // abstract: \0 first
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+  const auto* any = reinterpret_cast<const sockaddr*>(&address);
+
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && bind(fd, any, size) == 0 && listen(fd, 4) == 0) {
+    LinkLockFd = fd;
+    return true;
+  }
+  const int error = errno;
+  if (fd >= 0) close(fd);
+  if (error != EADDRINUSE) {
+    Problem = "can't hold the link " + link + ": " + std::strerror(error);
+    return false;
+  }
+  std::string holder;
+  const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ucred peer{};
+  socklen_t peerSize = sizeof peer;
+  if (probe >= 0 && connect(probe, any, size) == 0 &&
+      getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) == 0 && peer.pid > 0)
+    holder = " (process " + std::to_string(peer.pid) + ")";
+  if (probe >= 0) close(probe);
+  Problem = "the link " + link + " is held by another simulated box" + holder;
+  return false;
+}
+
+void BoxSim::UnlockLink() {
+  if (LinkLockFd < 0) return;
+  close(LinkLockFd);
+  LinkLockFd = -1;
+}
+
 bool BoxSim::MakeLink() {
   const std::string& link = Options.linkPath;
   if (link.empty()) return true;
   struct stat st {};
   // Never clobber a real file that happens to sit at the link's path.
-  if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) return false;
+  if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+    Problem = "can't make the link " + link + ": a file that is not a link is in the way";
+    return false;
+  }
   const std::string temp = link + ".new" + std::to_string(getpid());
   unlink(temp.c_str());
-  if (symlink(DevicePath().c_str(), temp.c_str()) != 0) return false;
-  if (rename(temp.c_str(), link.c_str()) != 0) {
+  if (symlink(DevicePath().c_str(), temp.c_str()) != 0 || rename(temp.c_str(), link.c_str()) != 0) {
+    Problem = "can't make the link " + link + ": " + std::strerror(errno);
     unlink(temp.c_str());
     return false;
   }

@@ -89,8 +89,10 @@ class BoxSim {
   BoxSim(const BoxSim&) = delete;
   BoxSim& operator=(const BoxSim&) = delete;
 
-  // Opens the pty (and the link) and starts the loader. False when the pty or link failed.
+  // Opens the pty (and the link) and starts the loader. False when the pty or link failed, or
+  // when another box holds the link; StartProblem then tells why.
   bool Start();
+  const std::string& StartProblem() const { return Problem; }
   void Stop();
   std::string DevicePath() const;
   const std::string& LinkPath() const { return Options.linkPath; }
@@ -194,6 +196,8 @@ class BoxSim {
   bool OpenPty();
   bool OpenDevice();
   void ClosePty();
+  bool LockLink();
+  void UnlockLink();
   bool MakeLink();
   void RemoveLink();
   void Wake();
@@ -232,6 +236,9 @@ class BoxSim {
   std::uint32_t BlockLength(int block) const;
 
   BoxOptions Options;
+  std::string Problem;
+  // Held from the first start to the end: while it is, no other box takes the link over.
+  int LinkLockFd = -1;
 
   mutable std::mutex Mutex;
   mutable std::condition_variable Changed;

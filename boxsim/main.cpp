@@ -5,7 +5,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -16,19 +15,38 @@ namespace {
 
 void Usage(FILE* out) {
   std::fputs(
-      "usage: kelvarin-boxsim [--link PATH | --device PATH] [--baud N] [--save-flash FILE]\n"
-      "                       [--save-upload FILE] [--flood-stop-sync MS] [--ok-after-blocks N]\n"
-      "                       [--request-noise MS] [--greeting TEXT] [--help] [--version]\n"
-      "  --device PATH         plays the box on that terminal instead of a new pseudo-terminal\n"
-      "  --save-flash FILE     writes the box's flash as it starts (what a read is served from)\n"
-      "  --save-upload FILE    writes the last uploaded image when the box is stopped\n"
+      "usage: kelvarin-boxsim [--link PATH | --device PATH] [--baud N]\n"
+      "                       [--save-flash FILE] [--save-upload FILE]\n"
+      "                       [--flood-stop-sync MS] [--ok-after-blocks N]\n"
+      "                       [--request-noise MS] [--greeting TEXT]\n"
+      "       kelvarin-boxsim --help | --version\n"
+      "Plays a set-top box's boot loader on a pseudo-terminal, for trying kelvarin and\n"
+      "kelvarin-cli without hardware. Prints the device (and the link), then logs what\n"
+      "the box receives and answers on standard error until SIGINT or SIGTERM.\n"
+      "\n"
+      "  --link PATH           also make a symbolic link at PATH to the device; a\n"
+      "                        link that another kelvarin-boxsim holds is refused\n"
+      "  --device PATH         play the box on that terminal (made by another\n"
+      "                        program, such as a virtual machine's serial line)\n"
+      "                        instead of a new pseudo-terminal\n"
+      "  --baud N              pace the line to N baud both ways (0: as fast as it\n"
+      "                        goes)\n"
+      "  --save-flash FILE     write the box's flash as it starts (what a read is\n"
+      "                        served from)\n"
+      "  --save-upload FILE    write the last uploaded image when the box is stopped\n"
       "A box that misbehaves:\n"
-      "  --flood-stop-sync MS  sends the stop-sync word every MS milliseconds, whatever goes on\n"
-      "  --ok-after-blocks N   reports an upload OK after N blocks, without asking for the rest\n"
-      "  --request-noise MS    sends noise that begins like a frame (BB 22 21 BA 31 30) before\n"
-      "                        every block request, then waits MS milliseconds\n"
-      "  --greeting TEXT       prints TEXT each time it answers the sync word; \\xNN in TEXT is\n"
-      "                        the byte NN, so escape sequences and zero bytes can be sent\n",
+      "  --flood-stop-sync MS  send the stop-sync word every MS milliseconds,\n"
+      "                        whatever goes on\n"
+      "  --ok-after-blocks N   report an upload OK after N blocks, without asking\n"
+      "                        for the rest\n"
+      "  --request-noise MS    send noise that begins like a frame (BB 22 21 BA 31\n"
+      "                        30) before every block request, then wait MS\n"
+      "                        milliseconds\n"
+      "  --greeting TEXT       print TEXT each time it answers the sync word; \\xNN\n"
+      "                        in TEXT is the byte NN, so escape sequences and zero\n"
+      "                        bytes can be sent\n"
+      "  -h, --help            print this help and exit\n"
+      "  --version             print the version and exit\n",
       out);
 }
 
@@ -129,11 +147,7 @@ int main(int argc, char** argv) {
     std::fflush(stderr);
   });
   if (!box.Start()) {
-    const std::string what =
-        options.devicePath.empty() ? "create the pseudo-terminal" : "open " + options.devicePath;
-    std::fprintf(stderr, "kelvarin-boxsim: can't %s%s%s: %s\n", what.c_str(),
-                 options.linkPath.empty() ? "" : " or the link ", options.linkPath.c_str(),
-                 std::strerror(errno));
+    std::fprintf(stderr, "kelvarin-boxsim: %s\n", box.StartProblem().c_str());
     return 1;
   }
   if (!flashFile.empty() && !Save(flashFile, box.Flash())) {

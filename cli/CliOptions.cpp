@@ -1,5 +1,6 @@
 #include "cli/CliOptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,10 @@
 
 namespace {
 
+// Help lines stay within this width, so that an 80-column terminal shows each on one line.
+constexpr std::size_t HelpWidth = 79;
+
+// Every number typed on the line is read here.
 bool ParseUnsigned(const std::string& text, int base, std::uint32_t& value) {
   std::string digits = text;
   if (base == 16 && (digits.rfind("0x", 0) == 0 || digits.rfind("0X", 0) == 0))
@@ -37,96 +42,428 @@ const DlCfgField* FindField(const std::string& name) {
   return nullptr;
 }
 
-struct CommandName {
+// Text wrapped at blanks (not at ~, shown as a blank) into lines of at most HelpWidth: the first
+// goes on from column (the caller has printed that far), the others start after indent blanks.
+std::string Wrap(const std::string& text, std::size_t column, std::size_t indent) {
+  std::string out;
+  bool lineEmpty = true;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find(' ', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(at, end - at);
+    at = end + 1;
+    if (!lineEmpty && column + 1 + word.size() > HelpWidth) {
+      out += "\n" + std::string(indent, ' ');
+      column = indent;
+      lineEmpty = true;
+    }
+    if (!lineEmpty) {
+      out += ' ';
+      ++column;
+    }
+    // A ~ holds two words together on one line, as a blank.
+    std::string shown = word;
+    std::replace(shown.begin(), shown.end(), '~', ' ');
+    out += shown;
+    column += shown.size();
+    lineEmpty = false;
+  }
+  return out + "\n";
+}
+
+enum class Opt { Port, Baud, Config, Wait, Timeout, Repeat, Json, Quiet, Verbose, Help, Version };
+
+struct OptionSpec {
+  Opt Id;
+  char Short;         // 0: none
+  const char* Long;   // without the dashes
+  const char* Value;  // the value's name; nullptr for a switch
+  const char* About;
+};
+
+constexpr OptionSpec OptionTable[] = {
+    {Opt::Port, 'p', "port", "PORT",
+     "a port: %s; give it several times to run the command on every port at once"},
+    {Opt::Baud, 'b', "baud", "N",
+     "baud rate; data bits, parity and stop bits come from config.cfg, else 8N1"},
+    {Opt::Config, 0, "config", "FILE",
+     "settings file (default: config.cfg in the current folder, when it exists); without "
+     "--port the port comes from it"},
+    {Opt::Wait, 0, "wait", "S",
+     "how long to send the sync word for the loader's answer (default 10; 0: for ever)"},
+    {Opt::Timeout, 0, "timeout", "S",
+     "reply time-out (default 20): the command's own answer must come within it"},
+    {Opt::Repeat, 0, "repeat", nullptr,
+     "a station: when a box is done and gone, serve the next box on that port"},
+    {Opt::Json, 0, "json", nullptr, "one JSON object per line on standard output for every event"},
+    {Opt::Quiet, 'q', "quiet", nullptr, "nothing on standard error but errors"},
+    {Opt::Verbose, 'v', "verbose", nullptr, "the log of the line on standard error as well"},
+    {Opt::Help, 'h', "help", nullptr, "this text; after a command, that command's help"},
+    {Opt::Version, 0, "version", nullptr, "the program's version"},
+};
+
+std::string ApplyOption(const OptionSpec& spec, const std::string& v, CliOptions& o, bool& help) {
+  switch (spec.Id) {
+    case Opt::Port:
+      if (v.empty()) return "empty port name";
+      o.Ports.push_back(v);
+      return {};
+    case Opt::Baud: {
+      std::uint32_t baud = 0;
+      if (!ParseUnsigned(v, 10, baud) || baud == 0 || baud > 0x7FFFFFFF)
+        return "bad baud rate: " + v;
+      o.Baud = static_cast<std::int32_t>(baud);
+      return {};
+    }
+    case Opt::Config:
+      o.ConfigFile = v;
+      o.ConfigGiven = true;
+      return {};
+    case Opt::Wait:
+      if (!ParseSeconds(v, o.WaitSecs)) return "bad --wait: " + v;
+      return {};
+    case Opt::Timeout: {
+      double secs = 0;
+      if (!ParseSeconds(v, secs) || secs < 1 || secs > 3000)
+        return "bad --timeout (1 to 3000 seconds): " + v;
+      o.TimeoutSecs = static_cast<int>(secs);
+      return {};
+    }
+    case Opt::Repeat:
+      o.Repeat = true;
+      return {};
+    case Opt::Json:
+      o.Json = true;
+      return {};
+    case Opt::Quiet:
+    case Opt::Verbose: {
+      const Verbosity level = spec.Id == Opt::Quiet ? Verbosity::Quiet : Verbosity::Verbose;
+      if (o.Level != Verbosity::Normal && o.Level != level)
+        return "--quiet and --verbose do not go together";
+      o.Level = level;
+      return {};
+    }
+    case Opt::Help:
+      help = true;
+      return {};
+    case Opt::Version:
+      o.Version = true;
+      return {};
+  }
+  return {};
+}
+
+// What an exit status means, unless the command says more.
+const char* StatusMeaning(int status) {
+  switch (status) {
+    case ExitStatus::Ok:
+      return "success";
+    case ExitStatus::BoxFailed:
+      return "the box refused or reported failure";
+    case ExitStatus::Usage:
+      return "a usage error";
+    case ExitStatus::PortFailed:
+      return "a port cannot be opened or set (the reason is printed)";
+    case ExitStatus::NoLoader:
+      return "no answer from the loader within --wait";
+    case ExitStatus::LinkFailed:
+      return "reply time-out, or the port lost mid-work";
+    case ExitStatus::Interrupted:
+      return "interrupted (Ctrl+C, SIGTERM, SIGHUP); the ports are put back";
+  }
+  return "";
+}
+
+struct StatusText {
+  int Status;
+  const char* Meaning;  // nullptr: the usual meaning
+};
+
+struct CommandSpec {
   const char* Name;
   Command Cmd;
-  int Arguments;  // -1: one or more
+  int MinArgs, MaxArgs;
+  const char* Synopsis;  // the arguments, as the usage line shows them
+  const char* Summary;   // for the program's help
+  const char* About;     // for the command's own help
+  const char* Examples;  // one command line each, separated by \n
+  std::vector<StatusText> Statuses;
 };
 
-constexpr CommandName Commands[] = {
-    {"upload", Command::Upload, 1},
-    {"version", Command::Version, 0},
-    {"verify-boot", Command::VerifyBoot, 0},
-    {"verify-app", Command::VerifyApp, 0},
-    {"run-app", Command::RunApp, 0},
-    {"reboot", Command::Reboot, 0},
-    {"send", Command::Send, 1},
-    {"tune", Command::Tune, 2},
-    {"erase", Command::Erase, 2},
-    {"read", Command::Read, 3},
-    {"monitor", Command::Monitor, 0},
-};
+// The statuses of every command that works on a port, after those the command names itself.
+std::vector<StatusText> PortStatuses(std::vector<StatusText> own) {
+  for (int status : {ExitStatus::PortFailed, ExitStatus::NoLoader, ExitStatus::LinkFailed,
+                     ExitStatus::Interrupted})
+    if (std::none_of(own.begin(), own.end(),
+                     [&](const StatusText& s) { return s.Status == status; }))
+      own.push_back({status, nullptr});
+  return own;
+}
 
+const std::vector<CommandSpec>& CommandTable() {
+  static const std::vector<CommandSpec> table = {
+      {"upload", Command::Upload, 1, 1, "IMAGE",
+       "the box pulls IMAGE block by block, as with \"Upload Code\"",
+       "The box pulls IMAGE block by block, as with \"Upload Code\". IMAGE must be a regular "
+       "file that is not empty. It is read once, at the start, for every port and box: "
+       "replacing or deleting it later changes nothing, while writing to it in place ends the "
+       "port's work before a block of the new bytes goes out. The upload succeeds only when "
+       "every block has gone out and the box reported OK.",
+       "kelvarin-cli -p ttyUSB0 upload release.bin\n"
+       "kelvarin-cli --repeat -p ttyUSB0 -p ttyUSB1 upload release.bin",
+       PortStatuses({{0, "every block went out and the box reported OK"},
+                     {1, "the box reported \"Upload fail\", or OK before it had every block"},
+                     {2, "a usage error; IMAGE cannot be read, is empty or changed"}})},
+      {"verify", Command::Verify, 2, 2, "START IMAGE",
+       "compares the flash from START (hexadecimal) with IMAGE",
+       "Reads the flash from START (hexadecimal) for IMAGE's size and compares it with IMAGE. "
+       "Prints \"same\", or the first offset in IMAGE where they differ, with its flash "
+       "address, and how many bytes differ.",
+       "kelvarin-cli -p ttyUSB0 verify 0 release.bin",
+       PortStatuses({{0, "the flash holds IMAGE (\"same\")"},
+                     {1, "the flash differs from IMAGE, or the box failed the read"},
+                     {2, "a usage error; IMAGE cannot be read or is empty"}})},
+      {"read", Command::Read, 3, 3, "START SIZE FILE",
+       "reads SIZE bytes of flash from START into FILE (hexadecimal)",
+       "Reads SIZE bytes of flash from START, both hexadecimal, into FILE. FILE appears only "
+       "when every block has arrived, in one step, replacing what was there; a link is written "
+       "through. With several ports each writes FILE.PORT; with --repeat each box gets FILE.1, "
+       "FILE.2, ... A FILE that cannot be written is refused before anything is sent.",
+       "kelvarin-cli -p ttyUSB0 read 0 10000 flash.bin",
+       PortStatuses({{0, "FILE holds the flash"},
+                     {1, "the box failed the read (FILE is left as it was)"},
+                     {2, "a usage error; FILE cannot be written"}})},
+      {"erase", Command::Erase, 2, 2, "START SIZE",
+       "erases SIZE bytes of flash from START (hexadecimal)",
+       "Erases SIZE bytes of flash from START, both hexadecimal, as the flash dialog does.",
+       "kelvarin-cli -p ttyUSB0 erase 20000 10000",
+       PortStatuses({{0, "the box reported \"ERASE OK\""},
+                     {1, "the box reported \"ERASE fail\""},
+                     {2, nullptr}})},
+      {"version", Command::Version, 0, 0, "",
+       "prints the loader version as the window shows it (\"1.10\")",
+       "Prints the loader version as the window shows it, such as \"1.10\", on a line of its "
+       "own; with several ports, PORT: VERSION.",
+       "v=$(kelvarin-cli -p ttyUSB0 version)", PortStatuses({{0, "the version was printed"}})},
+      {"verify-boot", Command::VerifyBoot, 0, 0, "", "the box checks its boot code",
+       "Sends the loader command \"Verify Boot Code\": the box checks its boot code.",
+       "kelvarin-cli -p ttyUSB0 verify-boot",
+       PortStatuses({{0, "\"Verify boot code ok\""}, {1, "\"Verify boot code fail\""}})},
+      {"verify-app", Command::VerifyApp, 0, 0, "", "the box checks its application",
+       "Sends the loader command \"Verify App\": the box checks its application.",
+       "kelvarin-cli -p ttyUSB0 verify-app",
+       PortStatuses({{0, "\"Verify App ok\""}, {1, "\"Verify App fail\""}})},
+      {"run-app", Command::RunApp, 0, 0, "", "the box starts its application",
+       "Sends the loader command \"Run App\" and waits 1 s for a refusal.",
+       "kelvarin-cli -p ttyUSB0 run-app",
+       PortStatuses({{0, "the command went out and was not refused"}, {1, "\"Run App fail\""}})},
+      {"reboot", Command::Reboot, 0, 0, "", "the box reboots",
+       "Sends the loader command \"Reboot STB\"; done once the command is out on the line.",
+       "kelvarin-cli -p ttyUSB0 reboot", PortStatuses({{0, "the command went out"}})},
+      {"send", Command::Send, 1, 1, "TEXT",
+       "sends TEXT as the command entry does; prints the box's lines for 1 s",
+       "Sends TEXT (Latin-1) as the window's command entry does and prints the box's lines for "
+       "1 s. A TEXT that begins with - follows --.",
+       "kelvarin-cli -p ttyUSB0 send help\nkelvarin-cli -p ttyUSB0 send -- -x",
+       PortStatuses({{0, "sent"}, {2, "a usage error; TEXT is empty or beyond Latin-1"}})},
+      {"config", Command::ConfigGet, 1, -1, "get [NAME] | set NAME=TEXT... | default",
+       "the box's download configuration record: config~get~[NAME] prints it or one field, "
+       "config~set~NAME=TEXT... changes fields, config~default restores the defaults",
+       "config get prints every field of the box's download configuration record, one "
+       "\"NAME~=~TEXT\" a line, with --json one object of NAME:~TEXT; config~get~NAME prints "
+       "only that field's text. NAME is the edit control's name without \"text_\" (StructVer, "
+       "BootFlag, DLPid, "
+       "NS0_MID, Sat_Freq, ...), TEXT as the dialog shows it. config set gets the record, "
+       "changes the fields named (only those the dialog lets the operator edit), sets it and "
+       "waits for the box's answer. config default makes the box restore its defaults.",
+       "kelvarin-cli -p ttyUSB0 config get Sat_Freq\n"
+       "kelvarin-cli -p ttyUSB0 config set Timeout=45 DLPid=1ff0",
+       PortStatuses({{0, "success"},
+                     {1, "the box refused (\"Set DL CFG Fail\", \"Set default CFG fail\")"},
+                     {2,
+                      "a usage error; a field this box does not have or that cannot be "
+                      "edited"}})},
+      {"tune", Command::Tune, 2, 2, "FREQ_KHZ BANDWIDTH", "runs the tuning test (decimal numbers)",
+       "Runs the box's tuning test at FREQ_KHZ with BANDWIDTH, both decimal.",
+       "kelvarin-cli -p ttyUSB0 tune 11778000 8",
+       PortStatuses({{0, "\"Tune test ok\""}, {1, "\"Tune test fail\""}, {2, nullptr}})},
+      {"monitor", Command::Monitor, 0, 0, "", "prints the box's text lines until interrupted",
+       "Prints the box's text lines as they come, until interrupted (Ctrl+C).",
+       "kelvarin-cli -p ttyUSB0 monitor | tee box.log",
+       PortStatuses({{ExitStatus::Interrupted, "interrupted: the usual end"}})},
+      {"ports",
+       Command::Ports,
+       0,
+       0,
+       "",
+       "lists the serial ports of this machine",
+       "Lists the serial ports present, as the window's Port list finds them, one line a port: "
+       "its device, the adapter's name where the system gives one, and whether another "
+       "program holds it (a program of another user is seen only by root). With --json one "
+       "object a port. Needs no port.",
+       "kelvarin-cli ports\nkelvarin-cli ports --json",
+       {{0, "listed (no port found is no error)"}, {2, nullptr}}},
+      {"help",
+       Command::Help,
+       0,
+       1,
+       "[COMMAND]",
+       "the program's help, or COMMAND's",
+       "Prints the program's help, or COMMAND's: its arguments, an example and its exit "
+       "statuses. kelvarin-cli COMMAND --help does the same.",
+       "kelvarin-cli help upload",
+       {{0, "printed"}, {2, "no such command"}}},
+  };
+  return table;
+}
+
+const CommandSpec* FindCommand(const std::string& name) {
+  for (const CommandSpec& c : CommandTable())
+    if (name == c.Name) return &c;
+  return nullptr;
+}
+
+std::string OptionsHelp() {
+  std::string text;
+  for (const OptionSpec& spec : OptionTable) {
+    std::string head = spec.Short ? std::string("  -") + spec.Short + ", " : "      ";
+    head += std::string("--") + spec.Long + (spec.Value ? std::string(" ") + spec.Value : "");
+    std::string about = spec.About;
+    const std::size_t hole = about.find("%s");
+    if (hole != std::string::npos) about.replace(hole, 2, SerialPort::NamingHint);
+    constexpr std::size_t column = 21;
+    head.resize(std::max(head.size() + 1, column), ' ');
+    text += head + Wrap(about, head.size(), column);
+  }
+  return text;
+}
+
+std::string StatusHelp(const std::vector<StatusText>& statuses) {
+  std::string text = "Exit status:\n";
+  for (const StatusText& s : statuses) {
+    std::string head = "  " + std::to_string(s.Status);
+    head.resize(8, ' ');
+    text += head + Wrap(s.Meaning ? s.Meaning : StatusMeaning(s.Status), 8, 8);
+  }
+  return text;
+}
+
+std::string CommandHelp(const CommandSpec& c) {
+  std::string text = "usage: kelvarin-cli [options] " + std::string(c.Name) +
+                     (*c.Synopsis ? std::string(" ") + c.Synopsis : "") + "\n";
+  text += Wrap(c.About, 0, 0);
+  text += "Example:\n";
+  const std::string examples = c.Examples;
+  for (std::size_t at = 0; at < examples.size();) {
+    std::size_t end = examples.find('\n', at);
+    if (end == std::string::npos) end = examples.size();
+    text += "  " + examples.substr(at, end - at) + "\n";
+    at = end + 1;
+  }
+  text += StatusHelp(c.Statuses);
+  if (c.Cmd != Command::Help) text += "Options: kelvarin-cli --help.\n";
+  return text;
+}
+
+std::string ParseConfig(const std::vector<std::string>& args, CliOptions& o) {
+  if (args.empty()) return "config needs get, set or default";
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (args[0] == "get") {
+    if (rest.size() > 1) return "config get takes at most one NAME";
+    o.Cmd = Command::ConfigGet;
+    if (!rest.empty()) {
+      if (!KnownField(rest[0])) return "no such field: " + rest[0];
+      o.Field = rest[0];
+    }
+    return {};
+  }
+  if (args[0] == "default") {
+    if (!rest.empty()) return "config default takes no arguments";
+    o.Cmd = Command::ConfigDefault;
+    return {};
+  }
+  if (args[0] != "set") return "unknown config command: " + args[0];
+  if (rest.empty()) return "config set needs NAME=TEXT";
+  o.Cmd = Command::ConfigSet;
+  for (const std::string& change : rest) {
+    const std::size_t eq = change.find('=');
+    if (eq == std::string::npos || eq == 0) return "expected NAME=TEXT: " + change;
+    const std::string field = change.substr(0, eq);
+    if (!KnownField(field)) return "no such field: " + field;
+    if (!EditableField(field)) return "field cannot be edited: " + field;
+    const std::optional<std::string> text = Utf8ToLatin1(change.substr(eq + 1));
+    if (!text || !FieldTextFits(*FindField(field), *text)) return FieldAccepts(*FindField(field));
+    o.Changes[field] = *text;
+  }
+  return {};
+}
+
+// The command and its arguments, checked; empty when they are good.
 std::string ParseCommand(const std::vector<std::string>& words, CliOptions& o) {
   const std::string& name = words[0];
   const std::vector<std::string> args(words.begin() + 1, words.end());
-  if (name == "config") {
-    if (args.empty()) return "config needs get, set or default";
-    const std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (args[0] == "get" || args[0] == "default") {
-      if (!rest.empty()) return "config " + args[0] + " takes no arguments";
-      o.Cmd = args[0] == "get" ? Command::ConfigGet : Command::ConfigDefault;
-      return {};
-    }
-    if (args[0] != "set") return "unknown config command: " + args[0];
-    if (rest.empty()) return "config set needs NAME=TEXT";
-    o.Cmd = Command::ConfigSet;
-    for (const std::string& change : rest) {
-      const std::size_t eq = change.find('=');
-      if (eq == std::string::npos || eq == 0) return "expected NAME=TEXT: " + change;
-      const std::string field = change.substr(0, eq);
-      if (!KnownField(field)) return "no such field: " + field;
-      if (!EditableField(field)) return "field cannot be edited: " + field;
-      const std::optional<std::string> text = Utf8ToLatin1(change.substr(eq + 1));
-      if (!text || !FieldTextFits(*FindField(field), *text)) return FieldAccepts(*FindField(field));
-      o.Changes[field] = *text;
-    }
-    return {};
+  const CommandSpec* c = FindCommand(name);
+  if (c == nullptr) return "unknown command: " + name;
+  if (c->Cmd == Command::ConfigGet) return ParseConfig(args, o);
+  const int count = static_cast<int>(args.size());
+  if (count < c->MinArgs || (c->MaxArgs >= 0 && count > c->MaxArgs)) {
+    if (c->MinArgs != c->MaxArgs)
+      return name + " takes at most " + std::to_string(c->MaxArgs) + " argument" +
+             (c->MaxArgs == 1 ? "" : "s");
+    return name + " takes " + std::to_string(c->MinArgs) + " argument" +
+           (c->MinArgs == 1 ? "" : "s");
   }
-  for (const CommandName& c : Commands) {
-    if (name != c.Name) continue;
-    if (static_cast<int>(args.size()) != c.Arguments)
-      return name + " takes " + std::to_string(c.Arguments) + " argument" +
-             (c.Arguments == 1 ? "" : "s");
-    o.Cmd = c.Cmd;
-    switch (c.Cmd) {
-      case Command::Upload:
-        o.Image = args[0];
-        break;
-      case Command::Send: {
-        const std::optional<std::string> text = Utf8ToLatin1(args[0]);
-        if (!text || text->empty()) return "send needs a non-empty Latin-1 text";
-        if (text->find('\0') != std::string::npos) return "send text holds a zero byte";
-        o.Text = *text;
-        break;
-      }
-      case Command::Tune: {
-        TuneValues values;
-        std::string why;
-        if (!ReadTuneTexts(args[0], args[1], values, why)) return why;
-        o.FrequencyKHz = values.FrequencyKHz;
-        o.Bandwidth = values.Bandwidth;
-        break;
-      }
-      case Command::Erase:
-      case Command::Read: {
-        FlashRange range;
-        std::string why;
-        if (!ReadFlashRangeTexts(args[0], args[1], range, why)) return why;
-        o.Start = range.Start;
-        o.Size = range.Size;
-        if (c.Cmd == Command::Read) o.OutFile = args[2];
-        break;
-      }
-      default:
-        break;
+  o.Cmd = c->Cmd;
+  switch (c->Cmd) {
+    case Command::Upload:
+      o.Image = args[0];
+      break;
+    case Command::Verify:
+      if (!ParseUnsigned(args[0], 16, o.Start)) return "verify needs a hexadecimal START";
+      o.Image = args[1];
+      break;
+    case Command::Send: {
+      const std::optional<std::string> text = Utf8ToLatin1(args[0]);
+      if (!text || text->empty()) return "send needs a non-empty Latin-1 text";
+      if (text->find('\0') != std::string::npos) return "send text holds a zero byte";
+      o.Text = *text;
+      break;
     }
-    return {};
+    case Command::Tune: {
+      TuneValues values;
+      std::string why;
+      if (!ReadTuneTexts(args[0], args[1], values, why)) return why;
+      o.FrequencyKHz = values.FrequencyKHz;
+      o.Bandwidth = values.Bandwidth;
+      break;
+    }
+    case Command::Erase:
+    case Command::Read: {
+      FlashRange range;
+      std::string why;
+      if (!ReadFlashRangeTexts(args[0], args[1], range, why)) return why;
+      o.Start = range.Start;
+      o.Size = range.Size;
+      if (c->Cmd == Command::Read) o.OutFile = args[2];
+      break;
+    }
+    case Command::Help:
+      o.HelpTopic = args.empty() ? "" : args[0];
+      if (!o.HelpTopic.empty() && FindCommand(o.HelpTopic) == nullptr)
+        return "no such command: " + o.HelpTopic;
+      break;
+    default:
+      break;
   }
-  return "unknown command: " + name;
+  return {};
 }
 
 }  // namespace
+
+bool Answers(Command c) {
+  return c == Command::Version || c == Command::ConfigGet || c == Command::Verify ||
+         c == Command::Send || c == Command::Monitor;
+}
 
 bool KnownField(const std::string& name) {
   return FindField(name) != nullptr;
@@ -146,109 +483,122 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
   ParseResult r;
   CliOptions& o = r.Options;
   std::vector<std::string> words;
+  bool help = false;
+  bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto value = [&](std::string& into) {
-      if (i + 1 >= args.size()) {
-        r.Error = a + " needs a value";
-        return false;
-      }
-      into = args[++i];
-      return true;
-    };
-    std::string v;
-    if (!words.empty()) {
-      // Once the command has begun, everything is its argument, also what looks like an option.
+    if (optionsEnded || a.size() < 2 || a[0] != '-') {
       words.push_back(a);
-    } else if (a == "-h" || a == "--help") {
-      o.Help = true;
-    } else if (a == "--version") {
-      o.Version = true;
-    } else if (a == "--repeat") {
-      o.Repeat = true;
-    } else if (a == "--json") {
-      o.Json = true;
-    } else if (a == "-p" || a == "--port") {
-      if (!value(v)) return r;
-      if (v.empty()) {
-        r.Error = "empty port name";
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    // The options of this word, each with its value: --name, --name=VALUE, or a cluster of
+    // single letters (-qv) whose last may take the rest of the word as its value (-pttyUSB0).
+    std::vector<std::pair<const OptionSpec*, std::optional<std::string>>> found;
+    if (a[1] == '-') {
+      const std::size_t eq = a.find('=');
+      const std::string name = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+      const OptionSpec* spec = nullptr;
+      for (const OptionSpec& s : OptionTable)
+        if (name == s.Long) spec = &s;
+      if (spec == nullptr) {
+        r.Error = "unknown option: --" + name;
         return r;
       }
-      o.Ports.push_back(v);
-    } else if (a == "-b" || a == "--baud") {
-      if (!value(v)) return r;
-      std::uint32_t baud = 0;
-      if (!ParseUnsigned(v, 10, baud) || baud == 0 || baud > 0x7FFFFFFF) {
-        r.Error = "bad baud rate: " + v;
+      if (eq != std::string::npos && spec->Value == nullptr) {
+        r.Error = "--" + name + " takes no value";
         return r;
       }
-      o.Baud = static_cast<std::int32_t>(baud);
-    } else if (a == "--config") {
-      if (!value(o.ConfigFile)) return r;
-      o.ConfigGiven = true;
-    } else if (a == "--wait") {
-      if (!value(v)) return r;
-      if (!ParseSeconds(v, o.WaitSecs)) {
-        r.Error = "bad --wait: " + v;
-        return r;
-      }
-    } else if (a == "--timeout") {
-      if (!value(v)) return r;
-      double secs = 0;
-      if (!ParseSeconds(v, secs) || secs < 1 || secs > 3000) {
-        r.Error = "bad --timeout (1 to 3000 seconds): " + v;
-        return r;
-      }
-      o.TimeoutSecs = static_cast<int>(secs);
-    } else if (a.size() > 1 && a[0] == '-') {
-      r.Error = "unknown option: " + a;
-      return r;
+      found.emplace_back(spec,
+                         eq == std::string::npos ? std::nullopt : std::optional(a.substr(eq + 1)));
     } else {
-      words.push_back(a);
+      for (std::size_t j = 1; j < a.size(); ++j) {
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& s : OptionTable)
+          if (s.Short != 0 && a[j] == s.Short) spec = &s;
+        if (spec == nullptr) {
+          r.Error = "unknown option: -" + a.substr(j, 1);
+          return r;
+        }
+        if (spec->Value != nullptr && j + 1 < a.size()) {
+          found.emplace_back(spec, a.substr(j + 1));
+          break;
+        }
+        found.emplace_back(spec, std::nullopt);
+      }
+    }
+    for (auto& [spec, value] : found) {
+      if (spec->Value != nullptr && !value) {
+        if (i + 1 >= args.size()) {
+          r.Error = a + " needs a value";
+          return r;
+        }
+        value = args[++i];
+      }
+      r.Error = ApplyOption(*spec, value.value_or(""), o, help);
+      if (!r.Error.empty()) return r;
     }
   }
-  if (o.Help || o.Version) return r;
+  if (help || (!words.empty() && words[0] == "help")) {
+    // kelvarin-cli upload --help, kelvarin-cli help upload: the command's help.
+    const bool helpCommand = !words.empty() && words[0] == "help";
+    const std::size_t topic = helpCommand ? 1 : 0;
+    if (helpCommand && words.size() > 2) {
+      r.Error = "help takes at most 1 argument";
+      return r;
+    }
+    o.Cmd = Command::Help;
+    o.HelpTopic = words.size() > topic ? words[topic] : "";
+    if (!o.HelpTopic.empty() && FindCommand(o.HelpTopic) == nullptr)
+      r.Error = "no such command: " + o.HelpTopic;
+    return r;
+  }
+  if (o.Version) return r;
   if (words.empty()) {
     r.Error = "no command given";
     return r;
   }
   r.Error = ParseCommand(words, o);
-  if (r.Error.empty() && o.Repeat && o.Cmd == Command::Monitor)
-    r.Error = "--repeat does not go with monitor";
+  if (r.Error.empty() && o.Repeat && (o.Cmd == Command::Monitor || o.Cmd == Command::Ports))
+    r.Error = "--repeat does not go with " + words[0];
   return r;
 }
 
-std::string UsageText() {
-  return R"(usage: kelvarin-cli [options] COMMAND [arguments]
-  -p, --port PORT    a port as config.cfg names it ()" +
-         std::string(SerialPort::NamingHint) + R"();
-                     give it several times to run the command on every port at once
-  -b, --baud N       baud rate; data bits, parity and stop bits come from config.cfg, else 8N1
-      --config FILE  settings file (default: config.cfg in the current folder, when it exists);
-                     without --port the port comes from it
-      --wait S       how long to send the sync word for the loader's answer (default 10; 0: for ever)
-      --timeout S    reply time-out (default 20): the command's own answer must come within it
-      --repeat       when a box is done, wait until it is gone, then serve the next box on that port
-      --json         one JSON object per line on standard output for every event
-  -h, --help         this text
-      --version      the program's version
-COMMAND:
-  upload IMAGE             the box pulls IMAGE block by block, as with "Upload Code"; IMAGE is
-                           read once at the start and must not be written to meanwhile
-  version                  prints the loader version as the window shows it ("1.10")
-  verify-boot | verify-app | run-app | reboot
-  send TEXT                sends TEXT as the command entry does; prints the box's lines for 1 s
-  config get               prints every field of the download configuration record, NAME = TEXT
-  config set NAME=TEXT...  changes those fields of the box's record and sets it
-  config default           makes the box restore its default record
-  tune FREQ_KHZ BANDWIDTH
-  erase START SIZE         hexadecimal
-  read START SIZE FILE     hexadecimal; FILE appears only when every block has arrived; with
-                           --repeat each box's read goes to FILE.1, FILE.2, ...
-  monitor                  prints the box's text lines until interrupted
-Exit status: 0 success; 1 the box refused or reported failure; 2 usage error, an image that
-cannot be read or that changed, a FILE that cannot be written; 3 a port that cannot be opened or
-set; 4 no answer from the loader within --wait; 5 reply time-out or the port lost mid-work;
-130 interrupted (a second Ctrl+C ends at once). With several ports, the highest.
-)";
+std::string HelpText(const std::string& topic) {
+  if (!topic.empty()) {
+    const CommandSpec* c = FindCommand(topic);
+    return c ? CommandHelp(*c) : std::string();
+  }
+  std::string text =
+      "usage: kelvarin-cli [options] COMMAND [arguments]\n"
+      "       kelvarin-cli help COMMAND (or COMMAND --help): that command's arguments,\n"
+      "       an example and its exit statuses\n"
+      "Options go anywhere on the line, as --opt VALUE or --opt=VALUE; -- ends them.\n";
+  text += OptionsHelp();
+  text += "Commands:\n";
+  for (const CommandSpec& c : CommandTable()) {
+    std::string head = "  " + std::string(c.Name);
+    if (*c.Synopsis && c.Cmd != Command::ConfigGet) head += std::string(" ") + c.Synopsis;
+    constexpr std::size_t column = 27;
+    if (head.size() + 2 > column) {
+      text += head + "\n";
+      head.clear();
+    }
+    head.resize(column, ' ');
+    text += head + Wrap(c.Summary, column, column);
+  }
+  text += StatusHelp({{ExitStatus::Ok, nullptr},
+                      {ExitStatus::BoxFailed, nullptr},
+                      {ExitStatus::Usage,
+                       "a usage error, an image that cannot be read or changed, a FILE that "
+                       "cannot be written"},
+                      {ExitStatus::PortFailed, nullptr},
+                      {ExitStatus::NoLoader, nullptr},
+                      {ExitStatus::LinkFailed, nullptr},
+                      {ExitStatus::Interrupted, nullptr}});
+  text += "With several ports the status is the highest of theirs.\n";
+  return text;
 }

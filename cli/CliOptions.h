@@ -31,8 +31,15 @@ enum class Command {
   Tune,
   Erase,
   Read,
-  Monitor
+  Verify,
+  Monitor,
+  Ports,
+  Help
 };
+
+// How much goes to standard error: only errors; errors, progress and the results of the boxes;
+// all that and the log of the line.
+enum class Verbosity { Quiet, Normal, Verbose };
 
 struct CliOptions {
   std::vector<std::string> Ports;
@@ -43,26 +50,34 @@ struct CliOptions {
   int TimeoutSecs = 20;
   bool Repeat = false;
   bool Json = false;
-  bool Help = false;
+  Verbosity Level = Verbosity::Normal;
   bool Version = false;
 
   Command Cmd = Command::Version;
-  std::string Image;                              // upload
+  std::string HelpTopic;                          // help: a command's name, empty for all
+  std::string Image;                              // upload, verify
   std::string Text;                               // send, Latin-1
   std::map<std::string, std::string> Changes;     // config set: field name without "text_"
   std::uint32_t FrequencyKHz = 0, Bandwidth = 0;  // tune
-  std::uint32_t Start = 0, Size = 0;              // erase, read
+  std::uint32_t Start = 0, Size = 0;              // erase, read; verify: Start
   std::string OutFile;                            // read
+  std::string Field;                              // config get NAME: that field alone
 };
+
+// Whether the command prints the box's answer (its result) on standard output.
+bool Answers(Command c);
 
 struct ParseResult {
   CliOptions Options;
   std::string Error;  // empty when the arguments are good
 };
 
+// Options may come anywhere on the line, as --opt VALUE, --opt=VALUE or -oVALUE; -- ends them.
 ParseResult ParseArguments(const std::vector<std::string>& args);
 
-std::string UsageText();
+// The help of topic: a command's name, or empty for the whole program. Every line fits in 80
+// columns. Empty when there is no such command.
+std::string HelpText(const std::string& topic = "");
 
 // Whether the dialog lets the operator edit this field (the name without "text_"); false also
 // for names that are no field at all.

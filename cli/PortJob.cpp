@@ -1,6 +1,7 @@
 #include "cli/PortJob.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <random>
 #include <system_error>
 
@@ -42,6 +43,38 @@ std::uint64_t BlockBytes(Command c) {
   return c == Command::Upload ? CodeUpload::BlockSize : FlashReadback::BlockMax;
 }
 
+// What a line at these settings carries at most: a start bit, the data bits, a parity bit
+// and the stop bits for every byte.
+double LineBytesPerSecond(const PortRequest& request) {
+  const int bits = 1 + request.DataBits +
+                   (request.ParityMode.value_or(Parity::None) != Parity::None) +
+                   (request.Stop.value_or(StopBits::One) == StopBits::Two ? 2 : 1);
+  return request.BaudRate > 0 ? static_cast<double>(request.BaudRate) / bits : 0;
+}
+
+// Where a verify's read-back differs from the image: the first offset and how many bytes.
+// False when either cannot be read whole.
+bool Compare(const std::filesystem::path& readBack, const UploadImage& image, std::uint64_t& first,
+             std::uint64_t& differing) {
+  std::FILE* flash = std::fopen(readBack.string().c_str(), "rb");
+  if (flash == nullptr) return false;
+  differing = 0;
+  std::vector<std::uint8_t> a(64 * 1024), b(a.size());
+  bool whole = true;
+  for (std::uint64_t at = 0; at < image.Stamp.Size && whole;) {
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(a.size(), image.Stamp.Size - at));
+    whole = std::fread(a.data(), 1, n, flash) == n && ReadAt(image.File.get(), at, b.data(), n);
+    for (std::size_t i = 0; whole && i < n; ++i) {
+      if (a[i] == b[i]) continue;
+      if (differing++ == 0) first = at + i;
+    }
+    at += n;
+  }
+  std::fclose(flash);
+  return whole;
+}
+
 // The status words that settle each command: its success word (none for Run App, which only
 // answers when it fails), its failure word and the failure's text.
 struct Settles {
@@ -75,9 +108,14 @@ PortJob::PortJob(const CliOptions& options, const PortRequest& request, JobOutpu
       Image(std::move(image)),
       ReadBase(std::move(readFile)) {
   // The boxes' files of a station sit beside the name given; a single read's file is the one
-  // a link leads to.
-  if (Options.Cmd == Command::Read)
+  // a link leads to. What verify reads back is compared and gone: it goes where such files go.
+  if (Options.Cmd == Command::Verify) {
+    std::error_code error;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path(error);
+    ReadFolder = MakeReadFolder(((error ? "." : temp) / "kelvarin-verify").string());
+  } else if (Options.Cmd == Command::Read) {
     ReadFolder = MakeReadFolder(Options.Repeat ? ReadBase : FileBehindLinks(ReadBase));
+  }
   Engine = std::make_unique<Core>(
       *this, clock, ReadFolder.empty() ? std::string(".") : SystemName(ReadFolder), thread);
   Engine->SetReplyWaitSecs(Options.TimeoutSecs);
@@ -96,9 +134,15 @@ JobView PortJob::View() const {
   v.Box = BoxNumber;
   v.BytesDone = Bytes;
   v.BytesTotal = Total;
+  v.Receiving = ReadsFlash();
+  v.Worked = WorkStart != TimePoint{};
   v.Seconds = WorkSeconds();
+  if (State != JobState::Working && State != JobState::Done)
+    v.Waited = duration<double>(Now - StateSince).count();
+  v.LineBytesPerSecond = LineBytesPerSecond(Request);
   v.Status = LastStatus;
   v.Why = LastWhy;
+  v.Answered = Answered;
   if (Options.Cmd == Command::Read && LastStatus == ExitStatus::Ok) v.File = ReadName;
   v.BoxesDone = Done;
   v.BoxesFailed = Failed;
@@ -170,11 +214,13 @@ void PortJob::Handle(const Event& e) {
         StartWork();
       } else if (e.What == Kind::PortLost) {
         BoxNumber = std::max(BoxNumber, 1);
-        FinishBox(ExitStatus::LinkFailed, LastMessage);
+        FinishBox(ExitStatus::LinkFailed, LostWhy(e));
       } else if (e.What == Kind::TimePasses && !Options.Repeat && Options.WaitSecs > 0 &&
                  Now - StateSince > duration<double>(Options.WaitSecs)) {
         BoxNumber = 1;
-        FinishBox(ExitStatus::NoLoader, "no answer from the loader");
+        char why[96];
+        std::snprintf(why, sizeof why, "no answer from the loader within %g s", Options.WaitSecs);
+        FinishBox(ExitStatus::NoLoader, why);
       }
       return;
     case JobState::AwaitBox:
@@ -213,7 +259,7 @@ void PortJob::Handle(const Event& e) {
 void PortJob::HandleWork(const Event& e) {
   switch (e.What) {
     case Kind::PortLost:
-      FinishBox(ExitStatus::LinkFailed, LastMessage.empty() ? "port lost" : LastMessage);
+      FinishBox(ExitStatus::LinkFailed, LostWhy(e));
       return;
     case Kind::Settled:
       if (Options.Cmd == Command::Version && e.Status == ExitStatus::Ok)
@@ -247,10 +293,8 @@ void PortJob::HandleWork(const Event& e) {
   const bool waitsForAnswer =
       Commanded(Options.Cmd) && Options.Cmd != Command::Reboot && Options.Cmd != Command::RunApp;
   if (waitsForAnswer &&
-      Now - AnsweredAt > std::chrono::seconds(Options.TimeoutSecs) + milliseconds(1000)) {
-    Out.LogLine(View(), "Timeout!!");
+      Now - AnsweredAt > std::chrono::seconds(Options.TimeoutSecs) + milliseconds(1000))
     FinishBox(ExitStatus::LinkFailed, "Timeout!!");
-  }
 }
 
 void PortJob::Enter(JobState state) {
@@ -264,7 +308,7 @@ void PortJob::OpenPort() {
     Enter(JobState::Syncing);
   } else {
     BoxNumber = 1;
-    FinishBox(ExitStatus::PortFailed, LastMessage);
+    FinishBox(ExitStatus::PortFailed, Engine->PortFailure());
   }
 }
 
@@ -306,6 +350,7 @@ void PortJob::StartWork() {
   ShownAt = Now;
   WorkStart = Now;
   WorkEnded = false;
+  Answered = false;
   AnsweredAt = Now;
   if (Options.Cmd == Command::Read)
     ReadName = Options.Repeat ? BoxFileName(ReadBase, BoxNumber) : ReadBase;
@@ -355,20 +400,23 @@ void PortJob::StartWork() {
     case Command::Erase:
       sent = Engine->EraseFlash(Options.Start, Options.Size);
       break;
-    case Command::Read: {
-      Total = Options.Size;
+    case Command::Read:
+    case Command::Verify: {
+      Total = Options.Cmd == Command::Read ? Options.Size : Image->Stamp.Size;
       std::error_code error;
       std::filesystem::create_directory(ReadFolder, error);
       if (error) {
         --InEngineCall;
-        const std::string why = "Can't write " + ReadName + ": " + error.message();
-        Out.LogLine(View(), why, true);
-        FinishBox(ExitStatus::Usage, why);
+        FinishBox(ExitStatus::Usage, "Can't write " +
+                                         (ReadName.empty() ? ReadFolder.string() : ReadName) +
+                                         ": " + error.message());
         return;
       }
-      sent = Engine->ReadFlash(Options.Start, Options.Size);
+      sent = Engine->ReadFlash(Options.Start, static_cast<std::uint32_t>(Total));
       break;
     }
+    case Command::Ports:
+    case Command::Help:
     case Command::Monitor:
       break;
   }
@@ -386,7 +434,7 @@ void PortJob::FinishBox(int status, const std::string& why) {
     Bytes = Engine->UploadBytesSent();
   Engine->CancelReplyWait();
   WantRecordForSet = false;
-  if (Options.Cmd == Command::Read) DiscardReadFolder();
+  if (ReadsFlash()) DiscardReadFolder();
   if (status == ExitStatus::Ok)
     ++Done;
   else
@@ -398,7 +446,6 @@ void PortJob::FinishBox(int status, const std::string& why) {
   // A port that cannot be opened at all, or an image that cannot be read, is no box's fault:
   // no later box would fare better.
   const bool fatal = status == ExitStatus::PortFailed || status == ExitStatus::Usage;
-  if (status == ExitStatus::NoLoader) Out.LogLine(View(), why);
   if (!Options.Repeat || fatal) {
     ClosePort();
     Enter(JobState::Done);
@@ -443,6 +490,7 @@ void PortJob::ShowProgress() {
 
 void PortJob::AppendSystemLog(const std::string& line) {
   Now = std::chrono::steady_clock::now();
+  LastLogLine = line;
   if (!Quiet()) Out.LogLine(View(), line, true);
 }
 
@@ -453,6 +501,7 @@ void PortJob::AppendBoxText(const std::string& line) {
 
 void PortJob::AppendLog(const std::string& line) {
   Now = std::chrono::steady_clock::now();
+  LastLogLine = line;
   if (Quiet()) return;
   const bool boxWork = Options.Cmd == Command::Send || Options.Cmd == Command::Monitor;
   // The box may print before the next tick has begun the work the loader's answer allows.
@@ -465,10 +514,25 @@ void PortJob::AppendLog(const std::string& line) {
 
 void PortJob::ShowMessage(const std::string& text) {
   LastMessage = text;
+  // The window's message box over the log line that told why ("Can't open NAME" after
+  // "Can't open NAME: why"): the log has said it.
+  if (LastLogLine.rfind(text + ": ", 0) == 0) return;
   if (!Quiet()) LogEngineLine(text);
 }
 
+std::string PortJob::LostWhy(const Event& e) const {
+  if (!e.Why.empty()) return e.Why;
+  return LastMessage.empty() ? "port lost" : LastMessage;
+}
+
 void PortJob::LogEngineLine(const std::string& line) {
+  // The engine counts the image handed to the line, which runs up to a block ahead of the
+  // bytes sent that the progress counts.
+  if (Options.Cmd == Command::Upload && line.rfind("Download ", 0) == 0 && !line.empty() &&
+      line.back() == '%') {
+    Out.LogLine(View(), line + " (queued)");
+    return;
+  }
   const std::string named = NamingTheReadFile(line);
   if (named == line)
     Out.LogLine(View(), line);
@@ -507,7 +571,7 @@ void PortJob::Notify(const Notice& notice) {
       Raise({Kind::LoaderAnswered});
       return;
     case EngineEvent::PortClosed:
-      if (!ClosingOurselves) Raise({Kind::PortLost});
+      if (!ClosingOurselves) Raise({Kind::PortLost, ExitStatus::Ok, notice.Text});
       return;
     default:
       break;
@@ -528,7 +592,8 @@ void PortJob::Notify(const Notice& notice) {
         Raise(Settled(ExitStatus::BoxFailed, notice.Text.empty() ? "Upload fail" : notice.Text));
       return;
     case EngineEvent::UploadImageChanged:
-      if (c == Command::Upload) Raise(Settled(ExitStatus::Usage, notice.Text));
+      if (c == Command::Upload)
+        Raise(Settled(ExitStatus::Usage, notice.Text + ": " + Options.Image));
       return;
     case EngineEvent::LoaderVersion:
       if (c == Command::Version) {
@@ -539,7 +604,7 @@ void PortJob::Notify(const Notice& notice) {
       return;
     case EngineEvent::FlashReadDone:
     case EngineEvent::FlashReadFailed:
-      if (c == Command::Read)
+      if (c == Command::Read || c == Command::Verify)
         Raise({Kind::ReadEnded,
                notice.Kind == EngineEvent::FlashReadDone ? ExitStatus::Ok : ExitStatus::BoxFailed});
       return;
@@ -572,7 +637,20 @@ void PortJob::RecordArrived(const std::vector<std::uint8_t>& record) {
     fields.emplace_back(std::string(field.Edit).substr(5), text);
     texts[field.Edit] = text;
   }
+  if (Options.Cmd == Command::ConfigGet && !Options.Field.empty()) {
+    const auto field = std::find_if(fields.begin(), fields.end(),
+                                    [&](const auto& f) { return f.first == Options.Field; });
+    if (field == fields.end()) {
+      FinishBox(ExitStatus::Usage, Options.Field + " is not a field of this box's delivery type");
+      return;
+    }
+    Answered = true;
+    Out.Answer(View(), "field", {*field});
+    FinishBox(ExitStatus::Ok, "");
+    return;
+  }
   if (Options.Cmd == Command::ConfigGet) {
+    Answered = true;
     Out.Answer(View(), "config", fields);
     FinishBox(ExitStatus::Ok, "");
     return;
@@ -583,9 +661,7 @@ void PortJob::RecordArrived(const std::vector<std::uint8_t>& record) {
   for (const auto& [name, text] : Options.Changes) {
     const std::string edit = "text_" + name;
     if (texts.find(edit) == texts.end()) {
-      const std::string why = name + " is not a field of this box's delivery type";
-      Out.LogLine(View(), why);
-      FinishBox(ExitStatus::Usage, why);
+      FinishBox(ExitStatus::Usage, name + " is not a field of this box's delivery type");
       return;
     }
     texts[edit] = text;
@@ -593,7 +669,6 @@ void PortJob::RecordArrived(const std::vector<std::uint8_t>& record) {
   std::uint8_t packed[DlCfgRecordSize];
   const std::string problem = PackRecord(texts, record.data(), packed);
   if (!problem.empty()) {
-    Out.LogLine(View(), problem);
     FinishBox(ExitStatus::Usage, problem);
     return;
   }
@@ -607,6 +682,10 @@ void PortJob::EndOfRead(bool complete) {
     FinishBox(ExitStatus::BoxFailed, "Read flash fail");
     return;
   }
+  if (Options.Cmd == Command::Verify) {
+    EndOfVerify();
+    return;
+  }
   // Written through a link to the file it leads to, as writing to the name would.
   const std::string file = FileBehindLinks(ReadName);
   std::error_code error;
@@ -614,14 +693,28 @@ void PortJob::EndOfRead(bool complete) {
   const bool replaceable =
       !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
   if (file.empty() || !replaceable || !MoveOnto(SystemName(ReadFolder / "flashdata.bin"), file)) {
-    const std::string why = "Can't write " + ReadName;
-    Out.LogLine(View(), why, true);
-    FinishBox(ExitStatus::Usage, why);
+    FinishBox(ExitStatus::Usage, "Can't write " + ReadName);
     return;
   }
   Bytes = Total;
   Out.LogLine(View(), "Read written to " + ReadName, true);
   FinishBox(ExitStatus::Ok, "");
+}
+
+void PortJob::EndOfVerify() {
+  std::uint64_t first = 0;
+  std::uint64_t differing = 0;
+  if (!Compare(ReadFolder / "flashdata.bin", *Image, first, differing)) {
+    FinishBox(ExitStatus::Usage, "can no longer read " + Options.Image);
+    return;
+  }
+  Bytes = Total;
+  Answered = true;
+  Out.Verified(View(), first, differing, Options.Start);
+  if (differing == 0)
+    FinishBox(ExitStatus::Ok, "");
+  else
+    FinishBox(ExitStatus::BoxFailed, "the flash differs from " + Options.Image);
 }
 
 void PortJob::DiscardReadFolder() {

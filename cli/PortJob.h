@@ -28,7 +28,7 @@ class PortJob : public Screen, public DlCfgView {
     enum class Kind {
       Started,         // the program begins the job
       LoaderAnswered,  // the loader answered the sync word
-      PortLost,        // the port went away without the job closing it
+      PortLost,        // the port went away without the job closing it: Why
       Settled,         // the command's outcome is known: Status, Why; Text for the version
       RecordArrived,   // the box's configuration record: Record
       ReadEnded,       // the flash read-back ended: Status Ok when the file is complete
@@ -93,6 +93,10 @@ class PortJob : public Screen, public DlCfgView {
   void ShowProgress();
   void RecordArrived(const std::vector<std::uint8_t>& record);
   void EndOfRead(bool complete);
+  void EndOfVerify();
+  // Why the port went away: the engine's word, else the last message.
+  std::string LostWhy(const Event& e) const;
+  bool ReadsFlash() const { return Options.Cmd == Command::Read || Options.Cmd == Command::Verify; }
   void DiscardReadFolder();
   // The engine's lines about its own file name the read's file instead.
   std::string NamingTheReadFile(const std::string& line) const;
@@ -131,6 +135,8 @@ class PortJob : public Screen, public DlCfgView {
 
   std::string UploadCaption = "Upload Code";
   std::string LastMessage;
+  std::string LastLogLine;
+  bool Answered = false;
   int InEngineCall = 0;
 
   std::uint64_t Bytes = 0;

@@ -1,5 +1,6 @@
 #include "cli/Reporter.h"
 
+#include <algorithm>
 #include <cinttypes>
 
 #include "cli/CliOptions.h"
@@ -14,7 +15,7 @@ const char* ResultName(int status) {
     case ExitStatus::BoxFailed:
       return "failed";
     case ExitStatus::Usage:
-      return "bad image or field";
+      return "bad image, field or file";
     case ExitStatus::PortFailed:
       return "port failed";
     case ExitStatus::NoLoader:
@@ -103,22 +104,135 @@ std::string FormatBytes(std::uint64_t bytes) {
   return Format("%.1f MiB", static_cast<double>(bytes) / (1024 * 1024));
 }
 
-std::string ProgressLine(const JobView& job) {
-  std::string line = job.Port + "  ";
-  if (job.State != JobState::Working || job.BytesTotal == 0) return line + StateWord(job.State);
+namespace {
+
+// Columns a UTF-8 text takes on a terminal: one a character.
+std::size_t ColumnsOf(const std::string& utf8) {
+  std::size_t n = 0;
+  for (const char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+std::string PadTo(std::string text, std::size_t columns) {
+  const std::size_t has = ColumnsOf(text);
+  if (has < columns) text.append(columns - has, ' ');
+  return text;
+}
+
+// A long port name keeps its end, which tells ttyUSB3 from ttyUSB4 and by-id names apart.
+std::string KeepTail(const std::string& utf8, std::size_t columns) {
+  if (columns == 0 || ColumnsOf(utf8) <= columns) return utf8;
+  std::size_t skip = ColumnsOf(utf8) - (columns - 1);
+  std::size_t at = 0;
+  while (skip > 0 || (at < utf8.size() && (static_cast<unsigned char>(utf8[at]) & 0xC0) == 0x80)) {
+    if ((static_cast<unsigned char>(utf8[at]) & 0xC0) != 0x80) --skip;
+    ++at;
+  }
+  return "\xE2\x80\xA6" + utf8.substr(at);
+}
+
+const char* WaitWord(JobState state) {
+  switch (state) {
+    case JobState::Syncing:
+      return "waiting for loader";
+    case JobState::AwaitGone:
+      return "waiting for the box to go";
+    case JobState::AwaitBox:
+      return "waiting for a box";
+    case JobState::Reopening:
+      return "waiting for the port";
+    default:
+      return StateWord(state);
+  }
+}
+
+}  // namespace
+
+std::string FitColumns(const std::string& utf8, std::size_t columns) {
+  if (ColumnsOf(utf8) <= columns) return utf8;
+  std::string out;
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const bool starts = (static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80;
+    if (starts && ++n == columns) break;
+    out += utf8[i];
+  }
+  return out + "\xE2\x80\xA6";
+}
+
+std::string ProgressLine(const JobView& job, std::size_t width) {
+  std::string line = PadTo(job.Port, width) + "  ";
+  switch (job.State) {
+    case JobState::Working:
+      break;
+    case JobState::Done:
+      return line + ResultName(job.Status) + (job.Why.empty() ? "" : ": " + job.Why);
+    case JobState::Opening:
+      return line + StateWord(job.State);
+    default:
+      return line + Format("%s %.0f s", WaitWord(job.State), job.Waited);
+  }
+  if (job.BytesTotal == 0) return line + Format("working %.0f s", job.Seconds);
   const std::uint64_t done = job.BytesDone;
   const std::uint64_t total = job.BytesTotal;
-  const double rate = job.Seconds > 0 ? static_cast<double>(done) / job.Seconds : 0;
-  line += Format("%3d%%  %s / %s  %s/s", static_cast<int>(done * 100 / total),
-                 FormatBytes(done).c_str(), FormatBytes(total).c_str(),
-                 FormatBytes(static_cast<std::uint64_t>(rate)).c_str());
+  // Bytes handed to the driver run ahead of the line by what its buffers hold: the rate
+  // shown is never more than the line can carry.
+  double rate = job.Seconds > 0 ? static_cast<double>(done) / job.Seconds : 0;
+  if (job.LineBytesPerSecond > 0) rate = std::min(rate, job.LineBytesPerSecond);
+  line += Format("%3d%% %s  %s / %s  %s/s", static_cast<int>(done * 100 / total),
+                 job.Receiving ? "received" : "sent", FormatBytes(done).c_str(),
+                 FormatBytes(total).c_str(), FormatBytes(static_cast<std::uint64_t>(rate)).c_str());
   if (rate > 0 && done < total)
     line += "  " + ClockText(static_cast<double>(total - done) / rate) + " left";
   return line;
 }
 
-Reporter::Reporter(OutputMode mode, bool severalPorts, bool repeat, std::FILE* out, std::FILE* err)
-    : Mode(mode), Several(severalPorts), Repeat(repeat), Out(out), Err(err) {}
+std::string BoxResultLine(const JobView& job) {
+  std::string line = job.Port + Format(" box %d: %s", job.Box, ResultName(job.Status));
+  // A box whose work never began has no bytes and no time of its own to tell.
+  if (job.Worked) {
+    if (job.BytesTotal > 0 || job.BytesDone > 0)
+      line += Format(", %" PRIu64 " bytes", job.BytesDone);
+    line += Format(", %.1f s", job.Seconds);
+  }
+  return line + Format(", status %d", job.Status);
+}
+
+std::string SummaryTable(const std::vector<JobView>& rows) {
+  std::size_t portWidth = 4;
+  std::size_t resultWidth = 6;
+  bool anyWhy = false;
+  for (const JobView& row : rows) {
+    portWidth = std::max(portWidth, ColumnsOf(TerminalSystemText(row.Port)));
+    resultWidth = std::max(resultWidth, std::string(ResultName(row.Status)).size());
+    anyWhy |= !row.Why.empty();
+  }
+  const auto line = [&](const std::string& port, const std::string& result,
+                        const std::string& bytes, const std::string& seconds,
+                        const std::string& why) {
+    std::string text = PadTo(port, portWidth) + "  " + PadTo(result, resultWidth) +
+                       Format("  %12s  %7s", bytes.c_str(), seconds.c_str());
+    if (anyWhy && !why.empty()) text += "  " + why;
+    return text + "\n";
+  };
+  std::string table = line("port", "result", "bytes", "seconds", anyWhy ? "why" : "");
+  for (const JobView& row : rows)
+    table += line(TerminalSystemText(row.Port), ResultName(row.Status),
+                  Format("%" PRIu64, row.BytesDone), row.Worked ? Format("%.1f", row.Seconds) : "-",
+                  TerminalSystemText(row.Why));
+  return table;
+}
+
+Reporter::Reporter(OutputMode mode, Verbosity level, bool severalPorts, bool repeat, bool summary,
+                   std::FILE* out, std::FILE* err, std::size_t columns)
+    : Mode(mode),
+      Level(level),
+      Several(severalPorts),
+      Repeat(repeat),
+      Summary(summary),
+      Out(out),
+      Err(err),
+      Columns(columns) {}
 
 std::string Reporter::Prefix(const JobView& job) const {
   return Several ? job.Port + ": " : std::string();
@@ -131,30 +245,57 @@ void Reporter::Emit(std::FILE* stream, const std::string& text) {
   if (std::fputs(text.c_str(), stream) < 0 || std::fflush(stream) != 0) failed = true;
 }
 
+void Reporter::EmitResult(const std::string& text) {
+  if (Mode == OutputMode::Terminal) ClearBlock();
+  Emit(Out, text);
+  Printed();
+}
+
+void Reporter::EmitNote(const std::string& text) {
+  if (Mode == OutputMode::Terminal) ClearBlock();
+  Emit(Err, text);
+  Printed();
+}
+
 void Reporter::ClearBlock() {
   if (BlockLines == 0) return;
-  Emit(Out, Format("\033[%dA\r\033[J", BlockLines));
+  Emit(Err, Format("\033[%dA\r\033[J", BlockLines));
   BlockLines = 0;
 }
 
 void Reporter::DrawBlock() {
   ClearBlock();
+  if (Level == Verbosity::Quiet) return;
+  std::size_t width = 0;
+  for (const JobView& job : Jobs) width = std::max(width, ColumnsOf(job.Port));
+  if (Columns > 0) width = std::min(width, std::max<std::size_t>(16, Columns / 2));
   std::string block;
-  for (const JobView& job : Jobs) {
-    block += TerminalSystemText(ProgressLine(job)) + "\033[K\n";
+  for (JobView job : Jobs) {
+    job.Port = KeepTail(job.Port, width);
+    std::string line = TerminalSystemText(ProgressLine(job, width));
+    // A line longer than the terminal would take two rows, and the block would not be
+    // cleared whole.
+    if (Columns > 1) line = FitColumns(line, Columns - 1);
+    block += line + "\033[K\n";
     ++BlockLines;
   }
-  Emit(Out, block);
+  Emit(Err, block);
 }
 
 void Reporter::Printed() {
   if (Mode == OutputMode::Terminal && !Jobs.empty()) DrawBlock();
 }
 
+bool Reporter::Logged(const JobView& job, const std::string& line) const {
+  return std::find(RecentLog.begin(), RecentLog.end(), std::pair(job.Port, line)) !=
+         RecentLog.end();
+}
+
 void Reporter::LogLine(const JobView& job, const std::string& line, bool systemText) {
-  if (Mode == OutputMode::Terminal) ClearBlock();
-  Emit(Err, Prefix(job) + (systemText ? TerminalSystemText(line) : TerminalText(line)) + "\n");
-  Printed();
+  if (Level != Verbosity::Verbose) return;
+  RecentLog.emplace_back(job.Port, systemText ? line : Latin1ToUtf8(line));
+  if (RecentLog.size() > 16) RecentLog.erase(RecentLog.begin());
+  EmitNote(Prefix(job) + (systemText ? TerminalSystemText(line) : TerminalText(line)) + "\n");
 }
 
 void Reporter::BoxLine(const JobView& job, const std::string& line) {
@@ -163,25 +304,23 @@ void Reporter::BoxLine(const JobView& job, const std::string& line) {
                   ", \"event\": \"line\", \"text\": " + JsonString(Latin1ToUtf8(line)) + "}\n");
     return;
   }
-  if (Mode == OutputMode::Terminal) ClearBlock();
-  Emit(Out, Prefix(job) + TerminalText(line) + "\n");
-  Printed();
+  EmitResult(Prefix(job) + TerminalText(line) + "\n");
 }
 
 void Reporter::Answer(const JobView& job, const std::string& event,
                       const std::vector<std::pair<std::string, std::string>>& fields) {
+  const bool record = event == "config" || event == "field";
   if (Mode == OutputMode::Json) {
-    std::string line =
-        "{\"port\": " + JsonString(job.Port) + ", \"event\": " + JsonString(event) + ", ";
+    std::string line = "{\"port\": " + JsonString(job.Port) +
+                       ", \"event\": " + JsonString(record ? "config" : event) + ", ";
     std::string members;
     for (std::size_t i = 0; i < fields.size(); ++i)
       members += (i ? ", " : "") + JsonString(fields[i].first) + ": " +
                  JsonString(Latin1ToUtf8(fields[i].second));
-    line += event == "config" ? "\"fields\": {" + members + "}}" : members + "}";
+    line += record ? "\"fields\": {" + members + "}}" : members + "}";
     Emit(Out, line + "\n");
     return;
   }
-  if (Mode == OutputMode::Terminal) ClearBlock();
   std::string lines;
   for (const auto& [name, text] : fields) {
     if (event == "config")
@@ -189,8 +328,27 @@ void Reporter::Answer(const JobView& job, const std::string& event,
     else
       lines += Prefix(job) + TerminalText(text) + "\n";
   }
-  Emit(Out, lines);
-  Printed();
+  EmitResult(lines);
+}
+
+void Reporter::Verified(const JobView& job, std::uint64_t first, std::uint64_t differing,
+                        std::uint32_t start) {
+  if (Mode == OutputMode::Json) {
+    std::string line = "{\"port\": " + JsonString(job.Port) +
+                       Format(", \"event\": \"verify\", \"same\": %s, \"differing\": %" PRIu64,
+                              differing == 0 ? "true" : "false", differing);
+    if (differing > 0)
+      line += Format(", \"first\": %" PRIu64 ", \"address\": %" PRIu64, first, start + first);
+    Emit(Out, line + "}\n");
+    return;
+  }
+  if (differing == 0) {
+    EmitResult(Prefix(job) + "same\n");
+    return;
+  }
+  EmitResult(Prefix(job) + Format("differ at 0x%" PRIX64 " (flash 0x%" PRIX64 "): %" PRIu64
+                                  " of %" PRIu64 " bytes\n",
+                                  first, start + first, differing, job.BytesTotal));
 }
 
 void Reporter::StateChanged(const JobView& job) {
@@ -205,21 +363,21 @@ void Reporter::BoxDone(const JobView& r) {
     std::string line =
         "{\"port\": " + JsonString(r.Port) +
         Format(", \"event\": \"done\", \"box\": %d, \"status\": %d, ", r.Box, r.Status) +
-        "\"result\": " + JsonString(ResultName(r.Status)) +
-        ", \"why\": " + JsonString(Latin1ToUtf8(r.Why)) +
+        "\"result\": " + JsonString(ResultName(r.Status)) + ", \"why\": " + JsonString(r.Why) +
         Format(", \"bytes\": %" PRIu64 ", \"seconds\": %.2f", r.BytesDone, r.Seconds);
     if (!r.File.empty()) line += ", \"file\": " + JsonString(r.File);
     Emit(Out, line + "}\n");
-    return;
   }
+  // Why a box failed is told once, whatever else is shown: unless the log has just said it,
+  // or the answer on standard output did.
+  const bool failed = r.Status != ExitStatus::Ok && r.Status != ExitStatus::Interrupted;
+  const std::string why = r.Why.empty() ? ResultName(r.Status) : r.Why;
+  if (failed && !r.Answered && !Logged(r, why))
+    EmitNote(Prefix(r) + TerminalSystemText(why) + "\n");
   // The table at the end holds one run's boxes; a station reports each box as it goes.
+  if (Mode == OutputMode::Json || Level == Verbosity::Quiet || !Summary) return;
   if (Mode == OutputMode::Terminal && !Repeat) return;
-  if (Mode == OutputMode::Terminal) ClearBlock();
-  Emit(Out,
-       r.Port + Format(" box %d: %s%s", r.Box, ResultName(r.Status), r.Why.empty() ? "" : " - ") +
-           TerminalText(r.Why) +
-           Format(", %" PRIu64 " bytes, %.1f s, status %d\n", r.BytesDone, r.Seconds, r.Status));
-  Printed();
+  EmitNote(TerminalSystemText(BoxResultLine(r)) + "\n");
 }
 
 void Reporter::Tick(const std::vector<JobView>& jobs, TimePoint now) {
@@ -237,21 +395,16 @@ void Reporter::ProgressMade(const JobView& job) {
          "{\"port\": " + JsonString(job.Port) +
              Format(", \"event\": \"progress\", \"bytes\": %" PRIu64 ", \"total\": %" PRIu64 "}\n",
                     job.BytesDone, job.BytesTotal));
-  else
-    Emit(Out, ProgressLine(job) + "\n");
+  else if (Level != Verbosity::Quiet)
+    Emit(Err, TerminalSystemText(ProgressLine(job)) + "\n");
 }
 
 void Reporter::Finish(const std::vector<JobView>& jobs, bool interrupted) {
   if (Mode == OutputMode::Terminal) {
     ClearBlock();
     Jobs.clear();
-    if (!Repeat && !Rows.empty()) {
-      std::string table = Format("%-24s %-22s %12s %9s\n", "port", "result", "bytes", "seconds");
-      for (const JobView& row : Rows)
-        table += Format("%-24s %-22s %12" PRIu64 " %9.1f\n", row.Port.c_str(),
-                        ResultName(row.Status), row.BytesDone, row.Seconds);
-      Emit(Out, table);
-    }
+    if (!Repeat && Summary && Level != Verbosity::Quiet && !Rows.empty())
+      Emit(Err, SummaryTable(Rows));
   }
   if (!Repeat && !interrupted) return;
   for (const JobView& job : jobs) {
@@ -259,7 +412,9 @@ void Reporter::Finish(const std::vector<JobView>& jobs, bool interrupted) {
       Emit(Out, "{\"port\": " + JsonString(job.Port) +
                     Format(", \"event\": \"summary\", \"done\": %d, \"failed\": %d}\n",
                            job.BoxesDone, job.BoxesFailed));
-    else if (Repeat)
-      Emit(Out, job.Port + Format(": %d boxes done, %d failed\n", job.BoxesDone, job.BoxesFailed));
+    else if (Repeat && Level != Verbosity::Quiet)
+      Emit(Err,
+           TerminalSystemText(job.Port) + Format(": %d box%s done, %d failed\n", job.BoxesDone,
+                                                 job.BoxesDone == 1 ? "" : "es", job.BoxesFailed));
   }
 }

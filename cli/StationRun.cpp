@@ -69,13 +69,17 @@ void NudgeStation() {
 }
 
 int RunStation(const CliOptions& options, const std::vector<PortRequest>& requests,
-               std::shared_ptr<const UploadImage> image, bool terminal, std::atomic<bool>& stop,
+               std::shared_ptr<const UploadImage> image, int columns, std::atomic<bool>& stop,
                std::FILE* out, std::FILE* err) {
   const bool several = requests.size() > 1;
-  const OutputMode mode = options.Json ? OutputMode::Json
-                          : terminal   ? OutputMode::Terminal
-                                       : OutputMode::Plain;
-  Reporter reporter(mode, several, options.Repeat, out, err);
+  const OutputMode mode = options.Json  ? OutputMode::Json
+                          : columns > 0 ? OutputMode::Terminal
+                                        : OutputMode::Plain;
+  // One box's answer on standard output says how it went; several ports, a station or a
+  // command without an answer get the boxes' results.
+  const bool summary = several || options.Repeat || !Answers(options.Cmd);
+  Reporter reporter(mode, options.Level, several, options.Repeat, summary, out, err,
+                    static_cast<std::size_t>(std::max(columns, 0)));
   SystemClock clock;
   // One protocol thread for every port: the routines are short, and one thread keeps all
   // output in order without locks.

@@ -22,9 +22,10 @@ PortPlan PlanPorts(const CliOptions& options, bool configReadable, const std::st
 std::string ReadFileFor(const std::string& file, const std::string& port, bool several);
 
 // Runs the command on every port at once until each is done or stop is set; the exit status.
-// image: an upload's image, opened once for every port and box.
+// image: the image of an upload or a verify, opened once for every port and box. columns: the
+// width of the terminal standard error is, 0 when it is no terminal.
 int RunStation(const CliOptions& options, const std::vector<PortRequest>& requests,
-               std::shared_ptr<const UploadImage> image, bool terminal, std::atomic<bool>& stop,
+               std::shared_ptr<const UploadImage> image, int columns, std::atomic<bool>& stop,
                std::FILE* out, std::FILE* err);
 
 // Something to call from any thread to make RunStation look at stop now.

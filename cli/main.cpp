@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "cli/CliOptions.h"
+#include "cli/PortList.h"
 #include "cli/ReadTarget.h"
 #include "cli/StationRun.h"
 #include "link/UartConfig.h"
 #include "platform/Console.h"
+#include "platform/PortScan.h"
 #include "version/KelvarinVersion.h"
 
 namespace {
@@ -21,6 +23,16 @@ int UsageError(const std::string& why) {
 
 std::atomic<bool> StopRequested{false};
 
+int ListPorts(const CliOptions& options) {
+  // Tests point the program at a made-up machine: a folder with dev/, sys/ and proc/.
+  const char* root = std::getenv("KELVARIN_DEVICE_ROOT");
+  const std::vector<ListedPort> ports = ListSerialPorts(root && *root ? root : "/");
+  std::fputs(PortListText(ports, options.Json).c_str(), stdout);
+  if (ports.empty() && options.Level != Verbosity::Quiet)
+    std::fputs("no serial port found\n", stderr);
+  return ExitStatus::Ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -28,14 +40,15 @@ int main(int argc, char** argv) {
   const ParseResult parsed = ParseArguments(ProgramArguments(argc, argv));
   const CliOptions& options = parsed.Options;
   if (!parsed.Error.empty()) return UsageError(parsed.Error);
-  if (options.Help) {
-    std::fputs(UsageText().c_str(), stdout);
+  if (options.Cmd == Command::Help) {
+    std::fputs(HelpText(options.HelpTopic).c_str(), stdout);
     return ExitStatus::Ok;
   }
   if (options.Version) {
     std::printf("kelvarin-cli %s\n", KELVARIN_VERSION);
     return ExitStatus::Ok;
   }
+  if (options.Cmd == Command::Ports) return ListPorts(options);
 
   const std::string configPath = options.ConfigGiven ? options.ConfigFile : "config.cfg";
   std::string configLine;
@@ -46,7 +59,7 @@ int main(int argc, char** argv) {
   if (!plan.Error.empty()) return UsageError(plan.Error);
 
   std::shared_ptr<const UploadImage> image;
-  if (options.Cmd == Command::Upload) {
+  if (options.Cmd == Command::Upload || options.Cmd == Command::Verify) {
     // Taken once for every port and box: a file replaced or deleted later changes nothing, and
     // one written to is noticed before a block of it goes out.
     std::string why;
@@ -60,6 +73,9 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "kelvarin-cli: empty image: %s\n", options.Image.c_str());
       return ExitStatus::Usage;
     }
+    if (options.Cmd == Command::Verify && options.Start + image->Stamp.Size > 0x100000000ull)
+      return UsageError("the image from START reaches past the last flash address: " +
+                        options.Image);
   }
   if (options.Cmd == Command::Read) {
     // Whatever keeps the read from being written is found before anything is sent.
@@ -81,6 +97,10 @@ int main(int argc, char** argv) {
     if (StopRequested.exchange(true)) std::_Exit(ExitStatus::Interrupted);
     NudgeStation();
   });
-  return RunStation(options, plan.Requests, image, IsTerminal(ConsoleStream::Out), StopRequested,
-                    stdout, stderr);
+  // A terminal that does not tell its width is taken to have the usual 80 columns.
+  const int columns =
+      IsTerminal(ConsoleStream::Err)
+          ? (TerminalColumns(ConsoleStream::Err) > 0 ? TerminalColumns(ConsoleStream::Err) : 80)
+          : 0;
+  return RunStation(options, plan.Requests, image, columns, StopRequested, stdout, stderr);
 }

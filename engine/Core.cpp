@@ -69,7 +69,8 @@ void Core::ResumeWorkers() {
 bool Core::OpenPort(const PortRequest& request) {
   if (Uart.UartConnected) return false;
   if (!Line.OpenExclusive(request.Name)) {
-    Out.AppendLog("Can't open " + request.Name + ": " + Line.LastError());
+    OpenFailure = "Can't open " + request.Name + ": " + Line.LastError();
+    Out.AppendLog(OpenFailure);
     Out.ShowMessage("Can't open " + request.Name);
     return false;
   }
@@ -82,10 +83,12 @@ bool Core::OpenPort(const PortRequest& request) {
   if (!Line.SetSettings(settings)) {
     const std::string why = Line.LastError();
     Line.Close();
-    Out.AppendLog("Can't set " + request.Name + ": " + why);
+    OpenFailure = "Can't set " + request.Name + ": " + why;
+    Out.AppendLog(OpenFailure);
     Out.ShowMessage("Can't set " + request.Name);
     return false;
   }
+  OpenFailure.clear();
   PortName = request.Name;
   Uart.Settings = settings;
   ++Uart.Opens;  // before the handle, so that a worker seeing the port sees this open
@@ -101,6 +104,10 @@ bool Core::OpenPort(const PortRequest& request) {
 }
 
 void Core::ClosePort() {
+  CloseLine({});
+}
+
+void Core::CloseLine(const std::string& lostWhy) {
   if (Uart.UartConnected) StopWork();
   SuspendWorkers();
   if (Uart.UartConnected) {
@@ -111,14 +118,14 @@ void Core::ClosePort() {
       Uart.ComHandle = nullptr;
       Out.AppendLog("RS232 Disconnect");
     }
-    Out.Notify({EngineEvent::PortClosed});
+    Out.Notify({EngineEvent::PortClosed, 0, lostWhy});
   }
   Out.SetCmdControls(false);
 }
 
 void Core::PortLost(const std::string& why) {
   Out.AppendLog(why);
-  ClosePort();
+  CloseLine(why);
 }
 
 bool Core::SendCmd(const std::uint8_t* bytes, int length) {

@@ -54,6 +54,9 @@ class Core {
   // "Can't set NAME" and logs the reason; success logs "Com port set up ok" and starts the
   // sync word.
   bool OpenPort(const PortRequest& request);
+  // The log line that told why the last OpenPort failed ("Can't open NAME: why"); empty after
+  // one that succeeded.
+  const std::string& PortFailure() const { return OpenFailure; }
   // Disconnect: stops the workers' hand-overs, closes the port, logs "RS232 Disconnect".
   void ClosePort();
   bool Connected() const { return Uart.UartConnected; }
@@ -62,6 +65,8 @@ class Core {
   const LineSettings& PortSettings() const { return Uart.Settings; }
   // A command waits for the box's answer (the reply time-out is armed).
   bool AwaitingReply() const { return Timeout.Armed(); }
+  // Whole seconds the awaited answer still has before "Timeout!!" (0 when none is awaited).
+  int ReplySecondsLeft() const { return Timeout.SecondsLeft(); }
   // Gives up waiting for an answer without a "Timeout!!": the front end has settled the
   // command by itself.
   void CancelReplyWait();
@@ -134,6 +139,8 @@ class Core {
   void SuspendWorkers();
   void ResumeWorkers();
   void PortLost(const std::string& why);
+  // lostWhy: why the port went away without a Disconnect, for the PortClosed notice.
+  void CloseLine(const std::string& lostWhy);
 
   std::unique_ptr<Port> OwnedPort;
   Port& Line;
@@ -146,6 +153,7 @@ class Core {
   UartRxThread Rx;
   CodeUpload Upload;
   std::string PortName;
+  std::string OpenFailure;
   Worker DataHandlerThread;
   Worker TxThread;
   Worker RxThread;

@@ -17,6 +17,9 @@ class ReplyTimeout {
   // counting across the turn of the hour.
   void CheckReplyTimeout();
   bool Armed() const { return ReplyTimeoutArmed; }
+  // Whole seconds until the armed wait runs out (0 once it has, or when nothing is awaited),
+  // counted as CheckReplyTimeout counts them.
+  int SecondsLeft() const;
   // Every wait armed from now on lasts this long instead (0: as each caller asks); for front
   // ends whose operator chooses the time-out.
   void OverrideWaitSecs(int seconds) { WaitOverrideSecs = seconds; }

@@ -14,7 +14,7 @@ enum class Caption {
 // Things a front end without a log to read may want to act on.
 enum class EngineEvent {
   PortOpened,
-  PortClosed,   // by Disconnect, a lost port or shut-down
+  PortClosed,   // by Disconnect, a lost port (Text: why) or shut-down
   LoaderReady,  // the loader answered the sync word
   StatusWord,   // Word: any status word the receiver recognised
   ReplyTimedOut,

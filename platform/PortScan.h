@@ -15,6 +15,23 @@ struct FoundPort {
 // and sys/): the by-id links, then ttyUSB*, ttyACM*, and the ttyS* with a real UART behind them.
 std::vector<FoundPort> ScanSerialPorts(const std::string& root = "/");
 
+// A serial port as a list for the operator shows it: one entry a device, whatever names lead
+// to it.
+struct ListedPort {
+  std::string Path;   // the device: /dev/ttyUSB0; COM3 on Windows
+  std::string Label;  // the adapter's name, where the system tells it
+  std::string ById;   // the /dev/serial/by-id/ name that leads to it, where there is one
+  // Whether the system lets this program see who holds a port: Linux shows the programs of
+  // this user (every program to root), Windows tells nothing without opening the port.
+  bool HolderKnown = false;
+  std::string Holder;  // the program that holds it open (its command name); empty: none seen
+  long HolderPid = 0;
+};
+
+// The ports ScanSerialPorts finds, each device once, with who holds it: under root, the
+// programs in proc/ whose open files include the device.
+std::vector<ListedPort> ListSerialPorts(const std::string& root = "/");
+
 // Which USB adapter the serial port NAME (a node under /dev, such as ttyUSB0) belongs to: its
 // vendor and product, its serial number or else the socket it is plugged into, and the
 // interface and port on it. Empty for a port that is no USB adapter, and on Windows, which

@@ -16,8 +16,8 @@ class SerialPort : public Port {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  // The device a port name stands for. Linux: COM1..COM8 are /dev/ttyS0..7, a name starting
-  // with / is a path, anything else lives in /dev. Windows: COMn becomes \\.\COMn.
+  // The device a port name stands for. Linux: COM1..COM8 are /dev/ttyS0..7, a name with a / in
+  // it is a path (./box too), anything else lives in /dev. Windows: COMn becomes \\.\COMn.
   static std::string DevicePath(const std::string& name);
   // How port names are written here, for help texts.
   static const char* const NamingHint;

@@ -1,22 +1,24 @@
-# Installs the Debian packages the build, the tests and the screenshots need, when missing.
-# Sourced by ./run and ./test.
-kelvarin_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
-  xvfb xauth clang libclang-rt-14-dev dpkg-dev lintian desktop-file-utils
-  g++-mingw-w64-x86-64-posix googletest wine wine64 file)
-
-# What the real-driver rig (tools/rig-check) needs, installed without the recommended extras
-# (QEMU's would bring a display); the guest's kernel comes from apt when the rig first runs.
+# Installs the Debian packages that are missing, by purpose. Sourced by ./run, ./test and the
+# tools.
+#   run:     build and run the window, the command line and the simulated box
+#   package: make the Debian package (cpack -G DEB)
+#   test:    the tests and everything ./test does besides: GoogleTest, a virtual display, the
+#            sanitizer and fuzz compiler, the package checks, the Windows cross build and wine
+#   rig:     the real-driver rig (tools/rig-check): QEMU and a static busybox; the guest's kernel
+#            comes from apt when the rig first runs
+kelvarin_run_packages=(cmake ninja-build g++ pkg-config qt6-base-dev)
+kelvarin_package_packages=(dpkg-dev file)
+kelvarin_test_packages=(libgtest-dev libgmock-dev xvfb xauth clang libclang-rt-14-dev lintian
+  desktop-file-utils g++-mingw-w64-x86-64-posix googletest wine wine64)
 kelvarin_rig_packages=(qemu-system-x86 busybox-static xz-utils)
 
-kelvarin_install_missing() {  # optional: apt-get options, then "--", then the packages
-  local options=() packages=("${kelvarin_packages[@]}")
-  if [ $# -gt 0 ]; then
-    while [ "$1" != "--" ]; do options+=("$1"); shift; done
-    shift
-    packages=("$@")
-  fi
-  local missing=()
-  for p in "${packages[@]}"; do
+kelvarin_install_missing() {  # purposes...: run, package, test
+  local wanted=() missing=() purpose list p
+  for purpose in "$@"; do
+    list="kelvarin_${purpose}_packages[@]"
+    wanted+=("${!list}")
+  done
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -24,11 +26,11 @@ kelvarin_install_missing() {  # optional: apt-get options, then "--", then the p
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${options[@]}" "${missing[@]}"
-}
-
-kelvarin_install_rig() {
-  kelvarin_install_missing --no-install-recommends -- "${kelvarin_rig_packages[@]}"
+  # What a package only recommends is left out of a set-up that never uses it; the test
+  # stage keeps Debian's default, as the Windows stage has been run with it.
+  local recommends=--no-install-recommends
+  [[ " $* " == *" test "* ]] && recommends=
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $recommends "${missing[@]}"
 }
 
 kelvarin_build() {  # build folder, extra cmake arguments...

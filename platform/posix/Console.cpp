@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,13 @@
 
 bool IsTerminal(ConsoleStream stream) {
   return isatty(stream == ConsoleStream::Out ? STDOUT_FILENO : STDERR_FILENO) == 1;
+}
+
+int TerminalColumns(ConsoleStream stream) {
+  winsize size{};
+  if (::ioctl(stream == ConsoleStream::Out ? STDOUT_FILENO : STDERR_FILENO, TIOCGWINSZ, &size) != 0)
+    return 0;
+  return size.ws_col;
 }
 
 void WatchStopRequests(std::function<void()> onStop) {

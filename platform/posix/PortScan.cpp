@@ -1,7 +1,11 @@
 #include "platform/PortScan.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -93,7 +97,103 @@ std::string FirstLine(const fs::path& file) {
   return line;
 }
 
+bool AllDigits(const std::string& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(),
+                                      [](unsigned char c) { return std::isdigit(c) != 0; });
+}
+
+struct NodeId {
+  dev_t Device;
+  ino_t Inode;
+  bool operator==(const NodeId&) const = default;
+};
+
+bool IdOf(const fs::path& path, NodeId& id) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  id = {st.st_dev, st.st_ino};
+  return true;
+}
+
+// Who has each of the nodes open, as proc/PID/fd/ shows it; the folders of another user's
+// programs cannot be read, and those programs are not seen.
+void FindHolders(const fs::path& proc, std::vector<ListedPort>& ports,
+                 const std::vector<NodeId>& ids, const std::vector<bool>& known) {
+  const std::string self = std::to_string(::getpid());
+  std::error_code ec;
+  for (fs::directory_iterator it(proc, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string pid = it->path().filename().string();
+    if (!AllDigits(pid) || pid == self) continue;
+    std::error_code fdError;
+    for (fs::directory_iterator fd(it->path() / "fd", fdError), fdEnd; !fdError && fd != fdEnd;
+         fd.increment(fdError)) {
+      NodeId open{};
+      if (!IdOf(fd->path(), open)) continue;
+      for (std::size_t i = 0; i < ports.size(); ++i) {
+        if (!known[i] || !(ids[i] == open) || !ports[i].Holder.empty()) continue;
+        ports[i].Holder = FirstLine(it->path() / "comm");
+        if (ports[i].Holder.empty()) ports[i].Holder = "?";
+        ports[i].HolderPid = std::strtol(pid.c_str(), nullptr, 10);
+      }
+    }
+  }
+}
+
 }  // namespace
+
+std::vector<ListedPort> ListSerialPorts(const std::string& root) {
+  const fs::path base(root);
+  std::vector<ListedPort> ports;
+  std::vector<fs::path> nodes;  // where each port's name leads, to tell two names of one port
+  const auto resolved = [&](const std::string& path) {
+    std::error_code error;
+    const fs::path real = fs::canonical(base / fs::path(path).relative_path(), error);
+    return error ? base / fs::path(path).relative_path() : real;
+  };
+  std::vector<FoundPort> byId;
+  for (const FoundPort& found : ScanSerialPorts(root)) {
+    if (found.Path.rfind("/dev/serial/by-id/", 0) == 0) {
+      byId.push_back(found);
+      continue;
+    }
+    ListedPort port;
+    port.Path = found.Path;
+    port.Label = found.Label;
+    ports.push_back(port);
+    nodes.push_back(resolved(found.Path));
+  }
+  // A by-id name gives its adapter's name to the node it leads to; one that leads elsewhere
+  // (a kind of node not scanned for) is a port of its own.
+  for (const FoundPort& link : byId) {
+    const fs::path node = resolved(link.Path);
+    const auto at = std::find(nodes.begin(), nodes.end(), node);
+    if (at != nodes.end()) {
+      ListedPort& port = ports[static_cast<std::size_t>(at - nodes.begin())];
+      if (port.ById.empty()) {
+        port.ById = link.Path;
+        port.Label = link.Label;
+      }
+      continue;
+    }
+    ListedPort port;
+    port.Path = link.Path;
+    port.Label = link.Label;
+    port.ById = link.Path;
+    ports.push_back(port);
+    nodes.push_back(node);
+  }
+  const fs::path proc = base / "proc";
+  std::error_code ec;
+  const bool procSeen = fs::is_directory(proc, ec);
+  std::vector<NodeId> ids(ports.size());
+  std::vector<bool> known(ports.size());
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    known[i] = procSeen && IdOf(nodes[i], ids[i]);
+    ports[i].HolderKnown = known[i];
+  }
+  FindHolders(proc, ports, ids, known);
+  return ports;
+}
 
 std::string UsbAdapterOf(const std::string& name, const std::string& root) {
   if (name.empty()) return {};

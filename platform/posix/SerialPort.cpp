@@ -128,7 +128,8 @@ struct SerialPort::System {
   std::string Adapter;
 };
 
-const char* const SerialPort::NamingHint = "COMn, a device path, or a name under /dev/";
+const char* const SerialPort::NamingHint =
+    "COM1 to COM8, a path (any name with a /), or else a name under /dev/";
 
 SerialPort::SerialPort() : Sys(std::make_unique<System>()) {}
 
@@ -139,7 +140,8 @@ SerialPort::~SerialPort() {
 std::string SerialPort::DevicePath(const std::string& name) {
   if (name.size() == 4 && name.compare(0, 3, "COM") == 0 && name[3] >= '1' && name[3] <= '8')
     return "/dev/ttyS" + std::string(1, static_cast<char>(name[3] - 1));
-  if (!name.empty() && name[0] == '/') return name;
+  // ./box is the link in the current folder, as a shell would take it.
+  if (name.find('/') != std::string::npos) return name;
   return "/dev/" + name;
 }
 
@@ -160,7 +162,8 @@ bool SerialPort::OpenExclusive(const std::string& name) {
     if (!moved.empty()) fd = ::open(moved.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   }
   if (fd < 0) {
-    Error = OpenErrorText(errno);
+    // COM3 or ttyUSB0 says nothing of where it was looked for.
+    Error = (path == name ? "" : path + ": ") + OpenErrorText(errno);
     return false;
   }
   // The lock stops a second copy of this program, root too; TIOCEXCL keeps other programs

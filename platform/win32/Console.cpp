@@ -34,6 +34,14 @@ bool IsTerminal(ConsoleStream stream) {
   return ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+int TerminalColumns(ConsoleStream stream) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  HANDLE handle =
+      ::GetStdHandle(stream == ConsoleStream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  if (handle == INVALID_HANDLE_VALUE || !::GetConsoleScreenBufferInfo(handle, &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 void WatchStopRequests(std::function<void()> onStop) {
   // The system calls the handler on a thread of its own, once per Ctrl+C or Ctrl+Break.
   StopHandler = std::move(onStop);

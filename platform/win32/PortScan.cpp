@@ -37,6 +37,18 @@ std::vector<FoundPort> ScanSerialPorts(const std::string&) {
   return found;
 }
 
+std::vector<ListedPort> ListSerialPorts(const std::string& root) {
+  // Who holds a COM port Windows tells only to a program that tries to open it.
+  std::vector<ListedPort> listed;
+  for (const FoundPort& found : ScanSerialPorts(root)) {
+    ListedPort port;
+    port.Path = found.Path;
+    port.Label = found.Label;
+    listed.push_back(port);
+  }
+  return listed;
+}
+
 std::string UsbAdapterOf(const std::string&, const std::string&) {
   return {};
 }

@@ -8,6 +8,8 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QStatusBar>
@@ -18,6 +20,7 @@
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/Controls.h"
 #include "tests/support/Pty.h"
+#include "version/KelvarinVersion.h"
 
 namespace {
 
@@ -202,16 +205,51 @@ TEST(Window, StatusBarNamesTheStateAndThePortsSettings) {
 
   pty.Write(std::vector<std::uint8_t>{0xBB, 0x24, 0x21, 0xBE});  // the loader answers the sync
   EXPECT_TRUE(QTest::qWaitFor([&] { return m.lab_State->text() == "Ready"; }, 5000)) << status();
+  auto wait = [&] { return m.lab_Wait->isVisible() ? m.lab_Wait->text().toStdString() : ""; };
+  EXPECT_EQ(wait(), "");
   Control<QPushButton>(m, "btn_CmdLoadVer")->click();
   EXPECT_EQ(status(), "Busy" + port + " 115200 8N2");
+  // Why the buttons are off, and for how long.
+  EXPECT_EQ(wait(), "waiting for the box's answer, 20 s");
+  app.Clock.Set(0, 3);
+  m.UpdateStatus();
+  EXPECT_EQ(wait(), "waiting for the box's answer, 17 s");
   // Disconnect is the way out of a wait, too.
   EXPECT_TRUE(Control<QToolButton>(m, "tbtn_UartDisconnect")->isEnabled());
   pty.Write(std::vector<std::uint8_t>{0xBB, 0x10, 0x21, 0x96});  // any status word answers
   EXPECT_TRUE(QTest::qWaitFor([&] { return m.lab_State->text() == "Ready"; }, 5000)) << status();
+  EXPECT_EQ(wait(), "");
   Control<QPushButton>(m, "btn_CmdRebootSTB")->click();
   EXPECT_EQ(status(), "Waiting for loader" + port + " 115200 8N2");
   Control<QToolButton>(m, "tbtn_UartDisconnect")->click();
   EXPECT_EQ(status(), "Offline | ");
+}
+
+// A /dev/serial/by-id name is long; the settings and the countdown beside it stay in view.
+TEST(Window, ALongPortNameLeavesTheSettingsAndTheCountdownInView) {
+  AppFixture app;
+  Pty pty;
+  ASSERT_TRUE(pty.Ok());
+  Windows& w = app.Start();
+  Tform_main& m = w.form_main;
+  m.show();
+  const QString link = app.Dir.path() + "/usb-FTDI_FT232R_USB_UART_A601XYZQ-if00-port0";
+  ASSERT_TRUE(QFile::link(QString::fromStdString(pty.SlavePath), link));
+  Control<QComboBox>(w.form_uart, "Combo_port")->setEditText(link);
+  Control<QToolButton>(m, "tbtn_UartConnect")->click();
+  pty.Write(std::vector<std::uint8_t>{0xBB, 0x24, 0x21, 0xBE});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return m.lab_State->text() == "Ready"; }, 5000));
+  Control<QPushButton>(m, "btn_CmdLoadVer")->click();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(m.lab_Port->text().endsWith("-if00-port0 115200 8N1"))
+      << m.lab_Port->text().toStdString();
+  EXPECT_EQ(m.lab_Port->toolTip(), link);
+  EXPECT_EQ(m.size().width(), 589);
+  for (QLabel* label : {m.lab_State, m.lab_Port, m.lab_Wait}) {
+    EXPECT_TRUE(label->isVisible());
+    EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+    EXPECT_LE(label->geometry().right(), m.statusBar()->width());
+  }
 }
 
 // A file dropped on the window is uploaded as "Upload Code" would, and only when it could be.
@@ -245,6 +283,31 @@ TEST(Window, ADroppedImageIsUploadedWhenUploadCodeIsEnabled) {
   EXPECT_NE(app.Log().find("upload " + image.toStdString() + " to STB start..."), std::string::npos)
       << app.Log();
   EXPECT_EQ(Control<QPushButton>(m, "btn_UpdateCode")->text(), "Stop");
+}
+
+// The program's icon, and Help > About with the caption, the version and where the files go.
+TEST(Window, HasItsIconAndAnAboutBoxWithTheVersion) {
+  AppFixture app;
+  Tform_main& m = app.Start().form_main;
+  m.show();
+  EXPECT_FALSE(m.windowIcon().isNull());
+  EXPECT_FALSE(m.windowIcon().pixmap(64, 64).isNull());
+  EXPECT_EQ(m.windowTitle(), "Kelvarin V5.6");
+
+  QToolButton* help = Control<QToolButton>(m, "tbtn_Help");
+  QToolButton* service = Control<QToolButton>(m, "tbtn_Service");
+  EXPECT_EQ(help->size(), service->size());
+  EXPECT_GE(help->x(), service->geometry().right() + 8);  // after a separator
+  EXPECT_LE(help->geometry().right(), 589);
+  ASSERT_NE(help->menu(), nullptr);
+  EXPECT_TRUE(help->menu()->actions().contains(m.act_About));
+
+  const std::unique_ptr<QMessageBox> about = m.AboutBox();
+  const QString text = about->text() + "\n" + about->informativeText();
+  EXPECT_TRUE(text.contains("Kelvarin V5.6")) << text.toStdString();
+  EXPECT_TRUE(text.contains(QString("Version ") + KELVARIN_VERSION)) << text.toStdString();
+  EXPECT_TRUE(text.contains(QDir::toNativeSeparators(QDir::currentPath()))) << text.toStdString();
+  EXPECT_FALSE(about->iconPixmap().isNull());
 }
 
 TEST(Window, RateAndTimeLeftReadAsATechnicianExpects) {

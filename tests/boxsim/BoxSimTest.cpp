@@ -494,6 +494,43 @@ TEST(BoxSimDevice, AMissingDeviceFailsTheStart) {
   options.devicePath = "/dev/kelvarin-no-such-line";
   boxsim::BoxSim box(options);
   EXPECT_FALSE(box.Start());
+  EXPECT_EQ(box.StartProblem(), "can't open /dev/kelvarin-no-such-line: No such file or directory");
+}
+
+// A second box on a link the first holds would take the first one's tool over.
+TEST(BoxSimPlug, ASecondBoxOnAHeldLinkIsRefusedAndTheFirstKeepsIt) {
+  const std::string link = "/tmp/kelvarin-boxsim-held-" + std::to_string(getpid());
+  boxsim::BoxOptions options;
+  options.linkPath = link;
+  auto first = std::make_unique<boxsim::BoxSim>(options);
+  ASSERT_TRUE(first->Start());
+  {
+    boxsim::BoxSim second(options);
+    EXPECT_FALSE(second.Start());
+    boxsim::BoxOptions respelled;
+    respelled.linkPath = "/tmp/./" + link.substr(5);
+    boxsim::BoxSim third(respelled);
+    EXPECT_FALSE(third.Start()) << respelled.linkPath;
+    EXPECT_EQ(second.StartProblem(), "the link " + link + " is held by another simulated box" +
+                                         " (process " + std::to_string(getpid()) + ")");
+    EXPECT_FALSE(second.PlugIn());
+  }
+  // The refused box leaves the link, its lock and the first box's line as they were.
+  char target[256] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(target, first->DevicePath());
+  {
+    BoxLine line(link);
+    ASSERT_TRUE(line.IsOpen());
+    EXPECT_TRUE(line.Handshake());
+  }
+  // Unplugged, the first still holds the link for when it is plugged in again.
+  first->PullPlug();
+  EXPECT_FALSE(boxsim::BoxSim(options).Start());
+  first.reset();
+
+  boxsim::BoxSim next(options);
+  EXPECT_TRUE(next.Start()) << next.StartProblem();
 }
 
 TEST(BoxSimPlug, RefusesToReplaceAFileAtTheLinkPath) {
@@ -506,6 +543,8 @@ TEST(BoxSimPlug, RefusesToReplaceAFileAtTheLinkPath) {
   {
     boxsim::BoxSim box(options);
     EXPECT_FALSE(box.Start());
+    EXPECT_EQ(box.StartProblem(),
+              "can't make the link " + path + ": a file that is not a link is in the way");
   }
   EXPECT_EQ(access(path.c_str(), F_OK), 0);
   unlink(path.c_str());

@@ -1,23 +1,44 @@
 #include "tests/cli/CliProcess.h"
 
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 CliProcess::CliProcess(const std::vector<std::string>& args, const std::string& folder,
                        OutReader reader)
     : Reader(reader) {
+  Start(args, {folder, {}, 0});
+}
+
+CliProcess::CliProcess(const std::vector<std::string>& args, const Setup& setup) {
+  Start(args, setup);
+}
+
+void CliProcess::Start(const std::vector<std::string>& args, const Setup& setup) {
   int out[2];
   int err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) return;
+  if (pipe(out) != 0) return;
+  if (setup.ErrColumns > 0) {
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = static_cast<unsigned short>(setup.ErrColumns);
+    if (openpty(&err[0], &err[1], nullptr, nullptr, &size) != 0) return;
+  } else if (pipe(err) != 0) {
+    return;
+  }
   Pid = fork();
   if (Pid == 0) {
     dup2(out[1], 1);
     dup2(err[1], 2);
     close(out[0]);
     close(err[0]);
-    if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(127);
+    for (const std::string& variable : setup.Environment)
+      putenv(const_cast<char*>(variable.c_str()));
+    if (!setup.Folder.empty() && chdir(setup.Folder.c_str()) != 0) _exit(127);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(KELVARIN_CLI));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -52,6 +73,7 @@ void CliProcess::Pump() {
       char buffer[4096];
       const ssize_t n = read(fds[i].fd, buffer, firstLine ? 1 : sizeof buffer);
       std::lock_guard lock(Mutex);
+      // A terminal's end reads as an error (EIO) once the program and its children are gone.
       if (n <= 0) {
         (i == 0 ? outOpen : errOpen) = false;
       } else {
@@ -121,7 +143,11 @@ std::string CliProcess::Err() {
 }
 
 CliRun RunCli(const std::vector<std::string>& args, int timeoutMs, const std::string& folder) {
-  CliProcess p(args, folder);
+  return RunCli(args, CliProcess::Setup{folder, {}, 0}, timeoutMs);
+}
+
+CliRun RunCli(const std::vector<std::string>& args, const CliProcess::Setup& setup, int timeoutMs) {
+  CliProcess p(args, setup);
   CliRun run;
   run.Status = p.Wait(timeoutMs);
   run.Out = p.Out();

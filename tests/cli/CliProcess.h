@@ -17,6 +17,14 @@ class CliProcess {
 
   explicit CliProcess(const std::vector<std::string>& args, const std::string& folder = "",
                       OutReader reader = OutReader::All);
+  // Where and how it runs: its folder, variables added to its environment (NAME=VALUE), and
+  // standard error on a terminal of errColumns columns (0: a pipe, as standard output is).
+  struct Setup {
+    std::string Folder;
+    std::vector<std::string> Environment;
+    int ErrColumns = 0;
+  };
+  CliProcess(const std::vector<std::string>& args, const Setup& setup);
   ~CliProcess();
   CliProcess(const CliProcess&) = delete;
   CliProcess& operator=(const CliProcess&) = delete;
@@ -33,6 +41,7 @@ class CliProcess {
 
  private:
   bool WaitFor(const std::string& stream, const std::string& text, int timeoutMs);
+  void Start(const std::vector<std::string>& args, const Setup& setup);
   void Pump();
 
   OutReader Reader = OutReader::All;
@@ -55,3 +64,5 @@ struct CliRun {
 };
 CliRun RunCli(const std::vector<std::string>& args, int timeoutMs = 30000,
               const std::string& folder = "");
+CliRun RunCli(const std::vector<std::string>& args, const CliProcess::Setup& setup,
+              int timeoutMs = 30000);

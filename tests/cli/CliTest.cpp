@@ -14,7 +14,8 @@ namespace {
 using boxsim::Answer;
 using boxsim::BoxCommand;
 
-// Every command against one box: the status, what it prints, and what the box then holds.
+// Every command against one box: the status, what it prints (with the log of the line), and
+// what the box then holds.
 TEST_F(CliTest, EveryCommandGivesItsStatusAndOutput) {
   struct Case {
     std::vector<std::string> Args;
@@ -139,7 +140,7 @@ TEST_F(CliTest, EveryCommandGivesItsStatusAndOutput) {
     Boxes.clear();
     BoxSim& box = AddBox();
     if (c.Setup) c.Setup(box);
-    std::vector<std::string> args = {"-p", box.LinkPath()};
+    std::vector<std::string> args = {"-v", "-p", box.LinkPath()};
     args.insert(args.end(), c.Args.begin(), c.Args.end());
     const CliRun run = RunCli(args);
     EXPECT_EQ(run.Status, c.Status) << run.Err;
@@ -166,7 +167,7 @@ TEST_F(CliTest, BadArgumentsAndFilesAreUsageErrors) {
     std::string Text;  // on standard output for 0, standard error otherwise
   };
   const std::vector<Case> cases = {
-      {{"--help"}, 0, "130 interrupted"},
+      {{"--help"}, 0, "130   interrupted"},
       {{"--version"}, 0, "kelvarin-cli 1.0.0\n"},
       {{"-p", "x"}, 2, "no command"},
       {{"-p", "x", "--frobnicate", "version"}, 2, "unknown option"},
@@ -315,7 +316,7 @@ TEST_F(CliTest, FourPortsAtOnceOneBoxFailing) {
 TEST_F(CliTest, RepeatServesBoxAfterBox) {
   const std::string image = WriteImage("image.bin", 200000, 3);
   BoxSim& box = AddBox();
-  CliProcess cli({"--repeat", "--json", "-p", box.LinkPath(), "upload", image});
+  CliProcess cli({"--repeat", "--json", "-v", "-p", box.LinkPath(), "upload", image});
   const auto done = [](int n) {
     return "\"event\": \"done\", \"box\": " + std::to_string(n) + ", \"status\": 0";
   };
@@ -358,7 +359,7 @@ TEST_F(CliTest, InterruptsAndLostPorts) {
     Boxes.clear();
     BoxSim& box = AddBox(115200);
     const std::string image = WriteImage("image.bin", 2 * boxsim::kBlockSize, 4);
-    CliProcess cli({"-p", box.LinkPath(), "upload", image});
+    CliProcess cli({"-v", "-p", box.LinkPath(), "upload", image});
     ASSERT_TRUE(cli.WaitForErr("Download", 20000)) << cli.Err();
     if (pulled)
       box.PullPlug();
@@ -370,7 +371,7 @@ TEST_F(CliTest, InterruptsAndLostPorts) {
   Boxes.clear();
   {
     BoxSim& box = AddBox();
-    CliProcess cli({"-p", box.LinkPath(), "monitor"});
+    CliProcess cli({"-v", "-p", box.LinkPath(), "monitor"});
     ASSERT_TRUE(cli.WaitForErr("Stop send sync byte", 10000)) << cli.Err();
     box.PrintLines({"caf\xE9 ready"});
     EXPECT_TRUE(cli.WaitForOut("caf\xC3\xA9 ready\n", 5000)) << cli.Out() << cli.Err();

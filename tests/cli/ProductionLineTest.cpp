@@ -60,7 +60,7 @@ TEST_F(CliTest, StationKeepsTheImageItTookAtTheStart) {
     const std::string image = WriteImage("deleted.bin", size, 6);
     const Bytes bytes = ReadBytes(image);
     BoxSim& box = AddBox();
-    CliProcess cli({"--repeat", "--json", "-p", box.LinkPath(), "upload", image});
+    CliProcess cli({"--repeat", "--json", "-v", "-p", box.LinkPath(), "upload", image});
     ASSERT_TRUE(cli.WaitForOut(Done(1) + "0", 20000)) << cli.Err();
     fs::remove(image);
     box.TakeBoxAway();
@@ -174,7 +174,7 @@ TEST_F(CliTest, EverySignalEndsCleanly) {
   {
     SCOPED_TRACE("stuck on output nobody reads, Ctrl+C twice");
     BoxSim& box = AddBox();
-    CliProcess cli({"-p", box.LinkPath(), "monitor"}, "", CliProcess::OutReader::Never);
+    CliProcess cli({"-v", "-p", box.LinkPath(), "monitor"}, "", CliProcess::OutReader::Never);
     ASSERT_TRUE(cli.WaitForErr("Stop send sync byte", 10000)) << cli.Err();
     box.Flood(1 << 20);
     std::this_thread::sleep_for(1500ms);  // the pipe is full long before
@@ -229,7 +229,7 @@ TEST_F(CliTest, ReadFilesAreCheckedFirstAndNothingIsLost) {
     SCOPED_TRACE("a station");
     BoxSim& box = AddBox();
     const std::string file = Path("station.bin");
-    CliProcess cli({"--repeat", "--json", "-p", box.LinkPath(), "read", "100", "2000", file});
+    CliProcess cli({"--repeat", "--json", "-v", "-p", box.LinkPath(), "read", "100", "2000", file});
     ASSERT_TRUE(cli.WaitForOut(Done(1) + "0", 20000)) << cli.Err();
     box.TakeBoxAway();
     ASSERT_TRUE(cli.WaitForErr("box gone", 10000)) << cli.Err();
@@ -249,7 +249,7 @@ TEST_F(CliTest, ReadFilesAreCheckedFirstAndNothingIsLost) {
     BoxSim& box = AddBox();
     box.SetAnswer(BoxCommand::ReadFlash, Answer::Bad);
     const std::string file = Path("failed.bin");
-    const CliRun run = RunCli({"-p", box.LinkPath(), "read", "0", "100", file});
+    const CliRun run = RunCli({"-v", "-p", box.LinkPath(), "read", "0", "100", file});
     EXPECT_EQ(run.Status, 1) << run.Err;
     EXPECT_NE(run.Err.find("Read flash stopped: " + file + " left unchanged"), npos) << run.Err;
     EXPECT_EQ(run.Err.find("flashdata.bin"), npos) << run.Err;
@@ -259,8 +259,8 @@ TEST_F(CliTest, ReadFilesAreCheckedFirstAndNothingIsLost) {
       EXPECT_NE(p.filename().string().rfind(".kelvarin", 0), 0u) << p;
 }
 
-// On a paced line, piped and in JSON: progress at least every half second of line time and
-// as each block is through.
+// On a paced line, piped (on standard error) and in JSON: progress at least every half second
+// of line time and as each block is through.
 TEST_F(CliTest, ProgressEveryHalfSecondPipedAndInJson) {
   const std::size_t size = 2 * kBlockSize;
   const std::string image = WriteImage("image.bin", size, 11);
@@ -273,17 +273,18 @@ TEST_F(CliTest, ProgressEveryHalfSecondPipedAndInJson) {
     const CliRun run = RunCli(args, 60000);
     ASSERT_EQ(run.Status, 0) << run.Err;
     std::vector<long long> shown;
-    for (std::size_t at = 0; at < run.Out.size();) {
-      const std::size_t end = run.Out.find('\n', at);
-      const std::string line = run.Out.substr(at, end - at);
-      at = end == npos ? run.Out.size() : end + 1;
+    const std::string& progress = json ? run.Out : run.Err;
+    for (std::size_t at = 0; at < progress.size();) {
+      const std::size_t end = progress.find('\n', at);
+      const std::string line = progress.substr(at, end - at);
+      at = end == npos ? progress.size() : end + 1;
       if (json && line.find("\"event\": \"progress\"") != npos)
         shown.push_back(Number(line, "bytes"));
       if (!json && line.rfind(box.LinkPath() + "  ", 0) == 0 && line.find('%') != npos)
         shown.push_back(std::atoll(line.c_str() + box.LinkPath().size()));
     }
-    EXPECT_GE(shown.size(), 5u) << run.Out;
-    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << run.Out;
+    EXPECT_GE(shown.size(), 5u) << progress;
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << progress;
     if (json) {
       EXPECT_TRUE(std::any_of(shown.begin(), shown.end(),
                               [](long long b) { return b > 0 && b % kBlockSize != 0; }))
@@ -321,7 +322,7 @@ TEST_F(CliTest, TheBoxCannotDriveTheTerminal) {
     std::string Expected;
   };
   const std::vector<Case> cases = {
-      {{"version"}, false, shown},
+      {{"-v", "version"}, false, shown},
       {{"monitor"}, true, shown},
       {{"--json", "monitor"}, true, json},
   };

@@ -45,7 +45,7 @@ class EndToEnd : public ::testing::Test {
     Program.reset();
     if (Box) Box->Stop();
     SetMessageBoxHook(Previous);
-    if (!Home.empty()) (void)chdir(Home.c_str());
+    if (!Home.empty() && chdir(Home.c_str()) != 0) ADD_FAILURE() << "can't go back to " << Home;
   }
 
   virtual boxsim::BoxOptions BoxOptions() { return {}; }

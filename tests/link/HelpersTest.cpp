@@ -99,20 +99,31 @@ TEST(ReplyTimeout, CountsAcrossTheHourAndFiresOnlyAfterTheWholeWait) {
   RecordingScreen screen;
   FakeClock clock;
   ReplyTimeout timeout(screen, clock);
+  EXPECT_EQ(timeout.SecondsLeft(), 0);
   clock.Set(59, 50);
   timeout.SetReplyTimeout(true, 20);
   EXPECT_FALSE(screen.CmdControls);
+  EXPECT_EQ(timeout.SecondsLeft(), 20);
 
-  clock.Set(0, 10);
-  timeout.CheckReplyTimeout();
-  EXPECT_TRUE(timeout.Armed());
+  // The countdown the window shows agrees with the check that fires.
+  const struct {
+    int minute, second, left;
+  } countdown[] = {{59, 53, 17}, {59, 59, 11}, {0, 0, 10}, {0, 9, 1}, {0, 10, 0}};
+  for (const auto& c : countdown) {
+    clock.Set(c.minute, c.second);
+    EXPECT_EQ(timeout.SecondsLeft(), c.left) << c.minute << ":" << c.second;
+    timeout.CheckReplyTimeout();
+    EXPECT_TRUE(timeout.Armed());
+  }
   EXPECT_TRUE(screen.Messages.empty());
 
   clock.Set(0, 11);
+  EXPECT_EQ(timeout.SecondsLeft(), 0);
   timeout.CheckReplyTimeout();
   EXPECT_FALSE(timeout.Armed());
   EXPECT_EQ(screen.Messages, std::vector<std::string>{"Timeout!!"});
   EXPECT_TRUE(screen.CmdControls);
+  EXPECT_EQ(timeout.SecondsLeft(), 0);
 
   timeout.CheckReplyTimeout();
   EXPECT_EQ(screen.Messages.size(), 1u);

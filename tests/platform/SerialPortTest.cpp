@@ -52,15 +52,21 @@ class SerialPortTest : public ::testing::Test {
 }  // namespace
 
 TEST(SerialPortPath, MapsNamesToDevices) {
-  EXPECT_EQ(SerialPort::DevicePath("COM1"), "/dev/ttyS0");
-  EXPECT_EQ(SerialPort::DevicePath("COM8"), "/dev/ttyS7");
-  EXPECT_EQ(SerialPort::DevicePath("COM9"), "/dev/COM9");
-  EXPECT_EQ(SerialPort::DevicePath("COM10"), "/dev/COM10");
-  EXPECT_EQ(SerialPort::DevicePath("ttyUSB0"), "/dev/ttyUSB0");
   const std::string longPath =
       "/dev/serial/by-id/usb-Adapter_Maker_Cable_With_A_Long_Name-if00-port0";
-  EXPECT_EQ(SerialPort::DevicePath(longPath), longPath);
-  EXPECT_EQ(SerialPort::DevicePath("/tmp/COM1"), "/tmp/COM1");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"COM1", "/dev/ttyS0"},
+      {"COM8", "/dev/ttyS7"},
+      {"COM9", "/dev/COM9"},
+      {"COM10", "/dev/COM10"},
+      {"ttyUSB0", "/dev/ttyUSB0"},
+      {longPath, longPath},
+      {"/tmp/COM1", "/tmp/COM1"},
+      // Any name with a slash is a path, as a shell takes it: the link in the current folder.
+      {"./box", "./box"},
+      {"run/box", "run/box"},
+  };
+  for (const auto& [name, path] : cases) EXPECT_EQ(SerialPort::DevicePath(name), path) << name;
 }
 
 TEST(SerialPortOpen, MissingDeviceOrNonTerminalStaysClosed) {
