@@ -14,6 +14,13 @@ inline std::string ToLatin1(const QString& text) {
   return text.toLatin1().toStdString();
 }
 
+// A file name as the engine and platform/ take it: UTF-8, which is what Qt gives the system
+// here and what the Windows file calls of platform/ expect (the ANSI code page would lose
+// every character outside it).
+inline std::string FileNameOf(const QString& path) {
+  return path.toUtf8().toStdString();
+}
+
 // The text's bytes when every character is one byte (Latin-1); nullopt when one is not, so
 // that nothing the operator typed goes out as a stand-in character.
 inline std::optional<std::string> ExactLatin1(const QString& text) {

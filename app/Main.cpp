@@ -5,7 +5,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
-#include <QSaveFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
@@ -22,6 +21,7 @@
 #include "app/Latin1Text.h"
 #include "app/MessageBox.h"
 #include "app/StartUp.h"
+#include "platform/Files.h"
 #include "ui_Main.h"
 #include "version/KelvarinVersion.h"
 #include "wire/Words.h"
@@ -182,7 +182,7 @@ void Tform_main::btn_UpdateCodeClick() {
     const QString path =
         QFileDialog::getOpenFileName(this, "Open", QString(), OpDia_OpenFile_Filter);
     if (path.isEmpty()) return std::nullopt;
-    return path.toLocal8Bit().toStdString();
+    return FileNameOf(path);
   });
   UpdateStatus();
 }
@@ -468,14 +468,8 @@ void Tform_main::SaveLogAs() {
   QString text = ui->Memo_Msg->toPlainText();
   if (!text.isEmpty()) text += '\n';
   const QByteArray bytes = text.toUtf8();
-  // Written beside the name and moved onto it whole: a full disk, noticed only as the last
-  // bytes go, leaves no cut log under that name, and an earlier file there as it was.
-  QSaveFile file(*path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-    const QString why = file.errorString();
-    file.cancelWriting();
-    ShowMessage(ToLatin1("Can't write " + *path + ": " + why));
-  }
+  const std::string why = WriteWholeFile(FileNameOf(*path), bytes.toStdString());
+  if (!why.empty()) ShowMessage(ToLatin1("Can't write " + *path + ": ") + why);
 }
 
 std::unique_ptr<QMessageBox> Tform_main::AboutBox() {
@@ -532,6 +526,6 @@ void Tform_main::dropEvent(QDropEvent* event) {
   const std::optional<QString> path = DroppedImage(event->mimeData());
   if (!path) return;
   event->acceptProposedAction();
-  Protocol.StartUpload(path->toLocal8Bit().toStdString());
+  Protocol.StartUpload(FileNameOf(*path));
   UpdateStatus();
 }

@@ -40,3 +40,9 @@ bool StampOf(std::FILE* file, FileStamp& stamp);
 
 // Reads n bytes at offset, whoever else reads the same file; false unless all n came.
 bool ReadAt(std::FILE* file, std::uint64_t offset, std::uint8_t* into, std::size_t n);
+
+// Writes a whole file the user asked for: into a file of its own beside the name, moved onto
+// the name once every byte is on the disk. When anything fails (a full disk shows only as the
+// last bytes go) nothing is left beside it, a file already under the name stays as it was, and
+// the result says why; empty on success.
+std::string WriteWholeFile(const std::string& path, const std::string& bytes);

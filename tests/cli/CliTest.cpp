@@ -206,7 +206,9 @@ TEST_F(CliTest, NumbersAndTextsThatDoNotFitSendNothing) {
   const std::vector<Case> cases = {
       {{"config", "set", "Timeout=abc"}, timeout, ""},
       {{"config", "set", "Timeout=12abc"}, timeout, ""},
-      {{"config", "set", "DLPid=12345678"}, "Download Pid: a hexadecimal number from 0 to ffff", ""},
+      {{"config", "set", "DLPid=12345678"},
+       "Download Pid: a hexadecimal number from 0 to ffff",
+       ""},
       {{"config", "set", "Sat_Cmd=HELLOWORLD1234"},
        "Commands: at most 12 characters of one byte (Latin-1)",
        ""},
@@ -214,8 +216,10 @@ TEST_F(CliTest, NumbersAndTextsThatDoNotFitSendNothing) {
        "Commands: at most 12 characters of one byte (Latin-1)",
        ""},
       {{"tune", "11778000", "8000"}, "Bandwidth: a decimal number from 0 to 255", ""},
-      {{"tune", "-1", "8"}, "Frequency: a decimal number from 0 to 4294967295", ""},
-      {{"read", "FFFFF000", "2000", Path("f.bin")}, "Size: a hexadecimal number from 1 to 1000", ""},
+      {{"tune", "--", "-1", "8"}, "Frequency: a decimal number from 0 to 4294967295", ""},
+      {{"read", "FFFFF000", "2000", Path("f.bin")},
+       "Size: a hexadecimal number from 1 to 1000",
+       ""},
       {{"erase", "1000", "0"}, "Size: a hexadecimal number from 1 to fffff000", ""},
       {{"config", "set", "Timeout=  +45"}, "", "set config -> ok"},
       {{"tune", " +800", "8"}, "", "tune 800 kHz bandwidth 8"},
@@ -259,7 +263,8 @@ TEST_F(CliTest, RebootAndRunAppAreOkOnlyOnceTheBoxHasThem) {
   for (int run = 1; run <= 4; ++run) {
     const bool rebooting = run < 4;
     SCOPED_TRACE(run);
-    const CliRun cli = RunCli({"-p", box.LinkPath(), "-b", "300", rebooting ? "reboot" : "run-app"});
+    const CliRun cli =
+        RunCli({"-p", box.LinkPath(), "-b", "300", rebooting ? "reboot" : "run-app"});
     EXPECT_EQ(cli.Status, 0) << cli.Err;
     // The program has ended, and so the box has the command: a real port throws away what it
     // still holds when it is closed. A 4-byte command is 133 ms on the line at 300 baud.
