@@ -53,10 +53,9 @@ int UartTxThread::WriteTimeoutMs(const LineSettings& settings, int n) {
   return static_cast<int>(std::min<long long>(lineMs * 3 / 2 + 100, INT_MAX));
 }
 
-std::chrono::microseconds UartTxThread::LineTime(const LineSettings& settings, int n) {
+long long UartTxThread::LineTimeUs(const LineSettings& settings, int n) {
   const long long baud = std::max<std::uint32_t>(settings.BaudRate, 1);
-  return std::chrono::microseconds((std::max(n, 0) * BitsPerByte(settings) * 1000000 + baud - 1) /
-                                   baud);
+  return (std::max(n, 0) * BitsPerByte(settings) * 1000000 + baud - 1) / baud;
 }
 
 bool UartTxThread::TxPass(Outgoing& out) {
@@ -85,8 +84,8 @@ bool UartTxThread::TxPass(Outgoing& out) {
   out.TimeoutMs = WriteTimeoutMs(Uart.Settings, slot.Length);
   out.Target = port;
   out.Number = DoneTotal + 1;
-  out.LineTime = LineTime(Uart.Settings, slot.Length);
-  out.BufferTime = LineTime(Uart.Settings, PortBufferBytes);
+  out.LineTime = std::chrono::microseconds(LineTimeUs(Uart.Settings, slot.Length));
+  out.BufferTime = std::chrono::microseconds(LineTimeUs(Uart.Settings, PortBufferBytes));
   out.Open = Uart.Opens.load();
   out.Sync = out.Number == SyncNumber;
   WritingSync = out.Sync;
@@ -167,11 +166,10 @@ void UartTxThread::Execute(Worker& worker) {
     // system holds no more than a buffer's worth once a write has returned.
     if (out.Open != LastOpen) LineFreeAt = {};
     LastOpen = out.Open;
-    LineFreeAt = std::min(std::max(LineFreeAt, start) + out.LineTime,
-                          SteadyClock::now() + out.BufferTime);
+    LineFreeAt =
+        std::min(std::max(LineFreeAt, start) + out.LineTime, SteadyClock::now() + out.BufferTime);
     if (result.Count > 0)
-      WrittenLast = {out.Number, out.Open, out.Target, LineFreeAt + SettleMargin,
-                     out.TimeoutMs};
+      WrittenLast = {out.Number, out.Open, out.Target, LineFreeAt + SettleMargin, out.TimeoutMs};
     // Even when Disconnect suspended us meanwhile, the slot must be freed.
     if (!worker.HandOver([&] { TxWritten(result); }, true)) return;
     // A command queued while the sync word goes out follows it at once.
@@ -184,8 +182,8 @@ void UartTxThread::Execute(Worker& worker) {
   // With nothing to send and no reply awaited a pass has nothing to do; Queued wakes us.
   int restMs = idle ? IdleSleepMs : PeriodMs;
   if (WrittenLast.Number != 0) {
-    const auto untilFree = std::chrono::ceil<std::chrono::milliseconds>(WrittenLast.FreeAt -
-                                                                       SteadyClock::now());
+    const auto untilFree =
+        std::chrono::ceil<std::chrono::milliseconds>(WrittenLast.FreeAt - SteadyClock::now());
     restMs = static_cast<int>(std::clamp<long long>(untilFree.count(), 0, restMs));
   }
   worker.Sleep(restMs);

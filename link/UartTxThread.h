@@ -42,11 +42,11 @@ class UartTxThread {
     int Length = 0;
     int TimeoutMs = 0;  // the time the message needs on the line, with a margin
     Port* Target = nullptr;
-    std::uint64_t Number = 0;  // as counted by LastQueued
+    std::uint64_t Number = 0;                 // as counted by LastQueued
     std::chrono::microseconds LineTime{0};    // the bytes' time on the line, start to stop bit
     std::chrono::microseconds BufferTime{0};  // ...and that of a full buffer of the system's
-    std::uint64_t Open = 0;                 // the port's open it goes out on (UartState::Opens)
-    bool Sync = false;                      // the sync word
+    std::uint64_t Open = 0;                   // the port's open it goes out on (UartState::Opens)
+    bool Sync = false;                        // the sync word
   };
   // One period, on the GUI thread: checks the reply timeout, queues the sync word when the
   // ring is empty, and names the next message to write (false when there is none).
@@ -67,8 +67,8 @@ class UartTxThread {
   // How long a write of n bytes may take at the given line settings: the time the bytes need
   // on the line, with a margin for the driver and the adapter.
   static int WriteTimeoutMs(const LineSettings& settings, int n);
-  // The time n bytes take on the line, start bit to stop bit.
-  static std::chrono::microseconds LineTime(const LineSettings& settings, int n);
+  // The time n bytes take on the line, start bit to stop bit, in microseconds.
+  static long long LineTimeUs(const LineSettings& settings, int n);
 
   int QueuedCount() const;
   // Messages are numbered as they are queued, from 1. A message is still queued until the
