@@ -418,10 +418,14 @@ std::string ParseCommand(const std::vector<std::string>& words, CliOptions& o) {
     case Command::Upload:
       o.Image = args[0];
       break;
-    case Command::Verify:
-      if (!ParseUnsigned(args[0], 16, o.Start)) return "verify needs a hexadecimal START";
+    case Command::Verify: {
+      std::string why;
+      const std::optional<std::int64_t> start = CheckNumberText(FlashStartField(), args[0], why);
+      if (!start) return why;
+      o.Start = static_cast<std::uint32_t>(*start);
       o.Image = args[1];
       break;
+    }
     case Command::Send: {
       const std::optional<std::string> text = Utf8ToLatin1(args[0]);
       if (!text || text->empty()) return "send needs a non-empty Latin-1 text";

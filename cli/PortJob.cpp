@@ -56,7 +56,7 @@ double LineBytesPerSecond(const PortRequest& request) {
 // False when either cannot be read whole.
 bool Compare(const std::filesystem::path& readBack, const UploadImage& image, std::uint64_t& first,
              std::uint64_t& differing) {
-  std::FILE* flash = std::fopen(readBack.string().c_str(), "rb");
+  std::FILE* flash = OpenFile(SystemName(readBack), "rb");
   if (flash == nullptr) return false;
   differing = 0;
   std::vector<std::uint8_t> a(64 * 1024), b(a.size());
@@ -112,7 +112,7 @@ PortJob::PortJob(const CliOptions& options, const PortRequest& request, JobOutpu
   if (Options.Cmd == Command::Verify) {
     std::error_code error;
     const std::filesystem::path temp = std::filesystem::temp_directory_path(error);
-    ReadFolder = MakeReadFolder(((error ? "." : temp) / "kelvarin-verify").string());
+    ReadFolder = MakeReadFolder(SystemName((error ? "." : temp) / "kelvarin-verify"));
   } else if (Options.Cmd == Command::Read) {
     ReadFolder = MakeReadFolder(Options.Repeat ? ReadBase : FileBehindLinks(ReadBase));
   }
@@ -408,7 +408,7 @@ void PortJob::StartWork() {
       if (error) {
         --InEngineCall;
         FinishBox(ExitStatus::Usage, "Can't write " +
-                                         (ReadName.empty() ? ReadFolder.string() : ReadName) +
+                                         (ReadName.empty() ? SystemName(ReadFolder) : ReadName) +
                                          ": " + error.message());
         return;
       }

@@ -48,6 +48,10 @@ NumberField SizeField(std::int64_t start) {
 
 }  // namespace
 
+NumberField FlashStartField() {
+  return {"Start Addr", 16, 0, Top};
+}
+
 bool ReadTuneTexts(const std::string& frequency, const std::string& bandwidth, TuneValues& values,
                    std::string& why) {
   const auto f = CheckNumberText({"Frequency", 10, 0, Top}, frequency, why);
@@ -60,7 +64,7 @@ bool ReadTuneTexts(const std::string& frequency, const std::string& bandwidth, T
 
 bool ReadFlashRangeTexts(const std::string& start, const std::string& size, FlashRange& range,
                          std::string& why) {
-  const auto s = CheckNumberText({"Start Addr", 16, 0, Top}, start, why);
+  const auto s = CheckNumberText(FlashStartField(), start, why);
   if (!s) return false;
   const auto n = CheckNumberText(SizeField(*s), size, why);
   if (!n) return false;
@@ -69,7 +73,7 @@ bool ReadFlashRangeTexts(const std::string& start, const std::string& size, Flas
 }
 
 std::string FlashRangeProblem(std::uint64_t start, std::uint64_t size) {
-  if (start > Top) return AcceptedText({"Start Addr", 16, 0, Top});
+  if (start > Top) return AcceptedText(FlashStartField());
   const NumberField field = SizeField(static_cast<std::int64_t>(start));
   if (size == 0 || size > static_cast<std::uint64_t>(field.Max)) return AcceptedText(field);
   return {};

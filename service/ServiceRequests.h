@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "link/NumberText.h"
 #include "wire/Words.h"
 
 // The service requests as they go on the line: command word, values least significant byte
@@ -34,5 +35,7 @@ struct FlashRange {
 };
 bool ReadFlashRangeTexts(const std::string& start, const std::string& size, FlashRange& range,
                          std::string& why);
+// The start of a flash range as a field: hexadecimal, 0 to 0xFFFFFFFF.
+NumberField FlashStartField();
 // The same check on numbers already read: empty when the range may go, else why not.
 std::string FlashRangeProblem(std::uint64_t start, std::uint64_t size);
