@@ -35,6 +35,17 @@ TEST(DlCfgRecord, ReceivedRecordOfEveryLayoutGoesBackByteForByte) {
     const Record received = SampleRecord(type);
     EXPECT_EQ(Pack(TextsShownFor(received), received), received);
   }
+  // Every text the dialog shows is taken back, the largest and most negative values too.
+  for (const std::uint8_t fill : {0x00, 0x7F, 0x80, 0xFF}) {
+    for (const std::uint8_t type : {1, 2, 3}) {
+      SCOPED_TRACE(std::to_string(fill) + " type " + std::to_string(type));
+      Record received;
+      received.fill(fill);
+      received[DlCfgDeliveryTypeOffset] = type;
+      Record out{};
+      EXPECT_EQ(PackRecord(TextsShownFor(received), received.data(), out.data()), "");
+    }
+  }
 }
 
 TEST(DlCfgRecord, ShownTextsFollowTheFieldForms) {
@@ -120,7 +131,8 @@ TEST(DlCfgRecord, TextsMustFitTheirFieldsOrNothingIsBuilt) {
       {"text_BootFlag", "123456789", flag, 0},
       {"text_BootFlag", "99999999999999999999", flag, 0},
       {"text_NS2_SwMinor", "g", "NewSelectors[2] SwMinor: a hexadecimal number from 0 to ffff", 0},
-      {"text_Sat_Cmd", "HELLOWORLD1234", "Commands: at most 12 characters of one byte (Latin-1)", 0},
+      {"text_Sat_Cmd", "HELLOWORLD1234", "Commands: at most 12 characters of one byte (Latin-1)",
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.Edit) + " = \"" + c.Text + "\"");
