@@ -60,7 +60,12 @@ void Tform_DL_Config::btn_GetDLCfgClick() {
 void Tform_DL_Config::btn_SetDLCfgClick() {
   SetStatusCaption("Status");
   std::uint8_t record[DlCfgRecordSize];
-  PackDLCfgRecord(record);
+  // A text that does not fit its field would reach the box as some other value: nothing goes.
+  const std::string problem = PackDLCfgRecord(record);
+  if (!problem.empty()) {
+    ShowMessageBox(problem);
+    return;
+  }
   Protocol.SetDlCfg(record);
 }
 
@@ -100,8 +105,17 @@ bool Tform_DL_Config::ShowDLCfgRecord(const std::uint8_t* record) {
   return true;
 }
 
-void Tform_DL_Config::PackDLCfgRecord(std::uint8_t* out) {
+std::string Tform_DL_Config::PackDLCfgRecord(std::uint8_t* out) {
+  const DeliveryLayout layout = LayoutOfDeliveryType(StoredDLCfg[DlCfgDeliveryTypeOffset]);
   DlCfgTexts texts;
-  for (const auto& [edit, widget] : FieldEdits) texts[edit] = ToLatin1(widget->text());
-  PackRecord(texts, StoredDLCfg.data(), out);
+  for (const DlCfgField& field : DlCfgFields()) {
+    const std::optional<std::string> text = ExactLatin1(FieldEdits[field.Edit]->text());
+    if (text) {
+      texts[field.Edit] = *text;
+    } else if (field.Layout == DeliveryLayout::Common || field.Layout == layout) {
+      // A character of more than one byte fits no field of the box.
+      return FieldAccepts(field);
+    }
+  }
+  return PackRecord(texts, StoredDLCfg.data(), out);
 }

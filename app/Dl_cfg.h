@@ -28,8 +28,9 @@ class Tform_DL_Config : public QDialog, public DlCfgView {
   ~Tform_DL_Config() override;
 
   bool ShowDLCfgRecord(const std::uint8_t* record) override;
-  // The whole record, CRC included, from the edits' texts (out: 100 bytes).
-  void PackDLCfgRecord(std::uint8_t* out);
+  // The whole record, CRC included, from the edits' texts (out: 100 bytes). When a text does
+  // not fit its field, out is left alone and the result says what that field takes.
+  std::string PackDLCfgRecord(std::uint8_t* out);
 
   // For the main window: the answers' captions, and the command controls it switches.
   void SetStatusCaption(const std::string& text);

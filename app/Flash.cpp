@@ -2,17 +2,8 @@
 
 #include "app/Latin1Text.h"
 #include "engine/Core.h"
-#include "link/NumberText.h"
+#include "app/MessageBox.h"
 #include "ui_Flash.h"
-#include "wire/Bytes.h"
-
-namespace {
-
-std::int32_t ReadHexEdit(const QLineEdit& edit) {
-  return ReadHexTextSaturated(ToLatin1(edit.text()));
-}
-
-}  // namespace
 
 TForm_EraseFlash::TForm_EraseFlash(Core& core, QWidget* parent)
     : QDialog(parent), Protocol(core), ui(std::make_unique<Ui::Form_EraseFlash>()) {
@@ -25,14 +16,21 @@ TForm_EraseFlash::TForm_EraseFlash(Core& core, QWidget* parent)
 
 TForm_EraseFlash::~TForm_EraseFlash() = default;
 
+bool TForm_EraseFlash::TypedRange(FlashRange& range) {
+  std::string why;
+  if (ReadFlashRangeTexts(TypedNumber(ui->Edt_StartAddr->text()), TypedNumber(ui->Edt_Offset->text()), range,
+                          why))
+    return true;
+  ShowMessageBox(why);
+  return false;
+}
+
 void TForm_EraseFlash::Btn_EraseFlashOKClick() {
-  const std::int32_t start = ReadHexEdit(*ui->Edt_StartAddr);
-  const std::int32_t size = ReadHexEdit(*ui->Edt_Offset);
-  Protocol.EraseFlash(static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(size));
+  FlashRange range;
+  if (TypedRange(range)) Protocol.EraseFlash(range.Start, range.Size);
 }
 
 void TForm_EraseFlash::Btn_ReadFlashClick() {
-  const std::int32_t start = ReadHexEdit(*ui->Edt_StartAddr);
-  const std::int32_t size = ReadHexEdit(*ui->Edt_Offset);
-  Protocol.ReadFlash(start, static_cast<std::uint32_t>(size));
+  FlashRange range;
+  if (TypedRange(range)) Protocol.ReadFlash(range.Start, range.Size);
 }

@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <memory>
 
+#include "service/ServiceRequests.h"
+
 class Core;
 
 namespace Ui {
@@ -22,6 +24,9 @@ class TForm_EraseFlash : public QDialog {
   void Btn_ReadFlashClick();
 
  private:
+  // The two edits as a range that may go; false after a message saying what is wrong.
+  bool TypedRange(FlashRange& range);
+
   Core& Protocol;
   std::unique_ptr<Ui::Form_EraseFlash> ui;
 };

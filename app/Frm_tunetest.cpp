@@ -2,7 +2,8 @@
 
 #include "app/Latin1Text.h"
 #include "engine/Core.h"
-#include "link/NumberText.h"
+#include "app/MessageBox.h"
+#include "service/ServiceRequests.h"
 #include "ui_Frm_tunetest.h"
 
 Tform_Tune::Tform_Tune(Core& core, QWidget* parent)
@@ -15,7 +16,12 @@ Tform_Tune::Tform_Tune(Core& core, QWidget* parent)
 Tform_Tune::~Tform_Tune() = default;
 
 void Tform_Tune::Btn_OKClick() {
-  const std::int32_t frequency = ReadDecimalText(ToLatin1(ui->Edt_Frequency->text()));
-  const std::int32_t bandwidth = ReadDecimalText(ToLatin1(ui->Edt_Bandwidth->text()));
-  Protocol.TuneTest(static_cast<std::uint32_t>(frequency), static_cast<std::uint32_t>(bandwidth));
+  TuneValues values;
+  std::string why;
+  if (!ReadTuneTexts(TypedNumber(ui->Edt_Frequency->text()), TypedNumber(ui->Edt_Bandwidth->text()), values,
+                     why)) {
+    ShowMessageBox(why);
+    return;
+  }
+  Protocol.TuneTest(values.FrequencyKHz, values.Bandwidth);
 }

@@ -21,6 +21,7 @@
 #include "app/Latin1Text.h"
 #include "app/MessageBox.h"
 #include "app/StartUp.h"
+#include "platform/Files.h"
 #include "ui_Main.h"
 #include "version/KelvarinVersion.h"
 #include "wire/Words.h"
@@ -181,7 +182,7 @@ void Tform_main::btn_UpdateCodeClick() {
     const QString path =
         QFileDialog::getOpenFileName(this, "Open", QString(), OpDia_OpenFile_Filter);
     if (path.isEmpty()) return std::nullopt;
-    return path.toLocal8Bit().toStdString();
+    return FileNameOf(path);
   });
   UpdateStatus();
 }
@@ -477,14 +478,11 @@ void Tform_main::SaveLogAs() {
     if (!chosen.isEmpty()) path = chosen;
   }
   if (!path) return;
-  QFile file(*path);
   QString text = ui->Memo_Msg->toPlainText();
   if (!text.isEmpty()) text += '\n';
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text.toUtf8()) < 0) {
-    ShowMessage(("Can't write " + *path).toLocal8Bit().toStdString());
-    return;
-  }
-  file.close();
+  const QByteArray bytes = text.toUtf8();
+  const std::string why = WriteWholeFile(FileNameOf(*path), bytes.toStdString());
+  if (!why.empty()) ShowMessage(ToLatin1("Can't write " + *path + ": ") + why);
 }
 
 std::unique_ptr<QMessageBox> Tform_main::AboutBox() {
@@ -541,6 +539,6 @@ void Tform_main::dropEvent(QDropEvent* event) {
   const std::optional<QString> path = DroppedImage(event->mimeData());
   if (!path) return;
   event->acceptProposedAction();
-  Protocol.StartUpload(path->toLocal8Bit().toStdString());
+  Protocol.StartUpload(FileNameOf(*path));
   UpdateStatus();
 }

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "app/Latin1Text.h"
+#include "app/MessageBox.h"
 #include "link/NumberText.h"
 #include "link/UartConfig.h"
 #include "platform/PortScan.h"
@@ -108,7 +109,8 @@ int Tform_uart::LoadUartConfig() {
 }
 
 void Tform_uart::btn_UartSetting_OKClick() {
-  SaveUartConfig(true);
+  // The technician asked for the settings to be kept: a file that could not be written is said.
+  if (SaveUartConfig(true) != 0) ShowMessageBox("Can't write " + ToLatin1(QString::fromLocal8Bit(ConfigPath)));
   accept();
 }
 

@@ -150,7 +150,9 @@ std::size_t BoxSim::Pacer::Allow(std::size_t wanted) {
   credit += std::chrono::duration<double>(now - last).count() * rate;
   last = now;
   // A 20 ms allowance: enough to keep up with poll wake-ups, too little to drain a full pty.
-  credit = std::min(credit, std::max(1.0, rate * 0.02));
+  // On a slow line that is less than a byte; two bytes keep a late wake-up from being lost
+  // for good, so that the box keeps the line's pace through a long stream as a UART does.
+  credit = std::min(credit, std::max(2.0, rate * 0.02));
   // Bytes move in pieces of a couple of milliseconds of line time, as a UART's buffer would
   // hand them on; a byte or two per call would cost more than the line itself.
   if (credit < std::min(Chunk(), static_cast<double>(wanted))) return 0;
@@ -1289,7 +1291,7 @@ bool BoxSim::WriteAll(const std::uint8_t* data, std::size_t n) {
     if (StopRequested()) return false;
     const std::size_t allowed = WritePacer.Allow(n - done);
     if (allowed == 0) {
-      if (!PauseMs(WritePacer.MsUntilByte())) return false;
+      if (!PauseTakingInput(WritePacer.MsUntilByte())) return false;
       continue;
     }
     const ssize_t written = write(MasterFd, data + done, allowed);
@@ -1310,6 +1312,24 @@ bool BoxSim::WriteAll(const std::uint8_t* data, std::size_t n) {
     if (fds[1].revents & POLLIN) ReadInput(Backlog);
   }
   return true;
+}
+
+bool BoxSim::PauseTakingInput(int ms) {
+  // A UART receives while it sends: the tool's bytes keep coming in at the line's pace, to be
+  // parsed once this write is done.
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    if (StopRequested()) return false;
+    const long left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+    if (left <= 0) return true;
+    const int pace = ReadPacer.MsUntilByte();
+    pollfd fds[2] = {{WakeFd, POLLIN, 0},
+                     {MasterFd, static_cast<short>(pace == 0 ? POLLIN : 0), 0}};
+    const int wait = static_cast<int>(pace == 0 ? left : std::min<long>(left, pace));
+    if (poll(fds, 2, wait) <= 0) continue;
+    if (fds[0].revents & POLLIN) DrainWake();
+    if (fds[1].revents & POLLIN) ReadInput(Backlog);
+  }
 }
 
 bool BoxSim::PauseMs(int ms) {

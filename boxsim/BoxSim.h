@@ -228,6 +228,8 @@ class BoxSim {
   bool StopRequested() const;
   bool WriteAll(const std::uint8_t* data, std::size_t n);
   bool PauseMs(int ms);
+  // PauseMs that goes on reading the tool's bytes (into Backlog) as they come.
+  bool PauseTakingInput(int ms);
   void Event(const std::string& line);
   void LogMessage(Message message);
   Answer AnswerFor(BoxCommand command) const;

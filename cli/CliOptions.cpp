@@ -8,6 +8,7 @@
 #include "cli/Latin1.h"
 #include "dlcfg/DlCfgRecord.h"
 #include "platform/SerialPort.h"
+#include "service/ServiceRequests.h"
 
 namespace {
 
@@ -391,7 +392,7 @@ std::string ParseConfig(const std::vector<std::string>& args, CliOptions& o) {
     if (!KnownField(field)) return "no such field: " + field;
     if (!EditableField(field)) return "field cannot be edited: " + field;
     const std::optional<std::string> text = Utf8ToLatin1(change.substr(eq + 1));
-    if (!text) return "text beyond Latin-1: " + change;
+    if (!text || !FieldTextFits(*FindField(field), *text)) return FieldAccepts(*FindField(field));
     o.Changes[field] = *text;
   }
   return {};
@@ -417,10 +418,14 @@ std::string ParseCommand(const std::vector<std::string>& words, CliOptions& o) {
     case Command::Upload:
       o.Image = args[0];
       break;
-    case Command::Verify:
-      if (!ParseUnsigned(args[0], 16, o.Start)) return "verify needs a hexadecimal START";
+    case Command::Verify: {
+      std::string why;
+      const std::optional<std::int64_t> start = CheckNumberText(FlashStartField(), args[0], why);
+      if (!start) return why;
+      o.Start = static_cast<std::uint32_t>(*start);
       o.Image = args[1];
       break;
+    }
     case Command::Send: {
       const std::optional<std::string> text = Utf8ToLatin1(args[0]);
       if (!text || text->empty()) return "send needs a non-empty Latin-1 text";
@@ -428,17 +433,24 @@ std::string ParseCommand(const std::vector<std::string>& words, CliOptions& o) {
       o.Text = *text;
       break;
     }
-    case Command::Tune:
-      if (!ParseUnsigned(args[0], 10, o.FrequencyKHz) || !ParseUnsigned(args[1], 10, o.Bandwidth))
-        return "tune needs two decimal numbers";
+    case Command::Tune: {
+      TuneValues values;
+      std::string why;
+      if (!ReadTuneTexts(args[0], args[1], values, why)) return why;
+      o.FrequencyKHz = values.FrequencyKHz;
+      o.Bandwidth = values.Bandwidth;
       break;
+    }
     case Command::Erase:
-    case Command::Read:
-      if (!ParseUnsigned(args[0], 16, o.Start) || !ParseUnsigned(args[1], 16, o.Size))
-        return name + " needs hexadecimal START and SIZE";
-      if (o.Size == 0) return name + ": SIZE is 0";
+    case Command::Read: {
+      FlashRange range;
+      std::string why;
+      if (!ReadFlashRangeTexts(args[0], args[1], range, why)) return why;
+      o.Start = range.Start;
+      o.Size = range.Size;
       if (c->Cmd == Command::Read) o.OutFile = args[2];
       break;
+    }
     case Command::Help:
       o.HelpTopic = args.empty() ? "" : args[0];
       if (!o.HelpTopic.empty() && FindCommand(o.HelpTopic) == nullptr)

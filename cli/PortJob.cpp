@@ -30,7 +30,7 @@ bool Commanded(Command c) {
 }
 
 std::filesystem::path MakeReadFolder(const std::string& file) {
-  const std::filesystem::path target(file);
+  const std::filesystem::path target = SystemPath(file);
   std::random_device random;
   const std::filesystem::path parent =
       target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
@@ -56,7 +56,7 @@ double LineBytesPerSecond(const PortRequest& request) {
 // False when either cannot be read whole.
 bool Compare(const std::filesystem::path& readBack, const UploadImage& image, std::uint64_t& first,
              std::uint64_t& differing) {
-  std::FILE* flash = std::fopen(readBack.string().c_str(), "rb");
+  std::FILE* flash = OpenFile(SystemName(readBack), "rb");
   if (flash == nullptr) return false;
   differing = 0;
   std::vector<std::uint8_t> a(64 * 1024), b(a.size());
@@ -112,12 +112,12 @@ PortJob::PortJob(const CliOptions& options, const PortRequest& request, JobOutpu
   if (Options.Cmd == Command::Verify) {
     std::error_code error;
     const std::filesystem::path temp = std::filesystem::temp_directory_path(error);
-    ReadFolder = MakeReadFolder(((error ? "." : temp) / "kelvarin-verify").string());
+    ReadFolder = MakeReadFolder(SystemName((error ? "." : temp) / "kelvarin-verify"));
   } else if (Options.Cmd == Command::Read) {
     ReadFolder = MakeReadFolder(Options.Repeat ? ReadBase : FileBehindLinks(ReadBase));
   }
   Engine = std::make_unique<Core>(
-      *this, clock, ReadFolder.empty() ? std::string(".") : ReadFolder.string(), thread);
+      *this, clock, ReadFolder.empty() ? std::string(".") : SystemName(ReadFolder), thread);
   Engine->SetReplyWaitSecs(Options.TimeoutSecs);
   Engine->SetDlCfgView(this);
 }
@@ -183,8 +183,16 @@ void PortJob::Tick(TimePoint now) {
     Pending.pop_front();
     Handle(event);
   }
-  if (State == JobState::Working && WriteNumber != 0 && !Written && Engine->Written(WriteNumber))
-    Handle({Kind::Written});
+  if (State == JobState::Working && WriteNumber != 0 && !Written) {
+    // Only bytes that have left the port count as sent: the port's buffer would be thrown away
+    // when it closes.
+    const Core::MessageProgress where = Engine->Whereabouts(WriteNumber);
+    if (where == Core::MessageProgress::OnLine)
+      Handle({Kind::Written});
+    else if (where == Core::MessageProgress::Lost)
+      Handle(Settled(ExitStatus::LinkFailed,
+                     LastMessage.empty() ? "the command did not go out on the line" : LastMessage));
+  }
   Handle({Kind::TimePasses});
 }
 
@@ -390,7 +398,7 @@ void PortJob::StartWork() {
       Engine->TuneTest(Options.FrequencyKHz, Options.Bandwidth);
       break;
     case Command::Erase:
-      Engine->EraseFlash(Options.Start, Options.Size);
+      sent = Engine->EraseFlash(Options.Start, Options.Size);
       break;
     case Command::Read:
     case Command::Verify: {
@@ -400,12 +408,11 @@ void PortJob::StartWork() {
       if (error) {
         --InEngineCall;
         FinishBox(ExitStatus::Usage, "Can't write " +
-                                         (ReadName.empty() ? ReadFolder.string() : ReadName) +
+                                         (ReadName.empty() ? SystemName(ReadFolder) : ReadName) +
                                          ": " + error.message());
         return;
       }
-      Engine->ReadFlash(static_cast<std::int32_t>(Options.Start),
-                        static_cast<std::uint32_t>(Total));
+      sent = Engine->ReadFlash(Options.Start, static_cast<std::uint32_t>(Total));
       break;
     }
     case Command::Ports:
@@ -537,7 +544,7 @@ std::string PortJob::NamingTheReadFile(const std::string& line) const {
   if (Options.Cmd != Command::Read || ReadName.empty()) return line;
   // The read-back writes flashdata.bin (and its part file) in a folder of its own beside the
   // read's file; what the operator knows is the file.
-  const std::string own = (ReadFolder / "flashdata.bin").string();
+  const std::string own = SystemName(ReadFolder / "flashdata.bin");
   std::string named = line;
   for (const std::string& name : {own + ".part", own, std::string("flashdata.bin")}) {
     const std::size_t at = named.find(name);
@@ -660,7 +667,11 @@ void PortJob::RecordArrived(const std::vector<std::uint8_t>& record) {
     texts[edit] = text;
   }
   std::uint8_t packed[DlCfgRecordSize];
-  PackRecord(texts, record.data(), packed);
+  const std::string problem = PackRecord(texts, record.data(), packed);
+  if (!problem.empty()) {
+    FinishBox(ExitStatus::Usage, problem);
+    return;
+  }
   ++InEngineCall;
   Engine->SetDlCfg(packed);
   --InEngineCall;
@@ -678,10 +689,10 @@ void PortJob::EndOfRead(bool complete) {
   // Written through a link to the file it leads to, as writing to the name would.
   const std::string file = FileBehindLinks(ReadName);
   std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(file, error);
+  const std::filesystem::file_status status = std::filesystem::status(SystemPath(file), error);
   const bool replaceable =
       !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
-  if (file.empty() || !replaceable || !MoveOnto((ReadFolder / "flashdata.bin").string(), file)) {
+  if (file.empty() || !replaceable || !MoveOnto(SystemName(ReadFolder / "flashdata.bin"), file)) {
     FinishBox(ExitStatus::Usage, "Can't write " + ReadName);
     return;
   }

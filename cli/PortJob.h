@@ -32,7 +32,7 @@ class PortJob : public Screen, public DlCfgView {
       Settled,         // the command's outcome is known: Status, Why; Text for the version
       RecordArrived,   // the box's configuration record: Record
       ReadEnded,       // the flash read-back ended: Status Ok when the file is complete
-      Written,         // the message the command had to get out has left for the line
+      Written,         // the message the command had to get out has gone out on the line
       TimePasses,      // the clock moved on: deadlines are looked at
       Interrupted,     // the operator stopped the program
     };

@@ -36,7 +36,8 @@ int ListPorts(const CliOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const ParseResult parsed = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+  ShowUtf8OnConsole();
+  const ParseResult parsed = ParseArguments(ProgramArguments(argc, argv));
   const CliOptions& options = parsed.Options;
   if (!parsed.Error.empty()) return UsageError(parsed.Error);
   if (options.Cmd == Command::Help) {

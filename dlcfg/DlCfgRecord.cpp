@@ -18,56 +18,56 @@ constexpr int SatCmdOffset = 69;
 constexpr int SatCmdWidth = 12;
 
 constexpr DlCfgField Fields[] = {
-    {"text_StructVer", 0, 2, Hex, Common},
-    {"text_StructSize", 2, 2, Decimal, Common},
-    {"text_BootFlag", 4, 4, Hex, Common},
-    {"text_Timeout", 8, 4, Decimal, Common},
-    {"text_DLType", 12, 1, Decimal, Common},
-    {"text_ForceTune", 13, 1, Decimal, Common},
-    {"text_DLPid", 14, 2, Hex, Common},
-    {"text_OUI", 16, 4, Hex, Common},
-    {"text_HardwareModel", 20, 2, Hex, Common},
-    {"text_HardwareVersion", 22, 2, Hex, Common},
-    {"text_ModChangeNO", 24, 1, Decimal, Common},
-    {"text_NS0_MID", 28, 1, Decimal, Common},
-    {"text_NS0_SwMajor", 29, 1, Hex, Common},
-    {"text_NS0_SwMinor", 30, 2, Hex, Common},
-    {"text_NS1_MID", 32, 1, Decimal, Common},
-    {"text_NS1_SwMajor", 33, 1, Hex, Common},
-    {"text_NS1_SwMinor", 34, 2, Hex, Common},
-    {"text_NS2_MID", 36, 1, Decimal, Common},
-    {"text_NS2_SwMajor", 37, 1, Hex, Common},
-    {"text_NS2_SwMinor", 38, 2, Hex, Common},
-    {"text_NS3_MID", 40, 1, Decimal, Common},
-    {"text_NS3_SwMajor", 41, 1, Hex, Common},
-    {"text_NS3_SwMinor", 42, 2, Hex, Common},
-    {"text_MI0_MID", 44, 1, Decimal, Common},
-    {"text_MI0_SwMajor", 45, 1, Hex, Common},
-    {"text_MI0_SwMinor", 46, 2, Hex, Common},
-    {"text_MI1_MID", 48, 1, Decimal, Common},
-    {"text_MI1_SwMajor", 49, 1, Hex, Common},
-    {"text_MI1_SwMinor", 50, 2, Hex, Common},
-    {"text_MI2_MID", 52, 1, Decimal, Common},
-    {"text_MI2_SwMajor", 53, 1, Hex, Common},
-    {"text_MI2_SwMinor", 54, 2, Hex, Common},
-    {"text_MI3_MID", 56, 1, Decimal, Common},
-    {"text_MI3_SwMajor", 57, 1, Hex, Common},
-    {"text_MI3_SwMinor", 58, 2, Hex, Common},
-    {"text_Sat_Freq", 60, 4, Decimal, Satellite},
-    {"text_Sat_Symbol", 64, 2, Decimal, Satellite},
-    {"text_Sat_ParamFlag", 66, 2, Decimal, Satellite},
-    {"text_Sat_CmdLen", SatCmdLenOffset, 1, Decimal, Satellite},
-    {"text_Sat_Cmd", SatCmdOffset, SatCmdWidth, Chars, Satellite},
-    {"text_Cab_Freq", 60, 4, Decimal, Cable},
-    {"text_Cab_Symbol", 64, 2, Decimal, Cable},
-    {"text_Cab_ModType", 66, 1, Decimal, Cable},
-    {"text_Ter_Freq", 60, 4, Decimal, Terrestrial},
-    {"text_Ter_Priority", 64, 1, Decimal, Terrestrial},
-    {"text_Ter_BandWidth", 65, 1, Decimal, Terrestrial},
-    {"text_TunerPower", 66, 1, Hex, Terrestrial},
-    {"text_SignatureType", 84, 4, Decimal, Common},
-    {"text_DeliveryType", DlCfgDeliveryTypeOffset, 1, Decimal, Common},
-    {"text_Crc", DlCfgCrcOffset, 4, Hex, Common},
+    {"text_StructVer", "Struct Version", 0, 2, Hex, Common},
+    {"text_StructSize", "Struct Size", 2, 2, Decimal, Common},
+    {"text_BootFlag", "Boot Flag", 4, 4, Hex, Common},
+    {"text_Timeout", "Timeout", 8, 4, Decimal, Common},
+    {"text_DLType", "Download Type", 12, 1, Decimal, Common},
+    {"text_ForceTune", "Force Tune", 13, 1, Decimal, Common},
+    {"text_DLPid", "Download Pid", 14, 2, Hex, Common},
+    {"text_OUI", "OUI", 16, 4, Hex, Common},
+    {"text_HardwareModel", "Hardware Model", 20, 2, Hex, Common},
+    {"text_HardwareVersion", "Hardware Version", 22, 2, Hex, Common},
+    {"text_ModChangeNO", "NoOfModuleChanged", 24, 1, Decimal, Common},
+    {"text_NS0_MID", "NewSelectors[0] MId", 28, 1, Decimal, Common},
+    {"text_NS0_SwMajor", "NewSelectors[0] SwMajor", 29, 1, Hex, Common},
+    {"text_NS0_SwMinor", "NewSelectors[0] SwMinor", 30, 2, Hex, Common},
+    {"text_NS1_MID", "NewSelectors[1] MId", 32, 1, Decimal, Common},
+    {"text_NS1_SwMajor", "NewSelectors[1] SwMajor", 33, 1, Hex, Common},
+    {"text_NS1_SwMinor", "NewSelectors[1] SwMinor", 34, 2, Hex, Common},
+    {"text_NS2_MID", "NewSelectors[2] MId", 36, 1, Decimal, Common},
+    {"text_NS2_SwMajor", "NewSelectors[2] SwMajor", 37, 1, Hex, Common},
+    {"text_NS2_SwMinor", "NewSelectors[2] SwMinor", 38, 2, Hex, Common},
+    {"text_NS3_MID", "NewSelectors[3] MId", 40, 1, Decimal, Common},
+    {"text_NS3_SwMajor", "NewSelectors[3] SwMajor", 41, 1, Hex, Common},
+    {"text_NS3_SwMinor", "NewSelectors[3] SwMinor", 42, 2, Hex, Common},
+    {"text_MI0_MID", "Module Info[0] MId", 44, 1, Decimal, Common},
+    {"text_MI0_SwMajor", "Module Info[0] SwMajor", 45, 1, Hex, Common},
+    {"text_MI0_SwMinor", "Module Info[0] SwMinor", 46, 2, Hex, Common},
+    {"text_MI1_MID", "Module Info[1] MId", 48, 1, Decimal, Common},
+    {"text_MI1_SwMajor", "Module Info[1] SwMajor", 49, 1, Hex, Common},
+    {"text_MI1_SwMinor", "Module Info[1] SwMinor", 50, 2, Hex, Common},
+    {"text_MI2_MID", "Module Info[2] MId", 52, 1, Decimal, Common},
+    {"text_MI2_SwMajor", "Module Info[2] SwMajor", 53, 1, Hex, Common},
+    {"text_MI2_SwMinor", "Module Info[2] SwMinor", 54, 2, Hex, Common},
+    {"text_MI3_MID", "Module Info[3] MId", 56, 1, Decimal, Common},
+    {"text_MI3_SwMajor", "Module Info[3] SwMajor", 57, 1, Hex, Common},
+    {"text_MI3_SwMinor", "Module Info[3] SwMinor", 58, 2, Hex, Common},
+    {"text_Sat_Freq", "Freq", 60, 4, Decimal, Satellite},
+    {"text_Sat_Symbol", "SymbRate", 64, 2, Decimal, Satellite},
+    {"text_Sat_ParamFlag", "ParamFlags", 66, 2, Decimal, Satellite},
+    {"text_Sat_CmdLen", "CommandLen", SatCmdLenOffset, 1, Decimal, Satellite},
+    {"text_Sat_Cmd", "Commands", SatCmdOffset, SatCmdWidth, Chars, Satellite},
+    {"text_Cab_Freq", "Freq", 60, 4, Decimal, Cable},
+    {"text_Cab_Symbol", "SymbRate", 64, 2, Decimal, Cable},
+    {"text_Cab_ModType", "ModType", 66, 1, Decimal, Cable},
+    {"text_Ter_Freq", "Freq", 60, 4, Decimal, Terrestrial},
+    {"text_Ter_Priority", "Priority", 64, 1, Decimal, Terrestrial},
+    {"text_Ter_BandWidth", "BandWidth", 65, 1, Decimal, Terrestrial},
+    {"text_TunerPower", "Tuner Power", 66, 1, Hex, Terrestrial},
+    {"text_SignatureType", "Signature Type", 84, 4, Decimal, Common},
+    {"text_DeliveryType", "Delivery Type", DlCfgDeliveryTypeOffset, 1, Decimal, Common},
+    {"text_Crc", "Crc", DlCfgCrcOffset, 4, Hex, Common},
 };
 
 std::uint32_t FieldValue(const DlCfgField& field, const std::uint8_t* record) {
@@ -158,25 +158,59 @@ std::vector<std::pair<std::string, std::string>> ShownTexts(const std::uint8_t* 
   return texts;
 }
 
-void PackRecord(const DlCfgTexts& texts, const std::uint8_t* stored, std::uint8_t* out) {
+namespace {
+
+NumberField NumberFieldOf(const DlCfgField& field) {
+  NumberField number;
+  number.Name = field.Name;
+  number.Base = field.Form == Hex ? 16 : 10;
+  number.EmptyIsZero = true;
+  const std::int64_t values = std::int64_t{1} << (8 * field.Width);
+  // Four-byte decimal fields show as signed numbers, the others as unsigned ones.
+  if (field.Form == Decimal && field.Width == 4) {
+    number.Min = -values / 2;
+    number.Max = values / 2 - 1;
+  } else {
+    number.Max = values - 1;
+  }
+  return number;
+}
+
+}  // namespace
+
+std::string FieldAccepts(const DlCfgField& field) {
+  if (field.Form == Chars)
+    return std::string(field.Name) + ": at most " + std::to_string(field.Width) +
+           " characters of one byte (Latin-1)";
+  return AcceptedText(NumberFieldOf(field));
+}
+
+bool FieldTextFits(const DlCfgField& field, const std::string& text) {
+  if (field.Form == Chars) return text.size() <= static_cast<std::size_t>(field.Width);
+  std::string why;
+  return CheckNumberText(NumberFieldOf(field), text, why).has_value();
+}
+
+std::string PackRecord(const DlCfgTexts& texts, const std::uint8_t* stored, std::uint8_t* out) {
   const DeliveryLayout layout = LayoutOfDeliveryType(stored[DlCfgDeliveryTypeOffset]);
+  std::uint8_t record[DlCfgRecordSize];
   // Whatever no field covers is reserved and goes out as 0xFF.
-  std::memset(out, 0xFF, DlCfgCrcOffset);
+  std::memset(record, 0xFF, DlCfgCrcOffset);
   for (const DlCfgField& field : Fields) {
     if (field.Offset == DlCfgCrcOffset) continue;
     if (field.Layout != Common && field.Layout != layout) continue;
     const std::string text = TextOf(texts, field.Edit);
-    switch (field.Form) {
-      case Chars:
-        PackSatCommands(text, stored, out);
-        break;
-      case Hex:
-        PutFieldValue(field, out, ReadHexText(text));
-        break;
-      case Decimal:
-        PutFieldValue(field, out, static_cast<std::uint32_t>(ReadDecimalText(text)));
-        break;
+    if (field.Form == Chars) {
+      if (!FieldTextFits(field, text)) return FieldAccepts(field);
+      PackSatCommands(text, stored, record);
+      continue;
     }
+    std::string why;
+    const std::optional<std::int64_t> value = CheckNumberText(NumberFieldOf(field), text, why);
+    if (!value) return why;
+    PutFieldValue(field, record, static_cast<std::uint32_t>(*value));
   }
-  PutLe32(out + DlCfgCrcOffset, CalcCrc(out, DlCfgCrcOffset));
+  PutLe32(record + DlCfgCrcOffset, CalcCrc(record, DlCfgCrcOffset));
+  std::memcpy(out, record, DlCfgRecordSize);
+  return {};
 }

@@ -25,6 +25,7 @@ enum class DeliveryLayout { Common, Satellite, Cable, Terrestrial };
 
 struct DlCfgField {
   const char* Edit;  // objectName of the edit that shows the field
+  const char* Name;  // as the dialog's labels name it
   int Offset;
   int Width;
   TextForm Form;
@@ -44,9 +45,19 @@ std::string FieldText(const DlCfgField& field, const std::uint8_t* record);
 // The delivery type is left out: the dialog sets it first, before its radio selection.
 std::vector<std::pair<std::string, std::string>> ShownTexts(const std::uint8_t* record);
 
+// What a field takes, in the words a refusal shows: "ModType: a decimal number from 0 to 255",
+// "Commands: at most 12 characters of one byte (Latin-1)". Every text FieldText gives fits,
+// and so does an empty one (0, or no characters).
+std::string FieldAccepts(const DlCfgField& field);
+// Whether a typed text (Latin-1) fits the field: a number read whole within the field's
+// width, or characters no more than its bytes.
+bool FieldTextFits(const DlCfgField& field, const std::string& text);
+
 // Edit objectName -> text; a missing edit reads as an empty text.
 using DlCfgTexts = std::map<std::string, std::string>;
 
 // Builds a whole record, CRC included. The layout comes from the stored record's delivery
-// type; its Commands field also goes back unchanged while text_Sat_Cmd still shows it.
-void PackRecord(const DlCfgTexts& texts, const std::uint8_t* stored, std::uint8_t* out);
+// type; its Commands field also goes back unchanged while text_Sat_Cmd still shows it. A text
+// of that layout that does not fit its field builds nothing: the result is FieldAccepts of the
+// first such field, empty once the record is built.
+std::string PackRecord(const DlCfgTexts& texts, const std::uint8_t* stored, std::uint8_t* out);

@@ -129,6 +129,7 @@ void Core::CloseLine(const std::string& lostWhy) {
     Uart.UartConnected = false;
     if (Uart.ComHandle.load()) {
       Line.Close();
+      Tx.LineClosed();
       Uart.ComHandle = nullptr;
       Out.AppendLog("RS232 Disconnect");
     }
@@ -214,16 +215,28 @@ void Core::TuneTest(std::uint32_t frequencyKHz, std::uint32_t bandwidth) {
   Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
 }
 
-void Core::EraseFlash(std::uint32_t start, std::uint32_t size) {
+bool Core::EraseFlash(std::uint32_t start, std::uint32_t size) {
   OnProtocolThread();
+  const std::string problem = FlashRangeProblem(start, size);
+  if (!problem.empty()) {
+    Out.ShowMessage(problem);
+    return false;
+  }
   const FlashRequest request = BuildEraseRequest(start, size);
-  Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
+  const bool queued = Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
   Out.AppendLog(CmdLogLine(request.data(), 4));
+  return queued;
 }
 
-void Core::ReadFlash(std::int32_t start, std::uint32_t size) {
+bool Core::ReadFlash(std::uint32_t start, std::uint32_t size) {
   OnProtocolThread();
-  Flash.ReadFlash(start, size);
+  const std::string problem = FlashRangeProblem(start, size);
+  if (!problem.empty()) {
+    Out.ShowMessage(problem);
+    return false;
+  }
+  Flash.ReadFlash(static_cast<std::int32_t>(start), size);
+  return Flash.ReadUnderWay();
 }
 
 void Core::ResumeSync() {

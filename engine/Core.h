@@ -114,8 +114,10 @@ class Core {
   void SetDlCfg(const std::uint8_t* record);
   bool SetDefaultDlCfg();
   void TuneTest(std::uint32_t frequencyKHz, std::uint32_t bandwidth);
-  void EraseFlash(std::uint32_t start, std::uint32_t size);
-  void ReadFlash(std::int32_t start, std::uint32_t size);
+  // A range of no bytes, or one that runs past 0xFFFFFFFF, is refused with a message saying
+  // what the size may be, and nothing goes out.
+  bool EraseFlash(std::uint32_t start, std::uint32_t size);
+  bool ReadFlash(std::uint32_t start, std::uint32_t size);
   // Forgets the text line received so far, so that it is not glued to the next answer.
   void DropPartialLine();
   // Sends the sync word again until the loader answers: how a station sees whether the box
@@ -135,7 +137,7 @@ class Core {
   void UploadCodeClick(const std::function<std::optional<std::string>()>& pickFile);
 
   // Messages are numbered as they are queued; LastQueued is the number of the last one, and
-  // Written(n) tells that message n has left the ring for the line (or was dropped).
+  // Written(n) tells that message n has left the ring for the port (or was dropped).
   std::uint64_t LastQueued() const {
     OnProtocolThread();
     return Tx.LastQueued();
@@ -143,6 +145,13 @@ class Core {
   bool Written(std::uint64_t message) const {
     OnProtocolThread();
     return !Tx.StillQueued(message);
+  }
+  // Whether message n has gone out on the line: the port drained after the bytes' line time.
+  // Lost when the port did not take it all, would not drain, or was closed before.
+  using MessageProgress = UartTxThread::Progress;
+  MessageProgress Whereabouts(std::uint64_t message) const {
+    OnProtocolThread();
+    return Tx.Whereabouts(message);
   }
 
   // What an upload or a flash read-back has done so far.

@@ -1,7 +1,9 @@
 #include "link/NumberText.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 
 namespace {
@@ -73,4 +75,47 @@ std::uint32_t ReadHexText(const std::string& text) {
   if (scan.Overflow) return 0xFFFFFFFFu;
   const auto value = static_cast<std::uint32_t>(scan.Magnitude);
   return scan.Negative ? 0u - value : value;
+}
+
+std::optional<std::int64_t> ParseNumberText(const std::string& text, int base) {
+  std::size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (base == 16 && i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X'))
+    i += 2;
+  if (i == text.size()) return std::nullopt;
+  std::uint64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    const int d = DigitValue(static_cast<unsigned char>(text[i]), base);
+    if (d < 0) return std::nullopt;
+    magnitude = magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
+    if (magnitude > 0x7FFFFFFFFFFFFFFFull) return std::nullopt;
+  }
+  const auto value = static_cast<std::int64_t>(magnitude);
+  return negative ? -value : value;
+}
+
+std::string AcceptedText(const NumberField& field) {
+  const auto number = [&](std::int64_t v) {
+    char text[32];
+    if (field.Base == 16 && v >= 0)
+      std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(v));
+    else
+      std::snprintf(text, sizeof text, "%lld", static_cast<long long>(v));
+    return std::string(text);
+  };
+  return field.Name + ": a " + (field.Base == 16 ? "hexadecimal" : "decimal") +
+         " number from " + number(field.Min) + " to " + number(field.Max);
+}
+
+std::optional<std::int64_t> CheckNumberText(const NumberField& field, const std::string& text,
+                                            std::string& why) {
+  const bool blank = std::all_of(text.begin(), text.end(),
+                                 [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+  if (blank && field.EmptyIsZero) return 0;
+  const std::optional<std::int64_t> value = ParseNumberText(text, field.Base);
+  if (value && *value >= field.Min && *value <= field.Max) return value;
+  why = AcceptedText(field);
+  return std::nullopt;
 }

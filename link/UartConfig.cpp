@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "platform/Files.h"
+
 namespace {
 
 bool IsBlank(char c) {
@@ -55,14 +57,19 @@ std::string FormatConfigLine(const std::string& port, const std::string& baudTex
 }
 
 bool WriteConfigFile(const std::string& path, const std::string& line) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+  // Written beside it and moved onto it whole: a write that fails leaves the settings as they
+  // were, never a cut line.
+  const std::string part = path + ".new";
+  std::FILE* f = OpenFile(part, "wb");
   if (!f) return false;
-  const bool ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
-  return std::fclose(f) == 0 && ok;
+  const bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size();
+  if (std::fclose(f) == 0 && written && MoveOnto(part, path)) return true;
+  RemoveFile(part);
+  return false;
 }
 
 bool ReadConfigFile(const std::string& path, std::string& content) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(SystemPath(path), std::ios::binary);
   if (!in) return false;
   // One short line is all the file should hold; a runaway file is read only as far as needed.
   constexpr std::size_t kMax = 64 * 1024;

@@ -154,6 +154,11 @@ void UartRxThread::Take(const std::uint8_t* bytes, std::size_t n) {
             lineLen = RxLineLen;
             afterCr = LineEndedByCr;
             continue;
+          } else if (taken > 4) {
+            // A payload frame, taken or failed, is no text: the line starts afresh behind it.
+            lineLen = 0;
+            afterCr = CrBeforeFrame;
+            continue;
           }
         } else {
           lineLen = 0;
@@ -163,6 +168,8 @@ void UartRxThread::Take(const std::uint8_t* bytes, std::size_t n) {
       }
       // No known frame is longer than the buffer; should one claim to be, it is dropped.
       if (frameLen >= FrameMax) frameLen = 0;
+      // Past its word a frame's bytes are no text.
+      if (frameLen >= 4) continue;
     }
     // Boxes that end their lines with CR LF: the line feed belongs to the line just ended.
     if (byte == 0x0A && afterCr) {

@@ -32,19 +32,31 @@ bool UartTxThread::TxEnqueue(int count, const std::uint8_t* bytes) {
   Slot& slot = TxSlots[TxHead()];
   if (count > 0) std::memcpy(slot.Data, bytes, static_cast<std::size_t>(count));
   slot.Length = count;
+  slot.Dropped = false;
   ++QueuedTotal;
   // The worker's own sync word needs no waking: the pass that follows writes it at once.
   if (Queued && !InPass) Queued();
   return true;
 }
 
+namespace {
+
+long long BitsPerByte(const LineSettings& settings) {
+  return 1 + std::clamp(settings.DataBits, 5, 8) + (settings.ParityMode == Parity::None ? 0 : 1) +
+         (settings.Stop == StopBits::Two ? 2 : 1);
+}
+
+}  // namespace
+
 int UartTxThread::WriteTimeoutMs(const LineSettings& settings, int n) {
-  const long long bitsPerByte = 1 + std::clamp(settings.DataBits, 5, 8) +
-                                (settings.ParityMode == Parity::None ? 0 : 1) +
-                                (settings.Stop == StopBits::Two ? 2 : 1);
   const long long baud = std::max<std::uint32_t>(settings.BaudRate, 1);
-  const long long lineMs = (std::max(n, 0) * bitsPerByte * 1000 + baud - 1) / baud;
+  const long long lineMs = (std::max(n, 0) * BitsPerByte(settings) * 1000 + baud - 1) / baud;
   return static_cast<int>(std::min<long long>(lineMs * 3 / 2 + 100, INT_MAX));
+}
+
+long long UartTxThread::LineTimeUs(const LineSettings& settings, int n) {
+  const long long baud = std::max<std::uint32_t>(settings.BaudRate, 1);
+  return (std::max(n, 0) * BitsPerByte(settings) * 1000000 + baud - 1) / baud;
 }
 
 bool UartTxThread::TxPass(Outgoing& out) {
@@ -54,8 +66,9 @@ bool UartTxThread::TxPass(Outgoing& out) {
   Timeout.CheckReplyTimeout();
   if (!Uart.UartConnected || Writing) return false;
   if (QueuedCount() == 0) {
-    // Queued now, written by the next pass.
-    if (!SyncStopped) {
+    // Queued now, written by the next pass; but only once the bytes written last have left the
+    // port, so that on a slow line sync words do not pile up in front of the next command.
+    if (!SyncStopped && SettleDue == 0) {
       InPass = true;
       if (TxEnqueue(sizeof syncWord, syncWord)) SyncNumber = QueuedTotal;
       InPass = false;
@@ -75,10 +88,14 @@ bool UartTxThread::TxPass(Outgoing& out) {
   out.TimeoutMs = WriteTimeoutMs(Uart.Settings, slot.Length);
   out.Target = port;
   out.Number = DoneTotal + 1;
+  out.LineTime = std::chrono::microseconds(LineTimeUs(Uart.Settings, slot.Length));
+  out.BufferTime = std::chrono::microseconds(LineTimeUs(Uart.Settings, PortBufferBytes));
+  out.Open = Uart.Opens.load();
   // About 20 ms of line time a piece: small enough for a smooth progress bar and a quick stop,
   // large enough to cost nothing at any speed.
   out.PieceBytes = std::clamp<std::size_t>(Uart.Settings.BaudRate / 10 / 50, 256, 16384);
-  out.SyncWord = out.Number == SyncNumber;
+  out.Sync = out.Number == SyncNumber;
+  WritingSync = out.Sync;
   CurrentWritten = 0;
   Writing = true;
   return true;
@@ -92,13 +109,54 @@ void UartTxThread::TxWritten(const IoResult& result) {
   Writing = false;
   // A failed write is not retried: the slot is freed either way, before any message box.
   ++DoneTotal;
+  // The next sync word waits until the worker has settled this one.
+  if (result.Count > 0 && WritingSync) SettleDue = DoneTotal;
   // Closing the port aborts a write on purpose; that is no error to report.
   if (result.Status == IoStatus::Aborted || result.Status == IoStatus::NotOpen) return;
   if (result.Status != IoStatus::Ok || result.Count != static_cast<std::size_t>(length))
     Out.ShowMessage("writeFile error");
 }
 
+void UartTxThread::LineSettled(std::uint64_t message, std::uint64_t open, IoStatus drained) {
+  // Written on a port closed since: LineClosed has counted it.
+  if (open != Uart.Opens.load() || !Uart.UartConnected) return;
+  if (drained == IoStatus::Ok)
+    OnLineTotal = std::max(OnLineTotal, message);
+  else
+    LostTotal = std::max(LostTotal, message);
+  if (message >= SettleDue) SettleDue = 0;
+}
+
+void UartTxThread::LineClosed() {
+  // Closing flushes what the port still held.
+  LostTotal = std::max(LostTotal, DoneTotal);
+  SettleDue = 0;
+}
+
+UartTxThread::Progress UartTxThread::Whereabouts(std::uint64_t message) const {
+  if (message == 0 || message > DoneTotal) return Progress::Queued;
+  // Unless its slot has been taken by a later message since: then it went out long ago.
+  if (message + SlotCount > QueuedTotal) {
+    const Slot& slot = TxSlots[(message - 1) % SlotCount];
+    if (slot.Dropped || slot.Sent < slot.Length) return Progress::Lost;
+  }
+  // The port sends in order: what was written before a message that left has left too.
+  if (message <= OnLineTotal) return Progress::OnLine;
+  if (message <= LostTotal) return Progress::Lost;
+  return Progress::Leaving;
+}
+
 void UartTxThread::Execute(Worker& worker) {
+  using SteadyClock = std::chrono::steady_clock;
+  if (WrittenLast.Number != 0 && SteadyClock::now() >= WrittenLast.FreeAt) {
+    const Unsettled last = WrittenLast;
+    WrittenLast = {};
+    // Its line time is over, so the port has normally sent it already; an adapter that holds
+    // bytes back is given the message's own time-out.
+    const IoStatus drained = last.Target->Drain(last.DrainMs).Status;
+    if (!worker.HandOver([&] { LineSettled(last.Number, last.Open, drained); }, true)) return;
+  }
+
   Outgoing out;
   bool haveMessage = false;
   int waitMs = Worker::Forever;
@@ -112,14 +170,30 @@ void UartTxThread::Execute(Worker& worker) {
         if (!haveMessage) waitMs = Timeout.MsUntilDue();
       }))
     return;
-  if (!haveMessage) {
-    worker.Sleep(waitMs);
+  if (haveMessage) {
+    const auto start = SteadyClock::now();
+    const IoResult result = WriteInPieces(out);
+    // The bytes leave the port at the line's pace, behind those written before them; but the
+    // system holds no more than a buffer's worth once a write has returned.
+    if (out.Open != LastOpen) LineFreeAt = {};
+    LastOpen = out.Open;
+    LineFreeAt =
+        std::min(std::max(LineFreeAt, start) + out.LineTime, SteadyClock::now() + out.BufferTime);
+    if (result.Count > 0)
+      WrittenLast = {out.Number, out.Open, out.Target, LineFreeAt + SettleMargin, out.TimeoutMs};
+    // Even when Disconnect suspended us meanwhile, the slot must be freed.
+    if (!worker.HandOver([&] { TxWritten(result); }, true)) return;
+    worker.Sleep(out.Sync ? SyncPauseMs : PauseAfterWriteMs);
     return;
   }
-  const IoResult result = WriteInPieces(out);
-  // Even when Disconnect suspended us meanwhile, the slot must be freed.
-  if (!worker.HandOver([&] { TxWritten(result); }, true)) return;
-  worker.Sleep(out.SyncWord ? SyncPauseMs : PauseAfterWriteMs);
+  // Nothing to write: the next thing due may be the settling of what was written last.
+  if (WrittenLast.Number != 0) {
+    const auto untilFree =
+        std::chrono::ceil<std::chrono::milliseconds>(WrittenLast.FreeAt - SteadyClock::now());
+    const int freeMs = static_cast<int>(std::clamp<long long>(untilFree.count(), 0, INT_MAX));
+    waitMs = waitMs < 0 ? freeMs : std::min(waitMs, freeMs);
+  }
+  worker.Sleep(waitMs);
 }
 
 IoResult UartTxThread::WriteInPieces(const Outgoing& out) {
@@ -163,7 +237,9 @@ void UartTxThread::Abandon(std::uint64_t message) {
     Dropped = message;
     return;
   }
-  TxSlots[(message - 1) % SlotCount].Length = 0;  // the pass skips it
+  Slot& slot = TxSlots[(message - 1) % SlotCount];
+  slot.Length = 0;  // the pass skips it
+  slot.Dropped = true;
 }
 
 int UartTxThread::QueuedCount() const {

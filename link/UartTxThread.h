@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,6 +23,12 @@ class UartTxThread {
   // The sync word goes out about every 60 ms: its pause, and the two transmit periods of 10 ms
   // that queueing it and sending it took.
   static constexpr int SyncPauseMs = PauseAfterWriteMs + 2 * 10;
+  // Allowance past a message's line time before the port is asked whether it has left: the far
+  // end of a pseudo-terminal, which cannot tell, takes the bytes at its own pace.
+  static constexpr std::chrono::milliseconds SettleMargin{10};
+  // What a serial driver holds of written bytes (Linux: a page); a write returns once the rest
+  // is in it.
+  static constexpr int PortBufferBytes = 4096;
 
   UartTxThread(UartState& uart, Screen& screen, ReplyTimeout& timeout);
 
@@ -36,9 +43,12 @@ class UartTxThread {
     int Length = 0;
     int TimeoutMs = 0;  // the time the message needs on the line, with a margin
     Port* Target = nullptr;
-    std::uint64_t Number = 0;    // as counted by LastQueued
-    std::size_t PieceBytes = 0;  // written in pieces of this size
-    bool SyncWord = false;
+    std::uint64_t Number = 0;                 // as counted by LastQueued
+    std::chrono::microseconds LineTime{0};    // the bytes' time on the line, start to stop bit
+    std::chrono::microseconds BufferTime{0};  // ...and that of a full buffer of the system's
+    std::uint64_t Open = 0;                   // the port's open it goes out on (UartState::Opens)
+    std::size_t PieceBytes = 0;               // written in pieces of this size
+    bool Sync = false;                        // the sync word
   };
   // One pass, on the GUI thread: checks the reply timeout, queues the sync word when the ring
   // is empty, and names the next message to write (false when there is none).
@@ -46,14 +56,23 @@ class UartTxThread {
   // On the GUI thread after the worker's write: reports a failed write, frees the slot.
   void TxWritten(const IoResult& result);
 
-  // The worker body: hand passes over until one names a message, write it, hand TxWritten over
-  // and take the pause. With nothing to write the worker sleeps until a message is queued, a
-  // wait for a reply is armed or the clock is set (Wake), or the wait's end is due.
+  // On the GUI thread once the bytes written last have had their line time: whether the port
+  // says they have left it (drained is Ok).
+  void LineSettled(std::uint64_t message, std::uint64_t open, IoStatus drained);
+  // The port was closed: what had not left it by then never will.
+  void LineClosed();
+
+  // The worker body: settle what was written last once its line time is over, hand passes over
+  // until one names a message, write it, hand TxWritten over and take the pause. With nothing
+  // to write the worker sleeps until a message is queued, a wait for a reply is armed or the
+  // clock is set (Wake), or the wait's end or the settling of what was written last is due.
   void Execute(Worker& worker);
 
   // How long a write of n bytes may take at the given line settings: the time the bytes need
   // on the line, with a margin for the driver and the adapter.
   static int WriteTimeoutMs(const LineSettings& settings, int n);
+  // The time n bytes take on the line, start bit to stop bit, in microseconds.
+  static long long LineTimeUs(const LineSettings& settings, int n);
 
   int QueuedCount() const;
   // Messages are numbered as they are queued, from 1. A message is still queued until the
@@ -62,6 +81,11 @@ class UartTxThread {
   bool StillQueued(std::uint64_t message) const { return message > DoneTotal; }
   // Messages written (or dropped) so far: message m was still queued when this was below m.
   std::uint64_t DoneCount() const { return DoneTotal; }
+  // Where a message is: queued or being written; written and on its way out of the port; gone
+  // out on the line (the port drained after its line time); or lost, wholly or in part
+  // (dropped, a failed write, a port that would not drain or was closed first).
+  enum class Progress { Queued, Leaving, OnLine, Lost };
+  Progress Whereabouts(std::uint64_t message) const;
   int FreeSlots() const { return SlotCount - 1 - QueuedCount(); }
   // Bytes of a message that have gone out to the line so far: 0 while it waits, then as many
   // as were written (all of them, unless the write failed or the message was abandoned).
@@ -77,6 +101,7 @@ class UartTxThread {
   struct Slot {
     std::int32_t Length = 0;
     std::int32_t Sent = 0;  // once the message is done: how many of its bytes went out
+    bool Dropped = false;   // abandoned before it was written
     std::uint8_t Data[SlotSize];
   };
 
@@ -92,11 +117,28 @@ class UartTxThread {
   // an abandoned message stops between two pieces.
   IoResult WriteInPieces(const Outgoing& out);
 
+  // What the worker wrote last and when the line has carried it: it is settled once that
+  // time has passed (worker thread only).
+  struct Unsettled {
+    std::uint64_t Number = 0;
+    std::uint64_t Open = 0;
+    Port* Target = nullptr;
+    std::chrono::steady_clock::time_point FreeAt{};
+    int DrainMs = 0;
+  };
+  Unsettled WrittenLast;
+  std::chrono::steady_clock::time_point LineFreeAt{};
+  std::uint64_t LastOpen = 0;
+
   bool Writing = false;                          // slot TxTail is with the worker
-  std::uint64_t SyncNumber = 0;                  // the sync word queued last
   bool InPass = false;                           // TxPass is queueing the sync word
   std::atomic<std::uint64_t> CurrentWritten{0};  // bytes of slot TxTail's message written so far
   std::atomic<std::uint64_t> Dropped{0};         // the message whose rest is not to be written
   std::uint64_t QueuedTotal = 0;
   std::uint64_t DoneTotal = 0;
+  std::uint64_t OnLineTotal = 0;  // every message up to this one has gone out on the line
+  std::uint64_t LostTotal = 0;    // ...or, where not, never will
+  std::uint64_t SettleDue = 0;    // the sync word whose settling the next one waits for
+  std::uint64_t SyncNumber = 0;   // the sync word queued last
+  bool WritingSync = false;       // the message with the worker is that sync word
 };

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <functional>
+#include <string>
+#include <vector>
 
 // What a console program needs of the system besides the port: whether a stream is a terminal
 // that takes cursor movements, and word of the operator's request to stop.
@@ -20,3 +22,12 @@ void WatchStopRequests(std::function<void()> onStop);
 // From now on writing to an output whose reader has gone fails as any failed write does,
 // instead of ending the process.
 void KeepRunningWhenOutputCloses();
+
+// The program's arguments after its name, as text of the system: on Windows read from the
+// wide-character command line and given as UTF-8, so that no name or text is narrowed to the
+// ANSI code page on the way in.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// Lets a console show the program's UTF-8 output as the characters it stands for (Windows
+// consoles otherwise take it for their own code page).
+void ShowUtf8OnConsole();

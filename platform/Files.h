@@ -3,9 +3,22 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 // File operations whose meaning differs between systems. Names are file names of the system.
+
+// A file name of the system as the standard library's path, and back. On Windows names are
+// UTF-8 here, which the library would otherwise take for the ANSI code page and lose every
+// character outside it; elsewhere the bytes go as they are.
+std::filesystem::path SystemPath(const std::string& name);
+std::string SystemName(const std::filesystem::path& path);
+
+// std::fopen by a file name of the system.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
+// Removes a file; false when there was none or it could not be removed.
+bool RemoveFile(const std::string& path);
 
 // Moves from onto to in one step, replacing a file that is there (Windows refuses a plain
 // rename onto an existing file). False, with from left in place, when that cannot be done.
@@ -27,3 +40,9 @@ bool StampOf(std::FILE* file, FileStamp& stamp);
 
 // Reads n bytes at offset, whoever else reads the same file; false unless all n came.
 bool ReadAt(std::FILE* file, std::uint64_t offset, std::uint8_t* into, std::size_t n);
+
+// Writes a whole file the user asked for: into a file of its own beside the name, moved onto
+// the name once every byte is on the disk. When anything fails (a full disk shows only as the
+// last bytes go) nothing is left beside it, a file already under the name stays as it was, and
+// the result says why; empty on success.
+std::string WriteWholeFile(const std::string& path, const std::string& bytes);

@@ -34,6 +34,7 @@ class SerialPort : public Port {
   bool SetSettings(const LineSettings& settings) override;
   IoResult Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) override;
   IoResult Write(const std::uint8_t* data, std::size_t n, int timeoutMs) override;
+  IoResult Drain(int timeoutMs) override;
   void Purge() override;
   void Close() override;
 

@@ -259,10 +259,14 @@ bool CodeUpload::StopUpload() {
   if (Image == nullptr) return false;
   Tx.Abandon(LastServedMessage);
   CountLastBlock(true);
+  const bool imageOut = BlocksOut() == static_cast<int>(BlockOut.size());
   CloseUploadFile();
   Timeout.SetReplyTimeout(false, 0);
   Out.SetCaption(Caption::UploadButton, "Upload Code");
   Out.AppendLog("Upload stopped");
+  // The loader has no word for "stop": it goes on waiting for a block that will not come, and
+  // takes the next upload's command for block data.
+  if (!imageOut) Out.AppendLog(UploadStoppedAdvice);
   Out.Notify({EngineEvent::UploadStopped});
   return true;
 }

@@ -26,6 +26,9 @@ struct UploadImage {
 // size of. nullptr with why otherwise.
 std::shared_ptr<const UploadImage> OpenUploadImage(const std::string& path, std::string& why);
 
+inline constexpr const char* UploadStoppedAdvice =
+    "The box may still be waiting for the rest of the block: restart it before the next upload";
+
 // The box pulls a firmware image block by block; the tool answers each request.
 class CodeUpload {
  public:
@@ -43,7 +46,9 @@ class CodeUpload {
   // not announced, and one written to during the upload ends it before a block of it goes.
   void StartUpload(std::shared_ptr<const UploadImage> image, const std::string& name);
   // Ends an upload under way at once: the rest of the block being written is abandoned, the
-  // file closed, the wait for the next request ended. False when none was under way.
+  // file closed, the wait for the next request ended. Unless the whole image had gone out, the
+  // log then tells the technician what the box is left doing (UploadStoppedAdvice). False when
+  // none was under way.
   bool StopUpload();
   // Bytes of the image that have gone out on the line (a block sent twice counts once), and
   // the image's size. Both stay as they were once the upload has ended, until the next one.

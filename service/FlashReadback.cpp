@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <utility>
 
 #include "platform/Files.h"
@@ -24,11 +23,11 @@ FlashReadback::~FlashReadback() {
 }
 
 std::string FlashReadback::FlashFilePath() const {
-  return (std::filesystem::path(Folder) / "flashdata.bin").string();
+  return SystemName(SystemPath(Folder) / "flashdata.bin");
 }
 
 std::string FlashReadback::PartFilePath() const {
-  return (std::filesystem::path(Folder) / "flashdata.bin.part").string();
+  return SystemName(SystemPath(Folder) / "flashdata.bin.part");
 }
 
 void FlashReadback::ReadFlash(std::int32_t start, std::uint32_t size) {
@@ -118,7 +117,7 @@ void FlashReadback::WriteFlashBlock(const std::uint8_t* data, std::uint32_t n) {
   }
 
   if (FlashBlocksWritten == 0) {
-    FlashFile = std::fopen(PartFilePath().c_str(), "wb");
+    FlashFile = OpenFile(PartFilePath(), "wb");
     if (!FlashFile) {
       Out.ShowMessage("Can't create " + PartFilePath());
       Request = Slot::Free;
@@ -158,7 +157,7 @@ void FlashReadback::FinishRead() {
   FlashBlocksWritten = 0;
   const bool closed = FlashFile != nullptr && CloseFlashFile();
   if (!closed || !MoveOnto(PartFilePath(), FlashFilePath())) {
-    std::remove(PartFilePath().c_str());
+    RemoveFile(PartFilePath());
     Out.ShowMessage("Can't write " + FlashFilePath());
     Out.AppendLog(LeftUnchanged);
     Out.Notify({EngineEvent::FlashReadFailed});
@@ -212,7 +211,7 @@ void FlashReadback::WatchReplies(bool waiting) {
 void FlashReadback::DiscardPartFile() {
   if (!FlashFile) return;
   CloseFlashFile();
-  std::remove(PartFilePath().c_str());
+  RemoveFile(PartFilePath());
 }
 
 bool FlashReadback::CloseFlashFile() {

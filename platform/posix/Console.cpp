@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 bool IsTerminal(ConsoleStream stream) {
@@ -37,4 +38,12 @@ void WatchStopRequests(std::function<void()> onStop) {
 
 void KeepRunningWhenOutputCloses() {
   ::signal(SIGPIPE, SIG_IGN);
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + std::min(argc, 1), argv + argc);
+}
+
+void ShowUtf8OnConsole() {
+  // A terminal here takes the program's bytes as they are.
 }

@@ -7,6 +7,22 @@
 #include <cerrno>
 #include <cstring>
 
+std::filesystem::path SystemPath(const std::string& name) {
+  return std::filesystem::path(name);
+}
+
+std::string SystemName(const std::filesystem::path& path) {
+  return path.string();
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+bool RemoveFile(const std::string& path) {
+  return std::remove(path.c_str()) == 0;
+}
+
 bool MoveOnto(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }

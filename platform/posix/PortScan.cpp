@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <tuple>
 
 namespace fs = std::filesystem;
 
@@ -27,12 +28,15 @@ std::string AdapterName(std::string link) {
   return link;
 }
 
-// ttyUSB10 after ttyUSB9: by the number after the prefix.
+// ttyUSB10 after ttyUSB9: by the number after the prefix, compared as digits so that any
+// name a driver makes up sorts, however long its number; a name without one comes first.
 bool ByNumber(const std::string& a, const std::string& b) {
   auto number = [](const std::string& name) {
     std::size_t i = name.size();
     while (i > 0 && std::isdigit(static_cast<unsigned char>(name[i - 1]))) --i;
-    return i < name.size() ? std::stol(name.substr(i)) : -1L;
+    const std::size_t digits = i;
+    while (i + 1 < name.size() && name[i] == '0') ++i;
+    return std::make_tuple(digits < name.size(), name.size() - i, name.substr(i), name);
   };
   return number(a) < number(b);
 }

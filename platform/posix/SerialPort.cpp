@@ -44,12 +44,14 @@ void CloseQuietly(int fd) {
   if (fd >= 0) ::close(fd);
 }
 
-// What raw needs and no more: flow control and modem settings stay as the port reports them.
+// Raw, and no flow control of either kind: the box's cable has three wires, so a port left
+// with RTS/CTS by another program would hold every write, and XON/XOFF bytes are data here.
+// Modem settings stay as the port reports them.
 void MakeRaw(termios2& tio) {
-  tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
+  tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
   tio.c_oflag &= ~OPOST;
   tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-  tio.c_cflag &= ~(CSIZE | PARENB);
+  tio.c_cflag &= ~(CSIZE | PARENB | CRTSCTS);
   tio.c_cflag |= CS8 | CLOCAL | CREAD;
   tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;
@@ -168,29 +170,34 @@ bool SerialPort::OpenExclusive(const std::string& name) {
     Error = (path == name ? "" : path + ": ") + OpenErrorText(errno);
     return false;
   }
-  // TIOCEXCL keeps other users out, but root walks past it; the lock stops a second copy
-  // of this program even then.
-  if (::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    Error = OpenErrorText(errno == ENOTTY ? ENOTTY : EBUSY);  // a lock held elsewhere
+  // The lock stops a second copy of this program, root too; TIOCEXCL keeps other programs
+  // out. The lock comes first: the tty's exclusive flag outlives our descriptor while another
+  // program holds the port, so it is set only once the port is ours.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    Error = OpenErrorText(EBUSY);
     CloseQuietly(fd);
     return false;
   }
-  // From here the port is ours: giving up hands it back as it was found.
-  const auto giveUp = [this, fd] {
+  const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  termios2 tio{};
+  if (wake < 0 || ::ioctl(fd, TCGETS2, &tio) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
     Error = OpenErrorText(errno);
-    ::ioctl(fd, TIOCNXCL);
+    CloseQuietly(wake);
     CloseQuietly(fd);
     return false;
-  };
-  termios2 tio{};
-  if (::ioctl(fd, TCGETS2, &tio) != 0) return giveUp();
+  }
+  // Past this point a failure hands the port back as it was found, neither exclusive nor raw.
   const termios2 found = tio;
   MakeRaw(tio);
-  if (::ioctl(fd, TCSETS2, &tio) != 0) return giveUp();
+  if (::ioctl(fd, TCSETS2, &tio) != 0) {
+    Error = OpenErrorText(errno);
+    ::ioctl(fd, TCSETS2, &found);
+    ::ioctl(fd, TIOCNXCL);
+    CloseQuietly(wake);
+    CloseQuietly(fd);
+    return false;
+  }
   const bool lowLatency = TryLowLatency(fd, true);
-
-  const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wake < 0) return giveUp();
   Sys->WakeFd = wake;
   Sys->Found = found;
   Sys->HaveFound = true;
@@ -256,6 +263,10 @@ bool SerialPort::SetSettings(const LineSettings& settings) {
     static constexpr tcflag_t Sizes[] = {CS5, CS6, CS7, CS8};
     tio.c_cflag &= ~CSIZE;
     tio.c_cflag |= Sizes[settings.DataBits - 5];
+
+    // The line has no flow control, whatever another program set meanwhile.
+    tio.c_cflag &= ~CRTSCTS;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
 
     // Stick parity would turn even/odd into space/mark.
     tio.c_cflag &= ~(PARENB | PARODD | CMSPAR);
@@ -348,6 +359,32 @@ IoResult SerialPort::Write(const std::uint8_t* data, std::size_t n, int timeoutM
     if (waited == IoStatus::Ok) continue;
     result.Status = waited;
     break;
+  }
+  Gate.Leave();
+  return result;
+}
+
+IoResult SerialPort::Drain(int timeoutMs) {
+  const IoStatus entered = Gate.Enter();
+  if (entered != IoStatus::Ok) return {entered, 0};
+  const int fd = Sys->Fd.load();
+  const auto deadline = DeadlineAfter(timeoutMs);
+  // tcdrain would do, but nothing could cut it short: the queue is looked at instead, with a
+  // wait between looks that Close() ends.
+  IoResult result{IoStatus::Ok, 0};
+  for (;;) {
+    int queued = 0;
+    if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) break;
+    const int left = MsLeft(deadline);
+    if (left == 0) {
+      result.Status = IoStatus::TimedOut;
+      break;
+    }
+    pollfd wake{Sys->WakeFd, POLLIN, 0};
+    if (::poll(&wake, 1, left < 2 ? left : 2) > 0 || Gate.Closing()) {
+      result.Status = IoStatus::Aborted;
+      break;
+    }
   }
   Gate.Leave();
   return result;

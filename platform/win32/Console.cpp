@@ -2,6 +2,8 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
 
 #include <utility>
 
@@ -48,4 +50,24 @@ void WatchStopRequests(std::function<void()> onStop) {
 
 void KeepRunningWhenOutputCloses() {
   // A write to a pipe whose reader has gone fails here; no signal ends the process.
+}
+
+std::vector<std::string> ProgramArguments(int, char**) {
+  std::vector<std::string> args;
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return args;
+  for (int i = 1; i < count; ++i) {
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string arg(static_cast<std::size_t>(n > 0 ? n : 1), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
+    arg.resize(arg.size() - 1);  // the terminating zero
+    args.push_back(std::move(arg));
+  }
+  ::LocalFree(wide);
+  return args;
+}
+
+void ShowUtf8OnConsole() {
+  ::SetConsoleOutputCP(CP_UTF8);
 }

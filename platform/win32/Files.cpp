@@ -13,14 +13,42 @@ HANDLE HandleOf(std::FILE* file) {
   return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
 }
 
+// Names are UTF-8 inside the program and reach the system through its wide-character calls,
+// whatever the ANSI code page.
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                      nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  return wide;
+}
+
 }  // namespace
 
+std::filesystem::path SystemPath(const std::string& name) {
+  return std::filesystem::path(Wide(name));
+}
+
+std::string SystemName(const std::filesystem::path& path) {
+  const std::u8string name = path.u8string();
+  return std::string(name.begin(), name.end());
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  return ::_wfopen(Wide(path).c_str(), Wide(mode).c_str());
+}
+
+bool RemoveFile(const std::string& path) {
+  return ::DeleteFileW(Wide(path).c_str()) != 0;
+}
+
 bool MoveOnto(const std::string& from, const std::string& to) {
-  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 std::FILE* OpenRegularFile(const std::string& path, std::string& why) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = OpenFile(path, "rb");
   if (file == nullptr) {
     why = std::strerror(errno);
     return nullptr;

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "platform/TransferEnd.h"
+
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
@@ -126,12 +128,13 @@ struct Transfer : OverlappedCall {
       if (ended != IoStatus::Ok) ::CancelIoEx(port, &Overlapped);
     }
     // After a cancel this waits for the driver to let go of the buffer.
-    if (!::GetOverlappedResult(port, &Overlapped, &moved, TRUE)) {
+    const bool completed = ::GetOverlappedResult(port, &Overlapped, &moved, TRUE);
+    if (!completed) {
       Error = ::GetLastError();
       if (Error != ERROR_OPERATION_ABORTED) return {FailureOf(Error), moved};
       if (ended == IoStatus::Ok) ended = IoStatus::Aborted;  // cancelled by someone else
     }
-    return {ended, moved};
+    return {TransferEnd(ended, completed, moved, n), moved};
   }
 };
 
@@ -419,6 +422,33 @@ IoResult SerialPort::Write(const std::uint8_t* data, std::size_t n, int timeoutM
     }
     if (part.Status == IoStatus::Aborted && MsLeft(deadline) == 0) {
       result.Status = IoStatus::TimedOut;
+      break;
+    }
+  }
+  Gate.Leave();
+  return result;
+}
+
+IoResult SerialPort::Drain(int timeoutMs) {
+  const IoStatus entered = Gate.Enter();
+  if (entered != IoStatus::Ok) return {entered, 0};
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  // FlushFileBuffers would do, but nothing could cut it short: the driver's output queue is
+  // looked at instead, with a wait between looks that Close() ends.
+  IoResult result{IoStatus::Ok, 0};
+  for (;;) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!::ClearCommError(Sys->Handle.load(), &errors, &stat) || stat.cbOutQue == 0) break;
+    const int left = MsLeft(deadline);
+    if (left == 0) {
+      result.Status = IoStatus::TimedOut;
+      break;
+    }
+    if (::WaitForSingleObject(Sys->AbortEvent, static_cast<DWORD>(std::min(left, 2))) ==
+            WAIT_OBJECT_0 ||
+        Gate.Closing()) {
+      result.Status = IoStatus::Aborted;
       break;
     }
   }

@@ -45,7 +45,8 @@ TEST(ConfigFile, EveryContentGivesTheValuesTheRulesGive) {
   EXPECT_EQ(Control<QComboBox>(app.Uart(), "Combo_Parity")->currentText().toStdString(), "even");
 }
 
-TEST(BadConfig, AFolderInPlaceOfTheFileGivesEmptyFieldsAndOkLeavesItAlone) {
+// OK asks for the settings to be kept: that they could not be is said, and nothing is left.
+TEST(BadConfig, AFolderInPlaceOfTheFileGivesEmptyFieldsAndOkSaysItCannotWrite) {
   AppFixture app;
   ASSERT_EQ(mkdir(app.ConfigPath().c_str(), 0755), 0);
   app.Start();
@@ -56,7 +57,8 @@ TEST(BadConfig, AFolderInPlaceOfTheFileGivesEmptyFieldsAndOkLeavesItAlone) {
   struct stat info {};
   ASSERT_EQ(stat(app.ConfigPath().c_str(), &info), 0);
   EXPECT_TRUE(S_ISDIR(info.st_mode));
-  EXPECT_TRUE(app.Boxes.empty());
+  EXPECT_EQ(app.Boxes, std::vector<std::string>{"Can't write " + app.ConfigPath()});
+  EXPECT_NE(stat((app.ConfigPath() + ".new").c_str(), &info), 0);
 }
 
 }  // namespace

@@ -248,9 +248,9 @@ TEST_F(DlCfgDialog, EditedFieldsAndTypedCommandsGoOutInTheirForms) {
       ->setText(QString::fromLatin1("d\xFC"
                                     "n"));
   Edit("text_BootFlag")->setText("0x1a");
-  Edit("text_DLPid")->setText("1ffff");
-  Edit("text_ForceTune")->setText("-1");
-  Edit("text_Timeout")->setText("12abc");
+  Edit("text_DLPid")->setText(" +ffff");
+  Edit("text_ForceTune")->setText("255");
+  Edit("text_Timeout")->setText("-12");
   Click("btn_SetDLCfg");
   const Record sent = SentRecord();
 
@@ -260,7 +260,7 @@ TEST_F(DlCfgDialog, EditedFieldsAndTypedCommandsGoOutInTheirForms) {
   PutLe32(expected.data() + 4, 0x1A);
   PutLe16(expected.data() + 14, 0xFFFF);
   expected[13] = 0xFF;
-  PutLe32(expected.data() + 8, 12);
+  PutLe32(expected.data() + 8, static_cast<std::uint32_t>(-12));
   Seal(expected);
   EXPECT_EQ(sent, expected);
   char crc[16];

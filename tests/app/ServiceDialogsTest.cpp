@@ -7,11 +7,21 @@
 
 #include "app/Flash.h"
 #include "app/Frm_tunetest.h"
+#include "app/MessageBox.h"
 #include "tests/support/CoreBench.h"
 #include "tests/support/TestBytes.h"
 #include "wire/Bytes.h"
 
 namespace {
+
+// Message boxes recorded instead of shown, for as long as it lives.
+struct RecordedBoxes {
+  RecordedBoxes()
+      : Previous(SetMessageBoxHook([this](const std::string& text) { Texts.push_back(text); })) {}
+  ~RecordedBoxes() { SetMessageBoxHook(Previous); }
+  std::vector<std::string> Texts;
+  MessageBoxHook Previous;
+};
 
 template <typename T>
 T* Control(QWidget& dialog, const char* name) {
@@ -86,11 +96,19 @@ TEST(TuneDialog, OkSendsTheTuningRequestAndStaysOpen) {
   EXPECT_EQ(bench.Sent(), request);
   EXPECT_TRUE(dialog.isVisible());
 
-  Type(dialog, "Edt_Bandwidth", "264");  // only the low byte goes out
+  Type(dialog, "Edt_Bandwidth", " +8");
   QTest::keyClick(Control<QLineEdit>(dialog, "Edt_Bandwidth"), Qt::Key_Return);
   EXPECT_TRUE(bench.Sent().empty());  // Enter is no click
   Click(dialog, "Btn_OK");
   EXPECT_EQ(bench.Sent(), request);
+  EXPECT_TRUE(dialog.isVisible());
+
+  // A bandwidth the request has no room for is refused, not cut to its low byte.
+  const RecordedBoxes boxes;
+  Type(dialog, "Edt_Bandwidth", "264");
+  Click(dialog, "Btn_OK");
+  EXPECT_EQ(boxes.Texts, (std::vector<std::string>{"Bandwidth: a decimal number from 0 to 255"}));
+  EXPECT_TRUE(bench.Sent().empty());
   EXPECT_TRUE(dialog.isVisible());
 }
 
@@ -122,19 +140,22 @@ TEST(FlashDialog, EraseSendsStartAndSizeReadAsHex) {
   EXPECT_EQ(bench.Sent(), Concat({0xAA, 0x04, 0x32, 0x0A},
                                  WithCrc({0x00, 0x00, 0x01, 0x00, 0x00, 0x90, 0x00, 0x00})));
 
-  Type(dialog, "Edt_StartAddr", "BFC00000");  // saturates
+  Type(dialog, "Edt_StartAddr", "BFC00000");  // an address above 2 GiB goes as typed
   Click(dialog, "Btn_EraseFlashOK");
   const Bytes sent = bench.Sent();
   ASSERT_EQ(sent.size(), 16u);
-  EXPECT_EQ(GetLe32(sent.data() + 4), 0x7FFFFFFFu);
+  EXPECT_EQ(GetLe32(sent.data() + 4), 0xBFC00000u);
   EXPECT_TRUE(dialog.isVisible());
 }
 
 TEST(FlashDialog, ReadSendsItsFirstRequestFromTheFieldsReadAsHex) {
   CoreBench bench;
   TForm_EraseFlash dialog(bench.core);
+  const RecordedBoxes boxes;
   Type(dialog, "Edt_StartAddr", "BFC00000");
   Click(dialog, "Btn_ReadFlash");  // empty size: nothing at all
+  EXPECT_EQ(boxes.Texts,
+            (std::vector<std::string>{"Size: a hexadecimal number from 1 to 40400000"}));
   EXPECT_TRUE(bench.screen.Log.empty());
   EXPECT_TRUE(bench.Sent().empty());
 
@@ -143,7 +164,7 @@ TEST(FlashDialog, ReadSendsItsFirstRequestFromTheFieldsReadAsHex) {
   EXPECT_EQ(bench.screen.Log, (std::vector<std::string>{"6144", "Cmd > 313211aa"}));
   const Bytes sent = bench.Sent();
   ASSERT_EQ(sent.size(), 16u);
-  EXPECT_EQ(GetLe32(sent.data() + 4), 0x7FFFFFFFu);
+  EXPECT_EQ(GetLe32(sent.data() + 4), 0xBFC00000u);
   EXPECT_EQ(GetLe32(sent.data() + 8), 4096u);
   EXPECT_EQ(bench.core.Progress().Total, 0x1800u);
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QAbstractItemView>
 #include <QClipboard>
@@ -13,6 +14,7 @@
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QUrl>
+#include <csignal>
 #include <fstream>
 
 #include "tests/app/AppTestSupport.h"
@@ -135,6 +137,53 @@ TEST(Window, LogMenuSavesClearsAndStampsLines) {
                   .match(log)
                   .hasMatch())
       << log.toStdString();
+}
+
+// A disk that fills up while the log is saved: the technician is told, and no cut log is
+// left under the name asked for; a file already there stays as it was.
+TEST(Window, SaveLogOnAFullDiskSaysSoAndLeavesNoHalfFile) {
+  AppFixture app;
+  Tform_main& m = app.Start().form_main;
+  for (int i = 0; i < 100; ++i) m.AppendLog("Download " + std::to_string(i) + std::string(60, '.'));
+  const QString fresh = app.Dir.path() + "/fresh.txt";
+  const QString earlier = app.Dir.path() + "/earlier.txt";
+  {
+    QFile old(earlier);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("kept\n");
+  }
+  // The disk holds 1 KiB more: the process may write no file past that size.
+  const auto sigxfsz = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  for (const QString& path : {fresh, earlier}) {
+    SCOPED_TRACE(path.toStdString());
+    app.Boxes.clear();
+    m.PickLogFile = [&] { return std::optional<QString>(path); };
+    rlimit full = saved;
+    full.rlim_cur = 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    m.act_SaveLog->trigger();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    ASSERT_EQ(app.Boxes.size(), 1u);
+    EXPECT_EQ(app.Boxes[0].rfind("Can't write " + path.toStdString() + ": ", 0), 0u)
+        << app.Boxes[0];
+  }
+  std::signal(SIGXFSZ, sigxfsz);
+  EXPECT_FALSE(QFile::exists(fresh));
+  QFile old(earlier);
+  ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+  EXPECT_EQ(old.readAll(), QByteArray("kept\n"));
+  QStringList left = QDir(app.Dir.path()).entryList(QDir::Files);
+  left.removeAll("config.cfg");
+  EXPECT_EQ(left.join(" ").toStdString(), "earlier.txt") << "nothing half-written beside it";
+
+  // With room again it saves.
+  app.Boxes.clear();
+  m.PickLogFile = [&] { return std::optional<QString>(fresh); };
+  m.act_SaveLog->trigger();
+  EXPECT_TRUE(app.Boxes.empty());
+  EXPECT_GT(QFileInfo(fresh).size(), 1024);
 }
 
 TEST(Window, StatusBarNamesTheStateAndThePortsSettings) {

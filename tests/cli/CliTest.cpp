@@ -1,10 +1,12 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "replies/CodeUpload.h"
 #include "tests/cli/CliFixture.h"
 
 namespace {
@@ -169,7 +171,7 @@ TEST_F(CliTest, BadArgumentsAndFilesAreUsageErrors) {
       {{"--version"}, 0, "kelvarin-cli 1.0.0\n"},
       {{"-p", "x"}, 2, "no command"},
       {{"-p", "x", "--frobnicate", "version"}, 2, "unknown option"},
-      {{"-p", "x", "erase", "1z", "10"}, 2, "hexadecimal"},
+      {{"-p", "x", "erase", "1z", "10"}, 2, "Start Addr: a hexadecimal number from 0 to ffffffff"},
       {{"-p", "x", "tune", "1"}, 2, "takes 2 arguments"},
       {{"-p", "x", "config", "set", "OUI=1"}, 2, "cannot be edited"},
       {{"-p", "x", "config", "set", "Nothing=1"}, 2, "no such field"},
@@ -190,6 +192,89 @@ TEST_F(CliTest, BadArgumentsAndFilesAreUsageErrors) {
     const std::string& where = c.Status == 0 ? run.Out : run.Err;
     EXPECT_NE(where.find(c.Text), std::string::npos) << where;
   }
+}
+
+// A number or text that does not fit what the box takes ends the program with status 2 and the
+// words the window shows, before anything reaches the box; the forms always taken still go.
+TEST_F(CliTest, NumbersAndTextsThatDoNotFitSendNothing) {
+  const std::string timeout = "Timeout: a decimal number from -2147483648 to 2147483647";
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Refusal;  // empty: taken, and the box logs Event
+    std::string Event;
+  };
+  const std::vector<Case> cases = {
+      {{"config", "set", "Timeout=abc"}, timeout, ""},
+      {{"config", "set", "Timeout=12abc"}, timeout, ""},
+      {{"config", "set", "DLPid=12345678"},
+       "Download Pid: a hexadecimal number from 0 to ffff",
+       ""},
+      {{"config", "set", "Sat_Cmd=HELLOWORLD1234"},
+       "Commands: at most 12 characters of one byte (Latin-1)",
+       ""},
+      {{"config", "set", "Sat_Cmd=T\xD0\xB5st"},
+       "Commands: at most 12 characters of one byte (Latin-1)",
+       ""},
+      {{"tune", "11778000", "8000"}, "Bandwidth: a decimal number from 0 to 255", ""},
+      {{"tune", "--", "-1", "8"}, "Frequency: a decimal number from 0 to 4294967295", ""},
+      {{"read", "FFFFF000", "2000", Path("f.bin")},
+       "Size: a hexadecimal number from 1 to 1000",
+       ""},
+      {{"erase", "1000", "0"}, "Size: a hexadecimal number from 1 to fffff000", ""},
+      {{"verify", "1FFFFFFFF", Path("image.bin")},
+       "Start Addr: a hexadecimal number from 0 to ffffffff",
+       ""},
+      {{"config", "set", "Timeout=  +45"}, "", "set config -> ok"},
+      {{"tune", " +800", "8"}, "", "tune 800 kHz bandwidth 8"},
+      {{"erase", " 0x1000", "+2000"}, "", "erase 0x1000+0x2000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.Args));
+    Boxes.clear();
+    BoxSim& box = AddBox();
+    const boxsim::Record before = box.ConfigRecord();
+    std::vector<std::string> args = {"-p", box.LinkPath()};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    const CliRun run = RunCli(args);
+    if (c.Refusal.empty()) {
+      EXPECT_EQ(run.Status, 0) << run.Err;
+      EXPECT_TRUE(box.WaitForEvent(c.Event, 0)) << run.Err;
+      continue;
+    }
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_EQ(run.Err, "kelvarin-cli: " + c.Refusal + "\nTry 'kelvarin-cli --help'.\n");
+    EXPECT_TRUE(box.Received().empty()) << "nothing reaches the box, not even the sync word";
+    EXPECT_TRUE(box.ConfigRecord() == before);
+  }
+}
+
+// A command without an answer is reported sent only once its bytes have gone out on the line:
+// on a slow line they are still in the port when the write returns, and closing the port then
+// would throw them away.
+TEST_F(CliTest, RebootAndRunAppAreOkOnlyOnceTheBoxHasThem) {
+  BoxSim& box = AddBox(300);
+  const Bytes reboot = {0xAA, 0x09, 0x32, 0x19};
+  const Bytes runApp = {0xAA, 0x0D, 0x32, 0x25};
+  const auto times = [&](const Bytes& word) {
+    const Bytes got = box.Received();
+    int n = 0;
+    for (auto at = std::search(got.begin(), got.end(), word.begin(), word.end()); at != got.end();
+         at = std::search(at + 1, got.end(), word.begin(), word.end()))
+      ++n;
+    return n;
+  };
+  for (int run = 1; run <= 4; ++run) {
+    const bool rebooting = run < 4;
+    SCOPED_TRACE(run);
+    const CliRun cli =
+        RunCli({"-p", box.LinkPath(), "-b", "300", rebooting ? "reboot" : "run-app"});
+    EXPECT_EQ(cli.Status, 0) << cli.Err;
+    // The program has ended, and so the box has the command: a real port throws away what it
+    // still holds when it is closed. A 4-byte command is 133 ms on the line at 300 baud.
+    EXPECT_EQ(times(reboot), rebooting ? run : 3);
+    EXPECT_EQ(times(runApp), rebooting ? 0 : 1);
+  }
+  EXPECT_TRUE(box.WaitForEvent("run app -> started", 2000));
 }
 
 // config.cfg names the port and the line; --baud overrides the rate alone.
@@ -276,13 +361,20 @@ TEST_F(CliTest, InterruptsAndLostPorts) {
     EXPECT_EQ(std::distance(fs::directory_iterator(Dir), {}), 1) << "only the box's link";
   }
   Boxes.clear();
-  {
+  // An upload ended half-way, by the operator or by the line, says what the box is left doing.
+  for (const bool pulled : {true, false}) {
+    SCOPED_TRACE(pulled ? "plug pulled" : "interrupted");
+    Boxes.clear();
     BoxSim& box = AddBox(115200);
     const std::string image = WriteImage("image.bin", 2 * boxsim::kBlockSize, 4);
     CliProcess cli({"-v", "-p", box.LinkPath(), "upload", image});
     ASSERT_TRUE(cli.WaitForErr("Download", 20000)) << cli.Err();
-    box.PullPlug();
-    EXPECT_EQ(cli.Wait(10000), 5) << cli.Err();
+    if (pulled)
+      box.PullPlug();
+    else
+      cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(10000), pulled ? 5 : 130) << cli.Err();
+    EXPECT_EQ(Count(cli.Err(), UploadStoppedAdvice), 1) << cli.Err();
   }
   Boxes.clear();
   {

@@ -25,7 +25,7 @@ std::string ShownText(const Record& record, const std::string& edit) {
 
 Record Pack(const DlCfgTexts& texts, const Record& stored = Record{}) {
   Record out{};
-  PackRecord(texts, stored.data(), out.data());
+  EXPECT_EQ(PackRecord(texts, stored.data(), out.data()), "");
   return out;
 }
 
@@ -34,6 +34,17 @@ TEST(DlCfgRecord, ReceivedRecordOfEveryLayoutGoesBackByteForByte) {
     SCOPED_TRACE(int{type});
     const Record received = SampleRecord(type);
     EXPECT_EQ(Pack(TextsShownFor(received), received), received);
+  }
+  // Every text the dialog shows is taken back, the largest and most negative values too.
+  for (const std::uint8_t fill : {0x00, 0x7F, 0x80, 0xFF}) {
+    for (const std::uint8_t type : {1, 2, 3}) {
+      SCOPED_TRACE(std::to_string(fill) + " type " + std::to_string(type));
+      Record received;
+      received.fill(fill);
+      received[DlCfgDeliveryTypeOffset] = type;
+      Record out{};
+      EXPECT_EQ(PackRecord(TextsShownFor(received), received.data(), out.data()), "");
+    }
   }
 }
 
@@ -80,30 +91,80 @@ TEST(DlCfgRecord, ShowsOnlyTheFieldsOfTheRecordsOwnLayout) {
   EXPECT_EQ(texts.back().second, crc);
 }
 
-TEST(DlCfgRecord, TextsAreReadLeniently) {
-  const Record r = Pack({
-      {"text_DLPid", "1ffff"},           // two-byte hex beyond its width
-      {"text_ForceTune", "-1"},          // one-byte decimal, negative
-      {"text_Timeout", "12abc"},         // digits end at the first other character
-      {"text_HardwareModel", "0x1a"},    // hex with a prefix
-      {"text_HardwareVersion", "  -1"},  // hex, white space and a sign
-      {"text_ModChangeNO", "300"},       // one byte keeps the low byte
-      {"text_BootFlag", "123456789"},    // more than 32 bits
-      {"text_StructVer", "fffffffff"},   // more than 32 bits into two bytes
-      {"text_SignatureType", "99999999999"},
-      {"text_OUI", "zz"},
-  });
-  EXPECT_EQ(GetLe16(r.data() + 14), 0xFFFF);
-  EXPECT_EQ(r[13], 0xFF);
-  EXPECT_EQ(GetLe32(r.data() + 8), 12u);
-  EXPECT_EQ(GetLe16(r.data() + 20), 0x1A);
-  EXPECT_EQ(GetLe16(r.data() + 22), 0xFFFF);
-  EXPECT_EQ(r[24], 0x2C);
-  EXPECT_EQ(GetLe32(r.data() + 4), 0xFFFFFFFFu);
-  EXPECT_EQ(GetLe16(r.data() + 0), 0xFFFF);
-  EXPECT_EQ(GetLe32(r.data() + 84), 0x7FFFFFFFu);
-  EXPECT_EQ(GetLe32(r.data() + 16), 0u);
-  EXPECT_TRUE(CrcHolds(r.data()));
+// Every text is read whole and must fit its field; one that does not builds nothing and says
+// what the field takes.
+TEST(DlCfgRecord, TextsMustFitTheirFieldsOrNothingIsBuilt) {
+  struct Case {
+    const char* Edit;
+    const char* Text;
+    const char* Refusal;  // empty: taken, and Value stored at the field's offset
+    std::uint32_t Value;
+  };
+  const char* const timeout = "Timeout: a decimal number from -2147483648 to 2147483647";
+  const char* const pid = "Download Pid: a hexadecimal number from 0 to ffff";
+  const char* const force = "Force Tune: a decimal number from 0 to 255";
+  const char* const flag = "Boot Flag: a hexadecimal number from 0 to ffffffff";
+  const Case cases[] = {
+      {"text_DLPid", "0x1a", "", 0x1A},
+      {"text_DLPid", "  +1F", "", 0x1F},
+      {"text_DLPid", "ffff", "", 0xFFFF},
+      {"text_DLPid", "", "", 0},
+      {"text_DLPid", "   ", "", 0},
+      {"text_Timeout", "-1", "", 0xFFFFFFFF},
+      {"text_Timeout", "-2147483648", "", 0x80000000},
+      {"text_Timeout", "2147483647", "", 0x7FFFFFFF},
+      {"text_ForceTune", "255", "", 255},
+      {"text_ForceTune", "-0", "", 0},
+      {"text_BootFlag", "0XFFFFFFFF", "", 0xFFFFFFFF},
+      {"text_Timeout", "abc", timeout, 0},
+      {"text_Timeout", "12abc", timeout, 0},
+      {"text_Timeout", "12 ", timeout, 0},
+      {"text_Timeout", "2147483648", timeout, 0},
+      {"text_Timeout", "--1", timeout, 0},
+      {"text_DLPid", "12345678", pid, 0},
+      {"text_DLPid", "1ffff", pid, 0},
+      {"text_DLPid", "0x", pid, 0},
+      {"text_DLPid", "-1", pid, 0},
+      {"text_ForceTune", "-1", force, 0},
+      {"text_ForceTune", "256", force, 0},
+      {"text_ModChangeNO", "300", "NoOfModuleChanged: a decimal number from 0 to 255", 0},
+      {"text_BootFlag", "123456789", flag, 0},
+      {"text_BootFlag", "99999999999999999999", flag, 0},
+      {"text_NS2_SwMinor", "g", "NewSelectors[2] SwMinor: a hexadecimal number from 0 to ffff", 0},
+      {"text_Sat_Cmd", "HELLOWORLD1234", "Commands: at most 12 characters of one byte (Latin-1)",
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.Edit) + " = \"" + c.Text + "\"");
+    Record out;
+    out.fill(0x5A);
+    const std::string refusal = PackRecord({{c.Edit, c.Text}}, Record{}.data(), out.data());
+    EXPECT_EQ(refusal, c.Refusal);
+    if (!refusal.empty()) {
+      EXPECT_EQ(out, [] {
+        Record r;
+        r.fill(0x5A);
+        return r;
+      }()) << "a refused record leaves the caller's bytes alone";
+      continue;
+    }
+    for (const DlCfgField& field : DlCfgFields()) {
+      if (field.Edit != std::string(c.Edit)) continue;
+      std::uint32_t value = out[field.Offset];
+      if (field.Width >= 2) value = GetLe16(out.data() + field.Offset);
+      if (field.Width == 4) value = GetLe32(out.data() + field.Offset);
+      EXPECT_EQ(value, c.Value);
+    }
+    EXPECT_TRUE(CrcHolds(out.data()));
+  }
+
+  // Only the fields of the layout that goes out are looked at.
+  Record cable{};
+  cable[88] = 2;
+  Record out{};
+  EXPECT_EQ(PackRecord({{"text_Cab_ModType", "256"}}, cable.data(), out.data()),
+            "ModType: a decimal number from 0 to 255");
+  EXPECT_EQ(PackRecord({{"text_Sat_Freq", "x"}}, cable.data(), out.data()), "");
 }
 
 TEST(DlCfgRecord, RecordBuiltBeforeAnyWasReceivedIsSatelliteWithReservedBytesSet) {
@@ -177,7 +238,7 @@ TEST(DlCfgRecord, TypedSatelliteCommandsGoOutAsCharactersPaddedWithZeros) {
   const std::uint8_t run[12] = {'R', 'U', 'N'};
   EXPECT_TRUE(std::equal(run, run + 12, r.begin() + 69));
 
-  texts["text_Sat_Cmd"] = "0123456789ABCDEF";
+  texts["text_Sat_Cmd"] = "0123456789AB";
   r = Pack(texts, received);
   EXPECT_EQ(std::string(r.begin() + 69, r.begin() + 81), "0123456789AB");
   EXPECT_EQ(r[81], 0xFF);

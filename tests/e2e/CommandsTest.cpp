@@ -34,6 +34,8 @@ TEST_F(Commands, HandshakeThenButtonsAndTypedCommandsGetTheirAnswers) {
   EXPECT_TRUE(Logged("Cmd > 68656c6c"));
   ASSERT_TRUE(BoxSaw("lleho"));
   EXPECT_TRUE(WaitForLog("Unknown command"));
+  // The box's line reads as it sent it: nothing of the loader version's frame leads it.
+  EXPECT_TRUE(Logged("\nUnknown command")) << Log();
   EXPECT_TRUE(Boxes.empty());
 }
 
@@ -61,6 +63,52 @@ TEST_F(Commands, RebootGoesBackToTheHandshake) {
   EXPECT_GT(Box->SyncWordsSeen(), syncsBefore);
   EXPECT_TRUE(Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled());
   EXPECT_TRUE(Boxes.empty());
+}
+
+// The tuning test and the flash dialog send nothing for a number that does not fit what the
+// request carries, nor for a range past the last address; they say which field takes what.
+TEST_F(Commands, ServiceNumbersThatDoNotFitSendNothing) {
+  Connect();
+  QWidget& tune = Program->form_Tune;
+  QWidget& flash = Program->Form_EraseFlash;
+  struct Case {
+    QWidget& Dialog;
+    const char* Button;
+    QString First, Second;
+    std::string Message;  // empty: the request goes, and the box logs Event
+    std::string Event;
+  };
+  const Case cases[] = {
+      {tune, "Btn_OK", "11778000", "8000", "Bandwidth: a decimal number from 0 to 255", ""},
+      {tune, "Btn_OK", "11778000abc", "8", "Frequency: a decimal number from 0 to 4294967295", ""},
+      {tune, "Btn_OK", "", "8", "Frequency: a decimal number from 0 to 4294967295", ""},
+      {flash, "Btn_ReadFlash", "FFFFF000", "2000", "Size: a hexadecimal number from 1 to 1000", ""},
+      {flash, "Btn_ReadFlash", "1000", "0", "Size: a hexadecimal number from 1 to fffff000", ""},
+      {flash, "Btn_EraseFlashOK", "100000000", "10", "Start Addr: a hexadecimal number from 0 to ffffffff", ""},
+      {flash, "Btn_EraseFlashOK", "1000", "2000 ", "Size: a hexadecimal number from 1 to fffff000", ""},
+      {tune, "Btn_OK", " +800", "8", "", "tune 800 kHz bandwidth 8"},
+      {flash, "Btn_EraseFlashOK", " 0x1000", "+2000", "", "erase 0x1000+0x2000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Message + c.Event);
+    const bool isTune = &c.Dialog == &tune;
+    Edit(c.Dialog, isTune ? "Edt_Frequency" : "Edt_StartAddr")->setText(c.First);
+    Edit(c.Dialog, isTune ? "Edt_Bandwidth" : "Edt_Offset")->setText(c.Second);
+    Boxes.clear();
+    Control<QPlainTextEdit>(Main(), "Memo_Msg")->clear();
+    Box->ClearLogs();
+    Button(c.Dialog, c.Button)->click();
+    if (!c.Message.empty()) {
+      EXPECT_EQ(Boxes, std::vector<std::string>{c.Message});
+      QTest::qWait(200);
+      EXPECT_FALSE(Logged("Cmd > "));
+      for (const boxsim::Message& m : Box->Messages())
+        EXPECT_EQ(m.word, 0xAA25326Du) << "only the sync word reached the box";
+    } else {
+      EXPECT_TRUE(BoxSaw(c.Event));
+      EXPECT_TRUE(Boxes.empty());
+    }
+  }
 }
 
 TEST_F(Commands, ConsoleTextReachesTheLogLineByLine) {

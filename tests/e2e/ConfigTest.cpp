@@ -102,6 +102,56 @@ TEST_F(Config, AChangedFieldIsSetAndReadBack) {
   EXPECT_TRUE(Boxes.empty());
 }
 
+// A text that does not fit its field stops "Set Config" with one message naming the field;
+// nothing goes to the box. The forms the dialog has always taken still go.
+TEST_F(Config, TextsThatDoNotFitTheirFieldSendNothing) {
+  Connect();
+  const boxsim::Record original = boxsim::SatelliteRecord();
+  Box->SetConfigRecord(original);
+  GetConfig();
+  const QString cyrillic = QString::fromUtf8("\xd0\xa2\xd0\xb5\xd1\x81\xd1\x82");
+  struct Case {
+    const char* Edit;
+    QString Text;
+    std::string Message;
+  };
+  const Case cases[] = {
+      {"text_Timeout", "abc", "Timeout: a decimal number from -2147483648 to 2147483647"},
+      {"text_Timeout", "12abc", "Timeout: a decimal number from -2147483648 to 2147483647"},
+      {"text_DLPid", "12345678", "Download Pid: a hexadecimal number from 0 to ffff"},
+      {"text_ForceTune", "-1", "Force Tune: a decimal number from 0 to 255"},
+      {"text_Sat_Cmd", "HELLOWORLD1234", "Commands: at most 12 characters of one byte (Latin-1)"},
+      {"text_Sat_Cmd", cyrillic, "Commands: at most 12 characters of one byte (Latin-1)"},
+      {"text_Sat_Freq", cyrillic, "Freq: a decimal number from -2147483648 to 2147483647"},
+  };
+  Control<QPlainTextEdit>(Main(), "Memo_Msg")->clear();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Message);
+    const QString before = Edit(c.Edit)->text();
+    Edit(c.Edit)->setText(c.Text);
+    Boxes.clear();
+    Click("btn_SetDLCfg");
+    EXPECT_EQ(Boxes, std::vector<std::string>{c.Message});
+    Edit(c.Edit)->setText(before);
+  }
+  QTest::qWait(200);
+  EXPECT_FALSE(Logged("Cmd > 43202aa"));
+  for (const boxsim::Message& m : Box->Messages())
+    EXPECT_NE(m.word, 0xAA023204u) << "no Set Config reached the box";
+  EXPECT_TRUE(Box->ConfigRecord() == original);
+  EXPECT_TRUE(Control<QPushButton>(Main(), "btn_UpdateCode")->isEnabled()) << "no answer awaited";
+
+  // Leading blanks, a sign and a 0x prefix are forms the dialog always took.
+  Boxes.clear();
+  Edit("text_Timeout")->setText("  +45");
+  Edit("text_DLPid")->setText("0x1abc");
+  Click("btn_SetDLCfg");
+  ASSERT_TRUE(Until([&] { return Dialog().StatusCaption() == "Set DL CFG OK"; }));
+  EXPECT_EQ(Box->ConfigRecord()[8], 45);
+  EXPECT_EQ(Box->ConfigRecord()[14] | Box->ConfigRecord()[15] << 8, 0x1abc);
+  EXPECT_TRUE(Boxes.empty());
+}
+
 TEST_F(Config, SetDefaultAndARefusedSet) {
   Connect();
   Click("btn_SetDefaultDLCfg");

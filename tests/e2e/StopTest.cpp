@@ -1,6 +1,7 @@
 #include <QStatusBar>
 #include <filesystem>
 
+#include "replies/CodeUpload.h"
 #include "tests/app/Controls.h"
 #include "tests/e2e/E2eFixture.h"
 
@@ -14,11 +15,12 @@ using PacedLine = PacedEndToEnd<115200>;
 TEST_F(PacedLine, StopAndDisconnectEndTheUploadAtOnce) {
   struct Case {
     const char* button;
-    const char* lastLines;
+    std::string lastLines;
     bool connectedAfter;
   } cases[] = {
-      {"btn_UpdateCode", "Upload stopped", true},
-      {"tbtn_UartDisconnect", "Upload stopped\nRS232 Disconnect", false},
+      {"btn_UpdateCode", "Upload stopped\n" + std::string(UploadStoppedAdvice), true},
+      {"tbtn_UartDisconnect",
+       "Upload stopped\n" + std::string(UploadStoppedAdvice) + "\nRS232 Disconnect", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.button);
@@ -41,7 +43,8 @@ TEST_F(PacedLine, StopAndDisconnectEndTheUploadAtOnce) {
 
     Main().findChild<QAbstractButton*>(c.button)->click();
     const std::string log = Log();
-    EXPECT_EQ(log.substr(log.size() - std::strlen(c.lastLines)), c.lastLines);
+    ASSERT_GE(log.size(), c.lastLines.size());
+    EXPECT_EQ(log.substr(log.size() - c.lastLines.size()), c.lastLines);
     EXPECT_NE(Protocol().Progress().What, Core::WorkProgress::Job::Upload);
     EXPECT_EQ(Control<QPushButton>(Main(), "btn_UpdateCode")->text(), "Upload Code");
     EXPECT_EQ(Protocol().Connected(), c.connectedAfter);

@@ -65,7 +65,7 @@ class RoundTripView : public DlCfgView {
     for (const auto& [edit, text] : ShownTexts(record)) texts[edit] = text;
     texts["text_DeliveryType"] = std::to_string(record[DlCfgDeliveryTypeOffset]);
     std::uint8_t built[DlCfgRecordSize];
-    PackRecord(texts, record, built);
+    if (!PackRecord(texts, record, built).empty()) Fail("a record's own texts refused");
     const DeliveryLayout layout = LayoutOfDeliveryType(record[DlCfgDeliveryTypeOffset]);
     for (int i = 0; i < DlCfgCrcOffset; ++i)
       if (!Reserved(i, layout) && built[i] != record[i]) Fail("record changed on its way back");

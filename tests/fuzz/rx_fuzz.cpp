@@ -87,10 +87,11 @@ struct Receiver {
 
 // The byte loop step by step as the protocol describes it, without the receiver's shortcuts:
 // its own line and frame buffers, the receiver's frame parser. A word the parser acted on
-// leaves the line, a line feed right after a carriage return is dropped, and a frame whose
-// word was known and that is still open when the pass ends is logged as cut short. A frame
-// given up is looked at again: an unknown word from the next 0xBB among its last three bytes,
-// a longer frame (failed check, grown past its length, cut short) by putting its bytes from
+// leaves the line, a frame's bytes past its word never enter it (a payload frame, taken or
+// given up, leaves the line empty), a line feed right after a carriage return is dropped, and a
+// frame whose word was known and that is still open when the pass ends is logged as cut short.
+// A frame given up is looked at again: an unknown word from the next 0xBB among its last three
+// bytes, a longer frame (failed check, grown past its length, cut short) by putting its bytes from
 // the next 0xBB back in front of the input.
 void ReferencePass(Receiver& r, const std::uint8_t* stream, std::size_t n) {
   std::deque<std::uint8_t> input(stream, stream + n);
@@ -138,12 +139,13 @@ void ReferencePass(Receiver& r, const std::uint8_t* stream, std::size_t n) {
             }
           } else {
             frameLen = 0;
-            if (!itemAdded && putBack(raw)) {
-              lineLen = 0;
-              continue;
-            }
+            lineLen = 0;
+            if (!itemAdded && putBack(raw)) continue;
+            afterCr = crBeforeFrame;
+            continue;
           }
           if (frameLen >= UartRxThread::FrameMax) frameLen = 0;
+          if (frameLen >= 4) continue;
         }
       }
       if (byte == 0x0A && afterCr) {

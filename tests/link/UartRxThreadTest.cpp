@@ -158,11 +158,33 @@ TEST_F(Receiver, UnknownWordBecomesText) {
 TEST_F(Receiver, LoaderVersionFrameDecodesAndChecksItsCrc) {
   const Bytes frame = WireWord(0xBB2621C2) + ToBytes("0506BAC90C8D");
   EXPECT_EQ(PayloadFrame(0xBB2621C2, Bytes{0x05, 0x06}), frame);
-  // The partial line before the frame is dropped; its last two characters lead the next line.
   Feed(ToBytes("junk") + frame + ToBytes("\r"));
   EXPECT_EQ(Replies(), (std::vector<Bytes>{WireWord(0xBB2621C2) + Bytes{0x05, 0x06}}));
-  EXPECT_EQ(Texts(), std::vector<Bytes>{TextItem("8D\r")});
   EXPECT_TRUE(Screen.Log.empty());
+}
+
+// The partial line before a payload frame is dropped, and none of the frame's characters lead
+// the next line, whatever the frame carried and whether its check held.
+TEST_F(Receiver, TheLineAfterAPayloadFrameReadsAsTheBoxSentIt) {
+  Flash.BlockLen = 16;
+  Bytes badVersion = PayloadFrame(0xBB2621C2, {0x05, 0x06});
+  badVersion.back() ^= 1;
+  const Bytes frames[] = {PayloadFrame(0xBB2621C2, {0x05, 0x06}),
+                          PayloadFrame(0xBB2221BA, {0x03, 0x00}),
+                          PayloadFrame(0xBB2321BC, Bytes(96, 0x1A)),
+                          PayloadFrame(0xBB2821C6, Bytes(16, 0x42)), badVersion};
+  for (const Bytes& frame : frames) {
+    Sink.Items.clear();
+    for (bool split : {false, true}) {
+      if (split) {
+        Feed(ToBytes("junk") + frame, false);
+        Feed(ToBytes("Unknown command\r\n"));
+      } else {
+        Feed(ToBytes("junk") + frame + ToBytes("Unknown command\r\n"));
+      }
+    }
+    EXPECT_EQ(Texts(), std::vector<Bytes>(2, TextItem("Unknown command\r")));
+  }
 }
 
 TEST_F(Receiver, BadCrcOrSmallLettersGiveTheFailureLineAndNoItem) {
@@ -243,8 +265,8 @@ TEST_F(Receiver, FrameSplitByAPassEndIsDroppedAndLogged) {
   Feed(Bytes(frame.begin() + 9, frame.end()) + ToBytes("\r"), true);
   EXPECT_TRUE(Replies().empty());
   EXPECT_EQ(Screen.Log.size(), 1u);
-  // What followed the pause is text, after the one character the frame left in the line.
-  EXPECT_EQ(Texts(), (std::vector<Bytes>{Bytes(frame.begin() + 8, frame.end()) + Bytes{0x0D, 0}}));
+  // What followed the pause is text; nothing of the frame before it is.
+  EXPECT_EQ(Texts(), (std::vector<Bytes>{Bytes(frame.begin() + 9, frame.end()) + Bytes{0x0D, 0}}));
 
   // Before its word is complete a frame start is only text: no loss to tell.
   Feed(Bytes{0xBB, 0x26, 0x21}, true);

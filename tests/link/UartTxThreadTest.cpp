@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+
 #include "link/ReplyTimeout.h"
 #include "link/UartTxThread.h"
 #include "tests/link/LinkDoubles.h"
@@ -18,15 +21,19 @@ class TxRing : public ::testing::Test {
     Uart.ComHandle = &Line;
   }
 
-  // One period as the worker runs it, minus the sleeps. True when something was written.
-  bool Period() {
+  // One period as the worker runs it, minus the sleeps: unless told otherwise the bytes then
+  // have their line time and the port says they have left. True when something was written.
+  bool Period(bool settle = true) {
     UartTxThread::Outgoing out;
     if (!Tx.TxPass(out)) return false;
     const IoResult result =
         out.Target->Write(out.Data, static_cast<std::size_t>(out.Length), out.TimeoutMs);
+    Last = out;
     Tx.TxWritten(result);
+    if (settle && result.Count > 0) Tx.LineSettled(out.Number, out.Open, IoStatus::Ok);
     return true;
   }
+  UartTxThread::Outgoing Last;
 
   bool Enqueue(const Bytes& message) {
     return Tx.TxEnqueue(static_cast<int>(message.size()), message.data());
@@ -112,6 +119,77 @@ TEST_F(TxRing, kSyncWordIsQueuedByOnePassAndWrittenByTheNext) {
   EXPECT_FALSE(Period());
   EXPECT_TRUE(Period());
   EXPECT_EQ(Line.Writes().size(), 2u);
+}
+
+// On a slow line a sync word takes longer than a period: the next one waits until the port has
+// sent it, so that a command never finds more than one sync word ahead of it.
+TEST_F(TxRing, ASyncWordWaitsForTheOneBeforeToLeaveThePort) {
+  Uart.Settings = {300, 8, Parity::None, StopBits::One};
+  EXPECT_FALSE(Period());
+  ASSERT_TRUE(Period(false));
+  const UartTxThread::Outgoing sync = Last;
+  EXPECT_TRUE(sync.Sync);
+  EXPECT_EQ(sync.LineTime, std::chrono::microseconds(166667)) << "5 bytes of 10 bits at 300 baud";
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(Period());
+  EXPECT_EQ(Tx.QueuedCount(), 0) << "no sync word while the last one is on its way";
+
+  // A command goes at once, behind the one sync word.
+  ASSERT_TRUE(Enqueue(WireWord(0xAA0C3222)));
+  ASSERT_TRUE(Period(false));
+  EXPECT_FALSE(Last.Sync);
+  EXPECT_EQ(Line.Writes(), (std::vector<Bytes>{kSyncWord, WireWord(0xAA0C3222)}));
+
+  // Once that sync word has left the port the next may follow; the command does not hold it.
+  Tx.LineSettled(sync.Number, sync.Open, IoStatus::Ok);
+  EXPECT_FALSE(Period());
+  EXPECT_EQ(Tx.QueuedCount(), 1);
+  EXPECT_EQ(Tx.Whereabouts(Last.Number), UartTxThread::Progress::Leaving);
+}
+
+// "Sent" is a message's bytes gone out on the line: written, and the port drained after their
+// line time. Anything less is lost, not sent.
+TEST_F(TxRing, AMessageIsOnTheLineOnlyOnceThePortHasSentIt) {
+  using P = UartTxThread::Progress;
+  Tx.SyncStopped = true;
+  struct Case {
+    const char* What;
+    std::function<void(std::uint64_t)> Then;  // after the write
+    IoResult Written;
+    P Before;  // once written, before Then
+    P After;
+  };
+  const Case cases[] = {
+      {"drained", [&](std::uint64_t n) { Tx.LineSettled(n, Last.Open, IoStatus::Ok); },
+       {IoStatus::Ok, 4}, P::Leaving, P::OnLine},
+      {"held on the line", [&](std::uint64_t n) { Tx.LineSettled(n, Last.Open, IoStatus::TimedOut); },
+       {IoStatus::Ok, 4}, P::Leaving, P::Lost},
+      {"port closed first", [&](std::uint64_t) { Tx.LineClosed(); }, {IoStatus::Ok, 4},
+       P::Leaving, P::Lost},
+      {"write cut short", [](std::uint64_t) {}, {IoStatus::TimedOut, 2}, P::Lost, P::Lost},
+      {"write failed", [](std::uint64_t) {}, {IoStatus::Failed, 0}, P::Lost, P::Lost},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    ASSERT_TRUE(Enqueue({1, 2, 3, 4}));
+    const std::uint64_t n = Tx.LastQueued();
+    EXPECT_EQ(Tx.Whereabouts(n), P::Queued);
+    ASSERT_TRUE(Tx.TxPass(Last));
+    EXPECT_EQ(Tx.Whereabouts(n), P::Queued) << "being written";
+    Tx.TxWritten(c.Written);
+    EXPECT_EQ(Tx.Whereabouts(n), c.Before);
+    c.Then(n);
+    EXPECT_EQ(Tx.Whereabouts(n), c.After);
+  }
+
+  // One dropped before it was written is lost, even when the message behind it went out.
+  ASSERT_TRUE(Enqueue({5}));
+  const std::uint64_t dropped = Tx.LastQueued();
+  ASSERT_TRUE(Enqueue({6}));
+  Tx.Abandon(dropped);
+  EXPECT_FALSE(Period()) << "skipped";
+  EXPECT_TRUE(Period());
+  EXPECT_EQ(Tx.Whereabouts(dropped), P::Lost);
+  EXPECT_EQ(Tx.Whereabouts(dropped + 1), P::OnLine);
 }
 
 TEST_F(TxRing, NokSyncWordWhileStoppedOrWhileMessagesWait) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/Port.h"
+#include "platform/TransferEnd.h"
 
 TEST(SpeedNotTaken, ALineRunsOnlyNearTheSpeedAsked) {
   struct Case {
@@ -29,5 +30,28 @@ TEST(SpeedNotTaken, ALineRunsOnlyNearTheSpeedAsked) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.Asked) + " asked, " + std::to_string(c.Running) + " running");
     EXPECT_EQ(SpeedNotTaken(c.Asked, c.Running), c.Why);
+  }
+}
+
+// A write the system completed just as its time-out ran out is written, not an error; one it
+// cut short, or one still under way when a close came, is not.
+TEST(TransferEnd, ACompletedTransferIsDoneWhateverTheWaitGave) {
+  struct Case {
+    IoStatus Waited;
+    bool Done;
+    std::size_t Moved;
+    IoStatus Ended;
+  };
+  const Case cases[] = {
+      {IoStatus::Ok, true, 64, IoStatus::Ok},
+      {IoStatus::TimedOut, true, 64, IoStatus::Ok},
+      {IoStatus::TimedOut, true, 63, IoStatus::TimedOut},
+      {IoStatus::TimedOut, false, 0, IoStatus::TimedOut},
+      {IoStatus::Aborted, true, 64, IoStatus::Aborted},
+      {IoStatus::Aborted, false, 10, IoStatus::Aborted},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.Waited) * 1000 + c.Done * 100 + static_cast<int>(c.Moved));
+    EXPECT_EQ(TransferEnd(c.Waited, c.Done, c.Moved, 64), c.Ended);
   }
 }

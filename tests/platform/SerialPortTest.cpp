@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -100,19 +104,84 @@ TEST_F(SerialPortTest, SecondOpenerIsRefusedUntilClose) {
   EXPECT_TRUE(other.OpenExclusive(Line.SlavePath));
 }
 
-TEST_F(SerialPortTest, OpensRawAndKeepsFlowControlAsReported) {
+TEST_F(SerialPortTest, OpensRawWithoutFlowControlEvenWhenAnotherProgramLeftItOn) {
   termios tio = Line.SlaveSettings();
   EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
   EXPECT_EQ(tio.c_iflag & (ICRNL | IXON | ISTRIP), 0u);
   EXPECT_EQ(tio.c_oflag & OPOST, 0u);
   EXPECT_NE(tio.c_cflag & CLOCAL, 0u);
 
-  // Hardware flow control set by someone else survives a change of line settings.
+  // A three-wire cable never raises CTS: a port left with RTS/CTS would hold every write, and
+  // XON/XOFF would swallow bytes of a block.
+  Port.Close();
+  tio.c_cflag |= CRTSCTS;
+  tio.c_iflag |= IXON | IXOFF | IXANY;
+  ASSERT_EQ(::tcsetattr(Line.Slave, TCSANOW, &tio), 0);
+  ASSERT_NE(Line.SlaveSettings().c_cflag & CRTSCTS, 0u) << "the pty keeps the flag";
+  ASSERT_TRUE(Port.OpenExclusive(Line.SlavePath));
+  EXPECT_EQ(Line.SlaveSettings().c_cflag & CRTSCTS, 0u);
+  EXPECT_EQ(Line.SlaveSettings().c_iflag & (IXON | IXOFF | IXANY), 0u);
+
+  // Set again while the port is open, it goes with the next change of line settings.
+  tio = Line.SlaveSettings();
   tio.c_cflag |= CRTSCTS;
   ASSERT_EQ(::tcsetattr(Line.Slave, TCSANOW, &tio), 0);
   ASSERT_TRUE(Port.SetSettings({9600, 7, Parity::Even, StopBits::Two}));
-  EXPECT_NE(Line.SlaveSettings().c_cflag & CRTSCTS, 0u);
+  EXPECT_EQ(Line.SlaveSettings().c_cflag & CRTSCTS, 0u);
   EXPECT_EQ(Line.SlaveSettings().c_lflag & ICANON, 0u);
+}
+
+// An open that fails leaves the port as it found it: not exclusive, so that the program that
+// holds it can still open it again, and not raw.
+TEST(SerialPortOpen, AFailedOpenLeavesThePortAsItWas) {
+  Pty line(false);
+  ASSERT_FALSE(line.SlavePath.empty());
+  const auto exclusive = [&] {
+    int on = 0;
+    return ::ioctl(line.Slave, TIOCGEXCL, &on) == 0 && on != 0;
+  };
+  const auto cooked = [&] { return (line.SlaveSettings().c_lflag & ICANON) != 0; };
+  ASSERT_TRUE(cooked());
+
+  // Another copy of the program holds the port's lock.
+  {
+    const int holder = ::open(line.SlavePath.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    SerialPort port;
+    EXPECT_FALSE(port.OpenExclusive(line.SlavePath));
+    EXPECT_EQ(port.LastError(), "in use by another program");
+    EXPECT_FALSE(exclusive());
+    EXPECT_TRUE(cooked());
+    ::close(holder);
+  }
+
+  // The process runs out of descriptors half-way: the port itself opens, what it needs next
+  // does not.
+  {
+    const int lowest = ::dup(0);
+    ASSERT_GE(lowest, 0);
+    ::close(lowest);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowest) + 1;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    SerialPort port;
+    const bool opened = port.OpenExclusive(line.SlavePath);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_FALSE(opened);
+    EXPECT_FALSE(exclusive());
+    EXPECT_TRUE(cooked());
+  }
+
+  SerialPort port;
+  ASSERT_TRUE(port.OpenExclusive(line.SlavePath));
+  EXPECT_TRUE(exclusive());
+  EXPECT_FALSE(cooked());
+  port.Close();
+  EXPECT_FALSE(exclusive());
+  EXPECT_TRUE(cooked());
 }
 
 TEST_F(SerialPortTest, RefusesWhatADriverWouldAndKeepsTheOldSettings) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/PortScan.h"
 #include "tests/support/TempDir.h"
@@ -95,4 +96,36 @@ TEST(UsbAdapter, APulledAdapterIsFoundUnderItsNewNode) {
   m.Plug("ttyUSB4", "1-6", "A601XYZQ");
   EXPECT_EQ(FindUsbAdapter(withSerial, m.Root()), "");
   EXPECT_EQ(FindUsbAdapter("", m.Root()), "");
+}
+
+// The scan lists what /dev holds, in number order, whatever names a driver makes up: a number
+// too long for any integer type is a name like another, not an exception.
+TEST(PortScan, ListsPortsInNumberOrderWhateverTheirNames) {
+  TempDir dir;
+  const fs::path dev = fs::path(dir.Path()) / "dev";
+  fs::create_directories(dev / "serial/by-id");
+  for (const char* name : {"ttyUSB10", "ttyUSB9", "ttyUSB99999999999999999999999", "ttyUSB007",
+                           "ttyUSBx", "ttyACM0", "ttyS0", "ttyS1"})
+    std::ofstream(dev / name);
+  fs::create_symlink("../../ttyUSB9", dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A601-if00-port0");
+  // ttyS0 has a UART behind it, ttyS1 is a placeholder the kernel made.
+  const fs::path tty = fs::path(dir.Path()) / "sys/class/tty";
+  fs::create_directories(tty / "ttyS0/device");
+  std::ofstream(tty / "ttyS0/type") << "4\n";
+  fs::create_directories(tty / "ttyS1/device");
+  std::ofstream(tty / "ttyS1/type") << "0\n";
+
+  std::vector<FoundPort> found;
+  ASSERT_NO_THROW(found = ScanSerialPorts(dir.Path()));
+  const std::vector<FoundPort> expected = {
+      {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A601-if00-port0", "FTDI FT232R USB UART A601"},
+      {"/dev/ttyUSBx", ""},
+      {"/dev/ttyUSB007", ""},
+      {"/dev/ttyUSB9", ""},
+      {"/dev/ttyUSB10", ""},
+      {"/dev/ttyUSB99999999999999999999999", ""},
+      {"/dev/ttyACM0", ""},
+      {"/dev/ttyS0", ""},
+  };
+  EXPECT_EQ(found, expected);
 }

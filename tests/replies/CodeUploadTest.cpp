@@ -300,7 +300,9 @@ TEST_F(UploadTest, StopMidBlockAbandonsTheRestAndEndsTheWait) {
   EXPECT_LT(before.Done, Block);
 
   EXPECT_TRUE(core.StopWork());
-  EXPECT_EQ(screen.LastLog(), "Upload stopped");
+  ASSERT_GE(screen.Log.size(), 2u);
+  EXPECT_EQ(screen.Log[screen.Log.size() - 2], "Upload stopped");
+  EXPECT_EQ(screen.LastLog(), UploadStoppedAdvice) << "the box waits for the rest of block 0";
   EXPECT_FALSE(Uploading());
   EXPECT_FALSE(core.AwaitingReply());
   EXPECT_EQ(UploadCaption(), "Upload Code");
@@ -314,6 +316,22 @@ TEST_F(UploadTest, StopMidBlockAbandonsTheRestAndEndsTheWait) {
   EXPECT_TRUE(screen.Messages.empty());
   EXPECT_TRUE(Sent().empty());
   EXPECT_FALSE(core.StopWork());
+}
+
+// Stopped while the box judges an image that went out whole, the box needs no restart; stopped
+// before it asked for anything, it waits for block 0.
+TEST_F(UploadTest, StopTellsWhetherTheBoxStillWaitsForBlockData) {
+  const Bytes image = Image(1000);
+  Start(WriteFile("img.bin", image));
+  EXPECT_EQ(Request(0), BlockAnswer(image, 0));
+  screen.Clear();
+  EXPECT_TRUE(core.StopWork());
+  EXPECT_EQ(screen.Log, std::vector<std::string>{"Upload stopped"});
+
+  Start(WriteFile("img.bin", image));
+  screen.Clear();
+  EXPECT_TRUE(core.StopWork());
+  EXPECT_EQ(screen.Log, (std::vector<std::string>{"Upload stopped", UploadStoppedAdvice}));
 }
 
 TEST_F(UploadTest, RefusalClosesTheImageAndRestoresTheCaption) {

@@ -116,11 +116,21 @@ TEST_F(FlashReadbackTest, RequestsGoOutOneAtATimeWithTheirLogLines) {
   EXPECT_TRUE(screen.CmdControls);
 }
 
-TEST_F(FlashReadbackTest, SizeZeroSendsAndLogsNothingAndLeavesARunningReadAlone) {
-  core.ReadFlash(0x1000, 0);
+TEST_F(FlashReadbackTest, EmptyRangesAndRangesPastTheTopSendNothingAndLeaveARunningReadAlone) {
+  EXPECT_FALSE(core.ReadFlash(0x1000, 0));
+  // FFFFF000 2000 would ask for address 0 next.
+  EXPECT_FALSE(core.ReadFlash(0xFFFFF000, 0x2000));
   EXPECT_TRUE(screen.Log.empty());
   EXPECT_TRUE(Sent().empty());
+  EXPECT_EQ(screen.Messages,
+            (std::vector<std::string>{"Size: a hexadecimal number from 1 to fffff000",
+                                      "Size: a hexadecimal number from 1 to 1000"}));
   EXPECT_FALSE(Reading());
+  // Up to the last byte is a range.
+  EXPECT_TRUE(core.ReadFlash(0xFFFFF000, 0x1000));
+  EXPECT_EQ(Requests(), (std::vector<Request>{{0xFFFFF000u, 4096}}));
+  core.StopWork();
+  screen.Log.clear();
 
   core.ReadFlash(0, 0x2000);
   core.ReadFlash(0x1000, 0);
@@ -135,7 +145,7 @@ TEST_F(FlashReadbackTest, ReadsOfManySizesMatchTheFlashByteForByte) {
       {0, 0x10}, {0x2345, 0x1801}, {0x4000, 0x9000}, {0x1000, 0x20000}};
   for (auto [start, size] : reads) {
     SCOPED_TRACE(size);
-    core.ReadFlash(static_cast<std::int32_t>(start), size);
+    core.ReadFlash(start, size);
     const auto requests = Serve();
     ASSERT_EQ(requests.size(), (size + 4095) / 4096);
     for (std::size_t i = 0; i < requests.size(); ++i) {

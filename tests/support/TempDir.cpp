@@ -5,6 +5,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "platform/Files.h"
+
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
@@ -16,7 +18,7 @@ TempDir::TempDir() {
         base / ("kelvarin-test-" + std::to_string(random()) + "-" + std::to_string(made++));
     std::error_code error;
     if (fs::create_directory(candidate, error)) {
-      Folder = candidate.string();
+      Folder = SystemName(candidate);
       return;
     }
   }
@@ -25,9 +27,9 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code error;
-  fs::remove_all(Folder, error);
+  fs::remove_all(SystemPath(Folder), error);
 }
 
 std::string TempDir::FilePath(const std::string& name) const {
-  return (fs::path(Folder) / name).string();
+  return SystemName(SystemPath(Folder) / SystemPath(name));
 }
