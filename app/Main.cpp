@@ -266,7 +266,12 @@ void Tform_main::SetCmdControls(bool enabled) {
   ui->tbtn_UartDisconnect->setEnabled(Protocol.Connected());
   if (form_DL_Config) form_DL_Config->SetCommandButtonsEnabled(enabled);
   ui->tbtn_Setting->setEnabled(!enabled);
-  UpdateStatus();
+  // A read-back re-arms the reply wait with every block. The progress bar follows the status
+  // timer meanwhile: painting it here would hold up the request for the next block.
+  if (StatusTimer.isActive() && Protocol.Progress().What != Core::WorkProgress::Job::None)
+    UpdateStateLabels();
+  else
+    UpdateStatus();
 }
 
 bool Tform_main::UploadStoppable() {
@@ -298,10 +303,6 @@ void Tform_main::Notify(const Notice& notice) {
     ui->tbtn_UartConnect->setEnabled(!open);
     ui->tbtn_UartDisconnect->setEnabled(open);
     ui->tbtn_Setting->setEnabled(!open);
-    if (open)
-      StatusTimer.start();
-    else
-      StatusTimer.stop();
   }
   UpdateStatus();
 }
@@ -362,7 +363,7 @@ QString Tform_main::RateText(double bytesPerSecond, std::uint64_t bytesLeft) {
   return rate + ", " + left + " left";
 }
 
-void Tform_main::UpdateStatus() {
+void Tform_main::UpdateStateLabels() {
   if (!lab_State) return;
   const QString state = StateWord();
   if (lab_State->text() != state) lab_State->setText(state);
@@ -381,7 +382,11 @@ void Tform_main::UpdateStatus() {
   }
   if (lab_Port->text() != port) lab_Port->setText(port);
   if (lab_Port->toolTip() != portName) lab_Port->setToolTip(portName);
+}
 
+void Tform_main::UpdateStatus() {
+  if (!lab_State) return;
+  UpdateStateLabels();
   const Core::WorkProgress job = Protocol.Progress();
   // The buttons are off while the box is asked; say why and for how long. Once an upload or a
   // read-back moves, its progress says more.
@@ -392,7 +397,15 @@ void Tform_main::UpdateStatus() {
   if (lab_Wait->text() != wait) lab_Wait->setText(wait);
   lab_Wait->setVisible(!wait.isEmpty());
 
-  if (job.What == Core::WorkProgress::Job::None || job.Total == 0) {
+  // Polled only while something moves by itself: a transfer's progress or the countdown of a
+  // wait. The engine tells the window when either starts or ends (the reply wait is armed or
+  // disarmed, the port opens or closes).
+  const bool transfer = job.What != Core::WorkProgress::Job::None && job.Total != 0;
+  if (!transfer && wait.isEmpty())
+    StatusTimer.stop();
+  else if (!StatusTimer.isActive())
+    StatusTimer.start();
+  if (!transfer) {
     RateSamples.clear();
     bar_Progress->hide();
     lab_Rate->hide();

@@ -89,6 +89,8 @@ class Tform_main : public QMainWindow, public Screen {
   QString StateWord();
   // Re-reads the engine's state and progress into the status bar.
   void UpdateStatus();
+  // The state and the port alone.
+  void UpdateStateLabels();
   // The About box: the caption and the program's version, and the folder it works in.
   std::unique_ptr<QMessageBox> AboutBox();
   const QString OpDia_OpenFile_Filter = "bin files (*.bin)";
@@ -133,7 +135,7 @@ class Tform_main : public QMainWindow, public Screen {
 
   std::unique_ptr<Ui::Tform_main> ui;
   SystemClock DefaultClock;
-  QtProtocolThread GuiThread{this};
+  QtProtocolThread GuiThread;
   Core Protocol;
   Tform_uart* form_uart = nullptr;
   Tform_DL_Config* form_DL_Config = nullptr;
@@ -141,7 +143,8 @@ class Tform_main : public QMainWindow, public Screen {
   TForm_EraseFlash* Form_EraseFlash = nullptr;
   QStringList PendingLog;
   QTimer LogTimer;
-  // Polls the engine's progress while the port is open.
+  // Polls the engine's progress while an upload or a read-back runs, and the countdown while a
+  // reply is awaited.
   QTimer StatusTimer;
   // The command controls as SetCmdControls last left them.
   bool CommandsEnabled = false;

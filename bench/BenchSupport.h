@@ -27,9 +27,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -253,23 +255,38 @@ class LogReader {
 };
 
 // A serial line of a given baud rate between the tool and the box: a pseudo-terminal for the
-// tool on one side, the box's device on the other, and bytes carried across no faster than the
-// line would carry them, in both directions. Bytes are moved in pieces of a couple of
-// milliseconds of line time, so the pacing itself costs next to nothing.
+// tool on one side, the box's device on the other, and a relay that carries bytes across as the
+// line would, in both directions. Each direction keeps the time its line is busy until: bytes
+// start crossing when they are there and the line is free, each takes its bit time, and a
+// pause on the line is never made up by a burst. Bytes are moved in pieces of a couple of
+// milliseconds of line time, each handed on when its last byte has crossed. An adapter's
+// latency holds what the box says for that long more, as a USB adapter's latency timer does at
+// the end of a burst. Every crossing is logged with its time.
 class ThrottledLine {
  public:
+  using Clock = std::chrono::steady_clock;
+
+  // Bytes that reached the tool (toTool) or left it for the box. What reached the tool was
+  // taken from the box at taken.
+  struct Crossing {
+    Clock::time_point at;
+    std::size_t bytes;
+    bool toTool;
+    Clock::time_point taken;
+  };
+
   ThrottledLine() = default;
   ThrottledLine(const ThrottledLine&) = delete;
   ThrottledLine& operator=(const ThrottledLine&) = delete;
   ~ThrottledLine() { Stop(); }
 
-  bool Start(const std::string& boxDevice, int baud, int bitsPerChar = 10) {
+  bool Start(const std::string& boxDevice, int baud, int bitsPerChar = 10, int latencyMs = 0) {
     if (!boxsim::OpenRawPty(ToolMaster, ToolSlave, Device)) return false;
     // The box made its side raw already.
     BoxSide = open(boxDevice.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (BoxSide < 0 || pipe(StopPipe) != 0) return false;
     const double rate = static_cast<double>(baud) / std::max(1, bitsPerChar);
-    Relay = std::thread([this, rate] { Carry(rate); });
+    Relay = std::thread([this, rate, latencyMs] { Carry(rate, latencyMs); });
     return true;
   }
 
@@ -287,72 +304,111 @@ class ThrottledLine {
   // The device the tool opens.
   const std::string& DevicePath() const { return Device; }
 
+  std::vector<Crossing> Crossings() {
+    std::lock_guard lock(LogMutex);
+    return Log;
+  }
+  void ClearCrossings() {
+    std::lock_guard lock(LogMutex);
+    Log.clear();
+  }
+
  private:
-  using Clock = std::chrono::steady_clock;
+  struct Piece {
+    Clock::time_point due;
+    std::vector<std::uint8_t> bytes;
+    Clock::time_point taken;
+  };
 
   struct Direction {
     int from = -1;
     int to = -1;
-    double credit = 0;
-    Clock::time_point last{};
-    std::vector<std::uint8_t> pending;  // taken off the line, not yet handed on
-    std::size_t sent = 0;
+    bool toTool = false;
+    Clock::duration latency{};
+    Clock::time_point lineFree{};  // the last byte taken so far has crossed by then
+    std::deque<Piece> pending;     // taken off the line, not yet handed on
+    std::size_t sent = 0;          // bytes of the first piece handed on
   };
 
-  void Carry(double rate) {
-    // Pieces of 2 ms of line time; credit saved up while the line was idle is capped at 10 ms
-    // so that a quiet line does not turn into a burst faster than the baud rate.
-    const double piece = std::max(1.0, rate * 0.002);
-    const double most = std::max(piece, rate * 0.01);
+  void Note(bool toTool, std::size_t bytes, Clock::time_point taken) {
+    const auto now = Clock::now();
+    std::lock_guard lock(LogMutex);
+    Log.push_back({now, bytes, toTool, taken});
+  }
+
+  void Carry(double rate, int latencyMs) {
+    using namespace std::chrono;
+    const auto byteTime = duration_cast<Clock::duration>(duration<double>(1.0 / rate));
+    // Pieces of 2 ms of line time; the next piece is taken off the far side once the line is
+    // within that of being free, as a UART's buffer would take it.
+    const std::size_t piece = static_cast<std::size_t>(std::max(1.0, rate * 0.002));
+    const auto ahead = duration_cast<Clock::duration>(milliseconds(2));
     Direction dirs[2];
     dirs[0].from = ToolMaster;
     dirs[0].to = BoxSide;
     dirs[1].from = BoxSide;
     dirs[1].to = ToolMaster;
-    for (Direction& d : dirs) d.last = Clock::now();
+    dirs[1].toTool = true;
+    dirs[1].latency = milliseconds(latencyMs);
     for (;;) {
       pollfd fds[5];
-      int count = 0;
+      nfds_t count = 0;
       fds[count++] = {StopPipe[0], POLLIN, 0};
-      int waitMs = -1;
+      std::optional<Clock::time_point> wake;
+      const auto wakeBy = [&](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
       int slot[2][2] = {{-1, -1}, {-1, -1}};
-      const Clock::time_point now = Clock::now();
+      Clock::time_point now = Clock::now();
       for (int i = 0; i < 2; ++i) {
         Direction& d = dirs[i];
-        d.credit = std::min(most, d.credit + Seconds(now - d.last) * rate);
-        d.last = now;
         if (!d.pending.empty()) {
-          slot[i][1] = count;
-          fds[count++] = {d.to, POLLOUT, 0};
-        } else if (d.credit >= piece) {
-          slot[i][0] = count;
+          if (d.pending.front().due <= now) {
+            slot[i][1] = static_cast<int>(count);
+            fds[count++] = {d.to, POLLOUT, 0};
+          } else {
+            wakeBy(d.pending.front().due);
+          }
+        }
+        if (d.lineFree <= now + ahead) {
+          slot[i][0] = static_cast<int>(count);
           fds[count++] = {d.from, POLLIN, 0};
         } else {
-          const int ms = static_cast<int>(std::ceil((piece - d.credit) / rate * 1000.0));
-          waitMs = waitMs < 0 ? ms : std::min(waitMs, ms);
+          wakeBy(d.lineFree - ahead);
         }
       }
-      if (poll(fds, static_cast<nfds_t>(count), waitMs) < 0 && errno != EINTR) return;
+      timespec timeout{};
+      if (wake) {
+        const auto left = std::max(*wake - now, Clock::duration::zero());
+        timeout.tv_sec = static_cast<time_t>(duration_cast<seconds>(left).count());
+        timeout.tv_nsec = static_cast<long>((left - duration_cast<seconds>(left)).count() *
+                                            Clock::duration::period::num * 1000000000 /
+                                            Clock::duration::period::den);
+      }
+      if (ppoll(fds, count, wake ? &timeout : nullptr, nullptr) < 0 && errno != EINTR) return;
       if (fds[0].revents) return;
       for (int i = 0; i < 2; ++i) {
         Direction& d = dirs[i];
         if (slot[i][0] >= 0 && (fds[slot[i][0]].revents & POLLIN)) {
           std::uint8_t buffer[65536];
-          const std::size_t want = std::min(sizeof buffer, static_cast<std::size_t>(d.credit));
-          const ssize_t n = read(d.from, buffer, want);
+          const ssize_t n = read(d.from, buffer, std::min(sizeof buffer, piece));
           if (n > 0) {
-            d.credit -= static_cast<double>(n);
-            d.pending.assign(buffer, buffer + n);
-            d.sent = 0;
+            now = Clock::now();
+            d.lineFree = std::max(d.lineFree, now) + byteTime * n;
+            d.pending.push_back({d.lineFree + d.latency, {buffer, buffer + n}, now});
+            if (!d.toTool) Note(false, static_cast<std::size_t>(n), now);
           }
         } else if (slot[i][0] >= 0 && (fds[slot[i][0]].revents & (POLLHUP | POLLERR))) {
           // The far side closed for now (the tool between two connections): look again later.
           std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        if (!d.pending.empty()) {
-          const ssize_t n = write(d.to, d.pending.data() + d.sent, d.pending.size() - d.sent);
-          if (n > 0) d.sent += static_cast<std::size_t>(n);
-          if (d.sent == d.pending.size()) d.pending.clear();
+        while (!d.pending.empty() && d.pending.front().due <= Clock::now()) {
+          Piece& first = d.pending.front();
+          const ssize_t n = write(d.to, first.bytes.data() + d.sent, first.bytes.size() - d.sent);
+          if (n <= 0) break;
+          d.sent += static_cast<std::size_t>(n);
+          if (d.toTool) Note(true, static_cast<std::size_t>(n), first.taken);
+          if (d.sent < first.bytes.size()) break;
+          d.pending.pop_front();
+          d.sent = 0;
         }
       }
     }
@@ -364,6 +420,8 @@ class ThrottledLine {
   int BoxSide = -1;
   int StopPipe[2] = {-1, -1};
   std::thread Relay;
+  std::mutex LogMutex;
+  std::vector<Crossing> Log;
 };
 
 // The box in a child process, so that its memory, its copy of the image and its CPU time stay
@@ -414,6 +472,11 @@ class RemoteBox {
   // The box refuses blocks that differ from this file, and compares what it got with it.
   bool Expect(const std::string& path) { return Ask("expect " + path) == "ok"; }
   void ClearLogs() { Ask("clear"); }
+  // Nothing answers the program, whatever it sends; a box brought back waits for the sync word.
+  void TakeAway() { Ask("away"); }
+  void BringBack() { Ask("back"); }
+  // Bytes the box has taken off the line since its logs were cleared.
+  long Received() { return std::atol(Ask("received").c_str()); }
   // "accepted" and the image equal to the expected one, byte for byte.
   bool LastUploadGood(std::string* why = nullptr) {
     const std::string answer = Ask("result");
@@ -459,6 +522,12 @@ class RemoteBox {
         if (!image) answer = "no file";
       } else if (command == "clear") {
         box.ClearLogs();
+      } else if (command == "received") {
+        answer = std::to_string(box.Received().size());
+      } else if (command == "away") {
+        box.TakeBoxAway();
+      } else if (command == "back") {
+        box.BringNewBox();
       } else if (command == "result") {
         const Bytes got = box.UploadedImage();
         answer = std::string(boxsim::OutcomeName(box.LastUploadOutcome())) +
@@ -511,6 +580,7 @@ class Program {
     return (Dir.path() + "/").toStdString() + name;
   }
   Tform_main& Main() { return Win->form_main; }
+  Windows& All() { return *Win; }
   QPlainTextEdit& Log() { return *Control<QPlainTextEdit>(Win->form_main, "Memo_Msg"); }
 
   bool LogHas(const QString& text) {

@@ -1,6 +1,7 @@
 #include "engine/Core.h"
 
 #include <algorithm>
+#include <cassert>
 #include <vector>
 
 #include "dlcfg/DlCfgRecord.h"
@@ -21,6 +22,8 @@ Core::Core(Screen& screen, Clock& clock, const std::string& workFolder, Protocol
     : OwnedPort(std::move(owned)),
       Line(borrowed != nullptr ? *borrowed : *OwnedPort),
       Out(screen),
+      Time(clock),
+      Thread(thread),
       Timeout(screen, clock),
       Tx(Uart, screen, Timeout),
       Flash(screen, Tx, workFolder, &Timeout),
@@ -36,20 +39,30 @@ Core::~Core() {
 }
 
 void Core::StartWorkers() {
+  OnProtocolThread();
   DataHandler.ItemAdded = [this] { DataHandlerThread.Wake(); };
   Tx.Queued = [this] { TxThread.Wake(); };
+  // The transmit worker sleeps until the reply wait can be over; a new wait, or a clock set
+  // forward, may bring that moment closer.
+  Timeout.WaitArmed = [this] { TxThread.Wake(); };
+  ClockWatch = Time.Watch([this] { TxThread.Wake(); });
   Rx.PortLost = [this](const std::string& why) { PortLost(why); };
   DataHandlerThread.Start([this](Worker& w) { DataHandler.Execute(w); }, false);
   TxThread.Start([this](Worker& w) { Tx.Execute(w); }, false);
   RxThread.Start([this](Worker& w) { Rx.Execute(w); }, true);
 }
 
-void Core::Shutdown() {
+bool Core::Shutdown() {
+  // From inside a routine the workers could never be joined; that is refused, not risked.
+  if (Worker::InsideRoutine()) return false;
   // Closing aborts the worker's write at once; joining first would wait out its time-out.
   Line.Close();
   RxThread.Stop();
   TxThread.Stop();
   DataHandlerThread.Stop();
+  if (ClockWatch != 0) Time.Unwatch(ClockWatch);
+  ClockWatch = 0;
+  return true;
 }
 
 void Core::SuspendWorkers() {
@@ -62,11 +75,12 @@ void Core::ResumeWorkers() {
   Line.Purge();
   RxThread.Resume();
   TxThread.Resume();
-  TxThread.Wake();  // the sync word is due at once, not after an idle rest
+  TxThread.Wake();  // running all along, it may sleep with nothing due: the sync word is
   DataHandlerThread.Resume();
 }
 
 bool Core::OpenPort(const PortRequest& request) {
+  OnProtocolThread();
   if (Uart.UartConnected) return false;
   if (!Line.OpenExclusive(request.Name)) {
     OpenFailure = "Can't open " + request.Name + ": " + Line.LastError();
@@ -104,6 +118,7 @@ bool Core::OpenPort(const PortRequest& request) {
 }
 
 void Core::ClosePort() {
+  OnProtocolThread();
   CloseLine({});
 }
 
@@ -129,6 +144,7 @@ void Core::PortLost(const std::string& why) {
 }
 
 bool Core::SendCmd(const std::uint8_t* bytes, int length) {
+  OnProtocolThread();
   // Work on a copy: the reversal and the log line never reach past the caller's bytes.
   std::vector<std::uint8_t> message(bytes, bytes + std::max(length, 0));
   ReverseBytes(message.data(), std::min(length, 4));
@@ -143,12 +159,14 @@ bool Core::SendCmd(const std::uint8_t* bytes, int length) {
 }
 
 bool Core::SendCmdWord(std::uint32_t word) {
+  OnProtocolThread();
   std::uint8_t buffer[4];
   PutLe32(buffer, word);
   return SendCmd(buffer, 4);
 }
 
 bool Core::RebootStb() {
+  OnProtocolThread();
   std::uint8_t buffer[4];
   PutCommandWord(buffer, Cmd::RebootStb);
   if (!Tx.TxEnqueue(4, buffer)) return false;
@@ -159,12 +177,14 @@ bool Core::RebootStb() {
 }
 
 bool Core::LoaderVersion() {
+  OnProtocolThread();
   if (!SendCmdWord(Cmd::LoaderVersion)) return false;
   DropPartialLine();
   return true;
 }
 
 bool Core::GetDlCfg() {
+  OnProtocolThread();
   if (!SendCmdWord(Cmd::GetDlCfg)) return false;
   Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
   // A line cut short by the request would otherwise be glued to the box's next text.
@@ -173,6 +193,7 @@ bool Core::GetDlCfg() {
 }
 
 void Core::SetDlCfg(const std::uint8_t* record) {
+  OnProtocolThread();
   constexpr int length = 4 + DlCfgRecordSize + 1;
   std::uint8_t message[length] = {};
   PutCommandWord(message, Cmd::SetDlCfg);
@@ -183,16 +204,19 @@ void Core::SetDlCfg(const std::uint8_t* record) {
 }
 
 bool Core::SetDefaultDlCfg() {
+  OnProtocolThread();
   return SendCmdWord(Cmd::SetDefaultDlCfg);
 }
 
 void Core::TuneTest(std::uint32_t frequencyKHz, std::uint32_t bandwidth) {
+  OnProtocolThread();
   const TuneRequest request = BuildTuneRequest(frequencyKHz, bandwidth);
   Out.AppendLog(CmdLogLine(request.data(), 4));
   Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
 }
 
 bool Core::EraseFlash(std::uint32_t start, std::uint32_t size) {
+  OnProtocolThread();
   const std::string problem = FlashRangeProblem(start, size);
   if (!problem.empty()) {
     Out.ShowMessage(problem);
@@ -205,6 +229,7 @@ bool Core::EraseFlash(std::uint32_t start, std::uint32_t size) {
 }
 
 bool Core::ReadFlash(std::uint32_t start, std::uint32_t size) {
+  OnProtocolThread();
   const std::string problem = FlashRangeProblem(start, size);
   if (!problem.empty()) {
     Out.ShowMessage(problem);
@@ -215,33 +240,40 @@ bool Core::ReadFlash(std::uint32_t start, std::uint32_t size) {
 }
 
 void Core::ResumeSync() {
+  OnProtocolThread();
   Tx.SyncStopped = false;
   TxThread.Wake();
 }
 
 void Core::DropPartialLine() {
+  OnProtocolThread();
   Rx.DropLine();
 }
 
 bool Core::StartUpload(const std::string& path) {
+  OnProtocolThread();
   Upload.StartUpload(path);
   return Upload.UploadFileOpen();
 }
 
 bool Core::StartUpload(std::shared_ptr<const UploadImage> image, const std::string& name) {
+  OnProtocolThread();
   Upload.StartUpload(std::move(image), name);
   return Upload.UploadFileOpen();
 }
 
 void Core::UploadCodeClick(const std::function<std::optional<std::string>()>& pickFile) {
+  OnProtocolThread();
   Upload.btn_UpdateCodeClick(pickFile);
 }
 
 void Core::CancelReplyWait() {
+  OnProtocolThread();
   if (Timeout.Armed()) Timeout.SetReplyTimeout(false, 0);
 }
 
 Core::WorkProgress Core::Progress() const {
+  OnProtocolThread();
   if (Upload.UploadFileOpen())
     return {WorkProgress::Job::Upload, Upload.BytesSent(), Upload.ImageBytes()};
   if (Flash.ReadUnderWay())
@@ -250,6 +282,7 @@ Core::WorkProgress Core::Progress() const {
 }
 
 bool Core::StopWork() {
+  OnProtocolThread();
   const bool upload = Upload.StopUpload();
   const bool read = Flash.StopRead();
   return upload || read;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,7 +33,8 @@ struct PortRequest {
 
 // The protocol engine: the port, the three workers and the protocol objects of one line, wired
 // together. Plain C++; a front end gives it a screen, a clock and the thread its routines run
-// on, and calls its operations. Everything but the constructor and Shutdown runs on that thread.
+// on, and calls its operations. Everything but the constructor and Shutdown runs on that thread,
+// which debug builds check.
 class Core {
  public:
   // On the machine's serial port, which the Core owns.
@@ -47,8 +49,9 @@ class Core {
   // Starts the workers; the receiver waits until a port is open.
   void StartWorkers();
   // Aborts a read or write in progress, closes the port and ends the workers: nothing of the
-  // engine runs afterwards, and no write can hold this up for its time-out.
-  void Shutdown();
+  // engine runs afterwards, and no write can hold this up for its time-out. Refused (false,
+  // nothing done) from inside a routine the workers handed over: they could never be joined.
+  bool Shutdown();
 
   // Connect: opens the port exclusively and sets it up. A failure shows "Can't open NAME" or
   // "Can't set NAME" and logs the reason; success logs "Com port set up ok" and starts the
@@ -59,21 +62,42 @@ class Core {
   const std::string& PortFailure() const { return OpenFailure; }
   // Disconnect: stops the workers' hand-overs, closes the port, logs "RS232 Disconnect".
   void ClosePort();
-  bool Connected() const { return Uart.UartConnected; }
-  const std::string& OpenPortName() const { return PortName; }
+  bool Connected() const {
+    OnProtocolThread();
+    return Uart.UartConnected;
+  }
+  const std::string& OpenPortName() const {
+    OnProtocolThread();
+    return PortName;
+  }
   // The line settings of the open port, as applied at Connect.
-  const LineSettings& PortSettings() const { return Uart.Settings; }
+  const LineSettings& PortSettings() const {
+    OnProtocolThread();
+    return Uart.Settings;
+  }
   // A command waits for the box's answer (the reply time-out is armed).
-  bool AwaitingReply() const { return Timeout.Armed(); }
+  bool AwaitingReply() const {
+    OnProtocolThread();
+    return Timeout.Armed();
+  }
   // Whole seconds the awaited answer still has before "Timeout!!" (0 when none is awaited).
-  int ReplySecondsLeft() const { return Timeout.SecondsLeft(); }
+  int ReplySecondsLeft() const {
+    OnProtocolThread();
+    return Timeout.SecondsLeft();
+  }
   // Gives up waiting for an answer without a "Timeout!!": the front end has settled the
   // command by itself.
   void CancelReplyWait();
   // Every answer armed from now on is awaited this long (0: the loader's own 20 s).
-  void SetReplyWaitSecs(int seconds) { Timeout.OverrideWaitSecs(seconds); }
+  void SetReplyWaitSecs(int seconds) {
+    OnProtocolThread();
+    Timeout.OverrideWaitSecs(seconds);
+  }
   // Where configuration records go when they arrive; none until a front end gives one.
-  void SetDlCfgView(DlCfgView* view) { DataHandler.SetDlCfgView(view); }
+  void SetDlCfgView(DlCfgView* view) {
+    OnProtocolThread();
+    DataHandler.SetDlCfgView(view);
+  }
 
   // The send operation of command buttons and the console: reverses the first four bytes (or
   // as many as there are), queues the bytes up to the first zero, stops the sync word, arms the
@@ -114,12 +138,21 @@ class Core {
 
   // Messages are numbered as they are queued; LastQueued is the number of the last one, and
   // Written(n) tells that message n has left the ring for the port (or was dropped).
-  std::uint64_t LastQueued() const { return Tx.LastQueued(); }
-  bool Written(std::uint64_t message) const { return !Tx.StillQueued(message); }
+  std::uint64_t LastQueued() const {
+    OnProtocolThread();
+    return Tx.LastQueued();
+  }
+  bool Written(std::uint64_t message) const {
+    OnProtocolThread();
+    return !Tx.StillQueued(message);
+  }
   // Whether message n has gone out on the line: the port drained after the bytes' line time.
   // Lost when the port did not take it all, would not drain, or was closed before.
   using MessageProgress = UartTxThread::Progress;
-  MessageProgress Whereabouts(std::uint64_t message) const { return Tx.Whereabouts(message); }
+  MessageProgress Whereabouts(std::uint64_t message) const {
+    OnProtocolThread();
+    return Tx.Whereabouts(message);
+  }
 
   // What an upload or a flash read-back has done so far.
   struct WorkProgress {
@@ -139,12 +172,19 @@ class Core {
   void SuspendWorkers();
   void ResumeWorkers();
   void PortLost(const std::string& why);
+  // The thread rule: protocol state is touched on the protocol thread alone.
+  void OnProtocolThread() const {
+    assert(Thread.IsCurrent() && "an operation of Core called off its protocol thread");
+  }
   // lostWhy: why the port went away without a Disconnect, for the PortClosed notice.
   void CloseLine(const std::string& lostWhy);
 
   std::unique_ptr<Port> OwnedPort;
   Port& Line;
   Screen& Out;
+  Clock& Time;
+  ProtocolThread& Thread;
+  int ClockWatch = 0;  // wakes the transmit worker when the clock is set
   UartState Uart;
   ReplyTimeout Timeout;
   UartTxThread Tx;

@@ -7,6 +7,7 @@ void ReplyTimeout::SetReplyTimeout(bool arm, int seconds) {
     ReplyTimeoutSecs = WaitOverrideSecs > 0 ? WaitOverrideSecs : seconds;
     ReplyTimeoutStart = Time.Now();
     ReplyTimeoutArmed = true;
+    if (WaitArmed) WaitArmed();
   } else {
     ReplyTimeoutArmed = false;
   }
@@ -23,6 +24,17 @@ int SecondsSince(const LocalTime& start, const LocalTime& now) {
 }
 
 }  // namespace
+
+int ReplyTimeout::MsUntilDue() {
+  if (!ReplyTimeoutArmed) return -1;
+  const int elapsed = SecondsSince(ReplyTimeoutStart, Time.Now());
+  if (elapsed > ReplyTimeoutSecs) return 0;
+  // Counted within the hour, the elapsed time never passes a wait of an hour or more.
+  if (ReplyTimeoutSecs >= 3599) return -1;
+  // The first check that finds more than the armed seconds passed.
+  const int due = Time.MsUntilSecondTurns(ReplyTimeoutSecs - elapsed + 1);
+  return due < 0 ? -1 : due;
+}
 
 void ReplyTimeout::CheckReplyTimeout() {
   if (!ReplyTimeoutArmed) return;

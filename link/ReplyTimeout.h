@@ -1,9 +1,12 @@
 #pragma once
 
+#include <functional>
+
 #include "link/Screen.h"
 #include "platform/Clock.h"
 
-// The reply watchdog: armed when a command expects an answer, checked every transmit pass.
+// The reply watchdog: armed when a command expects an answer, checked by every transmit pass;
+// the transmit worker sleeps until the check can find the wait over.
 class ReplyTimeout {
  public:
   // How long the box is given to answer a command.
@@ -17,6 +20,11 @@ class ReplyTimeout {
   // counting across the turn of the hour.
   void CheckReplyTimeout();
   bool Armed() const { return ReplyTimeoutArmed; }
+  // Milliseconds until a check can find the wait over: 0 when it is over now; -1 when no wait
+  // is armed, or the clock will not get there without being set.
+  int MsUntilDue();
+  // Called whenever a wait is armed, so that whoever checks can plan for its end.
+  std::function<void()> WaitArmed;
   // Whole seconds until the armed wait runs out (0 once it has, or when nothing is awaited),
   // counted as CheckReplyTimeout counts them.
   int SecondsLeft() const;

@@ -194,8 +194,16 @@ void UartRxThread::Take(const std::uint8_t* bytes, std::size_t n) {
   LineEndedByCr = afterCr;
 }
 
+int UartRxThread::FrameBytesMissing() const {
+  if (RxFrameLen == 0) return 0;
+  if (RxFrameLen < 4) return 4 - RxFrameLen;
+  if (FrameWant > 0) return std::max(FrameWant - RxFrameLen, 0);
+  return FrameMissing;
+}
+
 int UartRxThread::ParseReplyFrame(std::uint8_t* frame, int len) {
   FrameWant = 0;
+  FrameMissing = 0;
   if (len < 4) return 0;
   std::uint8_t wordBytes[4];
   std::copy(frame, frame + 4, wordBytes);
@@ -230,6 +238,7 @@ int UartRxThread::ParseReplyFrame(std::uint8_t* frame, int len) {
     // The flash block length may change while the frame arrives, so only fixed lengths are
     // remembered.
     if (!flash) FrameWant = static_cast<int>(frameLen);
+    FrameMissing = static_cast<int>(frameLen) - len;
     return 0;
   }
 
@@ -263,12 +272,14 @@ void UartRxThread::Execute(Worker& worker) {
   Port* port = Uart.ComHandle.load();
   const std::uint64_t open = Uart.Opens.load();
   if (port == nullptr || LostOpen == open) {
-    worker.Sleep(IdleSleepMs);
+    // Nothing to read until Connect opens a port again, which resumes us.
+    worker.Sleep(Worker::Forever);
     return;
   }
 
   std::size_t got = 0;
   bool inFrame = false;
+  std::size_t missing = 0;  // bytes that complete the frame in progress, as RxPass knew it
   // Bytes read while connected are handed over even if Disconnect suspended us meanwhile;
   // RxPass drops them once the port is closed, so nothing stale survives to the next Connect.
   const auto handOver = [&](bool passEnded) {
@@ -279,25 +290,36 @@ void UartRxThread::Execute(Worker& worker) {
         [&] {
           RxPass(data, n, passEnded);
           inFrame = FrameInProgress();
+          missing = static_cast<std::size_t>(FrameBytesMissing());
         },
         true);
   };
 
+  bool started = false;  // the pass starts with its first byte
   auto lastByte = SteadyClock::now();
   auto pieceStart = lastByte;
   const char* lost = nullptr;
   bool closed = false;
   for (;;) {
-    // A reply frame in progress may pause far longer than text before the pass gives it up.
-    int waitMs = std::max((inFrame ? FrameSilenceMs : SilenceMs) - msSince(lastByte), 0);
-    if (got > 0) waitMs = std::min(waitMs, GapMs);
+    int waitMs = Port::NoTimeout;
+    if (started) {
+      // A reply frame in progress may pause far longer than text before the pass gives it up.
+      waitMs = std::max((inFrame ? FrameSilenceMs : SilenceMs) - msSince(lastByte), 0);
+      // Part of a frame is of no use to the parser: the piece goes when the frame is complete,
+      // or when it is due anyway.
+      if (got > 0 && inFrame && got < missing)
+        waitMs = std::min(waitMs, std::max(PieceMs - msSince(pieceStart), 0));
+      else if (got > 0)
+        waitMs = std::min(waitMs, GapMs);
+    }
     const IoResult result = port->Read(RxReadBuf.get() + got, PieceBytes - got, waitMs);
     if (result.Status == IoStatus::Ok && result.Count > 0) {
       ReadFailures = 0;
+      started = true;
       if (got == 0) pieceStart = SteadyClock::now();
       got += std::min(result.Count, PieceBytes - got);
       lastByte = SteadyClock::now();
-      if (got >= PieceBytes || msSince(pieceStart) >= PieceMs) {
+      if (got >= PieceBytes || msSince(pieceStart) >= PieceMs || (inFrame && got >= missing)) {
         if (!handOver(false)) return;
       }
       continue;
@@ -309,6 +331,7 @@ void UartRxThread::Execute(Worker& worker) {
         if (!handOver(false)) return;
         continue;
       }
+      if (!started) continue;
       break;
     }
     if (result.Status == IoStatus::HungUp) {
@@ -335,5 +358,6 @@ void UartRxThread::Execute(Worker& worker) {
             true))
       return;
   }
-  worker.Sleep(lost != nullptr || closed ? IdleSleepMs : SleepMs);
+  // A port that is gone is looked at again once a Connect resumes us.
+  if (lost != nullptr || closed) worker.Sleep(Worker::Forever);
 }

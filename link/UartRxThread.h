@@ -46,13 +46,11 @@ class UartRxThread {
   static constexpr int FrameSilenceMs = 1000;  // ...or this long, while a reply frame is begun
   static constexpr int PieceBytes = 4096;
   static constexpr int PieceMs = 50;
-  static constexpr int SleepMs = 5;
-  // Bytes go to the parser once the line pauses this long, without waiting for the pass to end.
+  // Bytes go to the parser once the line pauses this long, without waiting for the pass to end;
+  // the bytes that complete a reply frame go at once.
   static constexpr int GapMs = 2;
   // Reads that fail in a row before the port counts as lost.
   static constexpr int FailLimit = 5;
-  // How long the worker rests between looks at a closed or lost port.
-  static constexpr int IdleSleepMs = 20;
 
   UartRxThread(UartState& uart, Screen& screen, ReplySink& sink, FlashBlockSource& flash);
 
@@ -66,9 +64,12 @@ class UartRxThread {
   int ParseReplyFrame(std::uint8_t* frame, int len);
   // A reply frame has begun and waits for more bytes of this pass.
   bool FrameInProgress() const { return RxFrameLen > 0; }
+  // Bytes the frame in progress still lacks, as far as known now (0: none in progress).
+  int FrameBytesMissing() const;
 
-  // The worker body: read a pass, hand it over piece by piece, sleep. A port that fails or
-  // hangs up is handed to PortLost once.
+  // The worker body: wait for the line to speak, read the pass, hand it over piece by piece. A
+  // port that fails or hangs up is handed to PortLost once; a closed or lost port is not looked
+  // at again until the worker is resumed.
   void Execute(Worker& worker);
 
   // Set by the main window: disconnect as Disconnect would, the text says why ("Serial port
@@ -93,7 +94,8 @@ class UartRxThread {
   std::uint8_t RxFrame[FrameMax] = {};
   std::vector<std::uint8_t> Retake;  // of the frame just given up: to be taken again
   int RxFrameLen = 0;
-  int FrameWant = 0;  // length of the fixed-length frame in progress, once its word is known
+  int FrameWant = 0;     // length of the fixed-length frame in progress, once its word is known
+  int FrameMissing = 0;  // what the last look at the frame in progress found it lacked
   bool LineEndedByCr = false;  // the last byte taken into a line ended it with a carriage return
   bool CrBeforeFrame = false;  // LineEndedByCr as it was when the frame in progress began
 

@@ -34,7 +34,8 @@ bool UartTxThread::TxEnqueue(int count, const std::uint8_t* bytes) {
   slot.Length = count;
   slot.Dropped = false;
   ++QueuedTotal;
-  if (Queued) Queued();
+  // The worker's own sync word needs no waking: the pass that follows writes it at once.
+  if (Queued && !InPass) Queued();
   return true;
 }
 
@@ -67,8 +68,11 @@ bool UartTxThread::TxPass(Outgoing& out) {
   if (QueuedCount() == 0) {
     // Queued now, written by the next pass; but only once the bytes written last have left the
     // port, so that on a slow line sync words do not pile up in front of the next command.
-    if (!SyncStopped && SettleDue == 0 && TxEnqueue(sizeof syncWord, syncWord))
-      SyncNumber = QueuedTotal;
+    if (!SyncStopped && SettleDue == 0) {
+      InPass = true;
+      if (TxEnqueue(sizeof syncWord, syncWord)) SyncNumber = QueuedTotal;
+      InPass = false;
+    }
     return false;
   }
   Slot& slot = TxSlots[TxTail()];
@@ -87,6 +91,9 @@ bool UartTxThread::TxPass(Outgoing& out) {
   out.LineTime = std::chrono::microseconds(LineTimeUs(Uart.Settings, slot.Length));
   out.BufferTime = std::chrono::microseconds(LineTimeUs(Uart.Settings, PortBufferBytes));
   out.Open = Uart.Opens.load();
+  // About 20 ms of line time a piece: small enough for a smooth progress bar and a quick stop,
+  // large enough to cost nothing at any speed.
+  out.PieceBytes = std::clamp<std::size_t>(Uart.Settings.BaudRate / 10 / 50, 256, 16384);
   out.Sync = out.Number == SyncNumber;
   WritingSync = out.Sync;
   CurrentWritten = 0;
@@ -152,11 +159,15 @@ void UartTxThread::Execute(Worker& worker) {
 
   Outgoing out;
   bool haveMessage = false;
-  bool idle = false;
+  int waitMs = Worker::Forever;
   if (!worker.HandOver([&] {
         haveMessage = TxPass(out);
-        idle = !haveMessage && QueuedCount() == 0 && (SyncStopped || !Uart.UartConnected) &&
-               !Timeout.Armed();
+        // A pass that queued the sync word or skipped a dropped message leaves the next message
+        // due at once: the pass that writes it follows straight away.
+        for (int more = 0;
+             !haveMessage && more < SlotCount && Uart.UartConnected && QueuedCount() > 0; ++more)
+          haveMessage = TxPass(out);
+        if (!haveMessage) waitMs = Timeout.MsUntilDue();
       }))
     return;
   if (haveMessage) {
@@ -172,28 +183,21 @@ void UartTxThread::Execute(Worker& worker) {
       WrittenLast = {out.Number, out.Open, out.Target, LineFreeAt + SettleMargin, out.TimeoutMs};
     // Even when Disconnect suspended us meanwhile, the slot must be freed.
     if (!worker.HandOver([&] { TxWritten(result); }, true)) return;
-    // A command queued while the sync word goes out follows it at once.
-    if (out.Sync) {
-      worker.Sleep(PauseAfterWriteMs + PeriodMs);
-      return;
-    }
-    if (!worker.Sleep(PauseAfterWriteMs)) return;
+    worker.Sleep(out.Sync ? SyncPauseMs : PauseAfterWriteMs);
+    return;
   }
-  // With nothing to send and no reply awaited a pass has nothing to do; Queued wakes us.
-  int restMs = idle ? IdleSleepMs : PeriodMs;
+  // Nothing to write: the next thing due may be the settling of what was written last.
   if (WrittenLast.Number != 0) {
     const auto untilFree =
         std::chrono::ceil<std::chrono::milliseconds>(WrittenLast.FreeAt - SteadyClock::now());
-    restMs = static_cast<int>(std::clamp<long long>(untilFree.count(), 0, restMs));
+    const int freeMs = static_cast<int>(std::clamp<long long>(untilFree.count(), 0, INT_MAX));
+    waitMs = waitMs < 0 ? freeMs : std::min(waitMs, freeMs);
   }
-  worker.Sleep(restMs);
+  worker.Sleep(waitMs);
 }
 
 IoResult UartTxThread::WriteInPieces(const Outgoing& out) {
   using namespace std::chrono;
-  // About 20 ms of line time a piece: small enough for a smooth progress bar and a quick stop,
-  // large enough to cost nothing at any speed.
-  const std::size_t piece = std::clamp<std::size_t>(Uart.Settings.BaudRate / 10 / 50, 256, 16384);
   const auto deadline = steady_clock::now() + milliseconds(out.TimeoutMs);
   const auto length = static_cast<std::size_t>(out.Length);
   IoResult result{IoStatus::Ok, 0};
@@ -203,7 +207,7 @@ IoResult UartTxThread::WriteInPieces(const Outgoing& out) {
       break;
     }
     const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
-    const std::size_t n = std::min(piece, length - result.Count);
+    const std::size_t n = std::min(out.PieceBytes, length - result.Count);
     const IoResult part = out.Target->Write(out.Data + result.Count, n,
                                             static_cast<int>(std::max<long long>(left, 0)));
     result.Count += part.Count;

@@ -13,15 +13,16 @@
 
 class Worker;
 
-// The transmit ring: 16 slots of 131072 bytes (15 messages at most), written one message per
-// period by the transmit worker, with the sync word while nothing waits.
+// The transmit ring: 16 slots of 131072 bytes (15 messages at most), written one message at a
+// time by the transmit worker, with the sync word while nothing waits.
 class UartTxThread {
  public:
   static constexpr int SlotCount = 16;
   static constexpr int SlotSize = 0x20000;
-  static constexpr int PeriodMs = 10;
   static constexpr int PauseAfterWriteMs = 40;
-  static constexpr int IdleSleepMs = 100;
+  // The sync word goes out about every 60 ms: its pause, and the two transmit periods of 10 ms
+  // that queueing it and sending it took.
+  static constexpr int SyncPauseMs = PauseAfterWriteMs + 2 * 10;
   // Allowance past a message's line time before the port is asked whether it has left: the far
   // end of a pseudo-terminal, which cannot tell, takes the bytes at its own pace.
   static constexpr std::chrono::milliseconds SettleMargin{10};
@@ -46,10 +47,11 @@ class UartTxThread {
     std::chrono::microseconds LineTime{0};    // the bytes' time on the line, start to stop bit
     std::chrono::microseconds BufferTime{0};  // ...and that of a full buffer of the system's
     std::uint64_t Open = 0;                   // the port's open it goes out on (UartState::Opens)
+    std::size_t PieceBytes = 0;               // written in pieces of this size
     bool Sync = false;                        // the sync word
   };
-  // One period, on the GUI thread: checks the reply timeout, queues the sync word when the
-  // ring is empty, and names the next message to write (false when there is none).
+  // One pass, on the GUI thread: checks the reply timeout, queues the sync word when the ring
+  // is empty, and names the next message to write (false when there is none).
   bool TxPass(Outgoing& out);
   // On the GUI thread after the worker's write: reports a failed write, frees the slot.
   void TxWritten(const IoResult& result);
@@ -60,8 +62,10 @@ class UartTxThread {
   // The port was closed: what had not left it by then never will.
   void LineClosed();
 
-  // The worker body: settle what was written last once its line time is over, hand TxPass
-  // over, write, hand TxWritten over, pause, sleep.
+  // The worker body: settle what was written last once its line time is over, hand passes over
+  // until one names a message, write it, hand TxWritten over and take the pause. With nothing
+  // to write the worker sleeps until a message is queued, a wait for a reply is armed or the
+  // clock is set (Wake), or the wait's end or the settling of what was written last is due.
   void Execute(Worker& worker);
 
   // How long a write of n bytes may take at the given line settings: the time the bytes need
@@ -75,6 +79,8 @@ class UartTxThread {
   // worker has written it (or it was dropped).
   std::uint64_t LastQueued() const { return QueuedTotal; }
   bool StillQueued(std::uint64_t message) const { return message > DoneTotal; }
+  // Messages written (or dropped) so far: message m was still queued when this was below m.
+  std::uint64_t DoneCount() const { return DoneTotal; }
   // Where a message is: queued or being written; written and on its way out of the port; gone
   // out on the line (the port drained after its line time); or lost, wholly or in part
   // (dropped, a failed write, a port that would not drain or was closed first).
@@ -125,6 +131,7 @@ class UartTxThread {
   std::uint64_t LastOpen = 0;
 
   bool Writing = false;                          // slot TxTail is with the worker
+  bool InPass = false;                           // TxPass is queueing the sync word
   std::atomic<std::uint64_t> CurrentWritten{0};  // bytes of slot TxTail's message written so far
   std::atomic<std::uint64_t> Dropped{0};         // the message whose rest is not to be written
   std::uint64_t QueuedTotal = 0;

@@ -59,8 +59,10 @@ class Port {
   virtual const std::string& LastError() const = 0;
   virtual bool GetSettings(LineSettings& settings) = 0;
   virtual bool SetSettings(const LineSettings& settings) = 0;
-  // Returns as soon as at least one byte is there (up to max), or after timeoutMs of silence.
+  // Returns as soon as at least one byte is there (up to max), or after timeoutMs of silence;
+  // with NoTimeout only when a byte comes, the line fails or Close() is called.
   virtual IoResult Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) = 0;
+  static constexpr int NoTimeout = -1;
   // Writes all n bytes or reports why not; Count tells how many went out.
   virtual IoResult Write(const std::uint8_t* data, std::size_t n, int timeoutMs) = 0;
   // Waits until what was written has left the port for the line (the system's output queue

@@ -1,5 +1,7 @@
 #include "platform/ProtocolThread.h"
 
+#include <cassert>
+
 void RunLoop::Post(std::function<void()> routine) {
   {
     std::lock_guard lock(Mutex);
@@ -17,6 +19,7 @@ void RunLoop::Nudge() {
 }
 
 bool RunLoop::RunUntil(const std::function<bool()>& done, Clock::time_point deadline) {
+  assert(IsCurrent() && "a RunLoop runs on the thread that created it");
   for (;;) {
     if (done()) return true;
     std::function<void()> routine;

@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 // The thread that runs the protocol: workers post routines to it and wait until they have run.
 // The window runs them on its GUI thread with Qt's queued call; a program without Qt runs a
@@ -14,15 +15,19 @@ class ProtocolThread {
   virtual ~ProtocolThread() = default;
   // Any thread. Runs routine later, on the protocol thread, in the order posted.
   virtual void Post(std::function<void()> routine) = 0;
+  // Whether the calling thread is the protocol thread: the engine checks its thread rule with it.
+  virtual bool IsCurrent() const = 0;
 };
 
-// A protocol thread made of the standard library: the thread that calls Run* runs what was
-// posted, one routine at a time.
+// A protocol thread made of the standard library: the thread that creates it calls Run* and
+// runs what was posted, one routine at a time.
 class RunLoop : public ProtocolThread {
  public:
   using Clock = std::chrono::steady_clock;
 
+  RunLoop() : Owner(std::this_thread::get_id()) {}
   void Post(std::function<void()> routine) override;
+  bool IsCurrent() const override { return std::this_thread::get_id() == Owner; }
   // Runs routines until done() holds (checked after each one and at the start) or the
   // deadline passes; true when done() held.
   bool RunUntil(const std::function<bool()>& done, Clock::time_point deadline);
@@ -35,6 +40,7 @@ class RunLoop : public ProtocolThread {
   void Nudge();
 
  private:
+  std::thread::id Owner;
   std::mutex Mutex;
   std::condition_variable Posted;
   std::deque<std::function<void()>> Routines;

@@ -1,8 +1,8 @@
 #include "platform/Worker.h"
 
 #include <algorithm>
+#include <cassert>
 #include <deque>
-#include <memory>
 
 #include "platform/ThreadName.h"
 
@@ -24,21 +24,29 @@ Baton& TheBaton() {
   return baton;
 }
 
-struct Call {
+// Handed-over routines running on this thread (more than one only through a nested loop).
+thread_local int RoutineDepth = 0;
+
+}  // namespace
+
+struct Worker::Call {
   std::mutex Mutex;
   std::condition_variable Done;
   bool Started = false;
   bool Finished = false;
   bool Cancelled = false;
+  bool StopAsked = false;
 };
-
-}  // namespace
 
 Worker::Worker(std::string name, ProtocolThread& protocolThread)
     : ThreadName(std::move(name)), Target(protocolThread) {}
 
 Worker::~Worker() {
   Stop();
+}
+
+bool Worker::InsideRoutine() {
+  return RoutineDepth > 0;
 }
 
 void Worker::Start(Body body, bool suspended) {
@@ -53,13 +61,16 @@ void Worker::Start(Body body, bool suspended) {
 }
 
 void Worker::Suspend() {
+  assert(Target.IsCurrent() && "Worker::Suspend off the protocol thread");
   std::lock_guard lock(Mutex);
   Suspended = true;
 }
 
 void Worker::Resume() {
+  assert(Target.IsCurrent() && "Worker::Resume off the protocol thread");
   {
     std::lock_guard lock(Mutex);
+    if (Suspended) Woken = true;
     Suspended = false;
   }
   Changed.notify_all();
@@ -75,18 +86,31 @@ bool Worker::Stopping() const {
   return StopRequested;
 }
 
-void Worker::Stop() {
+bool Worker::Stop() {
+  // The routine runs for a worker that waits for it; joining that worker from inside any
+  // routine, or a worker joining itself, would wait for ever.
+  if (InsideRoutine() || std::this_thread::get_id() == Thread.get_id()) return false;
+  std::shared_ptr<Call> waiting;
   {
     std::lock_guard lock(Mutex);
     StopRequested = true;
+    waiting = Current;
   }
   Changed.notify_all();
+  if (waiting) {
+    {
+      std::lock_guard lock(waiting->Mutex);
+      waiting->StopAsked = true;
+    }
+    waiting->Done.notify_all();
+  }
   {
-    // Wake a hand-over waiting for the baton or for its routine.
+    // Wake a hand-over waiting for the baton.
     std::lock_guard lock(TheBaton().Mutex);
   }
   TheBaton().Free.notify_all();
   if (Thread.joinable()) Thread.join();
+  return true;
 }
 
 void Worker::Wake() {
@@ -99,7 +123,11 @@ void Worker::Wake() {
 
 bool Worker::Sleep(int ms) {
   std::unique_lock lock(Mutex);
-  Changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return StopRequested || Woken; });
+  const auto ended = [this] { return StopRequested || Woken; };
+  if (ms < 0)
+    Changed.wait(lock, ended);
+  else
+    Changed.wait_for(lock, std::chrono::milliseconds(ms), ended);
   Woken = false;
   return !StopRequested;
 }
@@ -127,13 +155,20 @@ bool Worker::HandOver(const std::function<void()>& routine, bool evenIfSuspended
   batonLock.unlock();
 
   auto call = std::make_shared<Call>();
+  {
+    std::lock_guard lock(Mutex);
+    Current = call;
+    call->StopAsked = StopRequested;
+  }
   Target.Post([call, &routine] {
     {
       std::lock_guard lock(call->Mutex);
       if (call->Cancelled) return;  // the worker gave up waiting: routine is gone
       call->Started = true;
     }
+    ++RoutineDepth;
     routine();
+    --RoutineDepth;
     {
       std::lock_guard lock(call->Mutex);
       call->Finished = true;
@@ -144,12 +179,14 @@ bool Worker::HandOver(const std::function<void()>& routine, bool evenIfSuspended
   bool ran;
   {
     std::unique_lock lock(call->Mutex);
-    // Poll for a stop request: Stop() cannot reach this condition variable. A routine that
-    // has started is always waited for, since it works on this thread's locals.
-    while (!call->Finished && (call->Started || !Stopping()))
-      call->Done.wait_for(lock, std::chrono::milliseconds(20));
+    // A routine that has started is always waited for, since it works on this thread's locals.
+    call->Done.wait(lock, [&] { return call->Finished || (!call->Started && call->StopAsked); });
     ran = call->Finished;
     if (!ran) call->Cancelled = true;
+  }
+  {
+    std::lock_guard lock(Mutex);
+    Current.reset();
   }
   batonLock.lock();
   baton.Taken = false;

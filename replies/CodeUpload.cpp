@@ -138,7 +138,7 @@ std::uint32_t CodeUpload::BlockLength(int block) const {
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(BlockSize, ImageSize - offset));
 }
 
-void CodeUpload::ServeDownloadRequest(std::int16_t block) {
+void CodeUpload::ServeDownloadRequest(std::int16_t block, std::uint64_t writtenBefore) {
   if (Image == nullptr) {
     Out.AppendLog("Download request ignored: no upload file open");
     return;
@@ -149,10 +149,11 @@ void CodeUpload::ServeDownloadRequest(std::int16_t block) {
     Out.AppendLog("Request data is longer than file size");
     return;
   }
-  if (block == LastServedBlock && Tx.StillQueued(LastServedMessage)) {
-    // The box cannot have judged a block it has not yet received: this request is a copy
-    // of the one just served, and answering it twice would hand the box a block it did not
-    // ask for next.
+  if (block == LastServedBlock && LastServedMessage > writtenBefore) {
+    // The box cannot have judged a block that was not yet written when its request arrived:
+    // this request is a copy of the one just served, and answering it twice would hand the box
+    // a block it did not ask for next. Whether the block has gone out by now, while the request
+    // waited its turn, does not matter.
     Out.AppendLog("Download request for block " + std::to_string(block) +
                   " ignored: its block is still being sent");
     return;

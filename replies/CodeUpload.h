@@ -55,7 +55,8 @@ class CodeUpload {
   std::uint64_t BytesSent() const;
   std::uint64_t ImageBytes() const { return ImageSize; }
 
-  void ServeDownloadRequest(std::int16_t block);
+  // writtenBefore: the transmit ring's count of written messages when the request arrived.
+  void ServeDownloadRequest(std::int16_t block, std::uint64_t writtenBefore);
   void ShowDownloadProgress();
   void FinishUpload();
   void FailUpload();

@@ -24,6 +24,7 @@ bool UartDataHandler::AddReplyItem(const std::uint8_t* data, int length, ItemKin
   }
   Slot& slot = ReplySlots[ReplyWritePos];
   slot.Kind = kind;
+  slot.WrittenBefore = Tx.DoneCount();
   if (data != nullptr && length > 0)
     slot.Data.assign(data, data + length);
   else
@@ -43,7 +44,7 @@ bool UartDataHandler::ProcessReplyItem() {
   // one short of it. So the item can be used in place.
   const Slot& slot = ReplySlots[ReplyReadPos];
   if (slot.Kind == ItemKind::Reply && slot.Data.size() >= 4)
-    DispatchReply(slot.Data);
+    DispatchReply(slot);
   else
     ShowText(slot.Data);
   ReplyReadPos = (ReplyReadPos + 1) % SlotCount;
@@ -57,7 +58,8 @@ void UartDataHandler::ShowText(const std::vector<std::uint8_t>& item) {
   Out.AppendBoxText(std::string(item.begin(), end));
 }
 
-void UartDataHandler::DispatchReply(const std::vector<std::uint8_t>& item) {
+void UartDataHandler::DispatchReply(const Slot& slot) {
+  const std::vector<std::uint8_t>& item = slot.Data;
   const std::uint8_t* data = item.data();
   const std::size_t length = item.size();
   switch (GetBe32(data)) {
@@ -69,7 +71,9 @@ void UartDataHandler::DispatchReply(const std::vector<std::uint8_t>& item) {
       break;
     case Reply::DownloadRequest:
       // Any other length is not a request the box could have meant; drop it.
-      if (length == 6) Upload.ServeDownloadRequest(static_cast<std::int16_t>(GetLe16(data + 4)));
+      if (length == 6)
+        Upload.ServeDownloadRequest(static_cast<std::int16_t>(GetLe16(data + 4)),
+                                    slot.WrittenBefore);
       break;
     case Reply::DlCfgRecord:
       if (DlCfg != nullptr && length >= 4 + DlCfgRecordSize) DlCfg->ShowDLCfgRecord(data + 4);
@@ -171,6 +175,6 @@ void UartDataHandler::Execute(Worker& worker) {
         idle = QueuedCount() == 0;
       }))
     return;
-  // ItemAdded wakes the worker, so an item that arrives meanwhile does not wait out the rest.
-  if (idle) worker.Sleep(IdleSleepMs);
+  // An item added meanwhile has woken the worker already, so this sleep ends at once.
+  if (idle) worker.Sleep(Worker::Forever);
 }

@@ -19,8 +19,6 @@ class Worker;
 class UartDataHandler : public ReplySink {
  public:
   static constexpr int SlotCount = 1000;
-  // How long the worker rests on an empty queue unless ItemAdded wakes it earlier.
-  static constexpr int IdleSleepMs = 200;
   static constexpr int BatchMs = 15;
 
   UartDataHandler(Screen& screen, ReplyTimeout& timeout, UartTxThread& tx, CodeUpload& upload,
@@ -36,7 +34,8 @@ class UartDataHandler : public ReplySink {
 
   int QueuedCount() const;
 
-  // One round of the worker body: hand ProcessReplyItem over; rest while the queue is empty.
+  // One round of the worker body: hand ProcessReplyItem over; sleep while the queue is empty,
+  // until ItemAdded wakes the worker.
   void Execute(Worker& worker);
   // Wakes the worker; set by whoever runs it.
   std::function<void()> ItemAdded;
@@ -46,10 +45,13 @@ class UartDataHandler : public ReplySink {
   struct Slot {
     ItemKind Kind = ItemKind::Text;
     std::vector<std::uint8_t> Data;
+    // The transmit ring's count of written messages when the item arrived: a reply judges
+    // only what had gone out by then, however long it waits here.
+    std::uint64_t WrittenBefore = 0;
   };
 
   void ShowText(const std::vector<std::uint8_t>& item);
-  void DispatchReply(const std::vector<std::uint8_t>& item);
+  void DispatchReply(const Slot& slot);
 
   Screen& Out;
   ReplyTimeout& Timeout;

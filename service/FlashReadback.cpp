@@ -202,8 +202,9 @@ bool FlashReadback::ReplyStillDue() const {
 void FlashReadback::WatchReplies(bool waiting) {
   // Only a wait this read started is ended here; another command's stays as it is.
   if (!Timeout || (!waiting && !Watching)) return;
-  Timeout->SetReplyTimeout(false, 0);
-  if (waiting) Timeout->SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
+  // Arming again restarts a wait under way; the controls, already off, are not switched on
+  // and off again for every block.
+  Timeout->SetReplyTimeout(waiting, ReplyTimeout::ReplyWaitSecs);
   Watching = waiting;
 }
 

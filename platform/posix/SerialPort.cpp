@@ -26,11 +26,15 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+constexpr SteadyClock::time_point NoDeadline = SteadyClock::time_point::max();
+
 SteadyClock::time_point DeadlineAfter(int timeoutMs) {
   return SteadyClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
 }
 
+// What poll() takes: -1 waits without a deadline.
 int MsLeft(SteadyClock::time_point deadline) {
+  if (deadline == NoDeadline) return -1;
   auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
   if (left <= 0) return 0;
   return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
@@ -290,7 +294,7 @@ IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) 
   IoStatus entered = Gate.Enter();
   if (entered != IoStatus::Ok) return {entered, 0};
   const int fd = Sys->Fd.load();
-  const auto deadline = DeadlineAfter(timeoutMs);
+  const auto deadline = timeoutMs == NoTimeout ? NoDeadline : DeadlineAfter(timeoutMs);
   IoResult result{IoStatus::TimedOut, 0};
   if (max == 0) {
     result.Status = IoStatus::Ok;

@@ -17,7 +17,11 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+constexpr SteadyClock::time_point NoDeadline = SteadyClock::time_point::max();
+
+// As the waits take it: -1 is INFINITE.
 int MsLeft(SteadyClock::time_point deadline) {
+  if (deadline == NoDeadline) return -1;
   auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
   if (left <= 0) return 0;
   return left > 0x7ffffffe ? 0x7ffffffe : static_cast<int>(left);
@@ -341,7 +345,10 @@ IoResult SerialPort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) 
     Gate.Leave();
     return {IoStatus::Ok, 0};
   }
-  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  const auto deadline =
+      timeoutMs == NoTimeout
+          ? NoDeadline
+          : SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(max, 1 << 30));
   HANDLE port = Sys->Handle.load();
   Transfer read(Sys->AbortEvent);

@@ -125,7 +125,7 @@ class EndToEnd : public ::testing::Test {
   }
 
   // Lets the clock run past the reply timeout.
-  void ExpireReplyTimeout() { Clock.Time.Minute = (Clock.Time.Minute + 1) % 60; }
+  void ExpireReplyTimeout() { Clock.Set((Clock.Now().Minute + 1) % 60, Clock.Now().Second); }
 
   static std::vector<std::uint8_t> Image(std::size_t size, unsigned seed = 1) {
     std::vector<std::uint8_t> bytes(size);

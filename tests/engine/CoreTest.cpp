@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "tests/support/CoreBench.h"
+#include "tests/support/LoopWait.h"
 #include "tests/support/TestBytes.h"
 #include "wire/Words.h"
 
@@ -123,5 +126,108 @@ TEST(Shutdown, EndsAWriteThatTheLineHolds) {
   bench.core.Shutdown();
   EXPECT_FALSE(bench.port.IsOpen());
 }
+
+// A clock that runs by itself, Speed times faster than real time, from 10:59:50: a reply wait
+// of 20 s crosses the turn of the hour within a second or so.
+class RunningClock : public Clock {
+ public:
+  static constexpr long long Speed = 10;
+  LocalTime Now() override {
+    const long long secs = ClockUs() / 1000000 + (10 * 60 + 59) * 60 + 50;
+    return {static_cast<int>(secs / 3600 % 24), static_cast<int>(secs / 60 % 60),
+            static_cast<int>(secs % 60)};
+  }
+  int MsUntilSecondTurns(int turns) override {
+    const long long left = turns * 1000000LL - ClockUs() % 1000000;
+    return static_cast<int>((left + Speed * 1000 - 1) / (Speed * 1000));
+  }
+
+ private:
+  long long ClockUs() const {
+    const auto real = std::chrono::steady_clock::now() - Start;
+    return std::chrono::duration_cast<std::chrono::microseconds>(real).count() * Speed;
+  }
+  std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
+};
+
+int SecondsBetween(const LocalTime& from, const LocalTime& to) {
+  return ((to.Minute * 60 + to.Second) - (from.Minute * 60 + from.Second) + 3600) % 3600;
+}
+
+TEST(Idle, TheReplyWaitEndsOnTimeWhileTheTransmitWorkerSleepsThroughIt) {
+  RecordingScreen screen;
+  RunningClock clock;
+  FakePort port;
+  CountingLoop loop;
+  TempDir dir;
+  Core core(screen, clock, dir.Path(), loop, port);
+  core.StartWorkers();
+  ASSERT_TRUE(core.OpenPort(Request("COM3")));
+  port.Say(WireWord(Reply::LoaderReady));
+  ASSERT_TRUE(WaitFor(
+      loop, [&] { return screen.Logged("Stop send sync byte"); }, 5000ms));
+  ASSERT_TRUE(WaitFor(
+      loop, [&] { return core.Written(core.LastQueued()); }, 5000ms));
+
+  ASSERT_TRUE(core.SendCmdWord(Cmd::VerifyBoot));
+  const LocalTime armed = clock.Now();
+  const int posts = loop.Posts();
+  ASSERT_TRUE(WaitFor(
+      loop, [&] { return !screen.Messages.empty(); }, 20000ms));
+  const LocalTime fired = clock.Now();
+  EXPECT_EQ(screen.Messages, std::vector<std::string>{"Timeout!!"});
+  EXPECT_FALSE(core.AwaitingReply());
+  // Not before more than the 20 whole seconds armed have passed on the clock.
+  EXPECT_GE(SecondsBetween(armed, fired), 21);
+  // The command's write and the pass after its pause, then one pass when the wait is over: a
+  // worker looking every transmit period would have handed over a couple of hundred.
+  EXPECT_LE(loop.Posts() - posts, 8);
+}
+
+TEST(Idle, ASleepingEngineHandsNothingOverAndLeavesThePortAlone) {
+  struct Case {
+    const char* What;
+    CoreBench::Begin Begin;
+    std::function<void(CoreBench&)> Then;
+  };
+  const Case cases[] = {
+      {"not connected", CoreBench::Begin::Offline, [](CoreBench&) {}},
+      {"connected, the loader ready, the box silent", CoreBench::Begin::Ready, [](CoreBench&) {}},
+      {"an answer awaited on a clock that stands still", CoreBench::Begin::Ready,
+       [](CoreBench& bench) {
+         ASSERT_TRUE(bench.core.SendCmdWord(Cmd::VerifyBoot));
+         bench.Sent();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    CoreBench bench(c.Begin);
+    c.Then(bench);
+    // What is under way settles first: a write's pause, the pass after it.
+    int settled = -1;
+    for (int tries = 0; tries < 20 && settled != bench.loop.Posts(); ++tries) {
+      settled = bench.loop.Posts();
+      bench.RunFor(100ms);
+    }
+    const int reads = bench.port.ReadCalls();
+    bench.RunFor(300ms);
+    EXPECT_EQ(bench.loop.Posts(), settled);
+    EXPECT_EQ(bench.port.ReadCalls(), reads);
+    EXPECT_TRUE(bench.port.TakeWritten().empty());
+  }
+}
+
+// Checked where asserts are compiled in: the sanitizer builds.
+#ifndef NDEBUG
+TEST(ThreadRule, AnOperationOffTheProtocolThreadIsCaught) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        CoreBench bench(CoreBench::Begin::Offline);
+        std::thread([&] { bench.core.Connected(); }).join();
+      },
+      "off its protocol thread");
+}
+#endif
 
 }  // namespace

@@ -48,6 +48,7 @@ class NullScreen : public Screen {
 class FixedClock : public Clock {
  public:
   LocalTime Now() override { return {}; }
+  int MsUntilSecondTurns(int) override { return NeverByItself; }
 };
 
 bool Reserved(int offset, DeliveryLayout layout) {

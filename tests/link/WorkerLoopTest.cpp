@@ -93,7 +93,10 @@ class RxWorker : public ::testing::Test {
     Uart.ComHandle = &Line;
     Rx.PortLost = [this](const std::string& why) {
       Lost.push_back(why);
+      // As Disconnect and Connect do it: the worker is suspended while no port is open, and
+      // resuming it is what tells it to look at the port again.
       if (DisconnectOnLoss) {
+        Thread.Suspend();
         Uart.UartConnected = false;
         Line.Close();
       }
@@ -101,6 +104,7 @@ class RxWorker : public ::testing::Test {
         Line.OpenExclusive("COM1");
         ++Uart.Opens;
         Uart.UartConnected = true;
+        Thread.Resume();
       }
     };
   }

@@ -214,3 +214,31 @@ TEST(Worker, WakeEndsASleepAndStopEndsOneToo) {
   worker.Stop();  // the body sleeps again; Stop must not wait the minute out
   EXPECT_EQ(ran, 1);
 }
+
+TEST(Worker, StopFromInsideARoutineIsRefusedAndTheWorkerGoesOn) {
+  RunLoop guiThread;
+  int runs = 0;
+  bool refused = false;
+  Worker worker("test", guiThread);
+  worker.Start(
+      [&](Worker& self) {
+        self.HandOver([&] {
+          // Joining the worker from here would wait for this very routine to end.
+          if (runs++ == 0) refused = !worker.Stop();
+        });
+        self.Sleep(1);
+      },
+      false);
+  ASSERT_TRUE(PumpUntil(guiThread, [&] { return runs >= 3; }));
+  EXPECT_TRUE(refused);
+  EXPECT_FALSE(worker.Stopping());
+  EXPECT_TRUE(worker.Stop());
+}
+
+TEST(Worker, TheProtocolThreadIsTheThreadThatMadeTheLoop) {
+  RunLoop guiThread;
+  EXPECT_TRUE(guiThread.IsCurrent());
+  bool elsewhere = true;
+  std::thread([&] { elsewhere = guiThread.IsCurrent(); }).join();
+  EXPECT_FALSE(elsewhere);
+}

@@ -266,4 +266,51 @@ TEST(Dispatcher, ItemsTheReceiverNeverMakes) {
   }
 }
 
+// The box's request and a copy of it arrive together; the block goes out while the copy still
+// waits its turn in the queue. The copy was made before the box could see the block, so it is
+// not answered, however late it is looked at; the same request made after the block went out is.
+TEST(Dispatcher, ACopyWaitingWhileItsBlockGoesOutIsNotAnsweredTwice) {
+  RecordingScreen screen;
+  FakeClock clock;
+  TempDir dir;
+  FakePort port;
+  EngineParts parts(screen, clock, dir.Path());
+  ASSERT_TRUE(port.OpenExclusive("fake"));
+  parts.Uart.UartConnected = true;
+  parts.Uart.ComHandle = &port;
+  const std::string path = dir.Path() + "/image.bin";
+  WriteFileBytes(path, Bytes(3 * CodeUpload::BlockSize, 0x5A));
+  parts.Upload.StartUpload(path);
+  const auto writeNext = [&] {
+    UartTxThread::Outgoing out;
+    ASSERT_TRUE(parts.Tx.TxPass(out));
+    const IoResult result = port.Write(out.Data, static_cast<std::size_t>(out.Length), 1000);
+    parts.Tx.TxWritten(result);
+  };
+  writeNext();  // the upload command
+  port.TakeWritten();
+
+  const Bytes request = {0xBB, 0x22, 0x21, 0xBA, 1, 0};  // the request for block 1
+  const auto add = [&] {
+    ASSERT_TRUE(parts.DataHandler.AddReplyItem(request.data(), static_cast<int>(request.size()),
+                                               ItemKind::Reply));
+  };
+  add();
+  add();
+  ASSERT_TRUE(parts.DataHandler.ProcessReplyItem());
+  writeNext();
+  EXPECT_EQ(port.TakeWritten().size(), CodeUpload::BlockSize + 4);
+  screen.Clear();
+  ASSERT_TRUE(parts.DataHandler.ProcessReplyItem());
+  EXPECT_EQ(parts.Tx.QueuedCount(), 0);
+  EXPECT_EQ(screen.Log, std::vector<std::string>{
+                            "Download request for block 1 ignored: its block is still being sent"});
+
+  add();
+  ASSERT_TRUE(parts.DataHandler.ProcessReplyItem());
+  EXPECT_EQ(parts.Tx.QueuedCount(), 1);
+  writeNext();
+  EXPECT_EQ(port.TakeWritten().size(), CodeUpload::BlockSize + 4);
+}
+
 }  // namespace

@@ -110,6 +110,10 @@ TEST_F(FlashReadbackTest, RequestsGoOutOneAtATimeWithTheirLogLines) {
   EXPECT_FALSE(Reading());
   EXPECT_FALSE(core.AwaitingReply());
   EXPECT_TRUE(screen.Messages.empty());
+  // The wait restarts with each request, but the controls come back only when the read ends:
+  // switching them on and off for every block would hold up the next request.
+  EXPECT_EQ(screen.CmdControlsOn, 1);
+  EXPECT_TRUE(screen.CmdControls);
 }
 
 TEST_F(FlashReadbackTest, EmptyRangesAndRangesPastTheTopSendNothingAndLeaveARunningReadAlone) {

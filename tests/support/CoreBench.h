@@ -10,6 +10,7 @@
 #include "tests/support/BoxSays.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakePort.h"
+#include "tests/support/LoopWait.h"
 #include "tests/support/RecordingScreen.h"
 #include "tests/support/TempDir.h"
 
@@ -50,7 +51,7 @@ struct CoreBench {
   RecordingScreen screen;
   FakeClock clock;
   FakePort port;
-  RunLoop loop;
+  CountingLoop loop;
   Core core;
 
  private:

@@ -37,8 +37,11 @@ IoResult FakePort::Read(std::uint8_t* buffer, std::size_t max, int timeoutMs) {
   ++Reads;
   if (!Open) return {IoStatus::NotOpen, 0};
   if (Incoming.empty()) ++ReadsSinceHeard;
-  Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                   [&] { return !Incoming.empty() || !Open || HungUp || ReadsFail; });
+  const auto ready = [&] { return !Incoming.empty() || !Open || HungUp || ReadsFail; };
+  if (timeoutMs == NoTimeout)
+    Changed.wait(lock, ready);
+  else
+    Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
   if (!Open) return {IoStatus::Aborted, 0};
   if (HungUp) return {IoStatus::HungUp, 0};
   if (ReadsFail) return {IoStatus::Failed, 0};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 
 #include "platform/ProtocolThread.h"
@@ -17,3 +18,16 @@ bool WaitFor(RunLoop& loop, Done done, std::chrono::milliseconds limit) {
   }
   return true;
 }
+
+// A RunLoop that counts the routines posted to it: every hand-over of a worker is one.
+class CountingLoop : public RunLoop {
+ public:
+  void Post(std::function<void()> routine) override {
+    ++Count;
+    RunLoop::Post(std::move(routine));
+  }
+  int Posts() const { return Count.load(); }
+
+ private:
+  std::atomic<int> Count{0};
+};

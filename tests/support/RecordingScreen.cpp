@@ -17,5 +17,6 @@ void RecordingScreen::Clear() {
   SystemLines.clear();
   Messages.clear();
   CmdControlSwitches = 0;
+  CmdControlsOn = 0;
   CommandEntryCleared = 0;
 }

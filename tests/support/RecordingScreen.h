@@ -19,6 +19,7 @@ class RecordingScreen : public Screen {
   void SetCmdControls(bool enabled) override {
     CmdControls = enabled;
     ++CmdControlSwitches;
+    if (enabled) ++CmdControlsOn;
   }
   void SetCaption(Caption which, const std::string& text) override { Captions[which] = text; }
   std::string GetCaption(Caption which) override;
@@ -34,5 +35,6 @@ class RecordingScreen : public Screen {
   std::map<Caption, std::string> Captions;
   bool CmdControls = false;
   int CmdControlSwitches = 0;
+  int CmdControlsOn = 0;  // switches that enabled them
   int CommandEntryCleared = 0;
 };
