@@ -1,8 +1,8 @@
 #include "app/Flash.h"
 
 #include "app/Latin1Text.h"
-#include "engine/Core.h"
 #include "app/MessageBox.h"
+#include "engine/Core.h"
 #include "ui_Flash.h"
 
 TForm_EraseFlash::TForm_EraseFlash(Core& core, QWidget* parent)
@@ -18,8 +18,8 @@ TForm_EraseFlash::~TForm_EraseFlash() = default;
 
 bool TForm_EraseFlash::TypedRange(FlashRange& range) {
   std::string why;
-  if (ReadFlashRangeTexts(TypedNumber(ui->Edt_StartAddr->text()), TypedNumber(ui->Edt_Offset->text()), range,
-                          why))
+  if (ReadFlashRangeTexts(TypedNumber(ui->Edt_StartAddr->text()),
+                          TypedNumber(ui->Edt_Offset->text()), range, why))
     return true;
   ShowMessageBox(why);
   return false;

@@ -1,8 +1,8 @@
 #include "app/Frm_tunetest.h"
 
 #include "app/Latin1Text.h"
-#include "engine/Core.h"
 #include "app/MessageBox.h"
+#include "engine/Core.h"
 #include "service/ServiceRequests.h"
 #include "ui_Frm_tunetest.h"
 
@@ -18,8 +18,8 @@ Tform_Tune::~Tform_Tune() = default;
 void Tform_Tune::Btn_OKClick() {
   TuneValues values;
   std::string why;
-  if (!ReadTuneTexts(TypedNumber(ui->Edt_Frequency->text()), TypedNumber(ui->Edt_Bandwidth->text()), values,
-                     why)) {
+  if (!ReadTuneTexts(TypedNumber(ui->Edt_Frequency->text()), TypedNumber(ui->Edt_Bandwidth->text()),
+                     values, why)) {
     ShowMessageBox(why);
     return;
   }

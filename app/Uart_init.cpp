@@ -110,7 +110,8 @@ int Tform_uart::LoadUartConfig() {
 
 void Tform_uart::btn_UartSetting_OKClick() {
   // The technician asked for the settings to be kept: a file that could not be written is said.
-  if (SaveUartConfig(true) != 0) ShowMessageBox("Can't write " + ToLatin1(QString::fromLocal8Bit(ConfigPath)));
+  if (SaveUartConfig(true) != 0)
+    ShowMessageBox("Can't write " + ToLatin1(QString::fromLocal8Bit(ConfigPath)));
   accept();
 }
 

@@ -73,7 +73,7 @@ std::string Wrap(const std::string& text, std::size_t column, std::size_t indent
 
 enum class Opt { Port, Baud, Config, Wait, Timeout, Repeat, Json, Quiet, Verbose, Help, Version };
 
-struct OptionSpec {
+struct OptionEntry {
   Opt Id;
   char Short;         // 0: none
   const char* Long;   // without the dashes
@@ -81,7 +81,7 @@ struct OptionSpec {
   const char* About;
 };
 
-constexpr OptionSpec OptionTable[] = {
+constexpr OptionEntry OptionTable[] = {
     {Opt::Port, 'p', "port", "PORT",
      "a port: %s; give it several times to run the command on every port at once"},
     {Opt::Baud, 'b', "baud", "N",
@@ -102,8 +102,8 @@ constexpr OptionSpec OptionTable[] = {
     {Opt::Version, 0, "version", nullptr, "the program's version"},
 };
 
-std::string ApplyOption(const OptionSpec& spec, const std::string& v, CliOptions& o, bool& help) {
-  switch (spec.Id) {
+std::string ApplyOption(const OptionEntry& entry, const std::string& v, CliOptions& o, bool& help) {
+  switch (entry.Id) {
     case Opt::Port:
       if (v.empty()) return "empty port name";
       o.Ports.push_back(v);
@@ -137,7 +137,7 @@ std::string ApplyOption(const OptionSpec& spec, const std::string& v, CliOptions
       return {};
     case Opt::Quiet:
     case Opt::Verbose: {
-      const Verbosity level = spec.Id == Opt::Quiet ? Verbosity::Quiet : Verbosity::Verbose;
+      const Verbosity level = entry.Id == Opt::Quiet ? Verbosity::Quiet : Verbosity::Verbose;
       if (o.Level != Verbosity::Normal && o.Level != level)
         return "--quiet and --verbose do not go together";
       o.Level = level;
@@ -325,10 +325,10 @@ const CommandSpec* FindCommand(const std::string& name) {
 
 std::string OptionsHelp() {
   std::string text;
-  for (const OptionSpec& spec : OptionTable) {
-    std::string head = spec.Short ? std::string("  -") + spec.Short + ", " : "      ";
-    head += std::string("--") + spec.Long + (spec.Value ? std::string(" ") + spec.Value : "");
-    std::string about = spec.About;
+  for (const OptionEntry& entry : OptionTable) {
+    std::string head = entry.Short ? std::string("  -") + entry.Short + ", " : "      ";
+    head += std::string("--") + entry.Long + (entry.Value ? std::string(" ") + entry.Value : "");
+    std::string about = entry.About;
     const std::size_t hole = about.find("%s");
     if (hole != std::string::npos) about.replace(hole, 2, SerialPort::NamingHint);
     constexpr std::size_t column = 21;
@@ -501,48 +501,48 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
     }
     // The options of this word, each with its value: --name, --name=VALUE, or a cluster of
     // single letters (-qv) whose last may take the rest of the word as its value (-pttyUSB0).
-    std::vector<std::pair<const OptionSpec*, std::optional<std::string>>> found;
+    std::vector<std::pair<const OptionEntry*, std::optional<std::string>>> found;
     if (a[1] == '-') {
       const std::size_t eq = a.find('=');
       const std::string name = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-      const OptionSpec* spec = nullptr;
-      for (const OptionSpec& s : OptionTable)
-        if (name == s.Long) spec = &s;
-      if (spec == nullptr) {
+      const OptionEntry* entry = nullptr;
+      for (const OptionEntry& s : OptionTable)
+        if (name == s.Long) entry = &s;
+      if (entry == nullptr) {
         r.Error = "unknown option: --" + name;
         return r;
       }
-      if (eq != std::string::npos && spec->Value == nullptr) {
+      if (eq != std::string::npos && entry->Value == nullptr) {
         r.Error = "--" + name + " takes no value";
         return r;
       }
-      found.emplace_back(spec,
+      found.emplace_back(entry,
                          eq == std::string::npos ? std::nullopt : std::optional(a.substr(eq + 1)));
     } else {
       for (std::size_t j = 1; j < a.size(); ++j) {
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& s : OptionTable)
-          if (s.Short != 0 && a[j] == s.Short) spec = &s;
-        if (spec == nullptr) {
+        const OptionEntry* entry = nullptr;
+        for (const OptionEntry& s : OptionTable)
+          if (s.Short != 0 && a[j] == s.Short) entry = &s;
+        if (entry == nullptr) {
           r.Error = "unknown option: -" + a.substr(j, 1);
           return r;
         }
-        if (spec->Value != nullptr && j + 1 < a.size()) {
-          found.emplace_back(spec, a.substr(j + 1));
+        if (entry->Value != nullptr && j + 1 < a.size()) {
+          found.emplace_back(entry, a.substr(j + 1));
           break;
         }
-        found.emplace_back(spec, std::nullopt);
+        found.emplace_back(entry, std::nullopt);
       }
     }
-    for (auto& [spec, value] : found) {
-      if (spec->Value != nullptr && !value) {
+    for (auto& [entry, value] : found) {
+      if (entry->Value != nullptr && !value) {
         if (i + 1 >= args.size()) {
           r.Error = a + " needs a value";
           return r;
         }
         value = args[++i];
       }
-      r.Error = ApplyOption(*spec, value.value_or(""), o, help);
+      r.Error = ApplyOption(*entry, value.value_or(""), o, help);
       if (!r.Error.empty()) return r;
     }
   }

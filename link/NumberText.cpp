@@ -82,7 +82,8 @@ std::optional<std::int64_t> ParseNumberText(const std::string& text, int base) {
   while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  if (base == 16 && i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X'))
+  if (base == 16 && i + 1 < text.size() && text[i] == '0' &&
+      (text[i + 1] == 'x' || text[i + 1] == 'X'))
     i += 2;
   if (i == text.size()) return std::nullopt;
   std::uint64_t magnitude = 0;
@@ -105,14 +106,14 @@ std::string AcceptedText(const NumberField& field) {
       std::snprintf(text, sizeof text, "%lld", static_cast<long long>(v));
     return std::string(text);
   };
-  return field.Name + ": a " + (field.Base == 16 ? "hexadecimal" : "decimal") +
-         " number from " + number(field.Min) + " to " + number(field.Max);
+  return field.Name + ": a " + (field.Base == 16 ? "hexadecimal" : "decimal") + " number from " +
+         number(field.Min) + " to " + number(field.Max);
 }
 
 std::optional<std::int64_t> CheckNumberText(const NumberField& field, const std::string& text,
                                             std::string& why) {
-  const bool blank = std::all_of(text.begin(), text.end(),
-                                 [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+  const bool blank = std::all_of(
+      text.begin(), text.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
   if (blank && field.EmptyIsZero) return 0;
   const std::optional<std::int64_t> value = ParseNumberText(text, field.Base);
   if (value && *value >= field.Min && *value <= field.Max) return value;

@@ -15,6 +15,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -48,7 +49,8 @@ void CloseQuietly(int fd) {
 // with RTS/CTS by another program would hold every write, and XON/XOFF bytes are data here.
 // Modem settings stay as the port reports them.
 void MakeRaw(termios2& tio) {
-  tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+  tio.c_iflag &=
+      ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
   tio.c_oflag &= ~OPOST;
   tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   tio.c_cflag &= ~(CSIZE | PARENB | CRTSCTS);
@@ -370,7 +372,9 @@ IoResult SerialPort::Drain(int timeoutMs) {
   const int fd = Sys->Fd.load();
   const auto deadline = DeadlineAfter(timeoutMs);
   // tcdrain would do, but nothing could cut it short: the queue is looked at instead, with a
-  // wait between looks that Close() ends.
+  // wait between looks that Close() ends, as long as the queued bytes need on the line.
+  termios2 tio{};
+  const long long baud = ::ioctl(fd, TCGETS2, &tio) == 0 && tio.c_ospeed > 0 ? tio.c_ospeed : 9600;
   IoResult result{IoStatus::Ok, 0};
   for (;;) {
     int queued = 0;
@@ -380,8 +384,12 @@ IoResult SerialPort::Drain(int timeoutMs) {
       result.Status = IoStatus::TimedOut;
       break;
     }
+    // Eleven bits a byte at the most (start, eight data bits, parity, stop).
+    const long long lineMs = std::max(1LL, queued * 11LL * 1000 / baud);
+    const int waitMs = left < 0 ? static_cast<int>(std::min<long long>(lineMs, INT_MAX))
+                                : static_cast<int>(std::min<long long>(lineMs, left));
     pollfd wake{Sys->WakeFd, POLLIN, 0};
-    if (::poll(&wake, 1, left < 2 ? left : 2) > 0 || Gate.Closing()) {
+    if (::poll(&wake, 1, waitMs) > 0 || Gate.Closing()) {
       result.Status = IoStatus::Aborted;
       break;
     }

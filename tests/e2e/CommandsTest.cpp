@@ -84,8 +84,10 @@ TEST_F(Commands, ServiceNumbersThatDoNotFitSendNothing) {
       {tune, "Btn_OK", "", "8", "Frequency: a decimal number from 0 to 4294967295", ""},
       {flash, "Btn_ReadFlash", "FFFFF000", "2000", "Size: a hexadecimal number from 1 to 1000", ""},
       {flash, "Btn_ReadFlash", "1000", "0", "Size: a hexadecimal number from 1 to fffff000", ""},
-      {flash, "Btn_EraseFlashOK", "100000000", "10", "Start Addr: a hexadecimal number from 0 to ffffffff", ""},
-      {flash, "Btn_EraseFlashOK", "1000", "2000 ", "Size: a hexadecimal number from 1 to fffff000", ""},
+      {flash, "Btn_EraseFlashOK", "100000000", "10",
+       "Start Addr: a hexadecimal number from 0 to ffffffff", ""},
+      {flash, "Btn_EraseFlashOK", "1000", "2000 ", "Size: a hexadecimal number from 1 to fffff000",
+       ""},
       {tune, "Btn_OK", " +800", "8", "", "tune 800 kHz bandwidth 8"},
       {flash, "Btn_EraseFlashOK", " 0x1000", "+2000", "", "erase 0x1000+0x2000"},
   };

@@ -159,12 +159,21 @@ TEST_F(TxRing, AMessageIsOnTheLineOnlyOnceThePortHasSentIt) {
     P After;
   };
   const Case cases[] = {
-      {"drained", [&](std::uint64_t n) { Tx.LineSettled(n, Last.Open, IoStatus::Ok); },
-       {IoStatus::Ok, 4}, P::Leaving, P::OnLine},
-      {"held on the line", [&](std::uint64_t n) { Tx.LineSettled(n, Last.Open, IoStatus::TimedOut); },
-       {IoStatus::Ok, 4}, P::Leaving, P::Lost},
-      {"port closed first", [&](std::uint64_t) { Tx.LineClosed(); }, {IoStatus::Ok, 4},
-       P::Leaving, P::Lost},
+      {"drained",
+       [&](std::uint64_t n) { Tx.LineSettled(n, Last.Open, IoStatus::Ok); },
+       {IoStatus::Ok, 4},
+       P::Leaving,
+       P::OnLine},
+      {"held on the line",
+       [&](std::uint64_t n) { Tx.LineSettled(n, Last.Open, IoStatus::TimedOut); },
+       {IoStatus::Ok, 4},
+       P::Leaving,
+       P::Lost},
+      {"port closed first",
+       [&](std::uint64_t) { Tx.LineClosed(); },
+       {IoStatus::Ok, 4},
+       P::Leaving,
+       P::Lost},
       {"write cut short", [](std::uint64_t) {}, {IoStatus::TimedOut, 2}, P::Lost, P::Lost},
       {"write failed", [](std::uint64_t) {}, {IoStatus::Failed, 0}, P::Lost, P::Lost},
   };

@@ -15,8 +15,9 @@ namespace {
 // Cyrillic reach the files exactly as typed, on Windows too.
 TEST(Files, NamesBeyondAsciiReachTheFilesAsTyped) {
   TempDir dir;
-  const std::string folderName = "Jos\xC3\xA9 \xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0";  // José Папка
-  const std::string fileName = "\xE2\x82\xAC-preis.bin";                               // €-preis.bin
+  const std::string folderName =
+      "Jos\xC3\xA9 \xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0";  // José Папка
+  const std::string fileName = "\xE2\x82\xAC-preis.bin";       // €-preis.bin
   const std::string folder = dir.FilePath(folderName);
   ASSERT_TRUE(std::filesystem::create_directory(SystemPath(folder)));
   const std::string file = SystemName(SystemPath(folder) / SystemPath(fileName));

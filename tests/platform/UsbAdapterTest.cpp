@@ -107,7 +107,8 @@ TEST(PortScan, ListsPortsInNumberOrderWhateverTheirNames) {
   for (const char* name : {"ttyUSB10", "ttyUSB9", "ttyUSB99999999999999999999999", "ttyUSB007",
                            "ttyUSBx", "ttyACM0", "ttyS0", "ttyS1"})
     std::ofstream(dev / name);
-  fs::create_symlink("../../ttyUSB9", dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A601-if00-port0");
+  fs::create_symlink("../../ttyUSB9",
+                     dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A601-if00-port0");
   // ttyS0 has a UART behind it, ttyS1 is a placeholder the kernel made.
   const fs::path tty = fs::path(dir.Path()) / "sys/class/tty";
   fs::create_directories(tty / "ttyS0/device");
