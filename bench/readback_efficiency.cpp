@@ -85,31 +85,47 @@ void Measure(const Run& run, bool judge) {
   }
 
   // Requests are the program's only bytes on the line; everything else is the box's text.
+  // Besides its line time and the adapter's latency a block takes: its request on the line and
+  // the box's answer, pauses in the box's text, the relay's own lateness in handing the last
+  // bytes on, and the program's turn.
+  using Ms = std::chrono::duration<double, std::milli>;
   std::vector<ThrottledLine::Clock::time_point> requests;
   std::vector<double> turnsMs;
   std::vector<double> answersMs;  // from a request's last byte reaching the box to its answer
   const auto requestLine = std::chrono::duration<double>(16.0 * kBitsPerChar / run.baud);
+  const Ms byteTime(1000.0 * kBitsPerChar / run.baud);
   bool answerDue = false;
   ThrottledLine::Clock::time_point lastToTool{};
   ThrottledLine::Clock::time_point firstRequest{};
+  ThrottledLine::Clock::time_point lineFree{};  // when the box's bytes taken so far have crossed
+  double askedMs = 0, pausesMs = 0, lateMs = 0, lastLateMs = 0;
   std::size_t hexBytes = 0;
   for (const ThrottledLine::Crossing& c : line.Crossings()) {
     if (c.toTool) {
-      if (answerDue)
-        answersMs.push_back(
-            std::chrono::duration<double, std::milli>(c.taken - requests.back() - requestLine)
-                .count());
+      if (requests.empty()) continue;
+      if (answerDue) {
+        answersMs.push_back(Ms(c.taken - requests.back() - requestLine).count());
+        askedMs += Ms(c.taken - requests.back()).count();
+        lineFree = c.taken;
+      }
+      pausesMs += std::max(Ms(c.taken - lineFree).count(), 0.0);
+      lineFree = std::max(lineFree, c.taken) +
+                 std::chrono::duration_cast<ThrottledLine::Clock::duration>(byteTime * c.bytes);
+      lastLateMs = Ms(c.at - lineFree).count() - run.latencyMs;
       answerDue = false;
       lastToTool = c.at;
-      if (!requests.empty()) hexBytes += c.bytes;
+      hexBytes += c.bytes;
       continue;
     }
     if (requests.empty()) firstRequest = c.at;
-    if (!requests.empty() && lastToTool > requests.back())
-      turnsMs.push_back(std::chrono::duration<double, std::milli>(c.at - lastToTool).count());
+    if (!requests.empty() && lastToTool > requests.back()) {
+      turnsMs.push_back(Ms(c.at - lastToTool).count());
+      lateMs += lastLateMs;
+    }
     requests.push_back(c.at);
     answerDue = true;
   }
+  lateMs += lastLateMs;
   const double measured = Seconds(lastToTool - firstRequest);
   const double ideal = static_cast<double>(hexBytes) * kBitsPerChar / run.baud;
   const double efficiency = measured > 0 ? ideal / measured : 0;
@@ -126,6 +142,14 @@ void Measure(const Run& run, bool judge) {
   std::printf(
       "  the box's answer, from a request's last byte to its reply's first: median %.2f ms\n",
       Median(answersMs));
+  const double blocks = std::max<double>(1, static_cast<double>(requests.size()));
+  double turnsSum = 0;
+  for (double t : turnsMs) turnsSum += t;
+  std::printf(
+      "  a block beyond its line time and latency, mean: request and answer %.3f ms, pauses in "
+      "the box's text %.3f ms, the relay's lateness %.3f ms, the program's turn %.3f ms\n",
+      askedMs / blocks, pausesMs / blocks, lateMs / blocks,
+      turnsMs.empty() ? 0 : turnsSum / static_cast<double>(turnsMs.size()));
   std::fflush(stdout);
 }
 

@@ -110,7 +110,21 @@ void UartRxThread::Take(const std::uint8_t* bytes, std::size_t n) {
   int frameLen = RxFrameLen;
   int lineLen = RxLineLen;
   bool afterCr = LineEndedByCr;
+  // Bytes of the frame in progress that cannot complete it, as the last look found: they are
+  // stored as they are. Looked at afresh in every call, since the flash block's length may
+  // change between two.
+  int plainBytes = 0;
   for (std::size_t i = 0; i < n; ++i) {
+    if (plainBytes > 0 && frameLen > 4) {
+      const int count = static_cast<int>(std::min<std::size_t>(plainBytes, n - i));
+      std::memcpy(RxFrame + frameLen, bytes + i, static_cast<std::size_t>(count));
+      frameLen += count;
+      plainBytes -= count;
+      FrameMissing -= count;
+      lineLen = 0;
+      i += static_cast<std::size_t>(count);
+      if (i == n) break;
+    }
     const std::uint8_t byte = bytes[i];
     // frame[0] is 0xBB exactly when a frame has begun or this byte begins one.
     if (frameLen > 0 || byte == 0xBB) {
@@ -162,6 +176,7 @@ void UartRxThread::Take(const std::uint8_t* bytes, std::size_t n) {
           }
         } else {
           lineLen = 0;
+          if (frameLen > 4) plainBytes = FrameBytesMissing() - 1;
         }
       } else if (frameLen > 4) {
         lineLen = 0;
@@ -291,6 +306,7 @@ void UartRxThread::Execute(Worker& worker) {
           RxPass(data, n, passEnded);
           inFrame = FrameInProgress();
           missing = static_cast<std::size_t>(FrameBytesMissing());
+          Sink.PieceTaken();
         },
         true);
   };

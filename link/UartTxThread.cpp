@@ -35,7 +35,18 @@ bool UartTxThread::TxEnqueue(int count, const std::uint8_t* bytes) {
   slot.Dropped = false;
   ++QueuedTotal;
   // The worker's own sync word needs no waking: the pass that follows writes it at once.
-  if (Queued && !InPass) Queued();
+  if (InPass) return true;
+  {
+    std::lock_guard lock(Mail.Mutex);
+    if (Mail.Parked && !Writing && QueuedCount() == 1) {
+      Outgoing out;
+      if (NameNext(out)) {
+        Mail.Message = out;
+        Mail.Parked = false;
+      }
+    }
+  }
+  if (Queued) Queued();
   return true;
 }
 
@@ -81,6 +92,12 @@ bool UartTxThread::TxPass(Outgoing& out) {
     ++DoneTotal;
     return false;
   }
+  return NameNext(out);
+}
+
+bool UartTxThread::NameNext(Outgoing& out) {
+  const Slot& slot = TxSlots[TxTail()];
+  if (slot.Length == 0) return false;
   Port* port = Uart.ComHandle.load();
   if (port == nullptr) return false;  // keep the message for when there is a port again
   out.Data = slot.Data;
@@ -160,14 +177,32 @@ void UartTxThread::Execute(Worker& worker) {
   Outgoing out;
   bool haveMessage = false;
   int waitMs = Worker::Forever;
-  if (!worker.HandOver([&] {
+  {
+    std::lock_guard lock(Mail.Mutex);
+    Mail.Parked = false;
+    if (Mail.Message) {
+      out = *Mail.Message;
+      Mail.Message.reset();
+      haveMessage = true;
+    }
+  }
+  // Named for a port closed since: the next pass names it again, for the port open then.
+  if (haveMessage && (out.Open != Uart.Opens.load() || Uart.ComHandle.load() == nullptr)) {
+    worker.HandOver([&] { Writing = false; }, true);
+    return;
+  }
+  if (!haveMessage && !worker.HandOver([&] {
         haveMessage = TxPass(out);
         // A pass that queued the sync word or skipped a dropped message leaves the next message
         // due at once: the pass that writes it follows straight away.
         for (int more = 0;
              !haveMessage && more < SlotCount && Uart.UartConnected && QueuedCount() > 0; ++more)
           haveMessage = TxPass(out);
-        if (!haveMessage) waitMs = Timeout.MsUntilDue();
+        if (!haveMessage) {
+          waitMs = Timeout.MsUntilDue();
+          std::lock_guard lock(Mail.Mutex);
+          Mail.Parked = true;
+        }
       }))
     return;
   if (haveMessage) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 #include "link/ReplyTimeout.h"
 #include "link/Screen.h"
@@ -32,7 +34,8 @@ class UartTxThread {
 
   UartTxThread(UartState& uart, Screen& screen, ReplyTimeout& timeout);
 
-  // The one way to send. Copies the bytes at once. Refusals show their message:
+  // The one way to send. Copies the bytes at once; a worker asleep with nothing to write is
+  // handed the message straight away and writes it without a pass. Refusals show their message:
   // "Uart does not connected" (and empties the command entry), "Tx data length is longer than
   // buffer", "Tx queue is full".
   bool TxEnqueue(int count, const std::uint8_t* bytes);
@@ -62,10 +65,11 @@ class UartTxThread {
   // The port was closed: what had not left it by then never will.
   void LineClosed();
 
-  // The worker body: settle what was written last once its line time is over, hand passes over
-  // until one names a message, write it, hand TxWritten over and take the pause. With nothing
-  // to write the worker sleeps until a message is queued, a wait for a reply is armed or the
-  // clock is set (Wake), or the wait's end or the settling of what was written last is due.
+  // The worker body: settle what was written last once its line time is over, take the message
+  // handed to it while it slept or else hand passes over until one names a message, write it,
+  // hand TxWritten over and take the pause. With nothing to write the worker sleeps until a
+  // message is queued, a wait for a reply is armed or the clock is set (Wake), or the wait's end
+  // or the settling of what was written last is due.
   void Execute(Worker& worker);
 
   // How long a write of n bytes may take at the given line settings: the time the bytes need
@@ -113,6 +117,9 @@ class UartTxThread {
   int TxHead() const { return static_cast<int>(QueuedTotal % SlotCount); }
   int TxTail() const { return static_cast<int>(DoneTotal % SlotCount); }
 
+  // Names the message at the ring's tail for the worker (false: nothing to write there now).
+  bool NameNext(Outgoing& out);
+
   // Worker side of a write: the message goes out in pieces, so that progress can be seen and
   // an abandoned message stops between two pieces.
   IoResult WriteInPieces(const Outgoing& out);
@@ -129,6 +136,16 @@ class UartTxThread {
   Unsettled WrittenLast;
   std::chrono::steady_clock::time_point LineFreeAt{};
   std::uint64_t LastOpen = 0;
+
+  // Between the protocol thread and a worker that sleeps with nothing to write. A message
+  // queued then is named at once and left here, so that it goes out without waiting for a pass
+  // on the protocol thread, which may be busy with whatever queued it.
+  struct Mailbox {
+    std::mutex Mutex;
+    bool Parked = false;  // the last pass found nothing, and the worker has not woken since
+    std::optional<Outgoing> Message;
+  };
+  Mailbox Mail;
 
   bool Writing = false;                          // slot TxTail is with the worker
   bool InPass = false;                           // TxPass is queueing the sync word

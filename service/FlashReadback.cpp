@@ -57,11 +57,13 @@ void FlashReadback::ReadFlash(std::int32_t start, std::uint32_t size) {
 }
 
 void FlashReadback::SendNextRequest() {
-  Out.AppendLog(std::to_string(FlashBytesLeft));
   const std::uint32_t length = std::min(FlashBytesLeft, BlockMax);
   const std::uint32_t address = Start + BlockMax * static_cast<std::uint32_t>(FlashBlocksRequested);
   const FlashRequest request = BuildFlashReadRequest(address, length);
-  if (!Tx.TxEnqueue(static_cast<int>(request.size()), request.data())) {
+  // Queued before its log lines are written: the request goes out while they are.
+  const bool queued = Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
+  Out.AppendLog(std::to_string(FlashBytesLeft));
+  if (!queued) {
     // The ring has said why; a read with a block missing could never complete. A read that
     // never got a request out has nothing to report beyond that.
     AbandonRead(FlashBlocksRequested > 0);

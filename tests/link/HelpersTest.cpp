@@ -19,6 +19,23 @@ TEST(Crc, KnownVectors) {
   EXPECT_EQ(CalcCrc(nullptr, 0), 0xFFFFFFFFu);
 }
 
+TEST(Crc, FourBytesAtATimeAgreeWithBitByBitAtEveryLength) {
+  const auto bitByBit = [](const std::uint8_t* data, std::size_t n) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < n; ++i) {
+      crc ^= static_cast<std::uint32_t>(data[i]) << 24;
+      for (int bit = 0; bit < 8; ++bit)
+        crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    return crc;
+  };
+  Bytes data(4099);
+  std::uint32_t seed = 12345;
+  for (auto& b : data) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+  for (std::size_t n : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 4096u, 4099u})
+    EXPECT_EQ(CalcCrc(data.data(), static_cast<std::uint32_t>(n)), bitByBit(data.data(), n)) << n;
+}
+
 TEST(HexText, DecodesInPlaceAndCountsLettersPastF) {
   Bytes text = ToBytes("0506BAC90C8D");
   ASSERT_EQ(HexTextToBytes(text.data(), 12), 0);
@@ -40,6 +57,12 @@ TEST(HexText, RefusesSmallLettersAndLeavesTextAlone) {
     EXPECT_EQ(HexTextToBytes(text.data(), 2), 1) << bad;
     EXPECT_EQ(text, before) << bad;
   }
+  // A bad character at the very end of a block's text still leaves all of it alone.
+  Bytes block(8192, '7');
+  block.back() = 'x';
+  const Bytes before = block;
+  EXPECT_EQ(HexTextToBytes(block.data(), 8192), 1);
+  EXPECT_EQ(block, before);
 }
 
 TEST(HexText, RoundTripsEveryByte) {

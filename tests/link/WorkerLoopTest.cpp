@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "link/ReplyTimeout.h"
 #include "link/UartRxThread.h"
@@ -83,6 +84,40 @@ TEST_F(TxWorker, WritesQueuedMessagesWithATimeoutForTheLine) {
   EXPECT_GT(writes.size(), 1u);
   // The message as a whole gets the time it needs on the line: the first piece may use all of it.
   EXPECT_GT(Line.FirstWriteTimeoutMs(), UartTxThread::SlotSize * 10 / 9600 * 1000);
+}
+
+// A reply's answer must not wait for the protocol thread to finish whatever queued it: a worker
+// asleep with nothing to write takes the message as it is queued. Named for a port that is
+// closed and opened again before the worker got to it, it is named anew for the new open, so
+// that it still counts as gone out once it has.
+TEST_F(TxWorker, AMessageQueuedWhileTheWorkerSleepsGoesOutWithoutTheProtocolThread) {
+  Tx.SyncStopped = true;
+  Tx.Queued = [this] { Thread.Wake(); };
+  Start();
+  GuiThread.RunFor(100ms);  // the worker's pass finds nothing, and it goes to sleep
+  const Bytes request = {0xAA, 0x28, 0x32, 0x11};
+  ASSERT_TRUE(Tx.TxEnqueue(4, request.data()));
+  // The protocol thread runs no routine meanwhile.
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (WriteCount(Line) == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(Line.Writes(), std::vector<Bytes>{request});
+  ASSERT_TRUE(WaitFor(
+      GuiThread, [&] { return Tx.QueuedCount() == 0; }, 5000ms));
+
+  GuiThread.RunFor(100ms);
+  Thread.Suspend();
+  ASSERT_TRUE(Tx.TxEnqueue(4, request.data()));
+  const std::uint64_t second = Tx.LastQueued();
+  GuiThread.RunFor(50ms);
+  Line.Close();
+  Line.OpenExclusive("COM1");
+  ++Uart.Opens;
+  Thread.Resume();
+  ASSERT_TRUE(WaitFor(
+      GuiThread, [&] { return Tx.Whereabouts(second) == UartTxThread::Progress::OnLine; }, 5000ms));
+  EXPECT_EQ(Line.Writes(), (std::vector<Bytes>{request, request}));
+  EXPECT_TRUE(Screen.Messages.empty());
 }
 
 class RxWorker : public ::testing::Test {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <thread>
 
 #include "tests/support/CoreBench.h"
 #include "tests/support/TestBytes.h"
@@ -114,6 +115,27 @@ TEST_F(FlashReadbackTest, RequestsGoOutOneAtATimeWithTheirLogLines) {
   // switching them on and off for every block would hold up the next request.
   EXPECT_EQ(screen.CmdControlsOn, 1);
   EXPECT_TRUE(screen.CmdControls);
+}
+
+// Only one request is ever out, so the time from a block's last byte to the next request is
+// time the line stands idle: the request leaves from the very routine that took the block, with
+// no further routine on the protocol thread.
+TEST_F(FlashReadbackTest, TheNextRequestLeavesFromTheRoutineThatTookTheBlock) {
+  core.ReadFlash(0, 0x2000);
+  const std::vector<Request> first = Requests();
+  ASSERT_EQ(first, (std::vector<Request>{{0, 4096}}));
+  RunFor(std::chrono::milliseconds(150));  // the pause after the request; the worker sleeps
+  port.Say(ReplyTo(first[0]));
+  ASSERT_TRUE(Until([&] { return core.Progress().Done == 4096; }));
+  Bytes next;
+  const auto deadline = std::chrono::steady_clock::now() + Patience;
+  while (next.size() < 16 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    next = next + port.TakeWritten();
+  }
+  EXPECT_EQ(ReadRequests(next), (std::vector<Request>{{4096, 4096}}));
+  Line(ReplyTo({4096, 4096}));
+  EXPECT_EQ(ReadFileBytes(Bin()), Slice(flash, 0, 0x2000));
 }
 
 TEST_F(FlashReadbackTest, EmptyRangesAndRangesPastTheTopSendNothingAndLeaveARunningReadAlone) {
