@@ -434,7 +434,12 @@ IoResult SerialPort::Drain(int timeoutMs) {
   if (entered != IoStatus::Ok) return {entered, 0};
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   // FlushFileBuffers would do, but nothing could cut it short: the driver's output queue is
-  // looked at instead, with a wait between looks that Close() ends.
+  // looked at instead, with a wait between looks that Close() ends, as long as the queued bytes
+  // need on the line.
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  const long long baud =
+      ::GetCommState(Sys->Handle.load(), &dcb) && dcb.BaudRate > 0 ? dcb.BaudRate : 9600;
   IoResult result{IoStatus::Ok, 0};
   for (;;) {
     DWORD errors = 0;
@@ -445,9 +450,11 @@ IoResult SerialPort::Drain(int timeoutMs) {
       result.Status = IoStatus::TimedOut;
       break;
     }
-    if (::WaitForSingleObject(Sys->AbortEvent, static_cast<DWORD>(std::min(left, 2))) ==
-            WAIT_OBJECT_0 ||
-        Gate.Closing()) {
+    // Eleven bits a byte at the most (start, eight data bits, parity, stop).
+    const long long lineMs =
+        std::max(1LL, static_cast<long long>(stat.cbOutQue) * 11 * 1000 / baud);
+    const auto waitMs = static_cast<DWORD>(std::min<long long>(lineMs, left));
+    if (::WaitForSingleObject(Sys->AbortEvent, waitMs) == WAIT_OBJECT_0 || Gate.Closing()) {
       result.Status = IoStatus::Aborted;
       break;
     }
