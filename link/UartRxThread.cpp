@@ -306,7 +306,6 @@ void UartRxThread::Execute(Worker& worker) {
           RxPass(data, n, passEnded);
           inFrame = FrameInProgress();
           missing = static_cast<std::size_t>(FrameBytesMissing());
-          Sink.PieceTaken();
         },
         true);
   };

@@ -21,9 +21,6 @@ class ReplySink {
   virtual ~ReplySink() = default;
   virtual bool AddReplyItem(const std::uint8_t* data, int length, ItemKind kind) = 0;
   virtual void HandleReplyWord(std::uint32_t word) = 0;
-  // The receiver's worker has given the parser a piece: what it queued may be dealt with now,
-  // on the protocol thread, before the worker reads on.
-  virtual void PieceTaken() {}
 };
 
 // The flash read-back as the receiver sees it.

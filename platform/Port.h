@@ -75,3 +75,10 @@ class Port {
   virtual void Purge() = 0;
   virtual void Close() = 0;
 };
+
+// How long a drain waits before it looks at the output queue again: the time the queued bytes
+// need on the line at eleven bits a byte at the most (start, eight data bits, parity, stop).
+inline long long QueuedLineMs(long long queuedBytes, long long baud) {
+  const long long ms = queuedBytes * 11 * 1000 / (baud > 0 ? baud : 1);
+  return ms > 1 ? ms : 1;
+}

@@ -30,21 +30,8 @@ bool UartDataHandler::AddReplyItem(const std::uint8_t* data, int length, ItemKin
   else
     slot.Data.clear();
   ReplyWritePos = next;
+  if (ItemAdded) ItemAdded();
   return true;
-}
-
-void UartDataHandler::PieceTaken() {
-  if (!ProcessBatch() && ItemAdded) ItemAdded();
-}
-
-bool UartDataHandler::ProcessBatch() {
-  // One item per hand-over cannot keep up with a box that floods its console: take what
-  // waits, for a few milliseconds at a time, so the queue never overflows and the window stays
-  // responsive.
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(BatchMs);
-  while (ProcessReplyItem() && std::chrono::steady_clock::now() < until) {
-  }
-  return QueuedCount() == 0;
 }
 
 int UartDataHandler::QueuedCount() const {
@@ -178,8 +165,16 @@ void UartDataHandler::HandleReplyWord(std::uint32_t word) {
 
 void UartDataHandler::Execute(Worker& worker) {
   bool idle = false;
-  if (!worker.HandOver([&] { idle = ProcessBatch(); })) return;
-  // A piece whose batch left items behind meanwhile has woken the worker, so this sleep ends at
-  // once.
+  if (!worker.HandOver([&] {
+        // One item per hand-over cannot keep up with a box that floods its console: take
+        // what waits, for a few milliseconds at a time, so the queue never overflows and the
+        // window stays responsive.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(BatchMs);
+        while (ProcessReplyItem() && std::chrono::steady_clock::now() < until) {
+        }
+        idle = QueuedCount() == 0;
+      }))
+    return;
+  // An item added meanwhile has woken the worker already, so this sleep ends at once.
   if (idle) worker.Sleep(Worker::Forever);
 }

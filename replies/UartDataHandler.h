@@ -29,18 +29,15 @@ class UartDataHandler : public ReplySink {
 
   bool AddReplyItem(const std::uint8_t* data, int length, ItemKind kind) override;
   void HandleReplyWord(std::uint32_t word) override;
-  // Takes what the piece queued right away, on the receiver's own hand-over: a reply answered
-  // there needs no hand-over of its own. What is left after a batch wakes the worker.
-  void PieceTaken() override;
   // Processes at most one item; false when the queue was empty.
   bool ProcessReplyItem();
 
   int QueuedCount() const;
 
-  // One round of the worker body: hand a batch over; sleep while the queue is empty, until
-  // ItemAdded wakes the worker.
+  // One round of the worker body: hand ProcessReplyItem over; sleep while the queue is empty,
+  // until ItemAdded wakes the worker.
   void Execute(Worker& worker);
-  // Wakes the worker; set by whoever runs it. Called when a batch left items behind.
+  // Wakes the worker; set by whoever runs it.
   std::function<void()> ItemAdded;
 
  private:
@@ -53,8 +50,6 @@ class UartDataHandler : public ReplySink {
     std::uint64_t WrittenBefore = 0;
   };
 
-  // Processes items for up to BatchMs; true when the queue is empty after.
-  bool ProcessBatch();
   void ShowText(const std::vector<std::uint8_t>& item);
   void DispatchReply(const Slot& slot);
 

@@ -384,8 +384,7 @@ IoResult SerialPort::Drain(int timeoutMs) {
       result.Status = IoStatus::TimedOut;
       break;
     }
-    // Eleven bits a byte at the most (start, eight data bits, parity, stop).
-    const long long lineMs = std::max(1LL, queued * 11LL * 1000 / baud);
+    const long long lineMs = QueuedLineMs(queued, baud);
     const int waitMs = left < 0 ? static_cast<int>(std::min<long long>(lineMs, INT_MAX))
                                 : static_cast<int>(std::min<long long>(lineMs, left));
     pollfd wake{Sys->WakeFd, POLLIN, 0};

@@ -450,9 +450,7 @@ IoResult SerialPort::Drain(int timeoutMs) {
       result.Status = IoStatus::TimedOut;
       break;
     }
-    // Eleven bits a byte at the most (start, eight data bits, parity, stop).
-    const long long lineMs =
-        std::max(1LL, static_cast<long long>(stat.cbOutQue) * 11 * 1000 / baud);
+    const long long lineMs = QueuedLineMs(stat.cbOutQue, baud);
     const auto waitMs = static_cast<DWORD>(std::min<long long>(lineMs, left));
     if (::WaitForSingleObject(Sys->AbortEvent, waitMs) == WAIT_OBJECT_0 || Gate.Closing()) {
       result.Status = IoStatus::Aborted;

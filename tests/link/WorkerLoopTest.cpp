@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "link/ReplyTimeout.h"
 #include "link/UartRxThread.h"
@@ -98,9 +97,7 @@ TEST_F(TxWorker, AMessageQueuedWhileTheWorkerSleepsGoesOutWithoutTheProtocolThre
   const Bytes request = {0xAA, 0x28, 0x32, 0x11};
   ASSERT_TRUE(Tx.TxEnqueue(4, request.data()));
   // The protocol thread runs no routine meanwhile.
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (WriteCount(Line) == 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(1ms);
+  WaitWithoutTheLoop([&] { return WriteCount(Line) > 0; }, 5000ms);
   ASSERT_EQ(Line.Writes(), std::vector<Bytes>{request});
   ASSERT_TRUE(WaitFor(
       GuiThread, [&] { return Tx.QueuedCount() == 0; }, 5000ms));

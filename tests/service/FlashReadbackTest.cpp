@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <thread>
 
 #include "tests/support/CoreBench.h"
 #include "tests/support/TestBytes.h"
@@ -128,11 +127,12 @@ TEST_F(FlashReadbackTest, TheNextRequestLeavesFromTheRoutineThatTookTheBlock) {
   port.Say(ReplyTo(first[0]));
   ASSERT_TRUE(Until([&] { return core.Progress().Done == 4096; }));
   Bytes next;
-  const auto deadline = std::chrono::steady_clock::now() + Patience;
-  while (next.size() < 16 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    next = next + port.TakeWritten();
-  }
+  WaitWithoutTheLoop(
+      [&] {
+        next = next + port.TakeWritten();
+        return next.size() >= 16;
+      },
+      Patience);
   EXPECT_EQ(ReadRequests(next), (std::vector<Request>{{4096, 4096}}));
   Line(ReplyTo({4096, 4096}));
   EXPECT_EQ(ReadFileBytes(Bin()), Slice(flash, 0, 0x2000));

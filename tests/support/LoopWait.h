@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "platform/ProtocolThread.h"
 
@@ -15,6 +16,18 @@ bool WaitFor(RunLoop& loop, Done done, std::chrono::milliseconds limit) {
     const auto now = RunLoop::Clock::now();
     if (now >= deadline) return false;
     loop.RunUntil(done, std::min(deadline, now + std::chrono::milliseconds(5)));
+  }
+  return true;
+}
+
+// Waits until done() holds or the limit passes while the loop runs nothing: for what a worker
+// must do without the protocol thread.
+template <typename Done>
+bool WaitWithoutTheLoop(Done done, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
 }
