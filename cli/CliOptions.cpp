@@ -7,6 +7,7 @@
 
 #include "cli/Latin1.h"
 #include "dlcfg/DlCfgRecord.h"
+#include "link/NumberText.h"
 #include "platform/SerialPort.h"
 #include "service/ServiceRequests.h"
 
@@ -15,17 +16,13 @@ namespace {
 // Help lines stay within this width, so that an 80-column terminal shows each on one line.
 constexpr std::size_t HelpWidth = 79;
 
-// Every number typed on the line is read here.
+// Every number typed on the line is read here, by the reader the window's fields use; a sign or
+// a blank in front is no part of a number given as an argument.
 bool ParseUnsigned(const std::string& text, int base, std::uint32_t& value) {
-  std::string digits = text;
-  if (base == 16 && (digits.rfind("0x", 0) == 0 || digits.rfind("0X", 0) == 0))
-    digits = digits.substr(2);
-  if (digits.empty() || digits[0] == '-' || digits[0] == '+' || digits[0] == ' ') return false;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long v = std::strtoull(digits.c_str(), &end, base);
-  if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull) return false;
-  value = static_cast<std::uint32_t>(v);
+  if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
+  const std::optional<std::int64_t> v = ParseNumberText(text, base);
+  if (!v || *v < 0 || *v > 0xFFFFFFFFll) return false;
+  value = static_cast<std::uint32_t>(*v);
   return true;
 }
 

@@ -140,6 +140,11 @@ void Core::CloseLine(const std::string& lostWhy) {
 
 void Core::PortLost(const std::string& why) {
   Out.AppendLog(why);
+  // Left in the ring, they would go out on the next open, to whatever box is there then.
+  const int dropped = Tx.DropQueued();
+  if (dropped > 0)
+    Out.AppendLog("Dropped " + std::to_string(dropped) + (dropped == 1 ? " message" : " messages") +
+                  " queued for the lost port: never sent");
   CloseLine(why);
 }
 

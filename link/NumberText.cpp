@@ -8,11 +8,7 @@
 
 namespace {
 
-struct Scan {
-  bool Negative = false;
-  bool Overflow = false;
-  std::uint64_t Magnitude = 0;  // capped once it no longer fits 33 bits
-};
+constexpr std::uint64_t Largest = 0x7FFFFFFFFFFFFFFFull;
 
 int DigitValue(unsigned char c, int base) {
   int v;
@@ -27,74 +23,58 @@ int DigitValue(unsigned char c, int base) {
   return v < base ? v : -1;
 }
 
+// What a text holds from its start: blanks, a sign, a 0x before hexadecimal digits, digits.
+struct Scan {
+  bool Negative = false;
+  bool Overflow = false;  // more than Largest: Magnitude is then meaningless
+  std::uint64_t Magnitude = 0;
+  std::size_t Digits = 0;
+  std::size_t End = 0;  // just past the last digit (or the sign or blanks when there is none)
+};
+
+// The one digit reader. The overflow check comes before the multiplication: once a value has
+// wrapped, nothing after it can tell.
 Scan ScanNumber(const std::string& text, int base) {
   Scan scan;
   std::size_t i = 0;
   while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) scan.Negative = text[i++] == '-';
-  if (base == 16 && i + 1 < text.size() && text[i] == '0' &&
-      (text[i + 1] == 'x' || text[i + 1] == 'X') && i + 2 < text.size() &&
+  if (base == 16 && i + 2 < text.size() && text[i] == '0' &&
+      (text[i + 1] == 'x' || text[i + 1] == 'X') &&
       DigitValue(static_cast<unsigned char>(text[i + 2]), 16) >= 0)
     i += 2;
+  const auto b = static_cast<std::uint64_t>(base);
   for (; i < text.size(); ++i) {
     const int d = DigitValue(static_cast<unsigned char>(text[i]), base);
     if (d < 0) break;
-    if (!scan.Overflow) {
-      scan.Magnitude =
-          scan.Magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
-      if (scan.Magnitude > 0xFFFFFFFFull) scan.Overflow = true;
-    }
+    ++scan.Digits;
+    const auto digit = static_cast<std::uint64_t>(d);
+    if (scan.Overflow || scan.Magnitude > (Largest - digit) / b)
+      scan.Overflow = true;
+    else
+      scan.Magnitude = scan.Magnitude * b + digit;
   }
+  scan.End = i;
   return scan;
-}
-
-std::int32_t Saturate(const Scan& scan) {
-  constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
-  constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
-  if (scan.Overflow) return static_cast<std::int32_t>(scan.Negative ? kMin : kMax);
-  const std::int64_t v = scan.Negative ? -static_cast<std::int64_t>(scan.Magnitude)
-                                       : static_cast<std::int64_t>(scan.Magnitude);
-  if (v > kMax) return static_cast<std::int32_t>(kMax);
-  if (v < kMin) return static_cast<std::int32_t>(kMin);
-  return static_cast<std::int32_t>(v);
 }
 
 }  // namespace
 
 std::int32_t ReadDecimalText(const std::string& text) {
-  return Saturate(ScanNumber(text, 10));
-}
-
-std::int32_t ReadHexTextSaturated(const std::string& text) {
-  return Saturate(ScanNumber(text, 16));
-}
-
-std::uint32_t ReadHexText(const std::string& text) {
-  const Scan scan = ScanNumber(text, 16);
-  // Beyond 32 bits the sign no longer matters: negating the cap would wrap it to 1.
-  if (scan.Overflow) return 0xFFFFFFFFu;
-  const auto value = static_cast<std::uint32_t>(scan.Magnitude);
-  return scan.Negative ? 0u - value : value;
+  constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+  constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
+  const Scan scan = ScanNumber(text, 10);
+  if (scan.Overflow) return static_cast<std::int32_t>(scan.Negative ? kMin : kMax);
+  const std::int64_t v = scan.Negative ? -static_cast<std::int64_t>(scan.Magnitude)
+                                       : static_cast<std::int64_t>(scan.Magnitude);
+  return static_cast<std::int32_t>(std::clamp(v, kMin, kMax));
 }
 
 std::optional<std::int64_t> ParseNumberText(const std::string& text, int base) {
-  std::size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  if (base == 16 && i + 1 < text.size() && text[i] == '0' &&
-      (text[i + 1] == 'x' || text[i + 1] == 'X'))
-    i += 2;
-  if (i == text.size()) return std::nullopt;
-  std::uint64_t magnitude = 0;
-  for (; i < text.size(); ++i) {
-    const int d = DigitValue(static_cast<unsigned char>(text[i]), base);
-    if (d < 0) return std::nullopt;
-    magnitude = magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
-    if (magnitude > 0x7FFFFFFFFFFFFFFFull) return std::nullopt;
-  }
-  const auto value = static_cast<std::int64_t>(magnitude);
-  return negative ? -value : value;
+  const Scan scan = ScanNumber(text, base);
+  if (scan.Digits == 0 || scan.Overflow || scan.End != text.size()) return std::nullopt;
+  const auto value = static_cast<std::int64_t>(scan.Magnitude);
+  return scan.Negative ? -value : value;
 }
 
 std::string AcceptedText(const NumberField& field) {

@@ -4,23 +4,18 @@
 #include <optional>
 #include <string>
 
-// How edit boxes are read: leading white space, an optional sign, then digits up to the first
-// other character. No digits give 0. Nothing here ever fails or reads past the text.
+// Every number typed by the technician is read by one digit reader, which refuses (or caps) a
+// value before it can wrap: no text, however long, passes as a small number.
 
-// Decimal into a signed 32-bit value, saturating at INT32_MAX / INT32_MIN.
+// How the window's lists read a number (baud rate, data bits, delivery type): leading white
+// space, an optional sign, then decimal digits up to the first other character. No digits give
+// 0; a value beyond 32 bits gives INT32_MAX (INT32_MIN with a minus sign). Never fails.
 std::int32_t ReadDecimalText(const std::string& text);
 
-// Hexadecimal (optional 0x/0X after the sign) into an unsigned 32-bit value: values up to
-// ffffffff are taken as written, a minus sign negates them (two's complement); a larger value
-// gives ffffffff, with or without a minus sign.
-std::uint32_t ReadHexText(const std::string& text);
-
-// Hexadecimal into a signed 32-bit value, saturating at 0x7FFFFFFF / -0x80000000.
-std::int32_t ReadHexTextSaturated(const std::string& text);
-
-// A number typed for the box, read whole: leading blanks, one sign, then digits (hexadecimal
-// ones after an optional 0x or 0X) and nothing after them. nullopt for any other text, for a
-// text without digits and for a value beyond 64 bits.
+// A number typed for the box, read whole: leading white space, one sign, then digits
+// (hexadecimal ones after an optional 0x or 0X) and nothing after them. nullopt for any other
+// text, for a text without digits, and for a magnitude beyond 0x7FFFFFFFFFFFFFFF (so every
+// value it gives is exact, down to -0x7FFFFFFFFFFFFFFF).
 std::optional<std::int64_t> ParseNumberText(const std::string& text, int base);
 
 // A number the box takes, as the window names it: its base and the values that fit.

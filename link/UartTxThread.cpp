@@ -113,6 +113,7 @@ bool UartTxThread::NameNext(Outgoing& out) {
   out.PieceBytes = std::clamp<std::size_t>(Uart.Settings.BaudRate / 10 / 50, 256, 16384);
   out.Sync = out.Number == SyncNumber;
   WritingSync = out.Sync;
+  WritingOpen = out.Open;
   CurrentWritten = 0;
   Writing = true;
   return true;
@@ -126,8 +127,10 @@ void UartTxThread::TxWritten(const IoResult& result) {
   Writing = false;
   // A failed write is not retried: the slot is freed either way, before any message box.
   ++DoneTotal;
-  // The next sync word waits until the worker has settled this one.
-  if (result.Count > 0 && WritingSync) SettleDue = DoneTotal;
+  // The next sync word waits until the worker has settled this one; one written on a port
+  // closed since is never settled, and must not hold up the next open's.
+  if (result.Count > 0 && WritingSync && WritingOpen == Uart.Opens.load() && Uart.UartConnected)
+    SettleDue = DoneTotal;
   // Closing the port aborts a write on purpose; that is no error to report.
   if (result.Status == IoStatus::Aborted || result.Status == IoStatus::NotOpen) return;
   if (result.Status != IoStatus::Ok || result.Count != static_cast<std::size_t>(length))
@@ -148,6 +151,19 @@ void UartTxThread::LineClosed() {
   // Closing flushes what the port still held.
   LostTotal = std::max(LostTotal, DoneTotal);
   SettleDue = 0;
+}
+
+int UartTxThread::DropQueued() {
+  int dropped = 0;
+  for (std::uint64_t message = DoneTotal + 1; message <= QueuedTotal; ++message) {
+    const Slot& slot = TxSlots[(message - 1) % SlotCount];
+    if (slot.Dropped || slot.Length == 0) continue;
+    // The one with the worker may be on its way already: it is cut short, not counted.
+    const bool withWorker = Writing && message == DoneTotal + 1;
+    if (message != SyncNumber && !withWorker) ++dropped;
+    Abandon(message);
+  }
+  return dropped;
 }
 
 UartTxThread::Progress UartTxThread::Whereabouts(std::uint64_t message) const {

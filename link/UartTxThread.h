@@ -64,6 +64,10 @@ class UartTxThread {
   void LineSettled(std::uint64_t message, std::uint64_t open, IoStatus drained);
   // The port was closed: what had not left it by then never will.
   void LineClosed();
+  // The port was lost: what is still queued was meant for the box on that line, and the next
+  // open may be another's (a station's next box). Drops it all; returns how many messages that
+  // were, the sync word not counted.
+  int DropQueued();
 
   // The worker body: settle what was written last once its line time is over, take the message
   // handed to it while it slept or else hand passes over until one names a message, write it,
@@ -158,4 +162,5 @@ class UartTxThread {
   std::uint64_t SettleDue = 0;    // the sync word whose settling the next one waits for
   std::uint64_t SyncNumber = 0;   // the sync word queued last
   bool WritingSync = false;       // the message with the worker is that sync word
+  std::uint64_t WritingOpen = 0;  // ...and the port's open it was named for
 };

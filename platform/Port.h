@@ -66,8 +66,9 @@ class Port {
   // Writes all n bytes or reports why not; Count tells how many went out.
   virtual IoResult Write(const std::uint8_t* data, std::size_t n, int timeoutMs) = 0;
   // Waits until what was written has left the port for the line (the system's output queue
-  // is empty), at most timeoutMs: Ok, TimedOut, Aborted by Close(), NotOpen. Ok at once where
-  // the system cannot tell, as for a pseudo-terminal: the caller allows for the line time.
+  // is empty), at most timeoutMs: Ok, TimedOut, Aborted by Close(), NotOpen, HungUp when the
+  // port can no longer tell (the device went away). Ok at once where the system has nothing to
+  // tell, as for a pseudo-terminal: the caller allows for the line time.
   virtual IoResult Drain(int timeoutMs) {
     (void)timeoutMs;
     return {IoStatus::Ok, 0};

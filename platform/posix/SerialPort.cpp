@@ -378,7 +378,14 @@ IoResult SerialPort::Drain(int timeoutMs) {
   IoResult result{IoStatus::Ok, 0};
   for (;;) {
     int queued = 0;
-    if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) break;
+    if (::ioctl(fd, TIOCOUTQ, &queued) != 0) {
+      // A tty that cannot say what it holds has been hung up (EIO) or has gone: what was
+      // written is not known to have left it.
+      result.Status =
+          errno == EIO || errno == ENXIO || errno == ENODEV ? IoStatus::HungUp : IoStatus::Failed;
+      break;
+    }
+    if (queued <= 0) break;
     const int left = MsLeft(deadline);
     if (left == 0) {
       result.Status = IoStatus::TimedOut;

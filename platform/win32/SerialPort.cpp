@@ -444,7 +444,13 @@ IoResult SerialPort::Drain(int timeoutMs) {
   for (;;) {
     DWORD errors = 0;
     COMSTAT stat{};
-    if (!::ClearCommError(Sys->Handle.load(), &errors, &stat) || stat.cbOutQue == 0) break;
+    // A driver that cannot say what it holds has lost its device (a pulled adapter): what was
+    // written is not known to have left it.
+    if (!::ClearCommError(Sys->Handle.load(), &errors, &stat)) {
+      result.Status = IoStatus::HungUp;
+      break;
+    }
+    if (stat.cbOutQue == 0) break;
     const int left = MsLeft(deadline);
     if (left == 0) {
       result.Status = IoStatus::TimedOut;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -115,6 +116,54 @@ TEST(Connect, APortThatHangsUpIsClosedAndCanBeOpenedAgain) {
   bench.port.Say(TextLine("back"));
   bench.Settle();
   EXPECT_TRUE(bench.screen.Logged("back"));
+}
+
+bool Contains(const Bytes& stream, const Bytes& part) {
+  return std::search(stream.begin(), stream.end(), part.begin(), part.end()) != stream.end();
+}
+
+// A sync word whose write ends just as the port is closed is reported after the close; it must
+// not hold up the sync word of the next open, or a station waits for its next box for ever.
+TEST(Connect, ASyncWordCutOffByTheCloseDoesNotHoldUpTheNextOpen) {
+  CoreBench bench(CoreBench::Begin::Offline);
+  bench.port.HoldWritesAfter(0);
+  ASSERT_TRUE(bench.Connect());
+  ASSERT_TRUE(bench.Until([&] { return bench.port.WriterHeld(); }));
+  // The sync word goes out while nothing runs on the protocol thread: the worker's report of
+  // it waits there, and the Disconnect comes first.
+  bench.port.ReleaseWrites();
+  ASSERT_TRUE(WaitWithoutTheLoop([&] { return !bench.port.Writes().empty(); }, 5s));
+  bench.core.ClosePort();
+  bench.RunFor(50ms);
+  bench.port.TakeWritten();
+
+  ASSERT_TRUE(bench.Connect());
+  Bytes sent;
+  EXPECT_TRUE(bench.Until([&] {
+    const Bytes more = bench.port.TakeWritten();
+    sent.insert(sent.end(), more.begin(), more.end());
+    return Contains(sent, WireWord(Cmd::Sync));
+  })) << "no sync word after the second Connect";
+}
+
+// What was queued for a box whose port was lost never reaches whatever box the next open finds.
+TEST(Connect, MessagesQueuedForALostPortAreDroppedAndSaidSo) {
+  CoreBench bench;
+  bench.FillRing();
+  ASSERT_TRUE(bench.Until([&] { return bench.port.WriterHeld(); }));
+  bench.port.HangUp();
+  ASSERT_TRUE(bench.Until([&] { return !bench.core.Connected(); }));
+  EXPECT_TRUE(bench.screen.Logged("Dropped 14 messages queued for the lost port: never sent"));
+  // The write that the line held has been aborted by the close.
+  ASSERT_TRUE(bench.Until([&] { return !bench.port.WriterHeld(); }));
+  bench.port.ReleaseWrites();
+  bench.port.TakeWritten();
+
+  ASSERT_TRUE(bench.Connect());
+  bench.RunFor(300ms);
+  const Bytes sent = bench.port.TakeWritten();
+  EXPECT_TRUE(Contains(sent, WireWord(Cmd::Sync)));
+  EXPECT_FALSE(Contains(sent, WireWord(Cmd::EraseFlash)));
 }
 
 TEST(Shutdown, EndsAWriteThatTheLineHolds) {

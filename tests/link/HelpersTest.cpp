@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "link/NumberText.h"
 #include "link/ReplyTimeout.h"
@@ -88,34 +90,50 @@ TEST(NumberText, DecimalStopsAtFirstOtherCharacterAndSaturates) {
   EXPECT_EQ(ReadDecimalText("-99999999999999999999999"), INT32_MIN);
 }
 
-TEST(NumberText, HexTakesPrefixSignAndWholeUnsignedRange) {
-  EXPECT_EQ(ReadHexText("12abc"), 0x12ABCu);
-  EXPECT_EQ(ReadHexText("0x1a"), 0x1Au);
-  EXPECT_EQ(ReadHexText("0X1A"), 0x1Au);
-  EXPECT_EQ(ReadHexText("1ffff"), 0x1FFFFu);
-  EXPECT_EQ(ReadHexText("FFFFFFFF"), 0xFFFFFFFFu);
-  EXPECT_EQ(ReadHexText("BFC00000"), 0xBFC00000u);
-  EXPECT_EQ(ReadHexText("-1"), 0xFFFFFFFFu);
-  EXPECT_EQ(ReadHexText("123456789"), 0xFFFFFFFFu);
-  // Beyond 32 bits a minus sign changes nothing.
-  EXPECT_EQ(ReadHexText("100000000"), 0xFFFFFFFFu);
-  EXPECT_EQ(ReadHexText("-100000000"), 0xFFFFFFFFu);
-  EXPECT_EQ(ReadHexText("-0x123456789abcdef01"), 0xFFFFFFFFu);
-  EXPECT_EQ(ReadHexText("-FFFFFFFF"), 1u);
-  EXPECT_EQ(ReadHexText("0x"), 0u);
-  EXPECT_EQ(ReadHexText("0xg"), 0u);
-  EXPECT_EQ(ReadHexText("g1"), 0u);
-}
-
-TEST(NumberText, SignedHexSaturates) {
-  EXPECT_EQ(ReadHexTextSaturated("1ffff"), 0x1FFFF);
-  EXPECT_EQ(ReadHexTextSaturated("7FFFFFFF"), INT32_MAX);
-  EXPECT_EQ(ReadHexTextSaturated("BFC00000"), INT32_MAX);
-  EXPECT_EQ(ReadHexTextSaturated("FFFFFFFF"), INT32_MAX);
-  EXPECT_EQ(ReadHexTextSaturated("123456789"), INT32_MAX);
-  EXPECT_EQ(ReadHexTextSaturated("-1"), -1);
-  EXPECT_EQ(ReadHexTextSaturated("-80000000"), INT32_MIN);
-  EXPECT_EQ(ReadHexTextSaturated("-80000001"), INT32_MIN);
+// Whole texts only, exact values only: the largest magnitude and one past it, in both bases, and
+// texts that a multiplication past 64 bits would once have turned into a small number.
+TEST(NumberText, ParsesWholeTextsUpToTheLargestMagnitudeAndRefusesTheRest) {
+  struct Case {
+    const char* Text;
+    int Base;
+    std::optional<std::int64_t> Value;
+  };
+  const std::int64_t max = INT64_MAX;
+  const std::vector<Case> cases = {
+      {"0", 10, 0},
+      {"  +45", 10, 45},
+      {"-12", 10, -12},
+      {"0x1A", 16, 0x1A},
+      {"-0Xff", 16, -0xFF},
+      {"9223372036854775807", 10, max},
+      {"-9223372036854775807", 10, -max},
+      {"7fffffffffffffff", 16, max},
+      {"0x0007fffffffffffffff", 16, max},
+      {"9223372036854775808", 10, std::nullopt},
+      {"-9223372036854775808", 10, std::nullopt},
+      {"8000000000000000", 16, std::nullopt},
+      {"18446744073709551616", 10, std::nullopt},  // 2^64 wrapped to 0
+      {"18446744073709551661", 10, std::nullopt},  // ...and this to 45
+      {"10000000000000000", 16, std::nullopt},
+      {"10000000000001000", 16, std::nullopt},
+      {"99999999999999999999999999999999", 10, std::nullopt},
+      {"", 10, std::nullopt},
+      {"  ", 10, std::nullopt},
+      {"-", 10, std::nullopt},
+      {"0x", 16, std::nullopt},
+      {"0xg", 16, std::nullopt},
+      {"12abc", 10, std::nullopt},
+      {"12 ", 10, std::nullopt},
+      {"1a", 10, std::nullopt},
+      {"--1", 10, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    EXPECT_EQ(ParseNumberText(c.Text, c.Base), c.Value);
+  }
+  std::string why;
+  EXPECT_FALSE(CheckNumberText({"Start Addr", 16, 0, 0xFFFFFFFF}, "10000000000000000", why));
+  EXPECT_EQ(why, "Start Addr: a hexadecimal number from 0 to ffffffff");
 }
 
 TEST(ReplyTimeout, CountsAcrossTheHourAndFiresOnlyAfterTheWholeWait) {

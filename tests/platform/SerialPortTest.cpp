@@ -289,6 +289,8 @@ TEST_F(SerialPortTest, FarEndGoingAwayIsReportedAsHangUp) {
   for (int i = 0; i < 3; ++i)
     EXPECT_EQ(Port.Read(buffer, sizeof buffer, 5000).Status, IoStatus::HungUp);
   EXPECT_EQ(Port.Write(buffer, sizeof buffer, 5000).Status, IoStatus::HungUp);
+  // A queue that can no longer be asked about is no queue that has emptied.
+  EXPECT_EQ(Port.Drain(1000).Status, IoStatus::HungUp);
   Port.Close();
   EXPECT_FALSE(Port.IsOpen());
 }
