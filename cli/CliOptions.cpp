@@ -165,6 +165,9 @@ const char* StatusMeaning(int status) {
       return "no answer from the loader within --wait";
     case ExitStatus::LinkFailed:
       return "reply time-out, or the port lost mid-work";
+    case ExitStatus::NotWritten:
+      return "every block arrived, but FILE could not be written: the read is kept under the "
+             "name printed";
     case ExitStatus::Interrupted:
       return "interrupted (Ctrl+C, SIGTERM, SIGHUP); the ports are put back";
   }
@@ -229,7 +232,8 @@ const std::vector<CommandSpec>& CommandTable() {
        "kelvarin-cli -p ttyUSB0 read 0 10000 flash.bin",
        PortStatuses({{0, "FILE holds the flash"},
                      {1, "the box failed the read (FILE is left as it was)"},
-                     {2, "a usage error; FILE cannot be written"}})},
+                     {2, "a usage error; FILE cannot be written"},
+                     {6, nullptr}})},
       {"erase", Command::Erase, 2, 2, "START SIZE",
        "erases SIZE bytes of flash from START (hexadecimal)",
        "Erases SIZE bytes of flash from START, both hexadecimal, as the flash dialog does.",
@@ -599,6 +603,9 @@ std::string HelpText(const std::string& topic) {
                       {ExitStatus::PortFailed, nullptr},
                       {ExitStatus::NoLoader, nullptr},
                       {ExitStatus::LinkFailed, nullptr},
+                      {ExitStatus::NotWritten,
+                       "a read arrived whole but its FILE could not be "
+                       "written: it is kept under the name printed"},
                       {ExitStatus::Interrupted, nullptr}});
   text += "With several ports the status is the highest of theirs.\n";
   return text;

@@ -14,6 +14,7 @@ inline constexpr int Usage = 2;       // bad arguments, an image that cannot be 
 inline constexpr int PortFailed = 3;  // cannot open or set the port
 inline constexpr int NoLoader = 4;    // no answer to the sync word within --wait
 inline constexpr int LinkFailed = 5;  // reply time-out, port lost mid-work
+inline constexpr int NotWritten = 6;  // a complete read that its file would not take, kept
 inline constexpr int Interrupted = 130;
 }  // namespace ExitStatus
 

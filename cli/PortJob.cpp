@@ -270,7 +270,10 @@ void PortJob::HandleWork(const Event& e) {
       RecordArrived(e.Record);
       return;
     case Kind::ReadEnded:
-      EndOfRead(e.Status == ExitStatus::Ok);
+      if (e.Status != ExitStatus::Ok)
+        EndOfRead({});
+      else
+        EndOfRead(e.Text.empty() ? ReadFolder / "flashdata.bin" : SystemPath(e.Text));
       return;
     case Kind::Written:
       Written = true;
@@ -603,10 +606,14 @@ void PortJob::Notify(const Notice& notice) {
       }
       return;
     case EngineEvent::FlashReadDone:
+    case EngineEvent::FlashReadKept:
     case EngineEvent::FlashReadFailed:
-      if (c == Command::Read || c == Command::Verify)
-        Raise({Kind::ReadEnded,
-               notice.Kind == EngineEvent::FlashReadDone ? ExitStatus::Ok : ExitStatus::BoxFailed});
+      if (c == Command::Read || c == Command::Verify) {
+        Event e{Kind::ReadEnded, notice.Kind == EngineEvent::FlashReadFailed ? ExitStatus::BoxFailed
+                                                                             : ExitStatus::Ok};
+        e.Text = notice.Text;
+        Raise(std::move(e));
+      }
       return;
     case EngineEvent::StatusWord:
       for (const Settles& entry : SettlingWords) {
@@ -677,34 +684,43 @@ void PortJob::RecordArrived(const std::vector<std::uint8_t>& record) {
   --InEngineCall;
 }
 
-void PortJob::EndOfRead(bool complete) {
-  if (!complete) {
+void PortJob::EndOfRead(const std::filesystem::path& read) {
+  if (read.empty()) {
     FinishBox(ExitStatus::BoxFailed, "Read flash fail");
     return;
   }
   if (Options.Cmd == Command::Verify) {
-    EndOfVerify();
+    EndOfVerify(read);
     return;
   }
   // Written through a link to the file it leads to, as writing to the name would.
   const std::string file = FileBehindLinks(ReadName);
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(SystemPath(file), error);
-  const bool replaceable =
-      !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
-  if (file.empty() || !replaceable || !MoveOnto(SystemName(ReadFolder / "flashdata.bin"), file)) {
-    FinishBox(ExitStatus::Usage, "Can't write " + ReadName);
+  std::string why;
+  if (file.empty())
+    why = "a link that leads nowhere";
+  else if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    why = "not a regular file";
+  else
+    MoveOnto(SystemName(read), file, why);
+  Bytes = Total;
+  if (!why.empty()) {
+    // Every block arrived and passed its check: the bytes are kept, whatever the name refuses.
+    const std::string kept = KeepBeside(SystemName(read), file.empty() ? ReadName : file);
+    if (SystemPath(kept).parent_path() == ReadFolder) KeptInReadFolder = true;
+    FinishBox(ExitStatus::NotWritten,
+              "Can't write " + ReadName + " (" + why + "): the read is kept in " + kept);
     return;
   }
-  Bytes = Total;
   Out.LogLine(View(), "Read written to " + ReadName, true);
   FinishBox(ExitStatus::Ok, "");
 }
 
-void PortJob::EndOfVerify() {
+void PortJob::EndOfVerify(const std::filesystem::path& read) {
   std::uint64_t first = 0;
   std::uint64_t differing = 0;
-  if (!Compare(ReadFolder / "flashdata.bin", *Image, first, differing)) {
+  if (!Compare(read, *Image, first, differing)) {
     FinishBox(ExitStatus::Usage, "can no longer read " + Options.Image);
     return;
   }
@@ -720,5 +736,11 @@ void PortJob::EndOfVerify() {
 void PortJob::DiscardReadFolder() {
   if (ReadFolder.empty()) return;
   std::error_code error;
-  std::filesystem::remove_all(ReadFolder, error);
+  if (!KeptInReadFolder) {
+    std::filesystem::remove_all(ReadFolder, error);
+    return;
+  }
+  // A complete read that no other name would take is in there.
+  for (const char* name : {"flashdata.bin", "flashdata.bin.part"})
+    std::filesystem::remove(ReadFolder / name, error);
 }

@@ -31,7 +31,8 @@ class PortJob : public Screen, public DlCfgView {
       PortLost,        // the port went away without the job closing it: Why
       Settled,         // the command's outcome is known: Status, Why; Text for the version
       RecordArrived,   // the box's configuration record: Record
-      ReadEnded,       // the flash read-back ended: Status Ok when the file is complete
+      ReadEnded,       // the flash read-back ended: Status Ok when the file is complete,
+                       // Text: where it is when not under its own name
       Written,         // the message the command had to get out has gone out on the line
       TimePasses,      // the clock moved on: deadlines are looked at
       Interrupted,     // the operator stopped the program
@@ -92,12 +93,14 @@ class PortJob : public Screen, public DlCfgView {
   void TrackProgress();
   void ShowProgress();
   void RecordArrived(const std::vector<std::uint8_t>& record);
-  void EndOfRead(bool complete);
-  void EndOfVerify();
+  // read: where the complete read-back is; empty when the box failed the read.
+  void EndOfRead(const std::filesystem::path& read);
+  void EndOfVerify(const std::filesystem::path& read);
   // Why the port went away: the engine's word, else the last message.
   std::string LostWhy(const Event& e) const;
   bool ReadsFlash() const { return Options.Cmd == Command::Read || Options.Cmd == Command::Verify; }
   void DiscardReadFolder();
+  bool KeptInReadFolder = false;  // a complete read that could be moved nowhere else is there
   // The engine's lines about its own file name the read's file instead.
   std::string NamingTheReadFile(const std::string& line) const;
   void LogEngineLine(const std::string& line);

@@ -22,6 +22,8 @@ const char* ResultName(int status) {
       return "no loader";
     case ExitStatus::LinkFailed:
       return "time-out or port lost";
+    case ExitStatus::NotWritten:
+      return "read kept, file not written";
     case ExitStatus::Interrupted:
       return "interrupted";
   }

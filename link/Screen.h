@@ -24,6 +24,8 @@ enum class EngineEvent {
   UploadImageChanged,  // the image was written to since it was opened; Text: why
   FlashReadDone,       // flashdata.bin is complete
   FlashReadFailed,     // the read ended without a complete file
+  FlashReadKept,       // every byte arrived, but flashdata.bin could not be written; Text: the
+                       // file they are kept in
   LoaderVersion,       // Text: the version as the log shows it
 };
 

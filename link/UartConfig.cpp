@@ -63,7 +63,8 @@ bool WriteConfigFile(const std::string& path, const std::string& line) {
   std::FILE* f = OpenFile(part, "wb");
   if (!f) return false;
   const bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size();
-  if (std::fclose(f) == 0 && written && MoveOnto(part, path)) return true;
+  std::string why = SyncAndClose(f);
+  if (written && why.empty() && MoveOnto(part, path, why)) return true;
   RemoveFile(part);
   return false;
 }

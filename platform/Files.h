@@ -21,8 +21,20 @@ std::FILE* OpenFile(const std::string& path, const char* mode);
 bool RemoveFile(const std::string& path);
 
 // Moves from onto to in one step, replacing a file that is there (Windows refuses a plain
-// rename onto an existing file). False, with from left in place, when that cannot be done.
-bool MoveOnto(const std::string& from, const std::string& to);
+// rename onto an existing file), and returns once the move itself is on the disk (the folder is
+// synced; write-through on Windows). False, with from left in place and why holding the
+// system's own reason, when that cannot be done.
+bool MoveOnto(const std::string& from, const std::string& to, std::string& why);
+
+// Flushes a file written through stdio down to the disk and closes it: a file that is moved
+// into place afterwards cannot come back empty after a power cut. Empty on success, else why;
+// the file is closed either way.
+std::string SyncAndClose(std::FILE* file);
+
+// A whole file that could not be moved onto target is kept rather than lost: moved to the first
+// name beside target that is free ("flash.bin" gives "flash-kept-1.bin", then -2, ...). Returns
+// the name it is under now: from itself, when no free name took it.
+std::string KeepBeside(const std::string& from, const std::string& target);
 
 // Opens a regular file for reading. A named pipe or a device is refused without waiting for a
 // writer, as is a folder; nullptr then, with why saying so (or the system's reason).
@@ -41,8 +53,8 @@ bool StampOf(std::FILE* file, FileStamp& stamp);
 // Reads n bytes at offset, whoever else reads the same file; false unless all n came.
 bool ReadAt(std::FILE* file, std::uint64_t offset, std::uint8_t* into, std::size_t n);
 
-// Writes a whole file the user asked for: into a file of its own beside the name, moved onto
-// the name once every byte is on the disk. When anything fails (a full disk shows only as the
-// last bytes go) nothing is left beside it, a file already under the name stays as it was, and
-// the result says why; empty on success.
+// Writes a whole file the user asked for: into a file of its own beside the name, synced, and
+// moved onto the name once every byte is on the disk. When anything fails (a full disk shows only
+// as the last bytes go) nothing is left beside it, a file already under the name stays as it was,
+// and the result says why; empty on success.
 std::string WriteWholeFile(const std::string& path, const std::string& bytes);

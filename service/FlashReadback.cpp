@@ -157,12 +157,24 @@ void FlashReadback::FinishRead() {
   Reading = false;
   FlashBlocksRequested = 0;
   FlashBlocksWritten = 0;
-  const bool closed = FlashFile != nullptr && CloseFlashFile();
-  if (!closed || !MoveOnto(PartFilePath(), FlashFilePath())) {
+  std::string why = FlashFile != nullptr ? SyncAndClose(FlashFile) : "nothing was written";
+  FlashFile = nullptr;
+  if (!why.empty()) {
+    // The bytes never reached the disk whole: there is nothing to keep.
     RemoveFile(PartFilePath());
     Out.ShowMessage("Can't write " + FlashFilePath());
     Out.AppendLog(LeftUnchanged);
     Out.Notify({EngineEvent::FlashReadFailed});
+    return;
+  }
+  if (!MoveOnto(PartFilePath(), FlashFilePath(), why)) {
+    // Every byte arrived and is on the disk: a failed last move must not throw it away, nor
+    // leave it where the next read would write over it.
+    const std::string kept = KeepBeside(PartFilePath(), FlashFilePath());
+    Out.ShowMessage("Can't write " + FlashFilePath());
+    Out.AppendSystemLog("Read flash complete, but " + FlashFilePath() + " could not be written (" +
+                        why + "): the data is kept in " + kept);
+    Out.Notify({EngineEvent::FlashReadKept, 0, kept});
     return;
   }
   Out.Notify({EngineEvent::FlashReadDone});

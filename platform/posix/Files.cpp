@@ -23,8 +23,30 @@ bool RemoveFile(const std::string& path) {
   return std::remove(path.c_str()) == 0;
 }
 
-bool MoveOnto(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+bool MoveOnto(const std::string& from, const std::string& to, std::string& why) {
+  if (std::rename(from.c_str(), to.c_str()) != 0) {
+    why = std::strerror(errno);
+    return false;
+  }
+  // The new name is an entry of its folder: only the folder's sync puts it on the disk.
+  const std::filesystem::path folder = std::filesystem::path(to).parent_path();
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return true;  // a folder we may not read: the rename is all we can do
+  // Some file systems cannot sync a folder (EINVAL) and have nothing to sync there.
+  const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+  if (!synced) why = std::strerror(errno);
+  ::close(fd);
+  return synced;
+}
+
+std::string SyncAndClose(std::FILE* file) {
+  errno = 0;
+  std::string why;
+  if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0)
+    why = std::strerror(errno != 0 ? errno : EIO);
+  errno = 0;
+  if (std::fclose(file) != 0 && why.empty()) why = std::strerror(errno != 0 ? errno : EIO);
+  return why;
 }
 
 std::FILE* OpenRegularFile(const std::string& path, std::string& why) {

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/win32/SystemText.h"
+
 namespace {
 
 HANDLE HandleOf(std::FILE* file) {
@@ -43,8 +45,25 @@ bool RemoveFile(const std::string& path) {
   return ::DeleteFileW(Wide(path).c_str()) != 0;
 }
 
-bool MoveOnto(const std::string& from, const std::string& to) {
-  return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+bool MoveOnto(const std::string& from, const std::string& to, std::string& why) {
+  // Write-through: the call returns once the move is on the disk.
+  if (::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0)
+    return true;
+  why = SystemText(::GetLastError());
+  return false;
+}
+
+std::string SyncAndClose(std::FILE* file) {
+  errno = 0;
+  std::string why;
+  if (std::fflush(file) != 0)
+    why = std::strerror(errno != 0 ? errno : EIO);
+  else if (!::FlushFileBuffers(HandleOf(file)))
+    why = SystemText(::GetLastError());
+  errno = 0;
+  if (std::fclose(file) != 0 && why.empty()) why = std::strerror(errno != 0 ? errno : EIO);
+  return why;
 }
 
 std::FILE* OpenRegularFile(const std::string& path, std::string& why) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "platform/TransferEnd.h"
+#include "platform/win32/SystemText.h"
 
 namespace {
 
@@ -25,19 +26,6 @@ int MsLeft(SteadyClock::time_point deadline) {
   auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
   if (left <= 0) return 0;
   return left > 0x7ffffffe ? 0x7ffffffe : static_cast<int>(left);
-}
-
-std::string SystemText(DWORD error) {
-  char* text = nullptr;
-  const DWORD n = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string result = n && text ? std::string(text, n) : "error " + std::to_string(error);
-  if (text) ::LocalFree(text);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
-                             result.back() == '.' || result.back() == ' '))
-    result.pop_back();
-  return result;
 }
 
 std::string OpenErrorText(DWORD error) {

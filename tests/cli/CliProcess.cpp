@@ -40,10 +40,11 @@ void CliProcess::Start(const std::vector<std::string>& args, const Setup& setup)
       putenv(const_cast<char*>(variable.c_str()));
     if (!setup.Folder.empty() && chdir(setup.Folder.c_str()) != 0) _exit(127);
     std::vector<char*> argv;
+    for (const std::string& a : setup.RunUnder) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(const_cast<char*>(KELVARIN_CLI));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(KELVARIN_CLI, argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   close(out[1]);

@@ -23,6 +23,8 @@ class CliProcess {
     std::string Folder;
     std::vector<std::string> Environment;
     int ErrColumns = 0;
+    // A program it runs under, with that program's arguments (strace -f ...); empty: none.
+    std::vector<std::string> RunUnder{};
   };
   CliProcess(const std::vector<std::string>& args, const Setup& setup);
   ~CliProcess();

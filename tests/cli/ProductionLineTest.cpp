@@ -1,6 +1,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -183,6 +184,53 @@ TEST_F(CliTest, EverySignalEndsCleanly) {
     cli.Signal(SIGINT);
     EXPECT_EQ(cli.Wait(2000), 130);
   }
+}
+
+// Every block of a read arrived and passed its check, and then its file will not take them (a
+// folder put in its way here; on Windows, a file open in another program): the bytes are kept
+// under a name the program gives, with a status of their own, never deleted.
+TEST_F(CliTest, ACompleteReadThatItsFileRefusesIsKept) {
+  BoxSim& box = AddBox(115200);
+  const std::string file = Path("flash.bin");
+  CliProcess cli({"--json", "-p", box.LinkPath(), "read", "0", "4000", file});
+  ASSERT_TRUE(cli.WaitForOut("\"event\": \"progress\"", 20000)) << cli.Err();
+  fs::create_directory(file);
+  std::ofstream(fs::path(file) / "in the way") << "x";
+  EXPECT_EQ(cli.Wait(30000), 6) << cli.Err();
+  const std::string kept = Path("flash-kept-1.bin");
+  EXPECT_NE((cli.Out() + cli.Err()).find("Can't write " + file), npos) << cli.Out() << cli.Err();
+  EXPECT_NE((cli.Out() + cli.Err()).find("the read is kept in " + kept), npos);
+  const Bytes flash = box.Flash();
+  EXPECT_EQ(ReadBytes(kept), Bytes(flash.begin(), flash.begin() + 0x4000));
+  EXPECT_EQ(std::distance(fs::directory_iterator(Dir), {}), 3) << "the link, the folder, the read";
+}
+
+// What the program calls written is on the disk: the file is synced before it is moved into
+// place, and its folder after, so that a power cut cannot bring back an empty file.
+TEST_F(CliTest, AReadIsOnTheDiskBeforeItIsCalledWritten) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "strace is not installed";
+  BoxSim& box = AddBox();
+  const std::string trace = Path("trace");
+  CliProcess::Setup setup;
+  setup.RunUnder = {"/usr/bin/strace",
+                    "-f",
+                    "-qq",
+                    "-o",
+                    trace,
+                    "-e",
+                    "trace=fsync,fdatasync,rename,renameat,renameat2"};
+  const CliRun run = RunCli({"-p", box.LinkPath(), "read", "0", "100", Path("flash.bin")}, setup);
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  std::ifstream in(trace);
+  std::vector<std::string> calls;  // "sync" and "move", in the order they were made
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("sync(") != npos) calls.push_back("sync");
+    if (line.find("rename") != npos && line.find("flash.bin\"") != npos) calls.push_back("move");
+  }
+  const auto move = std::find(calls.begin(), calls.end(), "move");
+  ASSERT_NE(move, calls.end()) << "no move onto flash.bin traced";
+  EXPECT_NE(std::find(calls.begin(), move, "sync"), move) << "no sync before the move";
+  EXPECT_NE(std::find(move, calls.end(), "sync"), calls.end()) << "no sync of the folder after it";
 }
 
 // A read's file: whatever would keep it from being written is found before anything is sent;

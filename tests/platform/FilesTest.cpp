@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -28,8 +31,9 @@ TEST(Files, NamesBeyondAsciiReachTheFilesAsTyped) {
   const std::vector<std::uint8_t> bytes = {1, 2, 3, 0, 0xFF};
   ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
   ASSERT_EQ(std::fclose(out), 0);
-  ASSERT_TRUE(MoveOnto(part, file));
-  EXPECT_FALSE(MoveOnto(part, file)) << "nothing left to move";
+  std::string why;
+  ASSERT_TRUE(MoveOnto(part, file, why)) << why;
+  EXPECT_FALSE(MoveOnto(part, file, why)) << "nothing left to move";
 
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(SystemPath(folder)))
@@ -40,7 +44,6 @@ TEST(Files, NamesBeyondAsciiReachTheFilesAsTyped) {
     folders.push_back(SystemName(entry.path().filename()));
   EXPECT_EQ(folders, std::vector<std::string>{folderName});
 
-  std::string why;
   std::FILE* in = OpenRegularFile(file, why);
   ASSERT_NE(in, nullptr) << why;
   FileStamp stamp;
@@ -55,6 +58,33 @@ TEST(Files, NamesBeyondAsciiReachTheFilesAsTyped) {
   EXPECT_TRUE(RemoveFile(file));
   EXPECT_FALSE(RemoveFile(file));
   EXPECT_TRUE(std::filesystem::is_empty(SystemPath(folder)));
+}
+
+// A move that fails says the system's own reason, never an error number left over from some
+// earlier call; and a whole file that a name refuses is kept beside it, under a free name.
+TEST(Files, AFailedMoveSaysWhyAndTheFileIsKeptBesideTheName) {
+  TempDir dir;
+  const std::string file = dir.FilePath("flash.bin");
+  const std::string part = dir.FilePath("flash.bin.part");
+  std::filesystem::create_directory(SystemPath(file));
+  std::ofstream(SystemPath(file) / "inside") << "a folder in the way";
+  std::ofstream(SystemPath(part), std::ios::binary) << "the whole read";
+  std::ofstream(SystemPath(dir.FilePath("flash-kept-1.bin"))) << "an earlier one";
+
+  errno = EIO;
+  std::string why;
+  EXPECT_FALSE(MoveOnto(part, file, why));
+  EXPECT_FALSE(why.empty());
+  EXPECT_NE(why, std::strerror(EIO));
+
+  const std::string kept = KeepBeside(part, file);
+  EXPECT_EQ(kept, dir.FilePath("flash-kept-2.bin"));
+  std::ifstream in(SystemPath(kept));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the whole read");
+  EXPECT_FALSE(std::filesystem::exists(SystemPath(part)));
+
+  // Nowhere to move it: it stays where it is, and says so.
+  EXPECT_EQ(KeepBeside(dir.FilePath("none.part"), file), dir.FilePath("none.part"));
 }
 
 }  // namespace
