@@ -7,7 +7,8 @@
 namespace {
 
 std::string HolderText(const ListedPort& port) {
-  if (!port.HolderKnown) return {};
+  // Not every program could be looked at (another user's, as a user who is not root).
+  if (!port.HolderKnown) return "unknown";
   if (port.Holder.empty()) return "free";
   return "held by " + port.Holder + " (pid " + std::to_string(port.HolderPid) + ")";
 }

@@ -21,8 +21,9 @@ struct ListedPort {
   std::string Path;   // the device: /dev/ttyUSB0; COM3 on Windows
   std::string Label;  // the adapter's name, where the system tells it
   std::string ById;   // the /dev/serial/by-id/ name that leads to it, where there is one
-  // Whether the system lets this program see who holds a port: Linux shows the programs of
-  // this user (every program to root), Windows tells nothing without opening the port.
+  // Whether it is known who holds the port: Linux shows the programs of this user (every
+  // program to root), so a port no program of this user holds is known free only to root;
+  // Windows tells nothing without opening the port.
   bool HolderKnown = false;
   std::string Holder;  // the program that holds it open (its command name); empty: none seen
   long HolderPid = 0;

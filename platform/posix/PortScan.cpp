@@ -115,18 +115,24 @@ bool IdOf(const fs::path& path, NodeId& id) {
   return true;
 }
 
-// Who has each of the nodes open, as proc/PID/fd/ shows it; the folders of another user's
-// programs cannot be read, and those programs are not seen.
-void FindHolders(const fs::path& proc, std::vector<ListedPort>& ports,
+// Who has each of the nodes open, as proc/PID/fd/ shows it. The folders of another user's
+// programs cannot be read: false when any program could not be looked at, so that a port no one
+// was seen holding may still be held.
+bool FindHolders(const fs::path& proc, std::vector<ListedPort>& ports,
                  const std::vector<NodeId>& ids, const std::vector<bool>& known) {
   const std::string self = std::to_string(::getpid());
+  bool everyOneSeen = true;
   std::error_code ec;
   for (fs::directory_iterator it(proc, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string pid = it->path().filename().string();
     if (!AllDigits(pid) || pid == self) continue;
     std::error_code fdError;
-    for (fs::directory_iterator fd(it->path() / "fd", fdError), fdEnd; !fdError && fd != fdEnd;
-         fd.increment(fdError)) {
+    fs::directory_iterator fd(it->path() / "fd", fdError);
+    // A program that ended meanwhile holds nothing; any other refusal hides what it holds.
+    if (fdError && fdError != std::errc::no_such_file_or_directory &&
+        fdError != std::errc::no_such_process)
+      everyOneSeen = false;
+    for (fs::directory_iterator fdEnd; !fdError && fd != fdEnd; fd.increment(fdError)) {
       NodeId open{};
       if (!IdOf(fd->path(), open)) continue;
       for (std::size_t i = 0; i < ports.size(); ++i) {
@@ -137,6 +143,7 @@ void FindHolders(const fs::path& proc, std::vector<ListedPort>& ports,
       }
     }
   }
+  return everyOneSeen;
 }
 
 }  // namespace
@@ -191,7 +198,9 @@ std::vector<ListedPort> ListSerialPorts(const std::string& root) {
     known[i] = procSeen && IdOf(nodes[i], ids[i]);
     ports[i].HolderKnown = known[i];
   }
-  FindHolders(proc, ports, ids, known);
+  if (!FindHolders(proc, ports, ids, known))
+    for (ListedPort& port : ports)
+      if (port.Holder.empty()) port.HolderKnown = false;
   return ports;
 }
 

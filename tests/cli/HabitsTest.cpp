@@ -433,6 +433,23 @@ TEST_F(CliTest, PortsListsTheMachinesPortsAndWhoHoldsThem) {
                 "}\n"
                 "{\"path\": \"/dev/ttyACM0\", \"name\": \"\", \"by_id\": \"\", \"held\": false}\n"
                 "{\"path\": \"/dev/ttyS0\", \"name\": \"\", \"by_id\": \"\", \"held\": false}\n");
+  if (getuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0) {
+    // Another user cannot look into this test's open files: no port is called free then.
+    SCOPED_TRACE("as a user who cannot see every program");
+    fs::permissions(Dir,
+                    fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                        fs::perms::others_exec,
+                    fs::perm_options::add);
+    CliProcess::Setup other = setup;
+    other.RunUnder = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    const CliRun unseen = RunCli({"ports"}, other);
+    EXPECT_EQ(unseen.Status, 0) << unseen.Err;
+    EXPECT_EQ(unseen.Out,
+              row("/dev/ttyUSB0", adapter, "unknown") + row("/dev/ttyUSB1", "-", "unknown") +
+                  row("/dev/ttyACM0", "-", "unknown") + row("/dev/ttyS0", "-", "unknown"));
+    const CliRun unseenJson = RunCli({"--json", "ports"}, other);
+    EXPECT_EQ(Count(unseenJson.Out, "\"held\": null"), 4) << unseenJson.Out;
+  }
   close(held);
   EXPECT_NE(RunCli({"ports"}, setup).Out.find(row("/dev/ttyUSB1", "-", "free")), npos);
   for (int master : masters) close(master);
