@@ -113,6 +113,9 @@ bool Core::OpenPort(const PortRequest& request) {
   Rx.DropLine();
   Out.Notify({EngineEvent::PortOpened});
   ResumeWorkers();
+  // The technician must see that ttyUSB0 is now another node, if only to tell two stations apart.
+  if (!Line.FollowedTo().empty())
+    Out.AppendSystemLog(request.Name + " came back as " + Line.FollowedTo());
   Out.AppendLog("Com port set up ok");
   return true;
 }

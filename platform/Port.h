@@ -57,6 +57,12 @@ class Port {
   virtual bool OpenExclusive(const std::string& name) = 0;
   // Why the last OpenExclusive or SetSettings failed, in words a technician can act on.
   virtual const std::string& LastError() const = 0;
+  // The device the last OpenExclusive reached instead of the name's own node, when the adapter
+  // the name stood for came back under another; empty when it opened the name itself.
+  virtual const std::string& FollowedTo() const {
+    static const std::string none;
+    return none;
+  }
   virtual bool GetSettings(LineSettings& settings) = 0;
   virtual bool SetSettings(const LineSettings& settings) = 0;
   // Returns as soon as at least one byte is there (up to max), or after timeoutMs of silence;

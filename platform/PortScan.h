@@ -38,6 +38,10 @@ std::vector<ListedPort> ListSerialPorts(const std::string& root = "/");
 // interface and port on it. Empty for a port that is no USB adapter, and on Windows, which
 // gives an adapter its COM number back whenever it returns.
 std::string UsbAdapterOf(const std::string& name, const std::string& root = "/");
+// What UsbAdapterOf says of NAME, when no other port on the machine says the same: the identity
+// a reopen may follow. Empty otherwise: cheap adapters often share a serial number ("0001"), and
+// following one of them could reach another station's box.
+std::string FollowableUsbAdapter(const std::string& name, const std::string& root = "/");
 // The device path of the one port of that adapter present now: a pulled adapter plugged back
 // gets a new node while a program still holds its old one. Empty when none or several match.
 std::string FindUsbAdapter(const std::string& adapter, const std::string& root = "/");

@@ -27,6 +27,7 @@ class SerialPort : public Port {
   // node (Linux).
   bool OpenExclusive(const std::string& name) override;
   const std::string& LastError() const override { return Error; }
+  const std::string& FollowedTo() const override { return Followed; }
 
   bool IsOpen() const;
   bool GetSettings(LineSettings& settings) override;
@@ -44,6 +45,7 @@ class SerialPort : public Port {
   struct System;
   std::unique_ptr<System> Sys;
   std::string Error;
+  std::string Followed;
   // Gives the handle back, as it was found; the gate has seen every caller leave.
   void Release();
 

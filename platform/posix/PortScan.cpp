@@ -240,3 +240,8 @@ std::string FindUsbAdapter(const std::string& adapter, const std::string& root) 
   }
   return found;
 }
+
+std::string FollowableUsbAdapter(const std::string& name, const std::string& root) {
+  const std::string adapter = UsbAdapterOf(name, root);
+  return FindUsbAdapter(adapter, root) == "/dev/" + name ? adapter : std::string();
+}

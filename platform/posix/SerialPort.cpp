@@ -156,6 +156,7 @@ bool SerialPort::OpenExclusive(const std::string& name) {
   if (IsOpen() || Gate.Closing()) return false;
 
   const std::string path = DevicePath(name);
+  std::string followed;
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0 && (errno == ENOENT || errno == ENODEV || errno == ENXIO) &&
       name == Sys->AdapterName) {
@@ -166,6 +167,7 @@ bool SerialPort::OpenExclusive(const std::string& name) {
     const std::string moved = FindUsbAdapter(Sys->Adapter);
     errno = gone;
     if (!moved.empty()) fd = ::open(moved.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) followed = moved;
   }
   if (fd < 0) {
     // COM3 or ttyUSB0 says nothing of where it was looked for.
@@ -205,7 +207,11 @@ bool SerialPort::OpenExclusive(const std::string& name) {
   Sys->HaveFound = true;
   Sys->MadeLowLatency = lowLatency;
   Sys->AdapterName = name;
-  Sys->Adapter = UsbAdapterOf(NodeName(fd));
+  // An adapter that is the only one of its kind now may be followed when it comes back: it is
+  // ours only while no other adapter says the same of itself.
+  const std::string node = NodeName(fd);
+  Sys->Adapter = node.empty() ? std::string() : FollowableUsbAdapter(node);
+  Followed = followed;
   Error.clear();
   Sys->Fd.store(fd);
   return true;

@@ -56,3 +56,7 @@ std::string UsbAdapterOf(const std::string&, const std::string&) {
 std::string FindUsbAdapter(const std::string&, const std::string&) {
   return {};
 }
+
+std::string FollowableUsbAdapter(const std::string&, const std::string&) {
+  return {};
+}

@@ -98,6 +98,26 @@ TEST(UsbAdapter, APulledAdapterIsFoundUnderItsNewNode) {
   EXPECT_EQ(FindUsbAdapter("", m.Root()), "");
 }
 
+// Two cheap adapters that share a serial number: pulling station A's must never lead its
+// reopen to station B's box. One that was the only one of its kind may be followed.
+TEST(UsbAdapter, OnlyAnAdapterUniqueOnTheMachineIsFollowed) {
+  Machine m;
+  m.Plug("ttyUSB0", "1-1", "0001");
+  m.Plug("ttyUSB1", "1-2", "0001");
+  m.Plug("ttyUSB2", "1-3", "A601XYZQ");
+  EXPECT_EQ(FollowableUsbAdapter("ttyUSB0", m.Root()), "");
+  EXPECT_EQ(FollowableUsbAdapter("ttyUSB1", m.Root()), "");
+  EXPECT_EQ(FollowableUsbAdapter("ttyS0", m.Root()), "");
+  const std::string unique = FollowableUsbAdapter("ttyUSB2", m.Root());
+  EXPECT_EQ(unique, UsbAdapterOf("ttyUSB2", m.Root()));
+
+  m.Pull("ttyUSB0", "1-1");  // station A's adapter: station B's is now the only "0001"
+  EXPECT_EQ(FindUsbAdapter(FollowableUsbAdapter("ttyUSB0", m.Root()), m.Root()), "");
+  m.Pull("ttyUSB2", "1-3");
+  m.Plug("ttyUSB3", "1-4", "A601XYZQ");
+  EXPECT_EQ(FindUsbAdapter(unique, m.Root()), "/dev/ttyUSB3");
+}
+
 // The scan lists what /dev holds, in number order, whatever names a driver makes up: a number
 // too long for any integer type is a name like another, not an exception.
 TEST(PortScan, ListsPortsInNumberOrderWhateverTheirNames) {
