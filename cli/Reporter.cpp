@@ -234,17 +234,15 @@ Reporter::Reporter(OutputMode mode, Verbosity level, bool severalPorts, bool rep
       Summary(summary),
       Out(out),
       Err(err),
-      Columns(columns) {}
+      Columns(columns),
+      Writer(out, err) {}
 
 std::string Reporter::Prefix(const JobView& job) const {
   return Several ? job.Port + ": " : std::string();
 }
 
 void Reporter::Emit(std::FILE* stream, const std::string& text) {
-  bool& failed = stream == Out ? OutFailed : ErrFailed;
-  if (failed) return;
-  // A reader that stopped early (head, grep -m1) makes the write fail; the jobs are not its.
-  if (std::fputs(text.c_str(), stream) < 0 || std::fflush(stream) != 0) failed = true;
+  Writer.Write(stream, text);
 }
 
 void Reporter::EmitResult(const std::string& text) {
@@ -259,15 +257,24 @@ void Reporter::EmitNote(const std::string& text) {
   Printed();
 }
 
-void Reporter::ClearBlock() {
-  if (BlockLines == 0) return;
-  Emit(Err, Format("\033[%dA\r\033[J", BlockLines));
+std::string Reporter::TakeBlock() {
+  if (BlockLines == 0) return {};
+  const std::string clear = Format("\033[%dA\r\033[J", BlockLines);
   BlockLines = 0;
+  return clear;
+}
+
+void Reporter::ClearBlock() {
+  const std::string clear = TakeBlock();
+  if (!clear.empty()) Emit(Err, clear);
 }
 
 void Reporter::DrawBlock() {
-  ClearBlock();
-  if (Level == Verbosity::Quiet) return;
+  const std::string clear = TakeBlock();
+  if (Level == Verbosity::Quiet) {
+    if (!clear.empty()) Emit(Err, clear);
+    return;
+  }
   std::size_t width = 0;
   for (const JobView& job : Jobs) width = std::max(width, ColumnsOf(job.Port));
   if (Columns > 0) width = std::min(width, std::max<std::size_t>(16, Columns / 2));
@@ -281,7 +288,7 @@ void Reporter::DrawBlock() {
     block += line + "\033[K\n";
     ++BlockLines;
   }
-  Emit(Err, block);
+  Writer.WriteProgress(Err, clear, block);
 }
 
 void Reporter::Printed() {
@@ -398,7 +405,7 @@ void Reporter::ProgressMade(const JobView& job) {
              Format(", \"event\": \"progress\", \"bytes\": %" PRIu64 ", \"total\": %" PRIu64 "}\n",
                     job.BytesDone, job.BytesTotal));
   else if (Level != Verbosity::Quiet)
-    Emit(Err, TerminalSystemText(ProgressLine(job)) + "\n");
+    Writer.WriteProgress(Err, {}, TerminalSystemText(ProgressLine(job)) + "\n");
 }
 
 void Reporter::Finish(const std::vector<JobView>& jobs, bool interrupted) {

@@ -7,6 +7,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/JobView.h"
+#include "cli/OutputWriter.h"
 
 // Terminal: standard error is a terminal, where each port has a line redrawn in place.
 enum class OutputMode { Terminal, Plain, Json };
@@ -34,8 +35,8 @@ std::string FitColumns(const std::string& utf8, std::size_t columns);
 // Prints what the jobs report. Standard output carries the results alone: the box's answers,
 // or with --json every event. Standard error is for the operator: errors always, once each;
 // progress and the boxes' results unless quiet; the log of the line when verbose (prefixed by
-// the port when there are several). A stream whose reader has gone is written no more; the
-// work goes on.
+// the port when there are several). A stream whose reader has gone is written no more, and one
+// that is held up (a stopped terminal) holds up nothing: the work goes on.
 class Reporter : public JobOutput {
  public:
   using TimePoint = std::chrono::steady_clock::time_point;
@@ -62,11 +63,13 @@ class Reporter : public JobOutput {
 
  private:
   std::string Prefix(const JobView& job) const;
-  // Writes text to the stream at once, unless that stream has failed before.
+  // Hands text to the writer for the stream: the work never waits for a stream.
   void Emit(std::FILE* stream, const std::string& text);
   // Writes to standard output, below the block of progress lines when they share the terminal.
   void EmitResult(const std::string& text);
   void EmitNote(const std::string& text);
+  // What clears the block of progress lines drawn last; it counts as cleared from then on.
+  std::string TakeBlock();
   void ClearBlock();
   void DrawBlock();
   void Printed();
@@ -80,12 +83,11 @@ class Reporter : public JobOutput {
   std::FILE* Out;
   std::FILE* Err;
   std::size_t Columns;
-  bool OutFailed = false;
-  bool ErrFailed = false;
   std::vector<JobView> Jobs;
   std::vector<JobView> Rows;  // every box done, as it ended
   // The last lines of the log of each port: an error it has shown is not told again.
   std::vector<std::pair<std::string, std::string>> RecentLog;
   int BlockLines = 0;
   TimePoint LastDraw{};
+  OutputWriter Writer;  // last: it writes what waits before the rest goes
 };

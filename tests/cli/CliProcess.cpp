@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -52,6 +53,10 @@ void CliProcess::Start(const std::vector<std::string>& args, const Setup& setup)
   OutFd = out[0];
   ErrFd = err[0];
   Pumping = std::thread([this] { Pump(); });
+}
+
+void CliProcess::TypeOnErrTerminal(const std::string& bytes) {
+  if (ErrFd >= 0 && write(ErrFd, bytes.data(), bytes.size()) < 0) perror("typing on the terminal");
 }
 
 CliProcess::~CliProcess() {

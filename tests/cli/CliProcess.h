@@ -35,6 +35,9 @@ class CliProcess {
   bool WaitForOut(const std::string& text, int timeoutMs);
   bool WaitForErr(const std::string& text, int timeoutMs);
   void Signal(int number);
+  // Types bytes on the terminal that standard error is on (Setup::ErrColumns): Ctrl+S (\x13)
+  // stops its output, Ctrl+Q (\x11) lets it go on.
+  void TypeOnErrTerminal(const std::string& bytes);
   // The exit status, or -1 when the program had not ended within the time (it is then killed).
   int Wait(int timeoutMs);
 

@@ -186,6 +186,24 @@ TEST_F(CliTest, EverySignalEndsCleanly) {
   }
 }
 
+// Ctrl+S on the operator's terminal stops what the program shows, not what it does: the box is
+// served meanwhile, and what waited is shown once the terminal takes it again.
+TEST_F(CliTest, AStoppedTerminalDoesNotStopTheWork) {
+  BoxSim& box = AddBox(460800);
+  const std::string image = WriteImage("image.bin", 3 * 0x1FFFC, 5);
+  CliProcess cli({"-p", box.LinkPath(), "upload", image}, CliProcess::Setup{Dir.string(), {}, 80});
+  ASSERT_TRUE(cli.WaitForErr("sent", 20000)) << cli.Err();
+  cli.TypeOnErrTerminal("\x13");
+  EXPECT_TRUE(box.WaitForEvent(": accepted", 30000)) << "the upload stalled with the terminal";
+  std::this_thread::sleep_for(300ms);
+  const std::string shownWhileStopped = cli.Err();
+  cli.TypeOnErrTerminal("\x11");
+  EXPECT_EQ(cli.Wait(10000), 0) << cli.Err();
+  EXPECT_EQ(box.UploadedImage(), ReadBytes(image));
+  EXPECT_GT(cli.Err().size(), shownWhileStopped.size()) << "what waited was shown";
+  EXPECT_NE(cli.Err().find("not shown while the output was held up"), npos) << cli.Err();
+}
+
 // Every block of a read arrived and passed its check, and then its file will not take them (a
 // folder put in its way here; on Windows, a file open in another program): the bytes are kept
 // under a name the program gives, with a status of their own, never deleted.
