@@ -81,14 +81,18 @@ TEST_F(BadFile, AnImageThatShrinksDuringTheUploadSendsNothingWrong) {
   UploadAndCompare(Image(kBlock + 1, 12), "next.bin");
 }
 
-TEST_F(BadFile, AFlashdataThatCannotBeReplacedIsReportedAndNoPartFileStays) {
+// Every block arrived, and flashdata.bin will not take them: the read is kept under a name the
+// log gives, never deleted, and no part file stays behind.
+TEST_F(BadFile, AFlashdataThatCannotBeReplacedIsReportedAndTheReadKept) {
   Connect();
   ASSERT_EQ(mkdir(Path("flashdata.bin").c_str(), 0755), 0);
   Read(0, 0x2000);
   ASSERT_TRUE(Until([&] { return !Boxes.empty(); }, 5000));
   EXPECT_EQ(Boxes.back().rfind("Can't write ", 0), 0u) << Boxes.back();
   EXPECT_EQ(Boxes.back().substr(Boxes.back().size() - 14), "/flashdata.bin");
-  EXPECT_TRUE(Logged("Read flash stopped: flashdata.bin left unchanged"));
+  ASSERT_TRUE(WaitForLog("could not be written (")) << Log();
+  EXPECT_TRUE(Logged("): the data is kept in ") && Logged("/flashdata-kept-1.bin")) << Log();
+  EXPECT_EQ(ReadFile("flashdata-kept-1.bin"), FlashRange(0, 0x2000));
   struct stat info {};
   EXPECT_NE(stat(Path("flashdata.bin.part").c_str(), &info), 0);
 
