@@ -494,7 +494,8 @@ void PortJob::ShowProgress() {
 void PortJob::AppendSystemLog(const std::string& line) {
   Now = std::chrono::steady_clock::now();
   LastLogLine = line;
-  if (!Quiet()) Out.LogLine(View(), line, true);
+  // A reopen that found its adapter under another node says so, however quiet the wait for it.
+  if (!Quiet() || State == JobState::Reopening) Out.LogLine(View(), line, true);
 }
 
 void PortJob::AppendBoxText(const std::string& line) {

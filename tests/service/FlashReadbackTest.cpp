@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <utility>
 
 #include "tests/support/CoreBench.h"
 #include "tests/support/TestBytes.h"
@@ -207,29 +205,6 @@ TEST_F(FlashReadbackTest, FileAppearsOnlyWhenTheLastBlockIsWrittenAndANewReadRep
   core.ReadFlash(0x100, 0x10);
   Serve();
   EXPECT_EQ(ReadFileBytes(Bin()), Slice(flash, 0x100, 0x10));
-}
-
-// Every block arrived, and then flashdata.bin will not take them (a folder in the way here; a
-// file open in another program on Windows): the bytes are kept under a name the log gives, and a
-// second read keeps its own beside the first.
-TEST_F(FlashReadbackTest, ACompleteReadThatTheFileRefusesIsKept) {
-  std::filesystem::create_directory(Bin());
-  std::ofstream(std::filesystem::path(Bin()) / "in the way") << "x";
-  for (const auto& [number, start] : {std::pair{1, 0x1000u}, std::pair{2, 0x2000u}}) {
-    screen.Clear();
-    core.ReadFlash(start, 0x1800);
-    Serve();
-    const std::string kept = PathOf("flashdata-kept-" + std::to_string(number) + ".bin");
-    EXPECT_EQ(ReadFileBytes(kept), Slice(flash, start, 0x1800));
-    EXPECT_EQ(screen.Messages, std::vector<std::string>{"Can't write " + Bin()});
-    ASSERT_FALSE(screen.Log.empty());
-    EXPECT_EQ(
-        screen.Log.back().rfind("Read flash complete, but " + Bin() + " could not be written (", 0),
-        0u)
-        << screen.Log.back();
-    EXPECT_NE(screen.Log.back().find("): the data is kept in " + kept), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(Part()));
-  }
 }
 
 // A read that goes wrong part way: flashdata.bin keeps what it had, nothing more is asked of
