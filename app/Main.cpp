@@ -261,6 +261,9 @@ void Tform_main::SetCmdControls(bool enabled) {
   ui->btn_CmdTuneTest->setEnabled(enabled);
   ui->btn_CmdLoadVer->setEnabled(enabled);
   ui->btn_CmdRebootSTB->setEnabled(enabled);
+  ui->btn_CmdVerifyBootCode->setEnabled(enabled);
+  ui->btn_CmdVerifyApp->setEnabled(enabled);
+  ui->btn_CmdRunApp->setEnabled(enabled);
   ui->Btn_DL_Cfg->setEnabled(enabled);
   // Disconnect ends any work, so it stays usable while the port is open, waiting or not.
   ui->tbtn_UartDisconnect->setEnabled(Protocol.Connected());

@@ -501,6 +501,24 @@ Bytes BoxSim::UploadedImage() const {
   return Image;
 }
 
+void BoxSim::SetUploadAddress(std::uint32_t address) {
+  std::lock_guard lock(Mutex);
+  UploadAddress = address;
+}
+
+void BoxSim::SetAppSeconds(int seconds) {
+  std::lock_guard lock(Mutex);
+  AppSeconds = seconds;
+}
+
+void BoxSim::PowerCycle() {
+  {
+    std::lock_guard lock(Mutex);
+    PowerCycled = true;
+  }
+  Wake();
+}
+
 UploadOutcome BoxSim::LastUploadOutcome() const {
   std::lock_guard lock(Mutex);
   return Outcome;
@@ -736,6 +754,7 @@ int BoxSim::NextTimeoutMs(int pace) const {
   };
   if (State == Phase::Uploading) consider(BlockDeadline);
   if (NextFlood != Clock::time_point{}) consider(NextFlood);
+  if (State == Phase::AppRunning && AppUntil != Clock::time_point{}) consider(AppUntil);
   if (!TextPending.empty()) consider(LastInput + std::chrono::milliseconds(kTextGapMs));
   if (!In.empty() && State != Phase::Uploading)
     consider(LastInput + std::chrono::milliseconds(kPartialCommandMs));
@@ -748,13 +767,19 @@ void BoxSim::HandleTimeouts() {
   bool expired;
   int floodMs;
   bool away;
+  bool powerCycled;
   {
     std::lock_guard lock(Mutex);
     expired = BlockWaitExpired;
     BlockWaitExpired = false;
     floodMs = FloodEveryMs;
     away = BoxAway;
+    powerCycled = PowerCycled;
+    PowerCycled = false;
   }
+  if (powerCycled) BackToLoader("power cycle");
+  if (State == Phase::AppRunning && AppUntil != Clock::time_point{} && now >= AppUntil)
+    BackToLoader("the application ended");
   if (floodMs == 0) {
     NextFlood = {};
   } else if (NextFlood == Clock::time_point{}) {
@@ -895,9 +920,19 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
     }
     case BoxCommand::RunApp:
       if (answer == Answer::Good) {
-        Event("run app -> started");
+        int seconds;
+        {
+          std::lock_guard lock(Mutex);
+          seconds = AppSeconds;
+        }
+        // As on a real box: the application has the line now, and the loader is gone until a
+        // reboot, a power cycle or (with a time set) the application's end.
+        Event("run app -> started: the loader answers nothing but reboot until " +
+              (seconds > 0 ? Format("the application ends in %d s", seconds)
+                           : std::string("a power cycle (SIGUSR1)")));
         SendText("Starting application...");
         State = Phase::AppRunning;
+        AppUntil = seconds > 0 ? Clock::now() + std::chrono::seconds(seconds) : Clock::time_point{};
       } else {
         reply(0, Reply::RunAppFail, "run app");
       }
@@ -1179,6 +1214,19 @@ void BoxSim::HandleBlock(const std::uint8_t* data, std::size_t len) {
   RequestNextBlock();
 }
 
+void BoxSim::BackToLoader(const std::string& why) {
+  if (State == Phase::Uploading) FinishUpload(UploadOutcome::Stopped, why);
+  State = Phase::AwaitSync;
+  SyncAnswered = false;
+  AppUntil = {};
+  In.clear();
+  TextPending.clear();
+  ExpectLen = 0;
+  CurrentBlock = -1;
+  Event(why + " -> loader waits for sync");
+  SendText("Boot loader ready, waiting for sync");
+}
+
 void BoxSim::FinishUpload(UploadOutcome outcome, const std::string& why) {
   State = Phase::Ready;
   ExpectLen = 0;
@@ -1188,6 +1236,13 @@ void BoxSim::FinishUpload(UploadOutcome outcome, const std::string& why) {
     std::lock_guard lock(Mutex);
     Outcome = outcome;
     size = ImageSize;
+    // Every block came and the box took it: the image is in the flash now. One reported OK
+    // early never came whole, and is not.
+    if (outcome == UploadOutcome::Accepted && why.empty() && !Image.empty()) {
+      const std::size_t end = std::size_t{UploadAddress} + Image.size();
+      if (FlashImage.size() < end) FlashImage.resize(end, 0xFF);
+      std::copy(Image.begin(), Image.end(), FlashImage.begin() + UploadAddress);
+    }
   }
   Event(Format("upload %u bytes: %s", size, OutcomeName(outcome)) +
         (why.empty() ? "" : " (" + why + ")"));

@@ -125,6 +125,15 @@ class BoxSim {
   // When set, a block whose bytes differ from this image is refused even if its CRC holds.
   void SetExpectedImage(Bytes image);
   Bytes UploadedImage() const;
+  // Where an accepted image is written into the flash (0 unless set), as a real loader keeps
+  // what it took, so that upload, verify and read back agree. A flash too small for it grows.
+  void SetUploadAddress(std::uint32_t address);
+  // After run-app the application runs and the loader answers nothing, not even the sync word;
+  // after this many seconds (0: never) the box returns to its loader, as a watchdog would.
+  void SetAppSeconds(int seconds);
+  // Power off and on: whatever ran, the loader starts again and waits for the sync word; the
+  // flash and the configuration record are kept.
+  void PowerCycle();
   UploadOutcome LastUploadOutcome() const;
   std::uint32_t LastUploadSize() const;
 
@@ -218,6 +227,8 @@ class BoxSim {
   // Reports the upload OK when told to before every block has come; true when it did.
   bool OkEarly();
   void SendBlockRequest();
+  // The loader starts again (a power cycle, the application's time over) and says so.
+  void BackToLoader(const std::string& why);
   void FinishUpload(UploadOutcome outcome, const std::string& why);
   void FlushText();
   void ServeRequests();
@@ -285,9 +296,13 @@ class BoxSim {
   int SlaveFd = -1;  // held so the pty lives while the tool has it closed
   int WakeFd = -1;
   std::thread Loader;
-  bool Stopping = false;  // guarded by Mutex
-  bool BoxAway = false;   // guarded by Mutex
-  bool NewBox = false;    // guarded by Mutex: the loader thread starts afresh
+  bool Stopping = false;            // guarded by Mutex
+  bool BoxAway = false;             // guarded by Mutex
+  bool NewBox = false;              // guarded by Mutex: the loader thread starts afresh
+  bool PowerCycled = false;         // guarded by Mutex
+  std::uint32_t UploadAddress = 0;  // guarded by Mutex
+  int AppSeconds = 0;               // guarded by Mutex
+  Clock::time_point AppUntil{};     // the application hands back to the loader then (if set)
   Phase State = Phase::AwaitSync;
   Bytes In;
   Bytes Backlog;  // read while a write waited for room; parsed after it

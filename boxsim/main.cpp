@@ -19,10 +19,12 @@ void Usage(FILE* out) {
       "                       [--save-flash FILE] [--save-upload FILE]\n"
       "                       [--flood-stop-sync MS] [--ok-after-blocks N]\n"
       "                       [--request-noise MS] [--greeting TEXT]\n"
+      "                       [--upload-address HEX] [--app-seconds N]\n"
       "       kelvarin-boxsim --help | --version\n"
       "Plays a set-top box's boot loader on a pseudo-terminal, for trying kelvarin and\n"
       "kelvarin-cli without hardware. Prints the device (and the link), then logs what\n"
-      "the box receives and answers on standard error until SIGINT or SIGTERM.\n"
+      "the box receives and answers on standard error until SIGINT or SIGTERM. SIGUSR1\n"
+      "cycles its power: the loader starts again, the flash stays as it is.\n"
       "\n"
       "  --link PATH           also make a symbolic link at PATH to the device; a\n"
       "                        link that another kelvarin-boxsim holds is refused\n"
@@ -34,6 +36,11 @@ void Usage(FILE* out) {
       "  --save-flash FILE     write the box's flash as it starts (what a read is\n"
       "                        served from)\n"
       "  --save-upload FILE    write the last uploaded image when the box is stopped\n"
+      "  --upload-address HEX  where an accepted image goes in the flash (default 0),\n"
+      "                        so that verify and read find it there\n"
+      "  --app-seconds N       after run-app the application runs and the loader\n"
+      "                        answers nothing; it returns after N seconds (default:\n"
+      "                        only at a reboot or a power cycle, SIGUSR1)\n"
       "A box that misbehaves:\n"
       "  --flood-stop-sync MS  send the stop-sync word every MS milliseconds,\n"
       "                        whatever goes on\n"
@@ -50,10 +57,10 @@ void Usage(FILE* out) {
       out);
 }
 
-bool Number(const char* text, long low, long high, long& value) {
+bool Number(const char* text, long low, long high, long& value, int base = 10) {
   char* end = nullptr;
   errno = 0;
-  value = std::strtol(text, &end, 10);
+  value = std::strtol(text, &end, base);
   return *text != '\0' && *end == '\0' && errno == 0 && value >= low && value <= high;
 }
 
@@ -89,11 +96,13 @@ int main(int argc, char** argv) {
   long floodMs = 0;
   long okAfter = -1;
   long noiseMs = -1;
+  long uploadAddress = 0;
+  long appSeconds = 0;
   std::string greeting;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    const auto number = [&](long low, long high, long& value) {
-      if (Number(argv[++i], low, high, value)) return true;
+    const auto number = [&](long low, long high, long& value, int base = 10) {
+      if (Number(argv[++i], low, high, value, base)) return true;
       std::fprintf(stderr, "kelvarin-boxsim: bad %s: %s\n", arg.c_str(), argv[i]);
       return false;
     };
@@ -111,6 +120,10 @@ int main(int argc, char** argv) {
       if (!number(0, 100000, okAfter)) return 2;
     } else if (arg == "--request-noise" && i + 1 < argc) {
       if (!number(0, 60000, noiseMs)) return 2;
+    } else if (arg == "--upload-address" && i + 1 < argc) {
+      if (!number(0, 0xFFFFFFFFL, uploadAddress, 16)) return 2;
+    } else if (arg == "--app-seconds" && i + 1 < argc) {
+      if (!number(0, 86400, appSeconds)) return 2;
     } else if (arg == "--greeting" && i + 1 < argc) {
       greeting = Unescape(argv[++i]);
     } else if (arg == "--save-flash" && i + 1 < argc) {
@@ -134,6 +147,7 @@ int main(int argc, char** argv) {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   boxsim::BoxSim box(options);
@@ -142,6 +156,8 @@ int main(int argc, char** argv) {
   if (noiseMs >= 0)
     box.SetRequestNoise({0xBB, 0x22, 0x21, 0xBA, 0x31, 0x30}, static_cast<int>(noiseMs));
   box.SetGreeting(greeting);
+  box.SetUploadAddress(static_cast<std::uint32_t>(uploadAddress));
+  box.SetAppSeconds(static_cast<int>(appSeconds));
   box.SetEventSink([](const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
@@ -159,7 +175,9 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   int received = 0;
-  sigwait(&signals, &received);
+  // SIGUSR1 is the power switch: off and on again, as a technician does with a box that runs
+  // its application and no longer listens to the loader protocol.
+  while (sigwait(&signals, &received) == 0 && received == SIGUSR1) box.PowerCycle();
   box.Stop();
   if (!uploadFile.empty() && !Save(uploadFile, box.UploadedImage())) {
     std::fprintf(stderr, "kelvarin-boxsim: can't write %s\n", uploadFile.c_str());

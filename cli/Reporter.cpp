@@ -181,9 +181,12 @@ std::string ProgressLine(const JobView& job, std::size_t width) {
   // shown is never more than the line can carry.
   double rate = job.Seconds > 0 ? static_cast<double>(done) / job.Seconds : 0;
   if (job.LineBytesPerSecond > 0) rate = std::min(rate, job.LineBytesPerSecond);
-  line += Format("%3d%% %s  %s / %s  %s/s", static_cast<int>(done * 100 / total),
+  line += Format("%3d%% %s  %s / %s", static_cast<int>(done * 100 / total),
                  job.Receiving ? "received" : "sent", FormatBytes(done).c_str(),
-                 FormatBytes(total).c_str(), FormatBytes(static_cast<std::uint64_t>(rate)).c_str());
+                 FormatBytes(total).c_str());
+  // Under a tenth of a second there is nothing measured to tell, only the line's own rate.
+  if (job.Seconds < 0.1) return line;
+  line += "  " + FormatBytes(static_cast<std::uint64_t>(rate)) + "/s";
   if (rate > 0 && done < total)
     line += "  " + ClockText(static_cast<double>(total - done) / rate) + " left";
   return line;

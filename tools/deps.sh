@@ -22,15 +22,35 @@ kelvarin_install_missing() {  # purposes...: run, package, test
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  echo "Installing: ${missing[*]}"
   local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update -qq
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+      echo "These Debian packages are missing: ${missing[*]}" >&2
+      echo "Installing them needs root: run this again as root, or install sudo (as root:" \
+        "apt-get install sudo, then adduser $(id -un) sudo and log in again)." >&2
+      return 1
+    fi
+    sudo="sudo"
+  fi
+  # apt's own output goes to a log; one line says what each step does.
+  local log
+  log=$(pwd)/build/apt.log
+  mkdir -p build
+  : >"$log"
+  local recommends=--no-install-recommends
   # What a package only recommends is left out of a set-up that never uses it; the test
   # stage keeps Debian's default, as the Windows stage has been run with it.
-  local recommends=--no-install-recommends
   [[ " $* " == *" test "* ]] && recommends=
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $recommends "${missing[@]}"
+  echo "updating the package lists (apt-get update; its output in $log)..."
+  $sudo apt-get update >>"$log" 2>&1 || { tail -n 20 "$log" >&2; return 1; }
+  local count size
+  count=$(DEBIAN_FRONTEND=noninteractive apt-get install -s $recommends "${missing[@]}" 2>/dev/null |
+    grep -c '^Inst ' || true)
+  size=$(apt-get install --print-uris -qq $recommends "${missing[@]}" 2>/dev/null |
+    awk "/^'/ { n += \$3 } END { printf \"%.1f\", n / 1000000 }")
+  echo "installing ${count} packages (${size:-?} MB to download) for: ${missing[*]}..."
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y $recommends "${missing[@]}" >>"$log" 2>&1 ||
+    { tail -n 20 "$log" >&2; echo "apt-get install failed; all of its output is in $log" >&2; return 1; }
 }
 
 kelvarin_build() {  # build folder, extra cmake arguments...

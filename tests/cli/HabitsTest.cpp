@@ -8,8 +8,10 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "cli/Reporter.h"
 #include "tests/cli/CliFixture.h"
 
 // What users of command-line tools take for granted: help without a port, options anywhere,
@@ -306,6 +308,21 @@ TEST_F(CliTest, APortsReasonIsToldEverywhere) {
   EXPECT_EQ(RunCli({"-p", "./box0", "version"}, 30000, Dir.string()).Out, "1.10\n");
   const CliRun bare = RunCli({"-p", "box0", "version"}, 30000, Dir.string());
   EXPECT_EQ(bare.Err, "Can't open box0: /dev/box0: no such device\n");
+}
+
+// A transfer over in less than a tenth of a second (an unpaced simulated box) has no rate to
+// show: the line's own rate beside "0.0 s" told nothing measured.
+TEST(Progress, ARateIsShownOnlyOnceThereIsTimeToMeasureIt) {
+  JobView job;
+  job.Port = "box";
+  job.State = JobState::Working;
+  job.BytesTotal = job.BytesDone = 300000;
+  job.LineBytesPerSecond = 11520;
+  for (const auto& [seconds, rate] : {std::pair{0.0, false}, {0.09, false}, {0.5, true}}) {
+    job.Seconds = seconds;
+    const std::string line = ProgressLine(job);
+    EXPECT_EQ(line.find("/s") != npos, rate) << line;
+  }
 }
 
 // On a terminal: the rate never more than the line carries, waits in their own words, a failed

@@ -39,6 +39,30 @@ TEST_F(Commands, HandshakeThenButtonsAndTypedCommandsGetTheirAnswers) {
   EXPECT_TRUE(Boxes.empty());
 }
 
+// With Service on, every command button shown follows the command controls: clicked as a
+// technician clicks it, each gets its answer, and each is off while an answer is awaited.
+TEST_F(Commands, EveryServiceButtonWorksWhenShown) {
+  Control<QToolButton>(Main(), "tbtn_Service")->click();
+  Connect();
+  struct Case {
+    const char* Button;
+    const char* Answer;
+  };
+  for (const Case& c : {Case{"btn_CmdVerifyBootCode", "Verify boot code ok"},
+                        Case{"btn_CmdVerifyApp", "Verify App ok"},
+                        Case{"btn_CmdRunApp", "Starting application..."}}) {
+    SCOPED_TRACE(c.Button);
+    QPushButton* button = Control<QPushButton>(Main(), c.Button);
+    EXPECT_TRUE(button->isVisibleTo(&Main()));
+    ASSERT_TRUE(Until([&] { return button->isEnabled(); }));
+    button->click();
+    ASSERT_TRUE(WaitForLog(c.Answer)) << Log();
+  }
+  EXPECT_FALSE(Control<QPushButton>(Main(), "btn_CmdRunApp")->isEnabled())
+      << "run-app's answer is awaited";
+  EXPECT_TRUE(Boxes.empty());
+}
+
 TEST_F(Commands, AnUnansweredCommandEndsInTimeout) {
   Connect();
   Box->SetAnswer(BoxCommand::VerifyBoot, Answer::Never);
