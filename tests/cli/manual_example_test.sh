@@ -17,7 +17,7 @@ ln -s "$cli" "$work/bin/kelvarin-cli"
 ln -s "$boxsim" "$work/bin/kelvarin-boxsim"
 export PATH="$work/bin:$PATH"
 cd "$work"
-trap 'jobs -p | xargs -r kill 2>/dev/null || true' EXIT
+trap 'jobs -p | xargs -r kill 2>/dev/null; wait || true' EXIT
 
 # The lines of the first example, as a reader would type them.
 awk '/^\.SH EXAMPLES/ { on = 1 } on && /^\.EX/ { ex = 1; next } ex && /^\.EE/ { exit } ex' \
@@ -27,8 +27,9 @@ echo "== the example"
 cat example.sh
 head -c 70000 /dev/urandom >image.bin
 # The box it starts in the background needs a moment for its link.
-sed -i 's/^\(kelvarin-boxsim .*\)&$/\1 >box.out 2>box.log \&\nfor _ in $(seq 100); do [ -e box ] \&\& break; sleep 0.05; done/' example.sh
-bash -e example.sh >example.out 2>example.err || fail "the example failed: $(cat example.err)"
+sed -i 's/^\(kelvarin-boxsim .*\)&$/\1 >box.out 2>box.log \&\nfor _ in $(seq 200); do grep -q "^link: " box.out \&\& break; sleep 0.05; done/' example.sh
+# Run in this shell, so that the box it starts is one of its jobs and ends with it.
+if ! . ./example.sh >example.out 2>example.err; then fail "the example failed: $(cat example.err)"; fi
 grep -qx same example.out || fail "verify did not say same: $(cat example.out example.err)"
 
 echo "== run-app and the way back"
@@ -41,7 +42,7 @@ kelvarin-cli -p ./box --wait 10 version >version.out 2>&1 || fail "no loader aft
 grep -q "power cycle -> loader waits for sync" box.log || fail "the box did not log its power cycle"
 
 kelvarin-boxsim --link box2 --app-seconds 1 >box2.out 2>box2.log &
-for _ in $(seq 100); do [ -e box2 ] && break; sleep 0.05; done
+for _ in $(seq 200); do grep -q "^link: " box2.out && break; sleep 0.05; done
 kelvarin-cli -p ./box2 run-app >/dev/null 2>&1 || fail "run-app on box2 failed"
 kelvarin-cli -p ./box2 --wait 10 version >/dev/null 2>&1 || fail "no loader after --app-seconds"
 grep -q "the application ended -> loader waits for sync" box2.log || fail "box2 did not log the end"
