@@ -1232,18 +1232,24 @@ void BoxSim::FinishUpload(UploadOutcome outcome, const std::string& why) {
   ExpectLen = 0;
   CurrentBlock = -1;
   std::uint32_t size;
+  bool kept = false;
   {
     std::lock_guard lock(Mutex);
     Outcome = outcome;
     size = ImageSize;
     // Every block came and the box took it: the image is in the flash now. One reported OK
     // early never came whole, and is not.
-    if (outcome == UploadOutcome::Accepted && why.empty() && !Image.empty()) {
-      const std::size_t end = std::size_t{UploadAddress} + Image.size();
+    // A flash grows to hold it, up to a size a real box could have.
+    const std::size_t end = std::size_t{UploadAddress} + Image.size();
+    kept =
+        outcome == UploadOutcome::Accepted && why.empty() && !Image.empty() && end <= kFlashLimit;
+    if (kept) {
       if (FlashImage.size() < end) FlashImage.resize(end, 0xFF);
       std::copy(Image.begin(), Image.end(), FlashImage.begin() + UploadAddress);
     }
   }
+  if (outcome == UploadOutcome::Accepted && why.empty() && !kept)
+    Event(Format("upload: an image that ends past 0x%zX is not kept in the flash", kFlashLimit));
   Event(Format("upload %u bytes: %s", size, OutcomeName(outcome)) +
         (why.empty() ? "" : " (" + why + ")"));
   if (outcome == UploadOutcome::Accepted) {

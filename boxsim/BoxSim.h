@@ -53,6 +53,9 @@ enum class UploadOutcome {
   Abandoned  // the tool did not deliver a block after the retries; the image was refused
 };
 
+// The largest flash the box grows to, to hold an image uploaded high up.
+inline constexpr std::size_t kFlashLimit = 64u << 20;
+
 // The bytes in each block the box asks for, but the last.
 inline constexpr std::uint32_t kBlockSize = 0x1FFFC;
 

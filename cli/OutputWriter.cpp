@@ -40,11 +40,6 @@ void OutputWriter::WriteProgress(std::FILE* stream, std::string keep, std::strin
   Changed.notify_all();
 }
 
-void OutputWriter::Flush() {
-  std::unique_lock lock(Mutex);
-  Changed.wait(lock, [&] { return Waiting.empty() && !Busy; });
-}
-
 void OutputWriter::Run() {
   std::unique_lock lock(Mutex);
   for (;;) {
@@ -54,7 +49,6 @@ void OutputWriter::Run() {
     Waiting.pop_front();
     bool& failed = FailedFlag(item.Stream);
     if (failed) continue;
-    Busy = true;
     lock.unlock();
     std::string text = std::move(item.Keep);
     if (item.DroppedBefore > 0)
@@ -66,7 +60,5 @@ void OutputWriter::Run() {
         std::fputs(text.c_str(), item.Stream) >= 0 && std::fflush(item.Stream) == 0;
     lock.lock();
     if (!written) failed = true;
-    Busy = false;
-    Changed.notify_all();
   }
 }

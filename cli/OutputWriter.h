@@ -24,8 +24,6 @@ class OutputWriter {
   // A progress update: keep goes out even when body is dropped (it puts the cursor where the
   // last update that was shown left it).
   void WriteProgress(std::FILE* stream, std::string keep, std::string body);
-  // Waits until everything given so far has been written, or its stream has failed.
-  void Flush();
 
  private:
   struct Item {
@@ -43,7 +41,6 @@ class OutputWriter {
   std::mutex Mutex;
   std::condition_variable Changed;
   std::deque<Item> Waiting;
-  bool Busy = false;  // the thread is writing an item it has taken
   bool Ending = false;
   bool OutFailed = false;  // the reader has gone (head, grep -m1): nothing more goes there
   bool ErrFailed = false;

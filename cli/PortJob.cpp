@@ -707,8 +707,11 @@ void PortJob::EndOfRead(const std::filesystem::path& read) {
     MoveOnto(SystemName(read), file, why);
   Bytes = Total;
   if (!why.empty()) {
-    // Every block arrived and passed its check: the bytes are kept, whatever the name refuses.
-    const std::string kept = KeepBeside(SystemName(read), file.empty() ? ReadName : file);
+    // Every block arrived and passed its check: the bytes are kept, whatever the name refuses;
+    // where no name beside it takes them, under a name of their own in the read folder, which
+    // then stays (and which the station's next box does not write over).
+    std::string kept = KeepBeside(SystemName(read), file.empty() ? ReadName : file);
+    if (kept == SystemName(read)) kept = KeepBeside(kept, SystemName(ReadFolder / "flashdata.bin"));
     if (SystemPath(kept).parent_path() == ReadFolder) KeptInReadFolder = true;
     FinishBox(ExitStatus::NotWritten,
               "Can't write " + ReadName + " (" + why + "): the read is kept in " + kept);

@@ -20,6 +20,8 @@ std::string WriteWholeFile(const std::string& path, const std::string& bytes) {
 }
 
 std::string KeepBeside(const std::string& from, const std::string& target) {
+  std::error_code gone;
+  if (!std::filesystem::exists(SystemPath(from), gone) && !gone) return target;
   const std::filesystem::path name = SystemPath(target);
   const std::string stem = SystemName(name.stem());
   const std::string extension = SystemName(name.extension());

@@ -22,8 +22,9 @@ bool RemoveFile(const std::string& path);
 
 // Moves from onto to in one step, replacing a file that is there (Windows refuses a plain
 // rename onto an existing file), and returns once the move itself is on the disk (the folder is
-// synced; write-through on Windows). False, with from left in place and why holding the
-// system's own reason, when that cannot be done.
+// synced; write-through on Windows). False, with why holding the system's own reason, when that
+// cannot be done: from is then still in place, unless the move was made and only the folder's
+// sync failed.
 bool MoveOnto(const std::string& from, const std::string& to, std::string& why);
 
 // Flushes a file written through stdio down to the disk and closes it: a file that is moved
@@ -33,7 +34,8 @@ std::string SyncAndClose(std::FILE* file);
 
 // A whole file that could not be moved onto target is kept rather than lost: moved to the first
 // name beside target that is free ("flash.bin" gives "flash-kept-1.bin", then -2, ...). Returns
-// the name it is under now: from itself, when no free name took it.
+// the name it is under now: from itself, when no free name took it; target, when from has gone
+// (a move onto target that was made but not synced).
 std::string KeepBeside(const std::string& from, const std::string& target);
 
 // Opens a regular file for reading. A named pipe or a device is refused without waiting for a

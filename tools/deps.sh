@@ -47,7 +47,7 @@ kelvarin_install_missing() {  # purposes...: run, package, test
   count=$(DEBIAN_FRONTEND=noninteractive apt-get install -s $recommends "${missing[@]}" 2>/dev/null |
     grep -c '^Inst ' || true)
   size=$(apt-get install --print-uris -qq $recommends "${missing[@]}" 2>/dev/null |
-    awk "/^'/ { n += \$3 } END { printf \"%.1f\", n / 1000000 }")
+    awk "/^'/ { n += \$3 } END { printf \"%.1f\", n / 1000000 }" || true)
   echo "installing ${count} packages (${size:-?} MB to download) for: ${missing[*]}..."
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y $recommends "${missing[@]}" >>"$log" 2>&1 ||
     { tail -n 20 "$log" >&2; echo "apt-get install failed; all of its output is in $log" >&2; return 1; }

@@ -32,9 +32,11 @@ bool MoveOnto(const std::string& from, const std::string& to, std::string& why) 
   const std::filesystem::path folder = std::filesystem::path(to).parent_path();
   const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return true;  // a folder we may not read: the rename is all we can do
-  // Some file systems cannot sync a folder (EINVAL) and have nothing to sync there.
+  // Some file systems cannot sync a folder (EINVAL) and have nothing to sync there. A failed
+  // sync leaves the file moved but perhaps not on the disk: said so, and from is gone.
   const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
-  if (!synced) why = std::strerror(errno);
+  if (!synced)
+    why = std::string("moved, but its folder could not be synced: ") + std::strerror(errno);
   ::close(fd);
   return synced;
 }
@@ -42,8 +44,10 @@ bool MoveOnto(const std::string& from, const std::string& to, std::string& why) 
 std::string SyncAndClose(std::FILE* file) {
   errno = 0;
   std::string why;
-  if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0)
+  if (std::fflush(file) != 0)
     why = std::strerror(errno != 0 ? errno : EIO);
+  else if (::fsync(::fileno(file)) != 0 && errno != EINVAL && errno != EROFS)
+    why = std::strerror(errno);
   errno = 0;
   if (std::fclose(file) != 0 && why.empty()) why = std::strerror(errno != 0 ? errno : EIO);
   return why;

@@ -27,7 +27,7 @@ echo "== the example"
 cat example.sh
 head -c 70000 /dev/urandom >image.bin
 # The box it starts in the background needs a moment for its link.
-sed -i 's/^\(kelvarin-boxsim .*\)&$/\1 >box.out 2>box.log \&\nfor _ in $(seq 200); do grep -q "^link: " box.out \&\& break; sleep 0.05; done/' example.sh
+sed -i 's/^\(kelvarin-boxsim .*\)&$/\1 >box.out 2>box.log \&\nbox_pid=$!\nfor _ in $(seq 200); do grep -q "^link: " box.out \&\& break; sleep 0.05; done/' example.sh
 # Run in this shell, so that the box it starts is one of its jobs and ends with it.
 if ! . ./example.sh >example.out 2>example.err; then fail "the example failed: $(cat example.err)"; fi
 grep -qx same example.out || fail "verify did not say same: $(cat example.out example.err)"
@@ -37,7 +37,7 @@ kelvarin-cli -p ./box run-app >/dev/null 2>&1 || fail "run-app failed"
 status=0
 kelvarin-cli -p ./box --wait 2 version >/dev/null 2>&1 || status=$?
 [ "$status" = 4 ] || fail "the application answered the loader protocol (status $status)"
-pkill -USR1 -f "kelvarin-boxsim --link box" || fail "no box to power-cycle"
+kill -USR1 "$box_pid" || fail "no box to power-cycle"
 kelvarin-cli -p ./box --wait 10 version >version.out 2>&1 || fail "no loader after the power cycle"
 grep -q "power cycle -> loader waits for sync" box.log || fail "the box did not log its power cycle"
 

@@ -83,8 +83,8 @@ TEST(Files, AFailedMoveSaysWhyAndTheFileIsKeptBesideTheName) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the whole read");
   EXPECT_FALSE(std::filesystem::exists(SystemPath(part)));
 
-  // Nowhere to move it: it stays where it is, and says so.
-  EXPECT_EQ(KeepBeside(dir.FilePath("none.part"), file), dir.FilePath("none.part"));
+  // Gone already: a move onto the name was made, and only the folder's sync failed.
+  EXPECT_EQ(KeepBeside(dir.FilePath("moved.part"), file), file);
 }
 
 }  // namespace
