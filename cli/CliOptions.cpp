@@ -476,12 +476,7 @@ bool KnownField(const std::string& name) {
 
 bool EditableField(const std::string& name) {
   const DlCfgField* field = FindField(name);
-  if (field == nullptr) return false;
-  // The dialog's enabled edits: boot flag, timeout, force tune, PID, changed modules, the new
-  // selectors and the delivery parameters.
-  const int at = field->Offset;
-  return at == 4 || at == 8 || at == 13 || at == 14 || at == 24 || (at >= 28 && at < 44) ||
-         (at >= 60 && at < 84);
+  return field != nullptr && field->Use == Editable;
 }
 
 ParseResult ParseArguments(const std::vector<std::string>& args) {

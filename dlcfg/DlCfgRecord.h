@@ -23,6 +23,10 @@ enum class TextForm {
 // Which delivery layout a field belongs to; the three layouts share bytes 60 to 83.
 enum class DeliveryLayout { Common, Satellite, Cable, Terrestrial };
 
+// Whether a technician may change a field: the dialog enables its edit and `config set` takes
+// it. The others (sizes, identities, the CRC, the installed modules) are the box's to say.
+enum FieldUse { Fixed, Editable };
+
 struct DlCfgField {
   const char* Edit;  // objectName of the edit that shows the field
   const char* Name;  // as the dialog's labels name it
@@ -30,6 +34,7 @@ struct DlCfgField {
   int Width;
   TextForm Form;
   DeliveryLayout Layout;
+  FieldUse Use;
 };
 
 // Every shown field, in offset order (the layouts' fields between 60 and 83, CRC last).

@@ -68,6 +68,15 @@ TEST_F(DlCfgDialog, StartsEmptyOnTheSatelliteBox) {
   }
 }
 
+// The form's enabled edits are the fields a technician may change, as the command line's
+// `config set` takes them: one column of the field table says which, and the form must agree.
+TEST_F(DlCfgDialog, TheFormEnablesExactlyTheFieldsATechnicianMayChange) {
+  for (const DlCfgField& field : DlCfgFields()) {
+    SCOPED_TRACE(field.Edit);
+    EXPECT_EQ(Edit(field.Edit)->isEnabled(), field.Use == Editable);
+  }
+}
+
 TEST_F(DlCfgDialog, NoCaptionIsClipped) {
   dialog.ensurePolished();
   for (QLabel* label : dialog.findChildren<QLabel*>()) {
