@@ -121,13 +121,8 @@ bool Tform_uart::UartOpen() {
   request.Name = PortName;
   request.BaudRate = ReadDecimalText(ToLatin1(ui->Combo_BaudRate->currentText()));
   request.DataBits = ReadDecimalText(ToLatin1(ui->Combo_DataBit->currentText()));
-  // The lists hold the choices in this order; with no selection the port keeps its own.
-  static constexpr Parity Parities[] = {Parity::None, Parity::Even, Parity::Odd};
-  static constexpr StopBits Stops[] = {StopBits::One, StopBits::Two};
-  const int parity = ui->Combo_Parity->currentIndex();
-  if (parity >= 0 && parity < static_cast<int>(std::size(Parities)))
-    request.ParityMode = Parities[parity];
-  const int stop = ui->Combo_StopBit->currentIndex();
-  if (stop >= 0 && stop < static_cast<int>(std::size(Stops))) request.Stop = Stops[stop];
+  // With no selection the port keeps its own.
+  request.ParityMode = ParityOfIndex(ui->Combo_Parity->currentIndex());
+  request.Stop = StopBitsOfIndex(ui->Combo_StopBit->currentIndex());
   return Protocol.OpenPort(request);
 }

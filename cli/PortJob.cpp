@@ -46,10 +46,12 @@ std::uint64_t BlockBytes(Command c) {
 // What a line at these settings carries at most: a start bit, the data bits, a parity bit
 // and the stop bits for every byte.
 double LineBytesPerSecond(const PortRequest& request) {
-  const int bits = 1 + request.DataBits +
-                   (request.ParityMode.value_or(Parity::None) != Parity::None) +
-                   (request.Stop.value_or(StopBits::One) == StopBits::Two ? 2 : 1);
-  return request.BaudRate > 0 ? static_cast<double>(request.BaudRate) / bits : 0;
+  LineSettings settings;
+  settings.DataBits = request.DataBits;
+  settings.ParityMode = request.ParityMode.value_or(Parity::None);
+  settings.Stop = request.Stop.value_or(StopBits::One);
+  return request.BaudRate > 0 ? static_cast<double>(request.BaudRate) / BitsPerCharacter(settings)
+                              : 0;
 }
 
 // Where a verify's read-back differs from the image: the first offset and how many bytes.

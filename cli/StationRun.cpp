@@ -35,8 +35,6 @@ PortPlan PlanPorts(const CliOptions& options, bool configReadable, const std::st
     }
     names.push_back(config.PortName);
   }
-  static constexpr Parity Parities[] = {Parity::None, Parity::Even, Parity::Odd};
-  static constexpr StopBits Stops[] = {StopBits::One, StopBits::Two};
   for (const std::string& name : names) {
     for (const PortRequest& earlier : plan.Requests) {
       if (earlier.Name == name) {
@@ -48,10 +46,8 @@ PortPlan PlanPorts(const CliOptions& options, bool configReadable, const std::st
     request.Name = name;
     request.BaudRate = options.Baud ? *options.Baud : config.BaudRate;
     request.DataBits = config.DataBits;
-    if (config.ParityIndex >= 0 && config.ParityIndex < 3)
-      request.ParityMode = Parities[config.ParityIndex];
-    if (config.StopBitIndex >= 0 && config.StopBitIndex < 2)
-      request.Stop = Stops[config.StopBitIndex];
+    request.ParityMode = ParityOfIndex(config.ParityIndex);
+    request.Stop = StopBitsOfIndex(config.StopBitIndex);
     plan.Requests.push_back(request);
   }
   return plan;

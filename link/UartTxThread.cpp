@@ -50,24 +50,17 @@ bool UartTxThread::TxEnqueue(int count, const std::uint8_t* bytes) {
   return true;
 }
 
-namespace {
-
-long long BitsPerByte(const LineSettings& settings) {
-  return 1 + std::clamp(settings.DataBits, 5, 8) + (settings.ParityMode == Parity::None ? 0 : 1) +
-         (settings.Stop == StopBits::Two ? 2 : 1);
-}
-
-}  // namespace
-
 int UartTxThread::WriteTimeoutMs(const LineSettings& settings, int n) {
   const long long baud = std::max<std::uint32_t>(settings.BaudRate, 1);
-  const long long lineMs = (std::max(n, 0) * BitsPerByte(settings) * 1000 + baud - 1) / baud;
+  const long long lineMs =
+      (std::max(n, 0) * static_cast<long long>(BitsPerCharacter(settings)) * 1000 + baud - 1) / baud;
   return static_cast<int>(std::min<long long>(lineMs * 3 / 2 + 100, INT_MAX));
 }
 
 long long UartTxThread::LineTimeUs(const LineSettings& settings, int n) {
   const long long baud = std::max<std::uint32_t>(settings.BaudRate, 1);
-  return (std::max(n, 0) * BitsPerByte(settings) * 1000000 + baud - 1) / baud;
+  return (std::max(n, 0) * static_cast<long long>(BitsPerCharacter(settings)) * 1000000 + baud - 1) /
+         baud;
 }
 
 bool UartTxThread::TxPass(Outgoing& out) {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 enum class Parity { None, Even, Odd };
@@ -13,6 +15,25 @@ struct LineSettings {
   Parity ParityMode = Parity::None;
   StopBits Stop = StopBits::One;
 };
+
+// The settings dialog's lists and config.cfg number the choices in this order: parity none,
+// even, odd; one stop bit, two. Any other index: nullopt, and the port keeps what it has.
+inline std::optional<Parity> ParityOfIndex(int index) {
+  static constexpr Parity Parities[] = {Parity::None, Parity::Even, Parity::Odd};
+  if (index < 0 || index >= 3) return std::nullopt;
+  return Parities[index];
+}
+inline std::optional<StopBits> StopBitsOfIndex(int index) {
+  if (index < 0 || index >= 2) return std::nullopt;
+  return index == 0 ? StopBits::One : StopBits::Two;
+}
+
+// The bits one character takes on the line: the start bit, the data bits, a parity bit and the
+// stop bits.
+inline int BitsPerCharacter(const LineSettings& settings) {
+  return 1 + std::clamp(settings.DataBits, 5, 8) + (settings.ParityMode == Parity::None ? 0 : 1) +
+         (settings.Stop == StopBits::Two ? 2 : 1);
+}
 
 // Why no driver would take these settings, in a technician's words; empty when they may go.
 // Checked before the driver is asked, since a pseudo-terminal takes anything.
