@@ -75,6 +75,11 @@ void Tform_uart::FillUartCombos() {
   ui->Combo_StopBit->setCurrentIndex(0);
   ui->Combo_FlowCtrl->setCurrentIndex(-1);
   ui->Combo_FlowCtrl->setEditText("none");
+  // The list is part of the dialog as laid out, but nothing reads it: the loader's words are
+  // binary, so software flow control would eat bytes, and the boxes wire no handshake lines.
+  ui->Combo_FlowCtrl->setToolTip(
+      "The line always runs without flow control: the box's loader uses no handshake lines, "
+      "and Xon/Xoff would take bytes of the binary data for flow commands.");
 }
 
 int Tform_uart::SaveUartConfig(bool fromControls) {
