@@ -278,7 +278,7 @@ void Tform_main::SetCmdControls(bool enabled) {
 }
 
 bool Tform_main::UploadStoppable() {
-  return Protocol.Connected() && ui->btn_UpdateCode->text().startsWith("Stop");
+  return Protocol.Connected() && Protocol.Progress().What == Core::WorkProgress::Job::Upload;
 }
 
 void Tform_main::SetCaption(Caption which, const std::string& text) {
@@ -288,11 +288,6 @@ void Tform_main::SetCaption(Caption which, const std::string& text) {
   } else if (form_DL_Config) {
     form_DL_Config->SetStatusCaption(text);
   }
-}
-
-std::string Tform_main::GetCaption(Caption which) {
-  if (which == Caption::UploadButton) return ToLatin1(ui->btn_UpdateCode->text());
-  return form_DL_Config ? form_DL_Config->StatusCaption() : std::string("Status");
 }
 
 void Tform_main::ClearCommandEntry() {

@@ -56,7 +56,6 @@ class Tform_main : public QMainWindow, public Screen {
   void ShowMessage(const std::string& text) override;
   void SetCmdControls(bool enabled) override;
   void SetCaption(Caption which, const std::string& text) override;
-  std::string GetCaption(Caption which) override;
   void ClearCommandEntry() override;
   void Notify(const Notice& notice) override;
 

@@ -23,7 +23,6 @@ class QuietScreen : public Screen {
   void ShowMessage(const std::string&) override {}
   void SetCmdControls(bool) override {}
   void SetCaption(Caption, const std::string&) override {}
-  std::string GetCaption(Caption) override { return {}; }
   void ClearCommandEntry() override {}
   long Lines = 0;
 };

@@ -20,6 +20,8 @@
 
 #include "wire/Bytes.h"
 #include "wire/Crc.h"
+#include "wire/LoaderCommands.h"
+#include "wire/Words.h"
 
 namespace boxsim {
 
@@ -881,25 +883,27 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
   // Only messages that CommandLength knew come here.
   const BoxCommand command = FindCommand(n)->command;
   const Answer answer = AnswerFor(command);
+  // The status words of a command that has them, as the tool's table of loader commands says.
+  const LoaderCommand* words = nullptr;
+  for (const LoaderCommand& row : LoaderCommands())
+    if (Cmd::Number(row.Word) == n) words = &row;
   // ok: whether the box did what it was asked, as it then answers unless told never to.
-  auto replyAs = [&](std::uint32_t good, std::uint32_t bad, const std::string& what, bool ok) {
+  auto replyAs = [&](const std::string& what, bool ok) {
     if (answer == Answer::Never) {
       Event(what + " -> no answer");
       return;
     }
     Event(what + (ok ? " -> ok" : " -> fail"));
-    SendFrame(StatusFrame(ok ? good : bad));
+    SendFrame(StatusFrame(ok ? words->OkReply : words->FailReply));
   };
-  auto reply = [&](std::uint32_t good, std::uint32_t bad, const char* what) {
-    replyAs(good, bad, what, answer == Answer::Good);
-  };
+  auto reply = [&](const char* what) { replyAs(what, answer == Answer::Good); };
 
   switch (command) {
     case BoxCommand::VerifyBoot:
-      reply(Reply::VerifyBootOk, Reply::VerifyBootFail, "verify boot");
+      reply("verify boot");
       return;
     case BoxCommand::VerifyApp:
-      reply(Reply::VerifyAppOk, Reply::VerifyAppFail, "verify app");
+      reply("verify app");
       return;
     case BoxCommand::LoaderVersion: {
       std::uint8_t version[2];
@@ -934,7 +938,7 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
         State = Phase::AppRunning;
         AppUntil = seconds > 0 ? Clock::now() + std::chrono::seconds(seconds) : Clock::time_point{};
       } else {
-        reply(0, Reply::RunAppFail, "run app");
+        reply("run app");
       }
       return;
     case BoxCommand::Reboot:
@@ -967,7 +971,7 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
       const bool terminated = msg[104] == 0;
       if (answer == Answer::Good && sealed && terminated) {
         SetConfigRecord(record);
-        reply(Reply::SetDlCfgOk, Reply::SetDlCfgFail, "set config");
+        reply("set config");
         return;
       }
       if (answer != Answer::Never) {
@@ -981,13 +985,13 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
     }
     case BoxCommand::DefaultConfig:
       if (answer == Answer::Good) SetConfigRecord(DefaultRecord());
-      reply(Reply::SetDefaultOk, Reply::SetDefaultFail, "default config");
+      reply("default config");
       return;
     case BoxCommand::Tune: {
       const bool ok = CrcHolds(msg + 4, 5);
       const std::string what = Format("tune %u kHz bandwidth %u%s", GetLe32(msg + 4),
                                       unsigned{msg[8]}, ok ? "" : " (crc fail)");
-      replyAs(Reply::TuneOk, Reply::TuneFail, what, ok && answer == Answer::Good);
+      replyAs(what, ok && answer == Answer::Good);
       return;
     }
     case BoxCommand::Erase: {
@@ -1003,7 +1007,7 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
         }
       }
       const std::string what = Format("erase 0x%X+0x%X%s", start, size, crcOk ? "" : " (crc fail)");
-      replyAs(Reply::EraseOk, Reply::EraseFail, what, ok);
+      replyAs(what, ok);
       return;
     }
     case BoxCommand::ReadFlash: {

@@ -9,6 +9,7 @@
 #include "dlcfg/DlCfgRecord.h"
 #include "platform/Files.h"
 #include "service/FlashReadback.h"
+#include "wire/LoaderCommands.h"
 #include "wire/Words.h"
 
 namespace {
@@ -77,23 +78,28 @@ bool Compare(const std::filesystem::path& readBack, const UploadImage& image, st
   return whole;
 }
 
-// The status words that settle each command: its success word (none for Run App, which only
-// answers when it fails), its failure word and the failure's text.
-struct Settles {
-  Command Cmd;
-  std::uint32_t Good;
-  std::uint32_t Bad;
-  const char* Failure;
-};
-constexpr Settles SettlingWords[] = {
-    {Command::VerifyBoot, Reply::VerifyBootOk, Reply::VerifyBootFail, "Verify boot code fail"},
-    {Command::VerifyApp, Reply::VerifyAppOk, Reply::VerifyAppFail, "Verify App fail"},
-    {Command::RunApp, 0, Reply::RunAppFail, "Run App fail"},
-    {Command::ConfigSet, Reply::SetDlCfgOk, Reply::SetDlCfgFail, "Set DL CFG Fail"},
-    {Command::ConfigDefault, Reply::SetDefaultOk, Reply::SetDefaultFail, "Set default CFG fail"},
-    {Command::Tune, Reply::TuneOk, Reply::TuneFail, "Tune test fail"},
-    {Command::Erase, Reply::EraseOk, Reply::EraseFail, "ERASE fail"},
-};
+// The loader command whose status word settles a command of the command line: its words and
+// its failure's text are the loader command table's (none for the others).
+const LoaderCommand* SettledByStatusWord(Command c) {
+  switch (c) {
+    case Command::VerifyBoot:
+      return LoaderCommandOf(Cmd::VerifyBoot);
+    case Command::VerifyApp:
+      return LoaderCommandOf(Cmd::VerifyApp);
+    case Command::RunApp:
+      return LoaderCommandOf(Cmd::RunApp);
+    case Command::ConfigSet:
+      return LoaderCommandOf(Cmd::SetDlCfg);
+    case Command::ConfigDefault:
+      return LoaderCommandOf(Cmd::SetDefaultDlCfg);
+    case Command::Tune:
+      return LoaderCommandOf(Cmd::TuneTest);
+    case Command::Erase:
+      return LoaderCommandOf(Cmd::EraseFlash);
+    default:
+      return nullptr;
+  }
+}
 
 PortJob::Event Settled(int status, std::string why = {}) {
   return {Kind::Settled, status, std::move(why)};
@@ -560,15 +566,8 @@ std::string PortJob::NamingTheReadFile(const std::string& line) const {
 }
 
 void PortJob::SetCaption(Caption which, const std::string& text) {
-  if (which == Caption::UploadButton) {
-    UploadCaption = text;
-    return;
-  }
-  if (text != "Status") AppendLog(text);
-}
-
-std::string PortJob::GetCaption(Caption which) {
-  return which == Caption::UploadButton ? UploadCaption : std::string();
+  // The upload button's caption is the window's; the engine keeps its own state.
+  if (which != Caption::UploadButton && text != "Status") AppendLog(text);
 }
 
 void PortJob::Notify(const Notice& notice) {
@@ -619,12 +618,11 @@ void PortJob::Notify(const Notice& notice) {
       }
       return;
     case EngineEvent::StatusWord:
-      for (const Settles& entry : SettlingWords) {
-        const std::uint32_t w = notice.Word;
-        if (entry.Cmd == c && ((entry.Good != 0 && w == entry.Good) || w == entry.Bad))
-          Raise(w == entry.Bad ? Settled(ExitStatus::BoxFailed, entry.Failure)
-                               : Settled(ExitStatus::Ok));
-      }
+      if (const LoaderCommand* command = SettledByStatusWord(c);
+          command != nullptr && CommandSettledBy(notice.Word) == command)
+        Raise(notice.Word == command->FailReply
+                  ? Settled(ExitStatus::BoxFailed, command->FailText)
+                  : Settled(ExitStatus::Ok));
       return;
     default:
       return;

@@ -71,7 +71,6 @@ class PortJob : public Screen, public DlCfgView {
   void ShowMessage(const std::string& text) override;
   void SetCmdControls(bool) override {}
   void SetCaption(Caption which, const std::string& text) override;
-  std::string GetCaption(Caption which) override;
   void ClearCommandEntry() override {}
   void Notify(const Notice& notice) override;
   // DlCfgView
@@ -136,7 +135,6 @@ class PortJob : public Screen, public DlCfgView {
   TimePoint WrittenAt{};
   bool WantRecordForSet = false;
 
-  std::string UploadCaption = "Upload Code";
   std::string LastMessage;
   std::string LastLogLine;
   bool Answered = false;

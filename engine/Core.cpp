@@ -32,7 +32,13 @@ Core::Core(Screen& screen, Clock& clock, const std::string& workFolder, Protocol
       Upload(screen, Uart, Tx, Timeout, Rx),
       DataHandlerThread("UartDataHandler", thread),
       TxThread("UartTxThread", thread),
-      RxThread("UartRxThread", thread) {}
+      RxThread("UartRxThread", thread) {
+  Tx.BindToThread(thread);
+  Rx.BindToThread(thread);
+  DataHandler.BindToThread(thread);
+  Upload.BindToThread(thread);
+  Flash.BindToThread(thread);
+}
 
 Core::~Core() {
   Shutdown();

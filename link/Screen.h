@@ -56,7 +56,6 @@ class Screen {
   virtual void ShowMessage(const std::string& text) = 0;
   virtual void SetCmdControls(bool enabled) = 0;
   virtual void SetCaption(Caption which, const std::string& text) = 0;
-  virtual std::string GetCaption(Caption which) = 0;
   // Empties the command entry and gives it the focus.
   virtual void ClearCommandEntry() = 0;
   virtual void Notify(const Notice&) {}

@@ -75,6 +75,7 @@ UartRxThread::UartRxThread(UartState& uart, Screen& screen, ReplySink& sink,
       RxReadBuf(std::make_unique<std::uint8_t[]>(PieceBytes)) {}
 
 void UartRxThread::RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnded) {
+  OnProtocolThread();
   if (!Uart.UartConnected) {
     RxFrameLen = 0;
     LineEndedByCr = false;

@@ -10,6 +10,7 @@
 
 #include "link/Screen.h"
 #include "link/UartState.h"
+#include "platform/ProtocolThread.h"
 
 class Worker;
 
@@ -38,7 +39,7 @@ class FlashBlockSource {
 // Cuts the box's bytes into text lines and reply frames. The worker does the blocking reads
 // and hands the bytes of a pass over in pieces; RxPass treats them exactly as if it had read
 // them one by one.
-class UartRxThread {
+class UartRxThread : public ProtocolThreadOnly {
  public:
   static constexpr int LineMax = 8192;
   static constexpr int FrameMax = 8204;
@@ -77,7 +78,10 @@ class UartRxThread {
   std::function<void(const std::string& why)> PortLost;
 
   // Forgets the text line received so far.
-  void DropLine() { RxLineLen = 0; }
+  void DropLine() {
+    OnProtocolThread();
+    RxLineLen = 0;
+  }
 
   std::uint8_t RxLineBuf[LineMax + 1] = {};
   int RxLineLen = 0;

@@ -13,6 +13,7 @@ UartTxThread::UartTxThread(UartState& uart, Screen& screen, ReplyTimeout& timeou
     : Uart(uart), Out(screen), Timeout(timeout), TxSlots(std::make_unique<Slot[]>(SlotCount)) {}
 
 bool UartTxThread::TxEnqueue(int count, const std::uint8_t* bytes) {
+  OnProtocolThread();
   if (!Uart.UartConnected) {
     Out.ShowMessage("Uart does not connected");
     Out.ClearCommandEntry();
@@ -64,6 +65,7 @@ long long UartTxThread::LineTimeUs(const LineSettings& settings, int n) {
 }
 
 bool UartTxThread::TxPass(Outgoing& out) {
+  OnProtocolThread();
   std::uint8_t syncWord[5] = {};
   PutCommandWord(syncWord, Cmd::Sync);
 
@@ -113,6 +115,7 @@ bool UartTxThread::NameNext(Outgoing& out) {
 }
 
 void UartTxThread::TxWritten(const IoResult& result) {
+  OnProtocolThread();
   if (!Writing) return;
   Slot& slot = TxSlots[TxTail()];
   const int length = slot.Length;
@@ -131,6 +134,7 @@ void UartTxThread::TxWritten(const IoResult& result) {
 }
 
 void UartTxThread::LineSettled(std::uint64_t message, std::uint64_t open, IoStatus drained) {
+  OnProtocolThread();
   // Written on a port closed since: LineClosed has counted it.
   if (open != Uart.Opens.load() || !Uart.UartConnected) return;
   if (drained == IoStatus::Ok)
@@ -141,12 +145,14 @@ void UartTxThread::LineSettled(std::uint64_t message, std::uint64_t open, IoStat
 }
 
 void UartTxThread::LineClosed() {
+  OnProtocolThread();
   // Closing flushes what the port still held.
   LostTotal = std::max(LostTotal, DoneTotal);
   SettleDue = 0;
 }
 
 int UartTxThread::DropQueued() {
+  OnProtocolThread();
   int dropped = 0;
   for (std::uint64_t message = DoneTotal + 1; message <= QueuedTotal; ++message) {
     const Slot& slot = TxSlots[(message - 1) % SlotCount];
@@ -276,6 +282,7 @@ std::uint64_t UartTxThread::WrittenOf(std::uint64_t message, std::uint64_t lengt
 }
 
 void UartTxThread::Abandon(std::uint64_t message) {
+  OnProtocolThread();
   if (!StillQueued(message)) return;
   if (Writing && message == DoneTotal + 1) {
     Dropped = message;

@@ -12,12 +12,13 @@
 #include "link/Screen.h"
 #include "link/UartState.h"
 #include "platform/Port.h"
+#include "platform/ProtocolThread.h"
 
 class Worker;
 
 // The transmit ring: 16 slots of 131072 bytes (15 messages at most), written one message at a
 // time by the transmit worker, with the sync word while nothing waits.
-class UartTxThread {
+class UartTxThread : public ProtocolThreadOnly {
  public:
   static constexpr int SlotCount = 16;
   static constexpr int SlotSize = 0x20000;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cassert>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -17,6 +18,22 @@ class ProtocolThread {
   virtual void Post(std::function<void()> routine) = 0;
   // Whether the calling thread is the protocol thread: the engine checks its thread rule with it.
   virtual bool IsCurrent() const = 0;
+};
+
+// For an object whose state belongs to the protocol thread alone (the transmit ring, the
+// receiver's framer, the reply dispatcher, the upload, the flash read-back): once bound to that
+// thread, debug builds check every use of its operations.
+class ProtocolThreadOnly {
+ public:
+  void BindToThread(const ProtocolThread& thread) { Bound = &thread; }
+
+ protected:
+  void OnProtocolThread() const {
+    assert((Bound == nullptr || Bound->IsCurrent()) && "used off its protocol thread");
+  }
+
+ private:
+  const ProtocolThread* Bound = nullptr;
 };
 
 // A protocol thread made of the standard library: the thread that creates it calls Run* and

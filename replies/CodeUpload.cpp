@@ -47,20 +47,20 @@ void CodeUpload::ForgetLastUpload() {
 }
 
 void CodeUpload::btn_UpdateCodeClick(const std::function<std::optional<std::string>()>& pickFile) {
+  OnProtocolThread();
   if (!Uart.UartConnected) {
     Out.ShowMessage("Uart does not connected");
     return;
   }
-  if (Out.GetCaption(Caption::UploadButton).rfind("Stop", 0) == 0) {
-    if (!StopUpload()) Out.SetCaption(Caption::UploadButton, "Upload Code");
-    return;
-  }
+  // An upload under way is stopped: the engine knows, whatever the button happens to say.
+  if (StopUpload()) return;
 
   const std::optional<std::string> path = pickFile();
   if (path) StartUpload(*path);
 }
 
 void CodeUpload::StartUpload(const std::string& path) {
+  OnProtocolThread();
   if (!Uart.UartConnected) {
     Out.ShowMessage("Uart does not connected");
     return;
@@ -79,6 +79,7 @@ void CodeUpload::StartUpload(const std::string& path) {
 }
 
 void CodeUpload::StartUpload(std::shared_ptr<const UploadImage> image, const std::string& name) {
+  OnProtocolThread();
   if (!Uart.UartConnected) {
     Out.ShowMessage("Uart does not connected");
     return;
@@ -139,6 +140,7 @@ std::uint32_t CodeUpload::BlockLength(int block) const {
 }
 
 void CodeUpload::ServeDownloadRequest(std::int16_t block, std::uint64_t writtenBefore) {
+  OnProtocolThread();
   if (Image == nullptr) {
     Out.AppendLog("Download request ignored: no upload file open");
     return;
@@ -248,6 +250,7 @@ void CodeUpload::FinishUpload() {
 }
 
 void CodeUpload::FailUpload() {
+  OnProtocolThread();
   if (Image != nullptr) CountLastBlock(true);
   Out.AppendLog("Upload fail");
   Out.SetCaption(Caption::UploadButton, "Upload Code");
@@ -256,6 +259,7 @@ void CodeUpload::FailUpload() {
 }
 
 bool CodeUpload::StopUpload() {
+  OnProtocolThread();
   if (Image == nullptr) return false;
   Tx.Abandon(LastServedMessage);
   CountLastBlock(true);

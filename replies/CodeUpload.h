@@ -11,6 +11,7 @@
 #include "link/ReplyTimeout.h"
 #include "link/Screen.h"
 #include "link/UartRxThread.h"
+#include "platform/ProtocolThread.h"
 #include "link/UartState.h"
 #include "link/UartTxThread.h"
 #include "platform/Files.h"
@@ -30,7 +31,7 @@ inline constexpr const char* UploadStoppedAdvice =
     "The box may still be waiting for the rest of the block: restart it before the next upload";
 
 // The box pulls a firmware image block by block; the tool answers each request.
-class CodeUpload {
+class CodeUpload : public ProtocolThreadOnly {
  public:
   static constexpr std::uint32_t BlockSize = 0x1FFFC;
 

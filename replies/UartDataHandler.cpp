@@ -10,6 +10,7 @@
 #include "replies/CodeUpload.h"
 #include "service/FlashReadback.h"
 #include "wire/Bytes.h"
+#include "wire/LoaderCommands.h"
 #include "wire/Words.h"
 
 UartDataHandler::UartDataHandler(Screen& screen, ReplyTimeout& timeout, UartTxThread& tx,
@@ -17,6 +18,7 @@ UartDataHandler::UartDataHandler(Screen& screen, ReplyTimeout& timeout, UartTxTh
     : Out(screen), Timeout(timeout), Tx(tx), Upload(upload), Flash(flash), ReplySlots(SlotCount) {}
 
 bool UartDataHandler::AddReplyItem(const std::uint8_t* data, int length, ItemKind kind) {
+  OnProtocolThread();
   const int next = (ReplyWritePos + 1) % SlotCount;
   if (next == ReplyReadPos) {
     Out.ShowMessage("Rx queue is full");
@@ -39,6 +41,7 @@ int UartDataHandler::QueuedCount() const {
 }
 
 bool UartDataHandler::ProcessReplyItem() {
+  OnProtocolThread();
   if (ReplyReadPos == ReplyWritePos) return false;
   // The slot under the read position is never written while it is queued: the writer stops
   // one short of it. So the item can be used in place.
@@ -102,48 +105,13 @@ void UartDataHandler::DispatchReply(const Slot& slot) {
 }
 
 void UartDataHandler::HandleReplyWord(std::uint32_t word) {
+  OnProtocolThread();
+  if (const LoaderCommand* command = CommandSettledBy(word)) {
+    const char* text = word == command->FailReply ? command->FailText : command->OkText;
+    if (command->InLog) Out.AppendLog(text);
+    if (command->InCaption) Out.SetCaption(Caption::DlCfgStatus, text);
+  }
   switch (word) {
-    case Reply::SetDlCfgOk:
-      Out.SetCaption(Caption::DlCfgStatus, "Set DL CFG OK");
-      break;
-    case Reply::SetDlCfgFail:
-      Out.SetCaption(Caption::DlCfgStatus, "Set DL CFG Fail");
-      break;
-    case Reply::EraseOk:
-      Out.AppendLog("ERASE OK");
-      break;
-    case Reply::EraseFail:
-      Out.AppendLog("ERASE fail");
-      break;
-    case Reply::VerifyBootOk:
-      Out.AppendLog("Verify boot code ok");
-      break;
-    case Reply::VerifyBootFail:
-      Out.AppendLog("Verify boot code fail");
-      break;
-    case Reply::VerifyAppOk:
-      Out.AppendLog("Verify App ok");
-      break;
-    case Reply::VerifyAppFail:
-      Out.AppendLog("Verify App fail");
-      break;
-    case Reply::TuneOk:
-      Out.AppendLog("Tune test ok");
-      break;
-    case Reply::TuneFail:
-      Out.AppendLog("Tune test fail");
-      break;
-    case Reply::SetDefaultOk:
-      Out.AppendLog("Set default CFG ok");
-      Out.SetCaption(Caption::DlCfgStatus, "Set default CFG ok");
-      break;
-    case Reply::SetDefaultFail:
-      Out.AppendLog("Set default CFG fail");
-      Out.SetCaption(Caption::DlCfgStatus, "Set default CFG fail");
-      break;
-    case Reply::RunAppFail:
-      Out.AppendLog("Run App fail");
-      break;
     case Reply::LoaderReady:
       Tx.SyncStopped = true;
       Out.AppendLog("Stop send sync byte");

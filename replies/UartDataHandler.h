@@ -7,6 +7,7 @@
 #include "link/ReplyTimeout.h"
 #include "link/Screen.h"
 #include "link/UartRxThread.h"
+#include "platform/ProtocolThread.h"
 #include "link/UartTxThread.h"
 
 class CodeUpload;
@@ -16,7 +17,7 @@ class Worker;
 
 // The reply queue (1000 slots, 999 items at most) and the dispatcher that turns items and
 // status words into log lines, captions and protocol steps.
-class UartDataHandler : public ReplySink {
+class UartDataHandler : public ReplySink, public ProtocolThreadOnly {
  public:
   static constexpr int SlotCount = 1000;
   static constexpr int BatchMs = 15;

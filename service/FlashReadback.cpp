@@ -31,6 +31,7 @@ std::string FlashReadback::PartFilePath() const {
 }
 
 void FlashReadback::ReadFlash(std::int32_t start, std::uint32_t size) {
+  OnProtocolThread();
   if (size == 0) return;
 
   const bool due = ReplyStillDue();
@@ -87,6 +88,7 @@ std::uint32_t FlashReadback::ExpectedFlashBlockLen() const {
 }
 
 void FlashReadback::FlashBlockReceived() {
+  OnProtocolThread();
   if (Request == Slot::Asked) {
     Request = Slot::Received;
     return;
@@ -97,6 +99,7 @@ void FlashReadback::FlashBlockReceived() {
 }
 
 void FlashReadback::FlashReadCrcFailed() {
+  OnProtocolThread();
   if (Request == Slot::Asked) {
     // The bad reply (or the box's refusal) still answered the request out.
     if (RequestOrphaned) {
@@ -111,6 +114,7 @@ void FlashReadback::FlashReadCrcFailed() {
 }
 
 void FlashReadback::WriteFlashBlock(const std::uint8_t* data, std::uint32_t n) {
+  OnProtocolThread();
   // Anything but the reply awaited is the remains of a reply nobody asked for.
   if (Request != Slot::Received || n != FlashBlockLen) return;
   if (RequestOrphaned) {
@@ -181,6 +185,7 @@ void FlashReadback::FinishRead() {
 }
 
 bool FlashReadback::StopRead() {
+  OnProtocolThread();
   if (!Reading) return false;
   AbandonRead();
   return true;

@@ -7,6 +7,7 @@
 #include "link/ReplyTimeout.h"
 #include "link/Screen.h"
 #include "link/UartRxThread.h"
+#include "platform/ProtocolThread.h"
 #include "link/UartTxThread.h"
 
 // Reading a range of the box's flash back into flashdata.bin, 4096 bytes per request.
@@ -14,7 +15,7 @@
 // before it has been written, and a reply that comes when none is due cannot be mistaken for
 // the answer to a later request. Blocks go to flashdata.bin.part, which replaces flashdata.bin
 // only once the last block is in, so a read that fails never leaves a file that looks complete.
-class FlashReadback : public FlashBlockSource {
+class FlashReadback : public FlashBlockSource, public ProtocolThreadOnly {
  public:
   static constexpr std::uint32_t BlockMax = 4096;
 

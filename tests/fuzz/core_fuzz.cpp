@@ -33,14 +33,8 @@ class NullScreen : public Screen {
   void AppendLog(const std::string&) override { ++Lines; }
   void ShowMessage(const std::string&) override { ++Messages; }
   void SetCmdControls(bool) override {}
-  void SetCaption(Caption which, const std::string& text) override {
-    if (which == Caption::UploadButton) UploadCaption = text;
-  }
-  std::string GetCaption(Caption which) override {
-    return which == Caption::UploadButton ? UploadCaption : "Status";
-  }
+  void SetCaption(Caption, const std::string&) override {}
   void ClearCommandEntry() override {}
-  std::string UploadCaption = "Upload Code";
   long Lines = 0;
   long Messages = 0;
 };
@@ -119,7 +113,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if ((data[0] & 0x0F) == 1) {
     if (parts.Upload.UploadFileOpen()) parts.Upload.FailUpload();
     parts.Timeout.SetReplyTimeout(false, 0);
-    session.Screen.UploadCaption = "Upload Code";
     parts.Upload.btn_UpdateCodeClick([] { return std::optional<std::string>(ImagePath()); });
   }
   if ((data[0] & 0xF0) == 0x20) parts.Flash.ReadFlash(0x1000, 1 + (data[1] * 97u) % 0x3000);

@@ -31,7 +31,6 @@ class NullScreen : public Screen {
   void ShowMessage(const std::string&) override {}
   void SetCmdControls(bool) override {}
   void SetCaption(Caption, const std::string&) override {}
-  std::string GetCaption(Caption) override { return {}; }
   void ClearCommandEntry() override {}
   int Lines = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <thread>
 
 #include "link/ReplyTimeout.h"
 #include "link/UartTxThread.h"
@@ -279,5 +280,25 @@ TEST_F(TxRing, WriteTimeoutCoversTheLineTimeAtTheAppliedSettings) {
   EXPECT_GT(
       UartTxThread::WriteTimeoutMs({1, 8, Parity::None, StopBits::One}, UartTxThread::SlotSize), 0);
 }
+
+// Checked where asserts are compiled in: the sanitizer builds.
+#ifndef NDEBUG
+TEST(TxRingThreadRule, AnOperationOffItsProtocolThreadIsCaught) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        RecordingScreen screen;
+        FakeClock clock;
+        ReplyTimeout timeout{screen, clock};
+        UartState uart;
+        RunLoop loop;
+        UartTxThread tx{uart, screen, timeout};
+        tx.BindToThread(loop);
+        const std::uint8_t byte = 1;
+        std::thread([&] { tx.TxEnqueue(1, &byte); }).join();
+      },
+      "off its protocol thread");
+}
+#endif
 
 }  // namespace

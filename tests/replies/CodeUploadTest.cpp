@@ -55,7 +55,7 @@ class UploadTest : public CoreFixture {
     Settle();
   }
 
-  std::string UploadCaption() { return screen.GetCaption(Caption::UploadButton); }
+  std::string UploadCaption() { return screen.CaptionOf(Caption::UploadButton); }
   bool Uploading() { return core.Progress().What == Core::WorkProgress::Job::Upload; }
 
   static constexpr const char* TooFar = "Request data is longer than file size";
@@ -73,6 +73,25 @@ TEST_F(UploadTest, NothingHappensWithThePortClosed) {
   EXPECT_FALSE(picked);
   EXPECT_EQ(screen.Messages, std::vector<std::string>{"Uart does not connected"});
   EXPECT_FALSE(Uploading());
+}
+
+// Whether a click stops an upload is the engine's to know: a caption that says "Stop" with no
+// upload under way, or "Upload Code" with one, changes nothing.
+TEST_F(UploadTest, AClickStopsAnUploadUnderWayWhateverTheCaptionSays) {
+  screen.SetCaption(Caption::UploadButton, "Stop");
+  bool picked = false;
+  core.UploadCodeClick([&] {
+    picked = true;
+    return std::optional<std::string>();
+  });
+  EXPECT_TRUE(picked);
+
+  Start(WriteFile("app.bin", Image(Block)));
+  ASSERT_TRUE(Uploading());
+  screen.SetCaption(Caption::UploadButton, "Upload Code");
+  core.UploadCodeClick([] { return std::optional<std::string>(); });
+  EXPECT_FALSE(Uploading());
+  EXPECT_TRUE(screen.Logged("Upload stopped"));
 }
 
 TEST_F(UploadTest, CancelledOrUnopenableFileSendsNothing) {

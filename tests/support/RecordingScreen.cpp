@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-std::string RecordingScreen::GetCaption(Caption which) {
+std::string RecordingScreen::CaptionOf(Caption which) const {
   auto it = Captions.find(which);
   if (it != Captions.end()) return it->second;
   return which == Caption::UploadButton ? "Upload Code" : "Status";

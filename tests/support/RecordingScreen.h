@@ -22,7 +22,8 @@ class RecordingScreen : public Screen {
     if (enabled) ++CmdControlsOn;
   }
   void SetCaption(Caption which, const std::string& text) override { Captions[which] = text; }
-  std::string GetCaption(Caption which) override;
+  // The caption last set, or the one the window starts with.
+  std::string CaptionOf(Caption which) const;
   void ClearCommandEntry() override { ++CommandEntryCleared; }
 
   std::string LastLog() const { return Log.empty() ? std::string() : Log.back(); }
