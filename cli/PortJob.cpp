@@ -620,9 +620,8 @@ void PortJob::Notify(const Notice& notice) {
     case EngineEvent::StatusWord:
       if (const LoaderCommand* command = SettledByStatusWord(c);
           command != nullptr && CommandSettledBy(notice.Word) == command)
-        Raise(notice.Word == command->FailReply
-                  ? Settled(ExitStatus::BoxFailed, command->FailText)
-                  : Settled(ExitStatus::Ok));
+        Raise(notice.Word == command->FailReply ? Settled(ExitStatus::BoxFailed, command->FailText)
+                                                : Settled(ExitStatus::Ok));
       return;
     default:
       return;

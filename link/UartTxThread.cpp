@@ -54,13 +54,15 @@ bool UartTxThread::TxEnqueue(int count, const std::uint8_t* bytes) {
 int UartTxThread::WriteTimeoutMs(const LineSettings& settings, int n) {
   const long long baud = std::max<std::uint32_t>(settings.BaudRate, 1);
   const long long lineMs =
-      (std::max(n, 0) * static_cast<long long>(BitsPerCharacter(settings)) * 1000 + baud - 1) / baud;
+      (std::max(n, 0) * static_cast<long long>(BitsPerCharacter(settings)) * 1000 + baud - 1) /
+      baud;
   return static_cast<int>(std::min<long long>(lineMs * 3 / 2 + 100, INT_MAX));
 }
 
 long long UartTxThread::LineTimeUs(const LineSettings& settings, int n) {
   const long long baud = std::max<std::uint32_t>(settings.BaudRate, 1);
-  return (std::max(n, 0) * static_cast<long long>(BitsPerCharacter(settings)) * 1000000 + baud - 1) /
+  return (std::max(n, 0) * static_cast<long long>(BitsPerCharacter(settings)) * 1000000 + baud -
+          1) /
          baud;
 }
 

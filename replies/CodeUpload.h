@@ -11,10 +11,10 @@
 #include "link/ReplyTimeout.h"
 #include "link/Screen.h"
 #include "link/UartRxThread.h"
-#include "platform/ProtocolThread.h"
 #include "link/UartState.h"
 #include "link/UartTxThread.h"
 #include "platform/Files.h"
+#include "platform/ProtocolThread.h"
 
 // An image opened once and read by position, so that several uploads (one per port, box after
 // box) can share it; its stamp, taken at the open, tells whether it was written to since.

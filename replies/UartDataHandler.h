@@ -7,8 +7,8 @@
 #include "link/ReplyTimeout.h"
 #include "link/Screen.h"
 #include "link/UartRxThread.h"
-#include "platform/ProtocolThread.h"
 #include "link/UartTxThread.h"
+#include "platform/ProtocolThread.h"
 
 class CodeUpload;
 class DlCfgView;

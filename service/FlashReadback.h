@@ -7,8 +7,8 @@
 #include "link/ReplyTimeout.h"
 #include "link/Screen.h"
 #include "link/UartRxThread.h"
-#include "platform/ProtocolThread.h"
 #include "link/UartTxThread.h"
+#include "platform/ProtocolThread.h"
 
 // Reading a range of the box's flash back into flashdata.bin, 4096 bytes per request.
 // Replies carry no address, so only one request is ever out: the next is sent once the block

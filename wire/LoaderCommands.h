@@ -8,13 +8,13 @@
 // verdicts and the simulated box's answers all take them from here, so that a new command is a
 // new row and a changed text changes everywhere at once.
 struct LoaderCommand {
-  std::uint32_t Word;       // the command word (Cmd::)
-  std::uint32_t OkReply;    // 0: the box says no word when it succeeds (run-app starts the app)
+  std::uint32_t Word;     // the command word (Cmd::)
+  std::uint32_t OkReply;  // 0: the box says no word when it succeeds (run-app starts the app)
   std::uint32_t FailReply;
-  const char* OkText;       // the outcomes as the window shows them
+  const char* OkText;  // the outcomes as the window shows them
   const char* FailText;
-  bool InLog;               // the texts go to the message log...
-  bool InCaption;           // ...and to the configuration dialog's status caption
+  bool InLog;      // the texts go to the message log...
+  bool InCaption;  // ...and to the configuration dialog's status caption
 };
 
 std::span<const LoaderCommand> LoaderCommands();
