@@ -289,10 +289,10 @@ TEST(TxRingThreadRule, AnOperationOffItsProtocolThreadIsCaught) {
       {
         RecordingScreen screen;
         FakeClock clock;
-        ReplyTimeout timeout{screen, clock};
+        ReplyTimeout timeout(screen, clock);
         UartState uart;
         RunLoop loop;
-        UartTxThread tx{uart, screen, timeout};
+        UartTxThread tx(uart, screen, timeout);
         tx.BindToThread(loop);
         const std::uint8_t byte = 1;
         std::thread([&] { tx.TxEnqueue(1, &byte); }).join();
