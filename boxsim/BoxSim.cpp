@@ -205,11 +205,7 @@ bool BoxSim::Start() {
     std::lock_guard lock(Mutex);
     Stopping = false;
   }
-  State = Phase::AwaitSync;
-  SyncAnswered = false;
-  In.clear();
-  TextPending.clear();
-  ExpectLen = 0;
+  LoaderStarts();
   Loader = std::thread([this] { Run(); });
   return true;
 }
@@ -706,12 +702,7 @@ void BoxSim::Run() {
       away = BoxAway;
       if (NewBox) {
         NewBox = false;
-        State = Phase::AwaitSync;
-        SyncAnswered = false;
-        In.clear();
-        TextPending.clear();
-        ExpectLen = 0;
-        CurrentBlock = -1;
+        LoaderStarts();
       }
     }
     if (fds[1].revents & POLLIN) {
@@ -1218,8 +1209,7 @@ void BoxSim::HandleBlock(const std::uint8_t* data, std::size_t len) {
   RequestNextBlock();
 }
 
-void BoxSim::BackToLoader(const std::string& why) {
-  if (State == Phase::Uploading) FinishUpload(UploadOutcome::Stopped, why);
+void BoxSim::LoaderStarts() {
   State = Phase::AwaitSync;
   SyncAnswered = false;
   AppUntil = {};
@@ -1227,6 +1217,11 @@ void BoxSim::BackToLoader(const std::string& why) {
   TextPending.clear();
   ExpectLen = 0;
   CurrentBlock = -1;
+}
+
+void BoxSim::BackToLoader(const std::string& why) {
+  if (State == Phase::Uploading) FinishUpload(UploadOutcome::Stopped, why);
+  LoaderStarts();
   Event(why + " -> loader waits for sync");
   SendText("Boot loader ready, waiting for sync");
 }

@@ -230,6 +230,8 @@ class BoxSim {
   // Reports the upload OK when told to before every block has come; true when it did.
   bool OkEarly();
   void SendBlockRequest();
+  // The loader's state as it starts: waiting for the sync word, nothing half taken.
+  void LoaderStarts();
   // The loader starts again (a power cycle, the application's time over) and says so.
   void BackToLoader(const std::string& why);
   void FinishUpload(UploadOutcome outcome, const std::string& why);

@@ -273,11 +273,11 @@ void Reporter::ClearBlock() {
 }
 
 void Reporter::DrawBlock() {
-  const std::string clear = TakeBlock();
   if (Level == Verbosity::Quiet) {
-    if (!clear.empty()) Emit(Err, clear);
+    ClearBlock();
     return;
   }
+  const std::string clear = TakeBlock();
   std::size_t width = 0;
   for (const JobView& job : Jobs) width = std::max(width, ColumnsOf(job.Port));
   if (Columns > 0) width = std::min(width, std::max<std::size_t>(16, Columns / 2));

@@ -19,6 +19,15 @@ std::string WriteWholeFile(const std::string& path, const std::string& bytes) {
   return why;
 }
 
+std::string SyncAndClose(std::FILE* file) {
+  errno = 0;
+  std::string why =
+      std::fflush(file) == 0 ? SyncFile(file) : std::strerror(errno != 0 ? errno : EIO);
+  errno = 0;
+  if (std::fclose(file) != 0 && why.empty()) why = std::strerror(errno != 0 ? errno : EIO);
+  return why;
+}
+
 std::string KeepBeside(const std::string& from, const std::string& target) {
   std::error_code gone;
   if (!std::filesystem::exists(SystemPath(from), gone) && !gone) return target;

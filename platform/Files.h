@@ -27,6 +27,10 @@ bool RemoveFile(const std::string& path);
 // sync failed.
 bool MoveOnto(const std::string& from, const std::string& to, std::string& why);
 
+// Puts what the system holds of a file (its stdio buffer flushed) on the disk. Empty on success,
+// else why; a file system that has nothing to sync counts as success.
+std::string SyncFile(std::FILE* file);
+
 // Flushes a file written through stdio down to the disk and closes it: a file that is moved
 // into place afterwards cannot come back empty after a power cut. Empty on success, else why;
 // the file is closed either way.

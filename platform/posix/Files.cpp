@@ -41,16 +41,9 @@ bool MoveOnto(const std::string& from, const std::string& to, std::string& why) 
   return synced;
 }
 
-std::string SyncAndClose(std::FILE* file) {
-  errno = 0;
-  std::string why;
-  if (std::fflush(file) != 0)
-    why = std::strerror(errno != 0 ? errno : EIO);
-  else if (::fsync(::fileno(file)) != 0 && errno != EINVAL && errno != EROFS)
-    why = std::strerror(errno);
-  errno = 0;
-  if (std::fclose(file) != 0 && why.empty()) why = std::strerror(errno != 0 ? errno : EIO);
-  return why;
+std::string SyncFile(std::FILE* file) {
+  if (::fsync(::fileno(file)) == 0 || errno == EINVAL || errno == EROFS) return {};
+  return std::strerror(errno);
 }
 
 std::FILE* OpenRegularFile(const std::string& path, std::string& why) {

@@ -54,16 +54,8 @@ bool MoveOnto(const std::string& from, const std::string& to, std::string& why) 
   return false;
 }
 
-std::string SyncAndClose(std::FILE* file) {
-  errno = 0;
-  std::string why;
-  if (std::fflush(file) != 0)
-    why = std::strerror(errno != 0 ? errno : EIO);
-  else if (!::FlushFileBuffers(HandleOf(file)))
-    why = SystemText(::GetLastError());
-  errno = 0;
-  if (std::fclose(file) != 0 && why.empty()) why = std::strerror(errno != 0 ? errno : EIO);
-  return why;
+std::string SyncFile(std::FILE* file) {
+  return ::FlushFileBuffers(HandleOf(file)) ? std::string() : SystemText(::GetLastError());
 }
 
 std::FILE* OpenRegularFile(const std::string& path, std::string& why) {

@@ -7,8 +7,8 @@ std::string SystemText(DWORD error) {
       nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string utf8;
   if (n > 0 && text != nullptr) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0,
-                                           nullptr, nullptr);
+    const int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
     utf8.resize(static_cast<std::size_t>(size));
     ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), utf8.data(), size, nullptr,
                           nullptr);

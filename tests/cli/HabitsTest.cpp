@@ -451,19 +451,21 @@ TEST_F(CliTest, PortsListsTheMachinesPortsAndWhoHoldsThem) {
                 "{\"path\": \"/dev/ttyACM0\", \"name\": \"\", \"by_id\": \"\", \"held\": false}\n"
                 "{\"path\": \"/dev/ttyS0\", \"name\": \"\", \"by_id\": \"\", \"held\": false}\n");
   // As root, with a tree that another user can reach (a clone in /root is not).
-  const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  const std::vector<std::string> asNobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                             "--clear-groups"};
+  std::string reachable;
+  for (const std::string& word : asNobody) reachable += word + " ";
+  reachable += "test -x '" + std::string(KELVARIN_CLI) + "' -a -r '" + Dir.string() + "'";
   fs::permissions(Dir,
                   fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
                       fs::perms::others_exec,
                   fs::perm_options::add);
   if (getuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0 &&
-      std::system(
-          (asNobody + "test -x '" + KELVARIN_CLI + "' -a -r '" + Dir.string() + "'").c_str()) ==
-          0) {
+      std::system(reachable.c_str()) == 0) {
     // Another user cannot look into this test's open files: no port is called free then.
     SCOPED_TRACE("as a user who cannot see every program");
     CliProcess::Setup other = setup;
-    other.RunUnder = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    other.RunUnder = asNobody;
     const CliRun unseen = RunCli({"ports"}, other);
     EXPECT_EQ(unseen.Status, 0) << unseen.Err;
     EXPECT_EQ(unseen.Out,
