@@ -24,6 +24,7 @@
 #include "platform/Files.h"
 #include "ui_Main.h"
 #include "version/KelvarinVersion.h"
+#include "window/WindowEffects.h"
 #include "wire/Words.h"
 
 namespace {
@@ -281,28 +282,36 @@ bool Tform_main::UploadStoppable() {
   return Protocol.Connected() && Protocol.Progress().What == Core::WorkProgress::Job::Upload;
 }
 
-void Tform_main::SetCaption(Caption which, const std::string& text) {
-  if (which == Caption::UploadButton) {
-    ui->btn_UpdateCode->setText(ToQString(text));
+void Tform_main::Line(const std::string& text, bool systemText) {
+  if (systemText)
+    AppendSystemLog(text);
+  else
+    AppendLog(text);
+}
+
+void Tform_main::Message(const std::string& text) {
+  ShowMessage(text);
+}
+
+void Tform_main::On(const EngineEvent& event) {
+  RenderEvent(event, *this);
+  const WindowEffect effect = EffectOf(event);
+  if (effect.PortOpen) {
+    ui->tbtn_UartConnect->setEnabled(!*effect.PortOpen);
+    ui->tbtn_UartDisconnect->setEnabled(*effect.PortOpen);
+    ui->tbtn_Setting->setEnabled(!*effect.PortOpen);
+  }
+  if (effect.CommandControls) SetCmdControls(*effect.CommandControls);
+  if (effect.UploadCaption) {
+    ui->btn_UpdateCode->setText(ToQString(*effect.UploadCaption));
     ui->btn_UpdateCode->setEnabled(CommandsEnabled || UploadStoppable());
-  } else if (form_DL_Config) {
-    form_DL_Config->SetStatusCaption(text);
   }
-}
-
-void Tform_main::ClearCommandEntry() {
-  ui->text_Cmd->clear();
-  ui->text_Cmd->setFocus();
-}
-
-void Tform_main::Notify(const Notice& notice) {
-  if (notice.Kind == EngineEvent::PortOpened || notice.Kind == EngineEvent::PortClosed) {
-    const bool open = notice.Kind == EngineEvent::PortOpened;
-    ui->tbtn_UartConnect->setEnabled(!open);
-    ui->tbtn_UartDisconnect->setEnabled(open);
-    ui->tbtn_Setting->setEnabled(!open);
+  if (effect.DlCfgStatus && form_DL_Config) form_DL_Config->SetStatusCaption(*effect.DlCfgStatus);
+  if (effect.ClearCommandEntry) {
+    ui->text_Cmd->clear();
+    ui->text_Cmd->setFocus();
   }
-  UpdateStatus();
+  if (effect.StatusChanged) UpdateStatus();
 }
 
 void Tform_main::tbtn_ServiceClick(bool checked) {

@@ -16,7 +16,7 @@
 #include "app/QtProtocolThread.h"
 #include "app/Uart_init.h"
 #include "engine/Core.h"
-#include "link/Screen.h"
+#include "link/EngineEvents.h"
 #include "platform/Clock.h"
 
 class QMessageBox;
@@ -31,7 +31,7 @@ class Tform_main;
 
 // The main window: tool bar, command buttons, message log and command entry. It owns the
 // protocol core and the three workers that feed it.
-class Tform_main : public QMainWindow, public Screen {
+class Tform_main : public QMainWindow, public EventSink, private EventText {
   Q_OBJECT
 
  public:
@@ -50,14 +50,16 @@ class Tform_main : public QMainWindow, public Screen {
   // Appends the log lines still waiting for the next batch.
   void FlushLog();
 
-  // Screen
-  void AppendLog(const std::string& line) override;
-  void AppendSystemLog(const std::string& line) override;
-  void ShowMessage(const std::string& text) override;
-  void SetCmdControls(bool enabled) override;
-  void SetCaption(Caption which, const std::string& text) override;
-  void ClearCommandEntry() override;
-  void Notify(const Notice& notice) override;
+  // EventSink: the log's words for the event, then what it changes in the window.
+  void On(const EngineEvent& event) override;
+
+  // A log line of the box's coding (one byte per character), or of the system's.
+  void AppendLog(const std::string& line);
+  void AppendSystemLog(const std::string& line);
+  // Modal; returns when the technician has closed it.
+  void ShowMessage(const std::string& text);
+  // The command buttons and the command entry, together.
+  void SetCmdControls(bool enabled);
 
   // The image picker of "Upload Code"; tests replace the file dialog with it.
   std::function<std::optional<std::string>()> PickImageFile;
@@ -122,6 +124,10 @@ class Tform_main : public QMainWindow, public Screen {
   void dropEvent(QDropEvent* event) override;
 
  private:
+  // EventText: the log's words and message boxes of an event.
+  void Line(const std::string& text, bool systemText) override;
+  void Message(const std::string& text) override;
+
   void FormCreate();
   bool SendTypedCommand();
   void BuildStatusBar();

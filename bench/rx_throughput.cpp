@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "boxsim/BoxFrames.h"
-#include "link/Screen.h"
+#include "link/EngineEvents.h"
 #include "link/UartRxThread.h"
 #include "link/UartState.h"
 
@@ -17,13 +17,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class QuietScreen : public Screen {
+class QuietScreen : public EventSink {
  public:
-  void AppendLog(const std::string&) override { ++Lines; }
-  void ShowMessage(const std::string&) override {}
-  void SetCmdControls(bool) override {}
-  void SetCaption(Caption, const std::string&) override {}
-  void ClearCommandEntry() override {}
+  void On(const EngineEvent&) override { ++Lines; }
   long Lines = 0;
 };
 

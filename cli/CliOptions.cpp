@@ -10,6 +10,7 @@
 #include "link/NumberText.h"
 #include "platform/SerialPort.h"
 #include "service/ServiceRequests.h"
+#include "wire/LoaderCommands.h"
 
 namespace {
 
@@ -176,7 +177,7 @@ const char* StatusMeaning(int status) {
 
 struct StatusText {
   int Status;
-  const char* Meaning;  // nullptr: the usual meaning
+  std::string Meaning;  // empty: the usual meaning
 };
 
 struct CommandSpec {
@@ -196,8 +197,32 @@ std::vector<StatusText> PortStatuses(std::vector<StatusText> own) {
                      ExitStatus::Interrupted})
     if (std::none_of(own.begin(), own.end(),
                      [&](const StatusText& s) { return s.Status == status; }))
-      own.push_back({status, nullptr});
+      own.push_back({status, ""});
   return own;
+}
+
+const LoaderCommand& Row(const char* name) {
+  return *LoaderCommandNamed(name);
+}
+
+std::string Quoted(const char* text) {
+  return std::string("\"") + text + "\"";
+}
+
+// The loader's own outcomes: 0 for its ok word, 1 for its fail word, as the log shows them.
+std::vector<StatusText> Outcomes(const char* name, std::vector<StatusText> more = {}) {
+  std::vector<StatusText> own = {{0, Quoted(Row(name).OkText)}, {1, Quoted(Row(name).FailText)}};
+  own.insert(own.end(), more.begin(), more.end());
+  return own;
+}
+
+// A command that is one of the loader's: its help comes from the loader's table.
+CommandSpec FromLoaderTable(const char* name, Command cmd, int args, const char* synopsis,
+                            const char* examples, std::vector<StatusText> statuses) {
+  const LoaderCommand& row = Row(name);
+  return {name,     cmd,      args,
+          args,     synopsis, row.Summary,
+          row.Help, examples, PortStatuses(std::move(statuses))};
 }
 
 const std::vector<CommandSpec>& CommandTable() {
@@ -233,34 +258,23 @@ const std::vector<CommandSpec>& CommandTable() {
        PortStatuses({{0, "FILE holds the flash"},
                      {1, "the box failed the read (FILE is left as it was)"},
                      {2, "a usage error; FILE cannot be written"},
-                     {6, nullptr}})},
-      {"erase", Command::Erase, 2, 2, "START SIZE",
-       "erases SIZE bytes of flash from START (hexadecimal)",
-       "Erases SIZE bytes of flash from START, both hexadecimal, as the flash dialog does.",
-       "kelvarin-cli -p ttyUSB0 erase 20000 10000",
-       PortStatuses({{0, "the box reported \"ERASE OK\""},
-                     {1, "the box reported \"ERASE fail\""},
-                     {2, nullptr}})},
-      {"version", Command::Version, 0, 0, "",
-       "prints the loader version as the window shows it (\"1.10\")",
-       "Prints the loader version as the window shows it, such as \"1.10\", on a line of its "
-       "own; with several ports, PORT: VERSION.",
-       "v=$(kelvarin-cli -p ttyUSB0 version)", PortStatuses({{0, "the version was printed"}})},
-      {"verify-boot", Command::VerifyBoot, 0, 0, "", "the box checks its boot code",
-       "Sends the loader command \"Verify Boot Code\": the box checks its boot code.",
-       "kelvarin-cli -p ttyUSB0 verify-boot",
-       PortStatuses({{0, "\"Verify boot code ok\""}, {1, "\"Verify boot code fail\""}})},
-      {"verify-app", Command::VerifyApp, 0, 0, "", "the box checks its application",
-       "Sends the loader command \"Verify App\": the box checks its application.",
-       "kelvarin-cli -p ttyUSB0 verify-app",
-       PortStatuses({{0, "\"Verify App ok\""}, {1, "\"Verify App fail\""}})},
-      {"run-app", Command::RunApp, 0, 0, "", "the box starts its application",
-       "Sends the loader command \"Run App\" and waits 1 s for a refusal.",
-       "kelvarin-cli -p ttyUSB0 run-app",
-       PortStatuses({{0, "the command went out and was not refused"}, {1, "\"Run App fail\""}})},
-      {"reboot", Command::Reboot, 0, 0, "", "the box reboots",
-       "Sends the loader command \"Reboot STB\"; done once the command is out on the line.",
-       "kelvarin-cli -p ttyUSB0 reboot", PortStatuses({{0, "the command went out"}})},
+                     {6, ""}})},
+      FromLoaderTable("erase", Command::Erase, 2, "START SIZE",
+                      "kelvarin-cli -p ttyUSB0 erase 20000 10000",
+                      {{0, "the box reported " + Quoted(Row("erase").OkText)},
+                       {1, "the box reported " + Quoted(Row("erase").FailText)},
+                       {2, ""}}),
+      FromLoaderTable("version", Command::Version, 0, "", "v=$(kelvarin-cli -p ttyUSB0 version)",
+                      {{0, "the version was printed"}}),
+      FromLoaderTable("verify-boot", Command::VerifyBoot, 0, "",
+                      "kelvarin-cli -p ttyUSB0 verify-boot", Outcomes("verify-boot")),
+      FromLoaderTable("verify-app", Command::VerifyApp, 0, "", "kelvarin-cli -p ttyUSB0 verify-app",
+                      Outcomes("verify-app")),
+      FromLoaderTable(
+          "run-app", Command::RunApp, 0, "", "kelvarin-cli -p ttyUSB0 run-app",
+          {{0, "the command went out and was not refused"}, {1, Quoted(Row("run-app").FailText)}}),
+      FromLoaderTable("reboot", Command::Reboot, 0, "", "kelvarin-cli -p ttyUSB0 reboot",
+                      {{0, "the command went out"}}),
       {"send", Command::Send, 1, 1, "TEXT",
        "sends TEXT as the command entry does; prints the box's lines for 1 s",
        "Sends TEXT (Latin-1) as the window's command entry does and prints the box's lines for "
@@ -280,14 +294,13 @@ const std::vector<CommandSpec>& CommandTable() {
        "kelvarin-cli -p ttyUSB0 config get Sat_Freq\n"
        "kelvarin-cli -p ttyUSB0 config set Timeout=45 DLPid=1ff0",
        PortStatuses({{0, "success"},
-                     {1, "the box refused (\"Set DL CFG Fail\", \"Set default CFG fail\")"},
+                     {1, "the box refused (" + Quoted(Row("config set").FailText) + ", " +
+                             Quoted(Row("config default").FailText) + ")"},
                      {2,
                       "a usage error; a field this box does not have or that cannot be "
                       "edited"}})},
-      {"tune", Command::Tune, 2, 2, "FREQ_KHZ BANDWIDTH", "runs the tuning test (decimal numbers)",
-       "Runs the box's tuning test at FREQ_KHZ with BANDWIDTH, both decimal.",
-       "kelvarin-cli -p ttyUSB0 tune 11778000 8",
-       PortStatuses({{0, "\"Tune test ok\""}, {1, "\"Tune test fail\""}, {2, nullptr}})},
+      FromLoaderTable("tune", Command::Tune, 2, "FREQ_KHZ BANDWIDTH",
+                      "kelvarin-cli -p ttyUSB0 tune 11778000 8", Outcomes("tune", {{2, ""}})),
       {"monitor", Command::Monitor, 0, 0, "", "prints the box's text lines until interrupted",
        "Prints the box's text lines as they come, until interrupted (Ctrl+C).",
        "kelvarin-cli -p ttyUSB0 monitor | tee box.log",
@@ -303,7 +316,7 @@ const std::vector<CommandSpec>& CommandTable() {
        "program holds it (a program of another user is seen only by root). With --json one "
        "object a port. Needs no port.",
        "kelvarin-cli ports\nkelvarin-cli ports --json",
-       {{0, "listed (no port found is no error)"}, {2, nullptr}}},
+       {{0, "listed (no port found is no error)"}, {2, ""}}},
       {"help",
        Command::Help,
        0,
@@ -344,7 +357,7 @@ std::string StatusHelp(const std::vector<StatusText>& statuses) {
   for (const StatusText& s : statuses) {
     std::string head = "  " + std::to_string(s.Status);
     head.resize(8, ' ');
-    text += head + Wrap(s.Meaning ? s.Meaning : StatusMeaning(s.Status), 8, 8);
+    text += head + Wrap(s.Meaning.empty() ? StatusMeaning(s.Status) : s.Meaning.c_str(), 8, 8);
   }
   return text;
 }
@@ -590,18 +603,18 @@ std::string HelpText(const std::string& topic) {
     head.resize(column, ' ');
     text += head + Wrap(c.Summary, column, column);
   }
-  text += StatusHelp({{ExitStatus::Ok, nullptr},
-                      {ExitStatus::BoxFailed, nullptr},
+  text += StatusHelp({{ExitStatus::Ok, ""},
+                      {ExitStatus::BoxFailed, ""},
                       {ExitStatus::Usage,
                        "a usage error, an image that cannot be read or changed, a FILE that "
                        "cannot be written"},
-                      {ExitStatus::PortFailed, nullptr},
-                      {ExitStatus::NoLoader, nullptr},
-                      {ExitStatus::LinkFailed, nullptr},
+                      {ExitStatus::PortFailed, ""},
+                      {ExitStatus::NoLoader, ""},
+                      {ExitStatus::LinkFailed, ""},
                       {ExitStatus::NotWritten,
                        "a read arrived whole but its FILE could not be "
                        "written: it is kept under the name printed"},
-                      {ExitStatus::Interrupted, nullptr}});
+                      {ExitStatus::Interrupted, ""}});
   text += "With several ports the status is the highest of theirs.\n";
   return text;
 }

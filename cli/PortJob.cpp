@@ -81,24 +81,34 @@ bool Compare(const std::filesystem::path& readBack, const UploadImage& image, st
 // The loader command whose status word settles a command of the command line: its words and
 // its failure's text are the loader command table's (none for the others).
 const LoaderCommand* SettledByStatusWord(Command c) {
+  const char* name = nullptr;
   switch (c) {
     case Command::VerifyBoot:
-      return LoaderCommandOf(Cmd::VerifyBoot);
+      name = "verify-boot";
+      break;
     case Command::VerifyApp:
-      return LoaderCommandOf(Cmd::VerifyApp);
+      name = "verify-app";
+      break;
     case Command::RunApp:
-      return LoaderCommandOf(Cmd::RunApp);
+      name = "run-app";
+      break;
     case Command::ConfigSet:
-      return LoaderCommandOf(Cmd::SetDlCfg);
+      name = "config set";
+      break;
     case Command::ConfigDefault:
-      return LoaderCommandOf(Cmd::SetDefaultDlCfg);
+      name = "config default";
+      break;
     case Command::Tune:
-      return LoaderCommandOf(Cmd::TuneTest);
+      name = "tune";
+      break;
     case Command::Erase:
-      return LoaderCommandOf(Cmd::EraseFlash);
+      name = "erase";
+      break;
     default:
       return nullptr;
   }
+  const LoaderCommand* command = LoaderCommandNamed(name);
+  return command != nullptr && command->FailReply != 0 ? command : nullptr;
 }
 
 PortJob::Event Settled(int status, std::string why = {}) {
@@ -499,37 +509,77 @@ void PortJob::ShowProgress() {
   Out.ProgressMade(View());
 }
 
-void PortJob::AppendSystemLog(const std::string& line) {
-  Now = std::chrono::steady_clock::now();
-  LastLogLine = line;
-  // A reopen that found its adapter under another node says so, however quiet the wait for it.
-  if (!Quiet() || State == JobState::Reopening) Out.LogLine(View(), line, true);
-}
+namespace {
 
-void PortJob::AppendBoxText(const std::string& line) {
+// What the engine's words say of one event, gathered so that the job can route each line.
+class GatheredText : public EventText {
+ public:
+  struct Said {
+    std::string Text;
+    bool SystemText = false;
+    bool Message = false;
+  };
+  std::vector<Said> All;
+
+  void Line(const std::string& text, bool systemText) override {
+    All.push_back({text, systemText, false});
+  }
   // All of the line, a zero byte too: the output shows what cannot be printed as escapes.
-  AppendLog(!line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line);
-}
+  void Box(const std::string& line) override {
+    All.push_back({!line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line});
+  }
+  void Message(const std::string& text) override { All.push_back({text, false, true}); }
+};
 
-void PortJob::AppendLog(const std::string& line) {
+}  // namespace
+
+void PortJob::On(const EngineEvent& event) {
   Now = std::chrono::steady_clock::now();
-  LastLogLine = line;
-  if (Quiet()) return;
-  const bool boxWork = Options.Cmd == Command::Send || Options.Cmd == Command::Monitor;
-  // The box may print before the next tick has begun the work the loader's answer allows.
-  const bool working = State == JobState::Working || LoaderAnswerWaiting();
-  if (boxWork && working && InEngineCall == 0)
-    Out.BoxLine(View(), line);
-  else
-    LogEngineLine(line);
+  // Shown first: what the engine said before an event was acted on is no answer to the work.
+  Show(event);
+  React(event);
 }
 
-void PortJob::ShowMessage(const std::string& text) {
-  LastMessage = text;
-  // The window's message box over the log line that told why ("Can't open NAME" after
-  // "Can't open NAME: why"): the log has said it.
-  if (LastLogLine.rfind(text + ": ", 0) == 0) return;
-  if (!Quiet()) LogEngineLine(text);
+void PortJob::Show(const EngineEvent& event) {
+  EngineEvent shown = event;
+  // The read-back writes flashdata.bin (and its part file) in a folder of its own beside the
+  // read's file; what the operator knows is the file.
+  if (Options.Cmd == Command::Read && !ReadName.empty()) {
+    if (auto* e = std::get_if<ev::FlashReadEnded>(&shown)) e->File = e->FileName = ReadName;
+    if (auto* e = std::get_if<ev::Refused>(&shown);
+        e != nullptr &&
+        (e->What == ev::Refusal::PartFileNotCreated || e->What == ev::Refusal::PartFileNotWritten))
+      e->Detail = ReadName;
+  }
+  GatheredText text;
+  RenderEvent(shown, text);
+  if (const auto* e = std::get_if<ev::CommandSettled>(&event);
+      e != nullptr && e->Command->OutcomeIsRecordStatus && !e->Command->InLog)
+    text.Line(e->Ok() ? e->Command->OkText : e->Command->FailText, false);
+  // The engine counts the image handed to the line, which runs up to a block ahead of the
+  // bytes sent that the progress counts.
+  const bool queuedBlock =
+      Options.Cmd == Command::Upload && std::holds_alternative<ev::BlockServed>(event);
+  // The window's message box over the log line that told why: the log has said it.
+  const bool messageSaid = std::holds_alternative<ev::PortOpenFailed>(event);
+  const bool boxWork = Options.Cmd == Command::Send || Options.Cmd == Command::Monitor;
+  for (const GatheredText::Said& said : text.All) {
+    if (said.Message) {
+      LastMessage = said.Text;
+      // Fixed words, or a file or port name: text of the system either way.
+      if (!messageSaid && !Quiet()) Out.LogLine(View(), said.Text, true);
+    } else if (said.SystemText) {
+      // A reopen that found its adapter under another node says so, however quiet the wait.
+      if (!Quiet() || State == JobState::Reopening) Out.LogLine(View(), said.Text, true);
+    } else if (!Quiet()) {
+      // The box may print before the next tick has begun the work the loader's answer allows.
+      const bool working = State == JobState::Working || LoaderAnswerWaiting();
+      if (boxWork && working && InEngineCall == 0)
+        Out.BoxLine(View(), said.Text);
+      else
+        Out.LogLine(View(), queuedBlock ? said.Text + " (queued)" : said.Text);
+    }
+  }
 }
 
 std::string PortJob::LostWhy(const Event& e) const {
@@ -537,94 +587,53 @@ std::string PortJob::LostWhy(const Event& e) const {
   return LastMessage.empty() ? "port lost" : LastMessage;
 }
 
-void PortJob::LogEngineLine(const std::string& line) {
-  // The engine counts the image handed to the line, which runs up to a block ahead of the
-  // bytes sent that the progress counts.
-  if (Options.Cmd == Command::Upload && line.rfind("Download ", 0) == 0 && !line.empty() &&
-      line.back() == '%') {
-    Out.LogLine(View(), line + " (queued)");
+void PortJob::React(const EngineEvent& event) {
+  if (std::holds_alternative<ev::LoaderAnswered>(event)) {
+    Raise({Kind::LoaderAnswered});
     return;
   }
-  const std::string named = NamingTheReadFile(line);
-  if (named == line)
-    Out.LogLine(View(), line);
-  else
-    Out.LogLine(View(), named, true);
-}
-
-std::string PortJob::NamingTheReadFile(const std::string& line) const {
-  if (Options.Cmd != Command::Read || ReadName.empty()) return line;
-  // The read-back writes flashdata.bin (and its part file) in a folder of its own beside the
-  // read's file; what the operator knows is the file.
-  const std::string own = SystemName(ReadFolder / "flashdata.bin");
-  std::string named = line;
-  for (const std::string& name : {own + ".part", own, std::string("flashdata.bin")}) {
-    const std::size_t at = named.find(name);
-    if (at != std::string::npos) return named.replace(at, name.size(), ReadName);
-  }
-  return line;
-}
-
-void PortJob::SetCaption(Caption which, const std::string& text) {
-  // The upload button's caption is the window's; the engine keeps its own state.
-  if (which != Caption::UploadButton && text != "Status") AppendLog(text);
-}
-
-void PortJob::Notify(const Notice& notice) {
-  switch (notice.Kind) {
-    case EngineEvent::LoaderReady:
-      Raise({Kind::LoaderAnswered});
-      return;
-    case EngineEvent::PortClosed:
-      if (!ClosingOurselves) Raise({Kind::PortLost, ExitStatus::Ok, notice.Text});
-      return;
-    default:
-      break;
+  if (const auto* e = std::get_if<ev::PortClosed>(&event)) {
+    if (e->WasOpen && !ClosingOurselves) Raise({Kind::PortLost, ExitStatus::Ok, e->LostWhy});
+    return;
   }
   // Anything else can only settle the command at work; an answer that comes before it has
   // begun answers nothing of it.
   if (State != JobState::Working) return;
   const Command c = Options.Cmd;
-  switch (notice.Kind) {
-    case EngineEvent::ReplyTimedOut:
-      Raise(Settled(ExitStatus::LinkFailed, "Timeout!!"));
-      return;
-    case EngineEvent::UploadAccepted:
-      if (c == Command::Upload) Raise(Settled(ExitStatus::Ok));
-      return;
-    case EngineEvent::UploadRefused:
-      if (c == Command::Upload)
-        Raise(Settled(ExitStatus::BoxFailed, notice.Text.empty() ? "Upload fail" : notice.Text));
-      return;
-    case EngineEvent::UploadImageChanged:
-      if (c == Command::Upload)
-        Raise(Settled(ExitStatus::Usage, notice.Text + ": " + Options.Image));
-      return;
-    case EngineEvent::LoaderVersion:
-      if (c == Command::Version) {
-        Event e = Settled(ExitStatus::Ok);
-        e.Text = notice.Text;
-        Raise(std::move(e));
-      }
-      return;
-    case EngineEvent::FlashReadDone:
-    case EngineEvent::FlashReadKept:
-    case EngineEvent::FlashReadFailed:
-      if (c == Command::Read || c == Command::Verify) {
-        Event e{Kind::ReadEnded, notice.Kind == EngineEvent::FlashReadFailed ? ExitStatus::BoxFailed
-                                                                             : ExitStatus::Ok};
-        e.Text = notice.Text;
-        Raise(std::move(e));
-      }
-      return;
-    case EngineEvent::StatusWord:
-      if (const LoaderCommand* command = SettledByStatusWord(c);
-          command != nullptr && CommandSettledBy(notice.Word) == command)
-        Raise(notice.Word == command->FailReply ? Settled(ExitStatus::BoxFailed, command->FailText)
-                                                : Settled(ExitStatus::Ok));
-      return;
-    default:
-      return;
+  if (std::holds_alternative<ev::ReplyTimedOut>(event)) {
+    Raise(Settled(ExitStatus::LinkFailed, "Timeout!!"));
+  } else if (const auto* e = std::get_if<ev::UploadEnded>(&event); e && c == Command::Upload) {
+    switch (e->Outcome) {
+      case ev::UploadOutcome::Accepted:
+        Raise(Settled(ExitStatus::Ok));
+        break;
+      case ev::UploadOutcome::AcceptedEarly:
+        Raise(Settled(ExitStatus::BoxFailed, e->Why));
+        break;
+      case ev::UploadOutcome::Refused:
+        Raise(Settled(ExitStatus::BoxFailed, "Upload fail"));
+        break;
+      case ev::UploadOutcome::ImageChanged:
+        Raise(Settled(ExitStatus::Usage, e->Why + ": " + Options.Image));
+        break;
+      case ev::UploadOutcome::AcceptedIdle:
+      case ev::UploadOutcome::Stopped:
+        break;
+    }
+  } else if (const auto* e = std::get_if<ev::LoaderVersion>(&event); e && c == Command::Version) {
+    Event settled = Settled(ExitStatus::Ok);
+    settled.Text = std::to_string(e->Major) + "." + std::to_string(e->Minor);
+    Raise(std::move(settled));
+  } else if (const auto* e = std::get_if<ev::FlashReadEnded>(&event);
+             e && (c == Command::Read || c == Command::Verify)) {
+    const bool arrived =
+        e->Outcome == ev::ReadOutcome::Complete || e->Outcome == ev::ReadOutcome::Kept;
+    Event ended{Kind::ReadEnded, arrived ? ExitStatus::Ok : ExitStatus::BoxFailed};
+    if (e->Outcome == ev::ReadOutcome::Kept) ended.Text = e->KeptIn;
+    Raise(std::move(ended));
+  } else if (const auto* e = std::get_if<ev::CommandSettled>(&event);
+             e && e->Command == SettledByStatusWord(c)) {
+    Raise(e->Ok() ? Settled(ExitStatus::Ok) : Settled(ExitStatus::BoxFailed, e->Command->FailText));
   }
 }
 

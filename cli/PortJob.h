@@ -12,7 +12,7 @@
 #include "cli/JobView.h"
 #include "dlcfg/DlCfgView.h"
 #include "engine/Core.h"
-#include "link/Screen.h"
+#include "link/EngineEvents.h"
 #include "platform/Clock.h"
 #include "platform/ProtocolThread.h"
 #include "replies/CodeUpload.h"
@@ -20,7 +20,7 @@
 // One port's work: opens the port, syncs, runs the command, closes, and with --repeat serves
 // box after box. A state machine: the engine's reports and the clock become events, and
 // Handle moves the job from state to state. Runs on the protocol thread only.
-class PortJob : public Screen, public DlCfgView {
+class PortJob : public EventSink, public DlCfgView {
  public:
   using TimePoint = std::chrono::steady_clock::time_point;
 
@@ -64,15 +64,8 @@ class PortJob : public Screen, public DlCfgView {
   int Status() const { return WorstStatus; }
   JobView View() const;
 
-  // Screen
-  void AppendLog(const std::string& line) override;
-  void AppendSystemLog(const std::string& line) override;
-  void AppendBoxText(const std::string& line) override;
-  void ShowMessage(const std::string& text) override;
-  void SetCmdControls(bool) override {}
-  void SetCaption(Caption which, const std::string& text) override;
-  void ClearCommandEntry() override {}
-  void Notify(const Notice& notice) override;
+  // EventSink
+  void On(const EngineEvent& event) override;
   // DlCfgView
   bool ShowDLCfgRecord(const std::uint8_t* record) override;
 
@@ -100,9 +93,9 @@ class PortJob : public Screen, public DlCfgView {
   bool ReadsFlash() const { return Options.Cmd == Command::Read || Options.Cmd == Command::Verify; }
   void DiscardReadFolder();
   bool KeptInReadFolder = false;  // a complete read that could be moved nowhere else is there
-  // The engine's lines about its own file name the read's file instead.
-  std::string NamingTheReadFile(const std::string& line) const;
-  void LogEngineLine(const std::string& line);
+  // What the engine's event means for the job, and what of it the output shows.
+  void React(const EngineEvent& event);
+  void Show(const EngineEvent& event);
   double WorkSeconds() const;
   bool Quiet() const;
 
@@ -136,7 +129,6 @@ class PortJob : public Screen, public DlCfgView {
   bool WantRecordForSet = false;
 
   std::string LastMessage;
-  std::string LastLogLine;
   bool Answered = false;
   int InEngineCall = 0;
 

@@ -10,14 +10,14 @@
 #include "wire/Bytes.h"
 #include "wire/Words.h"
 
-Core::Core(Screen& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread)
+Core::Core(EventSink& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread)
     : Core(screen, clock, workFolder, thread, std::make_unique<SerialPort>(), nullptr) {}
 
-Core::Core(Screen& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread,
+Core::Core(EventSink& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread,
            Port& port)
     : Core(screen, clock, workFolder, thread, nullptr, &port) {}
 
-Core::Core(Screen& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread,
+Core::Core(EventSink& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread,
            std::unique_ptr<Port> owned, Port* borrowed)
     : OwnedPort(std::move(owned)),
       Line(borrowed != nullptr ? *borrowed : *OwnedPort),
@@ -90,8 +90,7 @@ bool Core::OpenPort(const PortRequest& request) {
   if (Uart.UartConnected) return false;
   if (!Line.OpenExclusive(request.Name)) {
     OpenFailure = "Can't open " + request.Name + ": " + Line.LastError();
-    Out.AppendLog(OpenFailure);
-    Out.ShowMessage("Can't open " + request.Name);
+    Out.On(ev::PortOpenFailed{request.Name, Line.LastError()});
     return false;
   }
   LineSettings settings;
@@ -104,8 +103,7 @@ bool Core::OpenPort(const PortRequest& request) {
     const std::string why = Line.LastError();
     Line.Close();
     OpenFailure = "Can't set " + request.Name + ": " + why;
-    Out.AppendLog(OpenFailure);
-    Out.ShowMessage("Can't set " + request.Name);
+    Out.On(ev::PortOpenFailed{request.Name, why, true});
     return false;
   }
   OpenFailure.clear();
@@ -117,12 +115,8 @@ bool Core::OpenPort(const PortRequest& request) {
   Tx.SyncStopped = false;
   // A line the box on the last connection began is no part of what this one says.
   Rx.DropLine();
-  Out.Notify({EngineEvent::PortOpened});
   ResumeWorkers();
-  // The technician must see that ttyUSB0 is now another node, if only to tell two stations apart.
-  if (!Line.FollowedTo().empty())
-    Out.AppendSystemLog(request.Name + " came back as " + Line.FollowedTo());
-  Out.AppendLog("Com port set up ok");
+  Out.On(ev::PortOpened{request.Name, settings, Line.FollowedTo()});
   return true;
 }
 
@@ -134,26 +128,22 @@ void Core::ClosePort() {
 void Core::CloseLine(const std::string& lostWhy) {
   if (Uart.UartConnected) StopWork();
   SuspendWorkers();
+  ev::PortClosed closed{Uart.UartConnected, false, lostWhy};
   if (Uart.UartConnected) {
     Uart.UartConnected = false;
     if (Uart.ComHandle.load()) {
       Line.Close();
       Tx.LineClosed();
       Uart.ComHandle = nullptr;
-      Out.AppendLog("RS232 Disconnect");
+      closed.LineClosed = true;
     }
-    Out.Notify({EngineEvent::PortClosed, 0, lostWhy});
   }
-  Out.SetCmdControls(false);
+  Out.On(closed);
 }
 
 void Core::PortLost(const std::string& why) {
-  Out.AppendLog(why);
   // Left in the ring, they would go out on the next open, to whatever box is there then.
-  const int dropped = Tx.DropQueued();
-  if (dropped > 0)
-    Out.AppendLog("Dropped " + std::to_string(dropped) + (dropped == 1 ? " message" : " messages") +
-                  " queued for the lost port: never sent");
+  Out.On(ev::PortLost{why, Tx.DropQueued()});
   CloseLine(why);
 }
 
@@ -168,7 +158,7 @@ bool Core::SendCmd(const std::uint8_t* bytes, int length) {
   if (!Tx.TxEnqueue(count, message.data())) return false;
   Tx.SyncStopped = true;
   Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
-  Out.AppendLog(CmdLogLine(message.data(), std::min(count, 4)));
+  Out.On(ev::CommandSent{{message.begin(), message.begin() + std::min(count, 4)}});
   return true;
 }
 
@@ -184,8 +174,8 @@ bool Core::RebootStb() {
   std::uint8_t buffer[4];
   PutCommandWord(buffer, Cmd::RebootStb);
   if (!Tx.TxEnqueue(4, buffer)) return false;
-  Out.SetCmdControls(false);
-  Out.AppendLog(CmdLogLine(buffer, 4));
+  Out.On(ev::AwaitingLoader{});
+  Out.On(ev::CommandSent{{buffer, buffer + 4}});
   Tx.SyncStopped = false;
   return true;
 }
@@ -211,7 +201,7 @@ void Core::SetDlCfg(const std::uint8_t* record) {
   constexpr int length = 4 + DlCfgRecordSize + 1;
   std::uint8_t message[length] = {};
   PutCommandWord(message, Cmd::SetDlCfg);
-  Out.AppendLog(CmdLogLine(message, 4) + " len = " + std::to_string(length));
+  Out.On(ev::CommandSent{{message, message + 4}, length});
   std::copy(record, record + DlCfgRecordSize, message + 4);
   Tx.TxEnqueue(length, message);
   Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
@@ -225,7 +215,7 @@ bool Core::SetDefaultDlCfg() {
 void Core::TuneTest(std::uint32_t frequencyKHz, std::uint32_t bandwidth) {
   OnProtocolThread();
   const TuneRequest request = BuildTuneRequest(frequencyKHz, bandwidth);
-  Out.AppendLog(CmdLogLine(request.data(), 4));
+  Out.On(ev::CommandSent{{request.begin(), request.begin() + 4}});
   Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
 }
 
@@ -233,12 +223,12 @@ bool Core::EraseFlash(std::uint32_t start, std::uint32_t size) {
   OnProtocolThread();
   const std::string problem = FlashRangeProblem(start, size);
   if (!problem.empty()) {
-    Out.ShowMessage(problem);
+    Out.On(ev::Refused{ev::Refusal::InputRefused, problem});
     return false;
   }
   const FlashRequest request = BuildEraseRequest(start, size);
   const bool queued = Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
-  Out.AppendLog(CmdLogLine(request.data(), 4));
+  Out.On(ev::CommandSent{{request.begin(), request.begin() + 4}});
   return queued;
 }
 
@@ -246,7 +236,7 @@ bool Core::ReadFlash(std::uint32_t start, std::uint32_t size) {
   OnProtocolThread();
   const std::string problem = FlashRangeProblem(start, size);
   if (!problem.empty()) {
-    Out.ShowMessage(problem);
+    Out.On(ev::Refused{ev::Refusal::InputRefused, problem});
     return false;
   }
   Flash.ReadFlash(static_cast<std::int32_t>(start), size);

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "dlcfg/DlCfgView.h"
+#include "link/EngineEvents.h"
 #include "link/ReplyTimeout.h"
-#include "link/Screen.h"
 #include "link/UartRxThread.h"
 #include "link/UartState.h"
 #include "link/UartTxThread.h"
@@ -38,9 +38,9 @@ struct PortRequest {
 class Core {
  public:
   // On the machine's serial port, which the Core owns.
-  Core(Screen& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread);
+  Core(EventSink& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread);
   // On the given line, borrowed: it must outlive the Core.
-  Core(Screen& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread,
+  Core(EventSink& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread,
        Port& port);
   ~Core();
   Core(const Core&) = delete;
@@ -166,7 +166,7 @@ class Core {
   bool StopWork();
 
  private:
-  Core(Screen& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread,
+  Core(EventSink& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread,
        std::unique_ptr<Port> owned, Port* borrowed);
 
   void SuspendWorkers();
@@ -181,7 +181,7 @@ class Core {
 
   std::unique_ptr<Port> OwnedPort;
   Port& Line;
-  Screen& Out;
+  EventSink& Out;
   Clock& Time;
   ProtocolThread& Thread;
   int ClockWatch = 0;  // wakes the transmit worker when the clock is set

@@ -11,7 +11,7 @@ void ReplyTimeout::SetReplyTimeout(bool arm, int seconds) {
   } else {
     ReplyTimeoutArmed = false;
   }
-  Out.SetCmdControls(!arm);
+  Out.On(ev::ReplyWait{arm});
 }
 
 namespace {
@@ -40,8 +40,7 @@ void ReplyTimeout::CheckReplyTimeout() {
   if (!ReplyTimeoutArmed) return;
   if (SecondsSince(ReplyTimeoutStart, Time.Now()) <= ReplyTimeoutSecs) return;
   SetReplyTimeout(false, 0);
-  Out.Notify({EngineEvent::ReplyTimedOut});
-  Out.ShowMessage("Timeout!!");
+  Out.On(ev::ReplyTimedOut{});
 }
 
 int ReplyTimeout::SecondsLeft() const {

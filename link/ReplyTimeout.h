@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "link/Screen.h"
+#include "link/EngineEvents.h"
 #include "platform/Clock.h"
 
 // The reply watchdog: armed when a command expects an answer, checked by every transmit pass;
@@ -12,7 +12,7 @@ class ReplyTimeout {
   // How long the box is given to answer a command.
   static constexpr int ReplyWaitSecs = 20;
 
-  ReplyTimeout(Screen& screen, Clock& clock) : Out(screen), Time(clock) {}
+  ReplyTimeout(EventSink& screen, Clock& clock) : Out(screen), Time(clock) {}
 
   // Arming disables the command controls, disarming enables them.
   void SetReplyTimeout(bool arm, int seconds);
@@ -33,7 +33,7 @@ class ReplyTimeout {
   void OverrideWaitSecs(int seconds) { WaitOverrideSecs = seconds; }
 
  private:
-  Screen& Out;
+  EventSink& Out;
   Clock& Time;
   LocalTime ReplyTimeoutStart;
   bool ReplyTimeoutArmed = false;

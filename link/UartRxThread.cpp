@@ -66,7 +66,12 @@ const ReplyWordInfo* FindReplyWord(std::uint32_t word) {
 
 }  // namespace
 
-UartRxThread::UartRxThread(UartState& uart, Screen& screen, ReplySink& sink,
+const char* ReplyCrcFailLine(std::uint32_t word) {
+  const ReplyWordInfo* info = FindReplyWord(word);
+  return info != nullptr ? info->FailLine : nullptr;
+}
+
+UartRxThread::UartRxThread(UartState& uart, EventSink& screen, ReplySink& sink,
                            FlashBlockSource& flash)
     : Uart(uart),
       Out(screen),
@@ -84,7 +89,7 @@ void UartRxThread::RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnd
   Take(bytes, n);
   if (!passEnded) return;
   // Only a frame whose word was known is a loss worth telling; a lone 0xBB is text.
-  if (RxFrameLen >= 4) Out.AppendLog("Reply frame cut short");
+  if (RxFrameLen >= 4) Out.On(ev::ReplyCutShort{});
   // Past its word a frame's bytes are no text, so a frame start among them is all they can be.
   while (RxFrameLen > 4) {
     KeepForRetake(RxFrame, RxFrameLen);
@@ -268,11 +273,11 @@ int UartRxThread::ParseReplyFrame(std::uint8_t* frame, int len) {
     Sink.AddReplyItem(frame, handOver, ItemKind::Reply);
     if (flash) {
       Flash.FlashBlockReceived();
-      Out.AppendLog("Read flash CRC OK");
+      Out.On(ev::FlashBlockChecked{});
     }
   } else {
     // The cause comes first in the log, then whatever the read-back says it did about it.
-    Out.AppendLog(info->FailLine);
+    Out.On(ev::ReplyCrcFailed{info->Word});
     if (flash) Flash.FlashReadCrcFailed();
   }
   return 2;

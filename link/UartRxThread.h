@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "link/Screen.h"
+#include "link/EngineEvents.h"
 #include "link/UartState.h"
 #include "platform/ProtocolThread.h"
 
@@ -39,6 +39,9 @@ class FlashBlockSource {
 // Cuts the box's bytes into text lines and reply frames. The worker does the blocking reads
 // and hands the bytes of a pass over in pieces; RxPass treats them exactly as if it had read
 // them one by one.
+// The log line for a reply of this word whose CRC did not match; nullptr for a word without one.
+const char* ReplyCrcFailLine(std::uint32_t word);
+
 class UartRxThread : public ProtocolThreadOnly {
  public:
   static constexpr int LineMax = 8192;
@@ -53,7 +56,7 @@ class UartRxThread : public ProtocolThreadOnly {
   // Reads that fail in a row before the port counts as lost.
   static constexpr int FailLimit = 5;
 
-  UartRxThread(UartState& uart, Screen& screen, ReplySink& sink, FlashBlockSource& flash);
+  UartRxThread(UartState& uart, EventSink& screen, ReplySink& sink, FlashBlockSource& flash);
 
   // A piece of one pass. passEnded drops a frame still incomplete; one whose word was known is
   // logged as "Reply frame cut short". A frame given up (an unknown word, a failed check, cut
@@ -92,7 +95,7 @@ class UartRxThread : public ProtocolThreadOnly {
   void KeepForRetake(const std::uint8_t* frame, int len);
 
   UartState& Uart;
-  Screen& Out;
+  EventSink& Out;
   ReplySink& Sink;
   FlashBlockSource& Flash;
   std::uint8_t RxFrame[FrameMax] = {};

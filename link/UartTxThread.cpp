@@ -9,25 +9,24 @@
 #include "wire/Bytes.h"
 #include "wire/Words.h"
 
-UartTxThread::UartTxThread(UartState& uart, Screen& screen, ReplyTimeout& timeout)
+UartTxThread::UartTxThread(UartState& uart, EventSink& screen, ReplyTimeout& timeout)
     : Uart(uart), Out(screen), Timeout(timeout), TxSlots(std::make_unique<Slot[]>(SlotCount)) {}
 
 bool UartTxThread::TxEnqueue(int count, const std::uint8_t* bytes) {
   OnProtocolThread();
   if (!Uart.UartConnected) {
-    Out.ShowMessage("Uart does not connected");
-    Out.ClearCommandEntry();
+    Out.On(ev::Refused{ev::Refusal::NotConnected});
     return false;
   }
   if (count > SlotSize) {
-    Out.ShowMessage("Tx data length is longer than buffer");
+    Out.On(ev::Refused{ev::Refusal::TooLong});
     return false;
   }
   // A negative length or missing bytes can only come from a caller's mistake; copying them
   // would run wild, so nothing is queued.
   if (count < 0 || (count > 0 && bytes == nullptr)) return false;
   if (QueuedCount() == SlotCount - 1) {
-    Out.ShowMessage("Tx queue is full");
+    Out.On(ev::Refused{ev::Refusal::TxQueueFull});
     return false;
   }
   Slot& slot = TxSlots[TxHead()];
@@ -132,7 +131,7 @@ void UartTxThread::TxWritten(const IoResult& result) {
   // Closing the port aborts a write on purpose; that is no error to report.
   if (result.Status == IoStatus::Aborted || result.Status == IoStatus::NotOpen) return;
   if (result.Status != IoStatus::Ok || result.Count != static_cast<std::size_t>(length))
-    Out.ShowMessage("writeFile error");
+    Out.On(ev::Refused{ev::Refusal::WriteFailed});
 }
 
 void UartTxThread::LineSettled(std::uint64_t message, std::uint64_t open, IoStatus drained) {

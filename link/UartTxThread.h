@@ -8,8 +8,8 @@
 #include <mutex>
 #include <optional>
 
+#include "link/EngineEvents.h"
 #include "link/ReplyTimeout.h"
-#include "link/Screen.h"
 #include "link/UartState.h"
 #include "platform/Port.h"
 #include "platform/ProtocolThread.h"
@@ -33,7 +33,7 @@ class UartTxThread : public ProtocolThreadOnly {
   // is in it.
   static constexpr int PortBufferBytes = 4096;
 
-  UartTxThread(UartState& uart, Screen& screen, ReplyTimeout& timeout);
+  UartTxThread(UartState& uart, EventSink& screen, ReplyTimeout& timeout);
 
   // The one way to send. Copies the bytes at once; a worker asleep with nothing to write is
   // handed the message straight away and writes it without a pass. Refusals show their message:
@@ -115,7 +115,7 @@ class UartTxThread : public ProtocolThreadOnly {
   };
 
   UartState& Uart;
-  Screen& Out;
+  EventSink& Out;
   ReplyTimeout& Timeout;
   std::unique_ptr<Slot[]> TxSlots;
   // The ring's next slot to fill and next slot to send follow from the running counts.

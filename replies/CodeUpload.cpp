@@ -25,7 +25,7 @@ std::shared_ptr<const UploadImage> OpenUploadImage(const std::string& path, std:
   return image;
 }
 
-CodeUpload::CodeUpload(Screen& screen, UartState& uart, UartTxThread& tx, ReplyTimeout& timeout,
+CodeUpload::CodeUpload(EventSink& screen, UartState& uart, UartTxThread& tx, ReplyTimeout& timeout,
                        UartRxThread& rx)
     : Out(screen), Uart(uart), Tx(tx), Timeout(timeout), Rx(rx) {}
 
@@ -49,7 +49,7 @@ void CodeUpload::ForgetLastUpload() {
 void CodeUpload::btn_UpdateCodeClick(const std::function<std::optional<std::string>()>& pickFile) {
   OnProtocolThread();
   if (!Uart.UartConnected) {
-    Out.ShowMessage("Uart does not connected");
+    Out.On(ev::Refused{ev::Refusal::UploadNotConnected});
     return;
   }
   // An upload under way is stopped: the engine knows, whatever the button happens to say.
@@ -62,7 +62,7 @@ void CodeUpload::btn_UpdateCodeClick(const std::function<std::optional<std::stri
 void CodeUpload::StartUpload(const std::string& path) {
   OnProtocolThread();
   if (!Uart.UartConnected) {
-    Out.ShowMessage("Uart does not connected");
+    Out.On(ev::Refused{ev::Refusal::UploadNotConnected});
     return;
   }
   CloseUploadFile();
@@ -71,7 +71,7 @@ void CodeUpload::StartUpload(const std::string& path) {
   std::string why;
   Image = OpenUploadImage(path, why);
   if (Image == nullptr) {
-    Out.ShowMessage("open file error");
+    Out.On(ev::Refused{ev::Refusal::ImageUnreadable, path});
     return;
   }
   Watched = false;
@@ -81,7 +81,7 @@ void CodeUpload::StartUpload(const std::string& path) {
 void CodeUpload::StartUpload(std::shared_ptr<const UploadImage> image, const std::string& name) {
   OnProtocolThread();
   if (!Uart.UartConnected) {
-    Out.ShowMessage("Uart does not connected");
+    Out.On(ev::Refused{ev::Refusal::UploadNotConnected});
     return;
   }
   CloseUploadFile();
@@ -111,10 +111,8 @@ bool CodeUpload::Announce(const std::string& name) {
   }
 
   Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
-  Out.SetCaption(Caption::UploadButton, "Stop");
   Tx.SyncStopped = true;
-  // The path is the system's text, not the box's.
-  Out.AppendSystemLog("upload " + name + " to STB start...");
+  Out.On(ev::UploadStarted{name, ImageSize});
   Rx.DropLine();
   return true;
 }
@@ -127,11 +125,10 @@ bool CodeUpload::ImageUnchanged() const {
 void CodeUpload::EndForChangedImage() {
   // Blocks of two versions, each with a good CRC, would pass the box's checks as one image.
   const std::string why = "the image changed since it was opened";
-  Out.AppendSystemLog(why + ": " + ImageName);
+  const std::string name = ImageName;
   CloseUploadFile();
   Timeout.SetReplyTimeout(false, 0);
-  Out.SetCaption(Caption::UploadButton, "Upload Code");
-  Out.Notify({EngineEvent::UploadImageChanged, 0, why});
+  Out.On(ev::UploadEnded{ev::UploadOutcome::ImageChanged, name, why});
 }
 
 std::uint32_t CodeUpload::BlockLength(int block) const {
@@ -142,13 +139,13 @@ std::uint32_t CodeUpload::BlockLength(int block) const {
 void CodeUpload::ServeDownloadRequest(std::int16_t block, std::uint64_t writtenBefore) {
   OnProtocolThread();
   if (Image == nullptr) {
-    Out.AppendLog("Download request ignored: no upload file open");
+    Out.On(ev::RequestIgnored{ev::RequestIgnored::Reason::NoImage, block});
     return;
   }
   const std::int64_t size = ImageSize;
   const std::int64_t count = (size + BlockSize - 1) / BlockSize;
   if (block < 0 || block >= count) {
-    Out.AppendLog("Request data is longer than file size");
+    Out.On(ev::RequestIgnored{ev::RequestIgnored::Reason::PastEnd, block});
     return;
   }
   if (block == LastServedBlock && LastServedMessage > writtenBefore) {
@@ -156,8 +153,7 @@ void CodeUpload::ServeDownloadRequest(std::int16_t block, std::uint64_t writtenB
     // this request is a copy of the one just served, and answering it twice would hand the box
     // a block it did not ask for next. Whether the block has gone out by now, while the request
     // waited its turn, does not matter.
-    Out.AppendLog("Download request for block " + std::to_string(block) +
-                  " ignored: its block is still being sent");
+    Out.On(ev::RequestIgnored{ev::RequestIgnored::Reason::StillBeingSent, block});
     return;
   }
   CountLastBlock(false);
@@ -175,7 +171,7 @@ void CodeUpload::ServeDownloadRequest(std::int16_t block, std::uint64_t writtenB
     return;
   }
   if (!whole) {
-    Out.ShowMessage("Request data length is not correspond to file point");
+    Out.On(ev::Refused{ev::Refusal::BlockUnreadable});
   } else {
     PutLe32(BlockBuffer.data() + length, CalcCrc(BlockBuffer.data(), length));
     if (Tx.TxEnqueue(static_cast<int>(length + 4), BlockBuffer.data())) {
@@ -193,11 +189,9 @@ void CodeUpload::ServeDownloadRequest(std::int16_t block, std::uint64_t writtenB
 
 void CodeUpload::ShowDownloadProgress() {
   if (Image == nullptr || ImageSize == 0 || LastServedBlock < 0) return;
-  const std::uint64_t position =
-      std::uint64_t(LastServedBlock) * BlockSize + BlockLength(LastServedBlock);
-  char text[32];
-  std::snprintf(text, sizeof text, "Download %d%%", static_cast<int>(position * 100 / ImageSize));
-  Out.AppendLog(text);
+  const std::uint32_t length = BlockLength(LastServedBlock);
+  Out.On(ev::BlockServed{LastServedBlock, length,
+                         std::uint64_t(LastServedBlock) * BlockSize + length, ImageSize});
 }
 
 void CodeUpload::CountLastBlock(bool final) {
@@ -232,30 +226,27 @@ void CodeUpload::FinishUpload() {
       // Line noise that holds the OK word, or a box that says OK to an image it lacks.
       const std::string why = "the box reported OK after " + std::to_string(out) + " of " +
                               std::to_string(count) + " blocks";
-      Out.AppendLog(why);
       Timeout.SetReplyTimeout(false, 0);
-      Out.SetCaption(Caption::UploadButton, "Upload Code");
+      const std::string name = ImageName;
       CloseUploadFile();
-      Out.Notify({EngineEvent::UploadRefused, 0, why});
+      Out.On(ev::UploadEnded{ev::UploadOutcome::AcceptedEarly, name, why});
       return;
     }
   }
-  Out.AppendLog("Upload Complete");
   Timeout.SetReplyTimeout(false, 0);
-  // The button says what it does next: there is nothing left to stop.
-  Out.SetCaption(Caption::UploadButton, "Upload Code");
   const bool accepted = Image != nullptr;
+  const std::string name = ImageName;
   CloseUploadFile();
-  if (accepted) Out.Notify({EngineEvent::UploadAccepted});
+  Out.On(ev::UploadEnded{accepted ? ev::UploadOutcome::Accepted : ev::UploadOutcome::AcceptedIdle,
+                         name});
 }
 
 void CodeUpload::FailUpload() {
   OnProtocolThread();
   if (Image != nullptr) CountLastBlock(true);
-  Out.AppendLog("Upload fail");
-  Out.SetCaption(Caption::UploadButton, "Upload Code");
+  const std::string name = ImageName;
   CloseUploadFile();
-  Out.Notify({EngineEvent::UploadRefused});
+  Out.On(ev::UploadEnded{ev::UploadOutcome::Refused, name});
 }
 
 bool CodeUpload::StopUpload() {
@@ -266,12 +257,7 @@ bool CodeUpload::StopUpload() {
   const bool imageOut = BlocksOut() == static_cast<int>(BlockOut.size());
   CloseUploadFile();
   Timeout.SetReplyTimeout(false, 0);
-  Out.SetCaption(Caption::UploadButton, "Upload Code");
-  Out.AppendLog("Upload stopped");
-  // The loader has no word for "stop": it goes on waiting for a block that will not come, and
-  // takes the next upload's command for block data.
-  if (!imageOut) Out.AppendLog(UploadStoppedAdvice);
-  Out.Notify({EngineEvent::UploadStopped});
+  Out.On(ev::UploadEnded{ev::UploadOutcome::Stopped, ImageName, {}, imageOut});
   return true;
 }
 

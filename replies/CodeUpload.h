@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "link/EngineEvents.h"
 #include "link/ReplyTimeout.h"
-#include "link/Screen.h"
 #include "link/UartRxThread.h"
 #include "link/UartState.h"
 #include "link/UartTxThread.h"
@@ -27,15 +27,12 @@ struct UploadImage {
 // size of. nullptr with why otherwise.
 std::shared_ptr<const UploadImage> OpenUploadImage(const std::string& path, std::string& why);
 
-inline constexpr const char* UploadStoppedAdvice =
-    "The box may still be waiting for the rest of the block: restart it before the next upload";
-
 // The box pulls a firmware image block by block; the tool answers each request.
 class CodeUpload : public ProtocolThreadOnly {
  public:
   static constexpr std::uint32_t BlockSize = 0x1FFFC;
 
-  CodeUpload(Screen& screen, UartState& uart, UartTxThread& tx, ReplyTimeout& timeout,
+  CodeUpload(EventSink& screen, UartState& uart, UartTxThread& tx, ReplyTimeout& timeout,
              UartRxThread& rx);
   ~CodeUpload();
 
@@ -75,7 +72,7 @@ class CodeUpload : public ProtocolThreadOnly {
   void CountLastBlock(bool final);
   int BlocksOut() const;
 
-  Screen& Out;
+  EventSink& Out;
   UartState& Uart;
   UartTxThread& Tx;
   ReplyTimeout& Timeout;

@@ -13,7 +13,7 @@
 #include "wire/LoaderCommands.h"
 #include "wire/Words.h"
 
-UartDataHandler::UartDataHandler(Screen& screen, ReplyTimeout& timeout, UartTxThread& tx,
+UartDataHandler::UartDataHandler(EventSink& screen, ReplyTimeout& timeout, UartTxThread& tx,
                                  CodeUpload& upload, FlashReadback& flash)
     : Out(screen), Timeout(timeout), Tx(tx), Upload(upload), Flash(flash), ReplySlots(SlotCount) {}
 
@@ -21,7 +21,7 @@ bool UartDataHandler::AddReplyItem(const std::uint8_t* data, int length, ItemKin
   OnProtocolThread();
   const int next = (ReplyWritePos + 1) % SlotCount;
   if (next == ReplyReadPos) {
-    Out.ShowMessage("Rx queue is full");
+    Out.On(ev::Refused{ev::Refusal::RxQueueFull});
     return false;
   }
   Slot& slot = ReplySlots[ReplyWritePos];
@@ -58,7 +58,7 @@ void UartDataHandler::ShowText(const std::vector<std::uint8_t>& item) {
   // A text item ends with the zero the receiver put after it; a reply has none.
   auto end = item.end();
   if (end != item.begin() && *(end - 1) == 0) --end;
-  Out.AppendBoxText(std::string(item.begin(), end));
+  Out.On(ev::BoxText{std::string(item.begin(), end)});
 }
 
 void UartDataHandler::DispatchReply(const Slot& slot) {
@@ -83,13 +83,9 @@ void UartDataHandler::DispatchReply(const Slot& slot) {
       Timeout.SetReplyTimeout(false, 0);
       break;
     case Reply::LoaderVersion:
-      if (length >= 6) {
-        char text[16];
-        std::snprintf(text, sizeof text, "%d.%d", static_cast<std::int8_t>(data[4]),
-                      static_cast<std::int8_t>(data[5]));
-        Out.AppendLog(text);
-        Out.Notify({EngineEvent::LoaderVersion, 0, text});
-      }
+      if (length >= 6)
+        Out.On(ev::LoaderVersion{static_cast<std::int8_t>(data[4]),
+                                 static_cast<std::int8_t>(data[5])});
       Timeout.SetReplyTimeout(false, 0);
       break;
     case Reply::FlashData:
@@ -106,20 +102,15 @@ void UartDataHandler::DispatchReply(const Slot& slot) {
 
 void UartDataHandler::HandleReplyWord(std::uint32_t word) {
   OnProtocolThread();
-  if (const LoaderCommand* command = CommandSettledBy(word)) {
-    const char* text = word == command->FailReply ? command->FailText : command->OkText;
-    if (command->InLog) Out.AppendLog(text);
-    if (command->InCaption) Out.SetCaption(Caption::DlCfgStatus, text);
-  }
+  if (const LoaderCommand* command = CommandSettledBy(word))
+    Out.On(ev::CommandSettled{command, word});
   switch (word) {
     case Reply::LoaderReady:
       Tx.SyncStopped = true;
-      Out.AppendLog("Stop send sync byte");
-      Out.SetCmdControls(true);
-      Out.Notify({EngineEvent::LoaderReady, word});
+      Out.On(ev::LoaderAnswered{});
       break;
     case Reply::ReadFlashFail:
-      Out.AppendLog("Read flash fail");
+      Out.On(ev::FlashReadRefused{});
       // The box answered a read request without its data: the read cannot complete, and the
       // replies still due must be cut to their own lengths.
       Flash.FlashReadCrcFailed();
@@ -127,7 +118,7 @@ void UartDataHandler::HandleReplyWord(std::uint32_t word) {
     default:
       break;
   }
-  Out.Notify({EngineEvent::StatusWord, word});
+  Out.On(ev::StatusWord{word});
   Timeout.SetReplyTimeout(false, 0);
 }
 

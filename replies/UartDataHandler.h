@@ -4,8 +4,8 @@
 #include <functional>
 #include <vector>
 
+#include "link/EngineEvents.h"
 #include "link/ReplyTimeout.h"
-#include "link/Screen.h"
 #include "link/UartRxThread.h"
 #include "link/UartTxThread.h"
 #include "platform/ProtocolThread.h"
@@ -22,7 +22,7 @@ class UartDataHandler : public ReplySink, public ProtocolThreadOnly {
   static constexpr int SlotCount = 1000;
   static constexpr int BatchMs = 15;
 
-  UartDataHandler(Screen& screen, ReplyTimeout& timeout, UartTxThread& tx, CodeUpload& upload,
+  UartDataHandler(EventSink& screen, ReplyTimeout& timeout, UartTxThread& tx, CodeUpload& upload,
                   FlashReadback& flash);
 
   // The dialog that shows configuration records; none until it is created.
@@ -54,7 +54,7 @@ class UartDataHandler : public ReplySink, public ProtocolThreadOnly {
   void ShowText(const std::vector<std::uint8_t>& item);
   void DispatchReply(const Slot& slot);
 
-  Screen& Out;
+  EventSink& Out;
   ReplyTimeout& Timeout;
   UartTxThread& Tx;
   CodeUpload& Upload;

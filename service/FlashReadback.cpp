@@ -10,11 +10,12 @@
 
 namespace {
 
-const char* const LeftUnchanged = "Read flash stopped: flashdata.bin left unchanged";
+// What the log calls the read's file.
+const char* const FileName = "flashdata.bin";
 
 }  // namespace
 
-FlashReadback::FlashReadback(Screen& screen, UartTxThread& tx, std::string folder,
+FlashReadback::FlashReadback(EventSink& screen, UartTxThread& tx, std::string folder,
                              ReplyTimeout* timeout)
     : Out(screen), Tx(tx), Timeout(timeout), Folder(std::move(folder)) {}
 
@@ -23,11 +24,11 @@ FlashReadback::~FlashReadback() {
 }
 
 std::string FlashReadback::FlashFilePath() const {
-  return SystemName(SystemPath(Folder) / "flashdata.bin");
+  return SystemName(SystemPath(Folder) / FileName);
 }
 
 std::string FlashReadback::PartFilePath() const {
-  return SystemName(SystemPath(Folder) / "flashdata.bin.part");
+  return SystemName(SystemPath(Folder) / (std::string(FileName) + ".part"));
 }
 
 void FlashReadback::ReadFlash(std::int32_t start, std::uint32_t size) {
@@ -63,14 +64,14 @@ void FlashReadback::SendNextRequest() {
   const FlashRequest request = BuildFlashReadRequest(address, length);
   // Queued before its log lines are written: the request goes out while they are.
   const bool queued = Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
-  Out.AppendLog(std::to_string(FlashBytesLeft));
+  Out.On(ev::FlashReadAsks{FlashBytesLeft});
   if (!queued) {
     // The ring has said why; a read with a block missing could never complete. A read that
     // never got a request out has nothing to report beyond that.
     AbandonRead(FlashBlocksRequested > 0);
     return;
   }
-  Out.AppendLog(CmdLogLine(request.data(), 4));
+  Out.On(ev::CommandSent{{request.begin(), request.begin() + 4}});
   FlashBlockLen = length;
   FlashBytesLeft -= length;
   ++FlashBlocksRequested;
@@ -125,14 +126,14 @@ void FlashReadback::WriteFlashBlock(const std::uint8_t* data, std::uint32_t n) {
   if (FlashBlocksWritten == 0) {
     FlashFile = OpenFile(PartFilePath(), "wb");
     if (!FlashFile) {
-      Out.ShowMessage("Can't create " + PartFilePath());
+      Out.On(ev::Refused{ev::Refusal::PartFileNotCreated, PartFilePath()});
       Request = Slot::Free;
       AbandonRead();
       return;
     }
   }
   if (std::fwrite(data, 1, n, FlashFile) != n) {
-    Out.ShowMessage("Can't write " + PartFilePath());
+    Out.On(ev::Refused{ev::Refusal::PartFileNotWritten, PartFilePath()});
     Request = Slot::Free;
     AbandonRead();
     return;
@@ -166,22 +167,17 @@ void FlashReadback::FinishRead() {
   if (!why.empty()) {
     // The bytes never reached the disk whole: there is nothing to keep.
     RemoveFile(PartFilePath());
-    Out.ShowMessage("Can't write " + FlashFilePath());
-    Out.AppendLog(LeftUnchanged);
-    Out.Notify({EngineEvent::FlashReadFailed});
+    Out.On(ev::FlashReadEnded{ev::ReadOutcome::NotWritten, FlashFilePath(), FileName});
     return;
   }
   if (!MoveOnto(PartFilePath(), FlashFilePath(), why)) {
     // Every byte arrived and is on the disk: a failed last move must not throw it away, nor
     // leave it where the next read would write over it.
     const std::string kept = KeepBeside(PartFilePath(), FlashFilePath());
-    Out.ShowMessage("Can't write " + FlashFilePath());
-    Out.AppendSystemLog("Read flash complete, but " + FlashFilePath() + " could not be written (" +
-                        why + "): the data is kept in " + kept);
-    Out.Notify({EngineEvent::FlashReadKept, 0, kept});
+    Out.On(ev::FlashReadEnded{ev::ReadOutcome::Kept, FlashFilePath(), FileName, kept, why});
     return;
   }
-  Out.Notify({EngineEvent::FlashReadDone});
+  Out.On(ev::FlashReadEnded{ev::ReadOutcome::Complete, FlashFilePath(), FileName});
 }
 
 bool FlashReadback::StopRead() {
@@ -201,8 +197,7 @@ void FlashReadback::AbandonRead(bool announce) {
   if (Request != Slot::Free) RequestOrphaned = true;
   WatchReplies(false);
   if (!announce) return;
-  Out.AppendLog(LeftUnchanged);
-  Out.Notify({EngineEvent::FlashReadFailed});
+  Out.On(ev::FlashReadEnded{ev::ReadOutcome::Failed, FlashFilePath(), FileName});
 }
 
 bool FlashReadback::ReplyStillDue() const {

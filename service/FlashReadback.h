@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "link/EngineEvents.h"
 #include "link/ReplyTimeout.h"
-#include "link/Screen.h"
 #include "link/UartRxThread.h"
 #include "link/UartTxThread.h"
 #include "platform/ProtocolThread.h"
@@ -22,7 +22,7 @@ class FlashReadback : public FlashBlockSource, public ProtocolThreadOnly {
   // folder: where flashdata.bin goes (the working folder in the program). timeout: watches
   // the replies of a read, so that one lost on the line ends in "Timeout!!" instead of a read
   // that waits for ever without a word, and tells a reply still due from one given up.
-  FlashReadback(Screen& screen, UartTxThread& tx, std::string folder,
+  FlashReadback(EventSink& screen, UartTxThread& tx, std::string folder,
                 ReplyTimeout* timeout = nullptr);
   ~FlashReadback() override;
   FlashReadback(const FlashReadback&) = delete;
@@ -72,7 +72,7 @@ class FlashReadback : public FlashBlockSource, public ProtocolThreadOnly {
   void DiscardPartFile();
   void WatchReplies(bool waiting);
 
-  Screen& Out;
+  EventSink& Out;
   UartTxThread& Tx;
   ReplyTimeout* Timeout;
   std::string Folder;

@@ -21,8 +21,8 @@ class DlCfgDialog : public ::testing::Test, protected CoreBench {
  protected:
   // The dialog's message boxes land with the engine's messages.
   DlCfgDialog()
-      : Previous(SetMessageBoxHook([this](const std::string& text) { screen.ShowMessage(text); })) {
-  }
+      : Previous(SetMessageBoxHook(
+            [this](const std::string& text) { screen.Messages.push_back(text); })) {}
   ~DlCfgDialog() override { SetMessageBoxHook(Previous); }
   MessageBoxHook Previous;
 

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "link/Screen.h"
+#include "link/EngineEvents.h"
 #include "link/UartRxThread.h"
 #include "link/UartState.h"
 
@@ -22,17 +22,17 @@ void Fail(const char* why) {
   std::abort();
 }
 
-class NullScreen : public Screen {
+class NullScreen : public EventSink, private EventText {
  public:
-  void AppendLog(const std::string& line) override {
+  void On(const EngineEvent& event) override { RenderEvent(event, *this); }
+  int Lines = 0;
+
+ private:
+  void Line(const std::string& line, bool) override {
     if (line.empty()) Fail("empty log line");
     ++Lines;
   }
-  void ShowMessage(const std::string&) override {}
-  void SetCmdControls(bool) override {}
-  void SetCaption(Caption, const std::string&) override {}
-  void ClearCommandEntry() override {}
-  int Lines = 0;
+  void Message(const std::string&) override {}
 };
 
 struct Item {
@@ -162,7 +162,7 @@ void ReferencePass(Receiver& r, const std::uint8_t* stream, std::size_t n) {
     }
   };
   run();
-  if (frameLen >= 4) r.Out.AppendLog("Reply frame cut short");
+  if (frameLen >= 4) r.Out.On(ev::ReplyCutShort{});
   while (frameLen > 4) {
     const std::vector<std::uint8_t> raw(frame.begin(), frame.begin() + frameLen);
     frameLen = 0;

@@ -55,7 +55,7 @@ class UploadTest : public CoreFixture {
     Settle();
   }
 
-  std::string UploadCaption() { return screen.CaptionOf(Caption::UploadButton); }
+  std::string UploadCaption() { return screen.CaptionOf(RecordingScreen::Caption::UploadButton); }
   bool Uploading() { return core.Progress().What == Core::WorkProgress::Job::Upload; }
 
   static constexpr const char* TooFar = "Request data is longer than file size";
@@ -78,7 +78,7 @@ TEST_F(UploadTest, NothingHappensWithThePortClosed) {
 // Whether a click stops an upload is the engine's to know: a caption that says "Stop" with no
 // upload under way, or "Upload Code" with one, changes nothing.
 TEST_F(UploadTest, AClickStopsAnUploadUnderWayWhateverTheCaptionSays) {
-  screen.SetCaption(Caption::UploadButton, "Stop");
+  screen.Captions[RecordingScreen::Caption::UploadButton] = "Stop";
   bool picked = false;
   core.UploadCodeClick([&] {
     picked = true;
@@ -88,7 +88,7 @@ TEST_F(UploadTest, AClickStopsAnUploadUnderWayWhateverTheCaptionSays) {
 
   Start(WriteFile("app.bin", Image(Block)));
   ASSERT_TRUE(Uploading());
-  screen.SetCaption(Caption::UploadButton, "Upload Code");
+  screen.Captions[RecordingScreen::Caption::UploadButton] = "Upload Code";
   core.UploadCodeClick([] { return std::optional<std::string>(); });
   EXPECT_FALSE(Uploading());
   EXPECT_TRUE(screen.Logged("Upload stopped"));

@@ -157,9 +157,9 @@ TEST_F(DataHandlerTest, EveryStatusWordHasItsEffectThenDisarms) {
     Settle();
     EXPECT_EQ(screen.Log, row.Log);
     if (row.Caption.empty())
-      EXPECT_EQ(screen.Captions.count(Caption::DlCfgStatus), 0u);
+      EXPECT_EQ(screen.Captions.count(RecordingScreen::Caption::DlCfgStatus), 0u);
     else
-      EXPECT_EQ(screen.Captions[Caption::DlCfgStatus], row.Caption);
+      EXPECT_EQ(screen.Captions[RecordingScreen::Caption::DlCfgStatus], row.Caption);
     EXPECT_FALSE(core.AwaitingReply());
     EXPECT_TRUE(screen.CmdControls);
   }

@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "link/EngineEvents.h"
 #include "link/ReplyTimeout.h"
-#include "link/Screen.h"
 #include "link/UartRxThread.h"
 #include "link/UartState.h"
 #include "link/UartTxThread.h"
@@ -16,7 +16,7 @@
 // that must choose themselves what each part is handed and when, such as a fuzz driver that
 // decides where a pass ends, or a test of items the receiver never makes.
 struct EngineParts {
-  EngineParts(Screen& screen, Clock& clock, const std::string& folder)
+  EngineParts(EventSink& screen, Clock& clock, const std::string& folder)
       : Timeout(screen, clock),
         Tx(Uart, screen, Timeout),
         Flash(screen, Tx, folder, &Timeout),

@@ -2,10 +2,31 @@
 
 #include <algorithm>
 
+#include "window/WindowEffects.h"
+
+void RecordingScreen::On(const EngineEvent& event) {
+  Events.push_back(event);
+  RenderEvent(event, *this);
+  const WindowEffect effect = EffectOf(event);
+  if (effect.CommandControls) {
+    CmdControls = *effect.CommandControls;
+    ++CmdControlSwitches;
+    if (CmdControls) ++CmdControlsOn;
+  }
+  if (effect.UploadCaption) Captions[Caption::UploadButton] = *effect.UploadCaption;
+  if (effect.DlCfgStatus) Captions[Caption::DlCfgStatus] = *effect.DlCfgStatus;
+  if (effect.ClearCommandEntry) ++CommandEntryCleared;
+}
+
+void RecordingScreen::Line(const std::string& text, bool systemText) {
+  Log.push_back(text);
+  if (systemText) SystemLines.push_back(text);
+}
+
 std::string RecordingScreen::CaptionOf(Caption which) const {
   auto it = Captions.find(which);
   if (it != Captions.end()) return it->second;
-  return which == Caption::UploadButton ? "Upload Code" : "Status";
+  return which == Caption::UploadButton ? UploadCaptionIdle : "Status";
 }
 
 bool RecordingScreen::Logged(const std::string& line) const {
@@ -13,6 +34,7 @@ bool RecordingScreen::Logged(const std::string& line) const {
 }
 
 void RecordingScreen::Clear() {
+  Events.clear();
   Log.clear();
   SystemLines.clear();
   Messages.clear();

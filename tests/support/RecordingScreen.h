@@ -4,38 +4,41 @@
 #include <string>
 #include <vector>
 
-#include "link/Screen.h"
+#include "link/EngineEvents.h"
 
-// Records what the protocol core would have shown.
-class RecordingScreen : public Screen {
+// Records what the protocol core told, and what the window would have shown of it: the log's
+// lines, the message boxes, and the controls and captions as the window's rules set them.
+class RecordingScreen : public EventSink, private EventText {
  public:
-  void AppendLog(const std::string& line) override { Log.push_back(line); }
-  // Kept in Log in order with the rest; SystemLines tells which came this way.
-  void AppendSystemLog(const std::string& line) override {
-    Log.push_back(line);
-    SystemLines.push_back(line);
-  }
-  void ShowMessage(const std::string& text) override { Messages.push_back(text); }
-  void SetCmdControls(bool enabled) override {
-    CmdControls = enabled;
-    ++CmdControlSwitches;
-    if (enabled) ++CmdControlsOn;
-  }
-  void SetCaption(Caption which, const std::string& text) override { Captions[which] = text; }
+  enum class Caption { UploadButton, DlCfgStatus };
+
+  void On(const EngineEvent& event) override;
+
   // The caption last set, or the one the window starts with.
   std::string CaptionOf(Caption which) const;
-  void ClearCommandEntry() override { ++CommandEntryCleared; }
-
   std::string LastLog() const { return Log.empty() ? std::string() : Log.back(); }
   bool Logged(const std::string& line) const;
+  // The events of one kind, in order.
+  template <class E>
+  std::vector<E> Of() const {
+    std::vector<E> found;
+    for (const EngineEvent& e : Events)
+      if (const E* one = std::get_if<E>(&e)) found.push_back(*one);
+    return found;
+  }
   void Clear();
 
+  std::vector<EngineEvent> Events;
   std::vector<std::string> Log;
-  std::vector<std::string> SystemLines;
+  std::vector<std::string> SystemLines;  // the lines of Log that carry text of the system
   std::vector<std::string> Messages;
   std::map<Caption, std::string> Captions;
   bool CmdControls = false;
   int CmdControlSwitches = 0;
   int CmdControlsOn = 0;  // switches that enabled them
   int CommandEntryCleared = 0;
+
+ private:
+  void Line(const std::string& text, bool systemText) override;
+  void Message(const std::string& text) override { Messages.push_back(text); }
 };
