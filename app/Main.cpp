@@ -150,7 +150,7 @@ void Tform_main::closeEvent(QCloseEvent* event) {
 void Tform_main::tbtn_UartConnectClick() {
   if (Protocol.Connected() || !form_uart) return;
   // After a failed open Setting stays usable: it is the way to fix a wrong port name.
-  form_uart->UartOpen();
+  Protocol.OpenPort(form_uart->Request());
 }
 
 void Tform_main::tbtn_UartDisconnectClick() {

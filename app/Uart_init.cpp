@@ -10,11 +10,8 @@
 #include "platform/PortScan.h"
 #include "ui_Uart_init.h"
 
-Tform_uart::Tform_uart(Core& core, QWidget* parent, std::string configPath)
-    : QDialog(parent),
-      ui(std::make_unique<Ui::Tform_uart>()),
-      Protocol(core),
-      ConfigPath(std::move(configPath)) {
+Tform_uart::Tform_uart(QWidget* parent, std::string configPath)
+    : QDialog(parent), ui(std::make_unique<Ui::Tform_uart>()), ConfigPath(std::move(configPath)) {
   ui->setupUi(this);
   for (QComboBox* combo : {ui->Combo_port, ui->Combo_BaudRate, ui->Combo_DataBit, ui->Combo_Parity,
                            ui->Combo_StopBit, ui->Combo_FlowCtrl})
@@ -120,14 +117,14 @@ void Tform_uart::btn_UartSetting_OKClick() {
   accept();
 }
 
-bool Tform_uart::UartOpen() {
+PortRequest Tform_uart::Request() {
   PortName = ToLatin1(ui->Combo_port->currentText());
-  PortRequest request;
-  request.Name = PortName;
-  request.BaudRate = ReadDecimalText(ToLatin1(ui->Combo_BaudRate->currentText()));
-  request.DataBits = ReadDecimalText(ToLatin1(ui->Combo_DataBit->currentText()));
-  // With no selection the port keeps its own.
-  request.ParityMode = ParityOfIndex(ui->Combo_Parity->currentIndex());
-  request.Stop = StopBitsOfIndex(ui->Combo_StopBit->currentIndex());
-  return Protocol.OpenPort(request);
+  UartConfig shown;
+  shown.PortName = PortName;
+  shown.BaudRate = ReadDecimalText(ToLatin1(ui->Combo_BaudRate->currentText()));
+  shown.DataBits = ReadDecimalText(ToLatin1(ui->Combo_DataBit->currentText()));
+  // With no selection (-1) the port keeps its own.
+  shown.ParityIndex = ui->Combo_Parity->currentIndex();
+  shown.StopBitIndex = ui->Combo_StopBit->currentIndex();
+  return RequestOf(shown);
 }

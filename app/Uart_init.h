@@ -4,22 +4,22 @@
 #include <memory>
 #include <string>
 
-#include "engine/Core.h"
 #include "link/UartConfig.h"
 
 namespace Ui {
 class Tform_uart;
 }
 
-// The serial settings dialog: config.cfg, and Connect and Disconnect with its settings.
+// The serial settings dialog: config.cfg, and the settings Connect opens the port with.
 class Tform_uart : public QDialog {
   Q_OBJECT
 
  public:
-  Tform_uart(Core& core, QWidget* parent = nullptr, std::string configPath = "config.cfg");
+  explicit Tform_uart(QWidget* parent = nullptr, std::string configPath = "config.cfg");
   ~Tform_uart() override;
 
-  bool UartOpen();
+  // The port and settings the dialog shows (the port name is remembered in PortName).
+  PortRequest Request();
   // 0 written, 1 the file cannot be created.
   int SaveUartConfig(bool fromControls);
   // 1 when the file was missing (the default has then been written), else 0.
@@ -42,7 +42,6 @@ class Tform_uart : public QDialog {
   void FillUartCombos();
 
   std::unique_ptr<Ui::Tform_uart> ui;
-  Core& Protocol;
   std::string ConfigPath;
   UartConfig Loaded;
 };

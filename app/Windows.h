@@ -11,7 +11,7 @@
 struct Windows {
   explicit Windows(Clock* clock = nullptr, const std::string& configPath = "config.cfg")
       : form_main(clock),
-        form_uart(form_main.core(), &form_main, configPath),
+        form_uart(&form_main, configPath),
         form_DL_Config(form_main.core(), &form_main),
         form_Tune(form_main.core(), &form_main),
         Form_EraseFlash(form_main.core(), &form_main) {

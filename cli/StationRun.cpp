@@ -42,13 +42,10 @@ PortPlan PlanPorts(const CliOptions& options, bool configReadable, const std::st
         return plan;
       }
     }
-    PortRequest request;
-    request.Name = name;
-    request.BaudRate = options.Baud ? *options.Baud : config.BaudRate;
-    request.DataBits = config.DataBits;
-    request.ParityMode = ParityOfIndex(config.ParityIndex);
-    request.Stop = StopBitsOfIndex(config.StopBitIndex);
-    plan.Requests.push_back(request);
+    UartConfig line = config;
+    line.PortName = name;
+    if (options.Baud) line.BaudRate = *options.Baud;
+    plan.Requests.push_back(RequestOf(line));
   }
   return plan;
 }

@@ -95,7 +95,7 @@ bool Core::OpenPort(const PortRequest& request) {
   }
   LineSettings settings;
   Line.GetSettings(settings);
-  settings.BaudRate = request.BaudRate > 0 ? static_cast<std::uint32_t>(request.BaudRate) : 0;
+  settings.BaudRate = request.BaudRate;
   settings.DataBits = request.DataBits;
   if (request.ParityMode) settings.ParityMode = *request.ParityMode;
   if (request.Stop) settings.Stop = *request.Stop;

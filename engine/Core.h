@@ -10,6 +10,7 @@
 #include "dlcfg/DlCfgView.h"
 #include "link/EngineEvents.h"
 #include "link/ReplyTimeout.h"
+#include "link/UartConfig.h"
 #include "link/UartRxThread.h"
 #include "link/UartState.h"
 #include "link/UartTxThread.h"
@@ -20,16 +21,6 @@
 #include "replies/CodeUpload.h"
 #include "replies/UartDataHandler.h"
 #include "service/FlashReadback.h"
-
-// What Connect asks of the port. Where parity or stop bits are not given, the port keeps what
-// it had; a baud rate or data bits a driver cannot take make the set-up fail.
-struct PortRequest {
-  std::string Name;
-  std::int32_t BaudRate = 115200;
-  int DataBits = 8;
-  std::optional<Parity> ParityMode;
-  std::optional<StopBits> Stop;
-};
 
 // The protocol engine: the port, the three workers and the protocol objects of one line, wired
 // together. Plain C++; a front end gives it a screen, a clock and the thread its routines run

@@ -19,22 +19,22 @@ namespace ev {
 // The port is open and set up as the driver runs it. FollowedTo: the node a USB adapter was
 // found under when it came back elsewhere (empty when it is where it was).
 struct PortOpened {
-  std::string Name;
-  LineSettings Settings;
-  std::string FollowedTo;
+  std::string Name{};
+  LineSettings Settings{};
+  std::string FollowedTo{};
 };
 
 // The open failed (SettingsRefused false) or the driver refused the settings: Why in the
 // system's words.
 struct PortOpenFailed {
-  std::string Name;
-  std::string Why;
+  std::string Name{};
+  std::string Why{};
   bool SettingsRefused = false;
 };
 
 // The port went away under the engine. DroppedMessages: queued for it, never sent.
 struct PortLost {
-  std::string Why;
+  std::string Why{};
   int DroppedMessages = 0;
 };
 
@@ -43,13 +43,13 @@ struct PortLost {
 struct PortClosed {
   bool WasOpen = false;
   bool LineClosed = false;  // the port itself was still open and has been closed now
-  std::string LostWhy;
+  std::string LostWhy{};
 };
 
 // A command went out to the ring: its first bytes as on the line (up to four), and the length
 // of the whole message where that is worth telling (0: not told).
 struct CommandSent {
-  std::vector<std::uint8_t> Head;
+  std::vector<std::uint8_t> Head{};
   int Length = 0;
 };
 
@@ -84,7 +84,7 @@ struct StatusWord {
 // A line of the box's text as it came, with its carriage return, if any; a zero byte in it is
 // the box's own.
 struct BoxText {
-  std::string Line;
+  std::string Line{};
 };
 
 // The line's pass ended inside a reply frame whose word was known.
@@ -96,7 +96,7 @@ struct ReplyCrcFailed {
 
 // Upload: the image is announced (Size bytes), or a block went to the ring.
 struct UploadStarted {
-  std::string Image;
+  std::string Image{};
   std::uint32_t Size = 0;
 };
 struct BlockServed {
@@ -121,8 +121,8 @@ enum class UploadOutcome {
 };
 struct UploadEnded {
   UploadOutcome Outcome = UploadOutcome::Accepted;
-  std::string Image;
-  std::string Why;
+  std::string Image{};
+  std::string Why{};
   bool ImageOut = false;
 };
 
@@ -142,10 +142,10 @@ enum class ReadOutcome {
 };
 struct FlashReadEnded {
   ReadOutcome Outcome = ReadOutcome::Complete;
-  std::string File;      // the file's path
-  std::string FileName;  // what the log calls it
-  std::string KeptIn;
-  std::string Why;
+  std::string File{};      // the file's path
+  std::string FileName{};  // what the log calls it
+  std::string KeptIn{};
+  std::string Why{};
 };
 
 // Something asked of the engine was not done, and why.
@@ -164,7 +164,7 @@ enum class Refusal {
 };
 struct Refused {
   Refusal What = Refusal::NotConnected;
-  std::string Detail;
+  std::string Detail{};
 };
 
 }  // namespace ev

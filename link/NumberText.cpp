@@ -70,6 +70,15 @@ std::int32_t ReadDecimalText(const std::string& text) {
   return static_cast<std::int32_t>(std::clamp(v, kMin, kMax));
 }
 
+bool ReadDecimalAt(const std::string& text, std::size_t& pos, std::int32_t& value) {
+  if (pos > text.size()) return false;
+  const std::string rest = text.substr(pos);
+  if (ScanNumber(rest, 10).Digits == 0) return false;
+  value = ReadDecimalText(rest);
+  pos += ScanNumber(rest, 10).End;
+  return true;
+}
+
 std::optional<std::int64_t> ParseNumberText(const std::string& text, int base) {
   const Scan scan = ScanNumber(text, base);
   if (scan.Digits == 0 || scan.Overflow || scan.End != text.size()) return std::nullopt;

@@ -11,6 +11,9 @@
 // space, an optional sign, then decimal digits up to the first other character. No digits give
 // 0; a value beyond 32 bits gives INT32_MAX (INT32_MIN with a minus sign). Never fails.
 std::int32_t ReadDecimalText(const std::string& text);
+// The same from pos, as "%d" reads a field of a line: false (pos unchanged) when no digit
+// follows the blanks and the sign; otherwise the value, and pos just past its last digit.
+bool ReadDecimalAt(const std::string& text, std::size_t& pos, std::int32_t& value);
 
 // A number typed for the box, read whole: leading white space, one sign, then digits
 // (hexadecimal ones after an optional 0x or 0X) and nothing after them. nullopt for any other

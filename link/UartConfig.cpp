@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "link/NumberText.h"
 #include "platform/Files.h"
 
 namespace {
@@ -15,22 +16,6 @@ bool IsBlank(char c) {
 
 void SkipBlanks(const std::string& s, std::size_t& i) {
   while (i < s.size() && IsBlank(s[i])) ++i;
-}
-
-// One "%d": blanks, an optional sign, at least one digit.
-bool ScanInt(const std::string& s, std::size_t& i, int& out) {
-  SkipBlanks(s, i);
-  std::size_t j = i;
-  bool negative = false;
-  if (j < s.size() && (s[j] == '+' || s[j] == '-')) negative = s[j++] == '-';
-  if (j >= s.size() || !std::isdigit(static_cast<unsigned char>(s[j]))) return false;
-  long long value = 0;
-  for (; j < s.size() && std::isdigit(static_cast<unsigned char>(s[j])); ++j)
-    if (value <= INT_MAX) value = value * 10 + (s[j] - '0');
-  if (negative) value = -value;
-  out = static_cast<int>(value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : value);
-  i = j;
-  return true;
 }
 
 }  // namespace
@@ -45,8 +30,11 @@ UartConfig ParseConfigLine(const std::string& content, UartConfig start) {
   c.PortName = content.substr(i, end - i);
   c.PortName = c.PortName.substr(0, c.PortName.find('\0'));  // a C string ends at a zero byte
   i = end;
-  for (int* field : {&c.BaudRate, &c.DataBits, &c.ParityIndex, &c.StopBitIndex})
-    if (!ScanInt(content, i, *field)) break;
+  for (int* field : {&c.BaudRate, &c.DataBits, &c.ParityIndex, &c.StopBitIndex}) {
+    std::int32_t value = 0;
+    if (!ReadDecimalAt(content, i, value)) break;
+    *field = value;
+  }
   return c;
 }
 
@@ -78,4 +66,14 @@ bool ReadConfigFile(const std::string& path, std::string& content) {
   in.read(content.data(), static_cast<std::streamsize>(kMax));
   content.resize(static_cast<std::size_t>(in.gcount()));
   return true;
+}
+
+PortRequest RequestOf(const UartConfig& config) {
+  PortRequest request;
+  request.Name = config.PortName;
+  request.BaudRate = config.BaudRate > 0 ? static_cast<std::uint32_t>(config.BaudRate) : 0;
+  request.DataBits = config.DataBits;
+  request.ParityMode = ParityOfIndex(config.ParityIndex);
+  request.Stop = StopBitsOfIndex(config.StopBitIndex);
+  return request;
 }

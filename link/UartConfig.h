@@ -1,6 +1,10 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+
+#include "platform/Port.h"
 
 // The settings line of config.cfg: "port baud databits parity-index stop-index", one line,
 // no line end.
@@ -11,6 +15,22 @@ struct UartConfig {
   int ParityIndex = 0;
   int StopBitIndex = 0;
 };
+
+// What opening a port asks for, as the driver takes it. Where parity or stop bits are not
+// given, the port keeps what it had; a baud rate or data bits a driver cannot take make the
+// set-up fail ("Can't set").
+struct PortRequest {
+  std::string Name;
+  std::uint32_t BaudRate = 115200;
+  int DataBits = 8;
+  std::optional<Parity> ParityMode;
+  std::optional<StopBits> Stop;
+};
+
+// The one way from config.cfg's fields (and the settings dialog's, which are the same) to a
+// request: a baud rate below 1 is 0, which no driver takes; a parity or stop-bit index out of
+// its list leaves the port's own.
+PortRequest RequestOf(const UartConfig& config);
 
 inline constexpr const char* DefaultConfigLine = "COM3 115200 8 0 1";
 

@@ -54,4 +54,33 @@ TEST(ConfigLine, ScansLikeTheCLibraryWouldButSafely) {
   EXPECT_EQ(partial.StopBitIndex, 4);
 }
 
+// The window's dialog and the command line both open the port with what this makes of a
+// config.cfg line: a line the driver cannot take must come out as one it refuses, never as a
+// wrapped speed, and an index beyond its list leaves the port's own choice.
+TEST(ConfigLine, BecomesTheRequestThePortIsOpenedWith) {
+  struct Case {
+    const char* Line;
+    std::uint32_t Baud;
+    int DataBits;
+    std::optional<Parity> ParityMode;
+    std::optional<StopBits> Stop;
+  };
+  const Case cases[] = {
+      {"COM3 115200 8 0 0", 115200, 8, Parity::None, StopBits::One},
+      {"COM3 9600 7 1 1", 9600, 7, Parity::Even, StopBits::Two},
+      {"COM3 921600 8 2 0", 921600, 8, Parity::Odd, StopBits::One},
+      {"COM3 -9600 8 3 2", 0, 8, std::nullopt, std::nullopt},
+      {"COM3 99999999999 8 -1 -1", 2147483647u, 8, std::nullopt, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Line);
+    const PortRequest request = RequestOf(ParseConfigLine(c.Line));
+    EXPECT_EQ(request.Name, "COM3");
+    EXPECT_EQ(request.BaudRate, c.Baud);
+    EXPECT_EQ(request.DataBits, c.DataBits);
+    EXPECT_EQ(request.ParityMode, c.ParityMode);
+    EXPECT_EQ(request.Stop, c.Stop);
+  }
+}
+
 }  // namespace

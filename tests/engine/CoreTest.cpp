@@ -6,9 +6,11 @@
 #include <string>
 #include <thread>
 
+#include "dlcfg/DlCfgRecord.h"
 #include "tests/support/CoreBench.h"
 #include "tests/support/LoopWait.h"
 #include "tests/support/TestBytes.h"
+#include "wire/LoaderCommands.h"
 #include "wire/Words.h"
 
 namespace {
@@ -280,3 +282,61 @@ TEST(ThreadRule, AnOperationOffTheProtocolThreadIsCaught) {
 #endif
 
 }  // namespace
+
+namespace {
+
+// The engine's operation for a loader command, as the window's button or dialog calls it.
+void Issue(Core& core, std::uint32_t word) {
+  switch (word) {
+    case Cmd::RebootStb:
+      core.RebootStb();
+      return;
+    case Cmd::LoaderVersion:
+      core.LoaderVersion();
+      return;
+    case Cmd::GetDlCfg:
+      core.GetDlCfg();
+      return;
+    case Cmd::SetDlCfg: {
+      const std::uint8_t record[DlCfgRecordSize] = {1};
+      core.SetDlCfg(record);
+      return;
+    }
+    case Cmd::TuneTest:
+      core.TuneTest(11778000, 8);
+      return;
+    case Cmd::EraseFlash:
+      core.EraseFlash(0x20000, 0x1000);
+      return;
+    default:
+      core.SendCmdWord(word);
+      return;
+  }
+}
+
+}  // namespace
+
+// Each row of the loader's table is what the engine does: whether the answer is awaited, which
+// word settles it, and the words the log gives each outcome.
+TEST(LoaderCommandTable, EveryCommandWaitsAndSettlesAsItsRowSays) {
+  for (const LoaderCommand& row : LoaderCommands()) {
+    for (const std::uint32_t reply : {row.OkReply, row.FailReply}) {
+      SCOPED_TRACE(testing::Message() << row.CliName << " answered " << std::hex << reply);
+      CoreBench bench;
+      Issue(bench.core, row.Word);
+      ASSERT_GE(bench.Sent().size(), 4u) << "nothing went out";
+      EXPECT_EQ(bench.core.AwaitingReply(), row.WaitsForAnswer);
+      if (reply == 0) continue;
+      bench.screen.Clear();
+      bench.port.Say(WireWord(reply));
+      bench.Settle();
+      const auto settled = bench.screen.Of<ev::CommandSettled>();
+      ASSERT_EQ(settled.size(), 1u);
+      EXPECT_EQ(settled[0].Command, &row);
+      EXPECT_EQ(settled[0].Ok(), reply == row.OkReply);
+      const char* text = reply == row.OkReply ? row.OkText : row.FailText;
+      EXPECT_EQ(bench.screen.Logged(text), row.InLog);
+      EXPECT_FALSE(bench.core.AwaitingReply());
+    }
+  }
+}
