@@ -66,6 +66,18 @@ const ReplyWordInfo* FindReplyWord(std::uint32_t word) {
 
 }  // namespace
 
+namespace {
+
+// What the next byte belongs to: the console's text, a reply frame's first four bytes (its
+// word; text too until the word is known), or a frame's bytes past its word.
+enum class RxState { Text, Word, Payload };
+
+RxState StateOf(int frameLen) {
+  return frameLen == 0 ? RxState::Text : frameLen < 4 ? RxState::Word : RxState::Payload;
+}
+
+}  // namespace
+
 const char* ReplyCrcFailLine(std::uint32_t word) {
   const ReplyWordInfo* info = FindReplyWord(word);
   return info != nullptr ? info->FailLine : nullptr;
@@ -120,77 +132,96 @@ void UartRxThread::Take(const std::uint8_t* bytes, std::size_t n) {
   // stored as they are. Looked at afresh in every call, since the flash block's length may
   // change between two.
   int plainBytes = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (plainBytes > 0 && frameLen > 4) {
-      const int count = static_cast<int>(std::min<std::size_t>(plainBytes, n - i));
-      std::memcpy(RxFrame + frameLen, bytes + i, static_cast<std::size_t>(count));
-      frameLen += count;
-      plainBytes -= count;
-      FrameMissing -= count;
+
+  // The frame may be complete with the byte just stored: what the parser makes of it. True when
+  // that byte is done with; false when it is text too.
+  auto frameMayEnd = [&]() -> bool {
+    RxFrameLen = frameLen;
+    RxLineLen = lineLen;
+    const int result = ParseReplyFrame(RxFrame, frameLen);
+    lineLen = RxLineLen;
+    if (result == 0) {
       lineLen = 0;
-      i += static_cast<std::size_t>(count);
-      if (i == n) break;
-    }
-    const std::uint8_t byte = bytes[i];
-    // frame[0] is 0xBB exactly when a frame has begun or this byte begins one.
-    if (frameLen > 0 || byte == 0xBB) {
-      if (frameLen == 0) CrBeforeFrame = afterCr;
-      RxFrame[frameLen++] = byte;
-      // Between its fourth byte and its known length a fixed-length frame can only go on.
-      if (frameLen == 4 || (frameLen > 4 && frameLen >= FrameWant)) {
-        RxFrameLen = frameLen;
-        RxLineLen = lineLen;
-        const int result = ParseReplyFrame(RxFrame, frameLen);
-        lineLen = RxLineLen;
-        if (result != 0) {
-          const bool wordTaken = result == 2 && frameLen == 4;
-          const int taken = frameLen;
-          frameLen = 0;
-          if (wordTaken) {
-            // A word that was acted on is no text: its first three bytes leave the line again
-            // (as far as they are still in it), the fourth never enters it.
-            lineLen = lineLen > 3 ? lineLen - 3 : 0;
-            afterCr = CrBeforeFrame;
-            continue;
-          }
-          if (taken == 4 && result == 1) {
-            // An unknown word: its bytes stay text, and a frame may begin among its last three.
-            const auto* start = static_cast<const std::uint8_t*>(std::memchr(RxFrame + 1, 0xBB, 3));
-            if (start != nullptr) {
-              CrBeforeFrame = start[-1] == 0x0D;
-              frameLen = static_cast<int>(RxFrame + 4 - start);
-              std::memmove(RxFrame, start, static_cast<std::size_t>(frameLen));
-            }
-          } else if (!Retake.empty()) {
-            // A frame given up past its word: the rest of its bytes, this one among them, are
-            // taken again from the frame start found inside.
-            std::vector<std::uint8_t> again;
-            again.swap(Retake);
-            RxFrameLen = 0;
-            RxLineLen = 0;
-            LineEndedByCr = afterCr;
-            Take(again.data(), again.size());
-            frameLen = RxFrameLen;
-            lineLen = RxLineLen;
-            afterCr = LineEndedByCr;
-            continue;
-          } else if (taken > 4) {
-            // A payload frame, taken or failed, is no text: the line starts afresh behind it.
-            lineLen = 0;
-            afterCr = CrBeforeFrame;
-            continue;
-          }
-        } else {
-          lineLen = 0;
-          if (frameLen > 4) plainBytes = FrameBytesMissing() - 1;
-        }
-      } else if (frameLen > 4) {
-        lineLen = 0;
-      }
+      if (frameLen > 4) plainBytes = FrameBytesMissing() - 1;
       // No known frame is longer than the buffer; should one claim to be, it is dropped.
       if (frameLen >= FrameMax) frameLen = 0;
-      // Past its word a frame's bytes are no text.
-      if (frameLen >= 4) continue;
+      return frameLen >= 4;
+    }
+    const int taken = frameLen;
+    frameLen = 0;
+    if (taken == 4 && result == 2) {
+      // A word that was acted on is no text: its first three bytes leave the line again (as
+      // far as they are still in it), the fourth never enters it.
+      lineLen = lineLen > 3 ? lineLen - 3 : 0;
+      afterCr = CrBeforeFrame;
+      return true;
+    }
+    if (taken == 4) {
+      // An unknown word: its bytes stay text, and a frame may begin among its last three.
+      const auto* start = static_cast<const std::uint8_t*>(std::memchr(RxFrame + 1, 0xBB, 3));
+      if (start != nullptr) {
+        CrBeforeFrame = start[-1] == 0x0D;
+        frameLen = static_cast<int>(RxFrame + 4 - start);
+        std::memmove(RxFrame, start, static_cast<std::size_t>(frameLen));
+      }
+      return false;
+    }
+    if (!Retake.empty()) {
+      // A frame given up past its word: the rest of its bytes, this one among them, are taken
+      // again from the frame start found inside.
+      std::vector<std::uint8_t> again;
+      again.swap(Retake);
+      RxFrameLen = 0;
+      RxLineLen = 0;
+      LineEndedByCr = afterCr;
+      Take(again.data(), again.size());
+      frameLen = RxFrameLen;
+      lineLen = RxLineLen;
+      afterCr = LineEndedByCr;
+      return true;
+    }
+    // A payload frame, taken or failed, is no text: the line starts afresh behind it.
+    lineLen = 0;
+    afterCr = CrBeforeFrame;
+    return true;
+  };
+
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint8_t byte = bytes[i];
+    switch (StateOf(frameLen)) {
+      case RxState::Text:
+        if (byte == 0xBB) {
+          CrBeforeFrame = afterCr;
+          RxFrame[frameLen++] = byte;
+        }
+        break;  // a frame's first bytes are text too until its word is known
+      case RxState::Word:
+        RxFrame[frameLen++] = byte;
+        if (frameLen == 4 && frameMayEnd()) continue;
+        break;
+      case RxState::Payload:
+        if (plainBytes > 0 && frameLen > 4) {
+          const int count = static_cast<int>(std::min<std::size_t>(plainBytes, n - i));
+          std::memcpy(RxFrame + frameLen, bytes + i, static_cast<std::size_t>(count));
+          frameLen += count;
+          plainBytes -= count;
+          FrameMissing -= count;
+          lineLen = 0;
+          i += static_cast<std::size_t>(count) - 1;
+          continue;
+        }
+        RxFrame[frameLen++] = byte;
+        // Between its word and its known length a fixed-length frame can only go on.
+        if (frameLen >= FrameWant) {
+          if (frameMayEnd()) continue;
+          break;
+        }
+        lineLen = 0;
+        if (frameLen >= FrameMax) {
+          frameLen = 0;
+          break;
+        }
+        continue;  // past its word a frame's bytes are no text
     }
     // Boxes that end their lines with CR LF: the line feed belongs to the line just ended.
     if (byte == 0x0A && afterCr) {
