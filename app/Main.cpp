@@ -205,11 +205,11 @@ void Tform_main::text_CmdKeyPress() {
 }
 
 void Tform_main::btn_CmdVerifyBootCodeClick() {
-  Protocol.SendCmdWord(Cmd::VerifyBoot);
+  Protocol.SendLoaderCommand(Cmd::VerifyBoot);
 }
 
 void Tform_main::btn_CmdVerifyAppClick() {
-  Protocol.SendCmdWord(Cmd::VerifyApp);
+  Protocol.SendLoaderCommand(Cmd::VerifyApp);
 }
 
 void Tform_main::btn_CmdLoadVerClick() {
@@ -217,7 +217,7 @@ void Tform_main::btn_CmdLoadVerClick() {
 }
 
 void Tform_main::btn_CmdRunAppClick() {
-  Protocol.SendCmdWord(Cmd::RunApp);
+  Protocol.SendLoaderCommand(Cmd::RunApp);
 }
 
 void Tform_main::btn_CmdRebootSTBClick() {

@@ -266,10 +266,10 @@ const std::vector<CommandSpec>& CommandTable() {
                        {2, ""}}),
       FromLoaderTable("version", Command::Version, 0, "", "v=$(kelvarin-cli -p ttyUSB0 version)",
                       {{0, "the version was printed"}}),
-      FromLoaderTable("verify-boot", Command::VerifyBoot, 0, "",
+      FromLoaderTable("verify-boot", Command::LoaderWord, 0, "",
                       "kelvarin-cli -p ttyUSB0 verify-boot", Outcomes("verify-boot")),
-      FromLoaderTable("verify-app", Command::VerifyApp, 0, "", "kelvarin-cli -p ttyUSB0 verify-app",
-                      Outcomes("verify-app")),
+      FromLoaderTable("verify-app", Command::LoaderWord, 0, "",
+                      "kelvarin-cli -p ttyUSB0 verify-app", Outcomes("verify-app")),
       FromLoaderTable(
           "run-app", Command::RunApp, 0, "", "kelvarin-cli -p ttyUSB0 run-app",
           {{0, "the command went out and was not refused"}, {1, Quoted(Row("run-app").FailText)}}),
@@ -385,6 +385,7 @@ std::string ParseConfig(const std::vector<std::string>& args, CliOptions& o) {
   if (args[0] == "get") {
     if (rest.size() > 1) return "config get takes at most one NAME";
     o.Cmd = Command::ConfigGet;
+    o.Loader = LoaderCommandNamed("config get");
     if (!rest.empty()) {
       if (!KnownField(rest[0])) return "no such field: " + rest[0];
       o.Field = rest[0];
@@ -394,11 +395,13 @@ std::string ParseConfig(const std::vector<std::string>& args, CliOptions& o) {
   if (args[0] == "default") {
     if (!rest.empty()) return "config default takes no arguments";
     o.Cmd = Command::ConfigDefault;
+    o.Loader = LoaderCommandNamed("config default");
     return {};
   }
   if (args[0] != "set") return "unknown config command: " + args[0];
   if (rest.empty()) return "config set needs NAME=TEXT";
   o.Cmd = Command::ConfigSet;
+  o.Loader = LoaderCommandNamed("config set");
   for (const std::string& change : rest) {
     const std::size_t eq = change.find('=');
     if (eq == std::string::npos || eq == 0) return "expected NAME=TEXT: " + change;
@@ -428,6 +431,7 @@ std::string ParseCommand(const std::vector<std::string>& words, CliOptions& o) {
            (c->MinArgs == 1 ? "" : "s");
   }
   o.Cmd = c->Cmd;
+  o.Loader = LoaderCommandNamed(c->Name);
   switch (c->Cmd) {
     case Command::Upload:
       o.Image = args[0];

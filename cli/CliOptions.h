@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "wire/LoaderCommands.h"
+
 // The exit statuses; with several ports the program exits with the highest of theirs.
 namespace ExitStatus {
 inline constexpr int Ok = 0;
@@ -21,8 +23,7 @@ inline constexpr int Interrupted = 130;
 enum class Command {
   Upload,
   Version,
-  VerifyBoot,
-  VerifyApp,
+  LoaderWord,  // a loader command of one word that its status word settles (verify-boot, ...)
   RunApp,
   Reboot,
   Send,
@@ -55,6 +56,8 @@ struct CliOptions {
   bool Version = false;
 
   Command Cmd = Command::Version;
+  // The loader's own row for the command, when it is one of the loader's (nullptr otherwise).
+  const LoaderCommand* Loader = nullptr;
   std::string HelpTopic;                          // help: a command's name, empty for all
   std::string Image;                              // upload, verify
   std::string Text;                               // send, Latin-1

@@ -78,39 +78,6 @@ bool Compare(const std::filesystem::path& readBack, const UploadImage& image, st
   return whole;
 }
 
-// The loader command whose status word settles a command of the command line: its words and
-// its failure's text are the loader command table's (none for the others).
-const LoaderCommand* SettledByStatusWord(Command c) {
-  const char* name = nullptr;
-  switch (c) {
-    case Command::VerifyBoot:
-      name = "verify-boot";
-      break;
-    case Command::VerifyApp:
-      name = "verify-app";
-      break;
-    case Command::RunApp:
-      name = "run-app";
-      break;
-    case Command::ConfigSet:
-      name = "config set";
-      break;
-    case Command::ConfigDefault:
-      name = "config default";
-      break;
-    case Command::Tune:
-      name = "tune";
-      break;
-    case Command::Erase:
-      name = "erase";
-      break;
-    default:
-      return nullptr;
-  }
-  const LoaderCommand* command = LoaderCommandNamed(name);
-  return command != nullptr && command->FailReply != 0 ? command : nullptr;
-}
-
 PortJob::Event Settled(int status, std::string why = {}) {
   return {Kind::Settled, status, std::move(why)};
 }
@@ -386,14 +353,11 @@ void PortJob::StartWork() {
     case Command::Version:
       sent = Engine->LoaderVersion();
       break;
-    case Command::VerifyBoot:
-      sent = Engine->SendCmdWord(Cmd::VerifyBoot);
-      break;
-    case Command::VerifyApp:
-      sent = Engine->SendCmdWord(Cmd::VerifyApp);
+    case Command::LoaderWord:
+      sent = Engine->SendLoaderCommand(Options.Loader->Word);
       break;
     case Command::RunApp:
-      sent = Engine->SendCmdWord(Cmd::RunApp);
+      sent = Engine->SendLoaderCommand(Cmd::RunApp);
       WriteNumber = Engine->LastQueued();
       break;
     case Command::Reboot:
@@ -632,7 +596,7 @@ void PortJob::React(const EngineEvent& event) {
     if (e->Outcome == ev::ReadOutcome::Kept) ended.Text = e->KeptIn;
     Raise(std::move(ended));
   } else if (const auto* e = std::get_if<ev::CommandSettled>(&event);
-             e && e->Command == SettledByStatusWord(c)) {
+             e && e->Command == Options.Loader) {
     Raise(e->Ok() ? Settled(ExitStatus::Ok) : Settled(ExitStatus::BoxFailed, e->Command->FailText));
   }
 }

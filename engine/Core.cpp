@@ -8,6 +8,7 @@
 #include "platform/SerialPort.h"
 #include "service/ServiceRequests.h"
 #include "wire/Bytes.h"
+#include "wire/LoaderCommands.h"
 #include "wire/Words.h"
 
 Core::Core(EventSink& screen, Clock& clock, const std::string& workFolder, ProtocolThread& thread)
@@ -167,6 +168,14 @@ bool Core::SendCmdWord(std::uint32_t word) {
   std::uint8_t buffer[4];
   PutLe32(buffer, word);
   return SendCmd(buffer, 4);
+}
+
+bool Core::SendLoaderCommand(std::uint32_t word) {
+  OnProtocolThread();
+  if (!SendCmdWord(word)) return false;
+  const LoaderCommand* row = LoaderCommandOf(word);
+  if (row != nullptr && !row->WaitsForAnswer) Timeout.SetReplyTimeout(false, 0);
+  return true;
 }
 
 bool Core::RebootStb() {

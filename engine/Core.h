@@ -95,6 +95,8 @@ class Core {
   // 20 s timeout and logs "Cmd > %x". False, with nothing else changed, when the ring refuses.
   bool SendCmd(const std::uint8_t* bytes, int length);
   bool SendCmdWord(std::uint32_t word);
+  // A loader command of one word, awaited or not as the loader's table says.
+  bool SendLoaderCommand(std::uint32_t word);
   // "Reboot STB": queued without a timeout; the sync word resumes. False when refused.
   bool RebootStb();
   // "Loader Version": the answer starts a fresh line.

@@ -309,7 +309,7 @@ void Issue(Core& core, std::uint32_t word) {
       core.EraseFlash(0x20000, 0x1000);
       return;
     default:
-      core.SendCmdWord(word);
+      core.SendLoaderCommand(word);
       return;
   }
 }
