@@ -69,7 +69,25 @@ std::string Wrap(const std::string& text, std::size_t column, std::size_t indent
   return out + "\n";
 }
 
-enum class Opt { Port, Baud, Config, Wait, Timeout, Repeat, Json, Quiet, Verbose, Help, Version };
+enum class Opt {
+  Port,
+  Baud,
+  Config,
+  Wait,
+  Timeout,
+  Repeat,
+  Json,
+  Quiet,
+  Verbose,
+  Help,
+  Version,
+  Record,
+  NoRecord,
+  Since,
+  Failed,
+  Csv,
+  Summary
+};
 
 struct OptionEntry {
   Opt Id;
@@ -98,6 +116,14 @@ constexpr OptionEntry OptionTable[] = {
     {Opt::Verbose, 'v', "verbose", nullptr, "the log of the line on standard error as well"},
     {Opt::Help, 'h', "help", nullptr, "this text; after a command, that command's help"},
     {Opt::Version, 0, "version", nullptr, "the program's version"},
+    {Opt::Record, 0, "record", "WHERE",
+     "where the record of boxes goes: a SQLite file, or a server (postgresql://...); default: "
+     "record.sqlite in the user's data folder"},
+    {Opt::NoRecord, 0, "no-record", nullptr, "keeps no record of the boxes"},
+    {Opt::Since, 0, "since", "TIME", "record: the boxes started from TIME on (UTC, 2026-12-08T09)"},
+    {Opt::Failed, 0, "failed", nullptr, "record: only the boxes that failed or were interrupted"},
+    {Opt::Csv, 0, "csv", nullptr, "record: comma-separated values, a header first"},
+    {Opt::Summary, 0, "summary", nullptr, "record: boxes per hour, yield, failures by reason"},
 };
 
 std::string ApplyOption(const OptionEntry& entry, const std::string& v, CliOptions& o, bool& help) {
@@ -146,6 +172,25 @@ std::string ApplyOption(const OptionEntry& entry, const std::string& v, CliOptio
       return {};
     case Opt::Version:
       o.Version = true;
+      return {};
+    case Opt::Record:
+      if (v.empty()) return "empty --record";
+      o.RecordWhere = v;
+      return {};
+    case Opt::NoRecord:
+      o.NoRecord = true;
+      return {};
+    case Opt::Since:
+      o.Since = v;
+      return {};
+    case Opt::Failed:
+      o.FailedOnly = true;
+      return {};
+    case Opt::Csv:
+      o.Csv = true;
+      return {};
+    case Opt::Summary:
+      o.Summary = true;
       return {};
   }
   return {};
@@ -317,6 +362,31 @@ const std::vector<CommandSpec>& CommandTable() {
        "object a port. Needs no port.",
        "kelvarin-cli ports\nkelvarin-cli ports --json",
        {{0, "listed (no port found is no error)"}, {2, ""}}},
+      {"job", Command::Job, 1, 1, "FILE",
+       "runs the steps of FILE on each box, stopping a box at its first failing step",
+       "Runs the steps of the job FILE on each box in order, and stops a box's job at its first "
+       "failing step. FILE has one step a line, as it would be typed after kelvarin-cli "
+       "(upload fw.bin, verify 0 fw.bin, config set DLPid=0x1ff Timeout=30, reboot); # starts a "
+       "comment, blank lines are left out. Every step is checked before any box is touched, and "
+       "every image is taken once, at the start. A step after reboot or run-app waits for the "
+       "loader to answer again. read, monitor, ports, help and job are no steps.",
+       "kelvarin-cli --repeat -p ttyUSB0 -p ttyUSB1 job line3.job",
+       PortStatuses({{0, "every step of every box succeeded"},
+                     {1, "a step failed on the box (the step is named)"},
+                     {2, "a bad job: the file and line are named"}})},
+      {"record",
+       Command::Record,
+       0,
+       0,
+       "",
+       "prints the record of boxes: --since TIME, --port PORT, --failed, --json, --csv, --summary",
+       "Prints the record of boxes (newest last) from the default file, --record PATH or the "
+       "server: a line a box, or with --json one object a box, with --csv comma-separated "
+       "values. --since TIME (UTC, as the record writes it: 2026-12-08T09:30) and --port PORT "
+       "choose the boxes, --failed only those that failed or were interrupted. --summary prints "
+       "boxes per hour, the yield and the failures by reason.",
+       "kelvarin-cli record --since 2026-12-08 --failed\nkelvarin-cli record --summary",
+       {{0, "printed"}, {2, "the record cannot be read"}}},
       {"help",
        Command::Help,
        0,
@@ -469,6 +539,9 @@ std::string ParseCommand(const std::vector<std::string>& words, CliOptions& o) {
       if (c->Cmd == Command::Read) o.OutFile = args[2];
       break;
     }
+    case Command::Job:
+      o.JobFile = args[0];
+      break;
     case Command::Help:
       o.HelpTopic = args.empty() ? "" : args[0];
       if (!o.HelpTopic.empty() && FindCommand(o.HelpTopic) == nullptr)
@@ -481,6 +554,25 @@ std::string ParseCommand(const std::vector<std::string>& words, CliOptions& o) {
 }
 
 }  // namespace
+
+std::string ParseJobStep(const std::vector<std::string>& words, CliOptions& step) {
+  if (words.empty()) return "no command";
+  const std::string error = ParseCommand(words, step);
+  if (!error.empty()) return error;
+  switch (step.Cmd) {
+    case Command::Read:
+    case Command::Monitor:
+    case Command::Ports:
+    case Command::Help:
+    case Command::Job:
+    case Command::Record:
+      return words[0] + " is no step of a job";
+    default:
+      break;
+  }
+  for (const std::string& word : words) step.StepText += (step.StepText.empty() ? "" : " ") + word;
+  return {};
+}
 
 bool Answers(Command c) {
   return c == Command::Version || c == Command::ConfigGet || c == Command::Verify ||

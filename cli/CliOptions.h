@@ -36,7 +36,9 @@ enum class Command {
   Verify,
   Monitor,
   Ports,
-  Help
+  Help,
+  Job,     // the steps of a job file, box after box
+  Record,  // prints the record of boxes
 };
 
 // How much goes to standard error: only errors; errors, progress and the results of the boxes;
@@ -66,7 +68,22 @@ struct CliOptions {
   std::uint32_t Start = 0, Size = 0;              // erase, read; verify: Start
   std::string OutFile;                            // read
   std::string Field;                              // config get NAME: that field alone
+  std::string StepText;                           // a job's step: its line as written...
+  int StepLine = 0;                               // ...and its line's number
+
+  std::string JobFile;            // job
+  std::vector<CliOptions> Steps;  // job: its steps, checked
+  std::string RecordWhere;        // --record: a file or a server; empty: the default file
+  bool NoRecord = false;
+  std::string Since;        // record: the rows from this time on (UTC, as the record writes it)
+  bool FailedOnly = false;  // record --failed
+  bool Csv = false;         // record --csv
+  bool Summary = false;     // record --summary
 };
+
+// A job file's step, as its line's words: what ParseArguments makes of a command, refused for
+// a command that is no step of a job. Empty when good.
+std::string ParseJobStep(const std::vector<std::string>& words, CliOptions& step);
 
 // Whether the command prints the box's answer (its result) on standard output.
 bool Answers(Command c);

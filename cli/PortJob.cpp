@@ -8,6 +8,7 @@
 #include "cli/ReadTarget.h"
 #include "dlcfg/DlCfgRecord.h"
 #include "platform/Files.h"
+#include "platform/Station.h"
 #include "service/FlashReadback.h"
 #include "wire/LoaderCommands.h"
 #include "wire/Words.h"
@@ -86,19 +87,26 @@ PortJob::Event Settled(int status, std::string why = {}) {
 
 PortJob::PortJob(const CliOptions& options, const PortRequest& request, JobOutput& output,
                  Clock& clock, ProtocolThread& thread, std::string readFile,
-                 std::shared_ptr<const UploadImage> image)
+                 std::vector<StepImage> images, Recorder* recorder)
     : Options(options),
       Request(request),
       Out(output),
-      Image(std::move(image)),
+      Images(std::move(images)),
+      Record(recorder),
       ReadBase(std::move(readFile)) {
+  if (Options.Cmd == Command::Job)
+    for (const CliOptions& step : Options.Steps) Steps.push_back(&step);
+  else
+    Steps.push_back(&Options);
+  Images.resize(Steps.size());
   // The boxes' files of a station sit beside the name given; a single read's file is the one
   // a link leads to. What verify reads back is compared and gone: it goes where such files go.
-  if (Options.Cmd == Command::Verify) {
+  if (std::any_of(Steps.begin(), Steps.end(),
+                  [](const CliOptions* step) { return step->Cmd == Command::Verify; })) {
     std::error_code error;
     const std::filesystem::path temp = std::filesystem::temp_directory_path(error);
     ReadFolder = MakeReadFolder(SystemName((error ? "." : temp) / "kelvarin-verify"));
-  } else if (Options.Cmd == Command::Read) {
+  } else if (Step().Cmd == Command::Read) {
     ReadFolder = MakeReadFolder(Options.Repeat ? ReadBase : FileBehindLinks(ReadBase));
   }
   Engine = std::make_unique<Core>(
@@ -128,7 +136,7 @@ JobView PortJob::View() const {
   v.Status = LastStatus;
   v.Why = LastWhy;
   v.Answered = Answered;
-  if (Options.Cmd == Command::Read && LastStatus == ExitStatus::Ok) v.File = ReadName;
+  if (Step().Cmd == Command::Read && LastStatus == ExitStatus::Ok) v.File = ReadName;
   v.BoxesDone = Done;
   v.BoxesFailed = Failed;
   return v;
@@ -195,7 +203,10 @@ void PortJob::Handle(const Event& e) {
       if (e.What == Kind::Started) OpenPort();
       return;
     case JobState::Syncing:
-      if (e.What == Kind::LoaderAnswered) {
+      if (e.What == Kind::LoaderAnswered && ContinuingBox) {
+        ContinuingBox = false;
+        StartStep();
+      } else if (e.What == Kind::LoaderAnswered) {
         StartWork();
       } else if (e.What == Kind::PortLost) {
         BoxNumber = std::max(BoxNumber, 1);
@@ -247,7 +258,7 @@ void PortJob::HandleWork(const Event& e) {
       FinishBox(ExitStatus::LinkFailed, LostWhy(e));
       return;
     case Kind::Settled:
-      if (Options.Cmd == Command::Version && e.Status == ExitStatus::Ok)
+      if (Step().Cmd == Command::Version && e.Status == ExitStatus::Ok)
         Out.Answer(View(), "version", {{"version", e.Text}});
       FinishBox(e.Status, e.Why);
       return;
@@ -263,14 +274,14 @@ void PortJob::HandleWork(const Event& e) {
     case Kind::Written:
       Written = true;
       WrittenAt = Now;
-      if (Options.Cmd == Command::Reboot) FinishBox(ExitStatus::Ok, "");
+      if (Step().Cmd == Command::Reboot) FinishBox(ExitStatus::Ok, "");
       return;
     case Kind::TimePasses:
       break;
     default:
       return;
   }
-  if ((Options.Cmd == Command::RunApp || Options.Cmd == Command::Send) && Written &&
+  if ((Step().Cmd == Command::RunApp || Step().Cmd == Command::Send) && Written &&
       Now - WrittenAt >= ListenAfterSend) {
     FinishBox(ExitStatus::Ok, "");
     return;
@@ -279,7 +290,7 @@ void PortJob::HandleWork(const Event& e) {
   // answer to the sync word too; this also covers the words it does not watch (tune, erase,
   // the upload's verdict after the last block).
   const bool waitsForAnswer =
-      Commanded(Options.Cmd) && Options.Cmd != Command::Reboot && Options.Cmd != Command::RunApp;
+      Commanded(Step().Cmd) && Step().Cmd != Command::Reboot && Step().Cmd != Command::RunApp;
   if (waitsForAnswer &&
       Now - AnsweredAt > std::chrono::seconds(Options.TimeoutSecs) + milliseconds(1000))
     FinishBox(ExitStatus::LinkFailed, "Timeout!!");
@@ -311,7 +322,7 @@ void PortJob::ClosePort() {
 void PortJob::EndInterrupted() {
   if (State == JobState::Working) TrackProgress();
   ClosePort();
-  if (State == JobState::Working && Options.Cmd == Command::Upload)
+  if (State == JobState::Working && Step().Cmd == Command::Upload)
     Bytes = Engine->UploadBytesSent();
   DiscardReadFolder();
   if (State == JobState::Working || State == JobState::Syncing) {
@@ -322,6 +333,8 @@ void PortJob::EndInterrupted() {
     BoxNumber = std::max(BoxNumber, 1);
     LastStatus = ExitStatus::Interrupted;
     LastWhy = "interrupted";
+    if (State == JobState::Working) EndStep(ExitStatus::Interrupted, LastWhy);
+    EndRecord("interrupted", ExitStatus::Interrupted, LastWhy);
     Out.BoxDone(View());
   }
   WorstStatus = ExitStatus::Interrupted;
@@ -330,6 +343,14 @@ void PortJob::EndInterrupted() {
 
 void PortJob::StartWork() {
   ++BoxNumber;
+  StepIndex = 0;
+  BoxBytes = 0;
+  BeginRecord();
+  StartStep();
+}
+
+void PortJob::StartStep() {
+  StepStart = Now;
   Written = false;
   WriteNumber = 0;
   Bytes = 0;
@@ -340,21 +361,21 @@ void PortJob::StartWork() {
   WorkEnded = false;
   Answered = false;
   AnsweredAt = Now;
-  if (Options.Cmd == Command::Read)
+  if (Step().Cmd == Command::Read)
     ReadName = Options.Repeat ? BoxFileName(ReadBase, BoxNumber) : ReadBase;
   Enter(JobState::Working);
   ++InEngineCall;
   bool sent = true;
-  switch (Options.Cmd) {
+  switch (Step().Cmd) {
     case Command::Upload:
-      Total = Image->Stamp.Size;
-      sent = Engine->StartUpload(Image, Options.Image);
+      Total = Image()->Stamp.Size;
+      sent = Engine->StartUpload(Image(), Step().Image);
       break;
     case Command::Version:
       sent = Engine->LoaderVersion();
       break;
     case Command::LoaderWord:
-      sent = Engine->SendLoaderCommand(Options.Loader->Word);
+      sent = Engine->SendLoaderCommand(Step().Loader->Word);
       break;
     case Command::RunApp:
       sent = Engine->SendLoaderCommand(Cmd::RunApp);
@@ -365,8 +386,8 @@ void PortJob::StartWork() {
       WriteNumber = Engine->LastQueued();
       break;
     case Command::Send:
-      sent = Engine->SendCmd(reinterpret_cast<const std::uint8_t*>(Options.Text.data()),
-                             static_cast<int>(Options.Text.size()));
+      sent = Engine->SendCmd(reinterpret_cast<const std::uint8_t*>(Step().Text.data()),
+                             static_cast<int>(Step().Text.size()));
       WriteNumber = Engine->LastQueued();
       break;
     case Command::ConfigGet:
@@ -380,14 +401,14 @@ void PortJob::StartWork() {
       sent = Engine->SetDefaultDlCfg();
       break;
     case Command::Tune:
-      Engine->TuneTest(Options.FrequencyKHz, Options.Bandwidth);
+      Engine->TuneTest(Step().FrequencyKHz, Step().Bandwidth);
       break;
     case Command::Erase:
-      sent = Engine->EraseFlash(Options.Start, Options.Size);
+      sent = Engine->EraseFlash(Step().Start, Step().Size);
       break;
     case Command::Read:
     case Command::Verify: {
-      Total = Options.Cmd == Command::Read ? Options.Size : Image->Stamp.Size;
+      Total = Step().Cmd == Command::Read ? Step().Size : Image()->Stamp.Size;
       std::error_code error;
       std::filesystem::create_directory(ReadFolder, error);
       if (error) {
@@ -397,12 +418,14 @@ void PortJob::StartWork() {
                                          ": " + error.message());
         return;
       }
-      sent = Engine->ReadFlash(Options.Start, static_cast<std::uint32_t>(Total));
+      sent = Engine->ReadFlash(Step().Start, static_cast<std::uint32_t>(Total));
       break;
     }
     case Command::Ports:
     case Command::Help:
     case Command::Monitor:
+    case Command::Job:
+    case Command::Record:
       break;
   }
   --InEngineCall;
@@ -410,13 +433,31 @@ void PortJob::StartWork() {
 }
 
 void PortJob::FinishBox(int status, const std::string& why) {
+  // The bytes that went out, whatever the verdict: an upload's count stays once it has ended.
+  if (State == JobState::Working && Step().Cmd == Command::Upload)
+    Bytes = Engine->UploadBytesSent();
+  const bool stepEnded = State == JobState::Working || ContinuingBox;
+  if (stepEnded) EndStep(status, why);
+  if (stepEnded && status == ExitStatus::Ok && StepIndex + 1 < Steps.size()) {
+    Engine->CancelReplyWait();
+    WantRecordForSet = false;
+    ++StepIndex;
+    // After a reboot or the application's start the loader has to answer again.
+    const Command last = Steps[StepIndex - 1]->Cmd;
+    if (last == Command::Reboot || last == Command::RunApp) {
+      ContinuingBox = true;
+      Engine->ResumeSync();
+      Enter(JobState::Syncing);
+      return;
+    }
+    StartStep();
+    return;
+  }
+  ContinuingBox = false;
   if (!WorkEnded) {
     WorkEnded = true;
     WorkEnd = Now;
   }
-  // The bytes that went out, whatever the verdict: an upload's count stays once it has ended.
-  if (State == JobState::Working && Options.Cmd == Command::Upload)
-    Bytes = Engine->UploadBytesSent();
   Engine->CancelReplyWait();
   WantRecordForSet = false;
   if (ReadsFlash()) DiscardReadFolder();
@@ -426,7 +467,11 @@ void PortJob::FinishBox(int status, const std::string& why) {
     ++Failed;
   WorstStatus = std::max(WorstStatus, status);
   LastStatus = status;
-  LastWhy = why;
+  // Which step of a job failed is part of why.
+  LastWhy = Steps.size() > 1 && status != ExitStatus::Ok && stepEnded
+                ? "step " + std::to_string(StepIndex + 1) + " (" + Step().StepText + "): " + why
+                : why;
+  EndRecord(status == ExitStatus::Ok ? "ok" : "failed", status, LastWhy);
   Out.BoxDone(View());
   // A port that cannot be opened at all, or an image that cannot be read, is no box's fault:
   // no later box would fare better.
@@ -447,7 +492,7 @@ void PortJob::FinishBox(int status, const std::string& why) {
 
 void PortJob::TrackProgress() {
   std::uint64_t done = 0;
-  if (Options.Cmd == Command::Upload) {
+  if (Step().Cmd == Command::Upload) {
     done = Engine->UploadBytesSent();
   } else {
     const Core::WorkProgress p = Engine->Progress();
@@ -465,7 +510,7 @@ void PortJob::TrackProgress() {
 
 void PortJob::ShowProgress() {
   if (Bytes == ShownBytes || Total == 0) return;
-  const std::uint64_t block = BlockBytes(Options.Cmd);
+  const std::uint64_t block = BlockBytes(Step().Cmd);
   const bool blockThrough = Bytes / block != ShownBytes / block || Bytes == Total;
   if (!blockThrough && Now - ShownAt < ProgressEvery) return;
   ShownBytes = Bytes;
@@ -508,7 +553,7 @@ void PortJob::Show(const EngineEvent& event) {
   EngineEvent shown = event;
   // The read-back writes flashdata.bin (and its part file) in a folder of its own beside the
   // read's file; what the operator knows is the file.
-  if (Options.Cmd == Command::Read && !ReadName.empty()) {
+  if (Step().Cmd == Command::Read && !ReadName.empty()) {
     if (auto* e = std::get_if<ev::FlashReadEnded>(&shown)) e->File = e->FileName = ReadName;
     if (auto* e = std::get_if<ev::Refused>(&shown);
         e != nullptr &&
@@ -523,10 +568,10 @@ void PortJob::Show(const EngineEvent& event) {
   // The engine counts the image handed to the line, which runs up to a block ahead of the
   // bytes sent that the progress counts.
   const bool queuedBlock =
-      Options.Cmd == Command::Upload && std::holds_alternative<ev::BlockServed>(event);
+      Step().Cmd == Command::Upload && std::holds_alternative<ev::BlockServed>(event);
   // The window's message box over the log line that told why: the log has said it.
   const bool messageSaid = std::holds_alternative<ev::PortOpenFailed>(event);
-  const bool boxWork = Options.Cmd == Command::Send || Options.Cmd == Command::Monitor;
+  const bool boxWork = Step().Cmd == Command::Send || Step().Cmd == Command::Monitor;
   for (const GatheredText::Said& said : text.All) {
     if (said.Message) {
       LastMessage = said.Text;
@@ -563,7 +608,7 @@ void PortJob::React(const EngineEvent& event) {
   // Anything else can only settle the command at work; an answer that comes before it has
   // begun answers nothing of it.
   if (State != JobState::Working) return;
-  const Command c = Options.Cmd;
+  const Command c = Step().Cmd;
   if (std::holds_alternative<ev::ReplyTimedOut>(event)) {
     Raise(Settled(ExitStatus::LinkFailed, "Timeout!!"));
   } else if (const auto* e = std::get_if<ev::UploadEnded>(&event); e && c == Command::Upload) {
@@ -578,13 +623,14 @@ void PortJob::React(const EngineEvent& event) {
         Raise(Settled(ExitStatus::BoxFailed, "Upload fail"));
         break;
       case ev::UploadOutcome::ImageChanged:
-        Raise(Settled(ExitStatus::Usage, e->Why + ": " + Options.Image));
+        Raise(Settled(ExitStatus::Usage, e->Why + ": " + Step().Image));
         break;
       case ev::UploadOutcome::AcceptedIdle:
       case ev::UploadOutcome::Stopped:
         break;
     }
   } else if (const auto* e = std::get_if<ev::LoaderVersion>(&event); e && c == Command::Version) {
+    Box.LoaderVersion = std::to_string(e->Major) + "." + std::to_string(e->Minor);
     Event settled = Settled(ExitStatus::Ok);
     settled.Text = std::to_string(e->Major) + "." + std::to_string(e->Minor);
     Raise(std::move(settled));
@@ -596,7 +642,7 @@ void PortJob::React(const EngineEvent& event) {
     if (e->Outcome == ev::ReadOutcome::Kept) ended.Text = e->KeptIn;
     Raise(std::move(ended));
   } else if (const auto* e = std::get_if<ev::CommandSettled>(&event);
-             e && e->Command == Options.Loader) {
+             e && e->Command == Step().Loader) {
     Raise(e->Ok() ? Settled(ExitStatus::Ok) : Settled(ExitStatus::BoxFailed, e->Command->FailText));
   }
 }
@@ -617,11 +663,15 @@ void PortJob::RecordArrived(const std::vector<std::uint8_t>& record) {
     fields.emplace_back(std::string(field.Edit).substr(5), text);
     texts[field.Edit] = text;
   }
-  if (Options.Cmd == Command::ConfigGet && !Options.Field.empty()) {
+  // What the box says of itself goes into its record.
+  Box.HardwareModel = texts["text_HardwareModel"];
+  Box.HardwareVersion = texts["text_HardwareVersion"];
+  Box.Oui = texts["text_OUI"];
+  if (Step().Cmd == Command::ConfigGet && !Step().Field.empty()) {
     const auto field = std::find_if(fields.begin(), fields.end(),
-                                    [&](const auto& f) { return f.first == Options.Field; });
+                                    [&](const auto& f) { return f.first == Step().Field; });
     if (field == fields.end()) {
-      FinishBox(ExitStatus::Usage, Options.Field + " is not a field of this box's delivery type");
+      FinishBox(ExitStatus::Usage, Step().Field + " is not a field of this box's delivery type");
       return;
     }
     Answered = true;
@@ -629,16 +679,16 @@ void PortJob::RecordArrived(const std::vector<std::uint8_t>& record) {
     FinishBox(ExitStatus::Ok, "");
     return;
   }
-  if (Options.Cmd == Command::ConfigGet) {
+  if (Step().Cmd == Command::ConfigGet) {
     Answered = true;
     Out.Answer(View(), "config", fields);
     FinishBox(ExitStatus::Ok, "");
     return;
   }
-  if (Options.Cmd != Command::ConfigSet || !WantRecordForSet) return;
+  if (Step().Cmd != Command::ConfigSet || !WantRecordForSet) return;
   WantRecordForSet = false;
   AnsweredAt = Now;
-  for (const auto& [name, text] : Options.Changes) {
+  for (const auto& [name, text] : Step().Changes) {
     const std::string edit = "text_" + name;
     if (texts.find(edit) == texts.end()) {
       FinishBox(ExitStatus::Usage, name + " is not a field of this box's delivery type");
@@ -662,7 +712,7 @@ void PortJob::EndOfRead(const std::filesystem::path& read) {
     FinishBox(ExitStatus::BoxFailed, "Read flash fail");
     return;
   }
-  if (Options.Cmd == Command::Verify) {
+  if (Step().Cmd == Command::Verify) {
     EndOfVerify(read);
     return;
   }
@@ -696,17 +746,17 @@ void PortJob::EndOfRead(const std::filesystem::path& read) {
 void PortJob::EndOfVerify(const std::filesystem::path& read) {
   std::uint64_t first = 0;
   std::uint64_t differing = 0;
-  if (!Compare(read, *Image, first, differing)) {
-    FinishBox(ExitStatus::Usage, "can no longer read " + Options.Image);
+  if (!Compare(read, *Image(), first, differing)) {
+    FinishBox(ExitStatus::Usage, "can no longer read " + Step().Image);
     return;
   }
   Bytes = Total;
   Answered = true;
-  Out.Verified(View(), first, differing, Options.Start);
+  Out.Verified(View(), first, differing, Step().Start);
   if (differing == 0)
     FinishBox(ExitStatus::Ok, "");
   else
-    FinishBox(ExitStatus::BoxFailed, "the flash differs from " + Options.Image);
+    FinishBox(ExitStatus::BoxFailed, "the flash differs from " + Step().Image);
 }
 
 void PortJob::DiscardReadFolder() {
@@ -719,4 +769,58 @@ void PortJob::DiscardReadFolder() {
   // A complete read that no other name would take is in there.
   for (const char* name : {"flashdata.bin", "flashdata.bin.part"})
     std::filesystem::remove(ReadFolder / name, error);
+}
+
+bool PortJob::Recorded() const {
+  if (Record == nullptr) return false;
+  switch (Options.Cmd) {
+    case Command::Job:
+    case Command::Upload:
+    case Command::Verify:
+    case Command::ConfigSet:
+    case Command::Erase:
+    case Command::Read:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void PortJob::BeginRecord() {
+  if (!Recorded()) return;
+  Box = BoxRecord{};
+  Box.Station = Station;
+  Box.Port = Request.Name;
+  Box.Adapter = Adapter;
+  Box.Started = UtcNow();
+  Box.Pid = ProcessId();
+  // Unique across stations and their runs: the server keeps one row per id.
+  Box.Id = Station + "/" + std::to_string(Box.Pid) + "/" + Request.Name + "/" +
+           std::to_string(BoxNumber) + "/" + Box.Started;
+  for (std::size_t k = 0; k < Steps.size(); ++k) {
+    if (Images[k].Image == nullptr || !Box.Image.empty()) continue;
+    Box.Image = Steps[k]->Image;
+    Box.ImageSize = Images[k].Image->Stamp.Size;
+    Box.ImageSha256 = Images[k].Sha256;
+  }
+  Record->Put(Box);
+}
+
+void PortJob::EndStep(int status, const std::string& why) {
+  if (Step().Cmd == Command::Upload) BoxBytes += Bytes;
+  if (!Recorded()) return;
+  Box.Steps.push_back({Step().StepText, status == ExitStatus::Ok ? "ok" : "failed",
+                       status == ExitStatus::Ok ? std::string() : why,
+                       duration<double>(Now - StepStart).count()});
+}
+
+void PortJob::EndRecord(const std::string& result, int status, const std::string& why) {
+  if (!Recorded() || Box.Started.empty()) return;
+  Box.Ended = UtcNow();
+  Box.Result = result;
+  Box.Status = status;
+  Box.Why = status == ExitStatus::Ok ? std::string() : why;
+  Box.Bytes = BoxBytes;
+  Record->Put(Box);
+  Box.Started.clear();
 }

@@ -15,7 +15,15 @@
 #include "link/EngineEvents.h"
 #include "platform/Clock.h"
 #include "platform/ProtocolThread.h"
+#include "production/BoxRecord.h"
+#include "production/Recorder.h"
 #include "replies/CodeUpload.h"
+
+// The image a step uploads or compares, opened once for every box, and its digest.
+struct StepImage {
+  std::shared_ptr<const UploadImage> Image;
+  std::string Sha256;
+};
 
 // One port's work: opens the port, syncs, runs the command, closes, and with --repeat serves
 // box after box. A state machine: the engine's reports and the clock become events, and
@@ -46,9 +54,11 @@ class PortJob : public EventSink, public DlCfgView {
 
   // readFile: where a read's bytes go (with --repeat, each box's file is named after it);
   // image: the image of an upload, opened once for every box.
+  // images: one a step (a job's steps, else the command), null for a step without one.
+  // recorder: where the record of every box goes; null for none.
   PortJob(const CliOptions& options, const PortRequest& request, JobOutput& output, Clock& clock,
-          ProtocolThread& thread, std::string readFile,
-          std::shared_ptr<const UploadImage> image = nullptr);
+          ProtocolThread& thread, std::string readFile, std::vector<StepImage> images = {},
+          Recorder* recorder = nullptr);
   ~PortJob() override;
 
   void Start(TimePoint now);
@@ -77,6 +87,15 @@ class PortJob : public EventSink, public DlCfgView {
   bool LoaderAnswerWaiting() const;
 
   void Enter(JobState state);
+  // The step at work: the command, or the job's step.
+  const CliOptions& Step() const { return *Steps[StepIndex]; }
+  const std::shared_ptr<const UploadImage>& Image() const { return Images[StepIndex].Image; }
+  void StartStep();
+  // The record of the box at work: its start, each step's end, its end.
+  bool Recorded() const;
+  void BeginRecord();
+  void EndStep(int status, const std::string& why);
+  void EndRecord(const std::string& result, int status, const std::string& why);
   void OpenPort();
   void StartWork();
   void FinishBox(int status, const std::string& why);
@@ -102,7 +121,21 @@ class PortJob : public EventSink, public DlCfgView {
   const CliOptions& Options;
   PortRequest Request;
   JobOutput& Out;
-  std::shared_ptr<const UploadImage> Image;
+  std::vector<const CliOptions*> Steps;
+  std::size_t StepIndex = 0;
+  std::vector<StepImage> Images;
+  Recorder* Record;
+  BoxRecord Box;
+  std::uint64_t BoxBytes = 0;  // the box's uploads' bytes on the line
+  TimePoint StepStart{};
+  bool ContinuingBox = false;  // the loader's answer lets the box's next step begin
+
+ public:
+  // The station and the port's adapter, as the record names them.
+  std::string Station;
+  std::string Adapter;
+
+ private:
   std::string ReadBase;  // read: the file as given for this port
   std::string ReadName;  // read: this box's file
   std::filesystem::path ReadFolder;

@@ -8,13 +8,12 @@
 #include "cli/CliOptions.h"
 #include "cli/JobView.h"
 #include "cli/OutputWriter.h"
+#include "production/Json.h"
 
 // Terminal: standard error is a terminal, where each port has a line redrawn in place.
 enum class OutputMode { Terminal, Plain, Json };
 
 // Texts of the output, apart from the streams so that tests can read them.
-// A JSON string of UTF-8 text; control characters (C0, DEL, C1) as \u escapes.
-std::string JsonString(const std::string& utf8);
 // The box's Latin-1 text for a terminal, in UTF-8: control characters other than tab shown as
 // \xNN, so that the box (or noise on the line) cannot move, clear, retitle or remap it.
 std::string TerminalText(const std::string& latin1);

@@ -8,7 +8,10 @@
 #include "cli/PortJob.h"
 #include "cli/Reporter.h"
 #include "link/UartConfig.h"
+#include "platform/PortScan.h"
 #include "platform/ProtocolThread.h"
+#include "platform/SerialPort.h"
+#include "platform/Station.h"
 
 namespace {
 
@@ -61,9 +64,16 @@ void NudgeStation() {
   if (Running != nullptr) Running->Nudge();
 }
 
+std::string AdapterOf(const std::string& port) {
+  const std::string device = SerialPort::DevicePath(port);
+  for (const ListedPort& listed : ListSerialPorts())
+    if (listed.Path == device || listed.ById == port) return listed.ById;
+  return {};
+}
+
 int RunStation(const CliOptions& options, const std::vector<PortRequest>& requests,
-               std::shared_ptr<const UploadImage> image, int columns, std::atomic<bool>& stop,
-               std::FILE* out, std::FILE* err) {
+               const std::vector<StepImage>& images, Recorder* recorder, int columns,
+               std::atomic<bool>& stop, std::FILE* out, std::FILE* err) {
   const bool several = requests.size() > 1;
   const OutputMode mode = options.Json  ? OutputMode::Json
                           : columns > 0 ? OutputMode::Terminal
@@ -82,10 +92,14 @@ int RunStation(const CliOptions& options, const std::vector<PortRequest>& reques
     Running = &loop;
   }
   std::vector<std::unique_ptr<PortJob>> jobs;
-  for (const PortRequest& request : requests)
+  const std::string station = HostName();
+  for (const PortRequest& request : requests) {
     jobs.push_back(std::make_unique<PortJob>(options, request, reporter, clock, loop,
                                              ReadFileFor(options.OutFile, request.Name, several),
-                                             image));
+                                             images, recorder));
+    jobs.back()->Station = station;
+    if (recorder != nullptr) jobs.back()->Adapter = AdapterOf(request.Name);
+  }
   for (auto& job : jobs) job->Start(std::chrono::steady_clock::now());
 
   const auto views = [&] {

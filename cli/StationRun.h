@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/CliOptions.h"
+#include "cli/PortJob.h"
 #include "engine/Core.h"
 #include "replies/CodeUpload.h"
 
@@ -22,11 +23,15 @@ PortPlan PlanPorts(const CliOptions& options, bool configReadable, const std::st
 std::string ReadFileFor(const std::string& file, const std::string& port, bool several);
 
 // Runs the command on every port at once until each is done or stop is set; the exit status.
-// image: the image of an upload or a verify, opened once for every port and box. columns: the
-// width of the terminal standard error is, 0 when it is no terminal.
+// images: the image of each step (of an upload, a verify, a job's steps), opened once for every
+// port and box. recorder: where the record of the boxes goes (null: none). columns: the width of
+// the terminal standard error is, 0 when it is no terminal.
 int RunStation(const CliOptions& options, const std::vector<PortRequest>& requests,
-               std::shared_ptr<const UploadImage> image, int columns, std::atomic<bool>& stop,
-               std::FILE* out, std::FILE* err);
+               const std::vector<StepImage>& images, Recorder* recorder, int columns,
+               std::atomic<bool>& stop, std::FILE* out, std::FILE* err);
+
+// The adapter's /dev/serial/by-id/ name of a port, where there is one.
+std::string AdapterOf(const std::string& port);
 
 // Something to call from any thread to make RunStation look at stop now.
 void NudgeStation();

@@ -6,12 +6,18 @@
 #include <vector>
 
 #include "cli/CliOptions.h"
+#include "cli/JobFile.h"
+#include "cli/PortJob.h"
 #include "cli/PortList.h"
 #include "cli/ReadTarget.h"
 #include "cli/StationRun.h"
 #include "link/UartConfig.h"
 #include "platform/Console.h"
 #include "platform/PortScan.h"
+#include "platform/Station.h"
+#include "production/RecordStore.h"
+#include "production/Recorder.h"
+#include "production/Sha256.h"
 #include "version/KelvarinVersion.h"
 
 namespace {
@@ -33,12 +39,74 @@ int ListPorts(const CliOptions& options) {
   return ExitStatus::Ok;
 }
 
+// The record's file when --record names none.
+std::string DefaultRecordFile() {
+  const std::string data = UserDataFolder();
+  return data.empty() ? std::string() : data + "/kelvarin/record.sqlite";
+}
+
+std::string RecordPlace(const CliOptions& options) {
+  return options.RecordWhere.empty() ? DefaultRecordFile() : options.RecordWhere;
+}
+
+// A record is kept unless turned off, or when this build or this user has no place for it.
+bool WillRecord(const CliOptions& options) {
+  if (options.NoRecord) return false;
+  if (!options.RecordWhere.empty()) return true;
+  return RecordAvailable() && !DefaultRecordFile().empty();
+}
+
+std::vector<const CliOptions*> StepsOf(const CliOptions& options) {
+  std::vector<const CliOptions*> steps;
+  if (options.Cmd == Command::Job)
+    for (const CliOptions& step : options.Steps) steps.push_back(&step);
+  else
+    steps.push_back(&options);
+  return steps;
+}
+
+int PrintRecord(const CliOptions& options) {
+  const std::string where = RecordPlace(options);
+  if (where.empty()) return UsageError("no record: give --record");
+  std::unique_ptr<RecordStore> store;
+  if (NamesServer(where))
+    store = PostgresRecord(where);
+  else
+    store = SqliteRecord(where);
+  std::string why;
+  RecordFilter filter;
+  filter.Since = options.Since;
+  filter.Port = options.Ports.empty() ? std::string() : options.Ports.front();
+  filter.FailedOnly = options.FailedOnly;
+  std::vector<BoxRecord> rows;
+  if (!store->Open(why) || !store->Rows(filter, !options.Summary, rows, why)) {
+    std::fprintf(stderr, "kelvarin-cli: can't read the record: %s\n", why.c_str());
+    return ExitStatus::Usage;
+  }
+  std::string text;
+  if (options.Summary) {
+    text = SummaryText(rows);
+  } else if (options.Json) {
+    for (const BoxRecord& row : rows) text += RowJson(row) + "\n";
+  } else if (options.Csv) {
+    text = CsvHeader() + "\n";
+    for (const BoxRecord& row : rows) text += RowCsv(row) + "\n";
+  } else {
+    for (const BoxRecord& row : rows)
+      text += row.Started + "  " + row.Port + "  " + row.Result +
+              (row.Image.empty() ? "" : "  " + row.Image) +
+              (row.Why.empty() ? "" : "  " + row.Why) + "\n";
+  }
+  std::fputs(text.c_str(), stdout);
+  return ExitStatus::Ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   ShowUtf8OnConsole();
   const ParseResult parsed = ParseArguments(ProgramArguments(argc, argv));
-  const CliOptions& options = parsed.Options;
+  CliOptions options = parsed.Options;
   if (!parsed.Error.empty()) return UsageError(parsed.Error);
   if (options.Cmd == Command::Help) {
     std::fputs(HelpText(options.HelpTopic).c_str(), stdout);
@@ -49,6 +117,11 @@ int main(int argc, char** argv) {
     return ExitStatus::Ok;
   }
   if (options.Cmd == Command::Ports) return ListPorts(options);
+  if (options.Cmd == Command::Record) return PrintRecord(options);
+  if (options.Cmd == Command::Job) {
+    const std::string why = LoadJob(options.JobFile, options);
+    if (!why.empty()) return UsageError("bad job: " + why);
+  }
 
   const std::string configPath = options.ConfigGiven ? options.ConfigFile : "config.cfg";
   std::string configLine;
@@ -58,24 +131,35 @@ int main(int argc, char** argv) {
   const PortPlan plan = PlanPorts(options, configReadable, configLine);
   if (!plan.Error.empty()) return UsageError(plan.Error);
 
-  std::shared_ptr<const UploadImage> image;
-  if (options.Cmd == Command::Upload || options.Cmd == Command::Verify) {
-    // Taken once for every port and box: a file replaced or deleted later changes nothing, and
-    // one written to is noticed before a block of it goes out.
-    std::string why;
-    image = OpenUploadImage(options.Image, why);
-    if (image == nullptr) {
-      std::fprintf(stderr, "kelvarin-cli: open file error: %s: %s\n", options.Image.c_str(),
-                   why.c_str());
-      return ExitStatus::Usage;
+  // Every image is taken once for every port and box: a file replaced or deleted later changes
+  // nothing, and one written to is noticed before a block of it goes out.
+  const bool recording = WillRecord(options);
+  std::vector<StepImage> images;
+  for (const CliOptions* step : StepsOf(options)) {
+    StepImage taken;
+    if (step->Cmd == Command::Upload || step->Cmd == Command::Verify) {
+      std::string why;
+      taken.Image = OpenUploadImage(step->Image, why);
+      // A job's step is named by its line.
+      const std::string where = step->StepLine > 0 ? "bad job: " + options.JobFile + ":" +
+                                                         std::to_string(step->StepLine) + ": "
+                                                   : std::string();
+      if (taken.Image == nullptr) {
+        std::fprintf(stderr, "kelvarin-cli: %sopen file error: %s: %s\n", where.c_str(),
+                     step->Image.c_str(), why.c_str());
+        return ExitStatus::Usage;
+      }
+      if (taken.Image->Stamp.Size == 0) {
+        std::fprintf(stderr, "kelvarin-cli: %sempty image: %s\n", where.c_str(),
+                     step->Image.c_str());
+        return ExitStatus::Usage;
+      }
+      if (step->Cmd == Command::Verify && step->Start + taken.Image->Stamp.Size > 0x100000000ull)
+        return UsageError(
+            where + "the image from START reaches past the last flash address: " + step->Image);
+      if (recording) taken.Sha256 = Sha256OfFile(taken.Image->File.get(), taken.Image->Stamp.Size);
     }
-    if (image->Stamp.Size == 0) {
-      std::fprintf(stderr, "kelvarin-cli: empty image: %s\n", options.Image.c_str());
-      return ExitStatus::Usage;
-    }
-    if (options.Cmd == Command::Verify && options.Start + image->Stamp.Size > 0x100000000ull)
-      return UsageError("the image from START reaches past the last flash address: " +
-                        options.Image);
+    images.push_back(std::move(taken));
   }
   if (options.Cmd == Command::Read) {
     // Whatever keeps the read from being written is found before anything is sent.
@@ -102,5 +186,17 @@ int main(int argc, char** argv) {
       IsTerminal(ConsoleStream::Err)
           ? (TerminalColumns(ConsoleStream::Err) > 0 ? TerminalColumns(ConsoleStream::Err) : 80)
           : 0;
-  return RunStation(options, plan.Requests, image, columns, StopRequested, stdout, stderr);
+  std::unique_ptr<Recorder> recorder;
+  if (recording) {
+    const bool quiet = options.Level == Verbosity::Quiet;
+    recorder = std::make_unique<Recorder>(
+        RecordPlace(options), DefaultRecordFile(), [quiet](const std::string& text) {
+          if (!quiet) std::fprintf(stderr, "kelvarin-cli: %s\n", text.c_str());
+        });
+    recorder->Start();
+  }
+  const int status = RunStation(options, plan.Requests, images, recorder.get(), columns,
+                                StopRequested, stdout, stderr);
+  if (recorder) recorder->Finish();
+  return status;
 }

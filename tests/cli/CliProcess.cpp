@@ -37,6 +37,8 @@ void CliProcess::Start(const std::vector<std::string>& args, const Setup& setup)
     dup2(err[1], 2);
     close(out[0]);
     close(err[0]);
+    // The record of boxes goes to the tests' own folder, not the user's, unless a test says.
+    setenv("XDG_DATA_HOME", KELVARIN_TEST_DATA, 1);
     for (const std::string& variable : setup.Environment)
       putenv(const_cast<char*>(variable.c_str()));
     if (!setup.Folder.empty() && chdir(setup.Folder.c_str()) != 0) _exit(127);

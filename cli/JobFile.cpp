@@ -1,0 +1,58 @@
+#include "cli/JobFile.h"
+
+#include <fstream>
+#include <sstream>
+
+bool JobLineWords(const std::string& line, std::vector<std::string>& words) {
+  words.clear();
+  std::string word;
+  bool inWord = false;
+  char quote = 0;
+  for (const char c : line) {
+    if (quote != 0) {
+      if (c == quote)
+        quote = 0;
+      else
+        word += c;
+      continue;
+    }
+    if (c == '#') break;
+    if (c == '"' || c == '\'') {
+      quote = c;
+      inWord = true;
+    } else if (c == ' ' || c == '\t' || c == '\r') {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+    } else {
+      word += c;
+      inWord = true;
+    }
+  }
+  if (quote != 0) return false;
+  if (inWord) words.push_back(word);
+  return true;
+}
+
+std::string LoadJob(const std::string& path, CliOptions& job) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return path + ": can't read the job file";
+  job.Steps.clear();
+  std::string line;
+  int number = 0;
+  while (std::getline(file, line)) {
+    ++number;
+    const std::string where = path + ":" + std::to_string(number) + ": ";
+    std::vector<std::string> words;
+    if (!JobLineWords(line, words)) return where + "a quote is not closed";
+    if (words.empty()) continue;
+    CliOptions step;
+    const std::string why = ParseJobStep(words, step);
+    if (!why.empty()) return where + why;
+    step.StepLine = number;
+    job.Steps.push_back(std::move(step));
+  }
+  if (file.bad()) return path + ": can't read the job file";
+  if (job.Steps.empty()) return path + ": the job has no steps";
+  return {};
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/CliOptions.h"
+
+// Reads the job file into job.Steps, every step checked as a command line's would be. A line is
+// split into words at blanks; "..." or '...' keep blanks inside a word; # begins a comment
+// outside quotes. Empty when good; otherwise "FILE:LINE: why".
+std::string LoadJob(const std::string& path, CliOptions& job);
+
+// The words of one line of a job file; false when a quote is left open.
+bool JobLineWords(const std::string& line, std::vector<std::string>& words);

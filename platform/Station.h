@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+// What a production record needs to know of the machine and its processes.
+
+// The machine's host name.
+std::string HostName();
+long long ProcessId();
+// Whether a process of this machine with that id still runs.
+bool ProcessAlive(long long pid);
+// The user's folder for a program's data: $XDG_DATA_HOME (else ~/.local/share) on Linux,
+// %LOCALAPPDATA% on Windows. Empty when the system names none.
+std::string UserDataFolder();

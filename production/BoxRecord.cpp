@@ -1,0 +1,138 @@
+#include "production/BoxRecord.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <set>
+
+#include "production/Json.h"
+
+namespace {
+
+std::string Number(double value, const char* format) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// A CSV field: quoted when it holds a separator, a quote or a line end.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string StepsJson(const std::vector<StepRecord>& steps) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const StepRecord& s = steps[i];
+    if (i > 0) out += ", ";
+    out += "{\"step\": " + JsonString(s.Name) + ", \"result\": " + JsonString(s.Result) +
+           ", \"why\": " + JsonString(s.Why) + ", \"seconds\": " + Number(s.Seconds, "%.2f") + "}";
+  }
+  return out + "]";
+}
+
+std::string RowJson(const BoxRecord& r) {
+  return "{\"station\": " + JsonString(r.Station) + ", \"port\": " + JsonString(r.Port) +
+         ", \"adapter\": " + JsonString(r.Adapter) + ", \"started\": " + JsonString(r.Started) +
+         ", \"ended\": " + JsonString(r.Ended) + ", \"status\": " + std::to_string(r.Status) +
+         ", \"result\": " + JsonString(r.Result) + ", \"why\": " + JsonString(r.Why) +
+         ", \"loader_version\": " + JsonString(r.LoaderVersion) +
+         ", \"hardware_model\": " + JsonString(r.HardwareModel) +
+         ", \"hardware_version\": " + JsonString(r.HardwareVersion) +
+         ", \"oui\": " + JsonString(r.Oui) + ", \"image\": " + JsonString(r.Image) +
+         ", \"image_size\": " + std::to_string(r.ImageSize) +
+         ", \"image_sha256\": " + JsonString(r.ImageSha256) +
+         ", \"bytes\": " + std::to_string(r.Bytes) + ", \"steps\": " + StepsJson(r.Steps) + "}";
+}
+
+std::string CsvHeader() {
+  return "station,port,adapter,started,ended,status,result,why,loader_version,hardware_model,"
+         "hardware_version,oui,image,image_size,image_sha256,bytes,steps";
+}
+
+std::string RowCsv(const BoxRecord& r) {
+  std::string steps;
+  for (const StepRecord& s : r.Steps)
+    steps += (steps.empty() ? "" : "; ") + s.Name + ": " + s.Result +
+             (s.Why.empty() ? "" : " (" + s.Why + ")");
+  const std::string fields[] = {r.Station,
+                                r.Port,
+                                r.Adapter,
+                                r.Started,
+                                r.Ended,
+                                std::to_string(r.Status),
+                                r.Result,
+                                r.Why,
+                                r.LoaderVersion,
+                                r.HardwareModel,
+                                r.HardwareVersion,
+                                r.Oui,
+                                r.Image,
+                                std::to_string(r.ImageSize),
+                                r.ImageSha256,
+                                std::to_string(r.Bytes),
+                                steps};
+  std::string out;
+  for (const std::string& f : fields) out += (out.empty() ? "" : ",") + CsvField(f);
+  return out;
+}
+
+std::string UtcNow() {
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const std::time_t seconds = system_clock::to_time_t(now);
+  const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm utc{};
+#if defined(_WIN32)
+  gmtime_s(&utc, &seconds);
+#else
+  gmtime_r(&seconds, &utc);
+#endif
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<int>(ms));
+  return text;
+}
+
+std::string SummaryText(const std::vector<BoxRecord>& rows) {
+  // Boxes by the hour they started in ("2026-12-08T09"), and the failures by reason.
+  std::map<std::string, std::pair<int, int>> hours;  // boxes, good ones
+  std::map<std::string, int> reasons;
+  int good = 0, ended = 0;
+  for (const BoxRecord& r : rows) {
+    if (r.Result == "running") continue;
+    ++ended;
+    auto& hour = hours[r.Started.substr(0, 13)];
+    ++hour.first;
+    if (r.Result == "ok") {
+      ++good;
+      ++hour.second;
+    } else {
+      ++reasons[r.Why.empty() ? r.Result : r.Why];
+    }
+  }
+  std::string out =
+      "boxes: " + std::to_string(ended) + ", ok: " + std::to_string(good) +
+      ", yield: " + (ended == 0 ? std::string("-") : Number(100.0 * good / ended, "%.1f%%")) + "\n";
+  if (!hours.empty()) out += "per hour (UTC):\n";
+  for (const auto& [hour, n] : hours)
+    out += "  " + hour.substr(0, 10) + " " + hour.substr(11) + ":00  " + std::to_string(n.first) +
+           " boxes, " + std::to_string(n.second) + " ok\n";
+  std::vector<std::pair<int, std::string>> byCount;
+  for (const auto& [why, n] : reasons) byCount.emplace_back(-n, why);
+  std::sort(byCount.begin(), byCount.end());
+  if (!byCount.empty()) out += "failures by reason:\n";
+  for (const auto& [n, why] : byCount) out += "  " + std::to_string(-n) + "  " + why + "\n";
+  return out;
+}

@@ -1,0 +1,222 @@
+#include <libpq-fe.h>
+
+#include <cstdlib>
+
+#include "production/RecordStore.h"
+
+namespace {
+
+const char* const Schema =
+    "CREATE TABLE IF NOT EXISTS kelvarin_schema (version INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS boxes ("
+    " id TEXT PRIMARY KEY, station TEXT NOT NULL, port TEXT NOT NULL, adapter TEXT NOT NULL,"
+    " started TEXT NOT NULL, ended TEXT NOT NULL, result TEXT NOT NULL, status INTEGER NOT NULL,"
+    " why TEXT NOT NULL, loader_version TEXT NOT NULL, hardware_model TEXT NOT NULL,"
+    " hardware_version TEXT NOT NULL, oui TEXT NOT NULL, image TEXT NOT NULL,"
+    " image_size BIGINT NOT NULL, image_sha256 TEXT NOT NULL, bytes BIGINT NOT NULL,"
+    " pid BIGINT NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS boxes_started ON boxes (started);"
+    "CREATE TABLE IF NOT EXISTS steps ("
+    " box_id TEXT NOT NULL REFERENCES boxes (id) ON DELETE CASCADE, n INTEGER NOT NULL,"
+    " step TEXT NOT NULL, result TEXT NOT NULL, why TEXT NOT NULL, seconds DOUBLE PRECISION"
+    " NOT NULL, PRIMARY KEY (box_id, n));"
+    "INSERT INTO kelvarin_schema SELECT 1 WHERE NOT EXISTS (SELECT 1 FROM kelvarin_schema);";
+
+// One result, cleared when it goes.
+struct Result {
+  explicit Result(PGresult* r) : R(r) {}
+  ~Result() { PQclear(R); }
+  Result(const Result&) = delete;
+  Result& operator=(const Result&) = delete;
+  bool Ok() const {
+    const ExecStatusType s = PQresultStatus(R);
+    return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
+  }
+  PGresult* R;
+};
+
+class PostgresStore : public RecordStore {
+ public:
+  explicit PostgresStore(std::string conninfo) : Conninfo(std::move(conninfo)) {}
+  ~PostgresStore() override { PQfinish(Conn); }
+
+  bool Open(std::string& why) override {
+    PQfinish(Conn);
+    // A server that does not answer must not hold the line up for long.
+    const char* keys[] = {"dbname", "connect_timeout", "application_name", nullptr};
+    const char* values[] = {Conninfo.c_str(), "5", "kelvarin-cli", nullptr};
+    Conn = PQconnectdbParams(keys, values, 1);
+    if (PQstatus(Conn) != CONNECTION_OK) return Failed(why);
+    // A role that may write rows but not change the schema works once the schema exists.
+    Result exists(PQexec(Conn, "SELECT version FROM kelvarin_schema"));
+    if (exists.Ok() && PQntuples(exists.R) > 0) return true;
+    Result created(PQexec(Conn, Schema));
+    return created.Ok() || Failed(why);
+  }
+
+  bool Put(const BoxRecord& r, std::string& why) override {
+    if (!Connected(why)) return false;
+    if (!Exec("BEGIN", why)) return false;
+    const std::string status = std::to_string(r.Status), imageSize = std::to_string(r.ImageSize),
+                      bytes = std::to_string(r.Bytes), pid = std::to_string(r.Pid);
+    const char* values[] = {r.Id.c_str(),
+                            r.Station.c_str(),
+                            r.Port.c_str(),
+                            r.Adapter.c_str(),
+                            r.Started.c_str(),
+                            r.Ended.c_str(),
+                            r.Result.c_str(),
+                            status.c_str(),
+                            r.Why.c_str(),
+                            r.LoaderVersion.c_str(),
+                            r.HardwareModel.c_str(),
+                            r.HardwareVersion.c_str(),
+                            r.Oui.c_str(),
+                            r.Image.c_str(),
+                            imageSize.c_str(),
+                            r.ImageSha256.c_str(),
+                            bytes.c_str(),
+                            pid.c_str()};
+    Result put(PQexecParams(
+        Conn,
+        "INSERT INTO boxes VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14,"
+        " $15, $16, $17, $18) ON CONFLICT (id) DO UPDATE SET ended = $6, result = $7,"
+        " status = $8, why = $9, loader_version = $10, hardware_model = $11,"
+        " hardware_version = $12, oui = $13, image = $14, image_size = $15, image_sha256 = $16,"
+        " bytes = $17",
+        18, nullptr, values, nullptr, nullptr, 0));
+    if (!put.Ok()) return Abort(why);
+    const char* id[] = {r.Id.c_str()};
+    Result clear(PQexecParams(Conn, "DELETE FROM steps WHERE box_id = $1", 1, nullptr, id, nullptr,
+                              nullptr, 0));
+    if (!clear.Ok()) return Abort(why);
+    for (std::size_t n = 0; n < r.Steps.size(); ++n) {
+      const StepRecord& s = r.Steps[n];
+      const std::string number = std::to_string(n), seconds = std::to_string(s.Seconds);
+      const char* step[] = {r.Id.c_str(),     number.c_str(), s.Name.c_str(),
+                            s.Result.c_str(), s.Why.c_str(),  seconds.c_str()};
+      Result added(PQexecParams(Conn, "INSERT INTO steps VALUES ($1, $2, $3, $4, $5, $6)", 6,
+                                nullptr, step, nullptr, nullptr, 0));
+      if (!added.Ok()) return Abort(why);
+    }
+    return Exec("COMMIT", why);
+  }
+
+  int MarkInterrupted(const std::string& station, const std::function<bool(long long)>& alive,
+                      std::string& why) override {
+    std::vector<BoxRecord> rows;
+    if (!Select(RecordFilter{}, true, rows, why, station)) return -1;
+    int marked = 0;
+    for (BoxRecord& r : rows) {
+      if (alive(r.Pid)) continue;
+      r.Result = "interrupted";
+      r.Status = 130;
+      r.Why = "the station stopped before the box was done";
+      if (!Put(r, why)) return -1;
+      ++marked;
+    }
+    return marked;
+  }
+
+  bool Rows(const RecordFilter& filter, bool withSteps, std::vector<BoxRecord>& rows,
+            std::string& why) override {
+    return Select(filter, withSteps, rows, why, {});
+  }
+
+  std::string Name() const override {
+    // The server as the operator knows it, never a password that may stand in the text.
+    PQconninfoOption* options = PQconninfoParse(Conninfo.c_str(), nullptr);
+    std::string host = "localhost", db;
+    for (PQconninfoOption* o = options; o != nullptr && o->keyword != nullptr; ++o) {
+      if (o->val == nullptr) continue;
+      if (std::string(o->keyword) == "host") host = o->val;
+      if (std::string(o->keyword) == "dbname") db = o->val;
+    }
+    PQconninfoFree(options);
+    return "the server " + host + (db.empty() ? "" : "/" + db);
+  }
+
+ private:
+  // runningOf: only the rows left running by this station.
+  bool Select(const RecordFilter& filter, bool withSteps, std::vector<BoxRecord>& rows,
+              std::string& why, const std::string& runningOf) {
+    if (!Connected(why)) return false;
+    const std::string failed = filter.FailedOnly ? "1" : "0";
+    const char* values[] = {filter.Since.c_str(), filter.Port.c_str(), failed.c_str(),
+                            runningOf.c_str()};
+    Result q(PQexecParams(
+        Conn,
+        "SELECT id, station, port, adapter, started, ended, result, status, why, loader_version,"
+        " hardware_model, hardware_version, oui, image, image_size, image_sha256, bytes, pid"
+        " FROM boxes WHERE started >= $1 AND ($2 = '' OR port = $2) AND ($3 = '0' OR result IN"
+        " ('failed', 'interrupted')) AND ($4 = '' OR (station = $4 AND result = 'running'))"
+        " ORDER BY started, id",
+        4, nullptr, values, nullptr, nullptr, 0));
+    if (!q.Ok()) return Failed(why);
+    const int first = static_cast<int>(rows.size());
+    for (int t = 0; t < PQntuples(q.R); ++t) {
+      auto col = [&](int c) { return std::string(PQgetvalue(q.R, t, c)); };
+      BoxRecord r;
+      r.Id = col(0), r.Station = col(1), r.Port = col(2), r.Adapter = col(3);
+      r.Started = col(4), r.Ended = col(5), r.Result = col(6);
+      r.Status = std::atoi(col(7).c_str());
+      r.Why = col(8), r.LoaderVersion = col(9), r.HardwareModel = col(10);
+      r.HardwareVersion = col(11), r.Oui = col(12), r.Image = col(13);
+      r.ImageSize = std::strtoull(col(14).c_str(), nullptr, 10);
+      r.ImageSha256 = col(15);
+      r.Bytes = std::strtoull(col(16).c_str(), nullptr, 10);
+      r.Pid = std::strtoll(col(17).c_str(), nullptr, 10);
+      rows.push_back(std::move(r));
+    }
+    if (!withSteps) return true;
+    for (std::size_t k = static_cast<std::size_t>(first); k < rows.size(); ++k) {
+      const char* id[] = {rows[k].Id.c_str()};
+      Result s(PQexecParams(Conn,
+                            "SELECT step, result, why, seconds FROM steps WHERE box_id = $1"
+                            " ORDER BY n",
+                            1, nullptr, id, nullptr, nullptr, 0));
+      if (!s.Ok()) return Failed(why);
+      for (int t = 0; t < PQntuples(s.R); ++t)
+        rows[k].Steps.push_back({PQgetvalue(s.R, t, 0), PQgetvalue(s.R, t, 1),
+                                 PQgetvalue(s.R, t, 2), std::atof(PQgetvalue(s.R, t, 3))});
+    }
+    return true;
+  }
+
+  // A connection lost since (the server restarted) is made again once.
+  bool Connected(std::string& why) {
+    if (Conn != nullptr && PQstatus(Conn) == CONNECTION_OK) return true;
+    if (Conn != nullptr) PQreset(Conn);
+    if (Conn != nullptr && PQstatus(Conn) == CONNECTION_OK) return true;
+    return Open(why);
+  }
+  bool Exec(const char* sql, std::string& why) {
+    Result r(PQexec(Conn, sql));
+    return r.Ok() || Abort(why);
+  }
+  bool Abort(std::string& why) {
+    Failed(why);
+    Result(PQexec(Conn, "ROLLBACK"));
+    return false;
+  }
+  bool Failed(std::string& why) {
+    std::string message = Conn != nullptr ? PQerrorMessage(Conn) : "cannot connect";
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
+      message.pop_back();
+    why = Name() + ": " + message;
+    return false;
+  }
+
+  std::string Conninfo;
+  PGconn* Conn = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<RecordStore> PostgresRecord(const std::string& conninfo) {
+  return std::make_unique<PostgresStore>(conninfo);
+}
+
+bool RecordAvailable() {
+  return true;
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "production/RecordStore.h"
+
+// Writes the record of boxes on a thread of its own, so that a slow disk or server never holds
+// the line up. With a server, rows it cannot take are kept in the local file and forwarded
+// when it can (at the next start and while running), each once: the server keeps one row per
+// box id. Problems are said once, not per box.
+class Recorder {
+ public:
+  // where: a file, or a server (NamesServer); local: the file that keeps rows for a server.
+  // say: how the recorder tells the operator something, from its own thread.
+  Recorder(std::string where, std::string local, std::function<void(const std::string&)> say);
+  ~Recorder();
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+
+  // Opens the stores, marks the rows of this station's dead processes "interrupted" and
+  // forwards what waits; then writes rows as they come.
+  void Start();
+  // Queued; written in order.
+  void Put(BoxRecord row);
+  // Writes whatever is queued (and tries the server once more), then ends the thread.
+  void Finish();
+
+  static constexpr std::chrono::seconds RetryEvery{5};
+
+ private:
+  void Run();
+  void Write(const BoxRecord& row);
+  void Forward();
+  void SayOnce(bool& said, const std::string& text);
+
+  std::string Where;
+  std::string LocalPath;
+  std::function<void(const std::string&)> Say;
+  std::unique_ptr<RecordStore> Server;  // null when the record is a file
+  std::unique_ptr<LocalRecordStore> Local;
+  bool LocalOk = false;
+  bool ServerOk = false;
+  bool SaidServerDown = false;
+  bool SaidLocalDown = false;
+  int KeptSinceDown = 0;
+  std::chrono::steady_clock::time_point LastTry{};
+
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  std::deque<BoxRecord> Queue;
+  bool Finishing = false;
+  std::thread Thread;
+};

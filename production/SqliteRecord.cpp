@@ -1,0 +1,262 @@
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "production/RecordStore.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const char* const Schema =
+    "CREATE TABLE IF NOT EXISTS kelvarin_schema (version INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS boxes ("
+    " id TEXT PRIMARY KEY, station TEXT NOT NULL, port TEXT NOT NULL, adapter TEXT NOT NULL,"
+    " started TEXT NOT NULL, ended TEXT NOT NULL, result TEXT NOT NULL, status INTEGER NOT NULL,"
+    " why TEXT NOT NULL, loader_version TEXT NOT NULL, hardware_model TEXT NOT NULL,"
+    " hardware_version TEXT NOT NULL, oui TEXT NOT NULL, image TEXT NOT NULL,"
+    " image_size INTEGER NOT NULL, image_sha256 TEXT NOT NULL, bytes INTEGER NOT NULL,"
+    " pid INTEGER NOT NULL, forwarded INTEGER NOT NULL DEFAULT 1);"
+    "CREATE INDEX IF NOT EXISTS boxes_started ON boxes (started);"
+    "CREATE TABLE IF NOT EXISTS steps ("
+    " box_id TEXT NOT NULL REFERENCES boxes (id) ON DELETE CASCADE, n INTEGER NOT NULL,"
+    " step TEXT NOT NULL, result TEXT NOT NULL, why TEXT NOT NULL, seconds REAL NOT NULL,"
+    " PRIMARY KEY (box_id, n));";
+
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &S, nullptr); }
+  ~Statement() { sqlite3_finalize(S); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  bool Ok() const { return S != nullptr; }
+  void Text(int i, const std::string& v) {
+    sqlite3_bind_text(S, i, v.c_str(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+  }
+  void Int(int i, long long v) { sqlite3_bind_int64(S, i, v); }
+  void Real(int i, double v) { sqlite3_bind_double(S, i, v); }
+  int Step() { return sqlite3_step(S); }
+  std::string ColText(int i) {
+    const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(S, i));
+    return t != nullptr ? std::string(t, static_cast<std::size_t>(sqlite3_column_bytes(S, i)))
+                        : std::string();
+  }
+  long long ColInt(int i) { return sqlite3_column_int64(S, i); }
+  double ColReal(int i) { return sqlite3_column_double(S, i); }
+  void Reset() {
+    sqlite3_reset(S);
+    sqlite3_clear_bindings(S);
+  }
+
+ private:
+  sqlite3_stmt* S = nullptr;
+};
+
+class SqliteStore : public LocalRecordStore {
+ public:
+  explicit SqliteStore(std::string path) : Path(std::move(path)) {}
+  ~SqliteStore() override { sqlite3_close(Db); }
+
+  bool Open(std::string& why) override {
+    std::error_code error;
+    const std::filesystem::path file(Path);
+    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), error);
+#if !defined(_WIN32)
+    // Made readable by its owner only before SQLite opens it: it names every box and station.
+    const int fd = ::open(Path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      why = Path + ": " + std::strerror(errno);
+      return false;
+    }
+    ::close(fd);
+#endif
+    if (sqlite3_open_v2(Path.c_str(), &Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+      why = Path + ": " + (Db != nullptr ? sqlite3_errmsg(Db) : "cannot open");
+      return false;
+    }
+    // Several stations (processes) may write one file: each waits its turn instead of failing.
+    sqlite3_busy_timeout(Db, 10000);
+    if (!Exec("PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON;", why)) return false;
+    if (!Exec("BEGIN IMMEDIATE;", why)) return false;
+    if (!Exec(Schema, why)) return Rollback();
+    Statement version(Db, "SELECT COUNT(*) FROM kelvarin_schema");
+    const bool fresh = version.Ok() && version.Step() == SQLITE_ROW && version.ColInt(0) == 0;
+    if (fresh && !Exec("INSERT INTO kelvarin_schema VALUES (1);", why)) return Rollback();
+    return Exec("COMMIT;", why);
+  }
+
+  bool Put(const BoxRecord& r, std::string& why) override {
+    return PutRow(r, true, why);
+  }
+  bool Keep(const BoxRecord& r, std::string& why) override {
+    return PutRow(r, false, why);
+  }
+
+  // For the rows kept while a server could not be reached: written not forwarded, and marked
+  // forwarded once the server has them.
+  bool PutRow(const BoxRecord& r, bool forwarded, std::string& why) {
+    if (!Exec("BEGIN IMMEDIATE;", why)) return false;
+    Statement put(Db,
+                  "INSERT INTO boxes VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12,"
+                  " ?13, ?14, ?15, ?16, ?17, ?18, ?19) ON CONFLICT (id) DO UPDATE SET"
+                  " ended = ?6, result = ?7, status = ?8, why = ?9, loader_version = ?10,"
+                  " hardware_model = ?11, hardware_version = ?12, oui = ?13, image = ?14,"
+                  " image_size = ?15, image_sha256 = ?16, bytes = ?17, forwarded = ?19");
+    if (!put.Ok()) return Fail(why);
+    int i = 1;
+    for (const std::string* v :
+         {&r.Id, &r.Station, &r.Port, &r.Adapter, &r.Started, &r.Ended, &r.Result})
+      put.Text(i++, *v);
+    put.Int(i++, r.Status);
+    for (const std::string* v :
+         {&r.Why, &r.LoaderVersion, &r.HardwareModel, &r.HardwareVersion, &r.Oui, &r.Image})
+      put.Text(i++, *v);
+    put.Int(i++, static_cast<long long>(r.ImageSize));
+    put.Text(i++, r.ImageSha256);
+    put.Int(i++, static_cast<long long>(r.Bytes));
+    put.Int(i++, r.Pid);
+    put.Int(i++, forwarded ? 1 : 0);
+    if (put.Step() != SQLITE_DONE) return Fail(why);
+    Statement clear(Db, "DELETE FROM steps WHERE box_id = ?1");
+    clear.Text(1, r.Id);
+    if (clear.Step() != SQLITE_DONE) return Fail(why);
+    Statement step(Db, "INSERT INTO steps VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    for (std::size_t n = 0; n < r.Steps.size(); ++n) {
+      step.Reset();
+      step.Text(1, r.Id);
+      step.Int(2, static_cast<long long>(n));
+      step.Text(3, r.Steps[n].Name);
+      step.Text(4, r.Steps[n].Result);
+      step.Text(5, r.Steps[n].Why);
+      step.Real(6, r.Steps[n].Seconds);
+      if (step.Step() != SQLITE_DONE) return Fail(why);
+    }
+    return Exec("COMMIT;", why);
+  }
+
+  int MarkInterrupted(const std::string& station, const std::function<bool(long long)>& alive,
+                      std::string& why) override {
+    std::vector<BoxRecord> running;
+    RecordFilter all;
+    if (!Rows(all, true, running, why, "result = 'running'")) return -1;
+    int marked = 0;
+    for (BoxRecord& r : running) {
+      if (r.Station != station || alive(r.Pid)) continue;
+      r.Result = "interrupted";
+      r.Status = 130;
+      r.Why = "the station stopped before the box was done";
+      // A row kept for a server goes to it again with its end.
+      if (!PutRow(r, !Forwarded(r.Id), why)) return -1;
+      ++marked;
+    }
+    return marked;
+  }
+
+  bool Rows(const RecordFilter& filter, bool withSteps, std::vector<BoxRecord>& rows,
+            std::string& why) override {
+    return Rows(filter, withSteps, rows, why, nullptr);
+  }
+
+  // Rows kept here that a server has not taken yet.
+  bool Unforwarded(std::vector<BoxRecord>& rows, std::string& why) override {
+    return Rows({}, true, rows, why, "forwarded = 0");
+  }
+  bool MarkForwarded(const BoxRecord& r, std::string& why) override {
+    Statement mark(Db,
+                   "UPDATE boxes SET forwarded = 1 WHERE id = ?1 AND ended = ?2 AND result = ?3");
+    if (!mark.Ok()) return Fail(why);
+    mark.Text(1, r.Id);
+    mark.Text(2, r.Ended);
+    mark.Text(3, r.Result);
+    return mark.Step() == SQLITE_DONE || Fail(why);
+  }
+
+  std::string Name() const override {
+    return Path;
+  }
+
+ private:
+  bool Rows(const RecordFilter& filter, bool withSteps, std::vector<BoxRecord>& rows,
+            std::string& why, const char* extra) {
+    std::string sql =
+        "SELECT id, station, port, adapter, started, ended, result, status, why, loader_version,"
+        " hardware_model, hardware_version, oui, image, image_size, image_sha256, bytes, pid"
+        " FROM boxes WHERE started >= ?1 AND (?2 = '' OR port = ?2) AND (?3 = 0 OR result IN"
+        " ('failed', 'interrupted'))";
+    if (extra != nullptr) sql += std::string(" AND ") + extra;
+    sql += " ORDER BY started, id";
+    Statement q(Db, sql.c_str());
+    if (!q.Ok()) return Fail(why);
+    q.Text(1, filter.Since);
+    q.Text(2, filter.Port);
+    q.Int(3, filter.FailedOnly ? 1 : 0);
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW) {
+      BoxRecord r;
+      int i = 0;
+      for (std::string* v :
+           {&r.Id, &r.Station, &r.Port, &r.Adapter, &r.Started, &r.Ended, &r.Result})
+        *v = q.ColText(i++);
+      r.Status = static_cast<int>(q.ColInt(i++));
+      for (std::string* v :
+           {&r.Why, &r.LoaderVersion, &r.HardwareModel, &r.HardwareVersion, &r.Oui, &r.Image})
+        *v = q.ColText(i++);
+      r.ImageSize = static_cast<std::uint64_t>(q.ColInt(i++));
+      r.ImageSha256 = q.ColText(i++);
+      r.Bytes = static_cast<std::uint64_t>(q.ColInt(i++));
+      r.Pid = q.ColInt(i++);
+      rows.push_back(std::move(r));
+    }
+    if (rc != SQLITE_DONE) return Fail(why);
+    if (!withSteps) return true;
+    Statement steps(Db,
+                    "SELECT step, result, why, seconds FROM steps WHERE box_id = ?1 ORDER BY n");
+    for (BoxRecord& r : rows) {
+      steps.Reset();
+      steps.Text(1, r.Id);
+      while (steps.Step() == SQLITE_ROW)
+        r.Steps.push_back({steps.ColText(0), steps.ColText(1), steps.ColText(2), steps.ColReal(3)});
+    }
+    return true;
+  }
+
+  bool Exec(const char* sql, std::string& why) {
+    char* message = nullptr;
+    if (sqlite3_exec(Db, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+    why = Path + ": " + (message != nullptr ? message : "error");
+    sqlite3_free(message);
+    return false;
+  }
+  bool Fail(std::string& why) {
+    why = Path + ": " + sqlite3_errmsg(Db);
+    sqlite3_exec(Db, "ROLLBACK;", nullptr, nullptr, nullptr);
+    return false;
+  }
+  bool Rollback() {
+    sqlite3_exec(Db, "ROLLBACK;", nullptr, nullptr, nullptr);
+    return false;
+  }
+
+ private:
+  bool Forwarded(const std::string& id) {
+    Statement q(Db, "SELECT forwarded FROM boxes WHERE id = ?1");
+    q.Text(1, id);
+    return q.Step() != SQLITE_ROW || q.ColInt(0) != 0;
+  }
+
+  std::string Path;
+  sqlite3* Db = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<LocalRecordStore> SqliteRecord(const std::string& path) {
+  return std::make_unique<SqliteStore>(path);
+}
