@@ -201,8 +201,10 @@ class PostgresStore : public RecordStore {
   }
   bool Failed(std::string& why) {
     std::string message = Conn != nullptr ? PQerrorMessage(Conn) : "cannot connect";
-    while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
-      message.pop_back();
+    // libpq's message may run over lines; the log gives it one.
+    for (char& c : message)
+      if (c == '\n' || c == '\t') c = ' ';
+    while (!message.empty() && message.back() == ' ') message.pop_back();
     why = Name() + ": " + message;
     return false;
   }

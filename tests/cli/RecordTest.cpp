@@ -1,0 +1,317 @@
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include "cli/JobFile.h"
+#include "production/Sha256.h"
+#include "tests/cli/CliFixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    lines.push_back(text.substr(at, end - at));
+    at = end == std::string::npos ? text.size() : end + 1;
+  }
+  return lines;
+}
+
+std::string Field(const std::string& line, const std::string& key) {
+  const std::string start = "\"" + key + "\": \"";
+  const std::size_t at = line.find(start);
+  if (at == std::string::npos) return {};
+  return line.substr(at + start.size(), line.find('"', at + start.size()) - at - start.size());
+}
+
+std::string DigestOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  Sha256 sum;
+  sum.Add(bytes.data(), bytes.size());
+  return sum.HexDigest();
+}
+
+class Record : public CliTest {
+ protected:
+  std::string Job(const std::string& text) {
+    std::ofstream(Path("line.job")) << text;
+    return Path("line.job");
+  }
+  // Runs kelvarin-cli to its end; its output.
+  struct Ran {
+    int Status;
+    std::string Out, Err;
+  };
+  Ran Run(std::vector<std::string> args, const std::string& where) {
+    if (!where.empty()) {
+      args.insert(args.begin(), where);
+      args.insert(args.begin(), "--record");
+    }
+    CliProcess cli(args, Dir.string());
+    const int status = cli.Wait(60000);
+    return {status, cli.Out(), cli.Err()};
+  }
+  std::vector<std::string> Rows(const std::string& where) {
+    const Ran r = Run({"record", "--json"}, where);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    return r.Out.empty() ? std::vector<std::string>{} : LinesOf(r.Out);
+  }
+  std::string File() { return Path("record.sqlite"); }
+};
+
+TEST(Sha256Test, KnownDigests) {
+  const struct {
+    std::string Text;
+    int Repeat;
+    const char* Digest;
+  } cases[] = {
+      {"", 1, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", 1, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", 1,
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {"a", 1000000, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& c : cases) {
+    Sha256 sum;
+    // Fed in pieces of odd sizes, so that blocks are split anywhere.
+    for (int i = 0; i < c.Repeat; ++i) sum.Add(c.Text.data(), c.Text.size());
+    EXPECT_EQ(sum.HexDigest(), c.Digest) << c.Text.substr(0, 8) << " x" << c.Repeat;
+  }
+}
+
+TEST(JobFileTest, StepsAreCheckedAndBadLinesNamed) {
+  const struct {
+    const char* Text;
+    const char* Error;  // the start of the error after "FILE:"; empty: good
+    std::size_t Steps;
+  } cases[] = {
+      {"# a line\n\nupload 'my fw.bin'  # comment\nreboot\n", "", 2},
+      {"config set DLPid=0x1ff Timeout=30\r\nverify 0 fw.bin\n", "", 2},
+      {"upload fw.bin\nfrobnicate\n", "2: unknown command: frobnicate", 0},
+      {"erase 1 0\n", "1: Size:", 0},
+      {"upload\n", "1: upload takes 1 argument", 0},
+      {"read 0 10 out.bin\n", "1: read is no step of a job", 0},
+      {"job other.job\n", "1: job is no step of a job", 0},
+      {"config set Nothing=1\n", "1: ", 0},
+      {"upload \"fw.bin\n", "1: a quote is not closed", 0},
+      {"# only a comment\n", " the job has no steps", 0},
+  };
+  char pattern[] = "/tmp/kelvarin-job-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string path = std::string(pattern) + "/a.job";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    std::ofstream(path, std::ios::binary) << c.Text;
+    CliOptions job;
+    const std::string error = LoadJob(path, job);
+    if (c.Error[0] == 0) {
+      EXPECT_EQ(error, "");
+      EXPECT_EQ(job.Steps.size(), c.Steps);
+    } else {
+      EXPECT_EQ(error.rfind(path + ":" + c.Error, 0), 0u) << error;
+    }
+  }
+  CliOptions quoted;
+  std::ofstream(path, std::ios::binary) << "upload 'my fw.bin'\n";
+  ASSERT_EQ(LoadJob(path, quoted), "");
+  EXPECT_EQ(quoted.Steps[0].Image, "my fw.bin");
+  std::filesystem::remove_all(pattern);
+}
+
+// The whole line at once: three boxes, a job of upload, config set and reboot, and one row a box
+// that says what each got.
+TEST_F(Record, AJobOnThreeBoxesLeavesOneRightRowEach) {
+  const std::string image = WriteImage("fw.bin", 3 * 0x1FFFC + 77, 3);
+  for (int i = 0; i < 3; ++i) AddBox();
+  const std::string job = Job("upload fw.bin\nconfig set DLPid=0x1ff Timeout=30\nreboot\n");
+  const Ran ran =
+      Run({"-p", Path("box0"), "-p", Path("box1"), "-p", Path("box2"), "job", job}, File());
+  ASSERT_EQ(ran.Status, 0) << ran.Err;
+  const std::vector<std::string> rows = Rows(File());
+  ASSERT_EQ(rows.size(), 3u);
+  std::set<std::string> ports;
+  for (const std::string& row : rows) {
+    SCOPED_TRACE(row);
+    ports.insert(Field(row, "port"));
+    EXPECT_EQ(Field(row, "result"), "ok");
+    EXPECT_EQ(Number(row, "status"), 0);
+    EXPECT_EQ(Field(row, "image"), "fw.bin");
+    EXPECT_EQ(Number(row, "image_size"), 3 * 0x1FFFC + 77);
+    EXPECT_EQ(Field(row, "image_sha256"), DigestOf(image));
+    EXPECT_EQ(Number(row, "bytes"), 3 * 0x1FFFC + 77);
+    EXPECT_FALSE(Field(row, "hardware_model").empty());
+    EXPECT_FALSE(Field(row, "oui").empty());
+    EXPECT_LT(Field(row, "started"), Field(row, "ended"));
+    EXPECT_EQ(Count(row, "\"result\": \"ok\""), 4) << "the box and its three steps";
+    EXPECT_NE(row.find("{\"step\": \"config set DLPid=0x1ff Timeout=30\""), std::string::npos);
+  }
+  EXPECT_EQ(ports, (std::set<std::string>{Path("box0"), Path("box1"), Path("box2")}));
+  // Each box accepted the image and was told its configuration and to reboot.
+  for (const auto& box : Boxes) EXPECT_EQ(Accepted(*box), 1);
+
+  const Ran failed = Run({"record", "--failed"}, File());
+  EXPECT_EQ(failed.Out, "");
+  const Ran summary = Run({"record", "--summary"}, File());
+  EXPECT_NE(summary.Out.find("boxes: 3, ok: 3, yield: 100.0%"), std::string::npos) << summary.Out;
+}
+
+TEST_F(Record, AFailingStepEndsTheBoxsJobAndIsRecorded) {
+  WriteImage("fw.bin", 1000, 1);
+  BoxSim& box = AddBox();
+  box.SetAnswer(boxsim::BoxCommand::VerifyApp, boxsim::Answer::Bad);
+  const Ran ran =
+      Run({"-p", Path("box0"), "job", Job("upload fw.bin\nverify-app\nreboot\n")}, File());
+  EXPECT_EQ(ran.Status, 1);
+  EXPECT_NE(ran.Err.find("step 2 (verify-app): Verify App fail"), std::string::npos) << ran.Err;
+  const std::vector<std::string> rows = Rows(File());
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(Field(rows[0], "result"), "failed");
+  EXPECT_EQ(Number(rows[0], "status"), 1);
+  EXPECT_EQ(Count(rows[0], "{\"step\""), 2) << "reboot never ran: " << rows[0];
+  for (const std::string& e : box.Events()) EXPECT_EQ(e.find("reboot"), std::string::npos) << e;
+}
+
+TEST_F(Record, ABadJobTouchesNoBox) {
+  BoxSim& box = AddBox();
+  const Ran ran = Run({"-p", Path("box0"), "job", Job("version\nupload missing.bin\n")}, File());
+  EXPECT_EQ(ran.Status, 2);
+  EXPECT_NE(ran.Err.find("line.job:2: open file error: missing.bin"), std::string::npos) << ran.Err;
+  EXPECT_TRUE(box.Events().empty());
+  EXPECT_TRUE(Rows(File()).empty());
+}
+
+// A station killed mid-box leaves its row "running"; the next start says what became of it.
+TEST_F(Record, AStationKilledMidUploadIsMarkedInterruptedAtTheNextStart) {
+  WriteImage("big.bin", 64 * 1024, 2);
+  AddBox(9600);
+  {
+    CliProcess station({"--record", File(), "-p", Path("box0"), "upload", "big.bin"}, Dir.string());
+    ASSERT_TRUE(station.WaitForErr("% sent", 20000)) << station.Err();
+    station.Signal(SIGKILL);
+    station.Wait(5000);
+  }
+  std::vector<std::string> rows = Rows(File());
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(Field(rows[0], "result"), "running");
+
+  WriteImage("small.bin", 100, 3);
+  AddBox();
+  EXPECT_EQ(Run({"-p", Path("box1"), "upload", "small.bin"}, File()).Status, 0);
+  rows = Rows(File());
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(Field(rows[0], "result"), "interrupted");
+  EXPECT_EQ(Number(rows[0], "status"), 130);
+  EXPECT_EQ(Field(rows[1], "result"), "ok");
+  // The file names every box and station: its owner's alone.
+  EXPECT_EQ(fs::status(File()).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// A line's server: started for these tests alone, as an unprivileged user.
+class RecordServer : public Record {
+ protected:
+  static void SetUpTestSuite() {
+    char pattern[] = "/tmp/kelvarin-pg-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) return;
+    Folder = pattern;
+    chmod(pattern, 0755);
+    Conninfo = Server("start");
+  }
+  static void TearDownTestSuite() {
+    if (Folder.empty()) return;
+    Server("stop");
+    fs::remove_all(Folder);
+  }
+  void SetUp() override {
+    Record::SetUp();
+    if (Conninfo.empty()) GTEST_SKIP() << "no PostgreSQL server could be started";
+  }
+  // The script's first line of output: the connection string on start.
+  static std::string Server(const std::string& action) {
+    const std::string command = std::string(KELVARIN_SOURCE_DIR) + "/tests/tools/pg_server.sh " +
+                                action + " " + Folder + "/server nobody";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return {};
+    char line[512] = {};
+    const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
+    const int status = pclose(pipe);
+    std::string text = got ? line : "";
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return status == 0 ? text : std::string();
+  }
+  static std::string Folder;
+  static std::string Conninfo;
+};
+std::string RecordServer::Folder;
+std::string RecordServer::Conninfo;
+
+TEST_F(RecordServer, TwoStationsWriteToOneServer) {
+  WriteImage("fw.bin", 2 * 0x1FFFC, 5);
+  AddBox();
+  AddBox();
+  CliProcess first({"--record", Conninfo, "-p", Path("box0"), "upload", "fw.bin"}, Dir.string());
+  CliProcess second({"--record", Conninfo, "-p", Path("box1"), "upload", "fw.bin"}, Dir.string());
+  EXPECT_EQ(first.Wait(30000), 0) << first.Err();
+  EXPECT_EQ(second.Wait(30000), 0) << second.Err();
+  std::set<std::string> ports;
+  for (const std::string& row : Rows(Conninfo)) {
+    if (Field(row, "port").rfind(Dir.string(), 0) != 0) continue;  // another test's
+    ports.insert(Field(row, "port"));
+    EXPECT_EQ(Field(row, "result"), "ok");
+  }
+  EXPECT_EQ(ports, (std::set<std::string>{Path("box0"), Path("box1")}));
+}
+
+// Rows made while the server is away are kept in the local file and reach the server once it is
+// back, while the station runs, and none twice.
+TEST_F(RecordServer, RowsKeptWhileTheServerIsAwayArriveOnce) {
+  WriteImage("fw.bin", 5000, 6);
+  BoxSim& box = AddBox();
+  Server("stop");
+  CliProcess::Setup setup;
+  setup.Folder = Dir.string();
+  setup.Environment = {"XDG_DATA_HOME=" + Path("data")};
+  // A password given in the text is never shown, whatever goes wrong.
+  CliProcess station({"--record", Conninfo + " password=s3cret", "--repeat", "-v", "-p",
+                      Path("box0"), "upload", "fw.bin"},
+                     setup);
+  ASSERT_TRUE(
+      station.WaitForErr("rows are kept in " + Path("data") + "/kelvarin/record.sqlite", 20000))
+      << station.Err();
+  ASSERT_TRUE(station.WaitForErr("box 1: ok", 20000)) << station.Err();
+  // The next box comes while the server is still away.
+  box.TakeBoxAway();
+  ASSERT_TRUE(station.WaitForErr("box gone", 10000)) << station.Err();
+  box.BringNewBox();
+  ASSERT_TRUE(station.WaitForErr("box 2: ok", 20000)) << station.Err();
+  ASSERT_FALSE(Server("start").empty());
+  EXPECT_TRUE(station.WaitForErr("can be reached; 2 rows kept meanwhile sent", 20000))
+      << station.Err();
+  station.Signal(SIGINT);
+  station.Wait(10000);
+  EXPECT_EQ(Count(station.Err(), "rows are kept"), 1) << "said once, not per box";
+  EXPECT_EQ(station.Err().find("s3cret"), std::string::npos) << station.Err();
+
+  const auto mine = [&] {
+    int n = 0;
+    for (const std::string& row : Rows(Conninfo))
+      n += Field(row, "port") == Path("box0") && Field(row, "result") == "ok";
+    return n;
+  };
+  EXPECT_EQ(mine(), 2);
+  // A later start finds nothing left to send, and sends nothing twice.
+  CliProcess later({"--record", Conninfo, "-p", Path("box0"), "--wait", "1", "version"}, setup);
+  later.Wait(20000);
+  EXPECT_EQ(mine(), 2);
+}
+
+}  // namespace
