@@ -86,17 +86,18 @@ class PostgresStore : public RecordStore {
         " bytes = $17",
         18, nullptr, values, nullptr, nullptr, 0));
     if (!put.Ok()) return Abort(why);
-    const char* id[] = {r.Id.c_str()};
-    Result clear(PQexecParams(Conn, "DELETE FROM steps WHERE box_id = $1", 1, nullptr, id, nullptr,
-                              nullptr, 0));
-    if (!clear.Ok()) return Abort(why);
+    // A box's steps only grow: each is written over itself, so that a role that may insert and
+    // update rows, but delete none, will do.
     for (std::size_t n = 0; n < r.Steps.size(); ++n) {
       const StepRecord& s = r.Steps[n];
       const std::string number = std::to_string(n), seconds = std::to_string(s.Seconds);
       const char* step[] = {r.Id.c_str(),     number.c_str(), s.Name.c_str(),
                             s.Result.c_str(), s.Why.c_str(),  seconds.c_str()};
-      Result added(PQexecParams(Conn, "INSERT INTO steps VALUES ($1, $2, $3, $4, $5, $6)", 6,
-                                nullptr, step, nullptr, nullptr, 0));
+      Result added(PQexecParams(Conn,
+                                "INSERT INTO steps VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT"
+                                " (box_id, n) DO UPDATE SET step = $3, result = $4, why = $5,"
+                                " seconds = $6",
+                                6, nullptr, step, nullptr, nullptr, 0));
       if (!added.Ok()) return Abort(why);
     }
     return Exec("COMMIT", why);

@@ -124,10 +124,10 @@ class SqliteStore : public LocalRecordStore {
     put.Int(i++, r.Pid);
     put.Int(i++, forwarded ? 1 : 0);
     if (put.Step() != SQLITE_DONE) return Fail(why);
-    Statement clear(Db, "DELETE FROM steps WHERE box_id = ?1");
-    clear.Text(1, r.Id);
-    if (clear.Step() != SQLITE_DONE) return Fail(why);
-    Statement step(Db, "INSERT INTO steps VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    // A box's steps only grow: each is written over itself.
+    Statement step(Db,
+                   "INSERT INTO steps VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (box_id, n) DO"
+                   " UPDATE SET step = ?3, result = ?4, why = ?5, seconds = ?6");
     for (std::size_t n = 0; n < r.Steps.size(); ++n) {
       step.Reset();
       step.Text(1, r.Id);

@@ -271,6 +271,30 @@ TEST_F(RecordServer, TwoStationsWriteToOneServer) {
   EXPECT_EQ(ports, (std::set<std::string>{Path("box0"), Path("box1")}));
 }
 
+// The README's role for stations: rows, but not the schema. Once the schema is there, a station
+// records with it; it cannot drop the record.
+TEST_F(RecordServer, AStationRoleThatMayOnlyWriteRowsWillDo) {
+  ASSERT_EQ(Run({"record"}, Conninfo).Status, 0) << "the schema is made by the tool";
+  const std::string psql = "psql -q -v ON_ERROR_STOP=1 \"" + Conninfo + "\" -c ";
+  ASSERT_EQ(
+      std::system((psql + "\"DROP ROLE IF EXISTS station; CREATE ROLE station LOGIN; GRANT SELECT,"
+                          " INSERT, UPDATE ON boxes, steps, kelvarin_schema TO station\"")
+                      .c_str()),
+      0);
+  std::string station = Conninfo;
+  station.replace(station.find("user=kelvarin"), 13, "user=station");
+  WriteImage("fw.bin", 3000, 9);
+  AddBox();
+  const Ran ran = Run({"-p", Path("box0"), "upload", "fw.bin"}, station);
+  EXPECT_EQ(ran.Status, 0) << ran.Err;
+  EXPECT_EQ(ran.Err.find("record:"), std::string::npos) << ran.Err;
+  int mine = 0;
+  for (const std::string& row : Rows(station)) mine += Field(row, "port") == Path("box0");
+  EXPECT_EQ(mine, 1);
+  const std::string drop = "psql -q \"" + station + "\" -c \"DROP TABLE steps\" 2>/dev/null";
+  EXPECT_NE(std::system(drop.c_str()), 0);
+}
+
 // Rows made while the server is away are kept in the local file and reach the server once it is
 // back, while the station runs, and none twice.
 TEST_F(RecordServer, RowsKeptWhileTheServerIsAwayArriveOnce) {
