@@ -16,7 +16,8 @@
 
 #include "boxsim/BoxSim.h"
 
-// kelvarin-cli uploading to 8 boxes at once, each on a line paced to 921600 baud, 1 MiB each.
+// kelvarin-cli uploading to 8 boxes at once, each on a line paced to 921600 baud, 1 MiB each,
+// keeping the record of the boxes (bench_cli_parallel [ports] [KiB] [none | FILE | SERVER]).
 // Per port: the ideal line time of what the tool sent for the upload over the time the program
 // reports from the start of the work to the box's verdict. For the program: its CPU time (user
 // and system, from the child's resource usage) over the wall time of the run. The boxes run in
@@ -71,6 +72,14 @@ int main(int argc, char** argv) {
   }
   std::vector<std::unique_ptr<boxsim::BoxSim>> boxes;
   std::vector<std::string> args = {KELVARIN_CLI, "--json", "--baud", std::to_string(kBaud)};
+  // The record of the boxes: "none", a file, or a server; by default a file of its own.
+  const std::string record = argc > 3 ? argv[3] : (dir / "record.sqlite").string();
+  if (record == "none") {
+    args.push_back("--no-record");
+  } else {
+    args.push_back("--record");
+    args.push_back(record);
+  }
   for (int i = 0; i < ports; ++i) {
     boxsim::BoxOptions options;
     options.linkPath = (dir / ("box" + std::to_string(i))).string();

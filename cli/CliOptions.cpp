@@ -369,7 +369,9 @@ const std::vector<CommandSpec>& CommandTable() {
        "(upload fw.bin, verify 0 fw.bin, config set DLPid=0x1ff Timeout=30, reboot); # starts a "
        "comment, blank lines are left out. Every step is checked before any box is touched, and "
        "every image is taken once, at the start. A step after reboot or run-app waits for the "
-       "loader to answer again. read, monitor, ports, help and job are no steps.",
+       "loader to answer again; a job that does not ask the loader's version asks it first, for "
+       "the "
+       "record. read, monitor, ports, help, job and record are no steps.",
        "kelvarin-cli --repeat -p ttyUSB0 -p ttyUSB1 job line3.job",
        PortStatuses({{0, "every step of every box succeeded"},
                      {1, "a step failed on the box (the step is named)"},

@@ -70,6 +70,7 @@ struct CliOptions {
   std::string Field;                              // config get NAME: that field alone
   std::string StepText;                           // a job's step: its line as written...
   int StepLine = 0;                               // ...and its line's number
+  bool ForTheRecord = false;  // a step the job adds of itself: its answer goes to the record only
 
   std::string JobFile;            // job
   std::vector<CliOptions> Steps;  // job: its steps, checked

@@ -1,5 +1,6 @@
 #include "cli/JobFile.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -54,5 +55,15 @@ std::string LoadJob(const std::string& path, CliOptions& job) {
   }
   if (file.bad()) return path + ": can't read the job file";
   if (job.Steps.empty()) return path + ": the job has no steps";
+  // The record says which loader each box had: a job that does not ask, asks first.
+  const bool asks = std::any_of(job.Steps.begin(), job.Steps.end(), [](const CliOptions& step) {
+    return step.Cmd == Command::Version;
+  });
+  if (!asks) {
+    CliOptions version;
+    ParseJobStep({"version"}, version);
+    version.ForTheRecord = true;
+    job.Steps.insert(job.Steps.begin(), std::move(version));
+  }
   return {};
 }

@@ -7,7 +7,8 @@
 
 // Reads the job file into job.Steps, every step checked as a command line's would be. A line is
 // split into words at blanks; "..." or '...' keep blanks inside a word; # begins a comment
-// outside quotes. Empty when good; otherwise "FILE:LINE: why".
+// outside quotes. A job that does not ask the loader's version gets a first step that does, for
+// the record. Empty when good; otherwise "FILE:LINE: why".
 std::string LoadJob(const std::string& path, CliOptions& job);
 
 // The words of one line of a job file; false when a quote is left open.

@@ -258,7 +258,7 @@ void PortJob::HandleWork(const Event& e) {
       FinishBox(ExitStatus::LinkFailed, LostWhy(e));
       return;
     case Kind::Settled:
-      if (Step().Cmd == Command::Version && e.Status == ExitStatus::Ok)
+      if (Step().Cmd == Command::Version && e.Status == ExitStatus::Ok && !Step().ForTheRecord)
         Out.Answer(View(), "version", {{"version", e.Text}});
       FinishBox(e.Status, e.Why);
       return;
@@ -468,8 +468,8 @@ void PortJob::FinishBox(int status, const std::string& why) {
   WorstStatus = std::max(WorstStatus, status);
   LastStatus = status;
   // Which step of a job failed is part of why.
-  LastWhy = Steps.size() > 1 && status != ExitStatus::Ok && stepEnded
-                ? "step " + std::to_string(StepIndex + 1) + " (" + Step().StepText + "): " + why
+  LastWhy = Step().StepLine > 0 && status != ExitStatus::Ok && stepEnded
+                ? "line " + std::to_string(Step().StepLine) + " (" + Step().StepText + "): " + why
                 : why;
   EndRecord(status == ExitStatus::Ok ? "ok" : "failed", status, LastWhy);
   Out.BoxDone(View());

@@ -94,8 +94,8 @@ TEST(JobFileTest, StepsAreCheckedAndBadLinesNamed) {
     const char* Error;  // the start of the error after "FILE:"; empty: good
     std::size_t Steps;
   } cases[] = {
-      {"# a line\n\nupload 'my fw.bin'  # comment\nreboot\n", "", 2},
-      {"config set DLPid=0x1ff Timeout=30\r\nverify 0 fw.bin\n", "", 2},
+      {"# a line\n\nupload 'my fw.bin'  # comment\nreboot\n", "", 3},  // and the version first
+      {"version\nconfig set DLPid=0x1ff Timeout=30\r\nverify 0 fw.bin\n", "", 3},
       {"upload fw.bin\nfrobnicate\n", "2: unknown command: frobnicate", 0},
       {"erase 1 0\n", "1: Size:", 0},
       {"upload\n", "1: upload takes 1 argument", 0},
@@ -123,7 +123,7 @@ TEST(JobFileTest, StepsAreCheckedAndBadLinesNamed) {
   CliOptions quoted;
   std::ofstream(path, std::ios::binary) << "upload 'my fw.bin'\n";
   ASSERT_EQ(LoadJob(path, quoted), "");
-  EXPECT_EQ(quoted.Steps[0].Image, "my fw.bin");
+  EXPECT_EQ(quoted.Steps[1].Image, "my fw.bin");
   std::filesystem::remove_all(pattern);
 }
 
@@ -151,7 +151,8 @@ TEST_F(Record, AJobOnThreeBoxesLeavesOneRightRowEach) {
     EXPECT_FALSE(Field(row, "hardware_model").empty());
     EXPECT_FALSE(Field(row, "oui").empty());
     EXPECT_LT(Field(row, "started"), Field(row, "ended"));
-    EXPECT_EQ(Count(row, "\"result\": \"ok\""), 4) << "the box and its three steps";
+    EXPECT_EQ(Count(row, "\"result\": \"ok\""), 5) << "the box, its three steps and the version";
+    EXPECT_EQ(Field(row, "loader_version"), "5.6");
     EXPECT_NE(row.find("{\"step\": \"config set DLPid=0x1ff Timeout=30\""), std::string::npos);
   }
   EXPECT_EQ(ports, (std::set<std::string>{Path("box0"), Path("box1"), Path("box2")}));
@@ -171,12 +172,13 @@ TEST_F(Record, AFailingStepEndsTheBoxsJobAndIsRecorded) {
   const Ran ran =
       Run({"-p", Path("box0"), "job", Job("upload fw.bin\nverify-app\nreboot\n")}, File());
   EXPECT_EQ(ran.Status, 1);
-  EXPECT_NE(ran.Err.find("step 2 (verify-app): Verify App fail"), std::string::npos) << ran.Err;
+  EXPECT_NE(ran.Err.find("line 2 (verify-app): Verify App fail"), std::string::npos) << ran.Err;
   const std::vector<std::string> rows = Rows(File());
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(Field(rows[0], "result"), "failed");
   EXPECT_EQ(Number(rows[0], "status"), 1);
-  EXPECT_EQ(Count(rows[0], "{\"step\""), 2) << "reboot never ran: " << rows[0];
+  EXPECT_EQ(Count(rows[0], "{\"step\""), 3)
+      << "version, upload, verify-app; reboot never ran: " << rows[0];
   for (const std::string& e : box.Events()) EXPECT_EQ(e.find("reboot"), std::string::npos) << e;
 }
 
