@@ -55,15 +55,16 @@ std::string LoadJob(const std::string& path, CliOptions& job) {
   }
   if (file.bad()) return path + ": can't read the job file";
   if (job.Steps.empty()) return path + ": the job has no steps";
-  // The record says which loader each box had: a job that does not ask, asks first.
+  return {};
+}
+
+void AskVersionFirst(CliOptions& job) {
   const bool asks = std::any_of(job.Steps.begin(), job.Steps.end(), [](const CliOptions& step) {
     return step.Cmd == Command::Version;
   });
-  if (!asks) {
-    CliOptions version;
-    ParseJobStep({"version"}, version);
-    version.ForTheRecord = true;
-    job.Steps.insert(job.Steps.begin(), std::move(version));
-  }
-  return {};
+  if (asks) return;
+  CliOptions version;
+  ParseJobStep({"version"}, version);
+  version.ForTheRecord = true;
+  job.Steps.insert(job.Steps.begin(), std::move(version));
 }

@@ -211,6 +211,14 @@ void PortJob::Handle(const Event& e) {
       } else if (e.What == Kind::PortLost) {
         BoxNumber = std::max(BoxNumber, 1);
         FinishBox(ExitStatus::LinkFailed, LostWhy(e));
+      } else if (e.What == Kind::TimePasses && ContinuingBox) {
+        // A box whose loader does not come back ends its job; whatever answers later is
+        // another box, and starts a job of its own.
+        const double limit = Options.WaitSecs > 0 ? Options.WaitSecs : Options.TimeoutSecs;
+        if (Now - StateSince <= duration<double>(limit)) return;
+        char why[96];
+        std::snprintf(why, sizeof why, "no answer from the loader within %g s", limit);
+        FinishBox(ExitStatus::NoLoader, why);
       } else if (e.What == Kind::TimePasses && !Options.Repeat && Options.WaitSecs > 0 &&
                  Now - StateSince > duration<double>(Options.WaitSecs)) {
         BoxNumber = 1;
@@ -807,11 +815,15 @@ void PortJob::BeginRecord() {
 }
 
 void PortJob::EndStep(int status, const std::string& why) {
-  if (Step().Cmd == Command::Upload) BoxBytes += Bytes;
-  if (!Recorded()) return;
+  // A step that never began (its loader did not come back) sent nothing.
+  const bool began = State == JobState::Working;
+  if (began && Step().Cmd == Command::Upload) BoxBytes += Bytes;
+  if (!Recorded() || Box.Started.empty()) return;
   Box.Steps.push_back({Step().StepText, status == ExitStatus::Ok ? "ok" : "failed",
                        status == ExitStatus::Ok ? std::string() : why,
-                       duration<double>(Now - StepStart).count()});
+                       began ? duration<double>(Now - StepStart).count() : 0.0});
+  // Each step's end is on record at once: a station killed later still shows how far it got.
+  if (status == ExitStatus::Ok) Record->Put(Box);
 }
 
 void PortJob::EndRecord(const std::string& result, int status, const std::string& why) {

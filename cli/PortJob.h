@@ -109,7 +109,7 @@ class PortJob : public EventSink, public DlCfgView {
   void EndOfVerify(const std::filesystem::path& read);
   // Why the port went away: the engine's word, else the last message.
   std::string LostWhy(const Event& e) const;
-  bool ReadsFlash() const { return Options.Cmd == Command::Read || Options.Cmd == Command::Verify; }
+  bool ReadsFlash() const { return Step().Cmd == Command::Read || Step().Cmd == Command::Verify; }
   void DiscardReadFolder();
   bool KeptInReadFolder = false;  // a complete read that could be moved nowhere else is there
   // What the engine's event means for the job, and what of it the output shows.

@@ -1,6 +1,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,6 +69,10 @@ std::vector<const CliOptions*> StepsOf(const CliOptions& options) {
 int PrintRecord(const CliOptions& options) {
   const std::string where = RecordPlace(options);
   if (where.empty()) return UsageError("no record: give --record");
+  // Reading makes nothing: a mistyped name is no empty record.
+  std::error_code error;
+  if (!NamesServer(where) && !std::filesystem::exists(where, error))
+    return UsageError("no record at " + where);
   std::unique_ptr<RecordStore> store;
   if (NamesServer(where))
     store = PostgresRecord(where);
@@ -121,6 +126,7 @@ int main(int argc, char** argv) {
   if (options.Cmd == Command::Job) {
     const std::string why = LoadJob(options.JobFile, options);
     if (!why.empty()) return UsageError("bad job: " + why);
+    if (WillRecord(options)) AskVersionFirst(options);
   }
 
   const std::string configPath = options.ConfigGiven ? options.ConfigFile : "config.cfg";

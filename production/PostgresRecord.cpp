@@ -43,8 +43,17 @@ class PostgresStore : public RecordStore {
   bool Open(std::string& why) override {
     PQfinish(Conn);
     // A server that does not answer must not hold the line up for long.
-    const char* keys[] = {"dbname", "connect_timeout", "application_name", nullptr};
-    const char* values[] = {Conninfo.c_str(), "5", "kelvarin-cli", nullptr};
+    // A server that stops answering mid-write is given up within seconds too (keep-alives, and
+    // a limit on unacknowledged data). The operator's own settings come last and win.
+    const char* keys[] = {"connect_timeout",
+                          "keepalives_idle",
+                          "keepalives_interval",
+                          "keepalives_count",
+                          "tcp_user_timeout",
+                          "application_name",
+                          "dbname",
+                          nullptr};
+    const char* values[] = {"5", "5", "2", "3", "10000", "kelvarin-cli", Conninfo.c_str(), nullptr};
     Conn = PQconnectdbParams(keys, values, 1);
     if (PQstatus(Conn) != CONNECTION_OK) return Failed(why);
     // A role that may write rows but not change the schema works once the schema exists.
@@ -55,6 +64,16 @@ class PostgresStore : public RecordStore {
   }
 
   bool Put(const BoxRecord& r, std::string& why) override {
+    if (PutOnce(r, why)) return true;
+    // A server restarted since the last row: the connection is found broken only now.
+    if (Conn == nullptr || PQstatus(Conn) != CONNECTION_BAD) return false;
+    PQreset(Conn);
+    return PQstatus(Conn) == CONNECTION_OK && PutOnce(r, why);
+  }
+
+  bool Reachable() const override { return Conn != nullptr && PQstatus(Conn) == CONNECTION_OK; }
+
+  bool PutOnce(const BoxRecord& r, std::string& why) {
     if (!Connected(why)) return false;
     if (!Exec("BEGIN", why)) return false;
     const std::string status = std::to_string(r.Status), imageSize = std::to_string(r.ImageSize),
@@ -83,7 +102,7 @@ class PostgresStore : public RecordStore {
         " $15, $16, $17, $18) ON CONFLICT (id) DO UPDATE SET ended = $6, result = $7,"
         " status = $8, why = $9, loader_version = $10, hardware_model = $11,"
         " hardware_version = $12, oui = $13, image = $14, image_size = $15, image_sha256 = $16,"
-        " bytes = $17",
+        " bytes = $17 WHERE boxes.result = 'running'",
         18, nullptr, values, nullptr, nullptr, 0));
     if (!put.Ok()) return Abort(why);
     // A box's steps only grow: each is written over itself, so that a role that may insert and

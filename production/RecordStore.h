@@ -18,6 +18,8 @@ class RecordStore {
   // Writes the row as it stands, whether or not it was written before (by its Id): the box's
   // start, its end, or a row forwarded again.
   virtual bool Put(const BoxRecord& row, std::string& why) = 0;
+  // After a failed call: whether the store is still there (it refused the row) or not.
+  virtual bool Reachable() const { return true; }
   // Rows of this station left "running" by a process no longer alive become "interrupted".
   virtual int MarkInterrupted(const std::string& station,
                               const std::function<bool(long long)>& alive, std::string& why) = 0;

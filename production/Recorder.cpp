@@ -45,20 +45,13 @@ void Recorder::Run() {
   if (!LocalOk)
     SayOnce(SaidLocalDown, "record: can't write " + Local->Name() + " (" + why +
                                "): boxes are not recorded there");
-  const auto alive = [](long long pid) { return pid == ProcessId() || ProcessAlive(pid); };
-  const std::string station = HostName();
-  if (LocalOk) Local->MarkInterrupted(station, alive, why);
+  if (LocalOk) Local->MarkInterrupted(Station, Alive, why);
   if (toServer) {
     Server = PostgresRecord(Where);
-    ServerOk = Server->Open(why);
-    LastTry = std::chrono::steady_clock::now();
-    if (ServerOk) {
-      Server->MarkInterrupted(station, alive, why);
-      Forward();
-    } else {
-      SayOnce(SaidServerDown, "record: " + why + "; rows are kept in " + LocalPath +
-                                  " and sent when the server can be reached");
-    }
+    // Rows an earlier run kept are tried while this one runs, even before it has a box.
+    std::vector<BoxRecord> kept;
+    if (LocalOk && Local->Unforwarded(kept, why)) KeptSinceDown = static_cast<int>(kept.size());
+    if (!Reconnect(why)) SayServerDown(why);
   }
   for (;;) {
     std::unique_lock lock(Mutex);
@@ -70,7 +63,7 @@ void Recorder::Run() {
       Changed.wait(lock, [&] { return !Queue.empty() || Finishing; });
     if (Queue.empty() && !Finishing) {
       lock.unlock();
-      Forward();
+      Reconnect(why);
       continue;
     }
     if (Queue.empty()) break;
@@ -79,20 +72,45 @@ void Recorder::Run() {
     lock.unlock();
     Write(row);
   }
-  if (Server != nullptr && !ServerOk && KeptSinceDown > 0) Forward();
+  if (Server != nullptr && !ServerOk && KeptSinceDown > 0) Reconnect(why);
+}
+
+bool Recorder::Alive(long long pid) {
+  return pid == ProcessId() || ProcessAlive(pid);
+}
+
+bool Recorder::Reconnect(std::string& why) {
+  LastTry = std::chrono::steady_clock::now();
+  if (!Server->Open(why)) return false;
+  ServerOk = true;
+  // Rows this station's dead processes left running there, whenever the server comes back.
+  Server->MarkInterrupted(Station, Alive, why);
+  Forward();
+  return ServerOk;
+}
+
+void Recorder::SayServerDown(const std::string& why) {
+  SayOnce(SaidServerDown, "record: " + why + "; rows are kept in " + LocalPath +
+                              " and sent when the server can be reached");
 }
 
 void Recorder::Write(const BoxRecord& row) {
   std::string why;
   if (Server != nullptr) {
-    if (!ServerOk && std::chrono::steady_clock::now() - LastTry >= RetryEvery) Forward();
+    if (!ServerOk && std::chrono::steady_clock::now() - LastTry >= RetryEvery) Reconnect(why);
     if (ServerOk) {
       if (Server->Put(row, why)) return;
-      ServerOk = false;
-      LastTry = std::chrono::steady_clock::now();
-      SaidServerDown = false;
-      SayOnce(SaidServerDown, "record: " + why + "; rows are kept in " + LocalPath +
-                                  " and sent when the server can be reached");
+      if (Server->Reachable()) {
+        // The server is there but will not take this row: it waits in the local file, and
+        // the rows after it go on.
+        SayOnce(SaidRefused,
+                "record: the server refused a row (" + why + "); it is kept in " + LocalPath);
+      } else {
+        ServerOk = false;
+        LastTry = std::chrono::steady_clock::now();
+        SaidServerDown = false;
+        SayServerDown(why);
+      }
     }
     if (LocalOk && Local->Keep(row, why)) {
       ++KeptSinceDown;
@@ -106,28 +124,33 @@ void Recorder::Write(const BoxRecord& row) {
 }
 
 void Recorder::Forward() {
-  if (Server == nullptr || !LocalOk) return;
   std::string why;
-  LastTry = std::chrono::steady_clock::now();
-  if (!ServerOk) {
-    ServerOk = Server->Open(why);
-    if (!ServerOk) return;
-  }
   std::vector<BoxRecord> kept;
-  if (!Local->Unforwarded(kept, why)) return;
-  int sent = 0;
+  if (!LocalOk || !Local->Unforwarded(kept, why)) {
+    KeptSinceDown = 0;
+    return;
+  }
+  int sent = 0, refused = 0;
   for (const BoxRecord& row : kept) {
     if (!Server->Put(row, why)) {
-      ServerOk = false;
-      return;
+      if (!Server->Reachable()) {
+        ServerOk = false;
+        SayServerDown(why);
+        return;
+      }
+      ++refused;
+      SayOnce(SaidRefused,
+              "record: the server refused a row (" + why + "); it is kept in " + LocalPath);
+      continue;
     }
+    // Should this fail, the row goes again: the server keeps its finished rows as they are.
     Local->MarkForwarded(row, why);
     ++sent;
   }
   if (sent > 0 || SaidServerDown)
     Say("record: " + Server->Name() + " can be reached; " + std::to_string(sent) +
         (sent == 1 ? " row" : " rows") + " kept meanwhile sent");
-  KeptSinceDown = 0;
+  KeptSinceDown = refused;
   SaidServerDown = false;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/Station.h"
 #include "production/RecordStore.h"
 
 // Writes the record of boxes on a thread of its own, so that a slow disk or server never holds
@@ -37,8 +38,13 @@ class Recorder {
  private:
   void Run();
   void Write(const BoxRecord& row);
+  // Opens the server again; when it answers, marks what this station's dead processes left
+  // running there and forwards what the local file kept. False when it does not answer.
+  bool Reconnect(std::string& why);
   void Forward();
   void SayOnce(bool& said, const std::string& text);
+  void SayServerDown(const std::string& why);
+  static bool Alive(long long pid);
 
   std::string Where;
   std::string LocalPath;
@@ -49,6 +55,8 @@ class Recorder {
   bool ServerOk = false;
   bool SaidServerDown = false;
   bool SaidLocalDown = false;
+  bool SaidRefused = false;
+  const std::string Station = HostName();
   int KeptSinceDown = 0;
   std::chrono::steady_clock::time_point LastTry{};
 

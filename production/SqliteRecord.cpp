@@ -89,7 +89,7 @@ class SqliteStore : public LocalRecordStore {
     Statement version(Db, "SELECT COUNT(*) FROM kelvarin_schema");
     const bool fresh = version.Ok() && version.Step() == SQLITE_ROW && version.ColInt(0) == 0;
     if (fresh && !Exec("INSERT INTO kelvarin_schema VALUES (1);", why)) return Rollback();
-    return Exec("COMMIT;", why);
+    return Exec("COMMIT;", why) || Rollback();
   }
 
   bool Put(const BoxRecord& r, std::string& why) override {
@@ -108,7 +108,8 @@ class SqliteStore : public LocalRecordStore {
                   " ?13, ?14, ?15, ?16, ?17, ?18, ?19) ON CONFLICT (id) DO UPDATE SET"
                   " ended = ?6, result = ?7, status = ?8, why = ?9, loader_version = ?10,"
                   " hardware_model = ?11, hardware_version = ?12, oui = ?13, image = ?14,"
-                  " image_size = ?15, image_sha256 = ?16, bytes = ?17, forwarded = ?19");
+                  " image_size = ?15, image_sha256 = ?16, bytes = ?17, forwarded = ?19"
+                  " WHERE boxes.result = 'running'");
     if (!put.Ok()) return Fail(why);
     int i = 1;
     for (const std::string* v :
@@ -138,7 +139,7 @@ class SqliteStore : public LocalRecordStore {
       step.Real(6, r.Steps[n].Seconds);
       if (step.Step() != SQLITE_DONE) return Fail(why);
     }
-    return Exec("COMMIT;", why);
+    return Exec("COMMIT;", why) || Rollback();
   }
 
   int MarkInterrupted(const std::string& station, const std::function<bool(long long)>& alive,
@@ -153,7 +154,7 @@ class SqliteStore : public LocalRecordStore {
       r.Status = 130;
       r.Why = "the station stopped before the box was done";
       // A row kept for a server goes to it again with its end.
-      if (!PutRow(r, !Forwarded(r.Id), why)) return -1;
+      if (!PutRow(r, Forwarded(r.Id), why)) return -1;
       ++marked;
     }
     return marked;

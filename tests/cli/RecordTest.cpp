@@ -94,7 +94,7 @@ TEST(JobFileTest, StepsAreCheckedAndBadLinesNamed) {
     const char* Error;  // the start of the error after "FILE:"; empty: good
     std::size_t Steps;
   } cases[] = {
-      {"# a line\n\nupload 'my fw.bin'  # comment\nreboot\n", "", 3},  // and the version first
+      {"# a line\n\nupload 'my fw.bin'  # comment\nreboot\n", "", 2},
       {"version\nconfig set DLPid=0x1ff Timeout=30\r\nverify 0 fw.bin\n", "", 3},
       {"upload fw.bin\nfrobnicate\n", "2: unknown command: frobnicate", 0},
       {"erase 1 0\n", "1: Size:", 0},
@@ -123,7 +123,7 @@ TEST(JobFileTest, StepsAreCheckedAndBadLinesNamed) {
   CliOptions quoted;
   std::ofstream(path, std::ios::binary) << "upload 'my fw.bin'\n";
   ASSERT_EQ(LoadJob(path, quoted), "");
-  EXPECT_EQ(quoted.Steps[1].Image, "my fw.bin");
+  EXPECT_EQ(quoted.Steps[0].Image, "my fw.bin");
   std::filesystem::remove_all(pattern);
 }
 
@@ -188,7 +188,8 @@ TEST_F(Record, ABadJobTouchesNoBox) {
   EXPECT_EQ(ran.Status, 2);
   EXPECT_NE(ran.Err.find("line.job:2: open file error: missing.bin"), std::string::npos) << ran.Err;
   EXPECT_TRUE(box.Events().empty());
-  EXPECT_TRUE(Rows(File()).empty());
+  EXPECT_FALSE(fs::exists(File())) << "no record was even begun";
+  EXPECT_EQ(Run({"record"}, File()).Status, 2) << "a record that is not there is not an empty one";
 }
 
 // A station killed mid-box leaves its row "running"; the next start says what became of it.
@@ -216,6 +217,26 @@ TEST_F(Record, AStationKilledMidUploadIsMarkedInterruptedAtTheNextStart) {
   // The file names every box and station: its owner's alone.
   EXPECT_EQ(fs::status(File()).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// A step after run-app waits for the loader; a loader that does not come back ends the box's job
+// at its deadline, even on a station that otherwise waits for ever.
+TEST_F(Record, ALoaderThatDoesNotComeBackEndsTheBoxsJob) {
+  AddBox();  // the application, once started, runs until a power cycle
+  CliProcess station({"--record", File(), "--repeat", "--wait", "1", "-p", Path("box0"), "job",
+                      Job("run-app\nverify-boot\n")},
+                     Dir.string());
+  ASSERT_TRUE(station.WaitForErr("box 1: no loader", 20000)) << station.Err();
+  EXPECT_NE(station.Err().find("line 2 (verify-boot): no answer from the loader within 1 s"),
+            std::string::npos)
+      << station.Err();
+  station.Signal(SIGINT);
+  station.Wait(10000);
+  const std::vector<std::string> rows = Rows(File());
+  ASSERT_GE(rows.size(), 1u);
+  EXPECT_EQ(Field(rows[0], "result"), "failed");
+  EXPECT_EQ(Number(rows[0], "status"), 4);
+  EXPECT_NE(rows[0].find("{\"step\": \"run-app\", \"result\": \"ok\""), std::string::npos);
 }
 
 // A line's server: started for these tests alone, as an unprivileged user.
@@ -295,6 +316,30 @@ TEST_F(RecordServer, AStationRoleThatMayOnlyWriteRowsWillDo) {
   EXPECT_EQ(mine, 1);
   const std::string drop = "psql -q \"" + station + "\" -c \"DROP TABLE steps\" 2>/dev/null";
   EXPECT_NE(std::system(drop.c_str()), 0);
+}
+
+// A box whose station was killed while the server was away: its row reaches the server with its
+// end once a station starts again and finds the server.
+TEST_F(RecordServer, AStationKilledWhileTheServerIsAwayIsInterruptedOnTheServer) {
+  WriteImage("big.bin", 64 * 1024, 2);
+  AddBox(9600);
+  Server("stop");
+  CliProcess::Setup setup;
+  setup.Folder = Dir.string();
+  setup.Environment = {"XDG_DATA_HOME=" + Path("data")};
+  {
+    CliProcess station({"--record", Conninfo, "-p", Path("box0"), "upload", "big.bin"}, setup);
+    ASSERT_TRUE(station.WaitForErr("% sent", 20000)) << station.Err();
+    station.Signal(SIGKILL);
+    station.Wait(5000);
+  }
+  ASSERT_FALSE(Server("start").empty());
+  CliProcess next({"--record", Conninfo, "--wait", "1", "-p", Path("box0"), "version"}, setup);
+  next.Wait(20000);
+  int interrupted = 0;
+  for (const std::string& row : Rows(Conninfo))
+    interrupted += Field(row, "port") == Path("box0") && Field(row, "result") == "interrupted";
+  EXPECT_EQ(interrupted, 1) << next.Err();
 }
 
 // Rows made while the server is away are kept in the local file and reach the server once it is
