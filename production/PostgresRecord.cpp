@@ -2,25 +2,10 @@
 
 #include <cstdlib>
 
+#include "production/RecordSchema.h"
 #include "production/RecordStore.h"
 
 namespace {
-
-const char* const Schema =
-    "CREATE TABLE IF NOT EXISTS kelvarin_schema (version INTEGER NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS boxes ("
-    " id TEXT PRIMARY KEY, station TEXT NOT NULL, port TEXT NOT NULL, adapter TEXT NOT NULL,"
-    " started TEXT NOT NULL, ended TEXT NOT NULL, result TEXT NOT NULL, status INTEGER NOT NULL,"
-    " why TEXT NOT NULL, loader_version TEXT NOT NULL, hardware_model TEXT NOT NULL,"
-    " hardware_version TEXT NOT NULL, oui TEXT NOT NULL, image TEXT NOT NULL,"
-    " image_size BIGINT NOT NULL, image_sha256 TEXT NOT NULL, bytes BIGINT NOT NULL,"
-    " pid BIGINT NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS boxes_started ON boxes (started);"
-    "CREATE TABLE IF NOT EXISTS steps ("
-    " box_id TEXT NOT NULL REFERENCES boxes (id) ON DELETE CASCADE, n INTEGER NOT NULL,"
-    " step TEXT NOT NULL, result TEXT NOT NULL, why TEXT NOT NULL, seconds DOUBLE PRECISION"
-    " NOT NULL, PRIMARY KEY (box_id, n));"
-    "INSERT INTO kelvarin_schema SELECT 1 WHERE NOT EXISTS (SELECT 1 FROM kelvarin_schema);";
 
 // One result, cleared when it goes.
 struct Result {
@@ -59,7 +44,7 @@ class PostgresStore : public RecordStore {
     // A role that may write rows but not change the schema works once the schema exists.
     Result exists(PQexec(Conn, "SELECT version FROM kelvarin_schema"));
     if (exists.Ok() && PQntuples(exists.R) > 0) return true;
-    Result created(PQexec(Conn, Schema));
+    Result created(PQexec(Conn, RecordSchemaSql().c_str()));
     return created.Ok() || Failed(why);
   }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "production/RecordSchema.h"
 #include "production/RecordStore.h"
 
 #if !defined(_WIN32)
@@ -13,21 +14,6 @@
 #endif
 
 namespace {
-
-const char* const Schema =
-    "CREATE TABLE IF NOT EXISTS kelvarin_schema (version INTEGER NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS boxes ("
-    " id TEXT PRIMARY KEY, station TEXT NOT NULL, port TEXT NOT NULL, adapter TEXT NOT NULL,"
-    " started TEXT NOT NULL, ended TEXT NOT NULL, result TEXT NOT NULL, status INTEGER NOT NULL,"
-    " why TEXT NOT NULL, loader_version TEXT NOT NULL, hardware_model TEXT NOT NULL,"
-    " hardware_version TEXT NOT NULL, oui TEXT NOT NULL, image TEXT NOT NULL,"
-    " image_size INTEGER NOT NULL, image_sha256 TEXT NOT NULL, bytes INTEGER NOT NULL,"
-    " pid INTEGER NOT NULL, forwarded INTEGER NOT NULL DEFAULT 1);"
-    "CREATE INDEX IF NOT EXISTS boxes_started ON boxes (started);"
-    "CREATE TABLE IF NOT EXISTS steps ("
-    " box_id TEXT NOT NULL REFERENCES boxes (id) ON DELETE CASCADE, n INTEGER NOT NULL,"
-    " step TEXT NOT NULL, result TEXT NOT NULL, why TEXT NOT NULL, seconds REAL NOT NULL,"
-    " PRIMARY KEY (box_id, n));";
 
 class Statement {
  public:
@@ -85,10 +71,8 @@ class SqliteStore : public LocalRecordStore {
     sqlite3_busy_timeout(Db, 10000);
     if (!Exec("PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON;", why)) return false;
     if (!Exec("BEGIN IMMEDIATE;", why)) return false;
-    if (!Exec(Schema, why)) return Rollback();
-    Statement version(Db, "SELECT COUNT(*) FROM kelvarin_schema");
-    const bool fresh = version.Ok() && version.Step() == SQLITE_ROW && version.ColInt(0) == 0;
-    if (fresh && !Exec("INSERT INTO kelvarin_schema VALUES (1);", why)) return Rollback();
+    if (!Exec(RecordSchemaSql(", forwarded INTEGER NOT NULL DEFAULT 1").c_str(), why))
+      return Rollback();
     return Exec("COMMIT;", why) || Rollback();
   }
 

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "production/BoxRecord.h"
+#include "production/RecordStore.h"
+
+namespace {
+
+BoxRecord Box(const std::string& id, const std::string& station, long long pid,
+              const std::string& result, const std::string& started = "2026-12-08T09:00:00.000Z") {
+  BoxRecord r;
+  r.Id = id;
+  r.Station = station;
+  r.Port = "ttyUSB" + id;
+  r.Started = started;
+  r.Result = result;
+  r.Pid = pid;
+  if (result != "running") r.Ended = "2026-12-08T09:01:00.000Z";
+  return r;
+}
+
+class LocalRecord : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kelvarin-record-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    Dir = pattern;
+    Store = SqliteRecord(Dir + "/record.sqlite");
+    std::string why;
+    ASSERT_TRUE(Store->Open(why)) << why;
+  }
+  void TearDown() override { std::filesystem::remove_all(Dir); }
+  std::vector<BoxRecord> All(RecordFilter filter = {}) {
+    std::vector<BoxRecord> rows;
+    std::string why;
+    EXPECT_TRUE(Store->Rows(filter, true, rows, why)) << why;
+    return rows;
+  }
+  int Waiting() {
+    std::vector<BoxRecord> rows;
+    std::string why;
+    EXPECT_TRUE(Store->Unforwarded(rows, why)) << why;
+    return static_cast<int>(rows.size());
+  }
+  std::string Dir;
+  std::unique_ptr<LocalRecordStore> Store;
+  std::string Why;
+};
+
+// What the station relies on when the server is away: a kept row waits until the server has its
+// latest state, and an old copy never puts a finished box back to running.
+TEST_F(LocalRecord, KeptRowsWaitForTheServerAndNeverGoBack) {
+  BoxRecord box = Box("1", "s1", 100, "running");
+  ASSERT_TRUE(Store->Keep(box, Why)) << Why;
+  const BoxRecord started = box;
+  box.Result = "ok";
+  box.Ended = "2026-12-08T09:01:00.000Z";
+  box.Steps = {{"upload fw.bin", "ok", "", 1.5}, {"reboot", "ok", "", 0.2}};
+  ASSERT_TRUE(Store->Keep(box, Why)) << Why;
+  EXPECT_EQ(Waiting(), 1);
+  // The server took the running copy only: the finished one still has to go.
+  ASSERT_TRUE(Store->MarkForwarded(started, Why)) << Why;
+  EXPECT_EQ(Waiting(), 1);
+  ASSERT_TRUE(Store->MarkForwarded(box, Why)) << Why;
+  EXPECT_EQ(Waiting(), 0);
+  ASSERT_TRUE(Store->Put(started, Why)) << Why;
+  const std::vector<BoxRecord> rows = All();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].Result, "ok");
+  ASSERT_EQ(rows[0].Steps.size(), 2u);
+  EXPECT_EQ(rows[0].Steps[1].Name, "reboot");
+}
+
+// Only this station's rows of processes that are gone become interrupted; one kept for the
+// server still goes to it.
+TEST_F(LocalRecord, InterruptedAreTheDeadProcessesOfThisStationAlone) {
+  ASSERT_TRUE(Store->Keep(Box("dead-kept", "s1", 111, "running"), Why));
+  ASSERT_TRUE(Store->Put(Box("dead-sent", "s1", 112, "running"), Why));
+  ASSERT_TRUE(Store->Put(Box("alive", "s1", 200, "running"), Why));
+  ASSERT_TRUE(Store->Put(Box("other", "s2", 113, "running"), Why));
+  ASSERT_TRUE(Store->Put(Box("done", "s1", 114, "ok"), Why));
+  const int marked = Store->MarkInterrupted(
+      "s1", [](long long pid) { return pid == 200; }, Why);
+  EXPECT_EQ(marked, 2);
+  for (const BoxRecord& r : All()) {
+    SCOPED_TRACE(r.Id);
+    const bool dead = r.Id == "dead-kept" || r.Id == "dead-sent";
+    EXPECT_EQ(r.Result, dead ? "interrupted" : r.Id == "done" ? "ok" : "running");
+    if (dead) {
+      EXPECT_EQ(r.Status, 130);
+    }
+  }
+  std::vector<BoxRecord> waiting;
+  ASSERT_TRUE(Store->Unforwarded(waiting, Why));
+  ASSERT_EQ(waiting.size(), 1u);
+  EXPECT_EQ(waiting[0].Id, "dead-kept");
+  EXPECT_EQ(waiting[0].Result, "interrupted");
+}
+
+TEST_F(LocalRecord, FiltersAndSummary) {
+  ASSERT_TRUE(Store->Put(Box("1", "s", 1, "ok", "2026-12-08T08:10:00.000Z"), Why));
+  BoxRecord failed = Box("2", "s", 1, "failed", "2026-12-08T09:20:00.000Z");
+  failed.Why = "Timeout!!, twice \"really\"";
+  ASSERT_TRUE(Store->Put(failed, Why));
+  ASSERT_TRUE(Store->Put(Box("3", "s", 1, "interrupted", "2026-12-08T09:30:00.000Z"), Why));
+  EXPECT_EQ(All().size(), 3u);
+  EXPECT_EQ(All({"2026-12-08T09", "", false}).size(), 2u);
+  EXPECT_EQ(All({"", "ttyUSB2", false}).size(), 1u);
+  EXPECT_EQ(All({"", "", true}).size(), 2u);
+  const std::string summary = SummaryText(All());
+  EXPECT_NE(summary.find("boxes: 3, ok: 1, yield: 33.3%"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("2026-12-08 09:00  2 boxes, 0 ok"), std::string::npos) << summary;
+  EXPECT_NE(RowCsv(failed).find(",\"Timeout!!, twice \"\"really\"\"\","), std::string::npos)
+      << RowCsv(failed);
+}
+
+}  // namespace
