@@ -24,6 +24,7 @@
 #include "platform/Files.h"
 #include "ui_Main.h"
 #include "version/KelvarinVersion.h"
+#include "window/StatusText.h"
 #include "window/WindowEffects.h"
 #include "wire/Words.h"
 
@@ -34,16 +35,11 @@ namespace {
 constexpr int LogBatchMs = 30;
 // The status bar follows an upload this often; the rate is taken over the last few seconds.
 constexpr int StatusPollMs = 250;
-constexpr qint64 RateWindowMs = 4000;
 // The central area as laid out; everything beyond it goes to the log and the entry.
 constexpr int LaidOutWidth = 589;
 constexpr int LaidOutHeight = 505;
 // Room for the port's name in the status bar, beside its settings and a countdown.
 constexpr int PortNameWidth = 200;
-
-char ParityLetter(Parity p) {
-  return p == Parity::Even ? 'E' : p == Parity::Odd ? 'O' : 'N';
-}
 
 }  // namespace
 
@@ -345,34 +341,9 @@ void Tform_main::BuildStatusBar() {
   resize(laidOut);
 }
 
-QString Tform_main::StateWord() {
-  if (!Protocol.Connected()) return "Offline";
-  if (Protocol.AwaitingReply() || Protocol.Progress().What != Core::WorkProgress::Job::None)
-    return "Busy";
-  return CommandsEnabled ? "Ready" : "Waiting for loader";
-}
-
-QString Tform_main::RateText(double bytesPerSecond, std::uint64_t bytesLeft) {
-  QString rate = bytesPerSecond >= 1024 * 1024
-                     ? QString::number(bytesPerSecond / (1024 * 1024), 'f', 1) + " MiB/s"
-                 : bytesPerSecond >= 1024
-                     ? QString::number(bytesPerSecond / 1024, 'f', 1) + " KiB/s"
-                     : QString::number(bytesPerSecond, 'f', 0) + " B/s";
-  if (bytesPerSecond <= 0) return rate;
-  const auto secs =
-      static_cast<std::uint64_t>(static_cast<double>(bytesLeft) / bytesPerSecond + 0.5);
-  const QString left = secs >= 3600
-                           ? QString("%1:%2:%3")
-                                 .arg(secs / 3600)
-                                 .arg(secs / 60 % 60, 2, 10, QChar('0'))
-                                 .arg(secs % 60, 2, 10, QChar('0'))
-                           : QString("%1:%2").arg(secs / 60).arg(secs % 60, 2, 10, QChar('0'));
-  return rate + ", " + left + " left";
-}
-
 void Tform_main::UpdateStateLabels() {
   if (!lab_State) return;
-  const QString state = StateWord();
+  const QString state = QString::fromStdString(StateWord(Protocol, CommandsEnabled));
   if (lab_State->text() != state) lab_State->setText(state);
   QString port;
   QString portName;
@@ -380,12 +351,9 @@ void Tform_main::UpdateStateLabels() {
     const LineSettings& s = Protocol.PortSettings();
     portName = QString::fromLocal8Bit(Protocol.OpenPortName().c_str());
     // A /dev/serial/by-id name would push the settings out of the status bar; its middle goes.
-    port = QString("%1 %2 %3%4%5")
-               .arg(lab_Port->fontMetrics().elidedText(portName, Qt::ElideMiddle, PortNameWidth))
-               .arg(s.BaudRate)
-               .arg(s.DataBits)
-               .arg(QChar(ParityLetter(s.ParityMode)))
-               .arg(s.Stop == StopBits::Two ? 2 : 1);
+    const QString shown =
+        lab_Port->fontMetrics().elidedText(portName, Qt::ElideMiddle, PortNameWidth);
+    port = QString::fromLocal8Bit(PortText(shown.toLocal8Bit().toStdString(), s));
   }
   if (lab_Port->text() != port) lab_Port->setText(port);
   if (lab_Port->toolTip() != portName) lab_Port->setToolTip(portName);
@@ -395,12 +363,8 @@ void Tform_main::UpdateStatus() {
   if (!lab_State) return;
   UpdateStateLabels();
   const Core::WorkProgress job = Protocol.Progress();
-  // The buttons are off while the box is asked; say why and for how long. Once an upload or a
-  // read-back moves, its progress says more.
-  const bool moving = job.What != Core::WorkProgress::Job::None && job.Done > 0;
-  QString wait;
-  if (Protocol.AwaitingReply() && !moving)
-    wait = QString("waiting for the box's answer, %1 s").arg(Protocol.ReplySecondsLeft());
+  // The buttons are off while the box is asked; say why and for how long.
+  const QString wait = QString::fromStdString(WaitText(Protocol));
   if (lab_Wait->text() != wait) lab_Wait->setText(wait);
   lab_Wait->setVisible(!wait.isEmpty());
 
@@ -413,27 +377,21 @@ void Tform_main::UpdateStatus() {
   else if (!StatusTimer.isActive())
     StatusTimer.start();
   if (!transfer) {
-    RateSamples.clear();
+    Rate.Clear();
     bar_Progress->hide();
     lab_Rate->hide();
     return;
   }
   if (!RateClock.isValid()) RateClock.start();
-  const qint64 now = RateClock.elapsed();
-  if (!RateSamples.empty() && job.Done < RateSamples.back().second) RateSamples.clear();  // new job
-  RateSamples.emplace_back(now, job.Done);
-  while (RateSamples.size() > 2 && now - RateSamples.front().first > RateWindowMs)
-    RateSamples.pop_front();
+  Rate.Add(RateClock.elapsed(), job.Done);
   const int percent = static_cast<int>(job.Done * 100 / job.Total);
   if (bar_Progress->value() != percent) bar_Progress->setValue(percent);
   bar_Progress->show();
-  const qint64 spanMs = now - RateSamples.front().first;
-  QString rate;
-  if (spanMs >= StatusPollMs) {
-    const double perSecond =
-        static_cast<double>(job.Done - RateSamples.front().second) * 1000.0 / spanMs;
-    rate = RateText(perSecond, job.Total - std::min(job.Done, job.Total));
-  }
+  const std::optional<double> perSecond = Rate.PerSecond();
+  const QString rate =
+      perSecond
+          ? QString::fromStdString(RateText(*perSecond, job.Total - std::min(job.Done, job.Total)))
+          : QString();
   if (lab_Rate->text() != rate) lab_Rate->setText(rate);
   lab_Rate->setVisible(!rate.isEmpty());
 }

@@ -18,6 +18,7 @@
 #include "engine/Core.h"
 #include "link/EngineEvents.h"
 #include "platform/Clock.h"
+#include "window/StatusText.h"
 
 class QMessageBox;
 class QMimeData;
@@ -84,10 +85,6 @@ class Tform_main : public QMainWindow, public EventSink, private EventText {
 
   // The log keeps this many lines; older ones go first.
   static constexpr int MaxLogLines = 100000;
-  // "56.3 KiB/s, 0:41 left".
-  static QString RateText(double bytesPerSecond, std::uint64_t bytesLeft);
-  // The words of the state the window is in: "Offline", "Waiting for loader", "Ready", "Busy".
-  QString StateWord();
   // Re-reads the engine's state and progress into the status bar.
   void UpdateStatus();
   // The state and the port alone.
@@ -153,7 +150,7 @@ class Tform_main : public QMainWindow, public EventSink, private EventText {
   QTimer StatusTimer;
   // The command controls as SetCmdControls last left them.
   bool CommandsEnabled = false;
-  // Recent (milliseconds, bytes done) of the running job, for its rate.
-  std::deque<std::pair<qint64, std::uint64_t>> RateSamples;
+  // The running job's rate.
+  RateMeter Rate;
   QElapsedTimer RateClock;
 };

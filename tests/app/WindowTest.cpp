@@ -309,20 +309,6 @@ TEST(Window, HasItsIconAndAnAboutBoxWithTheVersion) {
   EXPECT_FALSE(about->iconPixmap().isNull());
 }
 
-TEST(Window, RateAndTimeLeftReadAsATechnicianExpects) {
-  struct Case {
-    double rate;
-    std::uint64_t left;
-    const char* text;
-  } cases[] = {
-      {56.3 * 1024, 41 * std::uint64_t(56.3 * 1024), "56.3 KiB/s, 0:41 left"},
-      {11520, 16u << 20, "11.3 KiB/s, 24:16 left"},
-      {900, 900 * 3725, "900 B/s, 1:02:05 left"},
-      {2.5 * 1024 * 1024, 0, "2.5 MiB/s, 0:00 left"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(Tform_main::RateText(c.rate, c.left), c.text);
-}
-
 TEST(Window, DialogsUseTheMainWindowsFont) {
   AppFixture app;
   Windows& w = app.Start();

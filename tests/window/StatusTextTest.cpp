@@ -1,0 +1,46 @@
+#include <gtest/gtest.h>
+
+#include "window/StatusText.h"
+
+namespace {
+
+TEST(StatusText, RateAndTimeLeftReadAsATechnicianExpects) {
+  struct Case {
+    double rate;
+    std::uint64_t left;
+    const char* text;
+  } cases[] = {
+      {56.3 * 1024, 41 * std::uint64_t(56.3 * 1024), "56.3 KiB/s, 0:41 left"},
+      {11520, 16u << 20, "11.3 KiB/s, 24:16 left"},
+      {900, 900 * 3725, "900 B/s, 1:02:05 left"},
+      {2.5 * 1024 * 1024, 0, "2.5 MiB/s, 0:00 left"},
+      {0, 1000, "0 B/s"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RateText(c.rate, c.left), c.text);
+}
+
+// The rate is over the last seconds, not the whole transfer, and a new transfer starts afresh.
+TEST(StatusText, TheRateFollowsTheLastSecondsAndStartsAgainWithANewTransfer) {
+  RateMeter meter;
+  meter.Add(0, 0);
+  meter.Add(100, 1000);
+  EXPECT_FALSE(meter.PerSecond()) << "too short a span to tell";
+  // 1000 B/s for 5 s, then 10,000 B/s for 5 s: after the window only the fast part counts.
+  for (int ms = 250; ms <= 5000; ms += 250) meter.Add(ms, static_cast<std::uint64_t>(ms));
+  ASSERT_TRUE(meter.PerSecond());
+  EXPECT_NEAR(*meter.PerSecond(), 1000, 1);
+  for (int ms = 5250; ms <= 10000; ms += 250)
+    meter.Add(ms, 5000 + static_cast<std::uint64_t>(ms - 5000) * 10);
+  EXPECT_NEAR(*meter.PerSecond(), 10000, 1);
+  meter.Add(10250, 10);  // fewer bytes done: the next transfer
+  EXPECT_FALSE(meter.PerSecond());
+}
+
+TEST(StatusText, PortAndSettings) {
+  LineSettings s;
+  EXPECT_EQ(PortText("COM3", s), "COM3 115200 8N1");
+  s = {9600, 7, Parity::Even, StopBits::Two};
+  EXPECT_EQ(PortText("/dev/ttyUSB0", s), "/dev/ttyUSB0 9600 7E2");
+}
+
+}  // namespace
