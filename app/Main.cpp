@@ -26,6 +26,7 @@
 #include "version/KelvarinVersion.h"
 #include "window/StatusText.h"
 #include "window/WindowEffects.h"
+#include "window/WindowRules.h"
 #include "wire/Words.h"
 
 namespace {
@@ -455,12 +456,13 @@ std::unique_ptr<QMessageBox> Tform_main::AboutBox() {
   box->setWindowTitle("About Kelvarin");
   box->setIconPixmap(windowIcon().pixmap(64, 64));
   box->setTextFormat(Qt::RichText);
-  box->setText(QString("<b>%1</b><p>Version %2</p>")
-                   .arg(windowTitle().toHtmlEscaped(), QString(KELVARIN_VERSION)));
-  box->setInformativeText(
-      QString("Service tool for set-top box boot loaders over RS-232.<p>config.cfg and "
-              "flashdata.bin are in %1</p>")
-          .arg(QDir::toNativeSeparators(QDir::currentPath()).toHtmlEscaped()));
+  const std::vector<std::string> lines = AboutLines(
+      KELVARIN_VERSION, QDir::toNativeSeparators(QDir::currentPath()).toLocal8Bit().toStdString());
+  const auto html = [](const std::string& line) {
+    return QString::fromLocal8Bit(line.c_str()).toHtmlEscaped();
+  };
+  box->setText(QString("<b>%1</b><p>%2</p>").arg(windowTitle().toHtmlEscaped(), html(lines[0])));
+  box->setInformativeText(QString("%1<p>%2</p>").arg(html(lines[1]), html(lines[2])));
   return box;
 }
 
@@ -487,13 +489,15 @@ void Tform_main::FollowCentralSize(const QSize& size) {
 }
 
 std::optional<QString> Tform_main::DroppedImage(const QMimeData* data) {
-  if (!data || !data->hasUrls() || data->urls().size() != 1) return std::nullopt;
-  const QUrl url = data->urls().front();
-  if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isFile()) return std::nullopt;
-  // Only when a press of "Upload Code" would start an upload.
-  if (!ui->btn_UpdateCode->isEnabled() || ui->btn_UpdateCode->text() != "Upload Code")
-    return std::nullopt;
-  return url.toLocalFile();
+  if (!data || !data->hasUrls()) return std::nullopt;
+  std::vector<std::string> paths;
+  for (const QUrl& url : data->urls()) {
+    // A file that is no local file cannot be uploaded; it spoils the drop like a second one.
+    if (!url.isLocalFile()) return std::nullopt;
+    paths.push_back(FileNameOf(url.toLocalFile()));
+  }
+  if (!DropStartsUpload(paths, Protocol, CommandsEnabled)) return std::nullopt;
+  return data->urls().front().toLocalFile();
 }
 
 void Tform_main::dragEnterEvent(QDragEnterEvent* event) {

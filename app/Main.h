@@ -84,7 +84,6 @@ class Tform_main : public QMainWindow, public EventSink, private EventText {
   QAction* act_About = nullptr;
 
   // The log keeps this many lines; older ones go first.
-  static constexpr int MaxLogLines = 100000;
   // Re-reads the engine's state and progress into the status bar.
   void UpdateStatus();
   // The state and the port alone.

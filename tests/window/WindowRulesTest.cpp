@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/CoreBench.h"
 #include "window/StatusText.h"
+#include "window/WindowRules.h"
 
 namespace {
 
@@ -41,6 +43,38 @@ TEST(StatusText, PortAndSettings) {
   EXPECT_EQ(PortText("COM3", s), "COM3 115200 8N1");
   s = {9600, 7, Parity::Even, StopBits::Two};
   EXPECT_EQ(PortText("/dev/ttyUSB0", s), "/dev/ttyUSB0 9600 7E2");
+}
+
+}  // namespace
+
+namespace {
+
+// A dropped file starts an upload exactly when a press of "Upload Code" would: one regular file,
+// the loader ready, no upload under way.
+TEST(WindowRules, ADropStartsAnUploadOnlyWhenTheButtonWould) {
+  CoreBench bench;
+  const std::string image = bench.PathOf("fw.bin");
+  WriteFileBytes(image, Bytes(300, 7));
+  struct Case {
+    const char* What;
+    std::vector<std::string> Paths;
+    bool Ready;
+    bool Starts;
+  } cases[] = {
+      {"one image, loader ready", {image}, true, true},
+      {"loader not ready", {image}, false, false},
+      {"two files", {image, image}, true, false},
+      {"a folder", {bench.dir.FilePath("")}, true, false},
+      {"a missing file", {bench.PathOf("gone.bin")}, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    EXPECT_EQ(DropStartsUpload(c.Paths, bench.core, c.Ready), c.Starts);
+  }
+  ASSERT_TRUE(bench.core.StartUpload(image));
+  EXPECT_FALSE(DropStartsUpload({image}, bench.core, true)) << "an upload is under way";
+  bench.core.ClosePort();
+  EXPECT_FALSE(DropStartsUpload({image}, bench.core, true)) << "offline";
 }
 
 }  // namespace
