@@ -27,9 +27,9 @@ class PostgresStore : public RecordStore {
 
   bool Open(std::string& why) override {
     PQfinish(Conn);
-    // A server that does not answer must not hold the line up for long.
-    // A server that stops answering mid-write is given up within seconds too (keep-alives, and
-    // a limit on unacknowledged data). The operator's own settings come last and win.
+    // A server that does not answer must not hold the line up for long; one that stops answering
+    // mid-write is given up within seconds too (keep-alives, and a limit on unacknowledged data).
+    // The operator's own settings come last and win.
     const char* keys[] = {"connect_timeout",
                           "keepalives_idle",
                           "keepalives_interval",
@@ -42,8 +42,12 @@ class PostgresStore : public RecordStore {
     Conn = PQconnectdbParams(keys, values, 1);
     if (PQstatus(Conn) != CONNECTION_OK) return Failed(why);
     // A role that may write rows but not change the schema works once the schema exists.
-    Result exists(PQexec(Conn, "SELECT version FROM kelvarin_schema"));
-    if (exists.Ok() && PQntuples(exists.R) > 0) return true;
+    Result exists(PQexec(Conn, "SELECT MAX(version) FROM kelvarin_schema"));
+    if (exists.Ok() && PQntuples(exists.R) > 0 && !PQgetisnull(exists.R, 0, 0)) {
+      why = SchemaTooNew(std::atoi(PQgetvalue(exists.R, 0, 0)));
+      if (!why.empty()) why = Name() + ": " + why;
+      return why.empty();
+    }
     Result created(PQexec(Conn, RecordSchemaSql().c_str()));
     return created.Ok() || Failed(why);
   }

@@ -4,6 +4,14 @@
 
 #include "production/RecordStore.h"
 
+// Why a record of that schema version may not be written by this program (one made by a newer
+// kelvarin-cli, whose rows this one would leave half-filled); empty when it may.
+inline std::string SchemaTooNew(int version) {
+  if (version <= RecordSchemaVersion) return {};
+  return "the record's schema is version " + std::to_string(version) + ", newer than the " +
+         std::to_string(RecordSchemaVersion) + " this kelvarin-cli writes";
+}
+
 // The record's tables, in SQL that SQLite and PostgreSQL both take (SQLite reads BIGINT and
 // DOUBLE PRECISION as its integer and real), made only where missing. extraColumns: columns of
 // the local file's own (", forwarded ...").

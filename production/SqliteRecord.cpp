@@ -73,6 +73,16 @@ class SqliteStore : public LocalRecordStore {
     if (!Exec("BEGIN IMMEDIATE;", why)) return false;
     if (!Exec(RecordSchemaSql(", forwarded INTEGER NOT NULL DEFAULT 1").c_str(), why))
       return Rollback();
+    std::string newer;
+    {
+      Statement version(Db, "SELECT MAX(version) FROM kelvarin_schema");
+      if (version.Ok() && version.Step() == SQLITE_ROW)
+        newer = SchemaTooNew(static_cast<int>(version.ColInt(0)));
+    }
+    if (!newer.empty()) {
+      why = Path + ": " + newer;
+      return Rollback();
+    }
     return Exec("COMMIT;", why) || Rollback();
   }
 

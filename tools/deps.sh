@@ -9,7 +9,7 @@
 kelvarin_run_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsqlite3-dev libpq-dev)
 kelvarin_package_packages=(dpkg-dev file)
 kelvarin_test_packages=(libgtest-dev libgmock-dev xvfb xauth clang libclang-rt-14-dev lintian
-  desktop-file-utils g++-mingw-w64-x86-64-posix googletest wine wine64 strace postgresql)
+  desktop-file-utils g++-mingw-w64-x86-64-posix googletest wine wine64 strace postgresql sqlite3)
 kelvarin_rig_packages=(qemu-system-x86 busybox-static xz-utils)
 
 kelvarin_install_missing() {  # purposes...: run, package, test

@@ -101,6 +101,17 @@ TEST_F(LocalRecord, InterruptedAreTheDeadProcessesOfThisStationAlone) {
   EXPECT_EQ(waiting[0].Result, "interrupted");
 }
 
+// A record made by a newer kelvarin-cli is not written by this one: its rows would miss what the
+// newer one keeps.
+TEST_F(LocalRecord, ARecordOfANewerSchemaIsLeftAlone) {
+  const std::string file = Dir + "/record.sqlite";
+  ASSERT_EQ(std::system(("sqlite3 " + file + " 'UPDATE kelvarin_schema SET version = 2'").c_str()),
+            0);
+  std::string why;
+  EXPECT_FALSE(SqliteRecord(file)->Open(why));
+  EXPECT_NE(why.find("schema is version 2, newer than the 1"), std::string::npos) << why;
+}
+
 TEST_F(LocalRecord, FiltersAndSummary) {
   ASSERT_TRUE(Store->Put(Box("1", "s", 1, "ok", "2026-12-08T08:10:00.000Z"), Why));
   BoxRecord failed = Box("2", "s", 1, "failed", "2026-12-08T09:20:00.000Z");
