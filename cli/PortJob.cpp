@@ -562,7 +562,11 @@ void PortJob::Show(const EngineEvent& event) {
   // The read-back writes flashdata.bin (and its part file) in a folder of its own beside the
   // read's file; what the operator knows is the file.
   if (Step().Cmd == Command::Read && !ReadName.empty()) {
-    if (auto* e = std::get_if<ev::FlashReadEnded>(&shown)) e->File = e->FileName = ReadName;
+    // A kept read names the file that could not be replaced: that one is the read folder's.
+    if (auto* e = std::get_if<ev::FlashReadEnded>(&shown)) {
+      e->FileName = ReadName;
+      if (e->Outcome != ev::ReadOutcome::Kept) e->File = ReadName;
+    }
     if (auto* e = std::get_if<ev::Refused>(&shown);
         e != nullptr &&
         (e->What == ev::Refusal::PartFileNotCreated || e->What == ev::Refusal::PartFileNotWritten))
@@ -587,7 +591,9 @@ void PortJob::Show(const EngineEvent& event) {
       if (!messageSaid && !Quiet()) Out.LogLine(View(), said.Text, true);
     } else if (said.SystemText) {
       // A reopen that found its adapter under another node says so, however quiet the wait.
-      if (!Quiet() || State == JobState::Reopening) Out.LogLine(View(), said.Text, true);
+      const bool followed = std::holds_alternative<ev::PortOpened>(event);
+      if (!Quiet() || (State == JobState::Reopening && followed))
+        Out.LogLine(View(), said.Text, true);
     } else if (!Quiet()) {
       // The box may print before the next tick has begun the work the loader's answer allows.
       const bool working = State == JobState::Working || LoaderAnswerWaiting();

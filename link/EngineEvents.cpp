@@ -107,7 +107,7 @@ void RenderEvent(const EngineEvent& event, EventText& out) {
                  [&](const ev::PortOpenFailed& e) {
                    const std::string what =
                        (e.SettingsRefused ? "Can't set " : "Can't open ") + e.Name;
-                   out.Line(what + ": " + e.Why, true);
+                   out.Line(what + ": " + e.Why, false);
                    out.Message(what);
                  },
                  [&](const ev::PortLost& e) {

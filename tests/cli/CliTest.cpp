@@ -355,9 +355,10 @@ TEST_F(CliTest, RepeatServesBoxAfterBox) {
   box.BringNewBox();
   ASSERT_TRUE(cli.WaitForOut(done(2), 20000)) << cli.Err();
   box.PullPlug();
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
   ASSERT_TRUE(box.PlugIn());
   ASSERT_TRUE(cli.WaitForOut(done(3), 20000)) << cli.Err() << cli.Out();
+  EXPECT_EQ(Count(cli.Err(), "Can't open"), 0) << "the wait for the port is quiet: " << cli.Err();
   cli.Signal(SIGINT);
   EXPECT_EQ(cli.Wait(10000), 130);
   EXPECT_NE(cli.Out().find("\"event\": \"summary\", \"done\": 3, \"failed\": 0"), std::string::npos)
