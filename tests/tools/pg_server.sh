@@ -16,7 +16,9 @@ case $action in
     mkdir -p "$dir"
     [ "$(id -u)" = 0 ] && chown "$user" "$dir"
     if [ ! -f "$dir/data/PG_VERSION" ]; then
-      as_user "$bin/initdb" -D "$dir/data" -U kelvarin --auth=trust >"$dir/initdb.log" 2>&1
+      # -N: nothing synced to the disk, so that a test's server weighs little on the tests
+      # running beside it.
+      as_user "$bin/initdb" -N -D "$dir/data" -U kelvarin --auth=trust >"$dir/initdb.log" 2>&1
     fi
     as_user "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 \
       -o "-k $dir -c listen_addresses= -c fsync=off" start >/dev/null
