@@ -557,6 +557,15 @@ std::string ParseCommand(const std::vector<std::string>& words, CliOptions& o) {
 
 }  // namespace
 
+std::vector<const CliOptions*> StepsOf(const CliOptions& options) {
+  std::vector<const CliOptions*> steps;
+  if (options.Cmd == Command::Job)
+    for (const CliOptions& step : options.Steps) steps.push_back(&step);
+  else
+    steps.push_back(&options);
+  return steps;
+}
+
 std::string ParseJobStep(const std::vector<std::string>& words, CliOptions& step) {
   if (words.empty()) return "no command";
   const std::string error = ParseCommand(words, step);

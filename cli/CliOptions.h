@@ -82,6 +82,9 @@ struct CliOptions {
   bool Summary = false;     // record --summary
 };
 
+// The steps a box gets: a job's, else the command itself.
+std::vector<const CliOptions*> StepsOf(const CliOptions& options);
+
 // A job file's step, as its line's words: what ParseArguments makes of a command, refused for
 // a command that is no step of a job. Empty when good.
 std::string ParseJobStep(const std::vector<std::string>& words, CliOptions& step);

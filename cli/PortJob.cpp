@@ -91,13 +91,10 @@ PortJob::PortJob(const CliOptions& options, const PortRequest& request, JobOutpu
     : Options(options),
       Request(request),
       Out(output),
+      Steps(StepsOf(options)),
       Images(std::move(images)),
       Record(recorder),
       ReadBase(std::move(readFile)) {
-  if (Options.Cmd == Command::Job)
-    for (const CliOptions& step : Options.Steps) Steps.push_back(&step);
-  else
-    Steps.push_back(&Options);
   Images.resize(Steps.size());
   // The boxes' files of a station sit beside the name given; a single read's file is the one
   // a link leads to. What verify reads back is compared and gone: it goes where such files go.

@@ -43,17 +43,13 @@ std::string Format(const char* format, auto... args) {
   return text;
 }
 
-bool Control(unsigned code) {
-  return (code < 0x20 && code != '\t') || (code >= 0x7F && code < 0xA0);
-}
-
 }  // namespace
 
 std::string TerminalText(const std::string& latin1) {
   std::string out;
   for (const char c : latin1) {
     const auto b = static_cast<unsigned char>(c);
-    if (Control(b)) {
+    if (ControlCode(b)) {
       out += Format("\\x%02x", b);
     } else if (b < 0x80) {
       out += c;
@@ -69,9 +65,9 @@ std::string TerminalSystemText(const std::string& utf8) {
   std::string out;
   for (std::size_t i = 0; i < utf8.size(); ++i) {
     const auto b = static_cast<unsigned char>(utf8[i]);
-    if (b == 0xC2 && i + 1 < utf8.size() && Control(static_cast<unsigned char>(utf8[i + 1]))) {
+    if (b == 0xC2 && i + 1 < utf8.size() && ControlCode(static_cast<unsigned char>(utf8[i + 1]))) {
       out += Format("\\xc2\\x%02x", static_cast<unsigned char>(utf8[++i]));
-    } else if (b < 0x80 && Control(b)) {
+    } else if (b < 0x80 && ControlCode(b)) {
       out += Format("\\x%02x", b);
     } else {
       out += utf8[i];

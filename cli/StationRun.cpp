@@ -64,10 +64,10 @@ void NudgeStation() {
   if (Running != nullptr) Running->Nudge();
 }
 
-std::string AdapterOf(const std::string& port) {
+std::string AdapterOf(const std::string& port, const std::vector<ListedPort>& listed) {
   const std::string device = SerialPort::DevicePath(port);
-  for (const ListedPort& listed : ListSerialPorts())
-    if (listed.Path == device || listed.ById == port) return listed.ById;
+  for (const ListedPort& one : listed)
+    if (one.Path == device || one.ById == port) return one.ById;
   return {};
 }
 
@@ -93,12 +93,15 @@ int RunStation(const CliOptions& options, const std::vector<PortRequest>& reques
   }
   std::vector<std::unique_ptr<PortJob>> jobs;
   const std::string station = HostName();
+  // The machine's ports are looked at once, not once a port.
+  const std::vector<ListedPort> listed =
+      recorder != nullptr ? ListSerialPorts() : std::vector<ListedPort>{};
   for (const PortRequest& request : requests) {
     jobs.push_back(std::make_unique<PortJob>(options, request, reporter, clock, loop,
                                              ReadFileFor(options.OutFile, request.Name, several),
                                              images, recorder));
     jobs.back()->Station = station;
-    if (recorder != nullptr) jobs.back()->Adapter = AdapterOf(request.Name);
+    jobs.back()->Adapter = AdapterOf(request.Name, listed);
   }
   for (auto& job : jobs) job->Start(std::chrono::steady_clock::now());
 

@@ -9,6 +9,7 @@
 #include "cli/CliOptions.h"
 #include "cli/PortJob.h"
 #include "engine/Core.h"
+#include "platform/PortScan.h"
 #include "replies/CodeUpload.h"
 
 // Where the program's settings come from: the arguments, then config.cfg.
@@ -30,8 +31,8 @@ int RunStation(const CliOptions& options, const std::vector<PortRequest>& reques
                const std::vector<StepImage>& images, Recorder* recorder, int columns,
                std::atomic<bool>& stop, std::FILE* out, std::FILE* err);
 
-// The adapter's /dev/serial/by-id/ name of a port, where there is one.
-std::string AdapterOf(const std::string& port);
+// The adapter's /dev/serial/by-id/ name of a port among the ports listed, where there is one.
+std::string AdapterOf(const std::string& port, const std::vector<ListedPort>& listed);
 
 // Something to call from any thread to make RunStation look at stop now.
 void NudgeStation();

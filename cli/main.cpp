@@ -57,15 +57,6 @@ bool WillRecord(const CliOptions& options) {
   return RecordAvailable() && !DefaultRecordFile().empty();
 }
 
-std::vector<const CliOptions*> StepsOf(const CliOptions& options) {
-  std::vector<const CliOptions*> steps;
-  if (options.Cmd == Command::Job)
-    for (const CliOptions& step : options.Steps) steps.push_back(&step);
-  else
-    steps.push_back(&options);
-  return steps;
-}
-
 int PrintRecord(const CliOptions& options) {
   const std::string where = RecordPlace(options);
   if (where.empty()) return UsageError("no record: give --record");

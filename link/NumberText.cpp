@@ -58,24 +58,28 @@ Scan ScanNumber(const std::string& text, int base) {
   return scan;
 }
 
-}  // namespace
-
-std::int32_t ReadDecimalText(const std::string& text) {
+// A decimal scan as the window's lists read it: capped to 32 bits.
+std::int32_t Saturated(const Scan& scan) {
   constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
   constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
-  const Scan scan = ScanNumber(text, 10);
   if (scan.Overflow) return static_cast<std::int32_t>(scan.Negative ? kMin : kMax);
   const std::int64_t v = scan.Negative ? -static_cast<std::int64_t>(scan.Magnitude)
                                        : static_cast<std::int64_t>(scan.Magnitude);
   return static_cast<std::int32_t>(std::clamp(v, kMin, kMax));
 }
 
+}  // namespace
+
+std::int32_t ReadDecimalText(const std::string& text) {
+  return Saturated(ScanNumber(text, 10));
+}
+
 bool ReadDecimalAt(const std::string& text, std::size_t& pos, std::int32_t& value) {
   if (pos > text.size()) return false;
-  const std::string rest = text.substr(pos);
-  if (ScanNumber(rest, 10).Digits == 0) return false;
-  value = ReadDecimalText(rest);
-  pos += ScanNumber(rest, 10).End;
+  const Scan scan = ScanNumber(text.substr(pos), 10);
+  if (scan.Digits == 0) return false;
+  value = Saturated(scan);
+  pos += scan.End;
   return true;
 }
 

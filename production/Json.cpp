@@ -2,13 +2,9 @@
 
 #include <cstdio>
 
-namespace {
-
-bool Control(unsigned code) {
+bool ControlCode(unsigned code) {
   return (code < 0x20 && code != '\t') || (code >= 0x7F && code < 0xA0);
 }
-
-}  // namespace
 
 std::string JsonString(const std::string& utf8) {
   std::string out = "\"";
@@ -17,7 +13,7 @@ std::string JsonString(const std::string& utf8) {
     const auto b = static_cast<unsigned char>(c);
     // C1 characters are two bytes in UTF-8, C2 80 to C2 9F.
     const bool c1 =
-        b == 0xC2 && i + 1 < utf8.size() && Control(static_cast<unsigned char>(utf8[i + 1]));
+        b == 0xC2 && i + 1 < utf8.size() && ControlCode(static_cast<unsigned char>(utf8[i + 1]));
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;

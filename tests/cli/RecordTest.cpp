@@ -82,7 +82,7 @@ TEST(Sha256Test, KnownDigests) {
   };
   for (const auto& c : cases) {
     Sha256 sum;
-    // Fed in pieces of odd sizes, so that blocks are split anywhere.
+    // Fed a piece at a time, so that blocks are split across Add calls.
     for (int i = 0; i < c.Repeat; ++i) sum.Add(c.Text.data(), c.Text.size());
     EXPECT_EQ(sum.HexDigest(), c.Digest) << c.Text.substr(0, 8) << " x" << c.Repeat;
   }
