@@ -208,12 +208,15 @@ void UartTxThread::Execute(Worker& worker) {
     return;
   }
   if (!haveMessage && !worker.HandOver([&] {
-        haveMessage = TxPass(out);
         // A pass that queued the sync word or skipped a dropped message leaves the next message
-        // due at once: the pass that writes it follows straight away.
-        for (int more = 0;
-             !haveMessage && more < SlotCount && Uart.UartConnected && QueuedCount() > 0; ++more)
+        // due at once: the pass that writes it follows straight away. So does the pass after
+        // the last dropped message, which queues the sync word into the emptied ring: sleeping
+        // before it, the worker would wait for a wake that may never come.
+        for (int pass = 0; !haveMessage && pass <= SlotCount; ++pass) {
+          const std::uint64_t done = DoneTotal, queued = QueuedTotal;
           haveMessage = TxPass(out);
+          if (done == DoneTotal && queued == QueuedTotal) break;  // nothing moved
+        }
         if (!haveMessage) {
           waitMs = Timeout.MsUntilDue();
           std::lock_guard lock(Mail.Mutex);
