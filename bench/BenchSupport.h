@@ -38,10 +38,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/MessageBox.h"
-#include "app/Windows.h"
+#include "qt/MessageBox.h"
+#include "qt/Windows.h"
 #include "boxsim/BoxSim.h"
-#include "tests/app/Controls.h"
+#include "tests/qt/Controls.h"
 
 // What the benchmarks share: a working folder, the program's windows, a simulated box (in this
 // process, or in a child process when the figures must be the tool's alone), the GUI thread's

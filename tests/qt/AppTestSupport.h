@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/MessageBox.h"
-#include "app/Windows.h"
-#include "tests/app/Controls.h"
+#include "qt/MessageBox.h"
+#include "qt/Windows.h"
+#include "tests/qt/Controls.h"
 #include "tests/support/FakeClock.h"
 
 // What the settings dialog shows.

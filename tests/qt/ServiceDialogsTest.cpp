@@ -5,9 +5,9 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/Flash.h"
-#include "app/Frm_tunetest.h"
-#include "app/MessageBox.h"
+#include "qt/Flash.h"
+#include "qt/Frm_tunetest.h"
+#include "qt/MessageBox.h"
 #include "tests/support/CoreBench.h"
 #include "tests/support/TestBytes.h"
 #include "wire/Bytes.h"

@@ -1,7 +1,7 @@
-#include "app/Frm_tunetest.h"
+#include "qt/Frm_tunetest.h"
 
-#include "app/Latin1Text.h"
-#include "app/MessageBox.h"
+#include "qt/Latin1Text.h"
+#include "qt/MessageBox.h"
 #include "engine/Core.h"
 #include "service/ServiceRequests.h"
 #include "ui_Frm_tunetest.h"

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/Dl_cfg.h"
-#include "app/Flash.h"
-#include "app/Frm_tunetest.h"
-#include "app/Main.h"
-#include "app/Uart_init.h"
+#include "qt/Dl_cfg.h"
+#include "qt/Flash.h"
+#include "qt/Frm_tunetest.h"
+#include "qt/Main.h"
+#include "qt/Uart_init.h"
 
 // The five windows of the program, created in this order; every window but the main one is
 // shown modally from it and only hidden when closed.

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/StartUp.h"
+#include "qt/StartUp.h"
 #include "tests/support/TempDir.h"
 
 namespace {

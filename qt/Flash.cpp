@@ -1,7 +1,7 @@
-#include "app/Flash.h"
+#include "qt/Flash.h"
 
-#include "app/Latin1Text.h"
-#include "app/MessageBox.h"
+#include "qt/Latin1Text.h"
+#include "qt/MessageBox.h"
 #include "engine/Core.h"
 #include "ui_Flash.h"
 

@@ -17,8 +17,8 @@
 #include <csignal>
 #include <fstream>
 
-#include "tests/app/AppTestSupport.h"
-#include "tests/app/Controls.h"
+#include "tests/qt/AppTestSupport.h"
+#include "tests/qt/Controls.h"
 #include "tests/support/Pty.h"
 #include "version/KelvarinVersion.h"
 

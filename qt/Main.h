@@ -13,8 +13,8 @@
 #include <optional>
 #include <string>
 
-#include "app/QtProtocolThread.h"
-#include "app/Uart_init.h"
+#include "qt/QtProtocolThread.h"
+#include "qt/Uart_init.h"
 #include "engine/Core.h"
 #include "link/EngineEvents.h"
 #include "platform/Clock.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "platform/SerialPort.h"
-#include "tests/app/AppTestSupport.h"
-#include "tests/app/Controls.h"
+#include "tests/qt/AppTestSupport.h"
+#include "tests/qt/Controls.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TestBytes.h"
 

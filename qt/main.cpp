@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <optional>
 
-#include "app/MessageBox.h"
-#include "app/StartUp.h"
-#include "app/Windows.h"
+#include "qt/MessageBox.h"
+#include "qt/StartUp.h"
+#include "qt/Windows.h"
 #include "version/KelvarinVersion.h"
 
 int main(int argc, char** argv) {

@@ -1,11 +1,11 @@
-#include "app/Dl_cfg.h"
+#include "qt/Dl_cfg.h"
 
 #include <QButtonGroup>
 #include <QLineEdit>
 #include <cstring>
 
-#include "app/Latin1Text.h"
-#include "app/MessageBox.h"
+#include "qt/Latin1Text.h"
+#include "qt/MessageBox.h"
 #include "engine/Core.h"
 #include "link/NumberText.h"
 #include "ui_Dl_cfg.h"

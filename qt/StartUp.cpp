@@ -1,4 +1,4 @@
-#include "app/StartUp.h"
+#include "qt/StartUp.h"
 
 #include <QIcon>
 #include <QtGlobal>

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "tests/app/AppTestSupport.h"
-#include "tests/app/Controls.h"
+#include "tests/qt/AppTestSupport.h"
+#include "tests/qt/Controls.h"
 
 namespace {
 

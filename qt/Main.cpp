@@ -1,4 +1,4 @@
-#include "app/Main.h"
+#include "qt/Main.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -15,12 +15,12 @@
 #include <QTime>
 #include <QUrl>
 
-#include "app/Dl_cfg.h"
-#include "app/Flash.h"
-#include "app/Frm_tunetest.h"
-#include "app/Latin1Text.h"
-#include "app/MessageBox.h"
-#include "app/StartUp.h"
+#include "qt/Dl_cfg.h"
+#include "qt/Flash.h"
+#include "qt/Frm_tunetest.h"
+#include "qt/Latin1Text.h"
+#include "qt/MessageBox.h"
+#include "qt/StartUp.h"
 #include "platform/Files.h"
 #include "ui_Main.h"
 #include "version/KelvarinVersion.h"

@@ -1,10 +1,10 @@
-#include "app/Uart_init.h"
+#include "qt/Uart_init.h"
 
 #include <QAbstractItemView>
 #include <iterator>
 
-#include "app/Latin1Text.h"
-#include "app/MessageBox.h"
+#include "qt/Latin1Text.h"
+#include "qt/MessageBox.h"
 #include "link/NumberText.h"
 #include "link/UartConfig.h"
 #include "platform/PortScan.h"

@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/Dl_cfg.h"
-#include "app/MessageBox.h"
+#include "qt/Dl_cfg.h"
+#include "qt/MessageBox.h"
 #include "tests/dlcfg/RecordSamples.h"
 #include "tests/support/CoreBench.h"
 

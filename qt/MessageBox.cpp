@@ -1,10 +1,10 @@
-#include "app/MessageBox.h"
+#include "qt/MessageBox.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <utility>
 
-#include "app/Latin1Text.h"
+#include "qt/Latin1Text.h"
 
 namespace {
 MessageBoxHook& Hook() {
