@@ -1,7 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/app/Controls.h"
+#include "tests/qt/Controls.h"
 #include "tests/e2e/FaultFixture.h"
 
 namespace {

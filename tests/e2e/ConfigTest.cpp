@@ -3,7 +3,7 @@
 #include <QRadioButton>
 
 #include "dlcfg/DlCfgRecord.h"
-#include "tests/app/Controls.h"
+#include "tests/qt/Controls.h"
 #include "tests/e2e/E2eFixture.h"
 #include "wire/Bytes.h"
 

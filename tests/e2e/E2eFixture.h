@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "app/MessageBox.h"
-#include "app/Windows.h"
+#include "qt/MessageBox.h"
+#include "qt/Windows.h"
 #include "boxsim/BoxSim.h"
-#include "tests/app/Controls.h"
+#include "tests/qt/Controls.h"
 #include "tests/support/FakeClock.h"
 
 // The whole program, its windows included, against the simulated box over a pseudo-terminal,

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/app/Controls.h"
+#include "tests/qt/Controls.h"
 #include "tests/e2e/E2eFixture.h"
 
 // The whole program against a box that misbehaves: helpers to watch the box from the GUI

@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "tests/app/Controls.h"
+#include "tests/qt/Controls.h"
 #include "tests/e2e/FaultFixture.h"
 
 namespace {

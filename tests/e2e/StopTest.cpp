@@ -2,7 +2,7 @@
 #include <filesystem>
 
 #include "replies/CodeUpload.h"
-#include "tests/app/Controls.h"
+#include "tests/qt/Controls.h"
 #include "tests/e2e/E2eFixture.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/app/Controls.h"
+#include "tests/qt/Controls.h"
 #include "tests/e2e/E2eFixture.h"
 
 namespace {

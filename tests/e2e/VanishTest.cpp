@@ -2,7 +2,7 @@
 
 #include <QElapsedTimer>
 
-#include "tests/app/Controls.h"
+#include "tests/qt/Controls.h"
 #include "tests/e2e/FaultFixture.h"
 
 namespace {
