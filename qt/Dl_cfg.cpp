@@ -4,11 +4,12 @@
 #include <QLineEdit>
 #include <cstring>
 
-#include "qt/Latin1Text.h"
-#include "qt/MessageBox.h"
 #include "engine/Core.h"
 #include "link/NumberText.h"
+#include "qt/Latin1Text.h"
+#include "qt/MessageBox.h"
 #include "ui_Dl_cfg.h"
+#include "window/WindowRules.h"
 #include "wire/Bytes.h"
 
 Tform_DL_Config::Tform_DL_Config(Core& core, QWidget* parent)
@@ -75,19 +76,20 @@ void Tform_DL_Config::btn_SetDefaultDLCfgClick() {
 }
 
 void Tform_DL_Config::RadGrp_SelectClick() {
-  const int selected = RadGrp_Items->checkedId() + 1;
-  const int type = ReadDecimalText(ToLatin1(ui->text_DeliveryType->text()));
-  if (type != selected) {
-    ShowMessageBox("Delivery Type does not match");
+  const int item = RadGrp_Items->checkedId();
+  const std::string problem = DeliveryChoiceProblem(item, ToLatin1(ui->text_DeliveryType->text()));
+  if (!problem.empty()) {
+    ShowMessageBox(problem);
     return;
   }
-  ShowDeliveryGroup(selected);
+  ShowDeliveryGroup(item + 1);
 }
 
 void Tform_DL_Config::ShowDeliveryGroup(int deliveryType) {
-  ui->grpbox_sat->setVisible(deliveryType == 1);
-  ui->grpbox_Cable->setVisible(deliveryType == 2);
-  ui->grpbox_Ter->setVisible(deliveryType != 1 && deliveryType != 2);
+  const int group = DeliveryGroupOf(deliveryType);
+  ui->grpbox_sat->setVisible(group == 1);
+  ui->grpbox_Cable->setVisible(group == 2);
+  ui->grpbox_Ter->setVisible(group == 3);
 }
 
 bool Tform_DL_Config::ShowDLCfgRecord(const std::uint8_t* record) {
@@ -98,7 +100,7 @@ bool Tform_DL_Config::ShowDLCfgRecord(const std::uint8_t* record) {
   // The type is in its edit before the selection changes, because the selection's check
   // reads it; a type outside 1 to 3 shows the terrestrial box and gets the check's message.
   ShowDeliveryGroup(deliveryType);
-  const int item = deliveryType == 1 ? 0 : deliveryType == 2 ? 1 : 2;
+  const int item = DeliveryGroupOf(deliveryType) - 1;
   RadGrp_Items->button(item)->setChecked(true);
 
   for (const auto& [edit, text] : ShownTexts(record)) FieldEdits[edit]->setText(ToQString(text));

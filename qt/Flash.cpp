@@ -1,8 +1,8 @@
 #include "qt/Flash.h"
 
+#include "engine/Core.h"
 #include "qt/Latin1Text.h"
 #include "qt/MessageBox.h"
-#include "engine/Core.h"
 #include "ui_Flash.h"
 
 TForm_EraseFlash::TForm_EraseFlash(Core& core, QWidget* parent)

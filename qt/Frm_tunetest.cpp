@@ -1,8 +1,8 @@
 #include "qt/Frm_tunetest.h"
 
+#include "engine/Core.h"
 #include "qt/Latin1Text.h"
 #include "qt/MessageBox.h"
-#include "engine/Core.h"
 #include "service/ServiceRequests.h"
 #include "ui_Frm_tunetest.h"
 

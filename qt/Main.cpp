@@ -15,13 +15,13 @@
 #include <QTime>
 #include <QUrl>
 
+#include "platform/Files.h"
 #include "qt/Dl_cfg.h"
 #include "qt/Flash.h"
 #include "qt/Frm_tunetest.h"
 #include "qt/Latin1Text.h"
 #include "qt/MessageBox.h"
 #include "qt/StartUp.h"
-#include "platform/Files.h"
 #include "ui_Main.h"
 #include "version/KelvarinVersion.h"
 #include "window/StatusText.h"
@@ -232,8 +232,14 @@ void Tform_main::AppendSystemLog(const std::string& line) {
 }
 
 void Tform_main::QueueLogLine(const QString& line) {
-  PendingLog.append(
-      act_Timestamps->isChecked() ? QTime::currentTime().toString("hh:mm:ss.zzz ") + line : line);
+  if (act_Timestamps->isChecked()) {
+    const QTime now = QTime::currentTime();
+    PendingLog.append(
+        QString::fromStdString(TimestampText(now.hour(), now.minute(), now.second(), now.msec())) +
+        line);
+  } else {
+    PendingLog.append(line);
+  }
   if (!LogTimer.isActive()) LogTimer.start();
 }
 
@@ -251,32 +257,25 @@ void Tform_main::ShowMessage(const std::string& text) {
 
 void Tform_main::SetCmdControls(bool enabled) {
   CommandsEnabled = enabled;
-  ui->text_Cmd->setEnabled(enabled);
-  ui->btn_SendCmd->setEnabled(enabled);
-  ui->btn_CmdEraseFlash->setEnabled(enabled);
-  // While the box pulls blocks the button reads "Stop" and stays the way out.
-  ui->btn_UpdateCode->setEnabled(enabled || UploadStoppable());
-  ui->btn_CmdTuneTest->setEnabled(enabled);
-  ui->btn_CmdLoadVer->setEnabled(enabled);
-  ui->btn_CmdRebootSTB->setEnabled(enabled);
-  ui->btn_CmdVerifyBootCode->setEnabled(enabled);
-  ui->btn_CmdVerifyApp->setEnabled(enabled);
-  ui->btn_CmdRunApp->setEnabled(enabled);
-  ui->Btn_DL_Cfg->setEnabled(enabled);
-  // Disconnect ends any work, so it stays usable while the port is open, waiting or not.
-  ui->tbtn_UartDisconnect->setEnabled(Protocol.Connected());
-  if (form_DL_Config) form_DL_Config->SetCommandButtonsEnabled(enabled);
-  ui->tbtn_Setting->setEnabled(!enabled);
+  const ControlSet set = ControlsFor(Protocol, enabled);
+  for (QWidget* control :
+       {static_cast<QWidget*>(ui->text_Cmd), static_cast<QWidget*>(ui->btn_SendCmd),
+        static_cast<QWidget*>(ui->btn_CmdEraseFlash), static_cast<QWidget*>(ui->btn_CmdTuneTest),
+        static_cast<QWidget*>(ui->btn_CmdLoadVer), static_cast<QWidget*>(ui->btn_CmdRebootSTB),
+        static_cast<QWidget*>(ui->btn_CmdVerifyBootCode),
+        static_cast<QWidget*>(ui->btn_CmdVerifyApp), static_cast<QWidget*>(ui->btn_CmdRunApp),
+        static_cast<QWidget*>(ui->Btn_DL_Cfg)})
+    control->setEnabled(set.Commands);
+  ui->btn_UpdateCode->setEnabled(set.Upload);
+  ui->tbtn_UartDisconnect->setEnabled(set.Disconnect);
+  if (form_DL_Config) form_DL_Config->SetCommandButtonsEnabled(set.Commands);
+  ui->tbtn_Setting->setEnabled(set.Setting);
   // A read-back re-arms the reply wait with every block. The progress bar follows the status
   // timer meanwhile: painting it here would hold up the request for the next block.
   if (StatusTimer.isActive() && Protocol.Progress().What != Core::WorkProgress::Job::None)
     UpdateStateLabels();
   else
     UpdateStatus();
-}
-
-bool Tform_main::UploadStoppable() {
-  return Protocol.Connected() && Protocol.Progress().What == Core::WorkProgress::Job::Upload;
 }
 
 void Tform_main::Line(const std::string& text, bool systemText) {
@@ -301,7 +300,7 @@ void Tform_main::On(const EngineEvent& event) {
   if (effect.CommandControls) SetCmdControls(*effect.CommandControls);
   if (effect.UploadCaption) {
     ui->btn_UpdateCode->setText(ToQString(*effect.UploadCaption));
-    ui->btn_UpdateCode->setEnabled(CommandsEnabled || UploadStoppable());
+    ui->btn_UpdateCode->setEnabled(ControlsFor(Protocol, CommandsEnabled).Upload);
   }
   if (effect.DlCfgStatus && form_DL_Config) form_DL_Config->SetStatusCaption(*effect.DlCfgStatus);
   if (effect.ClearCommandEntry) {

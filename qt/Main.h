@@ -13,11 +13,11 @@
 #include <optional>
 #include <string>
 
-#include "qt/QtProtocolThread.h"
-#include "qt/Uart_init.h"
 #include "engine/Core.h"
 #include "link/EngineEvents.h"
 #include "platform/Clock.h"
+#include "qt/QtProtocolThread.h"
+#include "qt/Uart_init.h"
 #include "window/StatusText.h"
 
 class QMessageBox;
@@ -129,7 +129,6 @@ class Tform_main : public QMainWindow, public EventSink, private EventText {
   void BuildStatusBar();
   void BuildLogMenu();
   void FollowCentralSize(const QSize& size);
-  bool UploadStoppable();
   // Every log line, the box's or the system's, goes out through here.
   void QueueLogLine(const QString& line);
   std::optional<QString> DroppedImage(const QMimeData* data);

@@ -3,12 +3,13 @@
 #include <QAbstractItemView>
 #include <iterator>
 
-#include "qt/Latin1Text.h"
-#include "qt/MessageBox.h"
 #include "link/NumberText.h"
 #include "link/UartConfig.h"
 #include "platform/PortScan.h"
+#include "qt/Latin1Text.h"
+#include "qt/MessageBox.h"
 #include "ui_Uart_init.h"
+#include "window/WindowRules.h"
 
 Tform_uart::Tform_uart(QWidget* parent, std::string configPath)
     : QDialog(parent), ui(std::make_unique<Ui::Tform_uart>()), ConfigPath(std::move(configPath)) {
@@ -57,13 +58,16 @@ void Tform_uart::RefreshPortList() {
 }
 
 void Tform_uart::FillUartCombos() {
-  ui->Combo_port->addItems({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"});
-  ui->Combo_BaudRate->addItems(
-      {"2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"});
-  ui->Combo_DataBit->addItems({"7", "8"});
-  ui->Combo_Parity->addItems({"none", "even", "odd"});
-  ui->Combo_StopBit->addItems({"1", "2"});
-  ui->Combo_FlowCtrl->addItems({"none", "hardware", "Xon/Xoff"});
+  const SettingChoices& choices = SerialSettingChoices();
+  const auto fill = [](QComboBox* combo, const std::vector<std::string>& items) {
+    for (const std::string& item : items) combo->addItem(ToQString(item));
+  };
+  fill(ui->Combo_port, choices.Ports);
+  fill(ui->Combo_BaudRate, choices.BaudRates);
+  fill(ui->Combo_DataBit, choices.DataBits);
+  fill(ui->Combo_Parity, choices.Parities);
+  fill(ui->Combo_StopBit, choices.StopBits);
+  fill(ui->Combo_FlowCtrl, choices.FlowControls);
   // The lists show their initial texts; only parity and stop bits select an item.
   ui->Combo_port->setEditText("COM1");
   ui->Combo_BaudRate->setEditText("115200");
@@ -74,9 +78,7 @@ void Tform_uart::FillUartCombos() {
   ui->Combo_FlowCtrl->setEditText("none");
   // The list is part of the dialog as laid out, but nothing reads it: the loader's words are
   // binary, so software flow control would eat bytes, and the boxes wire no handshake lines.
-  ui->Combo_FlowCtrl->setToolTip(
-      "The line always runs without flow control: the box's loader uses no handshake lines, "
-      "and Xon/Xoff would take bytes of the binary data for flow commands.");
+  ui->Combo_FlowCtrl->setToolTip(FlowControlNote);
 }
 
 int Tform_uart::SaveUartConfig(bool fromControls) {

@@ -1,7 +1,9 @@
 #include "window/WindowRules.h"
 
+#include <cstdio>
 #include <filesystem>
 
+#include "link/NumberText.h"
 #include "platform/Files.h"
 
 bool DropStartsUpload(const std::vector<std::string>& paths, const Core& engine,
@@ -16,4 +18,41 @@ bool DropStartsUpload(const std::vector<std::string>& paths, const Core& engine,
 std::vector<std::string> AboutLines(const std::string& version, const std::string& folder) {
   return {"Version " + version, "Service tool for set-top box boot loaders over RS-232.",
           "config.cfg and flashdata.bin are in " + folder};
+}
+
+ControlSet ControlsFor(const Core& engine, bool commandsEnabled) {
+  const bool connected = engine.Connected();
+  ControlSet set;
+  set.Commands = commandsEnabled;
+  set.Upload =
+      commandsEnabled || (connected && engine.Progress().What == Core::WorkProgress::Job::Upload);
+  set.Disconnect = connected;
+  set.Setting = !commandsEnabled;
+  return set;
+}
+
+std::string TimestampText(int hour, int minute, int second, int millisecond) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d ", hour % 100, minute % 100, second % 100,
+                millisecond % 1000);
+  return text;
+}
+
+const SettingChoices& SerialSettingChoices() {
+  static const SettingChoices choices{
+      {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"},
+      {"2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"},
+      {"7", "8"},
+      {"none", "even", "odd"},
+      {"1", "2"},
+      {"none", "hardware", "Xon/Xoff"}};
+  return choices;
+}
+
+int DeliveryGroupOf(int deliveryType) {
+  return deliveryType == 1 || deliveryType == 2 ? deliveryType : 3;
+}
+
+std::string DeliveryChoiceProblem(int item, const std::string& typedType) {
+  return ReadDecimalText(typedType) == item + 1 ? std::string() : "Delivery Type does not match";
 }

@@ -78,3 +78,46 @@ TEST(WindowRules, ADropStartsAnUploadOnlyWhenTheButtonWould) {
 }
 
 }  // namespace
+
+namespace {
+
+// The controls a state leaves working: the upload button stays the way out of a running
+// upload, Disconnect works while the port is open, the settings only while no command can run.
+TEST(WindowRules, EachStateLeavesTheControlsItShould) {
+  CoreBench bench;
+  const std::string image = bench.PathOf("fw.bin");
+  WriteFileBytes(image, Bytes(300, 7));
+  const auto expect = [&](bool enabled, ControlSet want, const char* what) {
+    SCOPED_TRACE(what);
+    const ControlSet got = ControlsFor(bench.core, enabled);
+    EXPECT_EQ(got.Commands, want.Commands);
+    EXPECT_EQ(got.Upload, want.Upload);
+    EXPECT_EQ(got.Disconnect, want.Disconnect);
+    EXPECT_EQ(got.Setting, want.Setting);
+  };
+  expect(true, {true, true, true, false}, "ready");
+  expect(false, {false, false, true, true}, "waiting for the loader");
+  ASSERT_TRUE(bench.core.StartUpload(image));
+  expect(false, {false, true, true, true}, "busy with an upload: Stop works");
+  bench.core.ClosePort();
+  expect(false, {false, false, false, true}, "offline");
+}
+
+TEST(WindowRules, TheDeliveryChoiceMustAgreeWithTheTypedType) {
+  const struct {
+    int Item;
+    const char* Typed;
+    bool Agrees;
+  } cases[] = {{0, "1", true},  {1, "2", true}, {2, "3", true},  {2, "0", false},
+               {0, "2", false}, {1, "", false}, {2, "3x", true}, {0, " 1", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Typed);
+    EXPECT_EQ(DeliveryChoiceProblem(c.Item, c.Typed).empty(), c.Agrees);
+  }
+  EXPECT_EQ(DeliveryGroupOf(0), 3);
+  EXPECT_EQ(DeliveryGroupOf(2), 2);
+  EXPECT_EQ(DeliveryGroupOf(200), 3);
+  EXPECT_EQ(TimestampText(9, 5, 7, 42), "09:05:07.042 ");
+}
+
+}  // namespace

@@ -1,0 +1,604 @@
+#include "win32/MainWindow.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <algorithm>
+
+#include "platform/Files.h"
+#include "version/KelvarinVersion.h"
+#include "win32/ControlIds.h"
+#include "win32/Dialogs.h"
+#include "win32/Resources.h"
+#include "win32/WideText.h"
+#include "window/WindowEffects.h"
+#include "window/WindowRules.h"
+#include "wire/Words.h"
+
+namespace {
+
+// Lines from a flood of console text are gathered and added in one go at this interval, so
+// the log never holds up the window.
+constexpr UINT LogBatchMs = 30;
+// The status bar follows a transfer this often; the rate is taken over the last few seconds.
+constexpr UINT StatusPollMs = 250;
+constexpr UINT_PTR LogTimer = 1;
+constexpr UINT_PTR StatusTimer = 2;
+
+constexpr int CommandIds[] = {
+    IDC_text_Cmd,       IDC_btn_SendCmd,      IDC_btn_CmdEraseFlash,     IDC_btn_CmdTuneTest,
+    IDC_btn_CmdLoadVer, IDC_btn_CmdRebootSTB, IDC_btn_CmdVerifyBootCode, IDC_btn_CmdVerifyApp,
+    IDC_btn_CmdRunApp,  IDC_Btn_DL_Cfg};
+// What the Service button shows and hides.
+constexpr int ServiceIds[] = {
+    IDC_btn_CmdLoadVer, IDC_btn_CmdEraseFlash, IDC_btn_CmdVerifyBootCode, IDC_btn_CmdVerifyApp,
+    IDC_btn_CmdRunApp,  IDC_btn_CmdTuneTest,   IDC_btn_CmdRebootSTB,      IDC_Btn_DL_Cfg};
+
+RECT PlaceOf(HWND dialog, HWND control) {
+  RECT place{};
+  ::GetWindowRect(control, &place);
+  ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+  return place;
+}
+
+void PlaceAt(HWND control, const RECT& place, int dx, int dy, int dw, int dh) {
+  ::SetWindowPos(control, nullptr, place.left + dx, place.top + dy, place.right - place.left + dw,
+                 place.bottom - place.top + dh, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+std::wstring CurrentFolder() {
+  wchar_t folder[MAX_PATH * 4];
+  const DWORD length = ::GetCurrentDirectoryW(static_cast<DWORD>(std::size(folder)), folder);
+  return length > 0 && length < std::size(folder) ? std::wstring(folder, length) : L".";
+}
+
+}  // namespace
+
+MainWindow::MainWindow(Clock* clock)
+    : DialogWindow(IDD_MAIN, nullptr),
+      Protocol(*this, clock ? *clock : DefaultClock, ".", GuiThread) {
+  const HWND window = Handle();
+  const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  ::SendMessageW(window, WM_SETICON, ICON_BIG,
+                 reinterpret_cast<LPARAM>(::LoadIconW(instance, MAKEINTRESOURCEW(IDI_KELVARIN))));
+  ::SendMessageW(window, WM_SETICON, ICON_SMALL,
+                 reinterpret_cast<LPARAM>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_KELVARIN),
+                                                       IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                                       ::GetSystemMetrics(SM_CYSMICON), 0)));
+  const HWND log = Item(IDC_Memo_Msg);
+  // The log keeps its 100,000 lines, far beyond an edit's usual 30,000 characters.
+  ::SendMessageW(log, EM_SETLIMITTEXT, 0, 0);
+  ::SetWindowSubclass(log, &MainWindow::LogProcedure, 1, reinterpret_cast<DWORD_PTR>(this));
+
+  RECT client{};
+  ::GetClientRect(window, &client);
+  LaidOut = {client.right, client.bottom};
+  PanelAt = PlaceOf(window, Item(IDC_pnl_cmd));
+  LogAt = PlaceOf(window, log);
+  EntryAt = PlaceOf(window, Item(IDC_text_Cmd));
+  SendAt = PlaceOf(window, Item(IDC_btn_SendCmd));
+
+  StatusBar =
+      ::CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0,
+                        0, 0, window, nullptr, instance, nullptr);
+  ProgressBar = ::CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD, 0, 0, 0, 0, StatusBar,
+                                  nullptr, instance, nullptr);
+  ::SendMessageW(ProgressBar, PBM_SETRANGE32, 0, 100);
+  RECT bar{};
+  ::GetWindowRect(StatusBar, &bar);
+  StatusHeight = bar.bottom - bar.top;
+  // The window grows by the status bar; what was laid out above it stays where it was.
+  RECT outer{};
+  ::GetWindowRect(window, &outer);
+  ::SetWindowPos(window, nullptr, 375, 103, outer.right - outer.left,
+                 outer.bottom - outer.top + StatusHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+  ::DragAcceptFiles(window, TRUE);
+
+  Enable(IDC_tbtn_UartDisconnect, false);
+  Protocol.StartWorkers();
+  Layout();
+  UpdateStatus();
+}
+
+MainWindow::~MainWindow() {
+  StopWorkers();
+  ::RemoveWindowSubclass(Item(IDC_Memo_Msg), &MainWindow::LogProcedure, 1);
+}
+
+void MainWindow::Attach(UartDialog* uart, DlCfgDialog* dlConfig, TuneDialog* tune,
+                        FlashDialog* flash) {
+  Uart = uart;
+  DlConfig = dlConfig;
+  Tune = tune;
+  Flash = flash;
+  Protocol.SetDlCfgView(dlConfig);
+}
+
+void MainWindow::StopWorkers() {
+  Protocol.Shutdown();
+}
+
+bool MainWindow::OnCommand(int id, int code) {
+  switch (id) {
+    case IDC_tbtn_UartConnect:
+      // After a failed open Setting stays usable: it is the way to fix a wrong port name.
+      if (!Protocol.Connected() && Uart) Protocol.OpenPort(Uart->Request());
+      return true;
+    case IDC_tbtn_UartDisconnect:
+      Protocol.ClosePort();
+      return true;
+    case IDC_tbtn_Setting:
+      if (Uart) Uart->Exec();
+      return true;
+    case IDC_tbtn_Service: {
+      const bool shown = ::SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+      for (const int button : ServiceIds) ::ShowWindow(Item(button), shown ? SW_SHOW : SW_HIDE);
+      return true;
+    }
+    case IDC_tbtn_Help:
+      ShowHelpMenu();
+      return true;
+    case IDC_Btn_DL_Cfg:
+      if (!Protocol.Connected())
+        ShowMessageBox(Handle(), "Uart does not connected");
+      else if (DlConfig)
+        DlConfig->Exec();
+      return true;
+    case IDC_btn_CmdEraseFlash:
+      if (Flash) Flash->Exec();
+      return true;
+    case IDC_btn_CmdTuneTest:
+      if (Tune) Tune->Exec();
+      return true;
+    case IDC_btn_UpdateCode:
+      Protocol.UploadCodeClick([this] { return AskImageFile(); });
+      UpdateStatus();
+      return true;
+    case IDC_btn_SendCmd:
+      if (SendTypedCommand()) SetText(IDC_text_Cmd, L"");
+      return true;
+    case IDOK:
+      // Enter in the entry sends and keeps the text, so pressing it again sends it again.
+      if (::GetFocus() == Item(IDC_text_Cmd)) SendTypedCommand();
+      return true;
+    case IDCANCEL:
+      return true;  // Escape leaves the main window open
+    case IDC_btn_CmdVerifyBootCode:
+      Protocol.SendLoaderCommand(Cmd::VerifyBoot);
+      return true;
+    case IDC_btn_CmdVerifyApp:
+      Protocol.SendLoaderCommand(Cmd::VerifyApp);
+      return true;
+    case IDC_btn_CmdLoadVer:
+      Protocol.LoaderVersion();
+      return true;
+    case IDC_btn_CmdRunApp:
+      Protocol.SendLoaderCommand(Cmd::RunApp);
+      return true;
+    case IDC_btn_CmdRebootSTB:
+      if (Protocol.RebootStb()) {
+        Enable(IDC_tbtn_Setting, false);
+        Enable(IDC_tbtn_UartDisconnect, true);
+      }
+      return true;
+    case CmdCopy:
+      ::SendMessageW(Item(IDC_Memo_Msg), WM_COPY, 0, 0);
+      return true;
+    case CmdSelectAll:
+      FlushLog();
+      ::SendMessageW(Item(IDC_Memo_Msg), EM_SETSEL, 0, -1);
+      return true;
+    case CmdClearLog:
+      ClearLog();
+      return true;
+    case CmdSaveLog:
+      SaveLogAs();
+      return true;
+    case CmdTimestamps:
+      Timestamps = !Timestamps;
+      return true;
+    case CmdAbout: {
+      MSGBOXPARAMSW box{};
+      box.cbSize = sizeof box;
+      box.hwndOwner = Handle();
+      box.hInstance = ::GetModuleHandleW(nullptr);
+      const std::wstring text = AboutText();
+      box.lpszText = text.c_str();
+      box.lpszCaption = L"About Kelvarin";
+      box.dwStyle = MB_OK | MB_USERICON;
+      box.lpszIcon = MAKEINTRESOURCEW(IDI_KELVARIN);
+      ::MessageBoxIndirectW(&box);
+      return true;
+    }
+    default:
+      return false;
+  }
+  (void)code;
+}
+
+bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR* result) {
+  switch (message) {
+    case WM_SIZE:
+      Layout();
+      return true;
+    case WM_GETMINMAXINFO: {
+      // Never smaller than laid out.
+      RECT outer{0, 0, LaidOut.cx, LaidOut.cy + StatusHeight};
+      if (LaidOut.cx == 0) return false;
+      ::AdjustWindowRectEx(&outer, static_cast<DWORD>(::GetWindowLongPtrW(Handle(), GWL_STYLE)),
+                           FALSE, static_cast<DWORD>(::GetWindowLongPtrW(Handle(), GWL_EXSTYLE)));
+      auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+      limits->ptMinTrackSize = {outer.right - outer.left, outer.bottom - outer.top};
+      return true;
+    }
+    case WM_TIMER:
+      if (wParam == LogTimer) FlushLog();
+      if (wParam == StatusTimer) UpdateStatus();
+      return true;
+    case WM_DROPFILES: {
+      const auto drop = reinterpret_cast<HDROP>(wParam);
+      std::vector<std::string> paths;
+      const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+      for (UINT i = 0; i < count; ++i) {
+        std::wstring path(::DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+        path.resize(::DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
+        paths.push_back(Utf8OfWide(path));
+      }
+      ::DragFinish(drop);
+      DropFiles(paths);
+      return true;
+    }
+    case WM_CTLCOLORSTATIC:
+      // The log is read-only but reads like a page, not like a disabled field.
+      if (reinterpret_cast<HWND>(lParam) != Item(IDC_Memo_Msg)) return false;
+      ::SetBkColor(reinterpret_cast<HDC>(wParam), ::GetSysColor(COLOR_WINDOW));
+      *result = reinterpret_cast<INT_PTR>(::GetSysColorBrush(COLOR_WINDOW));
+      return true;
+    case WM_DPICHANGED: {
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      ::SetWindowPos(Handle(), nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+      return true;
+    }
+    case WM_CLOSE:
+      // Nothing may run against windows that are about to go.
+      StopWorkers();
+      FlushLog();
+      ::ShowWindow(Handle(), SW_HIDE);
+      ::PostQuitMessage(0);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void MainWindow::Layout() {
+  if (!StatusBar) return;
+  RECT client{};
+  ::GetClientRect(Handle(), &client);
+  const int dw = std::max(0, static_cast<int>(client.right - LaidOut.cx));
+  const int dh = std::max(0, static_cast<int>(client.bottom - StatusHeight - LaidOut.cy));
+  PlaceAt(Item(IDC_pnl_cmd), PanelAt, 0, 0, dw, dh);
+  PlaceAt(Item(IDC_Memo_Msg), LogAt, 0, 0, dw, dh);
+  PlaceAt(Item(IDC_text_Cmd), EntryAt, 0, dh, dw, 0);
+  PlaceAt(Item(IDC_btn_SendCmd), SendAt, dw, dh, 0, 0);
+  ::SendMessageW(StatusBar, WM_SIZE, 0, 0);
+  LayOutStatusBar();
+}
+
+void MainWindow::SetCmdControls(bool enabled) {
+  CommandsEnabled = enabled;
+  const ControlSet set = ControlsFor(Protocol, enabled);
+  for (const int id : CommandIds) Enable(id, set.Commands);
+  Enable(IDC_btn_UpdateCode, set.Upload);
+  Enable(IDC_tbtn_UartDisconnect, set.Disconnect);
+  if (DlConfig) DlConfig->SetCommandButtonsEnabled(set.Commands);
+  Enable(IDC_tbtn_Setting, set.Setting);
+  UpdateStatus();
+}
+
+bool MainWindow::SendTypedCommand() {
+  const std::optional<std::string> bytes = ExactLatin1(TextOf(IDC_text_Cmd));
+  if (!bytes) {
+    // A stand-in character would reach the box as some other byte.
+    ShowMessageBox(Handle(),
+                   "The command holds a character beyond Latin-1: the box takes one "
+                   "byte a character");
+    return false;
+  }
+  if (bytes->empty()) return false;
+  return Protocol.SendCmd(reinterpret_cast<const std::uint8_t*>(bytes->data()),
+                          static_cast<int>(bytes->size()));
+}
+
+void MainWindow::Line(const std::string& text, bool systemText) {
+  QueueLogLine(systemText ? WideOfUtf8(text) : WideOfLatin1(text));
+}
+
+void MainWindow::Message(const std::string& text) {
+  FlushLog();  // the lines that led to the message come first
+  ShowMessageBox(Handle(), text);
+}
+
+void MainWindow::On(const EngineEvent& event) {
+  RenderEvent(event, *this);
+  const WindowEffect effect = EffectOf(event);
+  if (effect.PortOpen) {
+    Enable(IDC_tbtn_UartConnect, !*effect.PortOpen);
+    Enable(IDC_tbtn_UartDisconnect, *effect.PortOpen);
+    Enable(IDC_tbtn_Setting, !*effect.PortOpen);
+  }
+  if (effect.CommandControls) SetCmdControls(*effect.CommandControls);
+  if (effect.UploadCaption) {
+    SetText(IDC_btn_UpdateCode, WideOfLatin1(*effect.UploadCaption));
+    Enable(IDC_btn_UpdateCode, ControlsFor(Protocol, CommandsEnabled).Upload);
+  }
+  if (effect.DlCfgStatus && DlConfig) DlConfig->SetStatusCaption(*effect.DlCfgStatus);
+  if (effect.ClearCommandEntry) {
+    SetText(IDC_text_Cmd, L"");
+    ::SetFocus(Item(IDC_text_Cmd));
+  }
+  if (effect.StatusChanged) UpdateStatus();
+}
+
+void MainWindow::QueueLogLine(std::wstring line) {
+  if (Timestamps) {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    line = WideOfUtf8(TimestampText(now.wHour, now.wMinute, now.wSecond, now.wMilliseconds)) + line;
+  }
+  PendingLog.push_back(std::move(line));
+  if (PendingLog.size() == 1) ::SetTimer(Handle(), LogTimer, LogBatchMs, nullptr);
+}
+
+void MainWindow::FlushLog() {
+  ::KillTimer(Handle(), LogTimer);
+  if (PendingLog.empty()) return;
+  const HWND log = Item(IDC_Memo_Msg);
+  std::wstring text;
+  for (const std::wstring& line : PendingLog) {
+    if (!LogLines.empty() || !text.empty()) text += L"\r\n";
+    text += line;
+    LogLines.push_back(line.size() + 2);
+  }
+  PendingLog.clear();
+  DWORD selStart = 0, selEnd = 0;
+  ::SendMessageW(log, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart),
+                 reinterpret_cast<LPARAM>(&selEnd));
+  const int before = ::GetWindowTextLengthW(log);
+  ::SendMessageW(log, EM_SETSEL, before, before);
+  ::SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+  // The oldest lines go; what the technician selected stays selected.
+  size_t dropped = 0;
+  while (LogLines.size() > static_cast<size_t>(MaxLogLines)) {
+    dropped += LogLines.front();
+    LogLines.pop_front();
+  }
+  if (dropped > 0) {
+    ::SendMessageW(log, EM_SETSEL, 0, static_cast<LPARAM>(dropped));
+    ::SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+  }
+  if (selStart != selEnd) {
+    const auto shift = [dropped](DWORD at) {
+      return at > dropped ? static_cast<LPARAM>(at - dropped) : 0;
+    };
+    ::SendMessageW(log, EM_SETSEL, shift(selStart), shift(selEnd));
+  } else {
+    const int end = ::GetWindowTextLengthW(log);
+    ::SendMessageW(log, EM_SETSEL, end, end);
+    ::SendMessageW(log, EM_SCROLLCARET, 0, 0);
+  }
+}
+
+std::string MainWindow::LogText() {
+  FlushLog();
+  std::string text;
+  for (const char c : Utf8OfWide(TextOf(IDC_Memo_Msg)))
+    if (c != '\r') text += c;
+  if (!text.empty()) text += '\n';
+  return text;
+}
+
+void MainWindow::ClearLog() {
+  PendingLog.clear();
+  ::KillTimer(Handle(), LogTimer);
+  LogLines.clear();
+  SetText(IDC_Memo_Msg, L"");
+}
+
+std::string MainWindow::SaveLogTo(const std::string& path) {
+  return WriteWholeFile(path, LogText());
+}
+
+void MainWindow::SaveLogAs() {
+  FlushLog();
+  std::optional<std::string> path;
+  if (PickLogFile) {
+    path = PickLogFile();
+  } else {
+    wchar_t name[MAX_PATH * 4] = L"kelvarin-log.txt";
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = Handle();
+    dialog.lpstrFilter = L"Text files (*.txt)\0*.txt\0All files (*)\0*.*\0";
+    dialog.lpstrFile = name;
+    dialog.nMaxFile = static_cast<DWORD>(std::size(name));
+    dialog.lpstrTitle = L"Save Log As";
+    dialog.lpstrDefExt = L"txt";
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+    if (::GetSaveFileNameW(&dialog)) path = Utf8OfWide(name);
+  }
+  if (!path) return;
+  const std::string why = SaveLogTo(*path);
+  if (!why.empty()) ShowMessageBox(Handle(), "Can't write " + *path + ": " + why);
+}
+
+std::optional<std::string> MainWindow::AskImageFile() {
+  if (PickImageFile) return PickImageFile();
+  wchar_t name[MAX_PATH * 4] = L"";
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = Handle();
+  dialog.lpstrFilter = L"bin files (*.bin)\0*.bin\0";
+  dialog.lpstrFile = name;
+  dialog.nMaxFile = static_cast<DWORD>(std::size(name));
+  dialog.lpstrTitle = L"Open";
+  dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+  if (!::GetOpenFileNameW(&dialog)) return std::nullopt;
+  return Utf8OfWide(name);
+}
+
+bool MainWindow::DropFiles(const std::vector<std::string>& paths) {
+  if (!DropStartsUpload(paths, Protocol, CommandsEnabled)) return false;
+  Protocol.StartUpload(paths.front());
+  UpdateStatus();
+  return true;
+}
+
+void MainWindow::ShowLogMenu(int x, int y) {
+  FlushLog();
+  DWORD selStart = 0, selEnd = 0;
+  ::SendMessageW(Item(IDC_Memo_Msg), EM_GETSEL, reinterpret_cast<WPARAM>(&selStart),
+                 reinterpret_cast<LPARAM>(&selEnd));
+  const HMENU menu = ::CreatePopupMenu();
+  ::AppendMenuW(menu, MF_STRING | (selStart != selEnd ? 0 : MF_GRAYED), CmdCopy, L"Copy");
+  ::AppendMenuW(menu, MF_STRING, CmdSelectAll, L"Select All");
+  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  ::AppendMenuW(menu, MF_STRING, CmdClearLog, L"Clear Log");
+  ::AppendMenuW(menu, MF_STRING, CmdSaveLog, L"Save Log As...");
+  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  ::AppendMenuW(menu, MF_STRING | (Timestamps ? MF_CHECKED : 0), CmdTimestamps, L"Timestamps");
+  if (x == -1 && y == -1) {  // from the keyboard: at the log's corner
+    RECT place{};
+    ::GetWindowRect(Item(IDC_Memo_Msg), &place);
+    x = place.left + 8;
+    y = place.top + 8;
+  }
+  ::TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, x, y, 0, Handle(),
+                   nullptr);
+  ::DestroyMenu(menu);
+}
+
+void MainWindow::ShowHelpMenu() {
+  RECT button{};
+  ::GetWindowRect(Item(IDC_tbtn_Help), &button);
+  const HMENU menu = ::CreatePopupMenu();
+  ::AppendMenuW(menu, MF_STRING, CmdAbout, L"About Kelvarin");
+  ::TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN, button.left, button.bottom, 0, Handle(),
+                   nullptr);
+  ::DestroyMenu(menu);
+}
+
+std::wstring MainWindow::AboutText() const {
+  wchar_t caption[128] = L"";
+  ::GetWindowTextW(Handle(), caption, static_cast<int>(std::size(caption)));
+  std::wstring text = caption;
+  for (const std::string& line : AboutLines(KELVARIN_VERSION, Utf8OfWide(CurrentFolder())))
+    text += L"\n\n" + WideOfUtf8(line);
+  return text;
+}
+
+LRESULT CALLBACK MainWindow::LogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR, DWORD_PTR self) {
+  if (message == WM_CONTEXTMENU) {
+    reinterpret_cast<MainWindow*>(self)->ShowLogMenu(static_cast<short>(LOWORD(lParam)),
+                                                     static_cast<short>(HIWORD(lParam)));
+    return 0;
+  }
+  return ::DefSubclassProc(window, message, wParam, lParam);
+}
+
+std::vector<std::wstring> MainWindow::StatusParts() const {
+  return Parts;
+}
+
+int MainWindow::ProgressPercent() const {
+  return Percent;
+}
+
+void MainWindow::UpdateStatus() {
+  if (!StatusBar) return;
+  std::vector<std::wstring> parts(4);
+  parts[0] = WideOfUtf8(StateWord(Protocol, CommandsEnabled));
+  if (Protocol.Connected())
+    parts[1] = WideOfUtf8(PortText(Protocol.OpenPortName(), Protocol.PortSettings()));
+  parts[2] = WideOfUtf8(WaitText(Protocol));
+  const Core::WorkProgress job = Protocol.Progress();
+  // Polled only while something moves by itself: a transfer's progress or a wait's countdown.
+  const bool transfer = job.What != Core::WorkProgress::Job::None && job.Total != 0;
+  const bool poll = transfer || !parts[2].empty();
+  if (poll != StatusTimerOn) {
+    if (poll)
+      ::SetTimer(Handle(), StatusTimer, StatusPollMs, nullptr);
+    else
+      ::KillTimer(Handle(), StatusTimer);
+    StatusTimerOn = poll;
+  }
+  int percent = -1;
+  if (!transfer) {
+    Rate.Clear();
+  } else {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - RateStart)
+                        .count();
+    Rate.Add(ms, job.Done);
+    percent = static_cast<int>(job.Done * 100 / job.Total);
+    if (const std::optional<double> perSecond = Rate.PerSecond())
+      parts[3] = WideOfUtf8(RateText(*perSecond, job.Total - std::min(job.Done, job.Total)));
+  }
+  if (parts == Parts && percent == Percent) return;
+  const bool shape = (percent < 0) != (Percent < 0) || parts != Parts;
+  Parts = std::move(parts);
+  Percent = percent;
+  if (percent >= 0) ::SendMessageW(ProgressBar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+  if (shape) LayOutStatusBar();
+}
+
+// The parts are as wide as their texts; the progress bar sits in its own part while a transfer
+// runs.
+void MainWindow::LayOutStatusBar() {
+  const HDC dc = ::GetDC(StatusBar);
+  const HGDIOBJ old =
+      ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(StatusBar, WM_GETFONT, 0, 0)));
+  const auto width = [dc](const std::wstring& text) {
+    if (text.empty()) return 0;
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    return static_cast<int>(size.cx) + 16;
+  };
+  struct Part {
+    std::wstring Text;
+    int Width;
+    bool Progress;
+  };
+  std::vector<Part> shown;
+  for (size_t i = 0; i < 3; ++i)
+    if (!Parts[i].empty() || i == 0)
+      shown.push_back({Parts[i], std::max(width(Parts[i]), 60), false});
+  if (Percent >= 0) shown.push_back({L"", 140, true});
+  shown.push_back({Parts[3], -1, false});
+  ::SelectObject(dc, old);
+  ::ReleaseDC(StatusBar, dc);
+  std::vector<int> edges;
+  int right = 0;
+  for (const Part& part : shown) {
+    right = part.Width < 0 ? -1 : right + part.Width;
+    edges.push_back(right);
+  }
+  ::SendMessageW(StatusBar, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+  bool progressShown = false;
+  for (size_t i = 0; i < shown.size(); ++i) {
+    ::SendMessageW(StatusBar, SB_SETTEXTW, i, reinterpret_cast<LPARAM>(shown[i].Text.c_str()));
+    if (shown[i].Progress) {
+      RECT place{};
+      ::SendMessageW(StatusBar, SB_GETRECT, i, reinterpret_cast<LPARAM>(&place));
+      ::InflateRect(&place, -2, -3);
+      ::SetWindowPos(ProgressBar, nullptr, place.left, place.top, place.right - place.left,
+                     place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+      progressShown = true;
+    }
+  }
+  if (!progressShown) ::ShowWindow(ProgressBar, SW_HIDE);
+}

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/Core.h"
+#include "link/EngineEvents.h"
+#include "platform/Clock.h"
+#include "win32/DialogWindow.h"
+#include "win32/MessageThread.h"
+#include "window/StatusText.h"
+
+class UartDialog;
+class DlCfgDialog;
+class TuneDialog;
+class FlashDialog;
+
+// The main window: tool bar, command buttons, message log, command entry and status bar. It
+// owns the protocol core, whose workers hand their routines to this thread as window messages.
+class MainWindow : public DialogWindow, public EventSink, private EventText {
+ public:
+  // The menu's commands of the log and of Help, as WM_COMMAND numbers.
+  enum MenuCommand {
+    CmdCopy = 40001,
+    CmdSelectAll,
+    CmdClearLog,
+    CmdSaveLog,
+    CmdTimestamps,
+    CmdAbout
+  };
+
+  explicit MainWindow(Clock* clock = nullptr);
+  ~MainWindow() override;
+
+  void Attach(UartDialog* uart, DlCfgDialog* dlConfig, TuneDialog* tune, FlashDialog* flash);
+  Core& core() { return Protocol; }
+  // Ends the workers for good; no routine runs afterwards.
+  void StopWorkers();
+  // Appends the log lines still waiting for the next batch.
+  void FlushLog();
+  // The log as it stands, lines ending in '\n', UTF-8.
+  std::string LogText();
+  void ClearLog();
+  // Writes the log to path (UTF-8); "" or why not.
+  std::string SaveLogTo(const std::string& path);
+  bool Timestamps = false;
+
+  // EventSink: the log's words for the event, then what it changes in the window.
+  void On(const EngineEvent& event) override;
+
+  // The status bar's parts as they read now: state, port, wait, rate; and the progress bar's
+  // percent (-1 while hidden).
+  std::vector<std::wstring> StatusParts() const;
+  int ProgressPercent() const;
+  void UpdateStatus();
+  // The About box's text.
+  std::wstring AboutText() const;
+  // Whether a drop of these paths (UTF-8) was taken as an upload.
+  bool DropFiles(const std::vector<std::string>& paths);
+
+  // The image picker of "Upload Code" and the file picker of "Save Log As..."; tests replace
+  // the file dialogs with them.
+  std::function<std::optional<std::string>()> PickImageFile;
+  std::function<std::optional<std::string>()> PickLogFile;
+
+ protected:
+  bool OnCommand(int id, int code) override;
+  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR* result) override;
+
+ private:
+  void Line(const std::string& text, bool systemText) override;
+  void Message(const std::string& text) override;
+
+  void SetCmdControls(bool enabled);
+  bool SendTypedCommand();
+  void QueueLogLine(std::wstring line);
+  void ShowLogMenu(int x, int y);
+  void ShowHelpMenu();
+  void SaveLogAs();
+  void Layout();
+  void LayOutStatusBar();
+  std::optional<std::string> AskImageFile();
+  static LRESULT CALLBACK LogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                       UINT_PTR id, DWORD_PTR self);
+
+  SystemClock DefaultClock;
+  MessageThread GuiThread;
+  Core Protocol;
+  UartDialog* Uart = nullptr;
+  DlCfgDialog* DlConfig = nullptr;
+  TuneDialog* Tune = nullptr;
+  FlashDialog* Flash = nullptr;
+  HWND StatusBar = nullptr;
+  HWND ProgressBar = nullptr;
+  HFONT LogFont = nullptr;
+  std::vector<std::wstring> PendingLog;
+  // The log's lines, by their length in characters with the line break: the oldest go first.
+  std::deque<size_t> LogLines;
+  bool CommandsEnabled = false;
+  RateMeter Rate;
+  std::chrono::steady_clock::time_point RateStart = std::chrono::steady_clock::now();
+  // The client area as laid out, and the places of what grows with it.
+  SIZE LaidOut{};
+  RECT PanelAt{}, LogAt{}, EntryAt{}, SendAt{}, ToolBarAt{};
+  int StatusHeight = 0;
+  std::vector<std::wstring> Parts{4};
+  int Percent = -1;
+  bool StatusTimerOn = false;
+};

@@ -1,0 +1,97 @@
+#define WIN32_LEAN_AND_MEAN
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "version/KelvarinVersion.h"
+#include "win32/WideText.h"
+#include "win32/Windows.h"
+
+namespace {
+
+constexpr char Usage[] =
+    "usage: kelvarin [--menu]\n"
+    "       kelvarin --help | --version\n"
+    "Opens the window of the Kelvarin service tool for set-top box boot loaders.\n"
+    "It keeps config.cfg and writes flashdata.bin in the folder it is started from.\n"
+    "\n"
+    "  --menu      work in Documents\\Kelvarin (made on first start), as the Start menu's\n"
+    "              entry does\n"
+    "  -h, --help  print this help and exit\n"
+    "  --version   print the version and exit\n"
+    "kelvarin-cli does the same work from a console.\n";
+
+// A program of the window subsystem has no console of its own: what it prints goes to the
+// console it was started from, or to where its output was sent.
+void Print(FILE* stream, const std::string& text) {
+  const DWORD which = stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE;
+  HANDLE out = ::GetStdHandle(which);
+  if ((out == nullptr || out == INVALID_HANDLE_VALUE) && ::AttachConsole(ATTACH_PARENT_PROCESS))
+    out = ::GetStdHandle(which);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// The Start menu's entry works in Documents\Kelvarin, never beside the program: "" or why not.
+std::wstring EnterMenuFolder() {
+  PWSTR documents = nullptr;
+  if (FAILED(::SHGetKnownFolderPath(FOLDERID_Documents, KF_FLAG_CREATE, nullptr, &documents)))
+    return L"Can't find the Documents folder; config.cfg and flashdata.bin stay in the folder "
+           L"the program was started in";
+  const std::wstring folder = std::wstring(documents) + L"\\Kelvarin";
+  ::CoTaskMemFree(documents);
+  if ((::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS) &&
+      ::SetCurrentDirectoryW(folder.c_str()))
+    return {};
+  return L"Can't work in " + folder +
+         L"; config.cfg and flashdata.bin stay in the folder the program was started in";
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
+  int argc = 0;
+  LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  bool fromMenu = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring arg = argv[i];
+    if (arg == L"--help" || arg == L"-h" || arg == L"/?") {
+      Print(stdout, Usage);
+      return 0;
+    }
+    if (arg == L"--version") {
+      Print(stdout, std::string("kelvarin ") + KELVARIN_VERSION + "\n");
+      return 0;
+    }
+    if (arg == L"--menu") {
+      fromMenu = true;
+      continue;
+    }
+    Print(stderr, "kelvarin: unknown option '" + Utf8OfWide(arg) + "'\nTry 'kelvarin --help'.\n");
+    return 2;
+  }
+  ::LocalFree(argv);
+
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS |
+                                                     ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+  ::InitCommonControlsEx(&controls);
+  const std::wstring folderProblem = fromMenu ? EnterMenuFolder() : std::wstring();
+
+  Windows windows;
+  const HWND main = windows.form_main.Handle();
+  ::ShowWindow(main, show == SW_HIDE ? SW_SHOWNORMAL : show);
+  if (!folderProblem.empty()) ::MessageBoxW(main, folderProblem.c_str(), L"Kelvarin", MB_OK);
+  MSG message;
+  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (!::IsDialogMessageW(main, &message)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+  }
+  return static_cast<int>(message.wParam);
+}
