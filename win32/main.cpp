@@ -1,8 +1,9 @@
 #define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+// After windows.h, which they take for granted.
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <string>

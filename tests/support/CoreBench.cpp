@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "link/UartTxThread.h"
+#include "platform/Files.h"
 #include "tests/support/LoopWait.h"
 #include "wire/Words.h"
 
@@ -88,12 +89,12 @@ void CoreBench::FillRing() {
 }
 
 Bytes ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(SystemPath(path), std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteFileBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary)
+  std::ofstream(SystemPath(path), std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
 }
