@@ -3,13 +3,15 @@
 #   run:     build and run the window, the command line and the simulated box
 #   package: make the Debian package (cpack -G DEB)
 #   test:    the tests and everything ./test does besides: GoogleTest, a virtual display, the
-#            sanitizer and fuzz compiler, the package checks, the Windows cross build and wine
+#            sanitizer and fuzz compiler, the package checks, the Windows cross build, its
+#            installer (wixl) and wine
 #   rig:     the real-driver rig (tools/rig-check): QEMU and a static busybox; the guest's kernel
 #            comes from apt when the rig first runs
 kelvarin_run_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsqlite3-dev libpq-dev)
 kelvarin_package_packages=(dpkg-dev file)
 kelvarin_test_packages=(libgtest-dev libgmock-dev xvfb xauth clang libclang-rt-14-dev lintian
-  desktop-file-utils g++-mingw-w64-x86-64-posix googletest wine wine64 strace postgresql sqlite3)
+  desktop-file-utils g++-mingw-w64-x86-64-posix googletest wine wine64 wixl strace postgresql
+  sqlite3 python3)
 kelvarin_rig_packages=(qemu-system-x86 busybox-static xz-utils)
 
 kelvarin_install_missing() {  # purposes...: run, package, test

@@ -1,6 +1,7 @@
 #pragma once
 
 // Written by tools/rc-from-ui from the Qt forms; change the forms, not this file.
+// clang-format off
 // The dialogs' resource names, then each control's number after its object name.
 
 #define IDD_MAIN 100
@@ -195,22 +196,38 @@ struct GroupMember {
   int Control;
 };
 inline constexpr GroupMember GroupMembers[] = {
-    {IDC_RadGrp_Select, IDC_rbtn_Satellite},   {IDC_RadGrp_Select, IDC_rbtn_Cable},
-    {IDC_RadGrp_Select, IDC_rbtn_Terrestrial}, {IDC_grpbox_sat, IDC_lab_Sat_Freq},
-    {IDC_grpbox_sat, IDC_text_Sat_Freq},       {IDC_grpbox_sat, IDC_lab_Sat_Symbol},
-    {IDC_grpbox_sat, IDC_text_Sat_Symbol},     {IDC_grpbox_sat, IDC_lab_Sat_ParamFlag},
-    {IDC_grpbox_sat, IDC_text_Sat_ParamFlag},  {IDC_grpbox_sat, IDC_lab_Sat_CmdLen},
-    {IDC_grpbox_sat, IDC_text_Sat_CmdLen},     {IDC_grpbox_sat, IDC_lab_Sat_Cmd},
-    {IDC_grpbox_sat, IDC_text_Sat_Cmd},        {IDC_grpbox_sat, IDC_lab_Sat_Reserved},
-    {IDC_grpbox_sat, IDC_text_Sat_Reserved},   {IDC_grpbox_Cable, IDC_lab_Cab_Freq},
-    {IDC_grpbox_Cable, IDC_text_Cab_Freq},     {IDC_grpbox_Cable, IDC_lab_Cab_Symbol},
-    {IDC_grpbox_Cable, IDC_text_Cab_Symbol},   {IDC_grpbox_Cable, IDC_lab_Cab_ModType},
-    {IDC_grpbox_Cable, IDC_text_Cab_ModType},  {IDC_grpbox_Cable, IDC_lab_Cab_Reserved},
-    {IDC_grpbox_Cable, IDC_text_Cab_Reserved}, {IDC_grpbox_Ter, IDC_lab_Ter_Freq},
-    {IDC_grpbox_Ter, IDC_text_Ter_Freq},       {IDC_grpbox_Ter, IDC_lab_Ter_Priority},
-    {IDC_grpbox_Ter, IDC_text_Ter_Priority},   {IDC_grpbox_Ter, IDC_lab_Ter_BandWidth},
-    {IDC_grpbox_Ter, IDC_text_Ter_BandWidth},  {IDC_grpbox_Ter, IDC_lab_TunerPower},
-    {IDC_grpbox_Ter, IDC_text_TunerPower},     {IDC_grpbox_Ter, IDC_lab_Ter_Reserved},
+    {IDC_RadGrp_Select, IDC_rbtn_Satellite},
+    {IDC_RadGrp_Select, IDC_rbtn_Cable},
+    {IDC_RadGrp_Select, IDC_rbtn_Terrestrial},
+    {IDC_grpbox_sat, IDC_lab_Sat_Freq},
+    {IDC_grpbox_sat, IDC_text_Sat_Freq},
+    {IDC_grpbox_sat, IDC_lab_Sat_Symbol},
+    {IDC_grpbox_sat, IDC_text_Sat_Symbol},
+    {IDC_grpbox_sat, IDC_lab_Sat_ParamFlag},
+    {IDC_grpbox_sat, IDC_text_Sat_ParamFlag},
+    {IDC_grpbox_sat, IDC_lab_Sat_CmdLen},
+    {IDC_grpbox_sat, IDC_text_Sat_CmdLen},
+    {IDC_grpbox_sat, IDC_lab_Sat_Cmd},
+    {IDC_grpbox_sat, IDC_text_Sat_Cmd},
+    {IDC_grpbox_sat, IDC_lab_Sat_Reserved},
+    {IDC_grpbox_sat, IDC_text_Sat_Reserved},
+    {IDC_grpbox_Cable, IDC_lab_Cab_Freq},
+    {IDC_grpbox_Cable, IDC_text_Cab_Freq},
+    {IDC_grpbox_Cable, IDC_lab_Cab_Symbol},
+    {IDC_grpbox_Cable, IDC_text_Cab_Symbol},
+    {IDC_grpbox_Cable, IDC_lab_Cab_ModType},
+    {IDC_grpbox_Cable, IDC_text_Cab_ModType},
+    {IDC_grpbox_Cable, IDC_lab_Cab_Reserved},
+    {IDC_grpbox_Cable, IDC_text_Cab_Reserved},
+    {IDC_grpbox_Ter, IDC_lab_Ter_Freq},
+    {IDC_grpbox_Ter, IDC_text_Ter_Freq},
+    {IDC_grpbox_Ter, IDC_lab_Ter_Priority},
+    {IDC_grpbox_Ter, IDC_text_Ter_Priority},
+    {IDC_grpbox_Ter, IDC_lab_Ter_BandWidth},
+    {IDC_grpbox_Ter, IDC_text_Ter_BandWidth},
+    {IDC_grpbox_Ter, IDC_lab_TunerPower},
+    {IDC_grpbox_Ter, IDC_text_TunerPower},
+    {IDC_grpbox_Ter, IDC_lab_Ter_Reserved},
     {IDC_grpbox_Ter, IDC_text_Ter_Reserved},
 };
 
