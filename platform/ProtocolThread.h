@@ -9,8 +9,8 @@
 #include <thread>
 
 // The thread that runs the protocol: workers post routines to it and wait until they have run.
-// The window runs them on its GUI thread with Qt's queued call; a program without Qt runs a
-// RunLoop on its main thread.
+// The window runs them on its GUI thread (Qt's queued call on Linux, window messages on
+// Windows); a program without a window runs a RunLoop on its main thread.
 class ProtocolThread {
  public:
   virtual ~ProtocolThread() = default;
