@@ -74,6 +74,11 @@ MainWindow::MainWindow(Clock* clock)
   RECT client{};
   ::GetClientRect(window, &client);
   LaidOut = {client.right, client.bottom};
+  // The screen's density the layout was taken at (Windows 10 tells it per window).
+  using DpiOfWindow = UINT(WINAPI*)(HWND);
+  if (const auto dpiOf = reinterpret_cast<DpiOfWindow>(reinterpret_cast<void*>(
+          ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow"))))
+    Dpi = std::max(dpiOf(window), 1u);
   PanelAt = PlaceOf(window, Item(IDC_pnl_cmd));
   LogAt = PlaceOf(window, log);
   EntryAt = PlaceOf(window, Item(IDC_text_Cmd));
@@ -256,6 +261,21 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR* 
       *result = reinterpret_cast<INT_PTR>(::GetSysColorBrush(COLOR_WINDOW));
       return true;
     case WM_DPICHANGED: {
+      // Moved to a screen of another density: Windows scales the dialog's controls; what the
+      // window lays out itself is scaled along before the new size arrives.
+      const int dpi = HIWORD(wParam);
+      const auto scale = [this, dpi](LONG& value) {
+        value = ::MulDiv(value, dpi, static_cast<int>(Dpi));
+      };
+      for (RECT* place : {&PanelAt, &LogAt, &EntryAt, &SendAt})
+        for (LONG* edge : {&place->left, &place->top, &place->right, &place->bottom}) scale(*edge);
+      scale(LaidOut.cx);
+      scale(LaidOut.cy);
+      Dpi = static_cast<UINT>(dpi);
+      RECT bar{};
+      ::SendMessageW(StatusBar, WM_SIZE, 0, 0);
+      ::GetWindowRect(StatusBar, &bar);
+      StatusHeight = bar.bottom - bar.top;
       const auto* suggested = reinterpret_cast<const RECT*>(lParam);
       ::SetWindowPos(Handle(), nullptr, suggested->left, suggested->top,
                      suggested->right - suggested->left, suggested->bottom - suggested->top,

@@ -108,6 +108,7 @@ class MainWindow : public DialogWindow, public EventSink, private EventText {
   SIZE LaidOut{};
   RECT PanelAt{}, LogAt{}, EntryAt{}, SendAt{}, ToolBarAt{};
   int StatusHeight = 0;
+  UINT Dpi = 96;
   std::vector<std::wstring> Parts{4};
   int Percent = -1;
   bool StatusTimerOn = false;
