@@ -32,7 +32,7 @@ ControlSet ControlsFor(const Core& engine, bool commandsEnabled) {
 }
 
 std::string TimestampText(int hour, int minute, int second, int millisecond) {
-  char text[16];
+  char text[32];
   std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d ", hour % 100, minute % 100, second % 100,
                 millisecond % 1000);
   return text;
