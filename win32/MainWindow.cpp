@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cwchar>
 
 #include "platform/Files.h"
 #include "version/KelvarinVersion.h"
@@ -45,6 +46,33 @@ RECT PlaceOf(HWND dialog, HWND control) {
 void PlaceAt(HWND control, const RECT& place, int dx, int dy, int dw, int dh) {
   ::SetWindowPos(control, nullptr, place.left + dx, place.top + dy, place.right - place.left + dw,
                  place.bottom - place.top + dh, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+enum class FileQuestion { Open, Save };
+
+// The system's file dialog; the chosen file's name in UTF-8, or nullopt when cancelled.
+std::optional<std::string> AskFileName(HWND owner, FileQuestion question, const wchar_t* title,
+                                       const wchar_t* filter, const wchar_t* suggested) {
+  wchar_t name[MAX_PATH * 4] = L"";
+  wcsncpy(name, suggested, std::size(name) - 1);
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = filter;
+  dialog.lpstrFile = name;
+  dialog.nMaxFile = static_cast<DWORD>(std::size(name));
+  dialog.lpstrTitle = title;
+  // The window keeps working in its own folder whatever folder the dialog shows.
+  dialog.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+  if (question == FileQuestion::Save) {
+    dialog.lpstrDefExt = L"txt";
+    dialog.Flags |= OFN_OVERWRITEPROMPT;
+    if (!::GetSaveFileNameW(&dialog)) return std::nullopt;
+  } else {
+    dialog.Flags |= OFN_FILEMUSTEXIST;
+    if (!::GetOpenFileNameW(&dialog)) return std::nullopt;
+  }
+  return Utf8OfWide(name);
 }
 
 std::wstring CurrentFolder() {
@@ -434,22 +462,11 @@ std::string MainWindow::SaveLogTo(const std::string& path) {
 
 void MainWindow::SaveLogAs() {
   FlushLog();
-  std::optional<std::string> path;
-  if (PickLogFile) {
-    path = PickLogFile();
-  } else {
-    wchar_t name[MAX_PATH * 4] = L"kelvarin-log.txt";
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = Handle();
-    dialog.lpstrFilter = L"Text files (*.txt)\0*.txt\0All files (*)\0*.*\0";
-    dialog.lpstrFile = name;
-    dialog.nMaxFile = static_cast<DWORD>(std::size(name));
-    dialog.lpstrTitle = L"Save Log As";
-    dialog.lpstrDefExt = L"txt";
-    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-    if (::GetSaveFileNameW(&dialog)) path = Utf8OfWide(name);
-  }
+  const std::optional<std::string> path =
+      PickLogFile
+          ? PickLogFile()
+          : AskFileName(Handle(), FileQuestion::Save, L"Save Log As",
+                        L"Text files (*.txt)\0*.txt\0All files (*)\0*.*\0", L"kelvarin-log.txt");
   if (!path) return;
   const std::string why = SaveLogTo(*path);
   if (!why.empty()) ShowMessageBox(Handle(), "Can't write " + *path + ": " + why);
@@ -457,17 +474,7 @@ void MainWindow::SaveLogAs() {
 
 std::optional<std::string> MainWindow::AskImageFile() {
   if (PickImageFile) return PickImageFile();
-  wchar_t name[MAX_PATH * 4] = L"";
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = Handle();
-  dialog.lpstrFilter = L"bin files (*.bin)\0*.bin\0";
-  dialog.lpstrFile = name;
-  dialog.nMaxFile = static_cast<DWORD>(std::size(name));
-  dialog.lpstrTitle = L"Open";
-  dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-  if (!::GetOpenFileNameW(&dialog)) return std::nullopt;
-  return Utf8OfWide(name);
+  return AskFileName(Handle(), FileQuestion::Open, L"Open", L"bin files (*.bin)\0*.bin\0", L"");
 }
 
 bool MainWindow::DropFiles(const std::vector<std::string>& paths) {
