@@ -107,6 +107,8 @@ void ShowMessageBox(HWND owner, const std::string& text) {
     Hook()(text);
     return;
   }
+  // While a dialog is open over the window, the message holds the dialog up too.
+  if (owner && !::IsWindowEnabled(owner)) owner = ::GetLastActivePopup(owner);
   ::MessageBoxW(owner, WideOfEngineText(text).c_str(), L"Kelvarin", MB_OK);
 }
 

@@ -175,7 +175,10 @@ bool DlCfgDialog::OnCommand(int id, int code) {
     case IDC_rbtn_Satellite:
     case IDC_rbtn_Cable:
     case IDC_rbtn_Terrestrial:
-      if (code == BN_CLICKED) SelectItem(id - IDC_rbtn_Satellite);
+      // Focus reaching a radio button by the keyboard checks it and says so; only a button
+      // that is now checked is a choice.
+      if (code == BN_CLICKED && ::IsDlgButtonChecked(Handle(), id) == BST_CHECKED)
+        SelectItem(id - IDC_rbtn_Satellite);
       return true;
     default:
       return DialogWindow::OnCommand(id, code);

@@ -90,14 +90,12 @@ MainWindow::MainWindow(Clock* clock)
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
   ::SendMessageW(window, WM_SETICON, ICON_BIG,
                  reinterpret_cast<LPARAM>(::LoadIconW(instance, MAKEINTRESOURCEW(IDI_KELVARIN))));
-  ::SendMessageW(window, WM_SETICON, ICON_SMALL,
-                 reinterpret_cast<LPARAM>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_KELVARIN),
-                                                       IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
-                                                       ::GetSystemMetrics(SM_CYSMICON), 0)));
+  SmallIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_KELVARIN), IMAGE_ICON,
+                                              ::GetSystemMetrics(SM_CXSMICON),
+                                              ::GetSystemMetrics(SM_CYSMICON), 0));
+  ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(SmallIcon));
   const HWND log = Item(IDC_Memo_Msg);
-  // The log keeps its 100,000 lines, far beyond an edit's usual 30,000 characters.
-  ::SendMessageW(log, EM_SETLIMITTEXT, 0, 0);
-  ::SetWindowSubclass(log, &MainWindow::LogProcedure, 1, reinterpret_cast<DWORD_PTR>(this));
+  Log.Attach(log);
 
   RECT client{};
   ::GetClientRect(window, &client);
@@ -136,7 +134,7 @@ MainWindow::MainWindow(Clock* clock)
 
 MainWindow::~MainWindow() {
   StopWorkers();
-  ::RemoveWindowSubclass(Item(IDC_Memo_Msg), &MainWindow::LogProcedure, 1);
+  if (SmallIcon) ::DestroyIcon(SmallIcon);
 }
 
 void MainWindow::Attach(UartDialog* uart, DlCfgDialog* dlConfig, TuneDialog* tune,
@@ -216,11 +214,11 @@ bool MainWindow::OnCommand(int id, int code) {
       }
       return true;
     case CmdCopy:
-      ::SendMessageW(Item(IDC_Memo_Msg), WM_COPY, 0, 0);
+      Log.CopySelection();
       return true;
     case CmdSelectAll:
       FlushLog();
-      ::SendMessageW(Item(IDC_Memo_Msg), EM_SETSEL, 0, -1);
+      Log.SelectAll();
       return true;
     case CmdClearLog:
       ClearLog();
@@ -282,11 +280,15 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR* 
       DropFiles(paths);
       return true;
     }
-    case WM_CTLCOLORSTATIC:
-      // The log is read-only but reads like a page, not like a disabled field.
-      if (reinterpret_cast<HWND>(lParam) != Item(IDC_Memo_Msg)) return false;
-      ::SetBkColor(reinterpret_cast<HDC>(wParam), ::GetSysColor(COLOR_WINDOW));
-      *result = reinterpret_cast<INT_PTR>(::GetSysColorBrush(COLOR_WINDOW));
+    case WM_NOTIFY: {
+      LRESULT answer = 0;
+      if (!Log.OnNotify(reinterpret_cast<const NMHDR*>(lParam), &answer)) return false;
+      *result = answer;
+      return true;
+    }
+    case WM_CONTEXTMENU:
+      if (reinterpret_cast<HWND>(wParam) != Item(IDC_Memo_Msg)) return false;
+      ShowLogMenu(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
       return true;
     case WM_DPICHANGED: {
       // Moved to a screen of another density: Windows scales the dialog's controls; what the
@@ -308,7 +310,7 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR* 
       ::SetWindowPos(Handle(), nullptr, suggested->left, suggested->top,
                      suggested->right - suggested->left, suggested->bottom - suggested->top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
-      return true;
+      return false;  // the dialog manager scales the controls and their font as well
     }
     case WM_CLOSE:
       // Nothing may run against windows that are about to go.
@@ -330,6 +332,7 @@ void MainWindow::Layout() {
   const int dh = std::max(0, static_cast<int>(client.bottom - StatusHeight - LaidOut.cy));
   PlaceAt(Item(IDC_pnl_cmd), PanelAt, 0, 0, dw, dh);
   PlaceAt(Item(IDC_Memo_Msg), LogAt, 0, 0, dw, dh);
+  Log.Fit();
   PlaceAt(Item(IDC_text_Cmd), EntryAt, 0, dh, dw, 0);
   PlaceAt(Item(IDC_btn_SendCmd), SendAt, dw, dh, 0, 0);
   ::SendMessageW(StatusBar, WM_SIZE, 0, 0);
@@ -362,7 +365,12 @@ bool MainWindow::SendTypedCommand() {
 }
 
 void MainWindow::Line(const std::string& text, bool systemText) {
-  QueueLogLine(systemText ? WideOfUtf8(text) : WideOfLatin1(text));
+  if (systemText)
+    QueueLogLine(WideOfUtf8(text));
+  else if (SystemWordsInLine)
+    QueueLogLine(WideOfEngineText(text));
+  else
+    QueueLogLine(WideOfLatin1(text));
 }
 
 void MainWindow::Message(const std::string& text) {
@@ -371,7 +379,11 @@ void MainWindow::Message(const std::string& text) {
 }
 
 void MainWindow::On(const EngineEvent& event) {
+  // A port's failure carries the system's reason, which may be spelled beyond ASCII.
+  SystemWordsInLine = std::holds_alternative<ev::PortOpenFailed>(event) ||
+                      std::holds_alternative<ev::PortLost>(event);
   RenderEvent(event, *this);
+  SystemWordsInLine = false;
   const WindowEffect effect = EffectOf(event);
   if (effect.PortOpen) {
     Enable(IDC_tbtn_UartConnect, !*effect.PortOpen);
@@ -404,56 +416,19 @@ void MainWindow::QueueLogLine(std::wstring line) {
 void MainWindow::FlushLog() {
   ::KillTimer(Handle(), LogTimer);
   if (PendingLog.empty()) return;
-  const HWND log = Item(IDC_Memo_Msg);
-  std::wstring text;
-  for (const std::wstring& line : PendingLog) {
-    if (!LogLines.empty() || !text.empty()) text += L"\r\n";
-    text += line;
-    LogLines.push_back(line.size() + 2);
-  }
+  Log.Append(PendingLog);
   PendingLog.clear();
-  DWORD selStart = 0, selEnd = 0;
-  ::SendMessageW(log, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart),
-                 reinterpret_cast<LPARAM>(&selEnd));
-  const int before = ::GetWindowTextLengthW(log);
-  ::SendMessageW(log, EM_SETSEL, before, before);
-  ::SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
-  // The oldest lines go; what the technician selected stays selected.
-  size_t dropped = 0;
-  while (LogLines.size() > static_cast<size_t>(MaxLogLines)) {
-    dropped += LogLines.front();
-    LogLines.pop_front();
-  }
-  if (dropped > 0) {
-    ::SendMessageW(log, EM_SETSEL, 0, static_cast<LPARAM>(dropped));
-    ::SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
-  }
-  if (selStart != selEnd) {
-    const auto shift = [dropped](DWORD at) {
-      return at > dropped ? static_cast<LPARAM>(at - dropped) : 0;
-    };
-    ::SendMessageW(log, EM_SETSEL, shift(selStart), shift(selEnd));
-  } else {
-    const int end = ::GetWindowTextLengthW(log);
-    ::SendMessageW(log, EM_SETSEL, end, end);
-    ::SendMessageW(log, EM_SCROLLCARET, 0, 0);
-  }
 }
 
 std::string MainWindow::LogText() {
   FlushLog();
-  std::string text;
-  for (const char c : Utf8OfWide(TextOf(IDC_Memo_Msg)))
-    if (c != '\r') text += c;
-  if (!text.empty()) text += '\n';
-  return text;
+  return Log.Text();
 }
 
 void MainWindow::ClearLog() {
   PendingLog.clear();
   ::KillTimer(Handle(), LogTimer);
-  LogLines.clear();
-  SetText(IDC_Memo_Msg, L"");
+  Log.Clear();
 }
 
 std::string MainWindow::SaveLogTo(const std::string& path) {
@@ -486,11 +461,8 @@ bool MainWindow::DropFiles(const std::vector<std::string>& paths) {
 
 void MainWindow::ShowLogMenu(int x, int y) {
   FlushLog();
-  DWORD selStart = 0, selEnd = 0;
-  ::SendMessageW(Item(IDC_Memo_Msg), EM_GETSEL, reinterpret_cast<WPARAM>(&selStart),
-                 reinterpret_cast<LPARAM>(&selEnd));
   const HMENU menu = ::CreatePopupMenu();
-  ::AppendMenuW(menu, MF_STRING | (selStart != selEnd ? 0 : MF_GRAYED), CmdCopy, L"Copy");
+  ::AppendMenuW(menu, MF_STRING | (Log.HasSelection() ? 0 : MF_GRAYED), CmdCopy, L"Copy");
   ::AppendMenuW(menu, MF_STRING, CmdSelectAll, L"Select All");
   ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   ::AppendMenuW(menu, MF_STRING, CmdClearLog, L"Clear Log");
@@ -525,16 +497,6 @@ std::wstring MainWindow::AboutText() const {
   for (const std::string& line : AboutLines(KELVARIN_VERSION, Utf8OfWide(CurrentFolder())))
     text += L"\n\n" + WideOfUtf8(line);
   return text;
-}
-
-LRESULT CALLBACK MainWindow::LogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                          UINT_PTR, DWORD_PTR self) {
-  if (message == WM_CONTEXTMENU) {
-    reinterpret_cast<MainWindow*>(self)->ShowLogMenu(static_cast<short>(LOWORD(lParam)),
-                                                     static_cast<short>(HIWORD(lParam)));
-    return 0;
-  }
-  return ::DefSubclassProc(window, message, wParam, lParam);
 }
 
 std::vector<std::wstring> MainWindow::StatusParts() const {

@@ -12,6 +12,7 @@
 #include "link/EngineEvents.h"
 #include "platform/Clock.h"
 #include "win32/DialogWindow.h"
+#include "win32/LogView.h"
 #include "win32/MessageThread.h"
 #include "window/StatusText.h"
 
@@ -85,8 +86,6 @@ class MainWindow : public DialogWindow, public EventSink, private EventText {
   void Layout();
   void LayOutStatusBar();
   std::optional<std::string> AskImageFile();
-  static LRESULT CALLBACK LogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                       UINT_PTR id, DWORD_PTR self);
 
   SystemClock DefaultClock;
   MessageThread GuiThread;
@@ -99,8 +98,7 @@ class MainWindow : public DialogWindow, public EventSink, private EventText {
   HWND ProgressBar = nullptr;
   HFONT LogFont = nullptr;
   std::vector<std::wstring> PendingLog;
-  // The log's lines, by their length in characters with the line break: the oldest go first.
-  std::deque<size_t> LogLines;
+  LogView Log;
   bool CommandsEnabled = false;
   RateMeter Rate;
   std::chrono::steady_clock::time_point RateStart = std::chrono::steady_clock::now();
@@ -109,6 +107,9 @@ class MainWindow : public DialogWindow, public EventSink, private EventText {
   RECT PanelAt{}, LogAt{}, EntryAt{}, SendAt{}, ToolBarAt{};
   int StatusHeight = 0;
   UINT Dpi = 96;
+  HICON SmallIcon = nullptr;
+  // While an event whose log words carry the system's words is rendered.
+  bool SystemWordsInLine = false;
   std::vector<std::wstring> Parts{4};
   int Percent = -1;
   bool StatusTimerOn = false;

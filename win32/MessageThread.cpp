@@ -35,9 +35,19 @@ void MessageThread::Post(std::function<void()> routine) {
     signal = State == Signal::Idle;
     if (signal) State = Signal::Message;
   }
-  // One message for any number of routines: a full message queue (Windows keeps 10,000) can
-  // never leave one behind.
-  if (signal) ::PostMessageW(Window, RoutineWaits, 0, 0);
+  // One message for any number of routines, so the message queue (Windows keeps 10,000) can
+  // hardly fill up; should it be full all the same, the message is tried again until the
+  // window's thread has made room, since the routine waits for it.
+  if (!signal) return;
+  for (int attempt = 0; !::PostMessageW(Window, RoutineWaits, 0, 0); ++attempt) {
+    if (attempt == 1000) {
+      // The thread takes no messages any more (it is ending): the next routine tries again.
+      std::lock_guard lock(Mutex);
+      State = Signal::Idle;
+      return;
+    }
+    ::Sleep(1);
+  }
 }
 
 void MessageThread::RunSlice() {
@@ -53,8 +63,12 @@ void MessageThread::RunSlice() {
       std::lock_guard lock(Mutex);
       if (Routines.empty()) return;
       if (std::chrono::steady_clock::now() - start >= SliceLength) {
-        State = Signal::Timer;
-        ::SetTimer(Window, SliceTimer, USER_TIMER_MINIMUM, nullptr);
+        // Timers come after the technician's input; without one, a message carries on.
+        if (::SetTimer(Window, SliceTimer, USER_TIMER_MINIMUM, nullptr)) {
+          State = Signal::Timer;
+        } else {
+          State = ::PostMessageW(Window, RoutineWaits, 0, 0) ? Signal::Message : Signal::Idle;
+        }
         return;
       }
       routine = std::move(Routines.front());

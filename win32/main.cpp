@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "version/KelvarinVersion.h"
 #include "win32/WideText.h"
@@ -57,10 +58,12 @@ std::wstring EnterMenuFolder() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   int argc = 0;
-  LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  LPWSTR* wideArgv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  std::vector<std::wstring> args(wideArgv, wideArgv + (wideArgv ? argc : 0));
+  ::LocalFree(wideArgv);
   bool fromMenu = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::wstring arg = argv[i];
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::wstring& arg = args[i];
     if (arg == L"--help" || arg == L"-h" || arg == L"/?") {
       Print(stdout, Usage);
       return 0;
@@ -76,7 +79,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     Print(stderr, "kelvarin: unknown option '" + Utf8OfWide(arg) + "'\nTry 'kelvarin --help'.\n");
     return 2;
   }
-  ::LocalFree(argv);
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS |
                                                      ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};

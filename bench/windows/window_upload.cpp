@@ -62,7 +62,8 @@ int wmain(int argc, wchar_t** argv) {
   ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_tbtn_UartConnect, BN_CLICKED), 0);
   const auto deadline = start + std::chrono::minutes(10);
   MSG message;
-  while (step != Step::Done && Steady::now() < deadline && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
+  while (step != Step::Done && Steady::now() < deadline &&
+         ::GetMessageW(&message, nullptr, 0, 0) > 0) {
     if (message.message == Stamped && message.hwnd == nullptr) {
       const auto now = std::chrono::duration_cast<std::chrono::microseconds>(elapsed()).count();
       if (step == Step::Uploading) longestStallUs = std::max(longestStallUs, now - message.lParam);
@@ -82,7 +83,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   probing = false;
   probe.join();
-  const bool done = step == Step::Done && window.LogText().find("Upload Complete") != std::string::npos;
+  const bool done =
+      step == Step::Done && window.LogText().find("Upload Complete") != std::string::npos;
   std::printf("window upload: %s, longest stall of the message loop %.1f ms\n",
               done ? "complete" : "NOT COMPLETE", static_cast<double>(longestStallUs) / 1000.0);
   return done ? 0 : 1;

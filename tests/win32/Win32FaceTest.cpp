@@ -265,11 +265,41 @@ TEST_F(Win32Face, TheLogKeepsItsLastLinesAndSavesThemAsSent) {
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), MaxLogLines);
   EXPECT_TRUE(log.ends_with("line 100004\ncaf\xC3\xA9\n"));
 
+  // Read further up, with a line selected: new lines and dropped ones leave both where they are.
+  const HWND list = Control(IDC_Memo_Msg);
+  const auto lineAt = [&](int index) {
+    wchar_t text[64] = L"";
+    LVITEMW item{};
+    item.pszText = text;
+    item.cchTextMax = 64;
+    ::SendMessageW(list, LVM_GETITEMTEXTW, index, reinterpret_cast<LPARAM>(&item));
+    return std::wstring(text);
+  };
+  const auto shown = [&] {
+    return std::make_pair(lineAt(ListView_GetNextItem(list, -1, LVNI_SELECTED)),
+                          lineAt(ListView_GetTopIndex(list)));
+  };
+  ASSERT_EQ(lineAt(50000 - 6), L"line 50000");
+  ListView_SetItemState(list, 50000 - 6, LVIS_SELECTED, LVIS_SELECTED);
+  ListView_EnsureVisible(list, 50000 - 6, FALSE);
+  const auto before = shown();
+  ASSERT_EQ(before.first, L"line 50000");
+  for (int i = 0; i < 10; ++i) Main().On(ev::BoxText{"more " + std::to_string(i)});
+  Main().FlushLog();
+  EXPECT_EQ(shown(), before);
+  EXPECT_TRUE(Main().LogText().starts_with("line 16\n"));
+  // Unselected and at the end again, it follows the newest line.
+  ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
+  ListView_EnsureVisible(list, MaxLogLines - 1, FALSE);
+  Main().On(ev::BoxText{"newest"});
+  Main().FlushLog();
+  EXPECT_GE(ListView_GetTopIndex(list) + ListView_GetCountPerPage(list), MaxLogLines);
+
   const std::string saved = Work.FilePath("\xD0\x96urn\xC3\xA1l \xE2\x82\xAC.txt");
   Main().PickLogFile = [saved] { return std::optional<std::string>(saved); };
   ::SendMessageW(Main().Handle(), WM_COMMAND, MainWindow::CmdSaveLog, 0);
   const std::vector<std::uint8_t> bytes = ReadFileBytes(saved);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), log);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), Main().LogText());
 
   ::SendMessageW(Main().Handle(), WM_COMMAND, MainWindow::CmdClearLog, 0);
   ::SendMessageW(Main().Handle(), WM_COMMAND, MainWindow::CmdTimestamps, 0);
@@ -279,6 +309,25 @@ TEST_F(Win32Face, TheLogKeepsItsLastLinesAndSavesThemAsSent) {
   EXPECT_EQ(stamped[2], ':');
   EXPECT_EQ(stamped[8], '.');
   EXPECT_TRUE(Messages.empty());
+}
+
+// Escape in the log, where a technician who has just copied a line may press it, leaves the
+// window open (an edit control of a dialog would close it).
+TEST_F(Win32Face, EscapeInTheLogLeavesTheWindowOpen) {
+  const HWND main = Main().Handle();
+  ::ShowWindow(main, SW_SHOW);
+  ASSERT_TRUE(::IsWindowVisible(main));
+  const HWND log = Control(IDC_Memo_Msg);
+  ::SetFocus(log);
+  for (const UINT key : {WM_KEYDOWN, WM_CHAR, WM_KEYUP}) {
+    MSG message{log, key, VK_ESCAPE, 0, 0, {}};
+    if (!::IsDialogMessageW(main, &message)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+  }
+  PumpFor(200ms);
+  EXPECT_TRUE(::IsWindowVisible(main));
 }
 
 // Workers' routines run on the window's thread in the order posted, however many wait (more

@@ -1,0 +1,40 @@
+#pragma once
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+// After windows.h, which it takes for granted.
+#include <commctrl.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+// The message log: a list view that asks for the lines it shows (owner data), over the lines
+// it keeps. Adding lines costs the same however long the log is, so a flood of text from the
+// box never holds up the window; a line is selected and copied whole.
+class LogView {
+ public:
+  // list: the dialog's list view, made with LVS_REPORT | LVS_OWNERDATA.
+  void Attach(HWND list);
+  // Adds the lines; the oldest go beyond MaxLogLines. The view follows the end while it shows
+  // the end and nothing is selected; otherwise what was shown and selected stays so.
+  void Append(const std::vector<std::wstring>& lines);
+  void Clear();
+  size_t Count() const { return Lines.size(); }
+  // Every line, each ending in '\n', UTF-8.
+  std::string Text() const;
+  bool HasSelection() const;
+  void SelectAll();
+  // The selected lines to the clipboard, one a line.
+  void CopySelection();
+  // Its notifications; true when taken (result then in *result).
+  bool OnNotify(const NMHDR* note, LRESULT* result);
+  // After the list changed its size: the column stays as wide as the list or the longest line.
+  void Fit();
+
+ private:
+  HWND List = nullptr;
+  std::deque<std::wstring> Lines;
+  size_t Longest = 0;
+  int CharWidth = 7;
+};
