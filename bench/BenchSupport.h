@@ -38,9 +38,9 @@
 #include <thread>
 #include <vector>
 
+#include "boxsim/BoxSim.h"
 #include "qt/MessageBox.h"
 #include "qt/Windows.h"
-#include "boxsim/BoxSim.h"
 #include "tests/qt/Controls.h"
 
 // What the benchmarks share: a working folder, the program's windows, a simulated box (in this

@@ -1,8 +1,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/qt/Controls.h"
 #include "tests/e2e/FaultFixture.h"
+#include "tests/qt/Controls.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <QRadioButton>
 
 #include "dlcfg/DlCfgRecord.h"
-#include "tests/qt/Controls.h"
 #include "tests/e2e/E2eFixture.h"
+#include "tests/qt/Controls.h"
 #include "wire/Bytes.h"
 
 namespace {

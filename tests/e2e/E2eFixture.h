@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "boxsim/BoxSim.h"
 #include "qt/MessageBox.h"
 #include "qt/Windows.h"
-#include "boxsim/BoxSim.h"
 #include "tests/qt/Controls.h"
 #include "tests/support/FakeClock.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/qt/Controls.h"
 #include "tests/e2e/E2eFixture.h"
+#include "tests/qt/Controls.h"
 
 // The whole program against a box that misbehaves: helpers to watch the box from the GUI
 // thread (so the program's workers keep being served while the test waits), to upload and to

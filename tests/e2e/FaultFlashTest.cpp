@@ -1,7 +1,7 @@
 #include <cstdio>
 
-#include "tests/qt/Controls.h"
 #include "tests/e2e/FaultFixture.h"
+#include "tests/qt/Controls.h"
 
 namespace {
 

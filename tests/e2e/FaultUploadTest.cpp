@@ -1,5 +1,5 @@
-#include "tests/qt/Controls.h"
 #include "tests/e2e/FaultFixture.h"
+#include "tests/qt/Controls.h"
 
 namespace {
 

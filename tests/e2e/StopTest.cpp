@@ -2,8 +2,8 @@
 #include <filesystem>
 
 #include "replies/CodeUpload.h"
-#include "tests/qt/Controls.h"
 #include "tests/e2e/E2eFixture.h"
+#include "tests/qt/Controls.h"
 
 namespace {
 

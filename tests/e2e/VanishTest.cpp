@@ -2,8 +2,8 @@
 
 #include <QElapsedTimer>
 
-#include "tests/qt/Controls.h"
 #include "tests/e2e/FaultFixture.h"
+#include "tests/qt/Controls.h"
 
 namespace {
 
