@@ -5,6 +5,11 @@
 #include "win32/WideText.h"
 #include "window/WindowRules.h"
 
+namespace {
+// A list view draws no more of a line than this; the whole line is copied and saved.
+constexpr size_t MaxDrawn = 259;
+}  // namespace
+
 void LogView::Attach(HWND list) {
   List = list;
   ListView_SetExtendedListViewStyle(List, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
@@ -12,21 +17,13 @@ void LogView::Attach(HWND list) {
   column.mask = LVCF_WIDTH;
   column.cx = 100;
   ::SendMessageW(List, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
-  const HDC dc = ::GetDC(List);
-  const HGDIOBJ old =
-      ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(List, WM_GETFONT, 0, 0)));
-  TEXTMETRICW metrics{};
-  if (::GetTextMetricsW(dc, &metrics)) CharWidth = std::max<int>(metrics.tmAveCharWidth, 1);
-  ::SelectObject(dc, old);
-  ::ReleaseDC(List, dc);
   Fit();
 }
 
 void LogView::Fit() {
   RECT client{};
   ::GetClientRect(List, &client);
-  const int wanted = std::max(static_cast<int>(client.right),
-                              static_cast<int>(Longest) * CharWidth + 2 * CharWidth);
+  const int wanted = std::max(static_cast<int>(client.right), LongestWidth + 16);
   if (ListView_GetColumnWidth(List, 0) != wanted) ListView_SetColumnWidth(List, 0, wanted);
 }
 
@@ -34,53 +31,68 @@ void LogView::Append(const std::vector<std::wstring>& lines) {
   if (lines.empty()) return;
   const int before = static_cast<int>(Lines.size());
   const int top = ListView_GetTopIndex(List);
-  const int perPage = ListView_GetCountPerPage(List);
-  const bool follow = !HasSelection() && top + perPage >= before;
-  // A contiguous selection (a click, shift and click, Select All) is kept on the same lines.
-  const int first = ListView_GetNextItem(List, -1, LVNI_SELECTED);
-  const int selected = static_cast<int>(ListView_GetSelectedCount(List));
+  const bool follow = top + ListView_GetCountPerPage(List) >= before;
+  const bool selection = HasSelection();
 
   const size_t longest = Longest;
   for (const std::wstring& line : lines) {
     Lines.push_back(line);
-    Longest = std::max(Longest, line.size());
+    if (line.size() > Longest) {
+      Longest = line.size();
+      const std::wstring drawn = line.substr(0, MaxDrawn);
+      LongestWidth = std::max(
+          LongestWidth, static_cast<int>(::SendMessageW(List, LVM_GETSTRINGWIDTHW, 0,
+                                                        reinterpret_cast<LPARAM>(drawn.c_str()))));
+    }
   }
-  int dropped = 0;
-  while (Lines.size() > static_cast<size_t>(MaxLogLines)) {
-    Lines.pop_front();
-    ++dropped;
-  }
+  // The oldest go; while lines are selected they may wait a little, see SelectionSlack.
+  size_t excess = Lines.size() > static_cast<size_t>(MaxLogLines) ? Lines.size() - MaxLogLines : 0;
+  if (selection && excess <= SelectionSlack) excess = 0;
+  Lines.erase(Lines.begin(), Lines.begin() + static_cast<std::ptrdiff_t>(excess));
+  const int dropped = static_cast<int>(excess);
   const int count = static_cast<int>(Lines.size());
   ListView_SetItemCountEx(List, count, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
   if (Longest != longest) Fit();
+  if (dropped > 0 && selection) FollowDroppedLines(dropped, before);
   if (follow) {
     ListView_EnsureVisible(List, count - 1, FALSE);
   } else if (dropped > 0) {
-    if (first >= 0) {
-      ListView_SetItemState(List, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
-      const int from = std::max(first - dropped, 0);
-      const int to = first + selected - dropped;  // one past the last
-      if (from == 0 && to >= count) {
-        ListView_SetItemState(List, -1, LVIS_SELECTED, LVIS_SELECTED);
-      } else {
-        for (int i = from; i < to; ++i)
-          ListView_SetItemState(List, i, LVIS_SELECTED, LVIS_SELECTED);
-      }
-    }
     // The same line stays at the top of the view.
     RECT item{};
     if (ListView_GetItemRect(List, 0, &item, LVIR_BOUNDS)) {
-      const int want = std::max(top - dropped, 0);
-      const int shift = want - ListView_GetTopIndex(List);
+      const int shift = std::max(top - dropped, 0) - ListView_GetTopIndex(List);
       ListView_Scroll(List, 0, shift * (item.bottom - item.top));
     }
   }
   ::InvalidateRect(List, nullptr, FALSE);
 }
 
+void LogView::FollowDroppedLines(int dropped, int countBefore) {
+  const int focused = ListView_GetNextItem(List, -1, LVNI_FOCUSED);
+  const int mark = ListView_GetSelectionMark(List);
+  const int count = static_cast<int>(Lines.size());
+  if (static_cast<int>(ListView_GetSelectedCount(List)) >= countBefore) {
+    // Everything was selected: everything still is.
+    ListView_SetItemState(List, -1, LVIS_SELECTED, LVIS_SELECTED);
+  } else {
+    std::vector<int> selected;
+    for (int i = ListView_GetNextItem(List, -1, LVNI_SELECTED); i >= 0;
+         i = ListView_GetNextItem(List, i, LVNI_SELECTED))
+      selected.push_back(i);
+    ListView_SetItemState(List, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    for (const int i : selected)
+      if (i >= dropped && i - dropped < count)
+        ListView_SetItemState(List, i - dropped, LVIS_SELECTED, LVIS_SELECTED);
+  }
+  if (focused >= dropped)
+    ListView_SetItemState(List, focused - dropped, LVIS_FOCUSED, LVIS_FOCUSED);
+  ListView_SetSelectionMark(List, mark >= dropped ? mark - dropped : -1);
+}
+
 void LogView::Clear() {
   Lines.clear();
   Longest = 0;
+  LongestWidth = 0;
   ListView_SetItemCountEx(List, 0, 0);
   Fit();
 }
@@ -109,7 +121,11 @@ void LogView::CopySelection() {
     text += Lines[static_cast<size_t>(i)];
     text += L"\r\n";
   }
-  if (text.empty() || !::OpenClipboard(List)) return;
+  if (text.empty()) return;
+  // Another program may hold the clipboard for a moment.
+  bool open = false;
+  for (int attempt = 0; attempt < 10 && !(open = ::OpenClipboard(List)); ++attempt) ::Sleep(10);
+  if (!open) return;
   ::EmptyClipboard();
   const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
   if (const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes)) {
@@ -129,19 +145,27 @@ bool LogView::OnNotify(const NMHDR* note, LRESULT* result) {
   if (note->code == LVN_GETDISPINFOW) {
     auto* shown = reinterpret_cast<NMLVDISPINFOW*>(const_cast<NMHDR*>(note));
     const auto index = static_cast<size_t>(shown->item.iItem);
-    if ((shown->item.mask & LVIF_TEXT) && index < Lines.size())
-      // The list reads the line where it is kept; it stays there until the next trim, which
-      // runs on this thread.
-      shown->item.pszText = const_cast<wchar_t*>(Lines[index].c_str());
+    if ((shown->item.mask & LVIF_TEXT) && shown->item.cchTextMax > 0 && index < Lines.size()) {
+      // Copied: the line may go with the next batch while the list still holds its text.
+      const std::wstring& line = Lines[index];
+      const size_t n = std::min(line.size(), static_cast<size_t>(shown->item.cchTextMax - 1));
+      std::copy_n(line.c_str(), n, shown->item.pszText);
+      shown->item.pszText[n] = L'\0';
+    }
     *result = 0;
+    return true;
+  }
+  if (note->code == LVN_ODFINDITEMW) {
+    // Typing in the log searches nothing: the view stays where the technician left it.
+    *result = -1;
     return true;
   }
   if (note->code == LVN_KEYDOWN && (::GetKeyState(VK_CONTROL) & 0x8000)) {
     const WORD key = reinterpret_cast<const NMLVKEYDOWN*>(note)->wVKey;
-    if (key == 'C' || key == VK_INSERT) CopySelection();
-    if (key == 'A') SelectAll();
+    if (key != 'C' && key != VK_INSERT) return false;
+    CopySelection();
     *result = 0;
-    return key == 'C' || key == VK_INSERT || key == 'A';
+    return true;
   }
   return false;
 }

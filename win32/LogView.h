@@ -14,10 +14,14 @@
 // box never holds up the window; a line is selected and copied whole.
 class LogView {
  public:
+  // While lines are selected, this many beyond the log's length may wait before the oldest
+  // go, so that a selection is moved along once in a while rather than with every batch.
+  static constexpr size_t SelectionSlack = 10000;
+
   // list: the dialog's list view, made with LVS_REPORT | LVS_OWNERDATA.
   void Attach(HWND list);
   // Adds the lines; the oldest go beyond MaxLogLines. The view follows the end while it shows
-  // the end and nothing is selected; otherwise what was shown and selected stays so.
+  // the end; otherwise the same line stays at its top. What is selected stays selected.
   void Append(const std::vector<std::wstring>& lines);
   void Clear();
   size_t Count() const { return Lines.size(); }
@@ -29,12 +33,17 @@ class LogView {
   void CopySelection();
   // Its notifications; true when taken (result then in *result).
   bool OnNotify(const NMHDR* note, LRESULT* result);
-  // After the list changed its size: the column stays as wide as the list or the longest line.
+  // After the list changed its size or its font: the column stays as wide as the list or the
+  // longest line.
   void Fit();
 
  private:
+  // Moves the selection, the focus and the selection mark to where their lines now are.
+  void FollowDroppedLines(int dropped, int countBefore);
+
   HWND List = nullptr;
   std::deque<std::wstring> Lines;
+  // The longest line, in characters and as drawn.
   size_t Longest = 0;
-  int CharWidth = 7;
+  int LongestWidth = 0;
 };

@@ -26,6 +26,7 @@ constexpr UINT LogBatchMs = 30;
 constexpr UINT StatusPollMs = 250;
 constexpr UINT_PTR LogTimer = 1;
 constexpr UINT_PTR StatusTimer = 2;
+constexpr UINT LayOutAgain = WM_APP + 3;
 
 constexpr int CommandIds[] = {
     IDC_text_Cmd,       IDC_btn_SendCmd,      IDC_btn_CmdEraseFlash,     IDC_btn_CmdTuneTest,
@@ -281,6 +282,14 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR* 
       return true;
     }
     case WM_NOTIFY: {
+      const auto* note = reinterpret_cast<const NMHDR*>(lParam);
+      if (note->code == LVN_KEYDOWN && note->hwndFrom == Item(IDC_Memo_Msg) &&
+          reinterpret_cast<const NMLVKEYDOWN*>(note)->wVKey == 'A' &&
+          (::GetKeyState(VK_CONTROL) & 0x8000)) {
+        OnCommand(CmdSelectAll, 0);  // the lines still waiting come first
+        *result = 0;
+        return true;
+      }
       LRESULT answer = 0;
       if (!Log.OnNotify(reinterpret_cast<const NMHDR*>(lParam), &answer)) return false;
       *result = answer;
@@ -310,8 +319,14 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR* 
       ::SetWindowPos(Handle(), nullptr, suggested->left, suggested->top,
                      suggested->right - suggested->left, suggested->bottom - suggested->top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
-      return false;  // the dialog manager scales the controls and their font as well
+      // The dialog manager scales the controls and their font next; what the window lays out
+      // itself follows once it is done.
+      ::PostMessageW(Handle(), LayOutAgain, 0, 0);
+      return false;
     }
+    case LayOutAgain:
+      Layout();
+      return true;
     case WM_CLOSE:
       // Nothing may run against windows that are about to go.
       StopWorkers();

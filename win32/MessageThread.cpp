@@ -37,11 +37,11 @@ void MessageThread::Post(std::function<void()> routine) {
   }
   // One message for any number of routines, so the message queue (Windows keeps 10,000) can
   // hardly fill up; should it be full all the same, the message is tried again until the
-  // window's thread has made room, since the routine waits for it.
+  // window's thread has made room: the worker waits for its routine, and no other comes.
   if (!signal) return;
-  for (int attempt = 0; !::PostMessageW(Window, RoutineWaits, 0, 0); ++attempt) {
-    if (attempt == 1000) {
-      // The thread takes no messages any more (it is ending): the next routine tries again.
+  while (!::PostMessageW(Window, RoutineWaits, 0, 0)) {
+    if (!::IsWindow(Window)) {
+      // The thread is ending and takes no messages any more.
       std::lock_guard lock(Mutex);
       State = Signal::Idle;
       return;
@@ -63,13 +63,16 @@ void MessageThread::RunSlice() {
       std::lock_guard lock(Mutex);
       if (Routines.empty()) return;
       if (std::chrono::steady_clock::now() - start >= SliceLength) {
-        // Timers come after the technician's input; without one, a message carries on.
+        // Timers come after the technician's input; without one, a message carries on, and
+        // without that the rest runs now.
         if (::SetTimer(Window, SliceTimer, USER_TIMER_MINIMUM, nullptr)) {
           State = Signal::Timer;
-        } else {
-          State = ::PostMessageW(Window, RoutineWaits, 0, 0) ? Signal::Message : Signal::Idle;
+          return;
         }
-        return;
+        if (::PostMessageW(Window, RoutineWaits, 0, 0)) {
+          State = Signal::Message;
+          return;
+        }
       }
       routine = std::move(Routines.front());
       Routines.pop_front();
