@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "tests/dlcfg/RecordSamples.h"
 #include "tests/support/CoreBench.h"
 #include "tests/support/TempDir.h"
 #include "win32/ControlIds.h"
@@ -319,6 +321,96 @@ TEST_F(Win32Face, TheLogKeepsItsLastLinesAndSavesThemAsSent) {
   EXPECT_EQ(stamped[2], ':');
   EXPECT_EQ(stamped[8], '.');
   EXPECT_TRUE(Messages.empty());
+}
+
+// A record shown in the Windows dialog and packed again is the record the box sent, for every
+// delivery type: every field's edit is found by its name and read back whole; the box of the
+// type shows, the others hide with what they hold.
+TEST_F(Win32Face, TheRecordDialogGivesBackTheRecordItShows) {
+  DlCfgDialog& config = App->form_DL_Config;
+  const auto visible = [&](int id) {
+    return (::GetWindowLongPtrW(config.Item(id), GWL_STYLE) & WS_VISIBLE) != 0;
+  };
+  const struct {
+    std::uint8_t Type;
+    int Box;
+    int HiddenEdit;
+    bool Message;
+  } cases[] = {{1, IDC_grpbox_sat, IDC_text_Cab_Freq, false},
+               {2, IDC_grpbox_Cable, IDC_text_Sat_Freq, false},
+               // Another item is chosen for it, whose check finds the type does not match.
+               {9, IDC_grpbox_Ter, IDC_text_Sat_Cmd, true},
+               // The same item again: nothing is chosen, nothing is checked.
+               {3, IDC_grpbox_Ter, IDC_text_Cab_Freq, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.Type));
+    Messages.clear();
+    const Record sent = SampleRecord(c.Type);
+    ASSERT_TRUE(config.ShowDLCfgRecord(sent.data()));
+    Record packed{};
+    ASSERT_EQ(config.PackDLCfgRecord(packed.data()), "");
+    EXPECT_TRUE(packed == sent);
+    EXPECT_TRUE(visible(c.Box));
+    EXPECT_FALSE(visible(c.HiddenEdit));
+    EXPECT_EQ(Messages.size(), c.Message ? 1u : 0u);
+  }
+  // A character beyond one byte fits no field: refused, and says which field.
+  config.SetText(IDC_text_Timeout, L"\x0416");
+  Record packed{};
+  EXPECT_NE(config.PackDLCfgRecord(packed.data()).find("Timeout"), std::string::npos);
+}
+
+// The settings dialog reads config.cfg into its lists and gives the port request they show;
+// OK writes them back as read.
+TEST_F(Win32Face, TheSettingsDialogReadsAndWritesConfigCfg) {
+  const struct {
+    const char* Line;
+    const char* Port;
+    std::uint32_t Baud;
+    int DataBits;
+    Parity ParityMode;
+    StopBits Stop;
+  } cases[] = {
+      {"COM5 9600 7 2 1", "COM5", 9600, 7, Parity::Odd, StopBits::Two},
+      {"\\\\.\\COM12 115200 8 0 0", "\\\\.\\COM12", 115200, 8, Parity::None, StopBits::One},
+      {"COM\xC3\xA9 57600 8 1 0", "COM\xC3\xA9", 57600, 8, Parity::Even, StopBits::One}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Line);
+    const std::string file = Work.FilePath("config.cfg");
+    WriteFileBytes(file, Bytes(c.Line, c.Line + std::strlen(c.Line)));
+    UartDialog dialog(Main().Handle(), file);
+    const PortRequest request = dialog.Request();
+    EXPECT_EQ(request.Name, c.Port);
+    EXPECT_EQ(request.BaudRate, c.Baud);
+    EXPECT_EQ(request.DataBits, c.DataBits);
+    EXPECT_EQ(request.ParityMode, c.ParityMode);
+    EXPECT_EQ(request.Stop, c.Stop);
+    ASSERT_EQ(dialog.SaveUartConfig(true), 0);
+    const Bytes written = ReadFileBytes(file);
+    EXPECT_EQ(std::string(written.begin(), written.end()).rfind(c.Line, 0), 0u);
+  }
+  // No file: the default is written, and a folder that cannot take it is said on OK.
+  UartDialog fresh(Main().Handle(), Work.FilePath("new.cfg"));
+  EXPECT_FALSE(ReadFileBytes(Work.FilePath("new.cfg")).empty());
+  UartDialog nowhere(Main().Handle(), Work.FilePath("missing\\config.cfg"));
+  ::SendMessageW(nowhere.Handle(), WM_COMMAND, IDC_btn_UartSetting_OK, 0);
+  ASSERT_FALSE(Messages.empty());
+  EXPECT_EQ(Messages.back().rfind("Can't write", 0), 0u);
+}
+
+TEST(Win32Text, ConversionsKeepEveryCharacter) {
+  EXPECT_EQ(Utf8OfWide(WideOfUtf8("Jos\xC3\xA9 \xE2\x82\xAC \xD0\x96")),
+            "Jos\xC3\xA9 \xE2\x82\xAC \xD0\x96");
+  // The box's bytes, one character each, none lost.
+  std::string bytes;
+  for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
+  EXPECT_EQ(WideOfLatin1(bytes).size(), 256u);
+  EXPECT_EQ(ExactLatin1(WideOfLatin1(bytes)), bytes);
+  EXPECT_EQ(ExactLatin1(L"\x0416"), std::nullopt);
+  // Engine text: UTF-8 where it is, the box's bytes where it is not.
+  EXPECT_EQ(WideOfEngineText("Jos\xC3\xA9"), L"Jos\x00E9");
+  EXPECT_EQ(WideOfEngineText("caf\xE9"), L"caf\x00E9");
+  EXPECT_EQ(WideOfEngineText(""), L"");
 }
 
 // Escape in the log, where a technician who has just copied a line may press it, leaves the
