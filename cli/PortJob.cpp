@@ -208,19 +208,18 @@ void PortJob::Handle(const Event& e) {
       } else if (e.What == Kind::PortLost) {
         BoxNumber = std::max(BoxNumber, 1);
         FinishBox(ExitStatus::LinkFailed, LostWhy(e));
-      } else if (e.What == Kind::TimePasses && ContinuingBox) {
+      } else if (e.What == Kind::TimePasses) {
         // A box whose loader does not come back ends its job; whatever answers later is
-        // another box, and starts a job of its own.
-        const double limit = Options.WaitSecs > 0 ? Options.WaitSecs : Options.TimeoutSecs;
-        if (Now - StateSince <= duration<double>(limit)) return;
+        // another box, and starts a job of its own. A first box is waited for as --wait says
+        // (for ever with --repeat).
+        const double limit = ContinuingBox
+                                 ? (Options.WaitSecs > 0 ? Options.WaitSecs : Options.TimeoutSecs)
+                             : !Options.Repeat ? Options.WaitSecs
+                                               : 0;
+        if (limit <= 0 || Now - StateSince <= duration<double>(limit)) return;
+        if (!ContinuingBox) BoxNumber = 1;
         char why[96];
         std::snprintf(why, sizeof why, "no answer from the loader within %g s", limit);
-        FinishBox(ExitStatus::NoLoader, why);
-      } else if (e.What == Kind::TimePasses && !Options.Repeat && Options.WaitSecs > 0 &&
-                 Now - StateSince > duration<double>(Options.WaitSecs)) {
-        BoxNumber = 1;
-        char why[96];
-        std::snprintf(why, sizeof why, "no answer from the loader within %g s", Options.WaitSecs);
         FinishBox(ExitStatus::NoLoader, why);
       }
       return;

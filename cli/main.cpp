@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -114,10 +115,11 @@ int main(int argc, char** argv) {
   }
   if (options.Cmd == Command::Ports) return ListPorts(options);
   if (options.Cmd == Command::Record) return PrintRecord(options);
+  const bool recording = WillRecord(options);
   if (options.Cmd == Command::Job) {
     const std::string why = LoadJob(options.JobFile, options);
     if (!why.empty()) return UsageError("bad job: " + why);
-    if (WillRecord(options)) AskVersionFirst(options);
+    if (recording) AskVersionFirst(options);
   }
 
   const std::string configPath = options.ConfigGiven ? options.ConfigFile : "config.cfg";
@@ -128,15 +130,26 @@ int main(int argc, char** argv) {
   const PortPlan plan = PlanPorts(options, configReadable, configLine);
   if (!plan.Error.empty()) return UsageError(plan.Error);
 
-  // Every image is taken once for every port and box: a file replaced or deleted later changes
-  // nothing, and one written to is noticed before a block of it goes out.
-  const bool recording = WillRecord(options);
+  // Every image is taken once for every port and box, and once for every step that names it: a
+  // file replaced or deleted later changes nothing, and one written to is noticed before a block
+  // of it goes out.
+  const std::vector<const CliOptions*> steps = StepsOf(options);
   std::vector<StepImage> images;
-  for (const CliOptions* step : StepsOf(options)) {
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const CliOptions* step = steps[i];
     StepImage taken;
     if (step->Cmd == Command::Upload || step->Cmd == Command::Verify) {
       std::string why;
-      taken.Image = OpenUploadImage(step->Image, why);
+      const auto same =
+          std::find_if(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(i),
+                       [&](const CliOptions* earlier) {
+                         return earlier->Image == step->Image && (earlier->Cmd == Command::Upload ||
+                                                                  earlier->Cmd == Command::Verify);
+                       });
+      if (same != steps.begin() + static_cast<std::ptrdiff_t>(i))
+        taken = images[static_cast<size_t>(same - steps.begin())];
+      else
+        taken.Image = OpenUploadImage(step->Image, why);
       // A job's step is named by its line.
       const std::string where = step->StepLine > 0 ? "bad job: " + options.JobFile + ":" +
                                                          std::to_string(step->StepLine) + ": "
@@ -154,7 +167,8 @@ int main(int argc, char** argv) {
       if (step->Cmd == Command::Verify && step->Start + taken.Image->Stamp.Size > 0x100000000ull)
         return UsageError(
             where + "the image from START reaches past the last flash address: " + step->Image);
-      if (recording) taken.Sha256 = Sha256OfFile(taken.Image->File.get(), taken.Image->Stamp.Size);
+      if (recording && taken.Sha256.empty())
+        taken.Sha256 = Sha256OfFile(taken.Image->File.get(), taken.Image->Stamp.Size);
     }
     images.push_back(std::move(taken));
   }

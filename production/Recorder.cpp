@@ -48,10 +48,15 @@ void Recorder::Run() {
   if (LocalOk) Local->MarkInterrupted(Station, Alive, why);
   if (toServer) {
     Server = PostgresRecord(Where);
-    // Rows an earlier run kept are tried while this one runs, even before it has a box.
-    std::vector<BoxRecord> kept;
-    if (LocalOk && Local->Unforwarded(kept, why)) KeptSinceDown = static_cast<int>(kept.size());
-    if (!Reconnect(why)) SayServerDown(why);
+    if (!Reconnect(why)) {
+      // Rows an earlier run kept are tried while this one runs, even before it has a box. A
+      // server that answered and went away has had them counted by the forward.
+      std::vector<BoxRecord> kept;
+      std::string ignored;
+      if (KeptSinceDown == 0 && LocalOk && Local->Unforwarded(kept, ignored))
+        KeptSinceDown = static_cast<int>(kept.size());
+      SayServerDown(why);
+    }
   }
   for (;;) {
     std::unique_lock lock(Mutex);
@@ -135,6 +140,7 @@ void Recorder::Forward() {
     if (!Server->Put(row, why)) {
       if (!Server->Reachable()) {
         ServerOk = false;
+        KeptSinceDown = static_cast<int>(kept.size()) - sent;
         SayServerDown(why);
         return;
       }

@@ -258,13 +258,10 @@ void Tform_main::ShowMessage(const std::string& text) {
 void Tform_main::SetCmdControls(bool enabled) {
   CommandsEnabled = enabled;
   const ControlSet set = ControlsFor(Protocol, enabled);
-  for (QWidget* control :
-       {static_cast<QWidget*>(ui->text_Cmd), static_cast<QWidget*>(ui->btn_SendCmd),
-        static_cast<QWidget*>(ui->btn_CmdEraseFlash), static_cast<QWidget*>(ui->btn_CmdTuneTest),
-        static_cast<QWidget*>(ui->btn_CmdLoadVer), static_cast<QWidget*>(ui->btn_CmdRebootSTB),
-        static_cast<QWidget*>(ui->btn_CmdVerifyBootCode),
-        static_cast<QWidget*>(ui->btn_CmdVerifyApp), static_cast<QWidget*>(ui->btn_CmdRunApp),
-        static_cast<QWidget*>(ui->Btn_DL_Cfg)})
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           ui->text_Cmd, ui->btn_SendCmd, ui->btn_CmdEraseFlash, ui->btn_CmdTuneTest,
+           ui->btn_CmdLoadVer, ui->btn_CmdRebootSTB, ui->btn_CmdVerifyBootCode,
+           ui->btn_CmdVerifyApp, ui->btn_CmdRunApp, ui->Btn_DL_Cfg})
     control->setEnabled(set.Commands);
   ui->btn_UpdateCode->setEnabled(set.Upload);
   ui->tbtn_UartDisconnect->setEnabled(set.Disconnect);

@@ -87,22 +87,6 @@ std::string MissingDisplay(const StartRequest& request) {
   return "neither DISPLAY nor WAYLAND_DISPLAY is set";
 }
 
-std::string MenuFolder(const std::string& home) {
-  return (std::filesystem::path(home) / "Kelvarin").string();
-}
-
-std::string EnterMenuFolder(const std::string& home) {
-  const std::filesystem::path folder = MenuFolder(home);
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (!error) std::filesystem::current_path(folder, error);
-  if (!error) return {};
-  std::error_code ignored;
-  return "Can't work in " + folder.string() + ": " + error.message() +
-         "; config.cfg and flashdata.bin stay in " +
-         std::filesystem::current_path(ignored).string();
-}
-
 namespace {
 
 struct HeldMessage {

@@ -24,12 +24,6 @@ const char* UsageText();
 // Why no window can be opened, from the environment alone ("" when a display may be there).
 std::string MissingDisplay(const StartRequest& request);
 
-// The folder the menu entry works in, below home.
-std::string MenuFolder(const std::string& home);
-// Makes the menu folder on first start and works in it from now on; "" on success, otherwise
-// the message for the technician (the program then stays in the folder it was started in).
-std::string EnterMenuFolder(const std::string& home);
-
 // While one lives, a failure of Qt to open its platform (no display, a display that cannot be
 // reached) ends the program with one line on standard error and status 1, instead of Qt's
 // abort; what Qt says meanwhile is held back and passed on once the failure is ruled out.

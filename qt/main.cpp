@@ -7,6 +7,7 @@
 #include "qt/StartUp.h"
 #include "qt/Windows.h"
 #include "version/KelvarinVersion.h"
+#include "window/WindowRules.h"
 
 int main(int argc, char** argv) {
   // Everything that needs no window is settled before Qt looks for a display.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <filesystem>
 
 #include "platform/Files.h"
 #include "version/KelvarinVersion.h"
@@ -74,12 +75,6 @@ std::optional<std::string> AskFileName(HWND owner, FileQuestion question, const 
     if (!::GetOpenFileNameW(&dialog)) return std::nullopt;
   }
   return Utf8OfWide(name);
-}
-
-std::wstring CurrentFolder() {
-  wchar_t folder[MAX_PATH * 4];
-  const DWORD length = ::GetCurrentDirectoryW(static_cast<DWORD>(std::size(folder)), folder);
-  return length > 0 && length < std::size(folder) ? std::wstring(folder, length) : L".";
 }
 
 }  // namespace
@@ -446,10 +441,6 @@ void MainWindow::ClearLog() {
   Log.Clear();
 }
 
-std::string MainWindow::SaveLogTo(const std::string& path) {
-  return WriteWholeFile(path, LogText());
-}
-
 void MainWindow::SaveLogAs() {
   FlushLog();
   const std::optional<std::string> path =
@@ -458,7 +449,7 @@ void MainWindow::SaveLogAs() {
           : AskFileName(Handle(), FileQuestion::Save, L"Save Log As",
                         L"Text files (*.txt)\0*.txt\0All files (*)\0*.*\0", L"kelvarin-log.txt");
   if (!path) return;
-  const std::string why = SaveLogTo(*path);
+  const std::string why = WriteWholeFile(*path, LogText());
   if (!why.empty()) ShowMessageBox(Handle(), "Can't write " + *path + ": " + why);
 }
 
@@ -509,7 +500,9 @@ std::wstring MainWindow::AboutText() const {
   wchar_t caption[128] = L"";
   ::GetWindowTextW(Handle(), caption, static_cast<int>(std::size(caption)));
   std::wstring text = caption;
-  for (const std::string& line : AboutLines(KELVARIN_VERSION, Utf8OfWide(CurrentFolder())))
+  std::error_code error;
+  for (const std::string& line :
+       AboutLines(KELVARIN_VERSION, SystemName(std::filesystem::current_path(error))))
     text += L"\n\n" + WideOfUtf8(line);
   return text;
 }

@@ -47,8 +47,6 @@ class MainWindow : public DialogWindow, public EventSink, private EventText {
   // The log as it stands, lines ending in '\n', UTF-8.
   std::string LogText();
   void ClearLog();
-  // Writes the log to path (UTF-8); "" or why not.
-  std::string SaveLogTo(const std::string& path);
   bool Timestamps = false;
 
   // EventSink: the log's words for the event, then what it changes in the window.

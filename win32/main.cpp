@@ -12,6 +12,7 @@
 #include "version/KelvarinVersion.h"
 #include "win32/WideText.h"
 #include "win32/Windows.h"
+#include "window/WindowRules.h"
 
 namespace {
 
@@ -40,18 +41,14 @@ void Print(FILE* stream, const std::string& text) {
 }
 
 // The Start menu's entry works in Documents\Kelvarin, never beside the program: "" or why not.
-std::wstring EnterMenuFolder() {
+std::string EnterDocumentsFolder() {
   PWSTR documents = nullptr;
   if (FAILED(::SHGetKnownFolderPath(FOLDERID_Documents, KF_FLAG_CREATE, nullptr, &documents)))
-    return L"Can't find the Documents folder; config.cfg and flashdata.bin stay in the folder "
-           L"the program was started in";
-  const std::wstring folder = std::wstring(documents) + L"\\Kelvarin";
+    return "Can't find the Documents folder; config.cfg and flashdata.bin stay in the folder "
+           "the program was started in";
+  const std::string base = Utf8OfWide(documents);
   ::CoTaskMemFree(documents);
-  if ((::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS) &&
-      ::SetCurrentDirectoryW(folder.c_str()))
-    return {};
-  return L"Can't work in " + folder +
-         L"; config.cfg and flashdata.bin stay in the folder the program was started in";
+  return EnterMenuFolder(base);
 }
 
 }  // namespace
@@ -83,12 +80,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS |
                                                      ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
-  const std::wstring folderProblem = fromMenu ? EnterMenuFolder() : std::wstring();
+  const std::string folderProblem = fromMenu ? EnterDocumentsFolder() : std::string();
 
   Windows windows;
   const HWND main = windows.form_main.Handle();
   ::ShowWindow(main, show == SW_HIDE ? SW_SHOWNORMAL : show);
-  if (!folderProblem.empty()) ::MessageBoxW(main, folderProblem.c_str(), L"Kelvarin", MB_OK);
+  if (!folderProblem.empty()) ShowMessageBox(main, folderProblem);
   MSG message;
   while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
     if (!::IsDialogMessageW(main, &message)) {

@@ -20,6 +20,22 @@ std::vector<std::string> AboutLines(const std::string& version, const std::strin
           "config.cfg and flashdata.bin are in " + folder};
 }
 
+std::string MenuFolder(const std::string& base) {
+  return SystemName(SystemPath(base) / "Kelvarin");
+}
+
+std::string EnterMenuFolder(const std::string& base) {
+  const std::filesystem::path folder = SystemPath(base) / "Kelvarin";
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (!error) std::filesystem::current_path(folder, error);
+  if (!error) return {};
+  std::error_code ignored;
+  return "Can't work in " + SystemName(folder) + ": " + error.message() +
+         "; config.cfg and flashdata.bin stay in " +
+         SystemName(std::filesystem::current_path(ignored));
+}
+
 ControlSet ControlsFor(const Core& engine, bool commandsEnabled) {
   const bool connected = engine.Connected();
   ControlSet set;

@@ -21,6 +21,13 @@ bool DropStartsUpload(const std::vector<std::string>& paths, const Core& engine,
 // and flashdata.bin are (the folder as the system writes it).
 std::vector<std::string> AboutLines(const std::string& version, const std::string& folder);
 
+// The folder a window started from the desktop's menu works in: Kelvarin below base (the home
+// folder on Linux, Documents on Windows; names in the system's UTF-8).
+std::string MenuFolder(const std::string& base);
+// Makes the menu folder on first start and works in it from now on; "" on success, otherwise
+// the message for the technician (the program then stays in the folder it was started in).
+std::string EnterMenuFolder(const std::string& base);
+
 // Which controls work once the command controls are switched on or off: every command button
 // and the command entry follow `enabled`; the upload button stays the way out of a running
 // upload ("Stop"); Disconnect ends any work, so it works whenever the port is open; the

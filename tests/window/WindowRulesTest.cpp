@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
+#include "platform/Files.h"
 #include "tests/support/CoreBench.h"
+#include "tests/support/TempDir.h"
 #include "window/StatusText.h"
 #include "window/WindowRules.h"
 
@@ -118,6 +123,41 @@ TEST(WindowRules, TheDeliveryChoiceMustAgreeWithTheTypedType) {
   EXPECT_EQ(DeliveryGroupOf(2), 2);
   EXPECT_EQ(DeliveryGroupOf(200), 3);
   EXPECT_EQ(TimestampText(9, 5, 7, 42), "09:05:07.042 ");
+}
+
+}  // namespace
+
+namespace {
+
+// The working folder is the process's: each case puts back the one it found.
+class MenuFolderTest : public ::testing::Test {
+ protected:
+  void TearDown() override { std::filesystem::current_path(Before); }
+  const std::filesystem::path Before = std::filesystem::current_path();
+  TempDir Home;
+};
+
+TEST_F(MenuFolderTest, IsMadeOnFirstStartAndWorkedInFromThenOn) {
+  const std::filesystem::path folder = std::filesystem::path(Home.Path()) / "Kelvarin";
+  EXPECT_EQ(MenuFolder(Home.Path()), folder.string());
+  EXPECT_EQ(EnterMenuFolder(Home.Path()), "");
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), folder));
+
+  // The next start finds what the first left there.
+  std::ofstream("config.cfg") << "COM3 115200 8 0 1";
+  std::filesystem::current_path(Before);
+  EXPECT_EQ(EnterMenuFolder(Home.Path()), "");
+  EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), folder));
+  EXPECT_TRUE(std::filesystem::exists("config.cfg"));
+}
+
+TEST_F(MenuFolderTest, AFileInTheWayIsReportedAndTheFolderKept) {
+  std::ofstream(SystemPath(Home.FilePath("Kelvarin"))) << "not a folder";
+  const std::string problem = EnterMenuFolder(Home.Path());
+  EXPECT_EQ(problem.rfind("Can't work in " + MenuFolder(Home.Path()) + ": ", 0), 0u) << problem;
+  EXPECT_NE(problem.find("stay in " + Before.string()), std::string::npos) << problem;
+  EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), Before));
 }
 
 }  // namespace
