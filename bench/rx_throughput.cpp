@@ -39,8 +39,8 @@ class CountingSink : public ReplySink {
 
 class NoFlash : public FlashBlockSource {
  public:
-  std::uint32_t ExpectedFlashBlockLen() const override { return 0; }
-  void FlashReadCrcFailed() override {}
+  std::uint32_t ExpectedFlashBlockLen(std::uint64_t) const override { return 0; }
+  void FlashReadCrcFailed(std::uint64_t) override {}
 };
 
 // Frames built the way the simulated box builds them.

@@ -191,7 +191,9 @@ std::vector<Segment> ApplyFault(const Bytes& frame, const Fault& fault) {
         bytes[FaultOffset(bytes, fault.offset)] ^= static_cast<std::uint8_t>(1u << (fault.bit & 7));
       return {{bytes, 0}};
     case FaultKind::Duplicate:
-      return {{bytes, 0}, {bytes, 0}};
+      // As a line carries a frame sent twice: the copy right behind it, in the same write.
+      bytes.insert(bytes.end(), frame.begin(), frame.end());
+      return {{bytes, 0}};
     case FaultKind::GarbageBefore:
       return {{fault.garbage.empty() ? DefaultGarbage() : fault.garbage, 0}, {bytes, 0}};
     case FaultKind::PauseInside: {

@@ -91,8 +91,10 @@ UartRxThread::UartRxThread(UartState& uart, EventSink& screen, ReplySink& sink,
       Flash(flash),
       RxReadBuf(std::make_unique<std::uint8_t[]>(PieceBytes)) {}
 
-void UartRxThread::RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnded) {
+void UartRxThread::RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnded,
+                          std::uint64_t begun) {
   OnProtocolThread();
+  PieceBegun = begun;
   if (!Uart.UartConnected) {
     RxFrameLen = 0;
     LineEndedByCr = false;
@@ -161,6 +163,8 @@ void UartRxThread::Take(const std::uint8_t* bytes, std::size_t n) {
       const auto* start = static_cast<const std::uint8_t*>(std::memchr(RxFrame + 1, 0xBB, 3));
       if (start != nullptr) {
         CrBeforeFrame = start[-1] == 0x0D;
+        // It may have begun in this piece: the later count never calls an answer early.
+        FrameBegun = PieceBegun;
         frameLen = static_cast<int>(RxFrame + 4 - start);
         std::memmove(RxFrame, start, static_cast<std::size_t>(frameLen));
       }
@@ -192,6 +196,7 @@ void UartRxThread::Take(const std::uint8_t* bytes, std::size_t n) {
       case RxState::Text:
         if (byte == 0xBB) {
           CrBeforeFrame = afterCr;
+          FrameBegun = PieceBegun;
           RxFrame[frameLen++] = byte;
         }
         break;  // a frame's first bytes are text too until its word is known
@@ -277,7 +282,7 @@ int UartRxThread::ParseReplyFrame(std::uint8_t* frame, int len) {
   }
 
   const bool flash = info->Kind == WordKind::FlashData;
-  const std::uint64_t blockLen = flash ? Flash.ExpectedFlashBlockLen() : 0;
+  const std::uint64_t blockLen = flash ? Flash.ExpectedFlashBlockLen(FrameBegun) : 0;
   const std::uint64_t frameLen = flash ? 2 * blockLen + 12 : info->FrameLen;
   // A frame that cannot be held, or that has grown past its length because N changed while
   // it arrived, can never complete: give it up instead of swallowing the line behind it.
@@ -303,13 +308,13 @@ int UartRxThread::ParseReplyFrame(std::uint8_t* frame, int len) {
     Retake.clear();
     Sink.AddReplyItem(frame, handOver, ItemKind::Reply);
     if (flash) {
-      Flash.FlashBlockReceived();
+      Flash.FlashBlockReceived(FrameBegun);
       Out.On(ev::FlashBlockChecked{});
     }
   } else {
     // The cause comes first in the log, then whatever the read-back says it did about it.
     Out.On(ev::ReplyCrcFailed{info->Word});
-    if (flash) Flash.FlashReadCrcFailed();
+    if (flash) Flash.FlashReadCrcFailed(FrameBegun);
   }
   return 2;
 }
@@ -334,17 +339,22 @@ void UartRxThread::Execute(Worker& worker) {
   std::size_t missing = 0;  // bytes that complete the frame in progress, as RxPass knew it
   // Bytes read while connected are handed over even if Disconnect suspended us meanwhile;
   // RxPass drops them once the port is closed, so nothing stale survives to the next Connect.
-  const auto handOver = [&](bool passEnded) {
+  std::uint64_t pieceBegun = AllBegun;  // UartState::Begun once the piece was read
+  // Hands the first n bytes over; those read after them wait for the next piece.
+  const auto handOver = [&](std::size_t n, bool passEnded) {
     const std::uint8_t* data = RxReadBuf.get();
-    const std::size_t n = got;
-    got = 0;
-    return worker.HandOver(
-        [&] {
-          RxPass(data, n, passEnded);
-          inFrame = FrameInProgress();
-          missing = static_cast<std::size_t>(FrameBytesMissing());
-        },
-        true);
+    const std::uint64_t begun = pieceBegun;
+    if (!worker.HandOver(
+            [&] {
+              RxPass(data, n, passEnded, begun);
+              inFrame = FrameInProgress();
+              missing = static_cast<std::size_t>(FrameBytesMissing());
+            },
+            true))
+      return false;
+    got -= n;
+    if (got > 0) std::memmove(RxReadBuf.get(), RxReadBuf.get() + n, got);
+    return true;
   };
 
   bool started = false;  // the pass starts with its first byte
@@ -368,11 +378,21 @@ void UartRxThread::Execute(Worker& worker) {
     if (result.Status == IoStatus::Ok && result.Count > 0) {
       ReadFailures = 0;
       started = true;
-      if (got == 0) pieceStart = SteadyClock::now();
-      got += std::min(result.Count, PieceBytes - got);
+      const std::size_t count = std::min(result.Count, PieceBytes - got);
+      // Looked at once the bytes are in hand, so never before the message they may answer.
+      const std::uint64_t begun = Uart.Begun.load();
+      const std::size_t held = got;
+      got += count;
+      // A message begun since the bytes held were read cannot be what they answer (a copy of
+      // the last reply looks just like the answer to the next request): they go as they are.
+      if (held > 0 && begun != pieceBegun && !handOver(held, false)) return;
+      if (got == count) {
+        pieceStart = SteadyClock::now();
+        pieceBegun = begun;
+      }
       lastByte = SteadyClock::now();
       if (got >= PieceBytes || msSince(pieceStart) >= PieceMs || (inFrame && got >= missing)) {
-        if (!handOver(false)) return;
+        if (!handOver(got, false)) return;
       }
       continue;
     }
@@ -380,7 +400,7 @@ void UartRxThread::Execute(Worker& worker) {
       ReadFailures = 0;
       // A short gap: let the parser see what came so far, then listen on for the silence.
       if (got > 0) {
-        if (!handOver(false)) return;
+        if (!handOver(got, false)) return;
         continue;
       }
       if (!started) continue;
@@ -397,7 +417,7 @@ void UartRxThread::Execute(Worker& worker) {
     break;
   }
   if (got > 0 || inFrame) {
-    if (!handOver(true)) return;
+    if (!handOver(got, true)) return;
   }
   if (lost != nullptr) {
     ReadFailures = 0;

@@ -24,16 +24,22 @@ class ReplySink {
   virtual void HandleReplyWord(std::uint32_t word) = 0;
 };
 
+// UartState::Begun as it was once the first byte of a reply had been read: a message numbered
+// above it had not begun to go out when the reply began, so the reply cannot answer it.
+// AllBegun where nobody counted: the reply may answer anything sent.
+constexpr std::uint64_t AllBegun = ~std::uint64_t{0};
+
 // The flash read-back as the receiver sees it.
 class FlashBlockSource {
  public:
   virtual ~FlashBlockSource() = default;
-  // N of the next flash-read reply: the length of the block it answers (0 before any read).
-  virtual std::uint32_t ExpectedFlashBlockLen() const = 0;
-  virtual void FlashReadCrcFailed() = 0;
+  // N of the next flash-read reply: the length of the block it answers (0 before any read, or
+  // when the reply began before the request out began to go out).
+  virtual std::uint32_t ExpectedFlashBlockLen(std::uint64_t begunBefore) const = 0;
+  virtual void FlashReadCrcFailed(std::uint64_t begunBefore) = 0;
   // A flash-read reply passed its CRC check: the next reply answers the next request, even
   // while this one still waits in the reply queue.
-  virtual void FlashBlockReceived() {}
+  virtual void FlashBlockReceived(std::uint64_t /*begunBefore*/) {}
 };
 
 // Cuts the box's bytes into text lines and reply frames. The worker does the blocking reads
@@ -62,7 +68,9 @@ class UartRxThread : public ProtocolThreadOnly {
   // logged as "Reply frame cut short". A frame given up (an unknown word, a failed check, cut
   // short) is looked through again from the next 0xBB it took: noise that began like a frame
   // must not swallow the real frame right behind it.
-  void RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnded);
+  // begun: UartState::Begun once the bytes had been read.
+  void RxPass(const std::uint8_t* bytes, std::size_t n, bool passEnded,
+              std::uint64_t begun = AllBegun);
   // 0 incomplete, 1 not a known reply word (or a frame that can no longer be completed),
   // 2 consumed. frame holds len bytes.
   int ParseReplyFrame(std::uint8_t* frame, int len);
@@ -105,6 +113,8 @@ class UartRxThread : public ProtocolThreadOnly {
   int FrameMissing = 0;  // what the last look at the frame in progress found it lacked
   bool LineEndedByCr = false;  // the last byte taken into a line ended it with a carriage return
   bool CrBeforeFrame = false;  // LineEndedByCr as it was when the frame in progress began
+  std::uint64_t PieceBegun = AllBegun;  // UartState::Begun for the bytes being taken
+  std::uint64_t FrameBegun = AllBegun;  // ...for the first byte of the frame in progress
 
   // Worker thread only.
   std::unique_ptr<std::uint8_t[]> RxReadBuf;

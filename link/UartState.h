@@ -15,4 +15,8 @@ struct UartState {
   // again from the one that was lost.
   std::atomic<std::uint64_t> Opens{0};
   LineSettings Settings;  // as applied at the last successful open
+  // The last message (numbered as UartTxThread::LastQueued counts) the transmit worker has
+  // begun to write. The receive worker reads it once bytes are in its hands: a message begun
+  // after that cannot be what those bytes answer.
+  std::atomic<std::uint64_t> Begun{0};
 };

@@ -226,6 +226,7 @@ void UartTxThread::Execute(Worker& worker) {
     return;
   if (haveMessage) {
     const auto start = SteadyClock::now();
+    Uart.Begun.store(out.Number);
     const IoResult result = WriteInPieces(out);
     // The bytes leave the port at the line's pace, behind those written before them; but the
     // system holds no more than a buffer's worth once a write has returned.

@@ -113,7 +113,7 @@ void UartDataHandler::HandleReplyWord(std::uint32_t word) {
       Out.On(ev::FlashReadRefused{});
       // The box answered a read request without its data: the read cannot complete, and the
       // replies still due must be cut to their own lengths.
-      Flash.FlashReadCrcFailed();
+      Flash.FlashReadCrcFailed(AllBegun);
       break;
     default:
       break;

@@ -76,21 +76,22 @@ void FlashReadback::SendNextRequest() {
   FlashBytesLeft -= length;
   ++FlashBlocksRequested;
   Request = Slot::Asked;
+  RequestMessage = Tx.LastQueued();
   RequestOrphaned = false;
   SurplusArriving = false;
   // The wait starts again with every request, however slow the line.
   WatchReplies(true);
 }
 
-std::uint32_t FlashReadback::ExpectedFlashBlockLen() const {
-  if (Request == Slot::Asked) return FlashBlockLen;
+std::uint32_t FlashReadback::ExpectedFlashBlockLen(std::uint64_t begunBefore) const {
+  if (Answers(begunBefore)) return FlashBlockLen;
   SurplusArriving = true;
   return 0;
 }
 
-void FlashReadback::FlashBlockReceived() {
+void FlashReadback::FlashBlockReceived(std::uint64_t begunBefore) {
   OnProtocolThread();
-  if (Request == Slot::Asked) {
+  if (Answers(begunBefore)) {
     Request = Slot::Received;
     return;
   }
@@ -99,9 +100,9 @@ void FlashReadback::FlashBlockReceived() {
   if (Reading) AbandonRead();
 }
 
-void FlashReadback::FlashReadCrcFailed() {
+void FlashReadback::FlashReadCrcFailed(std::uint64_t begunBefore) {
   OnProtocolThread();
-  if (Request == Slot::Asked) {
+  if (Answers(begunBefore)) {
     // The bad reply (or the box's refusal) still answered the request out.
     if (RequestOrphaned) {
       SlotFreed();

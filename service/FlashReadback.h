@@ -35,11 +35,12 @@ class FlashReadback : public FlashBlockSource, public ProtocolThreadOnly {
   void WriteFlashBlock(const std::uint8_t* data, std::uint32_t n);
 
   // The receiver's question as a flash reply arrives: the length of the request out on the
-  // line, or 0 when none is. Asked while a reply waits to be written, it means a reply nobody
-  // asked for is arriving, and the read is given up.
-  std::uint32_t ExpectedFlashBlockLen() const override;
-  void FlashReadCrcFailed() override;
-  void FlashBlockReceived() override;
+  // line, or 0 when none is. Asked while a reply waits to be written, or by a reply that began
+  // before the request out began to go out (a copy of the reply before, which looks just like
+  // its answer), it means a reply nobody asked for is arriving, and the read is given up.
+  std::uint32_t ExpectedFlashBlockLen(std::uint64_t begunBefore) const override;
+  void FlashReadCrcFailed(std::uint64_t begunBefore) override;
+  void FlashBlockReceived(std::uint64_t begunBefore) override;
 
   // Ends a read under way at once, leaving flashdata.bin as it was. False when none was.
   bool StopRead();
@@ -68,6 +69,10 @@ class FlashReadback : public FlashBlockSource, public ProtocolThreadOnly {
   void SlotFreed();
   void FinishRead();
   bool ReplyStillDue() const;
+  // Whether a reply that began once message begunBefore was going out answers the request out.
+  bool Answers(std::uint64_t begunBefore) const {
+    return Request == Slot::Asked && RequestMessage <= begunBefore;
+  }
   bool CloseFlashFile();
   void DiscardPartFile();
   void WatchReplies(bool waiting);
@@ -81,9 +86,11 @@ class FlashReadback : public FlashBlockSource, public ProtocolThreadOnly {
   std::uint64_t Total = 0;
   std::uint64_t Arrived = 0;
   Slot Request = Slot::Free;
-  bool RequestOrphaned = false;  // the slot's request belongs to an abandoned read
-  // Set by the receiver's question while no request is out: the bytes of a surplus reply are
-  // arriving, and the next request must not be sent before they have passed.
+  std::uint64_t RequestMessage = 0;  // the request's number in the transmit ring
+  bool RequestOrphaned = false;      // the slot's request belongs to an abandoned read
+  // Set by the receiver's question when the reply arriving answers no request out: the bytes
+  // of a surplus reply are arriving, and the next request must not be sent before they have
+  // passed.
   mutable bool SurplusArriving = false;
   std::FILE* FlashFile = nullptr;
   bool Watching = false;  // the reply timeout is armed for this read

@@ -70,8 +70,8 @@ class BoundedQueue : public ReplySink {
 
 class FlashLength : public FlashBlockSource {
  public:
-  std::uint32_t ExpectedFlashBlockLen() const override { return Length; }
-  void FlashReadCrcFailed() override {}
+  std::uint32_t ExpectedFlashBlockLen(std::uint64_t) const override { return Length; }
+  void FlashReadCrcFailed(std::uint64_t) override {}
   std::uint32_t Length = 0;
 };
 

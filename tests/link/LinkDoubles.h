@@ -25,9 +25,9 @@ class RecordingSink : public ReplySink {
 
 class FakeFlash : public FlashBlockSource {
  public:
-  std::uint32_t ExpectedFlashBlockLen() const override { return BlockLen; }
-  void FlashReadCrcFailed() override { ++CrcFailures; }
-  void FlashBlockReceived() override { ++BlocksReceived; }
+  std::uint32_t ExpectedFlashBlockLen(std::uint64_t) const override { return BlockLen; }
+  void FlashReadCrcFailed(std::uint64_t) override { ++CrcFailures; }
+  void FlashBlockReceived(std::uint64_t) override { ++BlocksReceived; }
 
   std::uint32_t BlockLen = 0;
   int CrcFailures = 0;

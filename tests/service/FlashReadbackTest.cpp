@@ -272,6 +272,32 @@ TEST_F(BrokenRead, CopyWhoseStartArrivesBeforeTheOriginalIsWritten) {
   ExpectTheNextReadWorks();
 }
 
+TEST_F(BrokenRead, CopyReadBeforeTheNextRequestWentOutAnswersNothing) {
+  AnswerOne();
+  const Bytes reply = NextReply();
+  // A command typed meanwhile stalls on the line, and the next request waits behind it; the
+  // copy's start is read then and taken apart once the request may be out. It began before
+  // the box could have seen the request.
+  port.HoldWritesAfter(0);
+  const Bytes typed = TextLine("hello");
+  ASSERT_TRUE(core.SendCmd(typed.data(), static_cast<int>(typed.size())));
+  ASSERT_TRUE(Until([&] { return port.WriterHeld(); }));
+  port.Say(reply);
+  ASSERT_TRUE(Until([&] { return screen.Logged("4096"); }));  // the last request is queued
+  port.Say(Slice(reply, 0, 6));
+  ASSERT_TRUE(Until([&] { return port.Heard(); }));
+  port.ReleaseWrites();
+  const Bytes sent = Sent();
+  ASSERT_EQ(sent.size(), typed.size() + 16);
+  const auto asked = ReadRequests(Slice(sent, typed.size(), 16));
+  ASSERT_EQ(asked.size(), 1u);
+  Garbled(Slice(reply, 6, reply.size() - 6));
+  // The box answers the request it got; the read it belonged to is over.
+  Line(ReplyTo(asked[0]));
+  ExpectReadGivenUp();
+  ExpectTheNextReadWorks();
+}
+
 TEST_F(BrokenRead, CopyOfErasedFlashPassesTheCrcOfItsShortCut) {
   // Cut to 12 bytes, a copy of data that begins FF FF FF FF carries the CRC of nothing.
   std::fill_n(flash.begin() + 0x1000, 4, std::uint8_t{0xFF});
