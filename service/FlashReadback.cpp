@@ -64,6 +64,7 @@ void FlashReadback::SendNextRequest() {
   const FlashRequest request = BuildFlashReadRequest(address, length);
   // Queued before its log lines are written: the request goes out while they are.
   const bool queued = Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
+  const std::uint64_t number = Tx.LastQueued();
   Out.On(ev::FlashReadAsks{FlashBytesLeft});
   if (!queued) {
     // The ring has said why; a read with a block missing could never complete. A read that
@@ -76,7 +77,7 @@ void FlashReadback::SendNextRequest() {
   FlashBytesLeft -= length;
   ++FlashBlocksRequested;
   Request = Slot::Asked;
-  RequestMessage = Tx.LastQueued();
+  RequestMessage = number;
   RequestOrphaned = false;
   SurplusArriving = false;
   // The wait starts again with every request, however slow the line.
