@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -42,3 +43,6 @@ class SystemClock : public Clock {
   LocalTime Now() override;
   int MsUntilSecondTurns(int turns) override;
 };
+
+// A system time as a calendar date and time in UTC.
+std::tm UtcCalendar(std::time_t seconds);

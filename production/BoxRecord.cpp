@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "platform/Clock.h"
 #include "production/Json.h"
 
 namespace {
@@ -92,12 +93,7 @@ std::string UtcNow() {
   const auto now = system_clock::now();
   const std::time_t seconds = system_clock::to_time_t(now);
   const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm utc{};
-#if defined(_WIN32)
-  gmtime_s(&utc, &seconds);
-#else
-  gmtime_r(&seconds, &utc);
-#endif
+  const std::tm utc = UtcCalendar(seconds);
   char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
                 utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,

@@ -53,11 +53,13 @@ class PostgresStore : public RecordStore {
   }
 
   bool Put(const BoxRecord& r, std::string& why) override {
+    const bool wasUp = Reachable();
     if (PutOnce(r, why)) return true;
-    // A server restarted since the last row: the connection is found broken only now.
-    if (Conn == nullptr || PQstatus(Conn) != CONNECTION_BAD) return false;
-    PQreset(Conn);
-    return PQstatus(Conn) == CONNECTION_OK && PutOnce(r, why);
+    // A server restarted since the last row: the connection is found broken only now, and a
+    // fresh one is worth one more try. A server that could not be reached just now is not
+    // waited for twice.
+    if (!wasUp || PQstatus(Conn) != CONNECTION_BAD) return false;
+    return PutOnce(r, why);
   }
 
   bool Reachable() const override { return Conn != nullptr && PQstatus(Conn) == CONNECTION_OK; }
@@ -192,10 +194,8 @@ class PostgresStore : public RecordStore {
     return true;
   }
 
-  // A connection lost since (the server restarted) is made again once.
+  // A connection lost since (the server restarted) is made afresh, once.
   bool Connected(std::string& why) {
-    if (Conn != nullptr && PQstatus(Conn) == CONNECTION_OK) return true;
-    if (Conn != nullptr) PQreset(Conn);
     if (Conn != nullptr && PQstatus(Conn) == CONNECTION_OK) return true;
     return Open(why);
   }

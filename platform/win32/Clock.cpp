@@ -8,3 +8,9 @@ LocalTime SystemClock::Now() {
   localtime_s(&local, &t);
   return {local.tm_hour, local.tm_min, local.tm_sec};
 }
+
+std::tm UtcCalendar(std::time_t seconds) {
+  std::tm utc{};
+  gmtime_s(&utc, &seconds);
+  return utc;
+}

@@ -1,8 +1,14 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "production/BoxRecord.h"
@@ -127,6 +133,59 @@ TEST_F(LocalRecord, FiltersAndSummary) {
   EXPECT_NE(summary.find("2026-12-08 09:00  2 boxes, 0 ok"), std::string::npos) << summary;
   EXPECT_NE(RowCsv(failed).find(",\"Timeout!!, twice \"\"really\"\"\","), std::string::npos)
       << RowCsv(failed);
+}
+
+// A server that takes connections and never says a word: every attempt costs a whole
+// connection time-out, so a station must not make two where one has just failed.
+class SilentServer {
+ public:
+  SilentServer() {
+    Listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(Listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(Listener, 8) != 0 ||
+        getsockname(Listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      return;
+    Port = ntohs(address.sin_port);
+    Taker = std::thread([this] {
+      for (int fd; (fd = accept(Listener, nullptr, nullptr)) >= 0;) {
+        Held.push_back(fd);
+        ++Connections;
+      }
+    });
+  }
+  ~SilentServer() {
+    shutdown(Listener, SHUT_RDWR);
+    if (Taker.joinable()) Taker.join();
+    close(Listener);
+    for (int fd : Held) close(fd);
+  }
+  std::string Conninfo() const {
+    return "host=127.0.0.1 port=" + std::to_string(Port) +
+           " dbname=line user=station connect_timeout=2 sslmode=disable gssencmode=disable";
+  }
+  int Listener = -1;
+  int Port = 0;
+  std::atomic<int> Connections{0};
+
+ private:
+  std::thread Taker;
+  std::vector<int> Held;
+};
+
+TEST(ServerRecord, AServerThatDoesNotAnswerIsWaitedForOnceACall) {
+  SilentServer server;
+  ASSERT_NE(server.Port, 0);
+  const auto store = PostgresRecord(server.Conninfo());
+  std::string why;
+  EXPECT_FALSE(store->Open(why));
+  EXPECT_EQ(server.Connections, 1);
+  EXPECT_FALSE(store->Put(Box("1", "s", 1, "ok"), why));
+  EXPECT_EQ(server.Connections, 2);
+  EXPECT_FALSE(store->Reachable());
 }
 
 }  // namespace
