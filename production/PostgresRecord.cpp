@@ -115,14 +115,13 @@ class PostgresStore : public RecordStore {
 
   int MarkInterrupted(const std::string& station, const std::function<bool(long long)>& alive,
                       std::string& why) override {
+    // Without their steps: a row is written over its steps, which it leaves as they are.
     std::vector<BoxRecord> rows;
-    if (!Select(RecordFilter{}, true, rows, why, station)) return -1;
+    if (!Select(RecordFilter{}, false, rows, why, station)) return -1;
     int marked = 0;
     for (BoxRecord& r : rows) {
       if (alive(r.Pid)) continue;
-      r.Result = "interrupted";
-      r.Status = 130;
-      r.Why = "the station stopped before the box was done";
+      MarkStationStopped(r);
       if (!Put(r, why)) return -1;
       ++marked;
     }
@@ -155,14 +154,12 @@ class PostgresStore : public RecordStore {
     const std::string failed = filter.FailedOnly ? "1" : "0";
     const char* values[] = {filter.Since.c_str(), filter.Port.c_str(), failed.c_str(),
                             runningOf.c_str()};
-    Result q(PQexecParams(
-        Conn,
-        "SELECT id, station, port, adapter, started, ended, result, status, why, loader_version,"
-        " hardware_model, hardware_version, oui, image, image_size, image_sha256, bytes, pid"
+    const std::string sql =
+        std::string("SELECT ") + BoxColumns +
         " FROM boxes WHERE started >= $1 AND ($2 = '' OR port = $2) AND ($3 = '0' OR result IN"
         " ('failed', 'interrupted')) AND ($4 = '' OR (station = $4 AND result = 'running'))"
-        " ORDER BY started, id",
-        4, nullptr, values, nullptr, nullptr, 0));
+        " ORDER BY started, id";
+    Result q(PQexecParams(Conn, sql.c_str(), 4, nullptr, values, nullptr, nullptr, 0));
     if (!q.Ok()) return Failed(why);
     const int first = static_cast<int>(rows.size());
     for (int t = 0; t < PQntuples(q.R); ++t) {

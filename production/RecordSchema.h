@@ -12,6 +12,18 @@ inline std::string SchemaTooNew(int version) {
          std::to_string(RecordSchemaVersion) + " this kelvarin-cli writes";
 }
 
+// A box's columns as the stores read them, in the table's order.
+inline constexpr const char* BoxColumns =
+    "id, station, port, adapter, started, ended, result, status, why, loader_version,"
+    " hardware_model, hardware_version, oui, image, image_size, image_sha256, bytes, pid";
+
+// A row left running by a station that stopped before its box was done.
+inline void MarkStationStopped(BoxRecord& r) {
+  r.Result = "interrupted";
+  r.Status = 130;  // as a shell tells a program stopped by Ctrl+C
+  r.Why = "the station stopped before the box was done";
+}
+
 // The record's tables, in SQL that SQLite and PostgreSQL both take (SQLite reads BIGINT and
 // DOUBLE PRECISION as its integer and real), made only where missing. extraColumns: columns of
 // the local file's own (", forwarded ...").

@@ -138,15 +138,14 @@ class SqliteStore : public LocalRecordStore {
 
   int MarkInterrupted(const std::string& station, const std::function<bool(long long)>& alive,
                       std::string& why) override {
+    // Without their steps: a row is written over its steps, which it leaves as they are.
     std::vector<BoxRecord> running;
     RecordFilter all;
-    if (!Rows(all, true, running, why, "result = 'running'")) return -1;
+    if (!Rows(all, false, running, why, "result = 'running'")) return -1;
     int marked = 0;
     for (BoxRecord& r : running) {
       if (r.Station != station || alive(r.Pid)) continue;
-      r.Result = "interrupted";
-      r.Status = 130;
-      r.Why = "the station stopped before the box was done";
+      MarkStationStopped(r);
       // A row kept for a server goes to it again with its end.
       if (!PutRow(r, Forwarded(r.Id), why)) return -1;
       ++marked;
@@ -181,8 +180,7 @@ class SqliteStore : public LocalRecordStore {
   bool Rows(const RecordFilter& filter, bool withSteps, std::vector<BoxRecord>& rows,
             std::string& why, const char* extra) {
     std::string sql =
-        "SELECT id, station, port, adapter, started, ended, result, status, why, loader_version,"
-        " hardware_model, hardware_version, oui, image, image_size, image_sha256, bytes, pid"
+        std::string("SELECT ") + BoxColumns +
         " FROM boxes WHERE started >= ?1 AND (?2 = '' OR port = ?2) AND (?3 = 0 OR result IN"
         " ('failed', 'interrupted'))";
     if (extra != nullptr) sql += std::string(" AND ") + extra;

@@ -84,7 +84,9 @@ TEST_F(LocalRecord, KeptRowsWaitForTheServerAndNeverGoBack) {
 // Only this station's rows of processes that are gone become interrupted; one kept for the
 // server still goes to it.
 TEST_F(LocalRecord, InterruptedAreTheDeadProcessesOfThisStationAlone) {
-  ASSERT_TRUE(Store->Keep(Box("dead-kept", "s1", 111, "running"), Why));
+  BoxRecord kept = Box("dead-kept", "s1", 111, "running");
+  kept.Steps = {{"erase", "ok", "", 1.5}, {"upload", "running", "", 0}};
+  ASSERT_TRUE(Store->Keep(kept, Why));
   ASSERT_TRUE(Store->Put(Box("dead-sent", "s1", 112, "running"), Why));
   ASSERT_TRUE(Store->Put(Box("alive", "s1", 200, "running"), Why));
   ASSERT_TRUE(Store->Put(Box("other", "s2", 113, "running"), Why));
@@ -105,6 +107,10 @@ TEST_F(LocalRecord, InterruptedAreTheDeadProcessesOfThisStationAlone) {
   ASSERT_EQ(waiting.size(), 1u);
   EXPECT_EQ(waiting[0].Id, "dead-kept");
   EXPECT_EQ(waiting[0].Result, "interrupted");
+  // Its steps go to the server with it, as far as they went.
+  ASSERT_EQ(waiting[0].Steps.size(), 2u);
+  EXPECT_EQ(waiting[0].Steps[0].Name, "erase");
+  EXPECT_EQ(waiting[0].Steps[1].Result, "running");
 }
 
 // A record made by a newer kelvarin-cli is not written by this one: its rows would miss what the
