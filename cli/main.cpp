@@ -1,8 +1,8 @@
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -133,23 +133,17 @@ int main(int argc, char** argv) {
   // Every image is taken once for every port and box, and once for every step that names it: a
   // file replaced or deleted later changes nothing, and one written to is noticed before a block
   // of it goes out.
-  const std::vector<const CliOptions*> steps = StepsOf(options);
   std::vector<StepImage> images;
-  for (size_t i = 0; i < steps.size(); ++i) {
-    const CliOptions* step = steps[i];
+  std::map<std::string, std::size_t> firstStep;  // an image's name: the step that took it
+  for (const CliOptions* step : StepsOf(options)) {
     StepImage taken;
     if (step->Cmd == Command::Upload || step->Cmd == Command::Verify) {
       std::string why;
-      const auto same =
-          std::find_if(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(i),
-                       [&](const CliOptions* earlier) {
-                         return earlier->Image == step->Image && (earlier->Cmd == Command::Upload ||
-                                                                  earlier->Cmd == Command::Verify);
-                       });
-      if (same != steps.begin() + static_cast<std::ptrdiff_t>(i))
-        taken = images[static_cast<size_t>(same - steps.begin())];
-      else
+      const auto [first, isFirst] = firstStep.try_emplace(step->Image, images.size());
+      if (isFirst)
         taken.Image = OpenUploadImage(step->Image, why);
+      else
+        taken = images[first->second];
       // A job's step is named by its line.
       const std::string where = step->StepLine > 0 ? "bad job: " + options.JobFile + ":" +
                                                          std::to_string(step->StepLine) + ": "

@@ -359,36 +359,26 @@ void Tform_main::UpdateStateLabels() {
 void Tform_main::UpdateStatus() {
   if (!lab_State) return;
   UpdateStateLabels();
-  const Core::WorkProgress job = Protocol.Progress();
+  const MovingStatus moving = MovingStatusOf(Protocol, Rate);
   // The buttons are off while the box is asked; say why and for how long.
-  const QString wait = QString::fromStdString(WaitText(Protocol));
+  const QString wait = QString::fromStdString(moving.Wait);
   if (lab_Wait->text() != wait) lab_Wait->setText(wait);
   lab_Wait->setVisible(!wait.isEmpty());
 
-  // Polled only while something moves by itself: a transfer's progress or the countdown of a
-  // wait. The engine tells the window when either starts or ends (the reply wait is armed or
-  // disarmed, the port opens or closes).
-  const bool transfer = job.What != Core::WorkProgress::Job::None && job.Total != 0;
-  if (!transfer && wait.isEmpty())
+  // Polled only while something moves by itself. The engine tells the window when a transfer
+  // or a wait starts or ends (the reply wait is armed or disarmed, the port opens or closes).
+  if (!moving.Moving())
     StatusTimer.stop();
   else if (!StatusTimer.isActive())
     StatusTimer.start();
-  if (!transfer) {
-    Rate.Clear();
+  if (moving.Percent < 0) {
     bar_Progress->hide();
     lab_Rate->hide();
     return;
   }
-  if (!RateClock.isValid()) RateClock.start();
-  Rate.Add(RateClock.elapsed(), job.Done);
-  const int percent = static_cast<int>(job.Done * 100 / job.Total);
-  if (bar_Progress->value() != percent) bar_Progress->setValue(percent);
+  if (bar_Progress->value() != moving.Percent) bar_Progress->setValue(moving.Percent);
   bar_Progress->show();
-  const std::optional<double> perSecond = Rate.PerSecond();
-  const QString rate =
-      perSecond
-          ? QString::fromStdString(RateText(*perSecond, job.Total - std::min(job.Done, job.Total)))
-          : QString();
+  const QString rate = QString::fromStdString(moving.Rate);
   if (lab_Rate->text() != rate) lab_Rate->setText(rate);
   lab_Rate->setVisible(!rate.isEmpty());
 }

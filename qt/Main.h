@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QAction>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QMainWindow>
 #include <QProgressBar>
@@ -150,5 +149,4 @@ class Tform_main : public QMainWindow, public EventSink, private EventText {
   bool CommandsEnabled = false;
   // The running job's rate.
   RateMeter Rate;
-  QElapsedTimer RateClock;
 };

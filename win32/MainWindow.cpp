@@ -442,7 +442,6 @@ void MainWindow::ClearLog() {
 }
 
 void MainWindow::SaveLogAs() {
-  FlushLog();
   const std::optional<std::string> path =
       PickLogFile
           ? PickLogFile()
@@ -521,29 +520,17 @@ void MainWindow::UpdateStatus() {
   parts[0] = WideOfUtf8(StateWord(Protocol, CommandsEnabled));
   if (Protocol.Connected())
     parts[1] = WideOfUtf8(PortText(Protocol.OpenPortName(), Protocol.PortSettings()));
-  parts[2] = WideOfUtf8(WaitText(Protocol));
-  const Core::WorkProgress job = Protocol.Progress();
+  const MovingStatus moving = MovingStatusOf(Protocol, Rate);
+  parts[2] = WideOfUtf8(moving.Wait);
+  parts[3] = WideOfUtf8(moving.Rate);
+  const int percent = moving.Percent;
   // Polled only while something moves by itself: a transfer's progress or a wait's countdown.
-  const bool transfer = job.What != Core::WorkProgress::Job::None && job.Total != 0;
-  const bool poll = transfer || !parts[2].empty();
-  if (poll != StatusTimerOn) {
-    if (poll)
+  if (moving.Moving() != StatusTimerOn) {
+    if (moving.Moving())
       ::SetTimer(Handle(), StatusTimer, StatusPollMs, nullptr);
     else
       ::KillTimer(Handle(), StatusTimer);
-    StatusTimerOn = poll;
-  }
-  int percent = -1;
-  if (!transfer) {
-    Rate.Clear();
-  } else {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - RateStart)
-                        .count();
-    Rate.Add(ms, job.Done);
-    percent = static_cast<int>(job.Done * 100 / job.Total);
-    if (const std::optional<double> perSecond = Rate.PerSecond())
-      parts[3] = WideOfUtf8(RateText(*perSecond, job.Total - std::min(job.Done, job.Total)));
+    StatusTimerOn = moving.Moving();
   }
   if (parts == Parts && percent == Percent) return;
   const bool shape = (percent < 0) != (Percent < 0) || parts != Parts;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -99,7 +98,6 @@ class MainWindow : public DialogWindow, public EventSink, private EventText {
   LogView Log;
   bool CommandsEnabled = false;
   RateMeter Rate;
-  std::chrono::steady_clock::time_point RateStart = std::chrono::steady_clock::now();
   // The client area as laid out, and the places of what grows with it.
   SIZE LaidOut{};
   RECT PanelAt{}, LogAt{}, EntryAt{}, SendAt{}, ToolBarAt{};

@@ -1,5 +1,6 @@
 #include "window/StatusText.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -72,4 +73,22 @@ std::optional<double> RateMeter::PerSecond() const {
   if (span < ShortestMs) return std::nullopt;
   return static_cast<double>(Samples.back().second - Samples.front().second) * 1000.0 /
          static_cast<double>(span);
+}
+
+MovingStatus MovingStatusOf(const Core& engine, RateMeter& meter) {
+  MovingStatus status;
+  status.Wait = WaitText(engine);
+  const Core::WorkProgress job = engine.Progress();
+  if (job.What == Core::WorkProgress::Job::None || job.Total == 0) {
+    meter.Clear();
+    return status;
+  }
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch())
+                      .count();
+  meter.Add(ms, job.Done);
+  status.Percent = static_cast<int>(job.Done * 100 / job.Total);
+  if (const std::optional<double> perSecond = meter.PerSecond())
+    status.Rate = RateText(*perSecond, job.Total - std::min(job.Done, job.Total));
+  return status;
 }

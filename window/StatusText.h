@@ -38,3 +38,13 @@ class RateMeter {
  private:
   std::deque<std::pair<std::int64_t, std::uint64_t>> Samples;
 };
+
+// The part of the status bar that moves by itself, and so is polled while it shows.
+struct MovingStatus {
+  std::string Wait;  // WaitText
+  int Percent = -1;  // a transfer's; -1 while none runs
+  std::string Rate;  // RateText, once the meter has a rate
+  bool Moving() const { return Percent >= 0 || !Wait.empty(); }
+};
+// Feeds meter the transfer's bytes done (and empties it while none runs).
+MovingStatus MovingStatusOf(const Core& engine, RateMeter& meter);

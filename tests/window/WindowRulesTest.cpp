@@ -125,10 +125,6 @@ TEST(WindowRules, TheDeliveryChoiceMustAgreeWithTheTypedType) {
   EXPECT_EQ(TimestampText(9, 5, 7, 42), "09:05:07.042 ");
 }
 
-}  // namespace
-
-namespace {
-
 // The working folder is the process's: each case puts back the one it found.
 class MenuFolderTest : public ::testing::Test {
  protected:
