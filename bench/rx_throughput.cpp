@@ -30,7 +30,7 @@ class CountingSink : public ReplySink {
     Bytes += static_cast<std::uint64_t>(length);
     return true;
   }
-  void HandleReplyWord(std::uint32_t) override { ++Words; }
+  void HandleReplyWord(std::uint32_t, std::uint64_t) override { ++Words; }
   long TextItems = 0;
   long Replies = 0;
   long Words = 0;

@@ -551,6 +551,11 @@ void BoxSim::SetGreeting(std::string line) {
   Greeting = std::move(line);
 }
 
+void BoxSim::SetDoubledWords(std::vector<std::uint32_t> words) {
+  std::lock_guard lock(Mutex);
+  DoubledWords = std::move(words);
+}
+
 void BoxSim::InjectFault(const Fault& fault) {
   std::lock_guard lock(Mutex);
   Faults.push_back({fault, FramesSent, FlashReplies});
@@ -1303,6 +1308,13 @@ void BoxSim::SendFrame(const Bytes& frame, FrameInfo info) {
   {
     std::lock_guard lock(Mutex);
     if (Silent) return;
+    if (frame.size() == 4 && std::find(DoubledWords.begin(), DoubledWords.end(),
+                                       GetBe32(frame.data())) != DoubledWords.end()) {
+      Fault doubled;
+      doubled.kind = FaultKind::Duplicate;
+      segments = ApplyFault(frame, doubled);
+      faultName = FaultName(FaultKind::Duplicate);
+    }
     for (auto it = Faults.begin(); it != Faults.end(); ++it) {
       const Fault& f = it->fault;
       const bool hit =

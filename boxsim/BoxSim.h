@@ -152,6 +152,9 @@ class BoxSim {
   // a line printed each time the box answers the sync word, any bytes in it, escape sequences
   // and zero bytes too (empty: none).
   void SetGreeting(std::string line);
+  // every status word among these sent twice, the copy right behind it, as a line can carry it
+  // (empty: none).
+  void SetDoubledWords(std::vector<std::uint32_t> words);
 
   void InjectFault(const Fault& fault);
   void ClearFaults();  // also ends a silence
@@ -285,6 +288,7 @@ class BoxSim {
   Bytes RequestNoise;
   int RequestNoisePauseMs = 0;
   std::string Greeting;
+  std::vector<std::uint32_t> DoubledWords;
   std::uint64_t FramesSent = 0;
   std::uint64_t FlashReplies = 0;
   std::vector<Request> Requests;

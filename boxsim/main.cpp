@@ -20,6 +20,7 @@ void Usage(FILE* out) {
       "                       [--flood-stop-sync MS] [--ok-after-blocks N]\n"
       "                       [--request-noise MS] [--greeting TEXT]\n"
       "                       [--upload-address HEX] [--app-seconds N]\n"
+      "                       [--double WORD]...\n"
       "       kelvarin-boxsim --help | --version\n"
       "Plays a set-top box's boot loader on a pseudo-terminal, for trying kelvarin and\n"
       "kelvarin-cli without hardware. Prints the device (and the link), then logs what\n"
@@ -52,6 +53,9 @@ void Usage(FILE* out) {
       "  --greeting TEXT       print TEXT each time it answers the sync word; \\xNN\n"
       "                        in TEXT is the byte NN, so escape sequences and zero\n"
       "                        bytes can be sent\n"
+      "  --double WORD         send the status word WORD (hexadecimal, BB12219A for\n"
+      "                        ERASE OK) twice, the copy right behind it; may be\n"
+      "                        given for several words\n"
       "  -h, --help            print this help and exit\n"
       "  --version             print the version and exit\n",
       out);
@@ -99,6 +103,7 @@ int main(int argc, char** argv) {
   long uploadAddress = 0;
   long appSeconds = 0;
   std::string greeting;
+  std::vector<std::uint32_t> doubled;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const auto number = [&](long low, long high, long& value, int base = 10) {
@@ -124,6 +129,10 @@ int main(int argc, char** argv) {
       if (!number(0, 0xFFFFFFFFL, uploadAddress, 16)) return 2;
     } else if (arg == "--app-seconds" && i + 1 < argc) {
       if (!number(0, 86400, appSeconds)) return 2;
+    } else if (arg == "--double" && i + 1 < argc) {
+      long word = 0;
+      if (!number(0xBB000000L, 0xBBFFFFFFL, word, 16)) return 2;
+      doubled.push_back(static_cast<std::uint32_t>(word));
     } else if (arg == "--greeting" && i + 1 < argc) {
       greeting = Unescape(argv[++i]);
     } else if (arg == "--save-flash" && i + 1 < argc) {
@@ -156,6 +165,7 @@ int main(int argc, char** argv) {
   if (noiseMs >= 0)
     box.SetRequestNoise({0xBB, 0x22, 0x21, 0xBA, 0x31, 0x30}, static_cast<int>(noiseMs));
   box.SetGreeting(greeting);
+  box.SetDoubledWords(doubled);
   box.SetUploadAddress(static_cast<std::uint32_t>(uploadAddress));
   box.SetAppSeconds(static_cast<int>(appSeconds));
   box.SetEventSink([](const std::string& line) {

@@ -257,6 +257,7 @@ void PortJob::Handle(const Event& e) {
 }
 
 void PortJob::HandleWork(const Event& e) {
+  if (e.ForStep != 0 && e.ForStep != StepSerial && e.What != Kind::PortLost) return;
   switch (e.What) {
     case Kind::PortLost:
       FinishBox(ExitStatus::LinkFailed, LostWhy(e));
@@ -354,6 +355,7 @@ void PortJob::StartWork() {
 }
 
 void PortJob::StartStep() {
+  ++StepSerial;
   StepStart = Now;
   Written = false;
   WriteNumber = 0;

@@ -50,6 +50,8 @@ class PortJob : public EventSink, public DlCfgView {
     std::string Why{};
     std::string Text{};
     std::vector<std::uint8_t> Record{};
+    // Raised: the step at work then (see StepSerial); 0 for what happens now.
+    std::uint64_t ForStep = 0;
   };
 
   // readFile: where a read's bytes go (with --repeat, each box's file is named after it);
@@ -83,7 +85,10 @@ class PortJob : public EventSink, public DlCfgView {
   // The transition function: every change of state happens here.
   void Handle(const Event& event);
   void HandleWork(const Event& event);
-  void Raise(Event event) { Pending.push_back(std::move(event)); }
+  void Raise(Event event) {
+    event.ForStep = StepSerial;
+    Pending.push_back(std::move(event));
+  }
   bool LoaderAnswerWaiting() const;
 
   void Enter(JobState state);
@@ -123,6 +128,9 @@ class PortJob : public EventSink, public DlCfgView {
   JobOutput& Out;
   std::vector<const CliOptions*> Steps;
   std::size_t StepIndex = 0;
+  // Counts the steps begun: what the engine reported for one step settles no later one, however
+  // late it is handled.
+  std::uint64_t StepSerial = 0;
   std::vector<StepImage> Images;
   Recorder* Record;
   BoxRecord Box;

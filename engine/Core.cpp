@@ -114,8 +114,10 @@ bool Core::OpenPort(const PortRequest& request) {
   Uart.ComHandle = &Line;
   Uart.UartConnected = true;
   Tx.SyncStopped = false;
-  // A line the box on the last connection began is no part of what this one says.
+  // A line the box on the last connection began is no part of what this one says, nor is an
+  // answer to a command sent then.
   Rx.DropLine();
+  DataHandler.ForgetAwaited();
   ResumeWorkers();
   Out.On(ev::PortOpened{request.Name, settings, Line.FollowedTo()});
   return true;
@@ -157,6 +159,8 @@ bool Core::SendCmd(const std::uint8_t* bytes, int length) {
       static_cast<int>(std::find(message.begin(), message.end(), 0) - message.begin());
   if (count == 0) return false;  // nothing to send, so nothing to wait for
   if (!Tx.TxEnqueue(count, message.data())) return false;
+  // Typed or from a button, a loader command is answered the same way.
+  if (count >= 4) AwaitAnswer(GetBe32(message.data()));
   Tx.SyncStopped = true;
   Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
   Out.On(ev::CommandSent{{message.begin(), message.begin() + std::min(count, 4)}});
@@ -212,7 +216,7 @@ void Core::SetDlCfg(const std::uint8_t* record) {
   PutCommandWord(message, Cmd::SetDlCfg);
   Out.On(ev::CommandSent{{message, message + 4}, length});
   std::copy(record, record + DlCfgRecordSize, message + 4);
-  Tx.TxEnqueue(length, message);
+  if (Tx.TxEnqueue(length, message)) AwaitAnswer(Cmd::SetDlCfg);
   Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
 }
 
@@ -225,7 +229,7 @@ void Core::TuneTest(std::uint32_t frequencyKHz, std::uint32_t bandwidth) {
   OnProtocolThread();
   const TuneRequest request = BuildTuneRequest(frequencyKHz, bandwidth);
   Out.On(ev::CommandSent{{request.begin(), request.begin() + 4}});
-  Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
+  if (Tx.TxEnqueue(static_cast<int>(request.size()), request.data())) AwaitAnswer(Cmd::TuneTest);
 }
 
 bool Core::EraseFlash(std::uint32_t start, std::uint32_t size) {
@@ -237,6 +241,7 @@ bool Core::EraseFlash(std::uint32_t start, std::uint32_t size) {
   }
   const FlashRequest request = BuildEraseRequest(start, size);
   const bool queued = Tx.TxEnqueue(static_cast<int>(request.size()), request.data());
+  if (queued) AwaitAnswer(Cmd::EraseFlash);
   Out.On(ev::CommandSent{{request.begin(), request.begin() + 4}});
   return queued;
 }
@@ -250,6 +255,10 @@ bool Core::ReadFlash(std::uint32_t start, std::uint32_t size) {
   }
   Flash.ReadFlash(static_cast<std::int32_t>(start), size);
   return Flash.ReadUnderWay();
+}
+
+void Core::AwaitAnswer(std::uint32_t word) {
+  DataHandler.Awaits(LoaderCommandOf(word), Tx.LastQueued());
 }
 
 void Core::ResumeSync() {

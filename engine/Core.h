@@ -165,6 +165,8 @@ class Core {
   void SuspendWorkers();
   void ResumeWorkers();
   void PortLost(const std::string& why);
+  // The message just queued carried this command word: its status word settles it.
+  void AwaitAnswer(std::uint32_t word);
   // The thread rule: protocol state is touched on the protocol thread alone.
   void OnProtocolThread() const {
     assert(Thread.IsCurrent() && "an operation of Core called off its protocol thread");

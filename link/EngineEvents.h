@@ -76,6 +76,14 @@ struct CommandSettled {
   bool Ok() const { return Word != Command->FailReply; }
 };
 
+// A command's status word that answers nothing sent: its command was not out, had been settled
+// already (a copy on the line), or began to go out only after the word came in. It settles
+// nothing.
+struct UnexpectedAnswer {
+  const LoaderCommand* Command = nullptr;
+  std::uint32_t Word = 0;
+};
+
 // Any status word the receiver recognised, whether or not it settled a command.
 struct StatusWord {
   std::uint32_t Word = 0;
@@ -172,10 +180,10 @@ struct Refused {
 using EngineEvent =
     std::variant<ev::PortOpened, ev::PortOpenFailed, ev::PortLost, ev::PortClosed, ev::CommandSent,
                  ev::AwaitingLoader, ev::ReplyWait, ev::ReplyTimedOut, ev::LoaderAnswered,
-                 ev::LoaderVersion, ev::CommandSettled, ev::StatusWord, ev::BoxText,
-                 ev::ReplyCutShort, ev::ReplyCrcFailed, ev::UploadStarted, ev::BlockServed,
-                 ev::RequestIgnored, ev::UploadEnded, ev::FlashReadAsks, ev::FlashBlockChecked,
-                 ev::FlashReadRefused, ev::FlashReadEnded, ev::Refused>;
+                 ev::LoaderVersion, ev::CommandSettled, ev::UnexpectedAnswer, ev::StatusWord,
+                 ev::BoxText, ev::ReplyCutShort, ev::ReplyCrcFailed, ev::UploadStarted,
+                 ev::BlockServed, ev::RequestIgnored, ev::UploadEnded, ev::FlashReadAsks,
+                 ev::FlashBlockChecked, ev::FlashReadRefused, ev::FlashReadEnded, ev::Refused>;
 
 // Where the engine's events go: the window, the command line, a test's recorder. Called on
 // the protocol thread; a front end may block in it (a modal message box).

@@ -271,7 +271,7 @@ int UartRxThread::ParseReplyFrame(std::uint8_t* frame, int len) {
 
   switch (info->Kind) {
     case WordKind::Status:
-      Sink.HandleReplyWord(word);
+      Sink.HandleReplyWord(word, FrameBegun);
       return 2;
     case WordKind::UploadResult:
       Sink.AddReplyItem(frame, 4, ItemKind::Reply);

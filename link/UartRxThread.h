@@ -21,7 +21,8 @@ class ReplySink {
  public:
   virtual ~ReplySink() = default;
   virtual bool AddReplyItem(const std::uint8_t* data, int length, ItemKind kind) = 0;
-  virtual void HandleReplyWord(std::uint32_t word) = 0;
+  // begun: UartState::Begun once the word's first byte had been read (see AllBegun).
+  virtual void HandleReplyWord(std::uint32_t word, std::uint64_t begun) = 0;
 };
 
 // UartState::Begun as it was once the first byte of a reply had been read: a message numbered

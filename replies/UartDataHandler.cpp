@@ -100,10 +100,26 @@ void UartDataHandler::DispatchReply(const Slot& slot) {
   }
 }
 
-void UartDataHandler::HandleReplyWord(std::uint32_t word) {
+void UartDataHandler::Awaits(const LoaderCommand* command, std::uint64_t message) {
   OnProtocolThread();
-  if (const LoaderCommand* command = CommandSettledBy(word))
+  if (command != nullptr && (command->OkReply != 0 || command->FailReply != 0))
+    Awaited[command] = message;
+}
+
+void UartDataHandler::HandleReplyWord(std::uint32_t word, std::uint64_t begun) {
+  OnProtocolThread();
+  if (const LoaderCommand* command = CommandSettledBy(word)) {
+    const auto awaited = Awaited.find(command);
+    if (awaited == Awaited.end() || awaited->second > begun) {
+      // A copy of an answer, or one to a command of an earlier line, must not pass for the
+      // answer to whatever waits now: the wait goes on.
+      Out.On(ev::UnexpectedAnswer{command, word});
+      Out.On(ev::StatusWord{word});
+      return;
+    }
+    Awaited.erase(awaited);
     Out.On(ev::CommandSettled{command, word});
+  }
   switch (word) {
     case Reply::LoaderReady:
       Tx.SyncStopped = true;

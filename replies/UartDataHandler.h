@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "link/EngineEvents.h"
@@ -29,7 +30,14 @@ class UartDataHandler : public ReplySink, public ProtocolThreadOnly {
   void SetDlCfgView(DlCfgView* view) { DlCfg = view; }
 
   bool AddReplyItem(const std::uint8_t* data, int length, ItemKind kind) override;
-  void HandleReplyWord(std::uint32_t word) override;
+  // A status word settles its command only when that command is out and unsettled, and began to
+  // go out before the word came in; any other is an unexpected answer and changes nothing.
+  void HandleReplyWord(std::uint32_t word, std::uint64_t begun) override;
+  // The message numbered message carried this command: its status word is awaited from now on,
+  // once (nullptr, or a command without status words: nothing to await).
+  void Awaits(const LoaderCommand* command, std::uint64_t message);
+  // Nothing sent before counts any more: the line was opened afresh.
+  void ForgetAwaited() { Awaited.clear(); }
   // Processes at most one item; false when the queue was empty.
   bool ProcessReplyItem();
 
@@ -60,6 +68,8 @@ class UartDataHandler : public ReplySink, public ProtocolThreadOnly {
   CodeUpload& Upload;
   FlashReadback& Flash;
   DlCfgView* DlCfg = nullptr;
+  // Commands out and not yet settled, by their row: the message that carried each.
+  std::map<const LoaderCommand*, std::uint64_t> Awaited;
   std::vector<Slot> ReplySlots;
   int ReplyWritePos = 0;
   int ReplyReadPos = 0;

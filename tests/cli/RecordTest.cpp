@@ -182,6 +182,43 @@ TEST_F(Record, AFailingStepEndsTheBoxsJobAndIsRecorded) {
   for (const std::string& e : box.Events()) EXPECT_EQ(e.find("reboot"), std::string::npos) << e;
 }
 
+// The box sends the erase's OK twice: the copy is no answer to the step after it, which runs
+// (every block of the upload goes out) or waits for its own answer (verify-app, never answered).
+TEST_F(Record, ADoubledAnswerSettlesNoLaterStep) {
+  const std::string image = WriteImage("fw.bin", 2 * 0x1FFFC + 5, 4);
+  const struct {
+    const char* Job;
+    int Status;
+    const char* Result;
+    long long Bytes;
+    const char* LastStep;
+  } cases[] = {
+      {"erase 0 1000\nupload fw.bin\n", 0, "ok", 2 * 0x1FFFC + 5,
+       "{\"step\": \"upload fw.bin\", \"result\": \"ok\""},
+      {"erase 0 1000\nverify-app\n", 5, "failed", 0,
+       "{\"step\": \"verify-app\", \"result\": \"failed\", \"why\": \"Timeout!!\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Job);
+    Boxes.clear();
+    fs::remove(File());
+    BoxSim& box = AddBox();
+    box.SetDoubledWords({Reply::EraseOk});
+    box.SetAnswer(boxsim::BoxCommand::VerifyApp, boxsim::Answer::Never);
+    const Ran ran = Run({"--timeout", "2", "-v", "-p", Path("box0"), "job", Job(c.Job)}, File());
+    EXPECT_EQ(ran.Status, c.Status) << ran.Err;
+    EXPECT_NE(ran.Err.find("unexpected answer: ERASE OK"), std::string::npos) << ran.Err;
+    const std::vector<std::string> rows = Rows(File());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(Field(rows[0], "result"), c.Result) << rows[0];
+    EXPECT_EQ(Number(rows[0], "bytes"), c.Bytes) << rows[0];
+    EXPECT_NE(rows[0].find(c.LastStep), std::string::npos) << rows[0];
+    if (c.Status == 0) {
+      EXPECT_EQ(box.UploadedImage(), ReadBytes(image));
+    }
+  }
+}
+
 TEST_F(Record, ABadJobTouchesNoBox) {
   BoxSim& box = AddBox();
   const Ran ran = Run({"-p", Path("box0"), "job", Job("version\nupload missing.bin\n")}, File());

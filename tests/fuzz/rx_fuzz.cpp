@@ -58,7 +58,7 @@ class BoundedQueue : public ReplySink {
     Items.push_back({kind, std::vector<std::uint8_t>(data, data + length)});
     return true;
   }
-  void HandleReplyWord(std::uint32_t word) override {
+  void HandleReplyWord(std::uint32_t word, std::uint64_t) override {
     if ((word >> 24) != 0xBB) Fail("status word without BB");
     Words.push_back(word);
   }

@@ -17,7 +17,7 @@ class RecordingSink : public ReplySink {
     Items.push_back({kind, Bytes(data, data + length)});
     return true;
   }
-  void HandleReplyWord(std::uint32_t word) override { Words.push_back(word); }
+  void HandleReplyWord(std::uint32_t word, std::uint64_t) override { Words.push_back(word); }
 
   std::vector<SinkItem> Items;
   std::vector<std::uint32_t> Words;

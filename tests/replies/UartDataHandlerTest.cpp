@@ -113,6 +113,9 @@ TEST_F(DataHandlerTest, DownloadInformationIsDroppedAndUnknownRepliesShowAsText)
 }
 
 TEST_F(DataHandlerTest, StatusWordOvertakesQueuedLines) {
+  ASSERT_TRUE(core.SendCmdWord(Cmd::VerifyBoot));
+  Sent();
+  screen.Clear();
   port.Say(TextLine("first") + TextLine("second") + WireWord(Reply::VerifyBootOk));
   Settle();
   EXPECT_EQ(screen.Log, (std::vector<std::string>{"Verify boot code ok", "first", "second"}));
@@ -120,34 +123,39 @@ TEST_F(DataHandlerTest, StatusWordOvertakesQueuedLines) {
 
 TEST_F(DataHandlerTest, EveryStatusWordHasItsEffectThenDisarms) {
   struct Row {
+    std::uint32_t Sent;  // the command whose answer it is
     std::uint32_t Word;
     std::vector<std::string> Log;
     std::string Caption;  // empty: the status caption is not touched
   };
   const std::vector<Row> rows = {
-      {Reply::SetDlCfgOk, {}, "Set DL CFG OK"},
-      {Reply::SetDlCfgFail, {}, "Set DL CFG Fail"},
-      {Reply::EraseOk, {"ERASE OK"}, ""},
-      {Reply::EraseFail, {"ERASE fail"}, ""},
-      {Reply::VerifyBootOk, {"Verify boot code ok"}, ""},
-      {Reply::VerifyBootFail, {"Verify boot code fail"}, ""},
-      {Reply::VerifyAppOk, {"Verify App ok"}, ""},
-      {Reply::VerifyAppFail, {"Verify App fail"}, ""},
-      {Reply::TuneOk, {"Tune test ok"}, ""},
-      {Reply::TuneFail, {"Tune test fail"}, ""},
-      {Reply::SetDefaultOk, {"Set default CFG ok"}, "Set default CFG ok"},
-      {Reply::SetDefaultFail, {"Set default CFG fail"}, "Set default CFG fail"},
-      {Reply::RunAppFail, {"Run App fail"}, ""},
-      {Reply::ReadFlashFail, {"Read flash fail"}, ""},
-      {Reply::LoaderReady, {"Stop send sync byte"}, ""},
-      {Reply::Status1C, {}, ""},
-      {Reply::Status1D, {}, ""},
-      {Reply::Status21, {}, ""},
-      {Reply::Status27, {}, ""},
+      {Cmd::SetDlCfg, Reply::SetDlCfgOk, {}, "Set DL CFG OK"},
+      {Cmd::SetDlCfg, Reply::SetDlCfgFail, {}, "Set DL CFG Fail"},
+      {Cmd::EraseFlash, Reply::EraseOk, {"ERASE OK"}, ""},
+      {Cmd::EraseFlash, Reply::EraseFail, {"ERASE fail"}, ""},
+      {Cmd::VerifyBoot, Reply::VerifyBootOk, {"Verify boot code ok"}, ""},
+      {Cmd::VerifyBoot, Reply::VerifyBootFail, {"Verify boot code fail"}, ""},
+      {Cmd::VerifyApp, Reply::VerifyAppOk, {"Verify App ok"}, ""},
+      {Cmd::VerifyApp, Reply::VerifyAppFail, {"Verify App fail"}, ""},
+      {Cmd::TuneTest, Reply::TuneOk, {"Tune test ok"}, ""},
+      {Cmd::TuneTest, Reply::TuneFail, {"Tune test fail"}, ""},
+      {Cmd::SetDefaultDlCfg, Reply::SetDefaultOk, {"Set default CFG ok"}, "Set default CFG ok"},
+      {Cmd::SetDefaultDlCfg,
+       Reply::SetDefaultFail,
+       {"Set default CFG fail"},
+       "Set default CFG fail"},
+      {Cmd::RunApp, Reply::RunAppFail, {"Run App fail"}, ""},
+      // Words that answer no command of their own end any wait.
+      {Cmd::VerifyBoot, Reply::ReadFlashFail, {"Read flash fail"}, ""},
+      {Cmd::VerifyBoot, Reply::LoaderReady, {"Stop send sync byte"}, ""},
+      {Cmd::VerifyBoot, Reply::Status1C, {}, ""},
+      {Cmd::VerifyBoot, Reply::Status1D, {}, ""},
+      {Cmd::VerifyBoot, Reply::Status21, {}, ""},
+      {Cmd::VerifyBoot, Reply::Status27, {}, ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << std::hex << row.Word);
-    ASSERT_TRUE(core.SendCmdWord(Cmd::VerifyBoot));
+    ASSERT_TRUE(core.SendCmdWord(row.Sent));
     Sent();
     screen.Clear();
     screen.Captions.clear();
@@ -163,6 +171,69 @@ TEST_F(DataHandlerTest, EveryStatusWordHasItsEffectThenDisarms) {
     EXPECT_FALSE(core.AwaitingReply());
     EXPECT_TRUE(screen.CmdControls);
   }
+}
+
+// A word settles its own command once, and only a command that had begun to go out when the word
+// came: a copy on the line, or an answer nobody asked for, is said and changes nothing.
+TEST_F(DataHandlerTest, AnAnswerSettlesItsOwnCommandOnce) {
+  const struct {
+    const char* What;
+    std::vector<std::uint32_t> Sent;
+    Bytes Said;
+    std::vector<std::string> Log;
+    bool StillAwaiting;
+  } cases[] = {
+      {"nothing asked", {}, WireWord(Reply::EraseOk), {"unexpected answer: ERASE OK"}, false},
+      {"a doubled answer",
+       {Cmd::VerifyBoot},
+       WireWord(Reply::VerifyBootOk) + WireWord(Reply::VerifyBootOk),
+       {"Verify boot code ok", "unexpected answer: Verify boot code ok"},
+       false},
+      {"another command's word while one waits",
+       {Cmd::VerifyApp},
+       WireWord(Reply::EraseFail),
+       {"unexpected answer: ERASE fail"},
+       true},
+      {"two commands out, answered in either order",
+       {Cmd::EraseFlash, Cmd::VerifyApp},
+       WireWord(Reply::VerifyAppFail) + WireWord(Reply::EraseOk),
+       {"Verify App fail", "ERASE OK"},
+       false},
+      {"the answer to a command of the last connection", {Cmd::TuneTest}, {}, {}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    for (std::uint32_t word : c.Sent) ASSERT_TRUE(core.SendCmdWord(word));
+    Sent();
+    screen.Clear();
+    port.Say(c.Said);
+    Settle();
+    EXPECT_EQ(screen.Log, c.Log);
+    EXPECT_EQ(core.AwaitingReply(), c.StillAwaiting);
+    core.CancelReplyWait();
+  }
+  // The tune test above was asked on a line that is closed and opened again since.
+  core.ClosePort();
+  ASSERT_TRUE(Connect());
+  LoaderReady();
+  screen.Clear();
+  port.Say(WireWord(Reply::TuneOk));
+  Settle();
+  EXPECT_EQ(screen.Log, std::vector<std::string>{"unexpected answer: Tune test ok"});
+}
+
+// The answer's first byte came before the command began to go out: it answers an earlier one.
+TEST(Dispatcher, AWordThatBeganBeforeItsCommandAnswersNothing) {
+  RecordingScreen screen;
+  FakeClock clock;
+  TempDir dir;
+  EngineParts parts(screen, clock, dir.Path());
+  parts.DataHandler.Awaits(LoaderCommandOf(Cmd::EraseFlash), 7);
+  parts.DataHandler.HandleReplyWord(Reply::EraseOk, 6);
+  parts.DataHandler.HandleReplyWord(Reply::EraseOk, 7);
+  parts.DataHandler.HandleReplyWord(Reply::EraseOk, 8);
+  EXPECT_EQ(screen.Log, (std::vector<std::string>{"unexpected answer: ERASE OK", "ERASE OK",
+                                                  "unexpected answer: ERASE OK"}));
 }
 
 TEST_F(DataHandlerTest, OnlyTheLoaderReadyWordStopsTheSyncWord) {
