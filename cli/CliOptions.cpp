@@ -83,6 +83,7 @@ enum class Opt {
   Version,
   Record,
   NoRecord,
+  Station,
   Since,
   Failed,
   Csv,
@@ -120,6 +121,8 @@ constexpr OptionEntry OptionTable[] = {
      "where the record of boxes goes: a SQLite file, or a server (postgresql://...); default: "
      "record.sqlite in the user's data folder"},
     {Opt::NoRecord, 0, "no-record", nullptr, "keeps no record of the boxes"},
+    {Opt::Station, 0, "station", "NAME",
+     "the station's name in the record (default: the host name)"},
     {Opt::Since, 0, "since", "TIME", "record: the boxes started from TIME on (UTC, 2026-12-08T09)"},
     {Opt::Failed, 0, "failed", nullptr, "record: only the boxes that failed or were interrupted"},
     {Opt::Csv, 0, "csv", nullptr, "record: comma-separated values, a header first"},
@@ -179,6 +182,10 @@ std::string ApplyOption(const OptionEntry& entry, const std::string& v, CliOptio
       return {};
     case Opt::NoRecord:
       o.NoRecord = true;
+      return {};
+    case Opt::Station:
+      if (v.empty()) return "empty --station";
+      o.StationName = v;
       return {};
     case Opt::Since:
       o.Since = v;
@@ -566,6 +573,17 @@ std::vector<const CliOptions*> StepsOf(const CliOptions& options) {
   return steps;
 }
 
+namespace {
+
+// A step as the record names it: its words as written.
+std::string StepTextOf(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+  return text;
+}
+
+}  // namespace
+
 std::string ParseJobStep(const std::vector<std::string>& words, CliOptions& step) {
   if (words.empty()) return "no command";
   const std::string error = ParseCommand(words, step);
@@ -581,7 +599,7 @@ std::string ParseJobStep(const std::vector<std::string>& words, CliOptions& step
     default:
       break;
   }
-  for (const std::string& word : words) step.StepText += (step.StepText.empty() ? "" : " ") + word;
+  step.StepText = StepTextOf(words);
   return {};
 }
 
@@ -682,6 +700,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
     return r;
   }
   r.Error = ParseCommand(words, o);
+  o.StepText = StepTextOf(words);
   if (r.Error.empty() && o.Repeat && (o.Cmd == Command::Monitor || o.Cmd == Command::Ports))
     r.Error = "--repeat does not go with " + words[0];
   return r;

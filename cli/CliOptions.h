@@ -68,14 +68,15 @@ struct CliOptions {
   std::uint32_t Start = 0, Size = 0;              // erase, read; verify: Start
   std::string OutFile;                            // read
   std::string Field;                              // config get NAME: that field alone
-  std::string StepText;                           // a job's step: its line as written...
-  int StepLine = 0;                               // ...and its line's number
+  std::string StepText;       // the command's words as written (a job's step: its line)...
+  int StepLine = 0;           // ...and a job's step's line number
   bool ForTheRecord = false;  // a step the job adds of itself: its answer goes to the record only
 
   std::string JobFile;            // job
   std::vector<CliOptions> Steps;  // job: its steps, checked
   std::string RecordWhere;        // --record: a file or a server; empty: the default file
   bool NoRecord = false;
+  std::string StationName;  // --station: the record's name for this station
   std::string Since;        // record: the rows from this time on (UTC, as the record writes it)
   bool FailedOnly = false;  // record --failed
   bool Csv = false;         // record --csv

@@ -30,7 +30,10 @@ struct JobView {
   bool Receiving = false;  // the bytes come in (a read), rather than go out
   bool Worked = false;     // the box's work began (it answered the sync word)
   double Seconds = 0;      // of that box's work
-  double Waited = 0;       // in the state the job is in now, when that is a wait
+  // The box's whole work: every step's bytes on the line, and the time from its first step.
+  std::uint64_t BoxBytes = 0;
+  double BoxSeconds = 0;
+  double Waited = 0;  // in the state the job is in now, when that is a wait
   // The most the line can carry, in bytes a second, from its baud rate and frame.
   double LineBytesPerSecond = 0;
   // How the last box served went: its status and the line that decided a failure (text of

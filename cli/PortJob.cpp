@@ -5,6 +5,7 @@
 #include <random>
 #include <system_error>
 
+#include "cli/Latin1.h"
 #include "cli/ReadTarget.h"
 #include "dlcfg/DlCfgRecord.h"
 #include "platform/Files.h"
@@ -127,6 +128,9 @@ JobView PortJob::View() const {
   v.Receiving = ReadsFlash();
   v.Worked = WorkStart != TimePoint{};
   v.Seconds = WorkSeconds();
+  v.BoxBytes = BoxBytes;
+  if (BoxStart != TimePoint{})
+    v.BoxSeconds = duration<double>((WorkEnded ? WorkEnd : Now) - BoxStart).count();
   if (State != JobState::Working && State != JobState::Done)
     v.Waited = duration<double>(Now - StateSince).count();
   v.LineBytesPerSecond = LineBytesPerSecond(Request);
@@ -350,6 +354,7 @@ void PortJob::StartWork() {
   ++BoxNumber;
   StepIndex = 0;
   BoxBytes = 0;
+  BoxStart = Now;
   BeginRecord();
   StartStep();
 }
@@ -676,9 +681,9 @@ void PortJob::RecordArrived(const std::vector<std::uint8_t>& record) {
     texts[field.Edit] = text;
   }
   // What the box says of itself goes into its record.
-  Box.HardwareModel = texts["text_HardwareModel"];
-  Box.HardwareVersion = texts["text_HardwareVersion"];
-  Box.Oui = texts["text_OUI"];
+  Box.HardwareModel = Latin1ToUtf8(texts["text_HardwareModel"]);
+  Box.HardwareVersion = Latin1ToUtf8(texts["text_HardwareVersion"]);
+  Box.Oui = Latin1ToUtf8(texts["text_OUI"]);
   if (Step().Cmd == Command::ConfigGet && !Step().Field.empty()) {
     const auto field = std::find_if(fields.begin(), fields.end(),
                                     [&](const auto& f) { return f.first == Step().Field; });
@@ -800,14 +805,18 @@ bool PortJob::Recorded() const {
 
 void PortJob::BeginRecord() {
   if (!Recorded()) return;
+  const Recorder::Identity& me = Record->Self();
   Box = BoxRecord{};
-  Box.Station = Station;
+  BoxSteps = 0;
+  Box.Station = me.Name;
+  Box.StationId = me.Id;
   Box.Port = Request.Name;
   Box.Adapter = Adapter;
   Box.Started = UtcNow();
-  Box.Pid = ProcessId();
+  Box.Pid = me.Pid;
+  Box.ProcessStart = me.ProcessStart;
   // Unique across stations and their runs: the server keeps one row per id.
-  Box.Id = Station + "/" + std::to_string(Box.Pid) + "/" + Request.Name + "/" +
+  Box.Id = me.Id + "/" + std::to_string(Box.Pid) + "/" + Request.Name + "/" +
            std::to_string(BoxNumber) + "/" + Box.Started;
   for (std::size_t k = 0; k < Steps.size(); ++k) {
     if (Images[k].Image == nullptr || !Box.Image.empty()) continue;
@@ -821,13 +830,16 @@ void PortJob::BeginRecord() {
 void PortJob::EndStep(int status, const std::string& why) {
   // A step that never began (its loader did not come back) sent nothing.
   const bool began = State == JobState::Working;
-  if (began && Step().Cmd == Command::Upload) BoxBytes += Bytes;
+  if (began) BoxBytes += Bytes;
   if (!Recorded() || Box.Started.empty()) return;
-  Box.Steps.push_back({Step().StepText, status == ExitStatus::Ok ? "ok" : "failed",
-                       status == ExitStatus::Ok ? std::string() : why,
-                       began ? duration<double>(Now - StepStart).count() : 0.0});
-  // Each step's end is on record at once: a station killed later still shows how far it got.
-  if (status == ExitStatus::Ok) Record->Put(Box);
+  // Each step's end is on record at once, and once: a station killed later still shows how far
+  // it got, and a job of thousands of steps writes each of them once.
+  BoxRecord ended = Box;
+  ended.FirstStep = BoxSteps++;
+  ended.Steps = {{Step().StepText, status == ExitStatus::Ok ? "ok" : "failed",
+                  status == ExitStatus::Ok ? std::string() : why,
+                  began ? duration<double>(Now - StepStart).count() : 0.0}};
+  Record->Put(std::move(ended));
 }
 
 void PortJob::EndRecord(const std::string& result, int status, const std::string& why) {

@@ -133,14 +133,15 @@ class PortJob : public EventSink, public DlCfgView {
   std::uint64_t StepSerial = 0;
   std::vector<StepImage> Images;
   Recorder* Record;
-  BoxRecord Box;
-  std::uint64_t BoxBytes = 0;  // the box's uploads' bytes on the line
+  BoxRecord Box;  // without its steps: each goes to the record once, as it ends
+  std::size_t BoxSteps = 0;
+  std::uint64_t BoxBytes = 0;  // the bytes of the box's steps that have ended, on the line
+  TimePoint BoxStart{};
   TimePoint StepStart{};
   bool ContinuingBox = false;  // the loader's answer lets the box's next step begin
 
  public:
-  // The station and the port's adapter, as the record names them.
-  std::string Station;
+  // The port's adapter, as the record names it.
   std::string Adapter;
 
  private:

@@ -170,13 +170,17 @@ std::string ProgressLine(const JobView& job, std::size_t width) {
 
 std::string BoxResultLine(const JobView& job) {
   std::string line = job.Port + Format(" box %d: %s", job.Box, ResultName(job.Status));
-  // A box whose work never began has no bytes and no time of its own to tell.
+  // A box whose work never began has no bytes and no time of its own to tell; one that did
+  // tells all of its steps'.
   if (job.Worked) {
-    if (job.BytesTotal > 0 || job.BytesDone > 0)
-      line += Format(", %" PRIu64 " bytes", job.BytesDone);
-    line += Format(", %.1f s", job.Seconds);
+    if (job.BytesTotal > 0 || job.BoxBytes > 0) line += Format(", %" PRIu64 " bytes", job.BoxBytes);
+    line += Format(", %.1f s", job.BoxSeconds);
   }
-  return line + Format(", status %d", job.Status);
+  line += Format(", status %d", job.Status);
+  // Which step failed, and why, stands on the box's line wherever it goes.
+  if (job.Status != ExitStatus::Ok && job.Status != ExitStatus::Interrupted && !job.Why.empty())
+    line += ": " + job.Why;
+  return line;
 }
 
 std::string SummaryTable(const std::vector<JobView>& rows) {
@@ -198,9 +202,9 @@ std::string SummaryTable(const std::vector<JobView>& rows) {
   };
   std::string table = line("port", "result", "bytes", "seconds", anyWhy ? "why" : "");
   for (const JobView& row : rows)
-    table += line(TerminalSystemText(row.Port), ResultName(row.Status),
-                  Format("%" PRIu64, row.BytesDone), row.Worked ? Format("%.1f", row.Seconds) : "-",
-                  TerminalSystemText(row.Why));
+    table +=
+        line(TerminalSystemText(row.Port), ResultName(row.Status), Format("%" PRIu64, row.BoxBytes),
+             row.Worked ? Format("%.1f", row.BoxSeconds) : "-", TerminalSystemText(row.Why));
   return table;
 }
 
@@ -352,20 +356,25 @@ void Reporter::BoxDone(const JobView& r) {
         "{\"port\": " + JsonString(r.Port) +
         Format(", \"event\": \"done\", \"box\": %d, \"status\": %d, ", r.Box, r.Status) +
         "\"result\": " + JsonString(ResultName(r.Status)) + ", \"why\": " + JsonString(r.Why) +
-        Format(", \"bytes\": %" PRIu64 ", \"seconds\": %.2f", r.BytesDone, r.Seconds);
+        Format(", \"bytes\": %" PRIu64 ", \"seconds\": %.2f", r.BoxBytes, r.BoxSeconds);
     if (!r.File.empty()) line += ", \"file\": " + JsonString(r.File);
     Emit(Out, line + "}\n");
   }
-  // Why a box failed is told once, whatever else is shown: unless the log has just said it,
-  // or the answer on standard output did.
+  // The table at the end holds one run's boxes; a station reports each box as it goes, on a
+  // line that says why it failed.
+  const bool boxLine = Mode != OutputMode::Json && Level != Verbosity::Quiet && Summary &&
+                       (Mode != OutputMode::Terminal || Repeat);
+  // Otherwise why a box failed is told once, whatever else is shown: unless the log has just
+  // said it, or the answer on standard output did.
   const bool failed = r.Status != ExitStatus::Ok && r.Status != ExitStatus::Interrupted;
   const std::string why = r.Why.empty() ? ResultName(r.Status) : r.Why;
-  if (failed && !r.Answered && !Logged(r, why))
+  if (failed && !r.Answered && !Logged(r, why) && !(boxLine && !r.Why.empty()))
     EmitNote(Prefix(r) + TerminalSystemText(why) + "\n");
-  // The table at the end holds one run's boxes; a station reports each box as it goes.
-  if (Mode == OutputMode::Json || Level == Verbosity::Quiet || !Summary) return;
-  if (Mode == OutputMode::Terminal && !Repeat) return;
-  EmitNote(TerminalSystemText(BoxResultLine(r)) + "\n");
+  if (boxLine) EmitNote(TerminalSystemText(BoxResultLine(r)) + "\n");
+}
+
+void Reporter::Note(const std::string& text) {
+  if (Level != Verbosity::Quiet) EmitNote(TerminalSystemText(text) + "\n");
 }
 
 void Reporter::Tick(const std::vector<JobView>& jobs, TimePoint now) {

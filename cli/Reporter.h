@@ -55,6 +55,8 @@ class Reporter : public JobOutput {
   void BoxDone(const JobView& job) override;
   void ProgressMade(const JobView& job) override;
 
+  // A line for the operator from elsewhere in the program (text of the system), unless quiet.
+  void Note(const std::string& text);
   // Called every round of the main loop: progress on the terminal or as lines.
   void Tick(const std::vector<JobView>& jobs, TimePoint now);
   // The summary at the end: a table of the boxes, and the counts of a station.

@@ -73,7 +73,7 @@ std::string AdapterOf(const std::string& port, const std::vector<ListedPort>& li
 
 int RunStation(const CliOptions& options, const std::vector<PortRequest>& requests,
                const std::vector<StepImage>& images, Recorder* recorder, int columns,
-               std::atomic<bool>& stop, std::FILE* out, std::FILE* err) {
+               std::atomic<bool>& stop, std::FILE* out, std::FILE* err, Notes* notes) {
   const bool several = requests.size() > 1;
   const OutputMode mode = options.Json  ? OutputMode::Json
                           : columns > 0 ? OutputMode::Terminal
@@ -92,7 +92,6 @@ int RunStation(const CliOptions& options, const std::vector<PortRequest>& reques
     Running = &loop;
   }
   std::vector<std::unique_ptr<PortJob>> jobs;
-  const std::string station = HostName();
   // The machine's ports are looked at once, not once a port.
   const std::vector<ListedPort> listed =
       recorder != nullptr ? ListSerialPorts() : std::vector<ListedPort>{};
@@ -100,7 +99,6 @@ int RunStation(const CliOptions& options, const std::vector<PortRequest>& reques
     jobs.push_back(std::make_unique<PortJob>(options, request, reporter, clock, loop,
                                              ReadFileFor(options.OutFile, request.Name, several),
                                              images, recorder));
-    jobs.back()->Station = station;
     jobs.back()->Adapter = AdapterOf(request.Name, listed);
   }
   for (auto& job : jobs) job->Start(std::chrono::steady_clock::now());
@@ -122,6 +120,8 @@ int RunStation(const CliOptions& options, const std::vector<PortRequest>& reques
     loop.RunUntil([&] { return stop.load() || eventsWaiting(); }, std::chrono::milliseconds(50));
     const auto now = std::chrono::steady_clock::now();
     for (auto& job : jobs) job->Tick(now);
+    if (notes != nullptr)
+      for (const std::string& note : notes->Take()) reporter.Note(note);
     reporter.Tick(views(), now);
   }
   const bool interrupted = stop;

@@ -51,6 +51,14 @@ std::string RecordPlace(const CliOptions& options) {
   return options.RecordWhere.empty() ? DefaultRecordFile() : options.RecordWhere;
 }
 
+// A server's address that cannot be read is refused before anything is done, in words that
+// never quote it: it may hold a password.
+std::string RecordPlaceProblem(const std::string& where) {
+  if (!NamesServer(where)) return {};
+  const std::string problem = ServerAddressProblem(where);
+  return problem.empty() ? problem : "--record: " + problem;
+}
+
 // A record is kept unless turned off, or when this build or this user has no place for it.
 bool WillRecord(const CliOptions& options) {
   if (options.NoRecord) return false;
@@ -61,6 +69,8 @@ bool WillRecord(const CliOptions& options) {
 int PrintRecord(const CliOptions& options) {
   const std::string where = RecordPlace(options);
   if (where.empty()) return UsageError("no record: give --record");
+  if (const std::string problem = RecordPlaceProblem(where); !problem.empty())
+    return UsageError(problem);
   // Reading makes nothing: a mistyped name is no empty record.
   std::error_code error;
   if (!NamesServer(where) && !std::filesystem::exists(where, error))
@@ -116,6 +126,9 @@ int main(int argc, char** argv) {
   if (options.Cmd == Command::Ports) return ListPorts(options);
   if (options.Cmd == Command::Record) return PrintRecord(options);
   const bool recording = WillRecord(options);
+  if (const std::string problem = recording ? RecordPlaceProblem(RecordPlace(options)) : "";
+      !problem.empty())
+    return UsageError(problem);
   if (options.Cmd == Command::Job) {
     const std::string why = LoadJob(options.JobFile, options);
     if (!why.empty()) return UsageError("bad job: " + why);
@@ -191,17 +204,25 @@ int main(int argc, char** argv) {
       IsTerminal(ConsoleStream::Err)
           ? (TerminalColumns(ConsoleStream::Err) > 0 ? TerminalColumns(ConsoleStream::Err) : 80)
           : 0;
+  Notes notes;
   std::unique_ptr<Recorder> recorder;
   if (recording) {
-    const bool quiet = options.Level == Verbosity::Quiet;
     recorder = std::make_unique<Recorder>(
-        RecordPlace(options), DefaultRecordFile(), [quiet](const std::string& text) {
-          if (!quiet) std::fprintf(stderr, "kelvarin-cli: %s\n", text.c_str());
-        });
+        RecordPlace(options), DefaultRecordFile(), options.StationName,
+        [&notes](const std::string& text) { notes.Add("kelvarin-cli: " + text); });
     recorder->Start();
   }
   const int status = RunStation(options, plan.Requests, images, recorder.get(), columns,
-                                StopRequested, stdout, stderr);
-  if (recorder) recorder->Finish();
+                                StopRequested, stdout, stderr, &notes);
+  if (recorder) {
+    recorder->Finish();
+    // What the record said at the end, and what it leaves for later: the output is gone by now.
+    const bool quiet = options.Level == Verbosity::Quiet;
+    for (const std::string& note : notes.Take())
+      if (!quiet) std::fprintf(stderr, "%s\n", note.c_str());
+    if (const int waiting = recorder->RowsWaiting(); waiting > 0 && !quiet)
+      std::fprintf(stderr, "kelvarin-cli: record: %d %s for the server in %s\n", waiting,
+                   waiting == 1 ? "row waits" : "rows wait", recorder->LocalFile().c_str());
+  }
   return status;
 }

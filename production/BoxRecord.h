@@ -10,13 +10,16 @@ struct StepRecord {
   std::string Result;  // "ok" or "failed"
   std::string Why;     // a failure's reason
   double Seconds = 0;
+  // Its place among the box's steps, from 0, as a store read it; -1: where the row puts it.
+  long long N = -1;
 };
 
 // One box: what a station did to it and how it ended. Times are UTC, ISO 8601 with
 // milliseconds ("2026-12-08T09:31:02.123Z"), so that they sort as text.
 struct BoxRecord {
-  std::string Id;  // unique across stations: a row forwarded twice is still one row
-  std::string Station;
+  std::string Id;         // unique across stations: a row forwarded twice is still one row
+  std::string Station;    // the station's name: --station, else the host name
+  std::string StationId;  // what tells stations apart that share a host name (cloned PCs)
   std::string Port;
   std::string Adapter;  // the adapter's by-id name, where there is one
   std::string Started;
@@ -32,8 +35,25 @@ struct BoxRecord {
   std::uint64_t ImageSize = 0;
   std::string ImageSha256;
   std::uint64_t Bytes = 0;  // on the line
+  // Steps FirstStep, FirstStep + 1, ... (unless a step says its place): a row written again
+  // need carry only the steps that are new since; the steps it leaves out stay as they were.
   std::vector<StepRecord> Steps;
-  long long Pid = 0;  // the station's process: its rows are its own while it runs
+  std::size_t FirstStep = 0;
+  long long StepPlace(std::size_t k) const {
+    return Steps[k].N >= 0 ? Steps[k].N : static_cast<long long>(FirstStep + k);
+  }
+  long long Pid = 0;         // the station's process: its rows are its own while it runs...
+  std::string ProcessStart;  // ...which is that process, not another that got its id later
+};
+
+// Which rows are a station's own: those with its id, and those written before stations had one
+// under its host name.
+struct StationSelf {
+  std::string Id;
+  std::string Host;
+  bool Owns(const BoxRecord& r) const {
+    return r.StationId.empty() ? r.Station == Host : r.StationId == Id;
+  }
 };
 
 // What `record` prints.

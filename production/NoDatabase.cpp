@@ -12,8 +12,7 @@ class Unavailable : public LocalRecordStore {
   }
   bool Put(const BoxRecord&, std::string& why) override { return Open(why); }
   bool Keep(const BoxRecord&, std::string& why) override { return Open(why); }
-  int MarkInterrupted(const std::string&, const std::function<bool(long long)>&,
-                      std::string& why) override {
+  int MarkInterrupted(const StationSelf&, const AliveTest&, std::string& why) override {
     return Open(why) ? 0 : -1;
   }
   bool Rows(const RecordFilter&, bool, std::vector<BoxRecord>&, std::string& why) override {
@@ -28,6 +27,10 @@ class Unavailable : public LocalRecordStore {
 };
 
 }  // namespace
+
+std::string ServerAddressProblem(const std::string&) {
+  return {};
+}
 
 bool RecordAvailable() {
   return false;

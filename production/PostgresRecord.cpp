@@ -1,11 +1,19 @@
 #include <libpq-fe.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "production/RecordSchema.h"
 #include "production/RecordStore.h"
 
 namespace {
+
+// The SQL states of a statement given up after its time: the server is there, but as good as
+// away for this row.
+bool TimedOut(PGresult* result) {
+  const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+  return state != nullptr && (std::strcmp(state, "57014") == 0 || std::strcmp(state, "55P03") == 0);
+}
 
 // One result, cleared when it goes.
 struct Result {
@@ -27,26 +35,50 @@ class PostgresStore : public RecordStore {
 
   bool Open(std::string& why) override {
     PQfinish(Conn);
+    Conn = nullptr;
+    Stalled = false;
+    // libpq's own words for an address it cannot read quote the address, password and all.
+    if (const std::string problem = ServerAddressProblem(Conninfo); !problem.empty()) {
+      why = problem;
+      return false;
+    }
     // A server that does not answer must not hold the line up for long; one that stops answering
-    // mid-write is given up within seconds too (keep-alives, and a limit on unacknowledged data).
-    // The operator's own settings come last and win.
-    const char* keys[] = {"connect_timeout",
-                          "keepalives_idle",
-                          "keepalives_interval",
-                          "keepalives_count",
-                          "tcp_user_timeout",
-                          "application_name",
-                          "dbname",
-                          nullptr};
-    const char* values[] = {"5", "5", "2", "3", "10000", "kelvarin-cli", Conninfo.c_str(), nullptr};
+    // mid-write is given up within seconds too (keep-alives, and a limit on unacknowledged data),
+    // and so is a statement that waits for a lock another session holds. The operator's own
+    // settings come last and win.
+    const char* keys[] = {"connect_timeout",  "keepalives_idle",  "keepalives_interval",
+                          "keepalives_count", "tcp_user_timeout", "options",
+                          "application_name", "dbname",           nullptr};
+    const char* values[] = {"5",
+                            "5",
+                            "2",
+                            "3",
+                            "10000",
+                            "-c statement_timeout=10000 -c lock_timeout=5000",
+                            "kelvarin-cli",
+                            Conninfo.c_str(),
+                            nullptr};
     Conn = PQconnectdbParams(keys, values, 1);
     if (PQstatus(Conn) != CONNECTION_OK) return Failed(why);
     // A role that may write rows but not change the schema works once the schema exists.
     Result exists(PQexec(Conn, "SELECT MAX(version) FROM kelvarin_schema"));
     if (exists.Ok() && PQntuples(exists.R) > 0 && !PQgetisnull(exists.R, 0, 0)) {
-      why = SchemaTooNew(std::atoi(PQgetvalue(exists.R, 0, 0)));
-      if (!why.empty()) why = Name() + ": " + why;
-      return why.empty();
+      const int version = std::atoi(PQgetvalue(exists.R, 0, 0));
+      why = SchemaTooNew(version);
+      if (!why.empty()) {
+        why = Name() + ": " + why;
+        return false;
+      }
+      const std::string upgrade = SchemaUpgradeSql(version);
+      if (upgrade.empty()) return true;
+      // In one transaction, so that a station that races another to it leaves no half.
+      Result upgraded(PQexec(Conn, ("BEGIN;" + upgrade + "COMMIT;").c_str()));
+      if (upgraded.Ok()) return true;
+      Failed(why);
+      Result(PQexec(Conn, "ROLLBACK"));
+      why += " (upgrading the record's schema from version " + std::to_string(version) +
+             ": its owner runs kelvarin-cli once to do it)";
+      return false;
     }
     Result created(PQexec(Conn, RecordSchemaSql().c_str()));
     return created.Ok() || Failed(why);
@@ -56,9 +88,9 @@ class PostgresStore : public RecordStore {
     const bool wasUp = Reachable();
     if (PutOnce(r, why)) return true;
     // A server restarted since the last row: the connection is found broken only now, and a
-    // fresh one is worth one more try. A server that could not be reached just now is not
-    // waited for twice.
-    if (!wasUp || PQstatus(Conn) != CONNECTION_BAD) return false;
+    // fresh one is worth one more try. A server that could not be reached just now, or kept a
+    // statement waiting past its time, is not waited for twice.
+    if (!wasUp || Stalled || PQstatus(Conn) != CONNECTION_BAD) return false;
     return PutOnce(r, why);
   }
 
@@ -86,41 +118,35 @@ class PostgresStore : public RecordStore {
                             imageSize.c_str(),
                             r.ImageSha256.c_str(),
                             bytes.c_str(),
-                            pid.c_str()};
-    Result put(PQexecParams(
-        Conn,
-        "INSERT INTO boxes VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14,"
-        " $15, $16, $17, $18) ON CONFLICT (id) DO UPDATE SET ended = $6, result = $7,"
-        " status = $8, why = $9, loader_version = $10, hardware_model = $11,"
-        " hardware_version = $12, oui = $13, image = $14, image_size = $15, image_sha256 = $16,"
-        " bytes = $17 WHERE boxes.result = 'running'",
-        18, nullptr, values, nullptr, nullptr, 0));
-    if (!put.Ok()) return Abort(why);
-    // A box's steps only grow: each is written over itself, so that a role that may insert and
-    // update rows, but delete none, will do.
-    for (std::size_t n = 0; n < r.Steps.size(); ++n) {
-      const StepRecord& s = r.Steps[n];
-      const std::string number = std::to_string(n), seconds = std::to_string(s.Seconds);
+                            pid.c_str(),
+                            r.StationId.c_str(),
+                            r.ProcessStart.c_str()};
+    static_assert(std::size(values) == BoxColumnCount);
+    static const std::string upsert = BoxUpsertSql('$');
+    Result put(
+        PQexecParams(Conn, upsert.c_str(), BoxColumnCount, nullptr, values, nullptr, nullptr, 0));
+    if (!put.Ok()) return Abort(why, put);
+    static const std::string stepUpsert = StepUpsertSql('$');
+    for (std::size_t k = 0; k < r.Steps.size(); ++k) {
+      const StepRecord& s = r.Steps[k];
+      const std::string number = std::to_string(r.StepPlace(k)),
+                        seconds = std::to_string(s.Seconds);
       const char* step[] = {r.Id.c_str(),     number.c_str(), s.Name.c_str(),
                             s.Result.c_str(), s.Why.c_str(),  seconds.c_str()};
-      Result added(PQexecParams(Conn,
-                                "INSERT INTO steps VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT"
-                                " (box_id, n) DO UPDATE SET step = $3, result = $4, why = $5,"
-                                " seconds = $6",
-                                6, nullptr, step, nullptr, nullptr, 0));
-      if (!added.Ok()) return Abort(why);
+      Result added(PQexecParams(Conn, stepUpsert.c_str(), 6, nullptr, step, nullptr, nullptr, 0));
+      if (!added.Ok()) return Abort(why, added);
     }
     return Exec("COMMIT", why);
   }
 
-  int MarkInterrupted(const std::string& station, const std::function<bool(long long)>& alive,
+  int MarkInterrupted(const StationSelf& station, const AliveTest& alive,
                       std::string& why) override {
     // Without their steps: a row is written over its steps, which it leaves as they are.
     std::vector<BoxRecord> rows;
-    if (!Select(RecordFilter{}, false, rows, why, station)) return -1;
+    if (!Select(RecordFilter{}, false, rows, why, true)) return -1;
     int marked = 0;
     for (BoxRecord& r : rows) {
-      if (alive(r.Pid)) continue;
+      if (!station.Owns(r) || alive(r.Pid, r.ProcessStart)) continue;
       MarkStationStopped(r);
       if (!Put(r, why)) return -1;
       ++marked;
@@ -130,12 +156,13 @@ class PostgresStore : public RecordStore {
 
   bool Rows(const RecordFilter& filter, bool withSteps, std::vector<BoxRecord>& rows,
             std::string& why) override {
-    return Select(filter, withSteps, rows, why, {});
+    return Select(filter, withSteps, rows, why, false);
   }
 
   std::string Name() const override {
     // The server as the operator knows it, never a password that may stand in the text.
     PQconninfoOption* options = PQconninfoParse(Conninfo.c_str(), nullptr);
+    if (options == nullptr) return "the server";
     std::string host = "localhost", db;
     for (PQconninfoOption* o = options; o != nullptr && o->keyword != nullptr; ++o) {
       if (o->val == nullptr) continue;
@@ -147,17 +174,17 @@ class PostgresStore : public RecordStore {
   }
 
  private:
-  // runningOf: only the rows left running by this station.
+  // running: only the rows still running.
   bool Select(const RecordFilter& filter, bool withSteps, std::vector<BoxRecord>& rows,
-              std::string& why, const std::string& runningOf) {
+              std::string& why, bool running) {
     if (!Connected(why)) return false;
     const std::string failed = filter.FailedOnly ? "1" : "0";
     const char* values[] = {filter.Since.c_str(), filter.Port.c_str(), failed.c_str(),
-                            runningOf.c_str()};
+                            running ? "1" : "0"};
     const std::string sql =
         std::string("SELECT ") + BoxColumns +
         " FROM boxes WHERE started >= $1 AND ($2 = '' OR port = $2) AND ($3 = '0' OR result IN"
-        " ('failed', 'interrupted')) AND ($4 = '' OR (station = $4 AND result = 'running'))"
+        " ('failed', 'interrupted')) AND ($4 = '0' OR result = 'running')"
         " ORDER BY started, id";
     Result q(PQexecParams(Conn, sql.c_str(), 4, nullptr, values, nullptr, nullptr, 0));
     if (!q.Ok()) return Failed(why);
@@ -174,19 +201,21 @@ class PostgresStore : public RecordStore {
       r.ImageSha256 = col(15);
       r.Bytes = std::strtoull(col(16).c_str(), nullptr, 10);
       r.Pid = std::strtoll(col(17).c_str(), nullptr, 10);
+      r.StationId = col(18), r.ProcessStart = col(19);
       rows.push_back(std::move(r));
     }
     if (!withSteps) return true;
     for (std::size_t k = static_cast<std::size_t>(first); k < rows.size(); ++k) {
       const char* id[] = {rows[k].Id.c_str()};
       Result s(PQexecParams(Conn,
-                            "SELECT step, result, why, seconds FROM steps WHERE box_id = $1"
+                            "SELECT step, result, why, seconds, n FROM steps WHERE box_id = $1"
                             " ORDER BY n",
                             1, nullptr, id, nullptr, nullptr, 0));
       if (!s.Ok()) return Failed(why);
       for (int t = 0; t < PQntuples(s.R); ++t)
         rows[k].Steps.push_back({PQgetvalue(s.R, t, 0), PQgetvalue(s.R, t, 1),
-                                 PQgetvalue(s.R, t, 2), std::atof(PQgetvalue(s.R, t, 3))});
+                                 PQgetvalue(s.R, t, 2), std::atof(PQgetvalue(s.R, t, 3)),
+                                 std::atoll(PQgetvalue(s.R, t, 4))});
     }
     return true;
   }
@@ -198,10 +227,17 @@ class PostgresStore : public RecordStore {
   }
   bool Exec(const char* sql, std::string& why) {
     Result r(PQexec(Conn, sql));
-    return r.Ok() || Abort(why);
+    return r.Ok() || Abort(why, r);
   }
-  bool Abort(std::string& why) {
+  bool Abort(std::string& why, const Result& failed) {
     Failed(why);
+    if (TimedOut(failed.R)) {
+      // Given up as a server that went away: the row is kept and tried again later.
+      Stalled = true;
+      PQfinish(Conn);
+      Conn = nullptr;
+      return false;
+    }
     Result(PQexec(Conn, "ROLLBACK"));
     return false;
   }
@@ -217,9 +253,30 @@ class PostgresStore : public RecordStore {
 
   std::string Conninfo;
   PGconn* Conn = nullptr;
+  bool Stalled = false;  // the last statement was given up after its time
 };
 
 }  // namespace
+
+std::string ServerAddressProblem(const std::string& conninfo) {
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &error);
+  if (options != nullptr) {
+    PQconninfoFree(options);
+    return {};
+  }
+  // libpq's message may quote the text around the fault, a password among it: only a key it
+  // names as unknown is said.
+  std::string key;
+  const std::string message = error != nullptr ? error : "";
+  PQfreemem(error);
+  for (const char* head : {"invalid connection option \"", "invalid URI query parameter: \""}) {
+    if (message.rfind(head, 0) != 0) continue;
+    const std::size_t start = std::strlen(head);
+    key = message.substr(start, message.find('"', start) - start);
+  }
+  return "the server address cannot be read" + (key.empty() ? "" : " (no such key: " + key + ")");
+}
 
 std::unique_ptr<RecordStore> PostgresRecord(const std::string& conninfo) {
   return std::make_unique<PostgresStore>(conninfo);

@@ -20,9 +20,11 @@ class RecordStore {
   virtual bool Put(const BoxRecord& row, std::string& why) = 0;
   // After a failed call: whether the store is still there (it refused the row) or not.
   virtual bool Reachable() const { return true; }
-  // Rows of this station left "running" by a process no longer alive become "interrupted".
-  virtual int MarkInterrupted(const std::string& station,
-                              const std::function<bool(long long)>& alive, std::string& why) = 0;
+  // Rows of this station left "running" by a process no longer alive (alive: given its pid and
+  // its start) become "interrupted". The number marked, -1 on failure.
+  using AliveTest = std::function<bool(long long pid, const std::string& start)>;
+  virtual int MarkInterrupted(const StationSelf& station, const AliveTest& alive,
+                              std::string& why) = 0;
   // The rows the filter takes, oldest first; without their steps when withSteps is false.
   virtual bool Rows(const RecordFilter& filter, bool withSteps, std::vector<BoxRecord>& rows,
                     std::string& why) = 0;
@@ -51,6 +53,9 @@ std::unique_ptr<RecordStore> PostgresRecord(const std::string& conninfo);
 bool RecordAvailable();
 // Whether a --record value names a server rather than a file.
 bool NamesServer(const std::string& where);
+// Why a server's address cannot be used as written, in words that never quote it (it may hold
+// a password); empty when it can.
+std::string ServerAddressProblem(const std::string& conninfo);
 
 // The schema version this program writes.
-inline constexpr int RecordSchemaVersion = 1;
+inline constexpr int RecordSchemaVersion = 2;

@@ -1,10 +1,67 @@
 #include "production/Recorder.h"
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "platform/Files.h"
 #include "platform/Station.h"
 
-Recorder::Recorder(std::string where, std::string local,
+namespace {
+
+std::string RandomId() {
+  std::random_device random;
+  std::string id;
+  char hex[9];
+  for (int i = 0; i < 4; ++i) {
+    std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(random()));
+    id += hex;
+  }
+  return id;
+}
+
+std::string ReadId(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::string id;
+  std::getline(in, id);
+  return id.size() == 32 && id.find_first_not_of("0123456789abcdef") == std::string::npos
+             ? id
+             : std::string();
+}
+
+// The station's id, made on its first run and kept in folder: PCs cloned from one image share
+// their host name, often their machine id too, but not this. A folder that cannot keep it gives
+// an id for this run alone.
+std::string StationIdIn(const std::string& folder) {
+  if (folder.empty()) return RandomId();
+  const std::filesystem::path dir = SystemPath(folder);
+  const std::filesystem::path file = dir / "station-id";
+  if (std::string id = ReadId(file); !id.empty()) return id;
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  // Written aside and linked into place, so that two first runs at once agree on one.
+  const std::string id = RandomId();
+  const std::filesystem::path aside = dir / ("station-id." + id);
+  std::ofstream(aside) << id << "\n";
+  std::filesystem::create_hard_link(aside, file, error);
+  std::filesystem::remove(aside, error);
+  const std::string kept = ReadId(file);
+  return kept.empty() ? id : kept;
+}
+
+}  // namespace
+
+Recorder::Recorder(std::string where, std::string local, std::string station,
                    std::function<void(const std::string&)> say)
-    : Where(std::move(where)), LocalPath(std::move(local)), Say(std::move(say)) {}
+    : Where(std::move(where)), LocalPath(std::move(local)), Say(std::move(say)) {
+  const std::string beside = !LocalPath.empty() ? LocalPath : NamesServer(Where) ? "" : Where;
+  Me.Name = station.empty() ? HostName() : station;
+  Me.Id =
+      StationIdIn(beside.empty() ? std::string() : SystemName(SystemPath(beside).parent_path()));
+  Me.Pid = ProcessId();
+  Me.ProcessStart = ProcessStartOf(Me.Pid);
+}
 
 Recorder::~Recorder() {
   Finish();
@@ -41,11 +98,9 @@ void Recorder::Run() {
   std::string why;
   const bool toServer = NamesServer(Where);
   Local = SqliteRecord(toServer ? LocalPath : Where);
-  LocalOk = Local->Open(why);
-  if (!LocalOk)
+  if (!LocalReady(why))
     SayOnce(SaidLocalDown, "record: can't write " + Local->Name() + " (" + why +
-                               "): boxes are not recorded there");
-  if (LocalOk) Local->MarkInterrupted(Station, Alive, why);
+                               "): boxes are not recorded there until it can be");
   if (toServer) {
     Server = PostgresRecord(Where);
     if (!Reconnect(why)) {
@@ -80,17 +135,31 @@ void Recorder::Run() {
   if (Server != nullptr && !ServerOk && KeptSinceDown > 0) Reconnect(why);
 }
 
-bool Recorder::Alive(long long pid) {
-  return pid == ProcessId() || ProcessAlive(pid);
+bool Recorder::Alive(long long pid, const std::string& start) {
+  // A row of the record's first schema knows its process by the id alone.
+  return start.empty() ? ProcessAlive(pid) : ProcessStartOf(pid) == start;
+}
+
+bool Recorder::LocalReady(std::string& why) {
+  if (LocalOk) return true;
+  LocalOk = Local->Open(why);
+  if (LocalOk) {
+    Local->MarkInterrupted({Me.Id, HostName()}, Alive, why);
+    if (SaidLocalDown) Say("record: " + Local->Name() + " can be written again");
+    SaidLocalDown = false;
+  }
+  return LocalOk;
 }
 
 bool Recorder::Reconnect(std::string& why) {
   LastTry = std::chrono::steady_clock::now();
   if (!Server->Open(why)) return false;
   ServerOk = true;
-  // Rows this station's dead processes left running there, whenever the server comes back.
-  Server->MarkInterrupted(Station, Alive, why);
+  // What the local file kept goes first: a box that ended while the server was away has a real
+  // end, which an "interrupted" mark must not stand in for.
   Forward();
+  // Rows this station's dead processes left running there, whenever the server comes back.
+  if (ServerOk) Server->MarkInterrupted({Me.Id, HostName()}, Alive, why);
   return ServerOk;
 }
 
@@ -117,15 +186,15 @@ void Recorder::Write(const BoxRecord& row) {
         SayServerDown(why);
       }
     }
-    if (LocalOk && Local->Keep(row, why)) {
+    if (LocalReady(why) && Local->Keep(row, why)) {
       ++KeptSinceDown;
       return;
     }
-  } else if (LocalOk && Local->Put(row, why)) {
+  } else if (LocalReady(why) && Local->Put(row, why)) {
     return;
   }
-  SayOnce(SaidLocalDown, "record: can't write " + (LocalOk ? Local->Name() : LocalPath) + " (" +
-                             why + "): boxes are not recorded there");
+  SayOnce(SaidLocalDown, "record: can't write " + Local->Name() + " (" + why +
+                             "): boxes are not recorded there until it can be");
 }
 
 void Recorder::Forward() {

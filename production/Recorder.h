@@ -18,9 +18,20 @@
 // box id. Problems are said once, not per box.
 class Recorder {
  public:
-  // where: a file, or a server (NamesServer); local: the file that keeps rows for a server.
+  // Who writes the rows: the station's name, the id that tells it from clones of its PC, and
+  // this process.
+  struct Identity {
+    std::string Name;
+    std::string Id;
+    long long Pid = 0;
+    std::string ProcessStart;
+  };
+
+  // where: a file, or a server (NamesServer); local: the file that keeps rows for a server,
+  // beside which the station's id is kept. station: the station's name (empty: the host name).
   // say: how the recorder tells the operator something, from its own thread.
-  Recorder(std::string where, std::string local, std::function<void(const std::string&)> say);
+  Recorder(std::string where, std::string local, std::string station,
+           std::function<void(const std::string&)> say);
   ~Recorder();
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
@@ -32,11 +43,18 @@ class Recorder {
   void Put(BoxRecord row);
   // Writes whatever is queued (and tries the server once more), then ends the thread.
   void Finish();
+  // After Finish: the rows that still wait in the local file for the server.
+  int RowsWaiting() const { return KeptSinceDown; }
+  const std::string& LocalFile() const { return LocalPath; }
+  const Identity& Self() const { return Me; }
 
   static constexpr std::chrono::seconds RetryEvery{5};
 
  private:
   void Run();
+  // Opens the local file when it is not open yet (it may be busy, or its disk full, for a while);
+  // marks what this station's dead processes left running in it when it opens.
+  bool LocalReady(std::string& why);
   void Write(const BoxRecord& row);
   // Opens the server again; when it answers, marks what this station's dead processes left
   // running there and forwards what the local file kept. False when it does not answer.
@@ -44,7 +62,7 @@ class Recorder {
   void Forward();
   void SayOnce(bool& said, const std::string& text);
   void SayServerDown(const std::string& why);
-  static bool Alive(long long pid);
+  static bool Alive(long long pid, const std::string& start);
 
   std::string Where;
   std::string LocalPath;
@@ -56,7 +74,7 @@ class Recorder {
   bool SaidServerDown = false;
   bool SaidLocalDown = false;
   bool SaidRefused = false;
-  const std::string Station = HostName();
+  Identity Me;
   int KeptSinceDown = 0;
   std::chrono::steady_clock::time_point LastTry{};
 

@@ -73,16 +73,16 @@ class SqliteStore : public LocalRecordStore {
     if (!Exec("BEGIN IMMEDIATE;", why)) return false;
     if (!Exec(RecordSchemaSql(", forwarded INTEGER NOT NULL DEFAULT 1").c_str(), why))
       return Rollback();
-    std::string newer;
+    int version = RecordSchemaVersion;
     {
-      Statement version(Db, "SELECT MAX(version) FROM kelvarin_schema");
-      if (version.Ok() && version.Step() == SQLITE_ROW)
-        newer = SchemaTooNew(static_cast<int>(version.ColInt(0)));
+      Statement found(Db, "SELECT MAX(version) FROM kelvarin_schema");
+      if (found.Ok() && found.Step() == SQLITE_ROW) version = static_cast<int>(found.ColInt(0));
     }
-    if (!newer.empty()) {
+    if (const std::string newer = SchemaTooNew(version); !newer.empty()) {
       why = Path + ": " + newer;
       return Rollback();
     }
+    if (!Exec(SchemaUpgradeSql(version).c_str(), why)) return Rollback();
     return Exec("COMMIT;", why) || Rollback();
   }
 
@@ -97,13 +97,7 @@ class SqliteStore : public LocalRecordStore {
   // forwarded once the server has them.
   bool PutRow(const BoxRecord& r, bool forwarded, std::string& why) {
     if (!Exec("BEGIN IMMEDIATE;", why)) return false;
-    Statement put(Db,
-                  "INSERT INTO boxes VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12,"
-                  " ?13, ?14, ?15, ?16, ?17, ?18, ?19) ON CONFLICT (id) DO UPDATE SET"
-                  " ended = ?6, result = ?7, status = ?8, why = ?9, loader_version = ?10,"
-                  " hardware_model = ?11, hardware_version = ?12, oui = ?13, image = ?14,"
-                  " image_size = ?15, image_sha256 = ?16, bytes = ?17, forwarded = ?19"
-                  " WHERE boxes.result = 'running'");
+    Statement put(Db, BoxUpsertSql('?', "forwarded").c_str());
     if (!put.Ok()) return Fail(why);
     int i = 1;
     for (const std::string* v :
@@ -117,26 +111,25 @@ class SqliteStore : public LocalRecordStore {
     put.Text(i++, r.ImageSha256);
     put.Int(i++, static_cast<long long>(r.Bytes));
     put.Int(i++, r.Pid);
+    put.Text(i++, r.StationId);
+    put.Text(i++, r.ProcessStart);
     put.Int(i++, forwarded ? 1 : 0);
     if (put.Step() != SQLITE_DONE) return Fail(why);
-    // A box's steps only grow: each is written over itself.
-    Statement step(Db,
-                   "INSERT INTO steps VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (box_id, n) DO"
-                   " UPDATE SET step = ?3, result = ?4, why = ?5, seconds = ?6");
-    for (std::size_t n = 0; n < r.Steps.size(); ++n) {
+    Statement step(Db, StepUpsertSql('?').c_str());
+    for (std::size_t k = 0; k < r.Steps.size(); ++k) {
       step.Reset();
       step.Text(1, r.Id);
-      step.Int(2, static_cast<long long>(n));
-      step.Text(3, r.Steps[n].Name);
-      step.Text(4, r.Steps[n].Result);
-      step.Text(5, r.Steps[n].Why);
-      step.Real(6, r.Steps[n].Seconds);
+      step.Int(2, r.StepPlace(k));
+      step.Text(3, r.Steps[k].Name);
+      step.Text(4, r.Steps[k].Result);
+      step.Text(5, r.Steps[k].Why);
+      step.Real(6, r.Steps[k].Seconds);
       if (step.Step() != SQLITE_DONE) return Fail(why);
     }
     return Exec("COMMIT;", why) || Rollback();
   }
 
-  int MarkInterrupted(const std::string& station, const std::function<bool(long long)>& alive,
+  int MarkInterrupted(const StationSelf& station, const AliveTest& alive,
                       std::string& why) override {
     // Without their steps: a row is written over its steps, which it leaves as they are.
     std::vector<BoxRecord> running;
@@ -144,7 +137,7 @@ class SqliteStore : public LocalRecordStore {
     if (!Rows(all, false, running, why, "result = 'running'")) return -1;
     int marked = 0;
     for (BoxRecord& r : running) {
-      if (r.Station != station || alive(r.Pid)) continue;
+      if (!station.Owns(r) || alive(r.Pid, r.ProcessStart)) continue;
       MarkStationStopped(r);
       // A row kept for a server goes to it again with its end.
       if (!PutRow(r, Forwarded(r.Id), why)) return -1;
@@ -205,17 +198,20 @@ class SqliteStore : public LocalRecordStore {
       r.ImageSha256 = q.ColText(i++);
       r.Bytes = static_cast<std::uint64_t>(q.ColInt(i++));
       r.Pid = q.ColInt(i++);
+      r.StationId = q.ColText(i++);
+      r.ProcessStart = q.ColText(i++);
       rows.push_back(std::move(r));
     }
     if (rc != SQLITE_DONE) return Fail(why);
     if (!withSteps) return true;
     Statement steps(Db,
-                    "SELECT step, result, why, seconds FROM steps WHERE box_id = ?1 ORDER BY n");
+                    "SELECT step, result, why, seconds, n FROM steps WHERE box_id = ?1 ORDER BY n");
     for (BoxRecord& r : rows) {
       steps.Reset();
       steps.Text(1, r.Id);
       while (steps.Step() == SQLITE_ROW)
-        r.Steps.push_back({steps.ColText(0), steps.ColText(1), steps.ColText(2), steps.ColReal(3)});
+        r.Steps.push_back({steps.ColText(0), steps.ColText(1), steps.ColText(2), steps.ColReal(3),
+                           steps.ColInt(4)});
     }
     return true;
   }

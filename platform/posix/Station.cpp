@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 std::string HostName() {
   char name[256] = {};
@@ -20,6 +22,27 @@ bool ProcessAlive(long long pid) {
   if (pid <= 0) return false;
   // EPERM: it runs, under another user.
   return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+std::string ProcessStartOf(long long pid) {
+  if (pid <= 0) return {};
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return {};
+  // The name in parentheses may hold anything; the fields after its last ')' are numbers, the
+  // start time the 20th of them.
+  const std::size_t close = line.rfind(')');
+  if (close == std::string::npos) return {};
+  std::istringstream fields(line.substr(close + 1));
+  std::string field;
+  for (int i = 0; i < 20 && fields >> field; ++i) {
+  }
+  if (!fields) return {};
+  // Ticks since boot repeat from one boot to the next: the boot names them.
+  std::ifstream bootFile("/proc/sys/kernel/random/boot_id");
+  std::string boot;
+  std::getline(bootFile, boot);
+  return boot + ":" + field;
 }
 
 std::string UserDataFolder() {

@@ -25,6 +25,18 @@ bool ProcessAlive(long long pid) {
   return running;
 }
 
+std::string ProcessStartOf(long long pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return {};
+  FILETIME created{}, exited{}, kernel{}, user{};
+  const bool got = GetProcessTimes(process, &created, &exited, &kernel, &user) != 0;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  if (!got || !running) return {};
+  return std::to_string((static_cast<unsigned long long>(created.dwHighDateTime) << 32) |
+                        created.dwLowDateTime);
+}
+
 std::string UserDataFolder() {
   wchar_t folder[MAX_PATH] = {};
   const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, MAX_PATH);

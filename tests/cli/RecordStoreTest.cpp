@@ -81,24 +81,49 @@ TEST_F(LocalRecord, KeptRowsWaitForTheServerAndNeverGoBack) {
   EXPECT_EQ(rows[0].Steps[1].Name, "reboot");
 }
 
-// Only this station's rows of processes that are gone become interrupted; one kept for the
-// server still goes to it.
+// Only this station's rows of processes that are gone become interrupted: a clone of its PC
+// shares the host name but not the id, and a process id alive now may be another process than
+// the one that wrote the row. One kept for the server still goes to it.
 TEST_F(LocalRecord, InterruptedAreTheDeadProcessesOfThisStationAlone) {
-  BoxRecord kept = Box("dead-kept", "s1", 111, "running");
+  const auto row = [](const std::string& id, const std::string& station,
+                      const std::string& stationId, long long pid, const std::string& start,
+                      const std::string& result = "running") {
+    BoxRecord r = Box(id, station, pid, result);
+    r.StationId = stationId;
+    r.ProcessStart = start;
+    return r;
+  };
+  BoxRecord kept = row("dead-kept", "host", "me", 111, "t111");
   kept.Steps = {{"erase", "ok", "", 1.5}, {"upload", "running", "", 0}};
   ASSERT_TRUE(Store->Keep(kept, Why));
-  ASSERT_TRUE(Store->Put(Box("dead-sent", "s1", 112, "running"), Why));
-  ASSERT_TRUE(Store->Put(Box("alive", "s1", 200, "running"), Why));
-  ASSERT_TRUE(Store->Put(Box("other", "s2", 113, "running"), Why));
-  ASSERT_TRUE(Store->Put(Box("done", "s1", 114, "ok"), Why));
+  const struct {
+    BoxRecord Row;
+    const char* Then;
+  } cases[] = {
+      {row("dead-sent", "host", "me", 112, "t112"), "interrupted"},
+      {row("alive", "host", "me", 200, "t200"), "running"},
+      {row("pid-reused", "host", "me", 200, "t-before"), "interrupted"},
+      {row("clone", "host", "a-clone", 113, "t113"), "running"},
+      {row("renamed", "line-3a", "me", 114, "t114"), "interrupted"},
+      {row("first-schema", "host", "", 115, ""), "interrupted"},
+      {row("first-schema-elsewhere", "other-host", "", 116, ""), "running"},
+      {row("done", "host", "me", 117, "t117", "ok"), "ok"},
+  };
+  for (const auto& c : cases) ASSERT_TRUE(Store->Put(c.Row, Why)) << Why;
   const int marked = Store->MarkInterrupted(
-      "s1", [](long long pid) { return pid == 200; }, Why);
-  EXPECT_EQ(marked, 2);
+      {"me", "host"},
+      [](long long pid, const std::string& start) {
+        return pid == 200 && (start == "t200" || start.empty());
+      },
+      Why);
+  EXPECT_EQ(marked, 5);
   for (const BoxRecord& r : All()) {
     SCOPED_TRACE(r.Id);
-    const bool dead = r.Id == "dead-kept" || r.Id == "dead-sent";
-    EXPECT_EQ(r.Result, dead ? "interrupted" : r.Id == "done" ? "ok" : "running");
-    if (dead) {
+    std::string then = "interrupted";
+    for (const auto& c : cases)
+      if (c.Row.Id == r.Id) then = c.Then;
+    EXPECT_EQ(r.Result, then);
+    if (then == "interrupted") {
       EXPECT_EQ(r.Status, 130);
     }
   }
@@ -113,15 +138,109 @@ TEST_F(LocalRecord, InterruptedAreTheDeadProcessesOfThisStationAlone) {
   EXPECT_EQ(waiting[0].Steps[1].Result, "running");
 }
 
+// A box's real end, arriving after its row was marked interrupted (kept while the server was
+// away), is what the record keeps; nothing puts a finished row back.
+TEST_F(LocalRecord, ARealEndOutweighsAnInterruptedMark) {
+  BoxRecord box = Box("1", "s", 100, "running");
+  ASSERT_TRUE(Store->Put(box, Why));
+  BoxRecord marked = box;
+  marked.Ended = "2026-12-08T10:00:00.000Z";
+  marked.Result = "interrupted";
+  ASSERT_TRUE(Store->Put(marked, Why));
+  BoxRecord ok = box;
+  ok.Ended = "2026-12-08T09:01:00.000Z";
+  ok.Result = "ok";
+  ASSERT_TRUE(Store->Put(ok, Why));
+  ASSERT_TRUE(Store->Put(marked, Why));
+  ASSERT_TRUE(Store->Put(box, Why));
+  ASSERT_EQ(All().size(), 1u);
+  EXPECT_EQ(All()[0].Result, "ok");
+}
+
+// Each step is written once, as it ends: a row that carries only its newest step leaves the
+// steps before it in place, and a row read back names each step's place.
+TEST_F(LocalRecord, StepsAreWrittenOnceEach) {
+  BoxRecord box = Box("1", "s", 100, "running");
+  for (std::size_t n = 0; n < 5; ++n) {
+    BoxRecord step = box;
+    step.FirstStep = n;
+    step.Steps = {{"step " + std::to_string(n), "ok", "", 0.1}};
+    ASSERT_TRUE(Store->Put(step, Why)) << Why;
+  }
+  ASSERT_TRUE(Store->Put(box, Why));  // the end: no steps
+  std::vector<BoxRecord> rows = All();
+  ASSERT_EQ(rows.size(), 1u);
+  ASSERT_EQ(rows[0].Steps.size(), 5u);
+  for (std::size_t n = 0; n < 5; ++n) {
+    EXPECT_EQ(rows[0].Steps[n].Name, "step " + std::to_string(n));
+    EXPECT_EQ(rows[0].Steps[n].N, static_cast<long long>(n));
+  }
+  // Kept with a gap (step 1 went to the server, 3 did not exist): read back and written again,
+  // each step lands where it was.
+  BoxRecord kept = Box("2", "s", 100, "running");
+  kept.Steps = {{"a", "ok", "", 0, 0}, {"c", "ok", "", 0, 2}};
+  ASSERT_TRUE(Store->Keep(kept, Why));
+  std::vector<BoxRecord> waiting;
+  ASSERT_TRUE(Store->Unforwarded(waiting, Why));
+  ASSERT_EQ(waiting.size(), 1u);
+  ASSERT_EQ(waiting[0].Steps.size(), 2u);
+  EXPECT_EQ(waiting[0].StepPlace(1), 2);
+}
+
 // A record made by a newer kelvarin-cli is not written by this one: its rows would miss what the
 // newer one keeps.
 TEST_F(LocalRecord, ARecordOfANewerSchemaIsLeftAlone) {
   const std::string file = Dir + "/record.sqlite";
-  ASSERT_EQ(std::system(("sqlite3 " + file + " 'UPDATE kelvarin_schema SET version = 2'").c_str()),
+  ASSERT_EQ(std::system(("sqlite3 " + file + " 'UPDATE kelvarin_schema SET version = 9'").c_str()),
             0);
   std::string why;
   EXPECT_FALSE(SqliteRecord(file)->Open(why));
-  EXPECT_NE(why.find("schema is version 2, newer than the 1"), std::string::npos) << why;
+  EXPECT_NE(why.find("schema is version 9, newer than the 2"), std::string::npos) << why;
+}
+
+// A file of the record's first schema, as version 1 wrote it, is brought up to date in place:
+// every row stays, and new rows go in beside them.
+TEST(RecordUpgrade, AFirstSchemaFileKeepsEveryRow) {
+  char pattern[] = "/tmp/kelvarin-record-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string file = std::string(pattern) + "/record.sqlite";
+  const std::string v1 =
+      "CREATE TABLE kelvarin_schema (version INTEGER NOT NULL); INSERT INTO kelvarin_schema"
+      " VALUES (1); CREATE TABLE boxes (id TEXT PRIMARY KEY, station TEXT NOT NULL, port TEXT"
+      " NOT NULL, adapter TEXT NOT NULL, started TEXT NOT NULL, ended TEXT NOT NULL, result TEXT"
+      " NOT NULL, status INTEGER NOT NULL, why TEXT NOT NULL, loader_version TEXT NOT NULL,"
+      " hardware_model TEXT NOT NULL, hardware_version TEXT NOT NULL, oui TEXT NOT NULL, image"
+      " TEXT NOT NULL, image_size BIGINT NOT NULL, image_sha256 TEXT NOT NULL, bytes BIGINT NOT"
+      " NULL, pid BIGINT NOT NULL, forwarded INTEGER NOT NULL DEFAULT 1); CREATE TABLE steps"
+      " (box_id TEXT NOT NULL REFERENCES boxes (id) ON DELETE CASCADE, n INTEGER NOT NULL, step"
+      " TEXT NOT NULL, result TEXT NOT NULL, why TEXT NOT NULL, seconds DOUBLE PRECISION NOT"
+      " NULL, PRIMARY KEY (box_id, n)); INSERT INTO boxes VALUES ('old', 'host', 'ttyUSB0', '',"
+      " '2026-12-01T08:00:00.000Z', '2026-12-01T08:01:00.000Z', 'ok', 0, '', '5.6', 'M', 'V',"
+      " 'O', 'fw.bin', 10, 'abc', 10, 42, 1); INSERT INTO steps VALUES ('old', 0, 'upload"
+      " fw.bin', 'ok', '', 1.0);";
+  ASSERT_EQ(std::system(("sqlite3 " + file + " \"" + v1 + "\"").c_str()), 0);
+  const auto store = SqliteRecord(file);
+  std::string why;
+  ASSERT_TRUE(store->Open(why)) << why;
+  BoxRecord next = Box("new", "host", 43, "ok", "2026-12-09T08:00:00.000Z");
+  next.StationId = "me";
+  next.Steps = {{"erase 0 1000", "ok", "", 0.5}};
+  ASSERT_TRUE(store->Put(next, why)) << why;
+  std::vector<BoxRecord> rows;
+  ASSERT_TRUE(store->Rows({}, true, rows, why)) << why;
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].Id, "old");
+  EXPECT_EQ(rows[0].ImageSha256, "abc");
+  ASSERT_EQ(rows[0].Steps.size(), 1u);
+  EXPECT_EQ(rows[0].Steps[0].Name, "upload fw.bin");
+  EXPECT_EQ(rows[1].StationId, "me");
+  FILE* version =
+      popen(("sqlite3 " + file + " 'SELECT version FROM kelvarin_schema'").c_str(), "r");
+  char text[16] = {};
+  ASSERT_NE(std::fgets(text, sizeof text, version), nullptr);
+  pclose(version);
+  EXPECT_EQ(std::string(text), "2\n");
+  std::filesystem::remove_all(pattern);
 }
 
 TEST_F(LocalRecord, FiltersAndSummary) {
