@@ -445,8 +445,15 @@ void PortJob::StartStep() {
 
 void PortJob::FinishBox(int status, const std::string& why) {
   // The bytes that went out, whatever the verdict: an upload's count stays once it has ended.
+  // An upload the box took has had every byte, whatever the count of bytes drained so far says.
   if (State == JobState::Working && Step().Cmd == Command::Upload)
-    Bytes = Engine->UploadBytesSent();
+    Bytes = status == ExitStatus::Ok ? Total : Engine->UploadBytesSent();
+  // A transfer's last progress says what it came to: every byte, when every byte went.
+  if (State == JobState::Working && Total > 0 && Bytes >= Total && ShownBytes != Bytes) {
+    ShownBytes = Bytes;
+    ShownAt = Now;
+    Out.ProgressMade(View());
+  }
   const bool stepEnded = State == JobState::Working || ContinuingBox;
   if (stepEnded) EndStep(status, why);
   if (stepEnded && status == ExitStatus::Ok && StepIndex + 1 < Steps.size()) {

@@ -393,7 +393,7 @@ void Reporter::ProgressMade(const JobView& job) {
              Format(", \"event\": \"progress\", \"bytes\": %" PRIu64 ", \"total\": %" PRIu64 "}\n",
                     job.BytesDone, job.BytesTotal));
   else if (Level != Verbosity::Quiet)
-    Writer.WriteProgress(Err, {}, TerminalSystemText(ProgressLine(job)) + "\n");
+    Writer.WriteProgress(Err, {}, TerminalSystemText(ProgressLine(job)) + "\n", job.Port);
 }
 
 void Reporter::Finish(const std::vector<JobView>& jobs, bool interrupted) {

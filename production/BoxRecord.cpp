@@ -43,10 +43,11 @@ std::string StepsJson(const std::vector<StepRecord>& steps) {
 }
 
 std::string RowJson(const BoxRecord& r) {
-  return "{\"station\": " + JsonString(r.Station) + ", \"port\": " + JsonString(r.Port) +
-         ", \"adapter\": " + JsonString(r.Adapter) + ", \"started\": " + JsonString(r.Started) +
-         ", \"ended\": " + JsonString(r.Ended) + ", \"status\": " + std::to_string(r.Status) +
-         ", \"result\": " + JsonString(r.Result) + ", \"why\": " + JsonString(r.Why) +
+  return "{\"station\": " + JsonString(r.Station) + ", \"station_id\": " + JsonString(r.StationId) +
+         ", \"port\": " + JsonString(r.Port) + ", \"adapter\": " + JsonString(r.Adapter) +
+         ", \"started\": " + JsonString(r.Started) + ", \"ended\": " + JsonString(r.Ended) +
+         ", \"status\": " + std::to_string(r.Status) + ", \"result\": " + JsonString(r.Result) +
+         ", \"why\": " + JsonString(r.Why) +
          ", \"loader_version\": " + JsonString(r.LoaderVersion) +
          ", \"hardware_model\": " + JsonString(r.HardwareModel) +
          ", \"hardware_version\": " + JsonString(r.HardwareVersion) +
@@ -57,7 +58,8 @@ std::string RowJson(const BoxRecord& r) {
 }
 
 std::string CsvHeader() {
-  return "station,port,adapter,started,ended,status,result,why,loader_version,hardware_model,"
+  return "station,station_id,port,adapter,started,ended,status,result,why,loader_version,hardware_"
+         "model,"
          "hardware_version,oui,image,image_size,image_sha256,bytes,steps";
 }
 
@@ -67,6 +69,7 @@ std::string RowCsv(const BoxRecord& r) {
     steps += (steps.empty() ? "" : "; ") + s.Name + ": " + s.Result +
              (s.Why.empty() ? "" : " (" + s.Why + ")");
   const std::string fields[] = {r.Station,
+                                r.StationId,
                                 r.Port,
                                 r.Adapter,
                                 r.Started,

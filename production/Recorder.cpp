@@ -133,6 +133,10 @@ void Recorder::Run() {
     Write(row);
   }
   if (Server != nullptr && !ServerOk && KeptSinceDown > 0) Reconnect(why);
+  // What is left for a later run, counted as rows (a box is kept once however often written).
+  std::vector<BoxRecord> kept;
+  if (Server != nullptr && KeptSinceDown > 0 && LocalOk && Local->Unforwarded(kept, why))
+    KeptSinceDown = static_cast<int>(kept.size());
 }
 
 bool Recorder::Alive(long long pid, const std::string& start) {
