@@ -1,6 +1,7 @@
 #include "cli/CliOptions.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -129,6 +130,26 @@ constexpr OptionEntry OptionTable[] = {
     {Opt::Summary, 0, "summary", nullptr, "record: boxes per hour, yield, failures by reason"},
 };
 
+// A time as the record writes it, or the start of one ("2026-12-08T09"): the record compares
+// it as text, so "2026-12-8" would quietly mean something else.
+bool RecordTime(const std::string& text) {
+  static const std::string shape = "dddd-dd-ddTdd:dd:dd.dddZ";
+  bool whole = false;
+  for (std::size_t length : {4, 7, 10, 13, 16, 19, 23, 24}) whole |= text.size() == length;
+  if (!whole) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool digit = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
+    if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
+  }
+  const auto number = [&](std::size_t at, int low, int high) {
+    if (text.size() < at + 2) return true;
+    const int n = std::stoi(text.substr(at, 2));
+    return n >= low && n <= high;
+  };
+  return number(5, 1, 12) && number(8, 1, 31) && number(11, 0, 23) && number(14, 0, 59) &&
+         number(17, 0, 59);
+}
+
 std::string ApplyOption(const OptionEntry& entry, const std::string& v, CliOptions& o, bool& help) {
   switch (entry.Id) {
     case Opt::Port:
@@ -188,6 +209,10 @@ std::string ApplyOption(const OptionEntry& entry, const std::string& v, CliOptio
       o.StationName = v;
       return {};
     case Opt::Since:
+      if (!RecordTime(v))
+        return "bad --since: " + v +
+               " (a UTC time as the record writes it, from the left: 2026-12-08, 2026-12-08T09,"
+               " 2026-12-08T09:30)";
       o.Since = v;
       return {};
     case Opt::Failed:

@@ -35,15 +35,40 @@ bool JobLineWords(const std::string& line, std::vector<std::string>& words) {
   return true;
 }
 
+namespace {
+
+// A line of the file, at most limit bytes of it; false at the end of the file. cut: the line
+// went on past limit (the rest of it is not read).
+bool ReadLine(std::istream& in, std::string& line, std::size_t limit, bool& cut) {
+  line.clear();
+  cut = false;
+  for (int c; (c = in.get()) != std::char_traits<char>::eof();) {
+    if (c == '\n') return true;
+    if (line.size() == limit) {
+      cut = true;
+      return true;
+    }
+    line += static_cast<char>(c);
+  }
+  return !line.empty();
+}
+
+}  // namespace
+
 std::string LoadJob(const std::string& path, CliOptions& job) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return path + ": can't read the job file";
   job.Steps.clear();
   std::string line;
   int number = 0;
-  while (std::getline(file, line)) {
+  bool cut = false;
+  while (ReadLine(file, line, JobLineMax, cut)) {
     ++number;
     const std::string where = path + ":" + std::to_string(number) + ": ";
+    // A file that is no job (an image given by mistake) is not read whole, nor a name cut at
+    // a zero byte taken for the one written.
+    if (cut) return where + "a line longer than " + std::to_string(JobLineMax) + " bytes";
+    if (line.find('\0') != std::string::npos) return where + "a zero byte in the line";
     std::vector<std::string> words;
     if (!JobLineWords(line, words)) return where + "a quote is not closed";
     if (words.empty()) continue;

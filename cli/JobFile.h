@@ -1,9 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "cli/CliOptions.h"
+
+// The longest line a job file may have.
+inline constexpr std::size_t JobLineMax = 4096;
 
 // Reads the job file into job.Steps, every step checked as a command line's would be. A line is
 // split into words at blanks; "..." or '...' keep blanks inside a word; # begins a comment

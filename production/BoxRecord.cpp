@@ -18,8 +18,12 @@ std::string Number(double value, const char* format) {
   return text;
 }
 
-// A CSV field: quoted when it holds a separator, a quote or a line end.
-std::string CsvField(const std::string& text) {
+// A CSV field: quoted when it holds a separator, a quote or a line end. One that begins like a
+// formula (= + - @, a tab or carriage return) gets a ' before it, so that a spreadsheet shows it
+// as text instead of running it.
+std::string CsvField(std::string text) {
+  if (!text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos)
+    text.insert(0, 1, '\'');
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string out = "\"";
   for (char c : text) {
@@ -89,6 +93,17 @@ std::string RowCsv(const BoxRecord& r) {
   std::string out;
   for (const std::string& f : fields) out += (out.empty() ? "" : ",") + CsvField(f);
   return out;
+}
+
+void MakeValidUtf8(BoxRecord& r) {
+  for (std::string* text :
+       {&r.Id, &r.Station, &r.StationId, &r.Port, &r.Adapter, &r.Why, &r.LoaderVersion,
+        &r.HardwareModel, &r.HardwareVersion, &r.Oui, &r.Image, &r.ImageSha256})
+    *text = ValidUtf8(*text);
+  for (StepRecord& step : r.Steps) {
+    step.Name = ValidUtf8(step.Name);
+    step.Why = ValidUtf8(step.Why);
+  }
 }
 
 std::string UtcNow() {

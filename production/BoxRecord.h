@@ -62,6 +62,9 @@ std::string RowJson(const BoxRecord& row);
 std::string CsvHeader();
 std::string RowCsv(const BoxRecord& row);
 
+// Every text of the row as valid UTF-8 (see ValidUtf8), as the record keeps it.
+void MakeValidUtf8(BoxRecord& row);
+
 // The time now as the record writes it.
 std::string UtcNow();
 

@@ -72,6 +72,8 @@ void Recorder::Start() {
 }
 
 void Recorder::Put(BoxRecord row) {
+  // A name that is not UTF-8 would be refused by the server at every try, and spoil JSON.
+  MakeValidUtf8(row);
   {
     std::lock_guard lock(Mutex);
     Queue.push_back(std::move(row));
@@ -210,7 +212,10 @@ void Recorder::Forward() {
   }
   int sent = 0, refused = 0;
   for (const BoxRecord& row : kept) {
-    if (!Server->Put(row, why)) {
+    // Kept by a kelvarin-cli that wrote names as they came: the local file knows it as it is.
+    BoxRecord valid = row;
+    MakeValidUtf8(valid);
+    if (!Server->Put(valid, why)) {
       if (!Server->Reachable()) {
         ServerOk = false;
         KeptSinceDown = static_cast<int>(kept.size()) - sent;

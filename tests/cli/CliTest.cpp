@@ -187,6 +187,18 @@ TEST_F(CliTest, BadArgumentsAndFilesAreUsageErrors) {
       {{"--config", Path("none.cfg"), "version"}, 2, "settings file"},
       {{"version"}, 2, "no port"},
       {{"-p", Path("no-such-port"), "upload", image}, 3, "Can't open " + Path("no-such-port")},
+      // The record compares times as text: only a time written as it writes them is one.
+      {{"record", "--since", "2026-12-8"}, 2, "bad --since: 2026-12-8"},
+      {{"record", "--since", "2026-13-08"}, 2, "bad --since"},
+      {{"record", "--since", "2026-12-08T24"}, 2, "bad --since"},
+      {{"record", "--since", "yesterday"}, 2, "bad --since"},
+      {{"record", "--since", "2026-12-08 09:30"}, 2, "bad --since"},
+      {{"--record", Path("none.sqlite"), "record", "--since", "2026-12-08T09:30"},
+       2,
+       "no record at"},
+      {{"--record", Path("none.sqlite"), "record", "--since", "2026-12-08T09:30:00.000Z"},
+       2,
+       "no record at"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.Args));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "production/BoxRecord.h"
+#include "production/Json.h"
 #include "production/RecordStore.h"
 
 namespace {
@@ -258,6 +259,34 @@ TEST_F(LocalRecord, FiltersAndSummary) {
   EXPECT_NE(summary.find("2026-12-08 09:00  2 boxes, 0 ok"), std::string::npos) << summary;
   EXPECT_NE(RowCsv(failed).find(",\"Timeout!!, twice \"\"really\"\"\","), std::string::npos)
       << RowCsv(failed);
+  // What a spreadsheet would run as a formula is text there.
+  BoxRecord formula = failed;
+  formula.Image = "=HYPERLINK(\"http://x\")";
+  formula.Why = "-2+3";
+  formula.Station = "@sum";
+  const std::string csv = RowCsv(formula);
+  EXPECT_EQ(csv.rfind("'@sum,", 0), 0u) << csv;
+  EXPECT_NE(csv.find(",\"'=HYPERLINK(\"\"http://x\"\")\","), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",'-2+3,"), std::string::npos) << csv;
+}
+
+// The record's text is UTF-8 whatever the names were: a byte that is no part of a character
+// shows as \xNN, what is UTF-8 stays as it is.
+TEST(RecordText, NamesThatAreNotUtf8StayRecognisable) {
+  const struct {
+    std::string Given, Kept;
+  } cases[] = {
+      {"fw.bin", "fw.bin"},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xA6", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xA6"},
+      {"fw\xE9.bin", "fw\\xE9.bin"},                 // Latin-1
+      {"\xC3", "\\xC3"},                             // cut short
+      {"\xC0\xAF", "\\xC0\\xAF"},                    // overlong
+      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},           // a surrogate
+      {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},  // past U+10FFFF
+      {"\xFF\xFEok", "\\xFF\\xFEok"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ValidUtf8(c.Given), c.Kept) << c.Given;
+  EXPECT_EQ(JsonString("a\xE9\"\n"), "\"a\\\\xE9\\\"\\u000a\"");
 }
 
 // A server that takes connections and never says a word: every attempt costs a whole

@@ -94,12 +94,13 @@ TEST(Sha256Test, KnownDigests) {
 
 TEST(JobFileTest, StepsAreCheckedAndBadLinesNamed) {
   const struct {
-    const char* Text;
+    std::string Text;
     const char* Error;  // the start of the error after "FILE:"; empty: good
     std::size_t Steps;
   } cases[] = {
       {"# a line\n\nupload 'my fw.bin'  # comment\nreboot\n", "", 2},
       {"version\nconfig set DLPid=0x1ff Timeout=30\r\nverify 0 fw.bin\n", "", 3},
+      {"version\nreboot", "", 2},
       {"upload fw.bin\nfrobnicate\n", "2: unknown command: frobnicate", 0},
       {"erase 1 0\n", "1: Size:", 0},
       {"upload\n", "1: upload takes 1 argument", 0},
@@ -108,12 +109,16 @@ TEST(JobFileTest, StepsAreCheckedAndBadLinesNamed) {
       {"config set Nothing=1\n", "1: ", 0},
       {"upload \"fw.bin\n", "1: a quote is not closed", 0},
       {"# only a comment\n", " the job has no steps", 0},
+      {std::string("version\nupload fw.bin") + '\0' + ".bak\n", "2: a zero byte in the line", 0},
+      {"version\n# " + std::string(JobLineMax, 'x') + "\n", "2: a line longer than 4096 bytes", 0},
+      // An image given for a job: a megabyte without a line end is not read whole.
+      {std::string(1 << 20, '\x5A'), "1: a line longer than 4096 bytes", 0},
   };
   char pattern[] = "/tmp/kelvarin-job-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
   const std::string path = std::string(pattern) + "/a.job";
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.Text);
+    SCOPED_TRACE(c.Text.substr(0, 40));
     std::ofstream(path, std::ios::binary) << c.Text;
     CliOptions job;
     const std::string error = LoadJob(path, job);
@@ -579,6 +584,28 @@ TEST_F(RecordServer, TheServerAwayWarningStaysOnTheTerminal) {
   EXPECT_NE(shown.find("rows are kept in " + Path("data")), std::string::npos) << shown;
   EXPECT_NE(shown.find("2 rows wait for the server in " + Path("data")), std::string::npos)
       << shown;
+}
+
+// An image whose name is not UTF-8: the server takes the row (it refuses such text), and what
+// record prints of it, from the server and from a file, is JSON that any reader takes.
+TEST_F(RecordServer, ANameThatIsNotUtf8IsRecordedRecognisably) {
+  const std::string name = "fw\xE9.bin";
+  WriteImage(name, 700, 4);
+  AddBox();
+  CliProcess::Setup setup{Dir.string(), {"XDG_DATA_HOME=" + Path("data")}};
+  for (const std::string& where : {Conninfo, File()}) {
+    SCOPED_TRACE(where);
+    CliProcess station({"--record", where, "-p", Path("box0"), "upload", name}, setup);
+    EXPECT_EQ(station.Wait(20000), 0) << station.Err();
+    EXPECT_EQ(station.Err().find("record:"), std::string::npos) << station.Err();
+    const Ran printed = Run({"record", "--json", "--port", Path("box0")}, where);
+    ASSERT_EQ(printed.Status, 0) << printed.Err;
+    EXPECT_NE(printed.Out.find("\"image\": \"fw\\\\xE9.bin\""), std::string::npos) << printed.Out;
+    std::ofstream(Path("rows.json")) << printed.Out;
+    const std::string parse =
+        "python3 -c 'import json,sys; [json.loads(l) for l in sys.stdin]' < " + Path("rows.json");
+    EXPECT_EQ(std::system(parse.c_str()), 0) << printed.Out;
+  }
 }
 
 // The server goes away mid-box and the box ends well: its row waits in the local file. The next
