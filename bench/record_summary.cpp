@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   sqlite3_stmt* put = nullptr;
   sqlite3_prepare_v2(db,
                      "INSERT INTO boxes VALUES (?1, 'station', ?2, '', ?3, ?3, ?4, ?5, ?6, '1.10',"
-                     " '5a17', '3', 'a0b1c2', 'fw.bin', 1048576, 'ab', 1048576, 1, 1)",
+                     " '5a17', '3', 'a0b1c2', 'fw.bin', 1048576, 'ab', 1048576, 1, '', '', 1)",
                      -1, &put, nullptr);
   for (int i = 0; i < rows; ++i) {
     char started[40];
