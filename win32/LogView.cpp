@@ -51,9 +51,13 @@ void LogView::Append(const std::vector<std::wstring>& lines) {
   Lines.erase(Lines.begin(), Lines.begin() + static_cast<std::ptrdiff_t>(excess));
   const int dropped = static_cast<int>(excess);
   const int count = static_cast<int>(Lines.size());
+  // Taken before the list shrinks, which forgets what was selected past its new end: the newest
+  // lines.
+  Marks marks;
+  if (dropped > 0 && selection) marks = TakeMarks(before);
   ListView_SetItemCountEx(List, count, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
   if (Longest != longest) Fit();
-  if (dropped > 0 && selection) FollowDroppedLines(dropped, before);
+  if (dropped > 0 && selection) PutMarks(marks, dropped);
   if (follow) {
     ListView_EnsureVisible(List, count - 1, FALSE);
   } else if (dropped > 0) {
@@ -67,26 +71,32 @@ void LogView::Append(const std::vector<std::wstring>& lines) {
   ::InvalidateRect(List, nullptr, FALSE);
 }
 
-void LogView::FollowDroppedLines(int dropped, int countBefore) {
-  const int focused = ListView_GetNextItem(List, -1, LVNI_FOCUSED);
-  const int mark = ListView_GetSelectionMark(List);
+LogView::Marks LogView::TakeMarks(int countBefore) const {
+  Marks marks;
+  marks.Focused = ListView_GetNextItem(List, -1, LVNI_FOCUSED);
+  marks.Mark = ListView_GetSelectionMark(List);
+  marks.All = static_cast<int>(ListView_GetSelectedCount(List)) >= countBefore;
+  if (!marks.All)
+    for (int i = ListView_GetNextItem(List, -1, LVNI_SELECTED); i >= 0;
+         i = ListView_GetNextItem(List, i, LVNI_SELECTED))
+      marks.Selected.push_back(i);
+  return marks;
+}
+
+void LogView::PutMarks(const Marks& marks, int dropped) {
   const int count = static_cast<int>(Lines.size());
-  if (static_cast<int>(ListView_GetSelectedCount(List)) >= countBefore) {
+  if (marks.All) {
     // Everything was selected: everything still is.
     ListView_SetItemState(List, -1, LVIS_SELECTED, LVIS_SELECTED);
   } else {
-    std::vector<int> selected;
-    for (int i = ListView_GetNextItem(List, -1, LVNI_SELECTED); i >= 0;
-         i = ListView_GetNextItem(List, i, LVNI_SELECTED))
-      selected.push_back(i);
     ListView_SetItemState(List, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
-    for (const int i : selected)
+    for (const int i : marks.Selected)
       if (i >= dropped && i - dropped < count)
         ListView_SetItemState(List, i - dropped, LVIS_SELECTED, LVIS_SELECTED);
   }
-  if (focused >= dropped)
-    ListView_SetItemState(List, focused - dropped, LVIS_FOCUSED, LVIS_FOCUSED);
-  ListView_SetSelectionMark(List, mark >= dropped ? mark - dropped : -1);
+  if (marks.Focused >= dropped)
+    ListView_SetItemState(List, marks.Focused - dropped, LVIS_FOCUSED, LVIS_FOCUSED);
+  ListView_SetSelectionMark(List, marks.Mark >= dropped ? marks.Mark - dropped : -1);
 }
 
 void LogView::Clear() {

@@ -38,8 +38,16 @@ class LogView {
   void Fit();
 
  private:
-  // Moves the selection, the focus and the selection mark to where their lines now are.
-  void FollowDroppedLines(int dropped, int countBefore);
+  // The selection, the focus and the selection mark, taken while the list still has its
+  // countBefore lines, and put back where their lines are once the oldest dropped have gone.
+  struct Marks {
+    std::vector<int> Selected;
+    bool All = false;
+    int Focused = -1;
+    int Mark = -1;
+  };
+  Marks TakeMarks(int countBefore) const;
+  void PutMarks(const Marks& marks, int dropped);
 
   HWND List = nullptr;
   std::deque<std::wstring> Lines;

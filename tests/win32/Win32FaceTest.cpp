@@ -306,6 +306,18 @@ TEST_F(Win32Face, TheLogKeepsItsLastLinesAndSavesThemAsSent) {
   Main().FlushLog();
   EXPECT_GE(ListView_GetTopIndex(list) + ListView_GetCountPerPage(list), MaxLogLines);
   EXPECT_TRUE(Main().LogText().ends_with("more 10009\nnewest\n"));
+  // A line among those waiting is selected, then a batch makes the list shrink past it: the
+  // selection goes with its lines, not with the list's end.
+  ListView_SetItemState(list, MaxLogLines - 1, LVIS_SELECTED, LVIS_SELECTED);
+  for (size_t i = 0; i < LogView::SelectionSlack; ++i)
+    Main().On(ev::BoxText{"wait " + std::to_string(i)});
+  Main().FlushLog();
+  ListView_SetItemState(list, MaxLogLines + 5000, LVIS_SELECTED, LVIS_SELECTED);
+  for (int i = 0; i < 20; ++i) Main().On(ev::BoxText{"shrink " + std::to_string(i)});
+  Main().FlushLog();
+  EXPECT_EQ(ListView_GetItemCount(list), MaxLogLines);
+  EXPECT_EQ(selected(), (std::vector<std::wstring>{L"newest", L"wait 5000"}));
+  ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
 
   const std::string saved = Work.FilePath("\xD0\x96urn\xC3\xA1l \xE2\x82\xAC.txt");
   Main().PickLogFile = [saved] { return std::optional<std::string>(saved); };
