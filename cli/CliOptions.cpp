@@ -247,7 +247,9 @@ const char* StatusMeaning(int status) {
       return "every block arrived, but FILE could not be written: the read is kept under the "
              "name printed";
     case ExitStatus::Interrupted:
-      return "interrupted (Ctrl+C, SIGTERM, SIGHUP); the ports are put back";
+      return "interrupted (Ctrl+C, SIGTERM, SIGHUP) with a box at work; the ports are put "
+             "back. A station (--repeat) stopped between boxes exits with the highest status "
+             "of the boxes it served: 0 when every one was ok";
   }
   return "";
 }
@@ -642,6 +644,45 @@ bool EditableField(const std::string& name) {
   return field != nullptr && field->Use == Editable;
 }
 
+namespace {
+
+// Options that ask for two things at once, or for nothing the command does: refused, so that
+// nobody wonders which one was taken.
+std::string Contradiction(const CliOptions& o, const std::string& command) {
+  const std::pair<bool, const char*> given[] = {{o.Json, "--json"},
+                                                {o.Csv, "--csv"},
+                                                {o.Summary, "--summary"},
+                                                {o.NoRecord, "--no-record"},
+                                                {!o.RecordWhere.empty(), "--record"},
+                                                {!o.StationName.empty(), "--station"}};
+  const auto set = [&](const char* name) {
+    for (const auto& [on, option] : given)
+      if (on && std::strcmp(option, name) == 0) return true;
+    return false;
+  };
+  const std::pair<const char*, const char*> apart[] = {{"--summary", "--json"},
+                                                       {"--csv", "--json"},
+                                                       {"--csv", "--summary"},
+                                                       {"--no-record", "--record"},
+                                                       {"--no-record", "--station"}};
+  for (const auto& [a, b] : apart)
+    if (set(a) && set(b)) return std::string(a) + " and " + b + " do not go together";
+  if (o.Cmd == Command::Record) {
+    if (o.NoRecord) return "--no-record does not go with record";
+    if (!o.StationName.empty()) return "--station does not go with record";
+    return {};
+  }
+  const std::pair<bool, const char*> recordOnly[] = {{!o.Since.empty(), "--since"},
+                                                     {o.Summary, "--summary"},
+                                                     {o.FailedOnly, "--failed"},
+                                                     {o.Csv, "--csv"}};
+  for (const auto& [on, option] : recordOnly)
+    if (on) return std::string(option) + " goes with record only, not with " + command;
+  return {};
+}
+
+}  // namespace
+
 ParseResult ParseArguments(const std::vector<std::string>& args) {
   ParseResult r;
   CliOptions& o = r.Options;
@@ -726,6 +767,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
   }
   r.Error = ParseCommand(words, o);
   o.StepText = StepTextOf(words);
+  if (r.Error.empty()) r.Error = Contradiction(o, words[0]);
   if (r.Error.empty() && o.Repeat && (o.Cmd == Command::Monitor || o.Cmd == Command::Ports))
     r.Error = "--repeat does not go with " + words[0];
   return r;

@@ -1,6 +1,8 @@
 #include "cli/JobFile.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -56,8 +58,13 @@ bool ReadLine(std::istream& in, std::string& line, std::size_t limit, bool& cut)
 }  // namespace
 
 std::string LoadJob(const std::string& path, CliOptions& job) {
+  errno = 0;
   std::ifstream file(path, std::ios::binary);
-  if (!file) return path + ": can't read the job file";
+  const auto cannot = [&] {
+    return path + ": can't read the job file" +
+           (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
+  };
+  if (!file) return cannot();
   job.Steps.clear();
   std::string line;
   int number = 0;
@@ -78,7 +85,7 @@ std::string LoadJob(const std::string& path, CliOptions& job) {
     step.StepLine = number;
     job.Steps.push_back(std::move(step));
   }
-  if (file.bad()) return path + ": can't read the job file";
+  if (file.bad()) return cannot();
   if (job.Steps.empty()) return path + ": the job has no steps";
   return {};
 }

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "cli/Latin1.h"
+#include "cli/PortList.h"
 #include "cli/ReadTarget.h"
 #include "dlcfg/DlCfgRecord.h"
 #include "platform/Files.h"
@@ -334,7 +335,12 @@ void PortJob::EndInterrupted() {
   if (State == JobState::Working && Step().Cmd == Command::Upload)
     Bytes = Engine->UploadBytesSent();
   DiscardReadFolder();
-  if (State == JobState::Working || State == JobState::Syncing) {
+  // A station stopped while it waits for its next box leaves no box half done: its status is
+  // that of the boxes it served.
+  const bool boxAtWork =
+      State == JobState::Working ||
+      (State == JobState::Syncing && (ContinuingBox || !Options.Repeat || BoxNumber > 0));
+  if (boxAtWork) {
     if (!WorkEnded) {
       WorkEnded = true;
       WorkEnd = Now;
@@ -346,7 +352,7 @@ void PortJob::EndInterrupted() {
     EndRecord("interrupted", ExitStatus::Interrupted, LastWhy);
     Out.BoxDone(View());
   }
-  WorstStatus = ExitStatus::Interrupted;
+  if (boxAtWork || !Options.Repeat) WorstStatus = ExitStatus::Interrupted;
   Enter(JobState::Done);
 }
 
@@ -817,7 +823,7 @@ void PortJob::BeginRecord() {
   BoxSteps = 0;
   Box.Station = me.Name;
   Box.StationId = me.Id;
-  Box.Port = Request.Name;
+  Box.Port = RecordedPort(Request.Name);
   Box.Adapter = Adapter;
   Box.Started = UtcNow();
   Box.Pid = me.Pid;

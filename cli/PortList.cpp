@@ -1,8 +1,11 @@
 #include "cli/PortList.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "cli/Reporter.h"
+#include "platform/Files.h"
+#include "platform/SerialPort.h"
 
 namespace {
 
@@ -47,4 +50,12 @@ std::string PortListText(const std::vector<ListedPort>& ports, bool json) {
     text += TerminalSystemText(line + label + holder) + "\n";
   }
   return text;
+}
+
+std::string RecordedPort(const std::string& name) {
+  const std::filesystem::path device = SystemPath(SerialPort::DevicePath(name));
+  if (device.is_absolute()) return SystemName(device);
+  std::error_code error;
+  const std::filesystem::path whole = std::filesystem::absolute(device, error);
+  return error ? SystemName(device) : SystemName(whole.lexically_normal());
 }

@@ -130,7 +130,6 @@ int RunStation(const CliOptions& options, const std::vector<PortRequest>& reques
   reporter.Finish(views(), interrupted);
   int status = ExitStatus::Ok;
   for (const auto& job : jobs) status = std::max(status, job->Status());
-  if (interrupted) status = ExitStatus::Interrupted;
   // Ends the workers before the loop they post to goes away.
   jobs.clear();
   {

@@ -24,8 +24,15 @@
 
 namespace {
 
+// A command line that asks for something wrong: the help is where to look.
 int UsageError(const std::string& why) {
   std::fprintf(stderr, "kelvarin-cli: %s\nTry 'kelvarin-cli --help'.\n", why.c_str());
+  return ExitStatus::Usage;
+}
+
+// A right command line that cannot be carried out as it stands: a file, the record, a job.
+int Refuse(const std::string& why) {
+  std::fprintf(stderr, "kelvarin-cli: %s\n", why.c_str());
   return ExitStatus::Usage;
 }
 
@@ -70,11 +77,11 @@ int PrintRecord(const CliOptions& options) {
   const std::string where = RecordPlace(options);
   if (where.empty()) return UsageError("no record: give --record");
   if (const std::string problem = RecordPlaceProblem(where); !problem.empty())
-    return UsageError(problem);
+    return Refuse(problem);
   // Reading makes nothing: a mistyped name is no empty record.
   std::error_code error;
   if (!NamesServer(where) && !std::filesystem::exists(where, error))
-    return UsageError("no record at " + where);
+    return Refuse("no record at " + where);
   std::unique_ptr<RecordStore> store;
   if (NamesServer(where))
     store = PostgresRecord(where);
@@ -83,7 +90,11 @@ int PrintRecord(const CliOptions& options) {
   std::string why;
   RecordFilter filter;
   filter.Since = options.Since;
-  filter.Port = options.Ports.empty() ? std::string() : options.Ports.front();
+  // Rows name the port as it was opened; those of an earlier kelvarin-cli as it was typed.
+  if (!options.Ports.empty()) {
+    filter.Port = RecordedPort(options.Ports.front());
+    filter.PortAsTyped = options.Ports.front();
+  }
   filter.FailedOnly = options.FailedOnly;
   std::vector<BoxRecord> rows;
   if (!store->Open(why) || !store->Rows(filter, !options.Summary, rows, why)) {
@@ -128,10 +139,10 @@ int main(int argc, char** argv) {
   const bool recording = WillRecord(options);
   if (const std::string problem = recording ? RecordPlaceProblem(RecordPlace(options)) : "";
       !problem.empty())
-    return UsageError(problem);
+    return Refuse(problem);
   if (options.Cmd == Command::Job) {
     const std::string why = LoadJob(options.JobFile, options);
-    if (!why.empty()) return UsageError("bad job: " + why);
+    if (!why.empty()) return Refuse("bad job: " + why);
     if (recording) AskVersionFirst(options);
   }
 
@@ -139,7 +150,7 @@ int main(int argc, char** argv) {
   std::string configLine;
   const bool configReadable = ReadConfigFile(configPath, configLine);
   if (options.ConfigGiven && !configReadable)
-    return UsageError("can't read the settings file " + configPath);
+    return Refuse("can't read the settings file " + configPath);
   const PortPlan plan = PlanPorts(options, configReadable, configLine);
   if (!plan.Error.empty()) return UsageError(plan.Error);
 
@@ -161,19 +172,12 @@ int main(int argc, char** argv) {
       const std::string where = step->StepLine > 0 ? "bad job: " + options.JobFile + ":" +
                                                          std::to_string(step->StepLine) + ": "
                                                    : std::string();
-      if (taken.Image == nullptr) {
-        std::fprintf(stderr, "kelvarin-cli: %sopen file error: %s: %s\n", where.c_str(),
-                     step->Image.c_str(), why.c_str());
-        return ExitStatus::Usage;
-      }
-      if (taken.Image->Stamp.Size == 0) {
-        std::fprintf(stderr, "kelvarin-cli: %sempty image: %s\n", where.c_str(),
-                     step->Image.c_str());
-        return ExitStatus::Usage;
-      }
+      if (taken.Image == nullptr)
+        return Refuse(where + "open file error: " + step->Image + ": " + why);
+      if (taken.Image->Stamp.Size == 0) return Refuse(where + "empty image: " + step->Image);
       if (step->Cmd == Command::Verify && step->Start + taken.Image->Stamp.Size > 0x100000000ull)
-        return UsageError(
-            where + "the image from START reaches past the last flash address: " + step->Image);
+        return Refuse(where +
+                      "the image from START reaches past the last flash address: " + step->Image);
       if (recording && taken.Sha256.empty())
         taken.Sha256 = Sha256OfFile(taken.Image->File.get(), taken.Image->Stamp.Size);
     }
@@ -186,10 +190,7 @@ int main(int argc, char** argv) {
       std::string file = ReadFileFor(options.OutFile, request.Name, several);
       if (options.Repeat) file = BoxFileName(file, 1);
       const std::string why = ReadTargetProblem(file);
-      if (!why.empty()) {
-        std::fprintf(stderr, "kelvarin-cli: can't write %s: %s\n", file.c_str(), why.c_str());
-        return ExitStatus::Usage;
-      }
+      if (!why.empty()) return Refuse("can't write " + file + ": " + why);
     }
   }
 

@@ -142,7 +142,7 @@ std::string SummaryText(const std::vector<BoxRecord>& rows) {
   if (!hours.empty()) out += "per hour (UTC):\n";
   for (const auto& [hour, n] : hours)
     out += "  " + hour.substr(0, 10) + " " + hour.substr(11) + ":00  " + std::to_string(n.first) +
-           " boxes, " + std::to_string(n.second) + " ok\n";
+           (n.first == 1 ? " box, " : " boxes, ") + std::to_string(n.second) + " ok\n";
   std::vector<std::pair<int, std::string>> byCount;
   for (const auto& [why, n] : reasons) byCount.emplace_back(-n, why);
   std::sort(byCount.begin(), byCount.end());

@@ -180,13 +180,13 @@ class PostgresStore : public RecordStore {
     if (!Connected(why)) return false;
     const std::string failed = filter.FailedOnly ? "1" : "0";
     const char* values[] = {filter.Since.c_str(), filter.Port.c_str(), failed.c_str(),
-                            running ? "1" : "0"};
+                            running ? "1" : "0", filter.PortAsTyped.c_str()};
     const std::string sql =
         std::string("SELECT ") + BoxColumns +
-        " FROM boxes WHERE started >= $1 AND ($2 = '' OR port = $2) AND ($3 = '0' OR result IN"
-        " ('failed', 'interrupted')) AND ($4 = '0' OR result = 'running')"
+        " FROM boxes WHERE started >= $1 AND ($2 = '' OR port = $2 OR port = $5) AND ($3 = '0'"
+        " OR result IN ('failed', 'interrupted')) AND ($4 = '0' OR result = 'running')"
         " ORDER BY started, id";
-    Result q(PQexecParams(Conn, sql.c_str(), 4, nullptr, values, nullptr, nullptr, 0));
+    Result q(PQexecParams(Conn, sql.c_str(), 5, nullptr, values, nullptr, nullptr, 0));
     if (!q.Ok()) return Failed(why);
     const int first = static_cast<int>(rows.size());
     for (int t = 0; t < PQntuples(q.R); ++t) {

@@ -174,8 +174,8 @@ class SqliteStore : public LocalRecordStore {
             std::string& why, const char* extra) {
     std::string sql =
         std::string("SELECT ") + BoxColumns +
-        " FROM boxes WHERE started >= ?1 AND (?2 = '' OR port = ?2) AND (?3 = 0 OR result IN"
-        " ('failed', 'interrupted'))";
+        " FROM boxes WHERE started >= ?1 AND (?2 = '' OR port = ?2 OR port = ?4) AND (?3 = 0 OR"
+        " result IN ('failed', 'interrupted'))";
     if (extra != nullptr) sql += std::string(" AND ") + extra;
     sql += " ORDER BY started, id";
     Statement q(Db, sql.c_str());
@@ -183,6 +183,7 @@ class SqliteStore : public LocalRecordStore {
     q.Text(1, filter.Since);
     q.Text(2, filter.Port);
     q.Int(3, filter.FailedOnly ? 1 : 0);
+    q.Text(4, filter.PortAsTyped);
     int rc;
     while ((rc = q.Step()) == SQLITE_ROW) {
       BoxRecord r;

@@ -5,6 +5,7 @@
 #include <asm/termbits.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <limits.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -20,6 +21,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "platform/PortScan.h"
 
@@ -84,7 +86,31 @@ std::string NodeName(int fd) {
   return slash ? slash + 1 : link;
 }
 
-std::string OpenErrorText(int error) {
+// Joining the device's group helps only where that group may read and write it (dialout for a
+// serial port; not tty, which may only write to another user's terminal) and the user is not in
+// it already.
+std::string PermissionDenied(const std::string& path) {
+  const std::string denied = "permission denied";
+  struct stat device {};
+  if (path.empty() || ::stat(path.c_str(), &device) != 0) return denied;
+  if ((device.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) return denied;
+  if (device.st_gid == ::getegid()) return denied;
+  std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
+  const int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
+  if (std::find(groups.begin(), groups.begin() + std::max(count, 0), device.st_gid) !=
+      groups.begin() + std::max(count, 0))
+    return denied;
+  group entry{};
+  group* found = nullptr;
+  std::vector<char> buffer(4096);
+  if (::getgrgid_r(device.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 ||
+      found == nullptr)
+    return denied;
+  return denied + " (the user must be in the " + found->gr_name + " group)";
+}
+
+// path: the device, for what permission it lacks.
+std::string OpenErrorText(int error, const std::string& path = {}) {
   switch (error) {
     case ENOENT:
     case ENODEV:
@@ -95,7 +121,7 @@ std::string OpenErrorText(int error) {
       return "in use by another program";
     case EACCES:
     case EPERM:
-      return "permission denied (the user must be in the dialout group)";
+      return PermissionDenied(path);
     case ENOTTY:
       return "not a serial port";
     default:
@@ -171,7 +197,8 @@ bool SerialPort::OpenExclusive(const std::string& name) {
   }
   if (fd < 0) {
     // COM3 or ttyUSB0 says nothing of where it was looked for.
-    Error = (path == name ? "" : path + ": ") + OpenErrorText(errno);
+    const int failed = errno;
+    Error = (path == name ? "" : path + ": ") + OpenErrorText(failed, path);
     return false;
   }
   // The lock stops a second copy of this program, root too; TIOCEXCL keeps other programs
