@@ -72,8 +72,8 @@ std::string UtcNow();
 struct RecordFilter {
   std::string Since;  // a time as the record writes it, or a prefix of one ("2026-12-08")
   std::string Port;
-  std::string PortAsTyped;  // the same port as its rows may name it otherwise (empty: none)
   bool FailedOnly = false;  // failed or interrupted
+  std::string PortAsTyped;  // the same port as its rows may name it otherwise (empty: none)
 };
 
 // Boxes per hour, yield and the failures by reason, of the rows given.

@@ -142,8 +142,8 @@ TEST_F(Record, AJobOnThreeBoxesLeavesOneRightRowEach) {
   const std::string image = WriteImage("fw.bin", 3 * 0x1FFFC + 77, 3);
   for (int i = 0; i < 3; ++i) AddBox();
   const std::string job = Job("upload fw.bin\nconfig set DLPid=0x1ff Timeout=30\nreboot\n");
-  const Ran ran =
-      Run({"-p", Path("box0"), "-p", Path("box1"), "-p", Path("box2"), "job", job}, File());
+  // A port named as it is found from the station's folder is recorded as the device it is.
+  const Ran ran = Run({"-p", Path("box0"), "-p", Path("box1"), "-p", "./box2", "job", job}, File());
   ASSERT_EQ(ran.Status, 0) << ran.Err;
   const std::vector<std::string> rows = Rows(File());
   ASSERT_EQ(rows.size(), 3u);
@@ -168,6 +168,9 @@ TEST_F(Record, AJobOnThreeBoxesLeavesOneRightRowEach) {
   // Each box accepted the image and was told its configuration and to reboot.
   for (const auto& box : Boxes) EXPECT_EQ(Accepted(*box), 1);
 
+  const Ran one = Run({"record", "--json", "--port", "./box2"}, File());
+  ASSERT_EQ(LinesOf(one.Out).size(), 1u) << one.Out << one.Err;
+  EXPECT_EQ(Field(one.Out, "port"), Path("box2"));
   const Ran failed = Run({"record", "--failed"}, File());
   EXPECT_EQ(failed.Out, "");
   const Ran summary = Run({"record", "--summary"}, File());
