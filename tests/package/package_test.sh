@@ -76,6 +76,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libc6 libstdc++6 libqt6widgets6; do
   grep -q "\\b$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
+grep -q '\bbash-completion\b' <<<"$(dpkg-deb -f "$deb" Recommends)" ||
+  fail "the package does not recommend bash-completion, which its completion needs"
 grep -q dialout <<<"$(dpkg-deb -f "$deb" Description)" ||
   fail "the description does not name the dialout group"
 # The files carry the commit's time, not the build's.
