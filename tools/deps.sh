@@ -11,7 +11,7 @@ kelvarin_run_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsqlite3-
 kelvarin_package_packages=(dpkg-dev file)
 kelvarin_test_packages=(libgtest-dev libgmock-dev xvfb xauth clang libclang-rt-14-dev lintian
   desktop-file-utils g++-mingw-w64-x86-64-posix googletest wine wine64 wixl strace postgresql
-  sqlite3 python3)
+  sqlite3 python3 jq)
 kelvarin_rig_packages=(qemu-system-x86 busybox-static xz-utils)
 
 kelvarin_install_missing() {  # purposes...: run, package, test
@@ -61,3 +61,18 @@ kelvarin_build() {  # build folder, extra cmake arguments...
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$dir" -j "$(nproc)"
 }
+
+kelvarin_no_display_hint() {  # build folder: what ./run says without a display
+  local build=$1 box
+  # A link of this user's own: another user's box may hold one in the shared /tmp.
+  box=/tmp/kelvarin-box-$(id -un)
+  echo "No display, so no window. The command line does the same work from a terminal:"
+  echo "  $build/boxsim/kelvarin-boxsim --link $box >$box.log 2>&1 &"
+  echo "  head -c 300000 /dev/urandom >test.bin"
+  echo "  $build/cli/kelvarin-cli --port $box upload test.bin"
+  echo "The box's log is $box.log; $build/cli/kelvarin-cli help COMMAND tells what a command does."
+  if command -v man >/dev/null; then
+    echo "The manual page: man -l $build/packaging/man/kelvarin-cli.1"
+  fi
+}
+
