@@ -1,6 +1,8 @@
 #include "qt/Uart_init.h"
 
 #include <QAbstractItemView>
+#include <QLineEdit>
+#include <QTimer>
 #include <iterator>
 
 #include "link/NumberText.h"
@@ -19,6 +21,10 @@ Tform_uart::Tform_uart(QWidget* parent, std::string configPath)
     combo->setInsertPolicy(QComboBox::NoInsert);
   connect(ui->btn_UartSetting_OK, &QPushButton::clicked, this,
           &Tform_uart::btn_UartSetting_OKClick);
+  connect(ui->btn_UartSetting_Cancel, &QPushButton::clicked, this, &Tform_uart::reject);
+  // A long path shows its start in the box; the whole of it is the box's tool tip.
+  connect(ui->Combo_port, &QComboBox::editTextChanged, this,
+          [this](const QString& text) { ui->Combo_port->setToolTip(text); });
   // A found port is shown with its adapter's name; choosing it puts its path in the box.
   connect(ui->Combo_port, &QComboBox::currentIndexChanged, this, [this](int index) {
     const QString path = ui->Combo_port->itemData(index).toString();
@@ -32,7 +38,24 @@ Tform_uart::~Tform_uart() = default;
 
 void Tform_uart::showEvent(QShowEvent* event) {
   RefreshPortList();
+  // After the focus has come in, which puts the cursor at the end (Tab selects it all).
+  QTimer::singleShot(0, this, [this] {
+    if (!ui->Combo_port->lineEdit()->hasSelectedText())
+      ui->Combo_port->lineEdit()->setCursorPosition(0);
+  });
+  AtShow = {ui->Combo_port->currentText(), ui->Combo_BaudRate->currentText(),
+            ui->Combo_DataBit->currentText(), ui->Combo_Parity->currentIndex(),
+            ui->Combo_StopBit->currentIndex()};
   QDialog::showEvent(event);
+}
+
+void Tform_uart::reject() {
+  ui->Combo_port->setEditText(AtShow.Port);
+  ui->Combo_BaudRate->setEditText(AtShow.Baud);
+  ui->Combo_DataBit->setEditText(AtShow.Data);
+  ui->Combo_Parity->setCurrentIndex(AtShow.Parity);
+  ui->Combo_StopBit->setCurrentIndex(AtShow.Stop);
+  QDialog::reject();
 }
 
 void Tform_uart::RefreshPortList() {

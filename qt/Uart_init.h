@@ -34,6 +34,8 @@ class Tform_uart : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Cancel, Escape or the close box: the dialog shows again what it showed when it opened.
+  void reject() override;
 
  private slots:
   void btn_UartSetting_OKClick();
@@ -44,4 +46,10 @@ class Tform_uart : public QDialog {
   std::unique_ptr<Ui::Tform_uart> ui;
   std::string ConfigPath;
   UartConfig Loaded;
+  // What the dialog showed when it opened: Connect takes the controls, so a cancelled edit
+  // must not stay in them.
+  struct Texts {
+    QString Port, Baud, Data;
+    int Parity = -1, Stop = -1;
+  } AtShow;
 };

@@ -42,7 +42,8 @@
 #define IDC_Combo_StopBit 1109
 #define IDC_lab_FlowCtrl 1110
 #define IDC_Combo_FlowCtrl 1111
-#define IDC_btn_UartSetting_OK 1112
+#define IDC_btn_UartSetting_Cancel 1112
+#define IDC_btn_UartSetting_OK 1113
 // qt/Dl_cfg.ui
 #define IDC_RadGrp_Select 1200
 #define IDC_grpbox_sat 1201
@@ -267,6 +268,7 @@ inline constexpr NamedControl NamedControls[] = {
     {"Combo_StopBit", IDC_Combo_StopBit},
     {"lab_FlowCtrl", IDC_lab_FlowCtrl},
     {"Combo_FlowCtrl", IDC_Combo_FlowCtrl},
+    {"btn_UartSetting_Cancel", IDC_btn_UartSetting_Cancel},
     {"btn_UartSetting_OK", IDC_btn_UartSetting_OK},
     {"RadGrp_Select", IDC_RadGrp_Select},
     {"grpbox_sat", IDC_grpbox_sat},

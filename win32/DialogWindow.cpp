@@ -89,7 +89,8 @@ INT_PTR CALLBACK DialogWindow::Procedure(HWND window, UINT message, WPARAM wPara
   }
   if (message == WM_COMMAND) return self->OnCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
   if (message == WM_CLOSE) {
-    self->Close();
+    // The close box is Cancel, as Escape is.
+    self->OnCommand(IDCANCEL, 0);
     return TRUE;
   }
   return FALSE;

@@ -58,6 +58,15 @@ UartDialog::UartDialog(HWND owner, std::string configPath)
   SelectComboIndex(Item(IDC_Combo_StopBit), 0);
   SetText(IDC_Combo_FlowCtrl, L"none");
   LoadUartConfig();
+  Remember();
+}
+
+void UartDialog::Remember() {
+  AtShow[0] = TextOf(IDC_Combo_port);
+  AtShow[1] = TextOf(IDC_Combo_BaudRate);
+  AtShow[2] = TextOf(IDC_Combo_DataBit);
+  AtShowParity = ComboIndex(Item(IDC_Combo_Parity));
+  AtShowStop = ComboIndex(Item(IDC_Combo_StopBit));
 }
 
 void UartDialog::RefreshPortList() {
@@ -74,10 +83,27 @@ void UartDialog::RefreshPortList() {
   SetText(IDC_Combo_port, typed);
 }
 
+void UartDialog::OnShow() {
+  RefreshPortList();
+  // A long path shows its start.
+  ::SendMessageW(Item(IDC_Combo_port), CB_SETEDITSEL, 0, MAKELPARAM(0, 0));
+  Remember();
+}
+
 bool UartDialog::OnCommand(int id, int code) {
   if (id == IDC_Combo_port && code == CBN_SELCHANGE) {
     // The box takes the chosen entry's text after this notification; the path replaces it then.
     ::PostMessageW(Handle(), ShowChosenPath, 0, 0);
+    return true;
+  }
+  if (id == IDC_btn_UartSetting_Cancel || id == IDCANCEL) {
+    // Cancel, Escape or the close box: what it showed when it opened, unsaved.
+    SetText(IDC_Combo_port, AtShow[0]);
+    SetText(IDC_Combo_BaudRate, AtShow[1]);
+    SetText(IDC_Combo_DataBit, AtShow[2]);
+    SelectComboIndex(Item(IDC_Combo_Parity), AtShowParity);
+    SelectComboIndex(Item(IDC_Combo_StopBit), AtShowStop);
+    Close();
     return true;
   }
   if (id == IDC_btn_UartSetting_OK || id == IDOK) {

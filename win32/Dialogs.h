@@ -31,11 +31,17 @@ class UartDialog : public DialogWindow {
  protected:
   bool OnCommand(int id, int code) override;
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR* result) override;
-  void OnShow() override { RefreshPortList(); }
+  void OnShow() override;
 
  private:
   std::string ConfigPath;
   UartConfig Loaded;
+  // What the dialog showed when it opened: Connect takes the controls, so a cancelled edit
+  // must not stay in them.
+  // (as loaded, for a dialog never opened).
+  void Remember();
+  std::wstring AtShow[3];
+  int AtShowParity = -1, AtShowStop = -1;
   // The paths behind the port list's entries beyond COM8.
   std::vector<std::wstring> FoundPaths;
 };

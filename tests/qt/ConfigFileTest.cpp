@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
+#include <QTest>
+
 #include "link/UartConfig.h"
 #include "tests/qt/AppTestSupport.h"
 #include "tests/qt/Controls.h"
@@ -27,6 +30,37 @@ TEST(ConfigFile, OkSavesTypedTextsWithoutLineEnd) {
   Control<QPushButton>(app.Uart(), "btn_UartSetting_OK")->click();
   EXPECT_EQ(app.ReadConfig(),
             "/dev/serial/by-id/usb-some-long-adapter-name-if00-port0 250000 8 2 0");
+}
+
+// Cancel and Escape leave config.cfg and what Connect would take as they were when the dialog
+// opened; a long port name shows its start, and the whole of it as the box's tool tip.
+TEST(ConfigFile, CancelAndEscapeKeepWhatTheDialogShowedWhenItOpened) {
+  AppFixture app;
+  app.Start();
+  const std::string path = "/dev/serial/by-id/usb-some-long-adapter-name-A601XYZ-if00-port0";
+  app.WriteConfig(path + " 9600 7 1 1");
+  app.Start();
+  Tform_uart& uart = app.Uart();
+  const Shown saved{path, "9600", "7", 1, 1};
+  QComboBox* port = Control<QComboBox>(uart, "Combo_port");
+  for (const bool escape : {false, true}) {
+    SCOPED_TRACE(escape ? "Escape" : "Cancel");
+    uart.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(port->lineEdit()->cursorPosition(), 0);
+    EXPECT_EQ(port->toolTip().toStdString(), path);
+    port->setEditText("COM4");
+    Control<QComboBox>(uart, "Combo_BaudRate")->setEditText("57600");
+    Control<QComboBox>(uart, "Combo_StopBit")->setCurrentIndex(0);
+    if (escape)
+      QTest::keyClick(&uart, Qt::Key_Escape);
+    else
+      Control<QPushButton>(uart, "btn_UartSetting_Cancel")->click();
+    EXPECT_FALSE(uart.isVisible());
+    EXPECT_EQ(Controls(uart), saved);
+    EXPECT_EQ(uart.Request().Name, path);
+    EXPECT_EQ(app.ReadConfig(), path + " 9600 7 1 1");
+  }
 }
 
 TEST(ConfigFile, ABaudTextThatIsNoNumberLeavesZerosAtTheNextStart) {

@@ -46,7 +46,9 @@ TEST(Window, ServiceShowsTheHiddenButtonsAtTheirPlacesAndHidesThemAgain) {
   for (QWidget* b : HiddenCommandButtons(m)) {
     EXPECT_TRUE(b->isVisible()) << b->objectName().toStdString();
     EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();  // still offline
-    EXPECT_EQ(b->geometry(), QRect(8, y, 97, 25)) << b->objectName().toStdString();
+    // The two whose words need it are wider, beside the log all the same.
+    const bool wide = b->objectName() == "btn_CmdVerifyBootCode" || b->objectName() == "Btn_DL_Cfg";
+    EXPECT_EQ(b->geometry(), QRect(8, y, wide ? 102 : 97, 25)) << b->objectName().toStdString();
     y += 40;
   }
   // Every one of them switched with the command controls while visible.
@@ -82,6 +84,23 @@ TEST(Window, KeepsItsLaidOutSizeAsMinimumAndGivesExtraRoomToTheLog) {
   m.resize(300, 200);
   QCoreApplication::processEvents();
   EXPECT_EQ(m.size(), QSize(589, 505 + bar));
+}
+
+// Every button of the panel shows its words whole in the fonts the machine has (Debian's
+// default under a real display): at least as wide as the style asks for its text.
+TEST(Window, EveryCommandButtonShowsItsWordsWhole) {
+  AppFixture app;
+  Tform_main& m = app.Start().form_main;
+  m.show();
+  Control<QToolButton>(m, "tbtn_Service")->click();
+  QCoreApplication::processEvents();
+  std::vector<QWidget*> buttons = HiddenCommandButtons(m);
+  buttons.push_back(Control<QPushButton>(m, "btn_UpdateCode"));
+  for (QWidget* button : buttons) {
+    EXPECT_LE(button->sizeHint().width(), button->width()) << button->objectName().toStdString();
+    // Beside the log, never over it.
+    EXPECT_LT(button->geometry().right(), Control<QPlainTextEdit>(m, "Memo_Msg")->x());
+  }
 }
 
 TEST(Window, TheLogCanBeSelectedAndCopiedButNotEdited) {

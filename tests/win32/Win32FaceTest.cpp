@@ -401,6 +401,19 @@ TEST_F(Win32Face, TheSettingsDialogReadsAndWritesConfigCfg) {
     const Bytes written = ReadFileBytes(file);
     EXPECT_EQ(std::string(written.begin(), written.end()).rfind(c.Line, 0), 0u);
   }
+  // Cancel, and the close box, leave what Connect takes as the dialog showed it when it opened.
+  for (const UINT close : {static_cast<UINT>(WM_COMMAND), static_cast<UINT>(WM_CLOSE)}) {
+    UartDialog dialog(Main().Handle(), Work.FilePath("config.cfg"));
+    const PortRequest before = dialog.Request();
+    dialog.SetText(IDC_Combo_port, L"COM7");
+    dialog.SetText(IDC_Combo_BaudRate, L"1200");
+    if (close == WM_COMMAND)
+      ::SendMessageW(dialog.Handle(), WM_COMMAND, IDC_btn_UartSetting_Cancel, 0);
+    else
+      ::SendMessageW(dialog.Handle(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(dialog.Request().Name, before.Name);
+    EXPECT_EQ(dialog.Request().BaudRate, before.BaudRate);
+  }
   // No file: the default is written, and a folder that cannot take it is said on OK.
   UartDialog fresh(Main().Handle(), Work.FilePath("new.cfg"));
   EXPECT_FALSE(ReadFileBytes(Work.FilePath("new.cfg")).empty());
