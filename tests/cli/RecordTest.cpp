@@ -338,6 +338,15 @@ TEST_F(Record, TheBoxsLineTellsTheWholeBox) {
   EXPECT_EQ(Count(plain.Err, "Verify App fail"), 1) << "told once: " << plain.Err;
   const Ran json = Run({"--json", "-p", Path("box0"), "job", job}, File());
   EXPECT_EQ(Number(EventLine(json.Out, Path("box0"), "done"), "bytes"), 0x1FFFC + 9) << json.Out;
+  // A single command's row names its step as typed and counts what it moved, a read too.
+  fs::remove(File());
+  ASSERT_EQ(Run({"-p", Path("box0"), "read", "0", "3000", "flash.bin"}, File()).Status, 0);
+  const std::vector<std::string> rows = Rows(File());
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(Number(rows[0], "bytes"), 0x3000) << rows[0];
+  EXPECT_NE(rows[0].find("{\"step\": \"read 0 3000 flash.bin\", \"result\": \"ok\""),
+            std::string::npos)
+      << rows[0];
 }
 
 // The local file cannot be opened when the station starts (its folder cannot be made): the
