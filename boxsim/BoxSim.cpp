@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "wire/Bytes.h"
 #include "wire/Crc.h"
@@ -58,17 +59,20 @@ constexpr KnownCommand kKnownCommands[] = {
     {kSyncNumber, 5, BoxCommand::Sync},
 };
 
-const KnownCommand* FindCommand(std::uint8_t n) {
+std::optional<KnownCommand> FindCommand(std::uint8_t n) {
   for (const KnownCommand& known : kKnownCommands)
-    if (known.number == n) return &known;
-  return nullptr;
+    if (known.number == n) return known;
+  // A command of one word that the loader's table has: its status words answer it.
+  for (const LoaderCommand& row : LoaderCommands())
+    if (row.OneWord && Cmd::Number(row.Word) == n) return KnownCommand{n, 4, BoxCommand::OtherWord};
+  return std::nullopt;
 }
 
 // -1: not a command word, 0: too few bytes to tell, otherwise the message's length.
 long CommandLength(const std::uint8_t* p, std::size_t avail) {
   if (avail < 2) return 0;
-  const KnownCommand* known = FindCommand(p[1]);
-  if (known == nullptr) return -1;
+  const std::optional<KnownCommand> known = FindCommand(p[1]);
+  if (!known) return -1;
   if (avail < 3) return 0;
   if (p[2] != 0x32) return -1;
   if (avail < 4) return 0;
@@ -121,6 +125,10 @@ std::string Format(const char* format, auto... args) {
 }
 
 }  // namespace
+
+bool AnswersCommand(std::uint32_t word) {
+  return FindCommand(Cmd::Number(word)).has_value();
+}
 
 const char* OutcomeName(UploadOutcome outcome) {
   switch (outcome) {
@@ -1035,6 +1043,9 @@ void BoxSim::HandleCommand(const std::uint8_t* msg, std::size_t len) {
     }
     case BoxCommand::Upload:
       HandleUploadCommand(msg);
+      return;
+    case BoxCommand::OtherWord:
+      reply(words->CliName);
       return;
     case BoxCommand::Sync:
       return;

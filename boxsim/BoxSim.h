@@ -28,9 +28,13 @@ enum class BoxCommand {
   Tune,
   Erase,
   ReadFlash,
-  Upload
+  Upload,
+  OtherWord  // any other command of one word of the loader's table, answered by its words
 };
-inline constexpr int kBoxCommandCount = static_cast<int>(BoxCommand::Upload) + 1;
+inline constexpr int kBoxCommandCount = static_cast<int>(BoxCommand::OtherWord) + 1;
+
+// Whether the box answers this command word at all.
+bool AnswersCommand(std::uint32_t word);
 
 // Good and Bad pick the success or failure answer. Where a command has no failure word, Bad
 // means a reply whose CRC does not hold (loader version, configuration record) or is the same

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 
 #include "cli/Latin1.h"
 #include "dlcfg/DlCfgRecord.h"
@@ -37,7 +38,7 @@ bool ParseSeconds(const std::string& text, double& value) {
 
 const DlCfgField* FindField(const std::string& name) {
   for (const DlCfgField& field : DlCfgFields())
-    if (name == std::string(field.Edit).substr(5)) return &field;
+    if (name == field.Field) return &field;
   return nullptr;
 }
 
@@ -304,7 +305,9 @@ CommandSpec FromLoaderTable(const char* name, Command cmd, int args, const char*
           row.Help, examples, PortStatuses(std::move(statuses))};
 }
 
-const std::vector<CommandSpec>& CommandTable() {
+// The commands spelled out; a spec without a name holds the place of the loader's commands of
+// one word.
+const std::vector<CommandSpec>& SpelledCommands() {
   static const std::vector<CommandSpec> table = {
       {"upload", Command::Upload, 1, 1, "IMAGE",
        "the box pulls IMAGE block by block, as with \"Upload Code\"",
@@ -345,10 +348,7 @@ const std::vector<CommandSpec>& CommandTable() {
                        {2, ""}}),
       FromLoaderTable("version", Command::Version, 0, "", "v=$(kelvarin-cli -p ttyUSB0 version)",
                       {{0, "the version was printed"}}),
-      FromLoaderTable("verify-boot", Command::LoaderWord, 0, "",
-                      "kelvarin-cli -p ttyUSB0 verify-boot", Outcomes("verify-boot")),
-      FromLoaderTable("verify-app", Command::LoaderWord, 0, "",
-                      "kelvarin-cli -p ttyUSB0 verify-app", Outcomes("verify-app")),
+      {},  // the loader's commands of one word go here, each from its row
       FromLoaderTable(
           "run-app", Command::RunApp, 0, "", "kelvarin-cli -p ttyUSB0 run-app",
           {{0, "the command went out and was not refused"}, {1, Quoted(Row("run-app").FailText)}}),
@@ -365,9 +365,8 @@ const std::vector<CommandSpec>& CommandTable() {
        "config~set~NAME=TEXT... changes fields, config~default restores the defaults",
        "config get prints every field of the box's download configuration record, one "
        "\"NAME~=~TEXT\" a line, with --json one object of NAME:~TEXT; config~get~NAME prints "
-       "only that field's text. NAME is the edit control's name without \"text_\" (StructVer, "
-       "BootFlag, DLPid, "
-       "NS0_MID, Sat_Freq, ...), TEXT as the dialog shows it. config set gets the record, "
+       "only that field's text. NAME is the field's name (StructVer, BootFlag, DLPid, NS0_MID, "
+       "Sat_Freq, ...), TEXT as the dialog shows it. config set gets the record, "
        "changes the fields named (only those the dialog lets the operator edit), sets it and "
        "waits for the box's answer. config default makes the box restore its defaults.",
        "kelvarin-cli -p ttyUSB0 config get Sat_Freq\n"
@@ -434,6 +433,29 @@ const std::vector<CommandSpec>& CommandTable() {
        "kelvarin-cli help upload",
        {{0, "printed"}, {2, "no such command"}}},
   };
+  return table;
+}
+
+// The commands of the table above, the loader's commands of one word in the place kept for
+// them: a new such command needs its row of the loader's table and nothing here.
+const std::vector<CommandSpec>& CommandTable() {
+  static const std::vector<CommandSpec> table = [] {
+    static std::deque<std::string> examples;
+    std::vector<CommandSpec> all;
+    for (const CommandSpec& spec : SpelledCommands()) {
+      if (spec.Name != nullptr) {
+        all.push_back(spec);
+        continue;
+      }
+      for (const LoaderCommand& row : LoaderCommands()) {
+        if (!row.OneWord) continue;
+        examples.push_back(std::string("kelvarin-cli -p ttyUSB0 ") + row.CliName);
+        all.push_back(FromLoaderTable(row.CliName, Command::LoaderWord, 0, "",
+                                      examples.back().c_str(), Outcomes(row.CliName)));
+      }
+    }
+    return all;
+  }();
   return table;
 }
 

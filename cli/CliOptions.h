@@ -63,7 +63,7 @@ struct CliOptions {
   std::string HelpTopic;                          // help: a command's name, empty for all
   std::string Image;                              // upload, verify
   std::string Text;                               // send, Latin-1
-  std::map<std::string, std::string> Changes;     // config set: field name without "text_"
+  std::map<std::string, std::string> Changes;     // config set: field name -> text
   std::uint32_t FrequencyKHz = 0, Bandwidth = 0;  // tune
   std::uint32_t Start = 0, Size = 0;              // erase, read; verify: Start
   std::string OutFile;                            // read

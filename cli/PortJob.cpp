@@ -111,7 +111,6 @@ PortJob::PortJob(const CliOptions& options, const PortRequest& request, JobOutpu
   Engine = std::make_unique<Core>(
       *this, clock, ReadFolder.empty() ? std::string(".") : SystemName(ReadFolder), thread);
   Engine->SetReplyWaitSecs(Options.TimeoutSecs);
-  Engine->SetDlCfgView(this);
 }
 
 PortJob::~PortJob() {
@@ -671,16 +670,12 @@ void PortJob::React(const EngineEvent& event) {
     Event ended{Kind::ReadEnded, arrived ? ExitStatus::Ok : ExitStatus::BoxFailed};
     if (e->Outcome == ev::ReadOutcome::Kept) ended.Text = e->KeptIn;
     Raise(std::move(ended));
+  } else if (const auto* e = std::get_if<ev::RecordArrived>(&event)) {
+    Raise({Kind::RecordArrived, ExitStatus::Ok, {}, {}, {e->Record.begin(), e->Record.end()}});
   } else if (const auto* e = std::get_if<ev::CommandSettled>(&event);
              e && e->Command == Step().Loader) {
     Raise(e->Ok() ? Settled(ExitStatus::Ok) : Settled(ExitStatus::BoxFailed, e->Command->FailText));
   }
-}
-
-bool PortJob::ShowDLCfgRecord(const std::uint8_t* record) {
-  if (State == JobState::Working)
-    Raise({Kind::RecordArrived, ExitStatus::Ok, {}, {}, {record, record + DlCfgRecordSize}});
-  return true;
 }
 
 void PortJob::RecordArrived(const std::vector<std::uint8_t>& record) {
@@ -690,13 +685,13 @@ void PortJob::RecordArrived(const std::vector<std::uint8_t>& record) {
   for (const DlCfgField& field : DlCfgFields()) {
     if (field.Layout != DeliveryLayout::Common && field.Layout != layout) continue;
     const std::string text = FieldText(field, record.data());
-    fields.emplace_back(std::string(field.Edit).substr(5), text);
-    texts[field.Edit] = text;
+    fields.emplace_back(field.Field, text);
+    texts[field.Field] = text;
   }
   // What the box says of itself goes into its record.
-  Box.HardwareModel = Latin1ToUtf8(texts["text_HardwareModel"]);
-  Box.HardwareVersion = Latin1ToUtf8(texts["text_HardwareVersion"]);
-  Box.Oui = Latin1ToUtf8(texts["text_OUI"]);
+  Box.HardwareModel = Latin1ToUtf8(texts["HardwareModel"]);
+  Box.HardwareVersion = Latin1ToUtf8(texts["HardwareVersion"]);
+  Box.Oui = Latin1ToUtf8(texts["OUI"]);
   if (Step().Cmd == Command::ConfigGet && !Step().Field.empty()) {
     const auto field = std::find_if(fields.begin(), fields.end(),
                                     [&](const auto& f) { return f.first == Step().Field; });
@@ -719,12 +714,11 @@ void PortJob::RecordArrived(const std::vector<std::uint8_t>& record) {
   WantRecordForSet = false;
   AnsweredAt = Now;
   for (const auto& [name, text] : Step().Changes) {
-    const std::string edit = "text_" + name;
-    if (texts.find(edit) == texts.end()) {
+    if (texts.find(name) == texts.end()) {
       FinishBox(ExitStatus::Usage, name + " is not a field of this box's delivery type");
       return;
     }
-    texts[edit] = text;
+    texts[name] = text;
   }
   std::uint8_t packed[DlCfgRecordSize];
   const std::string problem = PackRecord(texts, record.data(), packed);

@@ -10,7 +10,6 @@
 
 #include "cli/CliOptions.h"
 #include "cli/JobView.h"
-#include "dlcfg/DlCfgView.h"
 #include "engine/Core.h"
 #include "link/EngineEvents.h"
 #include "platform/Clock.h"
@@ -28,7 +27,7 @@ struct StepImage {
 // One port's work: opens the port, syncs, runs the command, closes, and with --repeat serves
 // box after box. A state machine: the engine's reports and the clock become events, and
 // Handle moves the job from state to state. Runs on the protocol thread only.
-class PortJob : public EventSink, public DlCfgView {
+class PortJob : public EventSink {
  public:
   using TimePoint = std::chrono::steady_clock::time_point;
 
@@ -78,8 +77,6 @@ class PortJob : public EventSink, public DlCfgView {
 
   // EventSink
   void On(const EngineEvent& event) override;
-  // DlCfgView
-  bool ShowDLCfgRecord(const std::uint8_t* record) override;
 
  private:
   // The transition function: every change of state happens here.

@@ -18,56 +18,56 @@ constexpr int SatCmdOffset = 69;
 constexpr int SatCmdWidth = 12;
 
 constexpr DlCfgField Fields[] = {
-    {"text_StructVer", "Struct Version", 0, 2, Hex, Common, Fixed},
-    {"text_StructSize", "Struct Size", 2, 2, Decimal, Common, Fixed},
-    {"text_BootFlag", "Boot Flag", 4, 4, Hex, Common, Editable},
-    {"text_Timeout", "Timeout", 8, 4, Decimal, Common, Editable},
-    {"text_DLType", "Download Type", 12, 1, Decimal, Common, Fixed},
-    {"text_ForceTune", "Force Tune", 13, 1, Decimal, Common, Editable},
-    {"text_DLPid", "Download Pid", 14, 2, Hex, Common, Editable},
-    {"text_OUI", "OUI", 16, 4, Hex, Common, Fixed},
-    {"text_HardwareModel", "Hardware Model", 20, 2, Hex, Common, Fixed},
-    {"text_HardwareVersion", "Hardware Version", 22, 2, Hex, Common, Fixed},
-    {"text_ModChangeNO", "NoOfModuleChanged", 24, 1, Decimal, Common, Editable},
-    {"text_NS0_MID", "NewSelectors[0] MId", 28, 1, Decimal, Common, Editable},
-    {"text_NS0_SwMajor", "NewSelectors[0] SwMajor", 29, 1, Hex, Common, Editable},
-    {"text_NS0_SwMinor", "NewSelectors[0] SwMinor", 30, 2, Hex, Common, Editable},
-    {"text_NS1_MID", "NewSelectors[1] MId", 32, 1, Decimal, Common, Editable},
-    {"text_NS1_SwMajor", "NewSelectors[1] SwMajor", 33, 1, Hex, Common, Editable},
-    {"text_NS1_SwMinor", "NewSelectors[1] SwMinor", 34, 2, Hex, Common, Editable},
-    {"text_NS2_MID", "NewSelectors[2] MId", 36, 1, Decimal, Common, Editable},
-    {"text_NS2_SwMajor", "NewSelectors[2] SwMajor", 37, 1, Hex, Common, Editable},
-    {"text_NS2_SwMinor", "NewSelectors[2] SwMinor", 38, 2, Hex, Common, Editable},
-    {"text_NS3_MID", "NewSelectors[3] MId", 40, 1, Decimal, Common, Editable},
-    {"text_NS3_SwMajor", "NewSelectors[3] SwMajor", 41, 1, Hex, Common, Editable},
-    {"text_NS3_SwMinor", "NewSelectors[3] SwMinor", 42, 2, Hex, Common, Editable},
-    {"text_MI0_MID", "Module Info[0] MId", 44, 1, Decimal, Common, Fixed},
-    {"text_MI0_SwMajor", "Module Info[0] SwMajor", 45, 1, Hex, Common, Fixed},
-    {"text_MI0_SwMinor", "Module Info[0] SwMinor", 46, 2, Hex, Common, Fixed},
-    {"text_MI1_MID", "Module Info[1] MId", 48, 1, Decimal, Common, Fixed},
-    {"text_MI1_SwMajor", "Module Info[1] SwMajor", 49, 1, Hex, Common, Fixed},
-    {"text_MI1_SwMinor", "Module Info[1] SwMinor", 50, 2, Hex, Common, Fixed},
-    {"text_MI2_MID", "Module Info[2] MId", 52, 1, Decimal, Common, Fixed},
-    {"text_MI2_SwMajor", "Module Info[2] SwMajor", 53, 1, Hex, Common, Fixed},
-    {"text_MI2_SwMinor", "Module Info[2] SwMinor", 54, 2, Hex, Common, Fixed},
-    {"text_MI3_MID", "Module Info[3] MId", 56, 1, Decimal, Common, Fixed},
-    {"text_MI3_SwMajor", "Module Info[3] SwMajor", 57, 1, Hex, Common, Fixed},
-    {"text_MI3_SwMinor", "Module Info[3] SwMinor", 58, 2, Hex, Common, Fixed},
-    {"text_Sat_Freq", "Freq", 60, 4, Decimal, Satellite, Editable},
-    {"text_Sat_Symbol", "SymbRate", 64, 2, Decimal, Satellite, Editable},
-    {"text_Sat_ParamFlag", "ParamFlags", 66, 2, Decimal, Satellite, Editable},
-    {"text_Sat_CmdLen", "CommandLen", SatCmdLenOffset, 1, Decimal, Satellite, Editable},
-    {"text_Sat_Cmd", "Commands", SatCmdOffset, SatCmdWidth, Chars, Satellite, Editable},
-    {"text_Cab_Freq", "Freq", 60, 4, Decimal, Cable, Editable},
-    {"text_Cab_Symbol", "SymbRate", 64, 2, Decimal, Cable, Editable},
-    {"text_Cab_ModType", "ModType", 66, 1, Decimal, Cable, Editable},
-    {"text_Ter_Freq", "Freq", 60, 4, Decimal, Terrestrial, Editable},
-    {"text_Ter_Priority", "Priority", 64, 1, Decimal, Terrestrial, Editable},
-    {"text_Ter_BandWidth", "BandWidth", 65, 1, Decimal, Terrestrial, Editable},
-    {"text_TunerPower", "Tuner Power", 66, 1, Hex, Terrestrial, Editable},
-    {"text_SignatureType", "Signature Type", 84, 4, Decimal, Common, Fixed},
-    {"text_DeliveryType", "Delivery Type", DlCfgDeliveryTypeOffset, 1, Decimal, Common, Fixed},
-    {"text_Crc", "Crc", DlCfgCrcOffset, 4, Hex, Common, Fixed},
+    {"StructVer", "Struct Version", 0, 2, Hex, Common, Fixed},
+    {"StructSize", "Struct Size", 2, 2, Decimal, Common, Fixed},
+    {"BootFlag", "Boot Flag", 4, 4, Hex, Common, Editable},
+    {"Timeout", "Timeout", 8, 4, Decimal, Common, Editable},
+    {"DLType", "Download Type", 12, 1, Decimal, Common, Fixed},
+    {"ForceTune", "Force Tune", 13, 1, Decimal, Common, Editable},
+    {"DLPid", "Download Pid", 14, 2, Hex, Common, Editable},
+    {"OUI", "OUI", 16, 4, Hex, Common, Fixed},
+    {"HardwareModel", "Hardware Model", 20, 2, Hex, Common, Fixed},
+    {"HardwareVersion", "Hardware Version", 22, 2, Hex, Common, Fixed},
+    {"ModChangeNO", "NoOfModuleChanged", 24, 1, Decimal, Common, Editable},
+    {"NS0_MID", "NewSelectors[0] MId", 28, 1, Decimal, Common, Editable},
+    {"NS0_SwMajor", "NewSelectors[0] SwMajor", 29, 1, Hex, Common, Editable},
+    {"NS0_SwMinor", "NewSelectors[0] SwMinor", 30, 2, Hex, Common, Editable},
+    {"NS1_MID", "NewSelectors[1] MId", 32, 1, Decimal, Common, Editable},
+    {"NS1_SwMajor", "NewSelectors[1] SwMajor", 33, 1, Hex, Common, Editable},
+    {"NS1_SwMinor", "NewSelectors[1] SwMinor", 34, 2, Hex, Common, Editable},
+    {"NS2_MID", "NewSelectors[2] MId", 36, 1, Decimal, Common, Editable},
+    {"NS2_SwMajor", "NewSelectors[2] SwMajor", 37, 1, Hex, Common, Editable},
+    {"NS2_SwMinor", "NewSelectors[2] SwMinor", 38, 2, Hex, Common, Editable},
+    {"NS3_MID", "NewSelectors[3] MId", 40, 1, Decimal, Common, Editable},
+    {"NS3_SwMajor", "NewSelectors[3] SwMajor", 41, 1, Hex, Common, Editable},
+    {"NS3_SwMinor", "NewSelectors[3] SwMinor", 42, 2, Hex, Common, Editable},
+    {"MI0_MID", "Module Info[0] MId", 44, 1, Decimal, Common, Fixed},
+    {"MI0_SwMajor", "Module Info[0] SwMajor", 45, 1, Hex, Common, Fixed},
+    {"MI0_SwMinor", "Module Info[0] SwMinor", 46, 2, Hex, Common, Fixed},
+    {"MI1_MID", "Module Info[1] MId", 48, 1, Decimal, Common, Fixed},
+    {"MI1_SwMajor", "Module Info[1] SwMajor", 49, 1, Hex, Common, Fixed},
+    {"MI1_SwMinor", "Module Info[1] SwMinor", 50, 2, Hex, Common, Fixed},
+    {"MI2_MID", "Module Info[2] MId", 52, 1, Decimal, Common, Fixed},
+    {"MI2_SwMajor", "Module Info[2] SwMajor", 53, 1, Hex, Common, Fixed},
+    {"MI2_SwMinor", "Module Info[2] SwMinor", 54, 2, Hex, Common, Fixed},
+    {"MI3_MID", "Module Info[3] MId", 56, 1, Decimal, Common, Fixed},
+    {"MI3_SwMajor", "Module Info[3] SwMajor", 57, 1, Hex, Common, Fixed},
+    {"MI3_SwMinor", "Module Info[3] SwMinor", 58, 2, Hex, Common, Fixed},
+    {"Sat_Freq", "Freq", 60, 4, Decimal, Satellite, Editable},
+    {"Sat_Symbol", "SymbRate", 64, 2, Decimal, Satellite, Editable},
+    {"Sat_ParamFlag", "ParamFlags", 66, 2, Decimal, Satellite, Editable},
+    {"Sat_CmdLen", "CommandLen", SatCmdLenOffset, 1, Decimal, Satellite, Editable},
+    {"Sat_Cmd", "Commands", SatCmdOffset, SatCmdWidth, Chars, Satellite, Editable},
+    {"Cab_Freq", "Freq", 60, 4, Decimal, Cable, Editable},
+    {"Cab_Symbol", "SymbRate", 64, 2, Decimal, Cable, Editable},
+    {"Cab_ModType", "ModType", 66, 1, Decimal, Cable, Editable},
+    {"Ter_Freq", "Freq", 60, 4, Decimal, Terrestrial, Editable},
+    {"Ter_Priority", "Priority", 64, 1, Decimal, Terrestrial, Editable},
+    {"Ter_BandWidth", "BandWidth", 65, 1, Decimal, Terrestrial, Editable},
+    {"TunerPower", "Tuner Power", 66, 1, Hex, Terrestrial, Editable},
+    {"SignatureType", "Signature Type", 84, 4, Decimal, Common, Fixed},
+    {"DeliveryType", "Delivery Type", DlCfgDeliveryTypeOffset, 1, Decimal, Common, Fixed},
+    {"Crc", "Crc", DlCfgCrcOffset, 4, Hex, Common, Fixed},
 };
 
 std::uint32_t FieldValue(const DlCfgField& field, const std::uint8_t* record) {
@@ -117,8 +117,8 @@ void PackSatCommands(const std::string& text, const std::uint8_t* stored, std::u
   std::memcpy(field, text.data(), std::min<std::size_t>(text.size(), SatCmdWidth));
 }
 
-std::string TextOf(const DlCfgTexts& texts, const char* edit) {
-  auto it = texts.find(edit);
+std::string TextOf(const DlCfgTexts& texts, const char* field) {
+  auto it = texts.find(field);
   return it == texts.end() ? std::string() : it->second;
 }
 
@@ -153,7 +153,7 @@ std::vector<std::pair<std::string, std::string>> ShownTexts(const std::uint8_t* 
   for (const DlCfgField& field : Fields) {
     if (field.Offset == DlCfgDeliveryTypeOffset) continue;
     if (field.Layout != Common && field.Layout != layout) continue;
-    texts.emplace_back(field.Edit, FieldText(field, record));
+    texts.emplace_back(field.Field, FieldText(field, record));
   }
   return texts;
 }
@@ -199,7 +199,7 @@ std::string PackRecord(const DlCfgTexts& texts, const std::uint8_t* stored, std:
   for (const DlCfgField& field : Fields) {
     if (field.Offset == DlCfgCrcOffset) continue;
     if (field.Layout != Common && field.Layout != layout) continue;
-    const std::string text = TextOf(texts, field.Edit);
+    const std::string text = TextOf(texts, field.Field);
     if (field.Form == Chars) {
       if (!FieldTextFits(field, text)) return FieldAccepts(field);
       PackSatCommands(text, stored, record);

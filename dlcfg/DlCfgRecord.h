@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-// The 100-byte download configuration record and the texts its edits show. Widget-free: the
-// dialog copies these texts into and out of its edits by objectName.
+// The 100-byte download configuration record and its fields' texts, by the fields' own names
+// (Timeout, DLPid, ...). Widget-free: the window's dialog and the command line copy texts.
 
 constexpr int DlCfgRecordSize = 100;
 constexpr int DlCfgCrcOffset = 96;
@@ -28,8 +28,8 @@ enum class DeliveryLayout { Common, Satellite, Cable, Terrestrial };
 enum FieldUse { Fixed, Editable };
 
 struct DlCfgField {
-  const char* Edit;  // objectName of the edit that shows the field
-  const char* Name;  // as the dialog's labels name it
+  const char* Field;  // the field's own name: StructVer, Timeout, DLPid, Sat_Freq, ...
+  const char* Name;   // as the dialog's labels name it
   int Offset;
   int Width;
   TextForm Form;
@@ -45,8 +45,8 @@ DeliveryLayout LayoutOfDeliveryType(std::uint8_t deliveryType);
 
 std::string FieldText(const DlCfgField& field, const std::uint8_t* record);
 
-// The texts a received record puts into the edits, in the order they are set: the common
-// fields in offset order, the fields of the record's own layout, signature type, CRC.
+// The texts of a received record's fields by their names, in the order a dialog sets them: the
+// common fields in offset order, the fields of the record's own layout, signature type, CRC.
 // The delivery type is left out: the dialog sets it first, before its radio selection.
 std::vector<std::pair<std::string, std::string>> ShownTexts(const std::uint8_t* record);
 
@@ -58,11 +58,11 @@ std::string FieldAccepts(const DlCfgField& field);
 // width, or characters no more than its bytes.
 bool FieldTextFits(const DlCfgField& field, const std::string& text);
 
-// Edit objectName -> text; a missing edit reads as an empty text.
+// A field's name -> its text; a missing field reads as an empty text.
 using DlCfgTexts = std::map<std::string, std::string>;
 
 // Builds a whole record, CRC included. The layout comes from the stored record's delivery
-// type; its Commands field also goes back unchanged while text_Sat_Cmd still shows it. A text
-// of that layout that does not fit its field builds nothing: the result is FieldAccepts of the
+// type; its Commands field also goes back unchanged while Sat_Cmd's text is still as received. A
+// text of that layout that does not fit its field builds nothing: the result is FieldAccepts of the
 // first such field, empty once the record is built.
 std::string PackRecord(const DlCfgTexts& texts, const std::uint8_t* stored, std::uint8_t* out);

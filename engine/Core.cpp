@@ -284,9 +284,9 @@ bool Core::StartUpload(std::shared_ptr<const UploadImage> image, const std::stri
   return Upload.UploadFileOpen();
 }
 
-void Core::UploadCodeClick(const std::function<std::optional<std::string>()>& pickFile) {
+bool Core::StopUpload() {
   OnProtocolThread();
-  Upload.btn_UpdateCodeClick(pickFile);
+  return Upload.StopUpload();
 }
 
 void Core::CancelReplyWait() {

@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 
-#include "dlcfg/DlCfgView.h"
 #include "link/EngineEvents.h"
 #include "link/ReplyTimeout.h"
 #include "link/UartConfig.h"
@@ -84,11 +83,6 @@ class Core {
     OnProtocolThread();
     Timeout.OverrideWaitSecs(seconds);
   }
-  // Where configuration records go when they arrive; none until a front end gives one.
-  void SetDlCfgView(DlCfgView* view) {
-    OnProtocolThread();
-    DataHandler.SetDlCfgView(view);
-  }
 
   // The send operation of command buttons and the console: reverses the first four bytes (or
   // as many as there are), queues the bytes up to the first zero, stops the sync word, arms the
@@ -125,9 +119,8 @@ class Core {
   bool StartUpload(std::shared_ptr<const UploadImage> image, const std::string& name);
   // Bytes of the last upload's image that went out on the line, also once it has ended.
   std::uint64_t UploadBytesSent() const { return Upload.BytesSent(); }
-  // "Upload Code": stops the upload under way, or asks pickFile for an image and uploads it
-  // (nullopt: the technician cancelled).
-  void UploadCodeClick(const std::function<std::optional<std::string>()>& pickFile);
+  // Ends the upload under way at once ("Upload stopped"); false when none was.
+  bool StopUpload();
 
   // Messages are numbered as they are queued; LastQueued is the number of the last one, and
   // Written(n) tells that message n has left the ring for the port (or was dropped).

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "link/UartRxThread.h"
 #include "wire/Bytes.h"
+#include "wire/ReplyWords.h"
 
 namespace {
 

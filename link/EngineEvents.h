@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <variant>
@@ -87,6 +88,11 @@ struct UnexpectedAnswer {
 // Any status word the receiver recognised, whether or not it settled a command.
 struct StatusWord {
   std::uint32_t Word = 0;
+};
+
+// The box's download configuration record, its 100 bytes as they came.
+struct RecordArrived {
+  std::array<std::uint8_t, 100> Record{};
 };
 
 // A line of the box's text as it came, with its carriage return, if any; a zero byte in it is
@@ -181,9 +187,10 @@ using EngineEvent =
     std::variant<ev::PortOpened, ev::PortOpenFailed, ev::PortLost, ev::PortClosed, ev::CommandSent,
                  ev::AwaitingLoader, ev::ReplyWait, ev::ReplyTimedOut, ev::LoaderAnswered,
                  ev::LoaderVersion, ev::CommandSettled, ev::UnexpectedAnswer, ev::StatusWord,
-                 ev::BoxText, ev::ReplyCutShort, ev::ReplyCrcFailed, ev::UploadStarted,
-                 ev::BlockServed, ev::RequestIgnored, ev::UploadEnded, ev::FlashReadAsks,
-                 ev::FlashBlockChecked, ev::FlashReadRefused, ev::FlashReadEnded, ev::Refused>;
+                 ev::RecordArrived, ev::BoxText, ev::ReplyCutShort, ev::ReplyCrcFailed,
+                 ev::UploadStarted, ev::BlockServed, ev::RequestIgnored, ev::UploadEnded,
+                 ev::FlashReadAsks, ev::FlashBlockChecked, ev::FlashReadRefused, ev::FlashReadEnded,
+                 ev::Refused>;
 
 // Where the engine's events go: the window, the command line, a test's recorder. Called on
 // the protocol thread; a front end may block in it (a modal message box).

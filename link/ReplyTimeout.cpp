@@ -3,6 +3,8 @@
 #include <algorithm>
 
 void ReplyTimeout::SetReplyTimeout(bool arm, int seconds) {
+  // A wait restarted is no news to the window (an upload restarts it with every block).
+  const bool restarted = arm && ReplyTimeoutArmed;
   if (arm) {
     ReplyTimeoutSecs = WaitOverrideSecs > 0 ? WaitOverrideSecs : seconds;
     ReplyTimeoutStart = Time.Now();
@@ -11,7 +13,7 @@ void ReplyTimeout::SetReplyTimeout(bool arm, int seconds) {
   } else {
     ReplyTimeoutArmed = false;
   }
-  Out.On(ev::ReplyWait{arm});
+  if (!restarted) Out.On(ev::ReplyWait{arm});
 }
 
 namespace {

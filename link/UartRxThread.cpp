@@ -8,63 +8,8 @@
 #include "wire/Bytes.h"
 #include "wire/Crc.h"
 #include "wire/HexText.h"
+#include "wire/ReplyWords.h"
 #include "wire/Words.h"
-
-namespace {
-
-enum class WordKind : std::uint8_t { Status, UploadResult, Payload, FlashData };
-
-struct ReplyWordInfo {
-  std::uint32_t Word;
-  WordKind Kind;
-  int FrameLen;  // payload words; flash data is 2N + 12
-  int CrcOver;   // P: decoded bytes the CRC covers
-  int HandOver;  // H: frame bytes handed to the queue
-  const char* FailLine;
-};
-
-constexpr int InfoFrameLen = 204;
-constexpr int ShortFrameLen = 16;
-
-// Every word is BB k 21 (96 + 2(k - 10)) for k = 10..29; the table is indexed by k - 0x10.
-constexpr ReplyWordInfo ReplyWords[] = {
-    {Reply::SetDlCfgOk, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::SetDlCfgFail, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::EraseOk, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::EraseFail, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::UploadAccepted, WordKind::UploadResult, 4, 0, 4, nullptr},
-    {Reply::UploadRefused, WordKind::UploadResult, 4, 0, 4, nullptr},
-    {Reply::VerifyBootOk, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::VerifyBootFail, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::VerifyAppOk, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::VerifyAppFail, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::TuneOk, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::TuneFail, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::Status1C, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::Status1D, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::SetDefaultOk, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::SetDefaultFail, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::RunAppFail, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::Status21, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::DownloadRequest, WordKind::Payload, ShortFrameLen, 2, 6, "Download Request CRC fail"},
-    {Reply::DlCfgRecord, WordKind::Payload, InfoFrameLen, 96, 104, "Download Info CRC fail"},
-    {Reply::LoaderReady, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::DownloadInfo, WordKind::Payload, InfoFrameLen, 96, 104, "Download Info CRC fail"},
-    {Reply::LoaderVersion, WordKind::Payload, ShortFrameLen, 2, 6, "Get loader version fail"},
-    {Reply::Status27, WordKind::Status, 4, 0, 0, nullptr},
-    {Reply::FlashData, WordKind::FlashData, 0, 0, 0, "Read flash CRC fail"},
-    {Reply::ReadFlashFail, WordKind::Status, 4, 0, 0, nullptr},
-};
-static_assert(sizeof ReplyWords / sizeof ReplyWords[0] == 26);
-
-const ReplyWordInfo* FindReplyWord(std::uint32_t word) {
-  const std::uint32_t k = (word >> 16) & 0xFF;
-  if (k < 0x10 || k > 0x29) return nullptr;
-  const ReplyWordInfo& info = ReplyWords[k - 0x10];
-  return info.Word == word ? &info : nullptr;
-}
-
-}  // namespace
 
 namespace {
 
@@ -77,11 +22,6 @@ RxState StateOf(int frameLen) {
 }
 
 }  // namespace
-
-const char* ReplyCrcFailLine(std::uint32_t word) {
-  const ReplyWordInfo* info = FindReplyWord(word);
-  return info != nullptr ? info->FailLine : nullptr;
-}
 
 UartRxThread::UartRxThread(UartState& uart, EventSink& screen, ReplySink& sink,
                            FlashBlockSource& flash)

@@ -46,9 +46,6 @@ class FlashBlockSource {
 // Cuts the box's bytes into text lines and reply frames. The worker does the blocking reads
 // and hands the bytes of a pass over in pieces; RxPass treats them exactly as if it had read
 // them one by one.
-// The log line for a reply of this word whose CRC did not match; nullptr for a word without one.
-const char* ReplyCrcFailLine(std::uint32_t word);
-
 class UartRxThread : public ProtocolThreadOnly {
  public:
   static constexpr int LineMax = 8192;

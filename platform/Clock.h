@@ -46,3 +46,5 @@ class SystemClock : public Clock {
 
 // A system time as a calendar date and time in UTC.
 std::tm UtcCalendar(std::time_t seconds);
+// A system time as the local calendar says it.
+std::tm LocalCalendar(std::time_t seconds);

@@ -1,53 +1,39 @@
 #pragma once
 
 #include <QDialog>
-#include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 
-#include "dlcfg/DlCfgRecord.h"
-#include "dlcfg/DlCfgView.h"
+#include "qt/QtControls.h"
+#include "window/DialogPresenters.h"
 
 class Core;
-class QButtonGroup;
-class QLineEdit;
 
 namespace Ui {
 class Tform_DL_Config;
 }
 
 // Gets, edits, sets and resets the box's download configuration record. The fixed layout is
-// in Dl_cfg.ui; the record's bytes and texts are DlCfgRecord's business.
-class Tform_DL_Config : public QDialog, public DlCfgView {
+// in Dl_cfg.ui; what the dialog does is ConfigPresenter's.
+class Tform_DL_Config : public QDialog {
   Q_OBJECT
 
  public:
   Tform_DL_Config(Core& core, QWidget* parent = nullptr);
   ~Tform_DL_Config() override;
 
-  bool ShowDLCfgRecord(const std::uint8_t* record) override;
+  ConfigPresenter& Presenter() { return Rules; }
+  // record: the 100 bytes of a record the box sent.
+  void ShowDLCfgRecord(const std::uint8_t* record);
   // The whole record, CRC included, from the edits' texts (out: 100 bytes). When a text does
   // not fit its field, out is left alone and the result says what that field takes.
-  std::string PackDLCfgRecord(std::uint8_t* out);
-
-  // For the main window: the answers' captions, and the command controls it switches.
-  void SetStatusCaption(const std::string& text);
+  std::string PackDLCfgRecord(std::uint8_t* out) { return Rules.Pack(out); }
+  void SetStatusCaption(const std::string& text) { Rules.SetStatus(text); }
   std::string StatusCaption() const;
-  void SetCommandButtonsEnabled(bool enabled);
 
  private:
-  void btn_GetDLCfgClick();
-  void btn_SetDLCfgClick();
-  void btn_SetDefaultDLCfgClick();
-  void RadGrp_SelectClick();
-
-  void ShowDeliveryGroup(int deliveryType);
-
   std::unique_ptr<Ui::Tform_DL_Config> ui;
-  Core& Protocol;
-  QButtonGroup* RadGrp_Items;
-  std::map<std::string, QLineEdit*> FieldEdits;
-  std::array<std::uint8_t, DlCfgRecordSize> StoredDLCfg{};
+  QtControls Controls{*this};
+  ConfigPresenter Rules;
 };

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <memory>
 
+#include "qt/QtControls.h"
 #include "service/ServiceRequests.h"
 
 class Core;
@@ -24,9 +25,7 @@ class TForm_EraseFlash : public QDialog {
   void Btn_ReadFlashClick();
 
  private:
-  // The two edits as a range that may go; false after a message saying what is wrong.
-  bool TypedRange(FlashRange& range);
-
   Core& Protocol;
   std::unique_ptr<Ui::Form_EraseFlash> ui;
+  QtControls Controls{*this};
 };

@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <memory>
 
+#include "qt/QtControls.h"
+
 class Core;
 
 namespace Ui {
@@ -23,4 +25,5 @@ class Tform_Tune : public QDialog {
  private:
   Core& Protocol;
   std::unique_ptr<Ui::form_Tune> ui;
+  QtControls Controls{*this};
 };

@@ -21,6 +21,14 @@ inline std::string FileNameOf(const QString& path) {
   return path.toUtf8().toStdString();
 }
 
+// Text the engine made of its own words and, maybe, a name or a reason of the system's: UTF-8
+// where it reads as UTF-8, the box's Latin-1 otherwise.
+inline QString EngineText(const std::string& text) {
+  const QByteArray bytes(text.data(), static_cast<qsizetype>(text.size()));
+  const QString utf8 = QString::fromUtf8(bytes);
+  return utf8.toUtf8() == bytes ? utf8 : QString::fromLatin1(bytes);
+}
+
 // The text's bytes when every character is one byte (Latin-1); nullopt when one is not, so
 // that nothing the operator typed goes out as a stand-in character.
 inline std::optional<std::string> ExactLatin1(const QString& text) {

@@ -1,5 +1,6 @@
 #include "qt/Main.h"
 
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -47,7 +48,7 @@ constexpr int PortNameWidth = 200;
 Tform_main::Tform_main(Clock* clock, QWidget* parent)
     : QMainWindow(parent),
       ui(std::make_unique<Ui::Tform_main>()),
-      Protocol(*this, clock ? *clock : DefaultClock, ".", GuiThread) {
+      Protocol(Model, clock ? *clock : DefaultClock, ".", GuiThread) {
   ui->setupUi(this);
   move(375, 103);  // the window's place on the screen; the form only keeps its size
   // The layout's pixel geometry was drawn for an 11-pixel font (13 in the log).
@@ -64,22 +65,16 @@ Tform_main::Tform_main(Clock* clock, QWidget* parent)
   ui->tbtn_Help->setIcon(style()->standardIcon(QStyle::SP_DialogHelpButton));
   setWindowIcon(KelvarinIcon());
 
-  connect(ui->tbtn_UartConnect, &QToolButton::clicked, this, &Tform_main::tbtn_UartConnectClick);
-  connect(ui->tbtn_UartDisconnect, &QToolButton::clicked, this,
-          &Tform_main::tbtn_UartDisconnectClick);
-  connect(ui->tbtn_Setting, &QToolButton::clicked, this, &Tform_main::tbtn_SettingClick);
-  connect(ui->Btn_DL_Cfg, &QPushButton::clicked, this, &Tform_main::Btn_DL_CfgClick);
-  connect(ui->btn_CmdEraseFlash, &QPushButton::clicked, this, &Tform_main::btn_CmdEraseFlashClick);
-  connect(ui->btn_CmdTuneTest, &QPushButton::clicked, this, &Tform_main::btn_CmdTuneTestClick);
-  connect(ui->btn_UpdateCode, &QPushButton::clicked, this, &Tform_main::btn_UpdateCodeClick);
-  connect(ui->btn_SendCmd, &QPushButton::clicked, this, &Tform_main::btn_SendCmdClick);
+  // Every control of the window's table does what its row says; the face only passes the press.
+  for (const WindowControl& control : WindowControls()) {
+    auto* button = findChild<QAbstractButton*>(control.Name);
+    if (button == nullptr || control.Action == WindowAction::Service ||
+        control.Action == WindowAction::Help)
+      continue;
+    const char* name = control.Name;
+    connect(button, &QAbstractButton::clicked, this, [this, name] { Model.Pressed(name); });
+  }
   connect(ui->text_Cmd, &QLineEdit::returnPressed, this, &Tform_main::text_CmdKeyPress);
-  connect(ui->btn_CmdVerifyBootCode, &QPushButton::clicked, this,
-          &Tform_main::btn_CmdVerifyBootCodeClick);
-  connect(ui->btn_CmdVerifyApp, &QPushButton::clicked, this, &Tform_main::btn_CmdVerifyAppClick);
-  connect(ui->btn_CmdLoadVer, &QPushButton::clicked, this, &Tform_main::btn_CmdLoadVerClick);
-  connect(ui->btn_CmdRunApp, &QPushButton::clicked, this, &Tform_main::btn_CmdRunAppClick);
-  connect(ui->btn_CmdRebootSTB, &QPushButton::clicked, this, &Tform_main::btn_CmdRebootSTBClick);
   connect(ui->tbtn_Service, &QToolButton::toggled, this, &Tform_main::tbtn_ServiceClick);
 
   LogTimer.setSingleShot(true);
@@ -105,6 +100,7 @@ Tform_main::Tform_main(Clock* clock, QWidget* parent)
   ui->centralwidget->installEventFilter(this);
   setAcceptDrops(true);
 
+  Model.Bind(Protocol);
   FormCreate();
   UpdateStatus();
 }
@@ -115,7 +111,6 @@ Tform_main::~Tform_main() {
 
 void Tform_main::FormCreate() {
   ui->Memo_Msg->setPlainText(QString());
-  ui->tbtn_UartDisconnect->setEnabled(false);
   ui->Memo_Msg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   ui->Memo_Msg->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Protocol.StartWorkers();
@@ -130,7 +125,7 @@ void Tform_main::Attach(Tform_uart* uart, Tform_DL_Config* dlConfig, Tform_Tune*
   // Their geometry was drawn for this window's font; a window does not inherit it by itself.
   for (QWidget* dialog : std::initializer_list<QWidget*>{uart, dlConfig, tune, eraseFlash})
     if (dialog) dialog->setFont(font());
-  Protocol.SetDlCfgView(dlConfig);
+  Model.Attach(uart ? &uart->Presenter() : nullptr, dlConfig ? &dlConfig->Presenter() : nullptr);
 }
 
 void Tform_main::StopWorkers() {
@@ -145,173 +140,122 @@ void Tform_main::closeEvent(QCloseEvent* event) {
 }
 
 void Tform_main::tbtn_UartConnectClick() {
-  if (Protocol.Connected() || !form_uart) return;
-  // After a failed open Setting stays usable: it is the way to fix a wrong port name.
-  Protocol.OpenPort(form_uart->Request());
+  Model.Pressed("tbtn_UartConnect");
 }
 
 void Tform_main::tbtn_UartDisconnectClick() {
-  Protocol.ClosePort();
+  Model.Pressed("tbtn_UartDisconnect");
 }
 
 void Tform_main::tbtn_SettingClick() {
-  if (form_uart) form_uart->exec();
+  Model.Pressed("tbtn_Setting");
 }
 
 void Tform_main::Btn_DL_CfgClick() {
-  if (!Protocol.Connected()) {
-    ShowMessage("Uart does not connected");
-    return;
-  }
-  if (form_DL_Config) form_DL_Config->exec();
+  Model.Pressed("Btn_DL_Cfg");
 }
 
 void Tform_main::btn_CmdEraseFlashClick() {
-  if (Form_EraseFlash) Form_EraseFlash->exec();
+  Model.Pressed("btn_CmdEraseFlash");
 }
 
 void Tform_main::btn_CmdTuneTestClick() {
-  if (form_Tune) form_Tune->exec();
+  Model.Pressed("btn_CmdTuneTest");
 }
 
 void Tform_main::btn_UpdateCodeClick() {
-  Protocol.UploadCodeClick([this]() -> std::optional<std::string> {
-    if (PickImageFile) return PickImageFile();
-    const QString path =
-        QFileDialog::getOpenFileName(this, "Open", QString(), OpDia_OpenFile_Filter);
-    if (path.isEmpty()) return std::nullopt;
-    return FileNameOf(path);
-  });
-  UpdateStatus();
-}
-
-bool Tform_main::SendTypedCommand() {
-  const QByteArray bytes = ui->text_Cmd->text().toLatin1();
-  if (bytes.isEmpty()) return false;
-  return Protocol.SendCmd(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                          static_cast<int>(bytes.size()));
+  Model.Pressed("btn_UpdateCode");
 }
 
 void Tform_main::btn_SendCmdClick() {
-  if (SendTypedCommand()) ui->text_Cmd->clear();
+  Model.Pressed("btn_SendCmd");
 }
 
 void Tform_main::text_CmdKeyPress() {
-  // Enter keeps the text, so pressing it again sends the same command again.
-  SendTypedCommand();
+  Model.EntryEntered();
 }
 
 void Tform_main::btn_CmdVerifyBootCodeClick() {
-  Protocol.SendLoaderCommand(Cmd::VerifyBoot);
+  Model.Pressed("btn_CmdVerifyBootCode");
 }
 
 void Tform_main::btn_CmdVerifyAppClick() {
-  Protocol.SendLoaderCommand(Cmd::VerifyApp);
+  Model.Pressed("btn_CmdVerifyApp");
 }
 
 void Tform_main::btn_CmdLoadVerClick() {
-  Protocol.LoaderVersion();
+  Model.Pressed("btn_CmdLoadVer");
 }
 
 void Tform_main::btn_CmdRunAppClick() {
-  Protocol.SendLoaderCommand(Cmd::RunApp);
+  Model.Pressed("btn_CmdRunApp");
 }
 
 void Tform_main::btn_CmdRebootSTBClick() {
-  if (!Protocol.RebootStb()) return;
-  ui->tbtn_Setting->setEnabled(false);
-  ui->tbtn_UartDisconnect->setEnabled(true);
+  Model.Pressed("btn_CmdRebootSTB");
+}
+
+void Tform_main::Open(WindowAction what) {
+  switch (what) {
+    case WindowAction::Setting:
+      if (form_uart) form_uart->exec();
+      return;
+    case WindowAction::ConfigDialog:
+      if (form_DL_Config) form_DL_Config->exec();
+      return;
+    case WindowAction::FlashDialog:
+      if (Form_EraseFlash) Form_EraseFlash->exec();
+      return;
+    case WindowAction::TuneDialog:
+      if (form_Tune) form_Tune->exec();
+      return;
+    case WindowAction::Help:
+      ui->tbtn_Help->showMenu();
+      return;
+    default:
+      return;
+  }
+}
+
+std::optional<std::string> Tform_main::PickImage() {
+  if (PickImageFile) return PickImageFile();
+  const QString path = QFileDialog::getOpenFileName(this, "Open", QString(), OpDia_OpenFile_Filter);
+  if (path.isEmpty()) return std::nullopt;
+  return FileNameOf(path);
+}
+
+void Tform_main::FocusEntry() {
+  ui->text_Cmd->setFocus();
 }
 
 void Tform_main::AppendLog(const std::string& line) {
-  QueueLogLine(ToQString(line));
+  Model.AddLogLine(line, false);
 }
 
 void Tform_main::AppendSystemLog(const std::string& line) {
-  QueueLogLine(QString::fromLocal8Bit(line));
+  Model.AddLogLine(line, true);
 }
 
-void Tform_main::QueueLogLine(const QString& line) {
-  if (act_Timestamps->isChecked()) {
-    const QTime now = QTime::currentTime();
-    PendingLog.append(
-        QString::fromStdString(TimestampText(now.hour(), now.minute(), now.second(), now.msec())) +
-        line);
-  } else {
-    PendingLog.append(line);
-  }
+void Tform_main::LogWaiting() {
   if (!LogTimer.isActive()) LogTimer.start();
 }
 
 void Tform_main::FlushLog() {
   LogTimer.stop();
-  if (PendingLog.isEmpty()) return;
-  ui->Memo_Msg->appendPlainText(PendingLog.join(QChar('\n')));
-  PendingLog.clear();
+  Model.FlushLog();
 }
 
-void Tform_main::ShowMessage(const std::string& text) {
-  FlushLog();  // the lines that led to the message come first
-  ShowMessageBox(text);
-}
-
-void Tform_main::SetCmdControls(bool enabled) {
-  CommandsEnabled = enabled;
-  const ControlSet set = ControlsFor(Protocol, enabled);
-  for (QWidget* control : std::initializer_list<QWidget*>{
-           ui->text_Cmd, ui->btn_SendCmd, ui->btn_CmdEraseFlash, ui->btn_CmdTuneTest,
-           ui->btn_CmdLoadVer, ui->btn_CmdRebootSTB, ui->btn_CmdVerifyBootCode,
-           ui->btn_CmdVerifyApp, ui->btn_CmdRunApp, ui->Btn_DL_Cfg})
-    control->setEnabled(set.Commands);
-  ui->btn_UpdateCode->setEnabled(set.Upload);
-  ui->tbtn_UartDisconnect->setEnabled(set.Disconnect);
-  if (form_DL_Config) form_DL_Config->SetCommandButtonsEnabled(set.Commands);
-  ui->tbtn_Setting->setEnabled(set.Setting);
-  // A read-back re-arms the reply wait with every block. The progress bar follows the status
-  // timer meanwhile: painting it here would hold up the request for the next block.
-  if (StatusTimer.isActive() && Protocol.Progress().What != Core::WorkProgress::Job::None)
-    UpdateStateLabels();
-  else
-    UpdateStatus();
-}
-
-void Tform_main::Line(const std::string& text, bool systemText) {
-  if (systemText)
-    AppendSystemLog(text);
-  else
-    AppendLog(text);
-}
-
-void Tform_main::Message(const std::string& text) {
-  ShowMessage(text);
-}
-
-void Tform_main::On(const EngineEvent& event) {
-  RenderEvent(event, *this);
-  const WindowEffect effect = EffectOf(event);
-  if (effect.PortOpen) {
-    ui->tbtn_UartConnect->setEnabled(!*effect.PortOpen);
-    ui->tbtn_UartDisconnect->setEnabled(*effect.PortOpen);
-    ui->tbtn_Setting->setEnabled(!*effect.PortOpen);
-  }
-  if (effect.CommandControls) SetCmdControls(*effect.CommandControls);
-  if (effect.UploadCaption) {
-    ui->btn_UpdateCode->setText(ToQString(*effect.UploadCaption));
-    ui->btn_UpdateCode->setEnabled(ControlsFor(Protocol, CommandsEnabled).Upload);
-  }
-  if (effect.DlCfgStatus && form_DL_Config) form_DL_Config->SetStatusCaption(*effect.DlCfgStatus);
-  if (effect.ClearCommandEntry) {
-    ui->text_Cmd->clear();
-    ui->text_Cmd->setFocus();
-  }
-  if (effect.StatusChanged) UpdateStatus();
+void Tform_main::AppendLog(const std::vector<LogLine>& lines) {
+  QStringList text;
+  for (const LogLine& line : lines)
+    text.append(line.System
+                    ? QString::fromUtf8(line.Text.data(), static_cast<qsizetype>(line.Text.size()))
+                    : ToQString(line.Text));
+  ui->Memo_Msg->appendPlainText(text.join(QChar('\n')));
 }
 
 void Tform_main::tbtn_ServiceClick(bool checked) {
-  for (QWidget* button :
-       {ui->btn_CmdLoadVer, ui->btn_CmdEraseFlash, ui->btn_CmdVerifyBootCode, ui->btn_CmdVerifyApp,
-        ui->btn_CmdRunApp, ui->btn_CmdTuneTest, ui->btn_CmdRebootSTB, ui->Btn_DL_Cfg})
-    button->setVisible(checked);
+  Model.ServiceShown(checked);
 }
 
 void Tform_main::BuildStatusBar() {
@@ -340,17 +284,19 @@ void Tform_main::BuildStatusBar() {
 
 void Tform_main::UpdateStateLabels() {
   if (!lab_State) return;
-  const QString state = QString::fromStdString(StateWord(Protocol, CommandsEnabled));
+  ShowStateLabels(Model.Status());
+}
+
+void Tform_main::ShowStateLabels(const WindowStatus& status) {
+  const QString state = QString::fromStdString(status.State);
   if (lab_State->text() != state) lab_State->setText(state);
   QString port;
-  QString portName;
-  if (Protocol.Connected()) {
-    const LineSettings& s = Protocol.PortSettings();
-    portName = QString::fromLocal8Bit(Protocol.OpenPortName().c_str());
+  const QString portName = QString::fromUtf8(status.PortName.c_str());
+  if (!status.PortName.empty()) {
     // A /dev/serial/by-id name would push the settings out of the status bar; its middle goes.
     const QString shown =
         lab_Port->fontMetrics().elidedText(portName, Qt::ElideMiddle, PortNameWidth);
-    port = QString::fromLocal8Bit(PortText(shown.toLocal8Bit().toStdString(), s));
+    port = QString::fromUtf8(PortText(shown.toUtf8().toStdString(), status.Settings));
   }
   if (lab_Port->text() != port) lab_Port->setText(port);
   if (lab_Port->toolTip() != portName) lab_Port->setToolTip(portName);
@@ -358,8 +304,9 @@ void Tform_main::UpdateStateLabels() {
 
 void Tform_main::UpdateStatus() {
   if (!lab_State) return;
-  UpdateStateLabels();
-  const MovingStatus moving = MovingStatusOf(Protocol, Rate);
+  const WindowStatus status = Model.Status();
+  ShowStateLabels(status);
+  const MovingStatus& moving = status.Moving;
   // The buttons are off while the box is asked; say why and for how long.
   const QString wait = QString::fromStdString(moving.Wait);
   if (lab_Wait->text() != wait) lab_Wait->setText(wait);
@@ -390,6 +337,7 @@ void Tform_main::BuildLogMenu() {
   act_SaveLog = new QAction("Save Log As...", this);
   act_Timestamps = new QAction("Timestamps", this);
   act_Timestamps->setCheckable(true);
+  connect(act_Timestamps, &QAction::toggled, this, [this](bool on) { Model.Timestamps = on; });
   connect(act_Copy, &QAction::triggered, ui->Memo_Msg, &QPlainTextEdit::copy);
   connect(act_SelectAll, &QAction::triggered, ui->Memo_Msg, &QPlainTextEdit::selectAll);
   connect(act_ClearLog, &QAction::triggered, this, &Tform_main::ClearLog);
@@ -414,7 +362,7 @@ void Tform_main::Memo_MsgContextMenu(const QPoint& at) {
 }
 
 void Tform_main::ClearLog() {
-  PendingLog.clear();
+  Model.DropWaitingLog();
   LogTimer.stop();
   ui->Memo_Msg->clear();
 }
@@ -434,7 +382,7 @@ void Tform_main::SaveLogAs() {
   if (!text.isEmpty()) text += '\n';
   const QByteArray bytes = text.toUtf8();
   const std::string why = WriteWholeFile(FileNameOf(*path), bytes.toStdString());
-  if (!why.empty()) ShowMessage(ToLatin1("Can't write " + *path + ": ") + why);
+  if (!why.empty()) Message("Can't write " + FileNameOf(*path) + ": " + why);
 }
 
 std::unique_ptr<QMessageBox> Tform_main::AboutBox() {
@@ -482,7 +430,7 @@ std::optional<QString> Tform_main::DroppedImage(const QMimeData* data) {
     if (!url.isLocalFile()) return std::nullopt;
     paths.push_back(FileNameOf(url.toLocalFile()));
   }
-  if (!DropStartsUpload(paths, Protocol, CommandsEnabled)) return std::nullopt;
+  if (!Model.WouldTake(paths)) return std::nullopt;
   return data->urls().front().toLocalFile();
 }
 
@@ -494,6 +442,5 @@ void Tform_main::dropEvent(QDropEvent* event) {
   const std::optional<QString> path = DroppedImage(event->mimeData());
   if (!path) return;
   event->acceptProposedAction();
-  Protocol.StartUpload(FileNameOf(*path));
-  UpdateStatus();
+  Model.Dropped({FileNameOf(*path)});
 }

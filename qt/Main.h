@@ -15,9 +15,11 @@
 #include "engine/Core.h"
 #include "link/EngineEvents.h"
 #include "platform/Clock.h"
+#include "qt/QtControls.h"
 #include "qt/QtProtocolThread.h"
 #include "qt/Uart_init.h"
 #include "window/StatusText.h"
+#include "window/WindowModel.h"
 
 class QMessageBox;
 class QMimeData;
@@ -29,9 +31,9 @@ namespace Ui {
 class Tform_main;
 }
 
-// The main window: tool bar, command buttons, message log and command entry. It owns the
-// protocol core and the three workers that feed it.
-class Tform_main : public QMainWindow, public EventSink, private EventText {
+// The main window: tool bar, command buttons, message log and command entry, drawn as the
+// window model says. It owns the model, the protocol core and the three workers that feed it.
+class Tform_main : public QMainWindow, private WindowFace {
   Q_OBJECT
 
  public:
@@ -50,16 +52,14 @@ class Tform_main : public QMainWindow, public EventSink, private EventText {
   // Appends the log lines still waiting for the next batch.
   void FlushLog();
 
-  // EventSink: the log's words for the event, then what it changes in the window.
-  void On(const EngineEvent& event) override;
+  // What the engine tells the window, as if it came from the engine.
+  void On(const EngineEvent& event) { Model.On(event); }
 
   // A log line of the box's coding (one byte per character), or of the system's.
   void AppendLog(const std::string& line);
   void AppendSystemLog(const std::string& line);
-  // Modal; returns when the technician has closed it.
-  void ShowMessage(const std::string& text);
   // The command buttons and the command entry, together.
-  void SetCmdControls(bool enabled);
+  void SetCmdControls(bool enabled) { Model.SetCmdControls(enabled); }
 
   // The image picker of "Upload Code"; tests replace the file dialog with it.
   std::function<std::optional<std::string>()> PickImageFile;
@@ -87,6 +87,7 @@ class Tform_main : public QMainWindow, public EventSink, private EventText {
   void UpdateStatus();
   // The state and the port alone.
   void UpdateStateLabels();
+  void ShowStateLabels(const WindowStatus& status);
   // The About box: the caption and the program's version, and the folder it works in.
   std::unique_ptr<QMessageBox> AboutBox();
   const QString OpDia_OpenFile_Filter = "bin files (*.bin)";
@@ -119,34 +120,49 @@ class Tform_main : public QMainWindow, public EventSink, private EventText {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  // EventText: the log's words and message boxes of an event.
-  void Line(const std::string& text, bool systemText) override;
-  void Message(const std::string& text) override;
+  // WindowFace
+  std::optional<std::string> Latin1Text(const char* control) const override {
+    return Controls.Latin1Text(control);
+  }
+  std::string SystemText(const char* control) const override {
+    return Controls.SystemText(control);
+  }
+  void SetLatin1Text(const char* control, const std::string& text) override {
+    Controls.SetLatin1Text(control, text);
+  }
+  void SetSystemText(const char* control, const std::string& text) override {
+    Controls.SetSystemText(control, text);
+  }
+  int Chosen(const char* control) const override { return Controls.Chosen(control); }
+  void Choose(const char* control, int item) override { Controls.Choose(control, item); }
+  void Enable(const char* control, bool enabled) override { Controls.Enable(control, enabled); }
+  void Show(const char* control, bool shown) override { Controls.Show(control, shown); }
+  void Message(const std::string& text) override { Controls.Message(text); }
+  void LogWaiting() override;
+  void AppendLog(const std::vector<LogLine>& lines) override;
+  void StatusChanged() override { UpdateStatus(); }
+  void FocusEntry() override;
+  void Open(WindowAction what) override;
+  std::optional<std::string> PickImage() override;
 
   void FormCreate();
-  bool SendTypedCommand();
   void BuildStatusBar();
   void BuildLogMenu();
   void FollowCentralSize(const QSize& size);
-  // Every log line, the box's or the system's, goes out through here.
-  void QueueLogLine(const QString& line);
   std::optional<QString> DroppedImage(const QMimeData* data);
 
   std::unique_ptr<Ui::Tform_main> ui;
+  QtControls Controls{*this};
   SystemClock DefaultClock;
   QtProtocolThread GuiThread;
+  WindowModel Model{*this};
   Core Protocol;
   Tform_uart* form_uart = nullptr;
   Tform_DL_Config* form_DL_Config = nullptr;
   Tform_Tune* form_Tune = nullptr;
   TForm_EraseFlash* Form_EraseFlash = nullptr;
-  QStringList PendingLog;
   QTimer LogTimer;
   // Polls the engine's progress while an upload or a read-back runs, and the countdown while a
   // reply is awaited.
   QTimer StatusTimer;
-  // The command controls as SetCmdControls last left them.
-  bool CommandsEnabled = false;
-  // The running job's rate.
-  RateMeter Rate;
 };

@@ -20,7 +20,7 @@ void ShowMessageBox(const std::string& text) {
   }
   QMessageBox box(QApplication::activeWindow());
   box.setWindowTitle(QApplication::applicationName());
-  box.setText(ToQString(text));
+  box.setText(EngineText(text));
   box.exec();
 }
 

@@ -5,16 +5,16 @@
 #include <QTimer>
 #include <iterator>
 
-#include "link/NumberText.h"
 #include "link/UartConfig.h"
 #include "platform/PortScan.h"
 #include "qt/Latin1Text.h"
-#include "qt/MessageBox.h"
 #include "ui_Uart_init.h"
 #include "window/WindowRules.h"
 
 Tform_uart::Tform_uart(QWidget* parent, std::string configPath)
-    : QDialog(parent), ui(std::make_unique<Ui::Tform_uart>()), ConfigPath(std::move(configPath)) {
+    : QDialog(parent),
+      ui(std::make_unique<Ui::Tform_uart>()),
+      Rules(Controls, std::move(configPath)) {
   ui->setupUi(this);
   for (QComboBox* combo : {ui->Combo_port, ui->Combo_BaudRate, ui->Combo_DataBit, ui->Combo_Parity,
                            ui->Combo_StopBit, ui->Combo_FlowCtrl})
@@ -31,7 +31,8 @@ Tform_uart::Tform_uart(QWidget* parent, std::string configPath)
     if (!path.isEmpty()) ui->Combo_port->setEditText(path);
   });
   FillUartCombos();
-  LoadUartConfig();
+  Rules.ShowDefaults();
+  Rules.Load();
 }
 
 Tform_uart::~Tform_uart() = default;
@@ -43,18 +44,12 @@ void Tform_uart::showEvent(QShowEvent* event) {
     if (!ui->Combo_port->lineEdit()->hasSelectedText())
       ui->Combo_port->lineEdit()->setCursorPosition(0);
   });
-  AtShow = {ui->Combo_port->currentText(), ui->Combo_BaudRate->currentText(),
-            ui->Combo_DataBit->currentText(), ui->Combo_Parity->currentIndex(),
-            ui->Combo_StopBit->currentIndex()};
+  Rules.Opened();
   QDialog::showEvent(event);
 }
 
 void Tform_uart::reject() {
-  ui->Combo_port->setEditText(AtShow.Port);
-  ui->Combo_BaudRate->setEditText(AtShow.Baud);
-  ui->Combo_DataBit->setEditText(AtShow.Data);
-  ui->Combo_Parity->setCurrentIndex(AtShow.Parity);
-  ui->Combo_StopBit->setCurrentIndex(AtShow.Stop);
+  Rules.Cancelled();
   QDialog::reject();
 }
 
@@ -91,65 +86,12 @@ void Tform_uart::FillUartCombos() {
   fill(ui->Combo_Parity, choices.Parities);
   fill(ui->Combo_StopBit, choices.StopBits);
   fill(ui->Combo_FlowCtrl, choices.FlowControls);
-  // The lists show their initial texts; only parity and stop bits select an item.
-  ui->Combo_port->setEditText("COM1");
-  ui->Combo_BaudRate->setEditText("115200");
-  ui->Combo_DataBit->setEditText("8");
-  ui->Combo_Parity->setCurrentIndex(0);
-  ui->Combo_StopBit->setCurrentIndex(0);
-  ui->Combo_FlowCtrl->setCurrentIndex(-1);
-  ui->Combo_FlowCtrl->setEditText("none");
   // The list is part of the dialog as laid out, but nothing reads it: the loader's words are
   // binary, so software flow control would eat bytes, and the boxes wire no handshake lines.
   ui->Combo_FlowCtrl->setToolTip(FlowControlNote);
 }
 
-int Tform_uart::SaveUartConfig(bool fromControls) {
-  const std::string line =
-      fromControls
-          ? FormatConfigLine(ToLatin1(ui->Combo_port->currentText()),
-                             ToLatin1(ui->Combo_BaudRate->currentText()),
-                             ToLatin1(ui->Combo_DataBit->currentText()),
-                             ui->Combo_Parity->currentIndex(), ui->Combo_StopBit->currentIndex())
-          : std::string(DefaultConfigLine);
-  return WriteConfigFile(ConfigPath, line) ? 0 : 1;
-}
-
-int Tform_uart::LoadUartConfig() {
-  std::string content;
-  if (!ReadConfigFile(ConfigPath, content)) {
-    SaveUartConfig(false);
-    return 1;
-  }
-  Loaded = ParseConfigLine(content, Loaded);
-  PortName = Loaded.PortName;
-  ui->Combo_port->setEditText(ToQString(PortName));
-  ui->Combo_BaudRate->setEditText(QString::number(Loaded.BaudRate));
-  ui->Combo_DataBit->setEditText(QString::number(Loaded.DataBits));
-  // An index outside the list leaves the list with no selection.
-  auto select = [](QComboBox* combo, int index) {
-    combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
-  };
-  select(ui->Combo_Parity, Loaded.ParityIndex);
-  select(ui->Combo_StopBit, Loaded.StopBitIndex);
-  return 0;
-}
-
 void Tform_uart::btn_UartSetting_OKClick() {
-  // The technician asked for the settings to be kept: a file that could not be written is said.
-  if (SaveUartConfig(true) != 0)
-    ShowMessageBox("Can't write " + ToLatin1(QString::fromLocal8Bit(ConfigPath)));
+  Rules.OkClicked();
   accept();
-}
-
-PortRequest Tform_uart::Request() {
-  PortName = ToLatin1(ui->Combo_port->currentText());
-  UartConfig shown;
-  shown.PortName = PortName;
-  shown.BaudRate = ReadDecimalText(ToLatin1(ui->Combo_BaudRate->currentText()));
-  shown.DataBits = ReadDecimalText(ToLatin1(ui->Combo_DataBit->currentText()));
-  // With no selection (-1) the port keeps its own.
-  shown.ParityIndex = ui->Combo_Parity->currentIndex();
-  shown.StopBitIndex = ui->Combo_StopBit->currentIndex();
-  return RequestOf(shown);
 }

@@ -5,12 +5,15 @@
 #include <string>
 
 #include "link/UartConfig.h"
+#include "qt/QtControls.h"
+#include "window/DialogPresenters.h"
 
 namespace Ui {
 class Tform_uart;
 }
 
-// The serial settings dialog: config.cfg, and the settings Connect opens the port with.
+// The serial settings dialog: config.cfg, and the settings Connect opens the port with. What
+// it does is SettingsPresenter's.
 class Tform_uart : public QDialog {
   Q_OBJECT
 
@@ -18,17 +21,17 @@ class Tform_uart : public QDialog {
   explicit Tform_uart(QWidget* parent = nullptr, std::string configPath = "config.cfg");
   ~Tform_uart() override;
 
-  // The port and settings the dialog shows (the port name is remembered in PortName).
-  PortRequest Request();
+  SettingsPresenter& Presenter() { return Rules; }
+  // The port and settings the dialog shows.
+  PortRequest Request() { return Rules.Request(); }
   // 0 written, 1 the file cannot be created.
-  int SaveUartConfig(bool fromControls);
+  int SaveUartConfig(bool fromControls) { return Rules.Save(fromControls); }
   // 1 when the file was missing (the default has then been written), else 0.
-  int LoadUartConfig();
+  int LoadUartConfig() { return Rules.Load(); }
 
   // Offers COM1 to COM8 and then the serial ports present; the typed name stays.
   void RefreshPortList();
 
-  std::string PortName;
   // Where the port list looks for devices: the machine's root, or a test's fake tree.
   std::string DeviceRoot = "/";
 
@@ -44,12 +47,6 @@ class Tform_uart : public QDialog {
   void FillUartCombos();
 
   std::unique_ptr<Ui::Tform_uart> ui;
-  std::string ConfigPath;
-  UartConfig Loaded;
-  // What the dialog showed when it opened: Connect takes the controls, so a cancelled edit
-  // must not stay in them.
-  struct Texts {
-    QString Port, Baud, Data;
-    int Parity = -1, Stop = -1;
-  } AtShow;
+  QtControls Controls{*this};
+  SettingsPresenter Rules;
 };

@@ -46,7 +46,6 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(KelvarinIcon());
   Windows windows;
   windows.form_main.show();
-  if (!folderProblem.empty())
-    ShowMessageBox(QString::fromLocal8Bit(folderProblem).toLatin1().toStdString());
+  if (!folderProblem.empty()) ShowMessageBox(folderProblem);
   return QApplication::exec();
 }

@@ -46,19 +46,6 @@ void CodeUpload::ForgetLastUpload() {
   BytesOut = 0;
 }
 
-void CodeUpload::btn_UpdateCodeClick(const std::function<std::optional<std::string>()>& pickFile) {
-  OnProtocolThread();
-  if (!Uart.UartConnected) {
-    Out.On(ev::Refused{ev::Refusal::UploadNotConnected});
-    return;
-  }
-  // An upload under way is stopped: the engine knows, whatever the button happens to say.
-  if (StopUpload()) return;
-
-  const std::optional<std::string> path = pickFile();
-  if (path) StartUpload(*path);
-}
-
 void CodeUpload::StartUpload(const std::string& path) {
   OnProtocolThread();
   if (!Uart.UartConnected) {
@@ -182,9 +169,9 @@ void CodeUpload::ServeDownloadRequest(std::int16_t block, std::uint64_t writtenB
     }
   }
 
-  // Restart the wait for the next request; after the last block only a result word follows.
-  Timeout.SetReplyTimeout(false, 0);
-  if (!last) Timeout.SetReplyTimeout(true, ReplyTimeout::ReplyWaitSecs);
+  // Restart the wait for the next request, without ending it between (nothing changes for the
+  // window); after the last block only a result word follows.
+  Timeout.SetReplyTimeout(!last, ReplyTimeout::ReplyWaitSecs);
 }
 
 void CodeUpload::ShowDownloadProgress() {

@@ -36,8 +36,6 @@ class CodeUpload : public ProtocolThreadOnly {
              UartRxThread& rx);
   ~CodeUpload();
 
-  // btn_UpdateCodeClick. pickFile runs the open dialog; nullopt means cancelled.
-  void btn_UpdateCodeClick(const std::function<std::optional<std::string>()>& pickFile);
   // Announces the image at path (a file name of the system) and waits for the box's requests.
   void StartUpload(const std::string& path);
   // The same with an image opened earlier, named name: one written to since it was opened is

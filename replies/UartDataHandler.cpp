@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "dlcfg/DlCfgRecord.h"
-#include "dlcfg/DlCfgView.h"
 #include "platform/Worker.h"
 #include "replies/CodeUpload.h"
 #include "service/FlashReadback.h"
@@ -79,7 +78,11 @@ void UartDataHandler::DispatchReply(const Slot& slot) {
                                     slot.WrittenBefore);
       break;
     case Reply::DlCfgRecord:
-      if (DlCfg != nullptr && length >= 4 + DlCfgRecordSize) DlCfg->ShowDLCfgRecord(data + 4);
+      if (length >= 4 + DlCfgRecordSize) {
+        ev::RecordArrived arrived;
+        std::copy(data + 4, data + 4 + DlCfgRecordSize, arrived.Record.begin());
+        Out.On(arrived);
+      }
       Timeout.SetReplyTimeout(false, 0);
       break;
     case Reply::LoaderVersion:

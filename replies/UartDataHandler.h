@@ -12,7 +12,6 @@
 #include "platform/ProtocolThread.h"
 
 class CodeUpload;
-class DlCfgView;
 class FlashReadback;
 class Worker;
 
@@ -25,9 +24,6 @@ class UartDataHandler : public ReplySink, public ProtocolThreadOnly {
 
   UartDataHandler(EventSink& screen, ReplyTimeout& timeout, UartTxThread& tx, CodeUpload& upload,
                   FlashReadback& flash);
-
-  // The dialog that shows configuration records; none until it is created.
-  void SetDlCfgView(DlCfgView* view) { DlCfg = view; }
 
   bool AddReplyItem(const std::uint8_t* data, int length, ItemKind kind) override;
   // A status word settles its command only when that command is out and unsettled, and began to
@@ -67,7 +63,6 @@ class UartDataHandler : public ReplySink, public ProtocolThreadOnly {
   UartTxThread& Tx;
   CodeUpload& Upload;
   FlashReadback& Flash;
-  DlCfgView* DlCfg = nullptr;
   // Commands out and not yet settled, by their row: the message that carried each.
   std::map<const LoaderCommand*, std::uint64_t> Awaited;
   std::vector<Slot> ReplySlots;

@@ -1,30 +1,27 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "dlcfg/DlCfgRecord.h"
-#include "dlcfg/DlCfgView.h"
 #include "link/UartConfig.h"
-#include "service/ServiceRequests.h"
 #include "win32/DialogWindow.h"
+#include "win32/Win32Controls.h"
+#include "window/DialogPresenters.h"
 
 class Core;
 
-// The serial settings: config.cfg, and the port and settings Connect opens.
+// The serial settings: config.cfg, and the port and settings Connect opens. What it does is
+// SettingsPresenter's.
 class UartDialog : public DialogWindow {
  public:
   UartDialog(HWND owner, std::string configPath);
 
+  SettingsPresenter& Presenter() { return Rules; }
   // The port and settings the dialog shows.
-  PortRequest Request();
+  PortRequest Request() { return Rules.Request(); }
   // 0 written, 1 the file cannot be created.
-  int SaveUartConfig(bool fromControls);
-  // 1 when the file was missing (the default has then been written), else 0.
-  int LoadUartConfig();
+  int SaveUartConfig(bool fromControls) { return Rules.Save(fromControls); }
   // COM1 to COM8, then the ports the system has, with their names; the typed name stays.
   void RefreshPortList();
 
@@ -34,41 +31,30 @@ class UartDialog : public DialogWindow {
   void OnShow() override;
 
  private:
-  std::string ConfigPath;
-  UartConfig Loaded;
-  // What the dialog showed when it opened: Connect takes the controls, so a cancelled edit
-  // must not stay in them.
-  // (as loaded, for a dialog never opened).
-  void Remember();
-  std::wstring AtShow[3];
-  int AtShowParity = -1, AtShowStop = -1;
+  Win32Controls Controls{*this};
+  SettingsPresenter Rules;
   // The paths behind the port list's entries beyond COM8.
   std::vector<std::wstring> FoundPaths;
 };
 
-// Gets, edits, sets and resets the box's download configuration record.
-class DlCfgDialog : public DialogWindow, public DlCfgView {
+// Gets, edits, sets and resets the box's download configuration record: ConfigPresenter's.
+class DlCfgDialog : public DialogWindow {
  public:
   DlCfgDialog(Core& core, HWND owner);
 
-  bool ShowDLCfgRecord(const std::uint8_t* record) override;
+  ConfigPresenter& Presenter() { return Rules; }
+  // record: the 100 bytes of a record the box sent.
+  void ShowDLCfgRecord(const std::uint8_t* record);
   // The whole record from the edits (out: 100 bytes); "" or what the field that does not fit
   // takes.
-  std::string PackDLCfgRecord(std::uint8_t* out);
-  void SetStatusCaption(const std::string& text);
-  void SetCommandButtonsEnabled(bool enabled);
+  std::string PackDLCfgRecord(std::uint8_t* out) { return Rules.Pack(out); }
 
  protected:
   bool OnCommand(int id, int code) override;
 
  private:
-  void SelectItem(int item);
-  void ShowDeliveryGroup(int deliveryType);
-
-  Core& Protocol;
-  std::map<std::string, int> FieldIds;
-  std::array<std::uint8_t, DlCfgRecordSize> StoredDLCfg{};
-  int SelectedItem = -1;
+  Win32Controls Controls{*this};
+  ConfigPresenter Rules;
 };
 
 // A tuning test at a frequency and bandwidth.
@@ -81,6 +67,7 @@ class TuneDialog : public DialogWindow {
 
  private:
   Core& Protocol;
+  Win32Controls Controls{*this};
 };
 
 // Erases a range of the flash, or reads one back into flashdata.bin.
@@ -92,10 +79,6 @@ class FlashDialog : public DialogWindow {
   bool OnCommand(int id, int code) override;
 
  private:
-  bool TypedRange(FlashRange& range);
   Core& Protocol;
+  Win32Controls Controls{*this};
 };
-
-// The text of an edit that holds a number: a character beyond Latin-1 stands as one that no
-// number reading takes.
-std::string TypedNumber(const std::wstring& text);

@@ -29,15 +29,6 @@ constexpr UINT_PTR LogTimer = 1;
 constexpr UINT_PTR StatusTimer = 2;
 constexpr UINT LayOutAgain = WM_APP + 3;
 
-constexpr int CommandIds[] = {
-    IDC_text_Cmd,       IDC_btn_SendCmd,      IDC_btn_CmdEraseFlash,     IDC_btn_CmdTuneTest,
-    IDC_btn_CmdLoadVer, IDC_btn_CmdRebootSTB, IDC_btn_CmdVerifyBootCode, IDC_btn_CmdVerifyApp,
-    IDC_btn_CmdRunApp,  IDC_Btn_DL_Cfg};
-// What the Service button shows and hides.
-constexpr int ServiceIds[] = {
-    IDC_btn_CmdLoadVer, IDC_btn_CmdEraseFlash, IDC_btn_CmdVerifyBootCode, IDC_btn_CmdVerifyApp,
-    IDC_btn_CmdRunApp,  IDC_btn_CmdTuneTest,   IDC_btn_CmdRebootSTB,      IDC_Btn_DL_Cfg};
-
 RECT PlaceOf(HWND dialog, HWND control) {
   RECT place{};
   ::GetWindowRect(control, &place);
@@ -81,7 +72,7 @@ std::optional<std::string> AskFileName(HWND owner, FileQuestion question, const 
 
 MainWindow::MainWindow(Clock* clock)
     : DialogWindow(IDD_MAIN, nullptr),
-      Protocol(*this, clock ? *clock : DefaultClock, ".", GuiThread) {
+      Protocol(Model, clock ? *clock : DefaultClock, ".", GuiThread) {
   const HWND window = Handle();
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
   ::SendMessageW(window, WM_SETICON, ICON_BIG,
@@ -122,7 +113,7 @@ MainWindow::MainWindow(Clock* clock)
                  outer.bottom - outer.top + StatusHeight, SWP_NOZORDER | SWP_NOACTIVATE);
   ::DragAcceptFiles(window, TRUE);
 
-  Enable(IDC_tbtn_UartDisconnect, false);
+  Model.Bind(Protocol);
   Protocol.StartWorkers();
   Layout();
   UpdateStatus();
@@ -139,7 +130,7 @@ void MainWindow::Attach(UartDialog* uart, DlCfgDialog* dlConfig, TuneDialog* tun
   DlConfig = dlConfig;
   Tune = tune;
   Flash = flash;
-  Protocol.SetDlCfgView(dlConfig);
+  Model.Attach(uart ? &uart->Presenter() : nullptr, dlConfig ? &dlConfig->Presenter() : nullptr);
 }
 
 void MainWindow::StopWorkers() {
@@ -148,67 +139,15 @@ void MainWindow::StopWorkers() {
 
 bool MainWindow::OnCommand(int id, int code) {
   switch (id) {
-    case IDC_tbtn_UartConnect:
-      // After a failed open Setting stays usable: it is the way to fix a wrong port name.
-      if (!Protocol.Connected() && Uart) Protocol.OpenPort(Uart->Request());
-      return true;
-    case IDC_tbtn_UartDisconnect:
-      Protocol.ClosePort();
-      return true;
-    case IDC_tbtn_Setting:
-      if (Uart) Uart->Exec();
-      return true;
-    case IDC_tbtn_Service: {
-      const bool shown = ::SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
-      for (const int button : ServiceIds) ::ShowWindow(Item(button), shown ? SW_SHOW : SW_HIDE);
-      return true;
-    }
-    case IDC_tbtn_Help:
-      ShowHelpMenu();
-      return true;
-    case IDC_Btn_DL_Cfg:
-      if (!Protocol.Connected())
-        ShowMessageBox(Handle(), "Uart does not connected");
-      else if (DlConfig)
-        DlConfig->Exec();
-      return true;
-    case IDC_btn_CmdEraseFlash:
-      if (Flash) Flash->Exec();
-      return true;
-    case IDC_btn_CmdTuneTest:
-      if (Tune) Tune->Exec();
-      return true;
-    case IDC_btn_UpdateCode:
-      Protocol.UploadCodeClick([this] { return AskImageFile(); });
-      UpdateStatus();
-      return true;
-    case IDC_btn_SendCmd:
-      if (SendTypedCommand()) SetText(IDC_text_Cmd, L"");
+    case IDC_tbtn_Service:
+      Model.ServiceShown(::SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED);
       return true;
     case IDOK:
       // Enter in the entry sends and keeps the text, so pressing it again sends it again.
-      if (::GetFocus() == Item(IDC_text_Cmd)) SendTypedCommand();
+      if (::GetFocus() == Item(IDC_text_Cmd)) Model.EntryEntered();
       return true;
     case IDCANCEL:
       return true;  // Escape leaves the main window open
-    case IDC_btn_CmdVerifyBootCode:
-      Protocol.SendLoaderCommand(Cmd::VerifyBoot);
-      return true;
-    case IDC_btn_CmdVerifyApp:
-      Protocol.SendLoaderCommand(Cmd::VerifyApp);
-      return true;
-    case IDC_btn_CmdLoadVer:
-      Protocol.LoaderVersion();
-      return true;
-    case IDC_btn_CmdRunApp:
-      Protocol.SendLoaderCommand(Cmd::RunApp);
-      return true;
-    case IDC_btn_CmdRebootSTB:
-      if (Protocol.RebootStb()) {
-        Enable(IDC_tbtn_Setting, false);
-        Enable(IDC_tbtn_UartDisconnect, true);
-      }
-      return true;
     case CmdCopy:
       Log.CopySelection();
       return true;
@@ -223,7 +162,7 @@ bool MainWindow::OnCommand(int id, int code) {
       SaveLogAs();
       return true;
     case CmdTimestamps:
-      Timestamps = !Timestamps;
+      Model.Timestamps = !Model.Timestamps;
       return true;
     case CmdAbout: {
       MSGBOXPARAMSW box{};
@@ -239,6 +178,11 @@ bool MainWindow::OnCommand(int id, int code) {
       return true;
     }
     default:
+      // A control of the window's table; typing in the entry is no press.
+      if (const char* name = ControlNameOf(id); name != nullptr && id != IDC_text_Cmd) {
+        Model.Pressed(name);
+        return true;
+      }
       return false;
   }
   (void)code;
@@ -349,85 +293,47 @@ void MainWindow::Layout() {
   LayOutStatusBar();
 }
 
-void MainWindow::SetCmdControls(bool enabled) {
-  CommandsEnabled = enabled;
-  const ControlSet set = ControlsFor(Protocol, enabled);
-  for (const int id : CommandIds) Enable(id, set.Commands);
-  Enable(IDC_btn_UpdateCode, set.Upload);
-  Enable(IDC_tbtn_UartDisconnect, set.Disconnect);
-  if (DlConfig) DlConfig->SetCommandButtonsEnabled(set.Commands);
-  Enable(IDC_tbtn_Setting, set.Setting);
-  UpdateStatus();
+void MainWindow::LogWaiting() {
+  ::SetTimer(Handle(), LogTimer, LogBatchMs, nullptr);
 }
 
-bool MainWindow::SendTypedCommand() {
-  const std::optional<std::string> bytes = ExactLatin1(TextOf(IDC_text_Cmd));
-  if (!bytes) {
-    // A stand-in character would reach the box as some other byte.
-    ShowMessageBox(Handle(),
-                   "The command holds a character beyond Latin-1: the box takes one "
-                   "byte a character");
-    return false;
-  }
-  if (bytes->empty()) return false;
-  return Protocol.SendCmd(reinterpret_cast<const std::uint8_t*>(bytes->data()),
-                          static_cast<int>(bytes->size()));
-}
-
-void MainWindow::Line(const std::string& text, bool systemText) {
-  if (systemText)
-    QueueLogLine(WideOfUtf8(text));
-  else if (SystemWordsInLine)
-    QueueLogLine(WideOfEngineText(text));
-  else
-    QueueLogLine(WideOfLatin1(text));
-}
-
-void MainWindow::Message(const std::string& text) {
-  FlushLog();  // the lines that led to the message come first
-  ShowMessageBox(Handle(), text);
-}
-
-void MainWindow::On(const EngineEvent& event) {
-  // A port's failure carries the system's reason, which may be spelled beyond ASCII.
-  SystemWordsInLine = std::holds_alternative<ev::PortOpenFailed>(event) ||
-                      std::holds_alternative<ev::PortLost>(event);
-  RenderEvent(event, *this);
-  SystemWordsInLine = false;
-  const WindowEffect effect = EffectOf(event);
-  if (effect.PortOpen) {
-    Enable(IDC_tbtn_UartConnect, !*effect.PortOpen);
-    Enable(IDC_tbtn_UartDisconnect, *effect.PortOpen);
-    Enable(IDC_tbtn_Setting, !*effect.PortOpen);
-  }
-  if (effect.CommandControls) SetCmdControls(*effect.CommandControls);
-  if (effect.UploadCaption) {
-    SetText(IDC_btn_UpdateCode, WideOfLatin1(*effect.UploadCaption));
-    Enable(IDC_btn_UpdateCode, ControlsFor(Protocol, CommandsEnabled).Upload);
-  }
-  if (effect.DlCfgStatus && DlConfig) DlConfig->SetStatusCaption(*effect.DlCfgStatus);
-  if (effect.ClearCommandEntry) {
-    SetText(IDC_text_Cmd, L"");
-    ::SetFocus(Item(IDC_text_Cmd));
-  }
-  if (effect.StatusChanged) UpdateStatus();
-}
-
-void MainWindow::QueueLogLine(std::wstring line) {
-  if (Timestamps) {
-    SYSTEMTIME now;
-    ::GetLocalTime(&now);
-    line = WideOfUtf8(TimestampText(now.wHour, now.wMinute, now.wSecond, now.wMilliseconds)) + line;
-  }
-  PendingLog.push_back(std::move(line));
-  if (PendingLog.size() == 1) ::SetTimer(Handle(), LogTimer, LogBatchMs, nullptr);
+void MainWindow::AppendLog(const std::vector<LogLine>& lines) {
+  std::vector<std::wstring> wide;
+  wide.reserve(lines.size());
+  for (const LogLine& line : lines)
+    wide.push_back(line.System ? WideOfEngineText(line.Text) : WideOfLatin1(line.Text));
+  Log.Append(wide);
 }
 
 void MainWindow::FlushLog() {
   ::KillTimer(Handle(), LogTimer);
-  if (PendingLog.empty()) return;
-  Log.Append(PendingLog);
-  PendingLog.clear();
+  Model.FlushLog();
+}
+
+void MainWindow::FocusEntry() {
+  ::SetFocus(Item(IDC_text_Cmd));
+}
+
+void MainWindow::Open(WindowAction what) {
+  switch (what) {
+    case WindowAction::Setting:
+      if (Uart) Uart->Exec();
+      return;
+    case WindowAction::ConfigDialog:
+      if (DlConfig) DlConfig->Exec();
+      return;
+    case WindowAction::FlashDialog:
+      if (Flash) Flash->Exec();
+      return;
+    case WindowAction::TuneDialog:
+      if (Tune) Tune->Exec();
+      return;
+    case WindowAction::Help:
+      ShowHelpMenu();
+      return;
+    default:
+      return;
+  }
 }
 
 std::string MainWindow::LogText() {
@@ -436,7 +342,7 @@ std::string MainWindow::LogText() {
 }
 
 void MainWindow::ClearLog() {
-  PendingLog.clear();
+  Model.DropWaitingLog();
   ::KillTimer(Handle(), LogTimer);
   Log.Clear();
 }
@@ -452,16 +358,13 @@ void MainWindow::SaveLogAs() {
   if (!why.empty()) ShowMessageBox(Handle(), "Can't write " + *path + ": " + why);
 }
 
-std::optional<std::string> MainWindow::AskImageFile() {
+std::optional<std::string> MainWindow::PickImage() {
   if (PickImageFile) return PickImageFile();
   return AskFileName(Handle(), FileQuestion::Open, L"Open", L"bin files (*.bin)\0*.bin\0", L"");
 }
 
 bool MainWindow::DropFiles(const std::vector<std::string>& paths) {
-  if (!DropStartsUpload(paths, Protocol, CommandsEnabled)) return false;
-  Protocol.StartUpload(paths.front());
-  UpdateStatus();
-  return true;
+  return Model.Dropped(paths);
 }
 
 void MainWindow::ShowLogMenu(int x, int y) {
@@ -473,7 +376,8 @@ void MainWindow::ShowLogMenu(int x, int y) {
   ::AppendMenuW(menu, MF_STRING, CmdClearLog, L"Clear Log");
   ::AppendMenuW(menu, MF_STRING, CmdSaveLog, L"Save Log As...");
   ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  ::AppendMenuW(menu, MF_STRING | (Timestamps ? MF_CHECKED : 0), CmdTimestamps, L"Timestamps");
+  ::AppendMenuW(menu, MF_STRING | (Model.Timestamps ? MF_CHECKED : 0), CmdTimestamps,
+                L"Timestamps");
   if (x == -1 && y == -1) {  // from the keyboard: at the log's corner
     RECT place{};
     ::GetWindowRect(Item(IDC_Memo_Msg), &place);
@@ -516,11 +420,11 @@ int MainWindow::ProgressPercent() const {
 
 void MainWindow::UpdateStatus() {
   if (!StatusBar) return;
+  const WindowStatus status = Model.Status();
   std::vector<std::wstring> parts(4);
-  parts[0] = WideOfUtf8(StateWord(Protocol, CommandsEnabled));
-  if (Protocol.Connected())
-    parts[1] = WideOfUtf8(PortText(Protocol.OpenPortName(), Protocol.PortSettings()));
-  const MovingStatus moving = MovingStatusOf(Protocol, Rate);
+  parts[0] = WideOfUtf8(status.State);
+  if (!status.PortName.empty()) parts[1] = WideOfUtf8(PortText(status.PortName, status.Settings));
+  const MovingStatus& moving = status.Moving;
   parts[2] = WideOfUtf8(moving.Wait);
   parts[3] = WideOfUtf8(moving.Rate);
   const int percent = moving.Percent;

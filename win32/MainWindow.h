@@ -13,16 +13,19 @@
 #include "win32/DialogWindow.h"
 #include "win32/LogView.h"
 #include "win32/MessageThread.h"
+#include "win32/Win32Controls.h"
 #include "window/StatusText.h"
+#include "window/WindowModel.h"
 
 class UartDialog;
 class DlCfgDialog;
 class TuneDialog;
 class FlashDialog;
 
-// The main window: tool bar, command buttons, message log, command entry and status bar. It
-// owns the protocol core, whose workers hand their routines to this thread as window messages.
-class MainWindow : public DialogWindow, public EventSink, private EventText {
+// The main window: tool bar, command buttons, message log, command entry and status bar, drawn
+// as the window model says. It owns the model and the protocol core, whose workers hand their
+// routines to this thread as window messages.
+class MainWindow : public DialogWindow, private WindowFace {
  public:
   // The menu's commands of the log and of Help, as WM_COMMAND numbers.
   enum MenuCommand {
@@ -46,10 +49,9 @@ class MainWindow : public DialogWindow, public EventSink, private EventText {
   // The log as it stands, lines ending in '\n', UTF-8.
   std::string LogText();
   void ClearLog();
-  bool Timestamps = false;
 
-  // EventSink: the log's words for the event, then what it changes in the window.
-  void On(const EngineEvent& event) override;
+  // What the engine tells the window, as if it came from the engine.
+  void On(const EngineEvent& event) { Model.On(event); }
 
   // The status bar's parts as they read now: state, port, wait, rate; and the progress bar's
   // percent (-1 while hidden).
@@ -71,21 +73,41 @@ class MainWindow : public DialogWindow, public EventSink, private EventText {
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR* result) override;
 
  private:
-  void Line(const std::string& text, bool systemText) override;
-  void Message(const std::string& text) override;
+  // WindowFace
+  std::optional<std::string> Latin1Text(const char* control) const override {
+    return Controls.Latin1Text(control);
+  }
+  std::string SystemText(const char* control) const override {
+    return Controls.SystemText(control);
+  }
+  void SetLatin1Text(const char* control, const std::string& text) override {
+    Controls.SetLatin1Text(control, text);
+  }
+  void SetSystemText(const char* control, const std::string& text) override {
+    Controls.SetSystemText(control, text);
+  }
+  int Chosen(const char* control) const override { return Controls.Chosen(control); }
+  void Choose(const char* control, int item) override { Controls.Choose(control, item); }
+  void Enable(const char* control, bool enabled) override { Controls.Enable(control, enabled); }
+  void Show(const char* control, bool shown) override { Controls.Show(control, shown); }
+  void Message(const std::string& text) override { Controls.Message(text); }
+  void LogWaiting() override;
+  void AppendLog(const std::vector<LogLine>& lines) override;
+  void StatusChanged() override { UpdateStatus(); }
+  void FocusEntry() override;
+  void Open(WindowAction what) override;
+  std::optional<std::string> PickImage() override;
 
-  void SetCmdControls(bool enabled);
-  bool SendTypedCommand();
-  void QueueLogLine(std::wstring line);
   void ShowLogMenu(int x, int y);
   void ShowHelpMenu();
   void SaveLogAs();
   void Layout();
   void LayOutStatusBar();
-  std::optional<std::string> AskImageFile();
 
   SystemClock DefaultClock;
   MessageThread GuiThread;
+  Win32Controls Controls{*this};
+  WindowModel Model{*this};
   Core Protocol;
   UartDialog* Uart = nullptr;
   DlCfgDialog* DlConfig = nullptr;
@@ -94,18 +116,13 @@ class MainWindow : public DialogWindow, public EventSink, private EventText {
   HWND StatusBar = nullptr;
   HWND ProgressBar = nullptr;
   HFONT LogFont = nullptr;
-  std::vector<std::wstring> PendingLog;
   LogView Log;
-  bool CommandsEnabled = false;
-  RateMeter Rate;
   // The client area as laid out, and the places of what grows with it.
   SIZE LaidOut{};
   RECT PanelAt{}, LogAt{}, EntryAt{}, SendAt{}, ToolBarAt{};
   int StatusHeight = 0;
   UINT Dpi = 96;
   HICON SmallIcon = nullptr;
-  // While an event whose log words carry the system's words is rendered.
-  bool SystemWordsInLine = false;
   std::vector<std::wstring> Parts{4};
   int Percent = -1;
   bool StatusTimerOn = false;

@@ -19,9 +19,12 @@ struct LoaderCommand {
   bool InLog;                  // the texts go to the message log...
   bool OutcomeIsRecordStatus;  // ...and are the configuration record's status
   bool WaitsForAnswer;         // the reply time-out runs from the moment it is sent
-  const char* CliName;         // kelvarin-cli's command for it; nullptr: none of its own
-  const char* Summary;         // the command line's help: one line...
-  const char* Help;            // ...and the command's own
+  // The command is its word alone and its status words settle it: the command line takes it
+  // as CliName with no arguments, the simulated box answers it, with nothing more of theirs.
+  bool OneWord;
+  const char* CliName;  // kelvarin-cli's command for it; nullptr: none of its own
+  const char* Summary;  // the command line's help: one line...
+  const char* Help;     // ...and the command's own
 };
 
 std::span<const LoaderCommand> LoaderCommands();

@@ -14,3 +14,9 @@ std::tm UtcCalendar(std::time_t seconds) {
   gmtime_r(&seconds, &utc);
   return utc;
 }
+
+std::tm LocalCalendar(std::time_t seconds) {
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  return local;
+}

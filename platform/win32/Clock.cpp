@@ -14,3 +14,9 @@ std::tm UtcCalendar(std::time_t seconds) {
   gmtime_s(&utc, &seconds);
   return utc;
 }
+
+std::tm LocalCalendar(std::time_t seconds) {
+  std::tm local{};
+  localtime_s(&local, &seconds);
+  return local;
+}

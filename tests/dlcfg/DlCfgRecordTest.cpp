@@ -13,7 +13,7 @@ namespace {
 DlCfgTexts TextsShownFor(const Record& record) {
   DlCfgTexts texts;
   for (const auto& [edit, text] : ShownTexts(record.data())) texts[edit] = text;
-  texts["text_DeliveryType"] = std::to_string(record[DlCfgDeliveryTypeOffset]);
+  texts["DeliveryType"] = std::to_string(record[DlCfgDeliveryTypeOffset]);
   return texts;
 }
 
@@ -58,14 +58,14 @@ TEST(DlCfgRecord, ShownTextsFollowTheFieldForms) {
   r[13] = 0xFF;                        // force tune, unsigned decimal
   PutLe32(r.data() + 60, 0x80000000u);
   r[88] = 1;
-  EXPECT_EQ(ShownText(r, "text_BootFlag"), "ffffffff");
-  EXPECT_EQ(ShownText(r, "text_Timeout"), "-1");
-  EXPECT_EQ(ShownText(r, "text_StructSize"), "65535");
-  EXPECT_EQ(ShownText(r, "text_StructVer"), "12");
-  EXPECT_EQ(ShownText(r, "text_OUI"), "abcdef");
-  EXPECT_EQ(ShownText(r, "text_ForceTune"), "255");
-  EXPECT_EQ(ShownText(r, "text_DLPid"), "0");
-  EXPECT_EQ(ShownText(r, "text_Sat_Freq"), "-2147483648");
+  EXPECT_EQ(ShownText(r, "BootFlag"), "ffffffff");
+  EXPECT_EQ(ShownText(r, "Timeout"), "-1");
+  EXPECT_EQ(ShownText(r, "StructSize"), "65535");
+  EXPECT_EQ(ShownText(r, "StructVer"), "12");
+  EXPECT_EQ(ShownText(r, "OUI"), "abcdef");
+  EXPECT_EQ(ShownText(r, "ForceTune"), "255");
+  EXPECT_EQ(ShownText(r, "DLPid"), "0");
+  EXPECT_EQ(ShownText(r, "Sat_Freq"), "-2147483648");
 
   const Record back = Pack(TextsShownFor(r), r);
   EXPECT_EQ(GetLe32(back.data() + 4), 0xFFFFFFFFu);
@@ -75,17 +75,17 @@ TEST(DlCfgRecord, ShownTextsFollowTheFieldForms) {
 
 TEST(DlCfgRecord, ShowsOnlyTheFieldsOfTheRecordsOwnLayout) {
   const Record cable = SampleRecord(2);
-  EXPECT_NE(ShownText(cable, "text_Cab_ModType"), "<not shown>");
-  EXPECT_EQ(ShownText(cable, "text_Sat_Freq"), "<not shown>");
-  EXPECT_EQ(ShownText(cable, "text_TunerPower"), "<not shown>");
+  EXPECT_NE(ShownText(cable, "Cab_ModType"), "<not shown>");
+  EXPECT_EQ(ShownText(cable, "Sat_Freq"), "<not shown>");
+  EXPECT_EQ(ShownText(cable, "TunerPower"), "<not shown>");
   // The delivery type is set by the dialog ahead of everything else.
-  EXPECT_EQ(ShownText(cable, "text_DeliveryType"), "<not shown>");
+  EXPECT_EQ(ShownText(cable, "DeliveryType"), "<not shown>");
 
   const auto texts = ShownTexts(cable.data());
   ASSERT_GE(texts.size(), 2u);
-  EXPECT_EQ(texts.front().first, "text_StructVer");
-  EXPECT_EQ(texts[texts.size() - 2].first, "text_SignatureType");
-  EXPECT_EQ(texts.back().first, "text_Crc");
+  EXPECT_EQ(texts.front().first, "StructVer");
+  EXPECT_EQ(texts[texts.size() - 2].first, "SignatureType");
+  EXPECT_EQ(texts.back().first, "Crc");
   char crc[16];
   std::snprintf(crc, sizeof crc, "%x", GetLe32(cable.data() + DlCfgCrcOffset));
   EXPECT_EQ(texts.back().second, crc);
@@ -105,34 +105,33 @@ TEST(DlCfgRecord, TextsMustFitTheirFieldsOrNothingIsBuilt) {
   const char* const force = "Force Tune: a decimal number from 0 to 255";
   const char* const flag = "Boot Flag: a hexadecimal number from 0 to ffffffff";
   const Case cases[] = {
-      {"text_DLPid", "0x1a", "", 0x1A},
-      {"text_DLPid", "  +1F", "", 0x1F},
-      {"text_DLPid", "ffff", "", 0xFFFF},
-      {"text_DLPid", "", "", 0},
-      {"text_DLPid", "   ", "", 0},
-      {"text_Timeout", "-1", "", 0xFFFFFFFF},
-      {"text_Timeout", "-2147483648", "", 0x80000000},
-      {"text_Timeout", "2147483647", "", 0x7FFFFFFF},
-      {"text_ForceTune", "255", "", 255},
-      {"text_ForceTune", "-0", "", 0},
-      {"text_BootFlag", "0XFFFFFFFF", "", 0xFFFFFFFF},
-      {"text_Timeout", "abc", timeout, 0},
-      {"text_Timeout", "12abc", timeout, 0},
-      {"text_Timeout", "12 ", timeout, 0},
-      {"text_Timeout", "2147483648", timeout, 0},
-      {"text_Timeout", "--1", timeout, 0},
-      {"text_DLPid", "12345678", pid, 0},
-      {"text_DLPid", "1ffff", pid, 0},
-      {"text_DLPid", "0x", pid, 0},
-      {"text_DLPid", "-1", pid, 0},
-      {"text_ForceTune", "-1", force, 0},
-      {"text_ForceTune", "256", force, 0},
-      {"text_ModChangeNO", "300", "NoOfModuleChanged: a decimal number from 0 to 255", 0},
-      {"text_BootFlag", "123456789", flag, 0},
-      {"text_BootFlag", "99999999999999999999", flag, 0},
-      {"text_NS2_SwMinor", "g", "NewSelectors[2] SwMinor: a hexadecimal number from 0 to ffff", 0},
-      {"text_Sat_Cmd", "HELLOWORLD1234", "Commands: at most 12 characters of one byte (Latin-1)",
-       0},
+      {"DLPid", "0x1a", "", 0x1A},
+      {"DLPid", "  +1F", "", 0x1F},
+      {"DLPid", "ffff", "", 0xFFFF},
+      {"DLPid", "", "", 0},
+      {"DLPid", "   ", "", 0},
+      {"Timeout", "-1", "", 0xFFFFFFFF},
+      {"Timeout", "-2147483648", "", 0x80000000},
+      {"Timeout", "2147483647", "", 0x7FFFFFFF},
+      {"ForceTune", "255", "", 255},
+      {"ForceTune", "-0", "", 0},
+      {"BootFlag", "0XFFFFFFFF", "", 0xFFFFFFFF},
+      {"Timeout", "abc", timeout, 0},
+      {"Timeout", "12abc", timeout, 0},
+      {"Timeout", "12 ", timeout, 0},
+      {"Timeout", "2147483648", timeout, 0},
+      {"Timeout", "--1", timeout, 0},
+      {"DLPid", "12345678", pid, 0},
+      {"DLPid", "1ffff", pid, 0},
+      {"DLPid", "0x", pid, 0},
+      {"DLPid", "-1", pid, 0},
+      {"ForceTune", "-1", force, 0},
+      {"ForceTune", "256", force, 0},
+      {"ModChangeNO", "300", "NoOfModuleChanged: a decimal number from 0 to 255", 0},
+      {"BootFlag", "123456789", flag, 0},
+      {"BootFlag", "99999999999999999999", flag, 0},
+      {"NS2_SwMinor", "g", "NewSelectors[2] SwMinor: a hexadecimal number from 0 to ffff", 0},
+      {"Sat_Cmd", "HELLOWORLD1234", "Commands: at most 12 characters of one byte (Latin-1)", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.Edit) + " = \"" + c.Text + "\"");
@@ -149,7 +148,7 @@ TEST(DlCfgRecord, TextsMustFitTheirFieldsOrNothingIsBuilt) {
       continue;
     }
     for (const DlCfgField& field : DlCfgFields()) {
-      if (field.Edit != std::string(c.Edit)) continue;
+      if (field.Field != std::string(c.Edit)) continue;
       std::uint32_t value = out[field.Offset];
       if (field.Width >= 2) value = GetLe16(out.data() + field.Offset);
       if (field.Width == 4) value = GetLe32(out.data() + field.Offset);
@@ -162,13 +161,13 @@ TEST(DlCfgRecord, TextsMustFitTheirFieldsOrNothingIsBuilt) {
   Record cable{};
   cable[88] = 2;
   Record out{};
-  EXPECT_EQ(PackRecord({{"text_Cab_ModType", "256"}}, cable.data(), out.data()),
+  EXPECT_EQ(PackRecord({{"Cab_ModType", "256"}}, cable.data(), out.data()),
             "ModType: a decimal number from 0 to 255");
-  EXPECT_EQ(PackRecord({{"text_Sat_Freq", "x"}}, cable.data(), out.data()), "");
+  EXPECT_EQ(PackRecord({{"Sat_Freq", "x"}}, cable.data(), out.data()), "");
 }
 
 TEST(DlCfgRecord, RecordBuiltBeforeAnyWasReceivedIsSatelliteWithReservedBytesSet) {
-  const Record r = Pack({{"text_TunerPower", "FF"}, {"text_Cab_ModType", "9"}});
+  const Record r = Pack({{"TunerPower", "FF"}, {"Cab_ModType", "9"}});
   for (int i = 0; i < DlCfgCrcOffset; ++i) {
     SCOPED_TRACE(i);
     const bool reserved = (i >= 25 && i <= 27) || (i >= 81 && i <= 83) || (i >= 89);
@@ -179,10 +178,9 @@ TEST(DlCfgRecord, RecordBuiltBeforeAnyWasReceivedIsSatelliteWithReservedBytesSet
 
 TEST(DlCfgRecord, LayoutComesFromTheStoredRecordNotFromTheTexts) {
   const DlCfgTexts texts = {
-      {"text_DeliveryType", "1"},  {"text_Sat_Freq", "1"},       {"text_Sat_Symbol", "2"},
-      {"text_Cab_Freq", "11750"},  {"text_Cab_Symbol", "27500"}, {"text_Cab_ModType", "64"},
-      {"text_Ter_Freq", "474000"}, {"text_Ter_Priority", "1"},   {"text_Ter_BandWidth", "8"},
-      {"text_TunerPower", "a5"},
+      {"DeliveryType", "1"},   {"Sat_Freq", "1"},     {"Sat_Symbol", "2"},    {"Cab_Freq", "11750"},
+      {"Cab_Symbol", "27500"}, {"Cab_ModType", "64"}, {"Ter_Freq", "474000"}, {"Ter_Priority", "1"},
+      {"Ter_BandWidth", "8"},  {"TunerPower", "a5"},
   };
   Record stored{};
 
@@ -213,18 +211,18 @@ TEST(DlCfgRecord, SatelliteCommandsShowUpToTwelveCharactersEndingAtZero) {
   r[88] = 1;
   r[68] = 20;
   for (int i = 0; i < 12; ++i) r[69 + i] = static_cast<std::uint8_t>('A' + i);
-  EXPECT_EQ(ShownText(r, "text_Sat_CmdLen"), "20");
-  EXPECT_EQ(ShownText(r, "text_Sat_Cmd"), "ABCDEFGHIJKL");
+  EXPECT_EQ(ShownText(r, "Sat_CmdLen"), "20");
+  EXPECT_EQ(ShownText(r, "Sat_Cmd"), "ABCDEFGHIJKL");
 
   r[68] = 3;
-  EXPECT_EQ(ShownText(r, "text_Sat_Cmd"), "ABC");
+  EXPECT_EQ(ShownText(r, "Sat_Cmd"), "ABC");
 
   r[68] = 12;
   r[69 + 5] = 0;
-  EXPECT_EQ(ShownText(r, "text_Sat_Cmd"), "ABCDE");
+  EXPECT_EQ(ShownText(r, "Sat_Cmd"), "ABCDE");
 
   r[69] = 0xE9;
-  EXPECT_EQ(ShownText(r, "text_Sat_Cmd"),
+  EXPECT_EQ(ShownText(r, "Sat_Cmd"),
             "\xE9"
             "BCDE");
 }
@@ -233,17 +231,17 @@ TEST(DlCfgRecord, TypedSatelliteCommandsGoOutAsCharactersPaddedWithZeros) {
   const Record received = SampleRecord(1);
   DlCfgTexts texts = TextsShownFor(received);
 
-  texts["text_Sat_Cmd"] = "RUN";
+  texts["Sat_Cmd"] = "RUN";
   Record r = Pack(texts, received);
   const std::uint8_t run[12] = {'R', 'U', 'N'};
   EXPECT_TRUE(std::equal(run, run + 12, r.begin() + 69));
 
-  texts["text_Sat_Cmd"] = "0123456789AB";
+  texts["Sat_Cmd"] = "0123456789AB";
   r = Pack(texts, received);
   EXPECT_EQ(std::string(r.begin() + 69, r.begin() + 81), "0123456789AB");
   EXPECT_EQ(r[81], 0xFF);
 
-  texts["text_Sat_Cmd"] = "";
+  texts["Sat_Cmd"] = "";
   r = Pack(texts, received);
   for (int i = 69; i < 81; ++i) EXPECT_EQ(r[i], 0) << i;
   EXPECT_TRUE(CrcHolds(r.data()));

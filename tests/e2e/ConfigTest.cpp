@@ -36,7 +36,8 @@ class Config : public EndToEnd {
 
   // Every edit of the record's layout shows what the record holds.
   void ExpectShown(const boxsim::Record& record) {
-    for (const auto& [edit, text] : ShownTexts(record.data())) {
+    for (const auto& [field, text] : ShownTexts(record.data())) {
+      const std::string edit = FieldControl(field);
       ASSERT_NE(Edit(edit), nullptr) << edit;
       EXPECT_EQ(Edit(edit)->text().toLatin1().toStdString(), text) << edit;
     }

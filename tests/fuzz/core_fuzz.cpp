@@ -7,7 +7,6 @@
 #include <string>
 
 #include "dlcfg/DlCfgRecord.h"
-#include "dlcfg/DlCfgView.h"
 #include "tests/support/EngineParts.h"
 #include "tests/support/FakePort.h"
 
@@ -28,18 +27,6 @@ void Fail(const char* why) {
   std::abort();
 }
 
-// Renders every event, so that no event the engine can make from any bytes breaks the log.
-class NullScreen : public EventSink, private EventText {
- public:
-  void On(const EngineEvent& event) override { RenderEvent(event, *this); }
-  long Lines = 0;
-  long Messages = 0;
-
- private:
-  void Line(const std::string&, bool) override { ++Lines; }
-  void Message(const std::string&) override { ++Messages; }
-};
-
 class FixedClock : public Clock {
  public:
   LocalTime Now() override { return {}; }
@@ -53,19 +40,33 @@ bool Reserved(int offset, DeliveryLayout layout) {
 }
 
 // Shows the record as the dialog would and builds it again from those texts.
-class RoundTripView : public DlCfgView {
- public:
-  bool ShowDLCfgRecord(const std::uint8_t* record) override {
+void RoundTrip(const std::uint8_t* record) {
+  {
     DlCfgTexts texts;
     for (const auto& [edit, text] : ShownTexts(record)) texts[edit] = text;
-    texts["text_DeliveryType"] = std::to_string(record[DlCfgDeliveryTypeOffset]);
+    texts["DeliveryType"] = std::to_string(record[DlCfgDeliveryTypeOffset]);
     std::uint8_t built[DlCfgRecordSize];
     if (!PackRecord(texts, record, built).empty()) Fail("a record's own texts refused");
     const DeliveryLayout layout = LayoutOfDeliveryType(record[DlCfgDeliveryTypeOffset]);
     for (int i = 0; i < DlCfgCrcOffset; ++i)
       if (!Reserved(i, layout) && built[i] != record[i]) Fail("record changed on its way back");
-    return true;
   }
+}
+
+// Renders every event, so that no event the engine can make from any bytes breaks the log.
+class NullScreen : public EventSink, private EventText {
+ public:
+  void On(const EngineEvent& event) override {
+    RenderEvent(event, *this);
+    if (const auto* record = std::get_if<ev::RecordArrived>(&event))
+      RoundTrip(record->Record.data());
+  }
+  long Lines = 0;
+  long Messages = 0;
+
+ private:
+  void Line(const std::string&, bool) override { ++Lines; }
+  void Message(const std::string&) override { ++Messages; }
 };
 
 const char* ImagePath() {
@@ -86,7 +87,6 @@ const char* ImagePath() {
 // behind (a half-read line, an upload, a flash read) meets the next.
 struct Session {
   Session() : Parts(Screen, Time, Folder()) {
-    Parts.DataHandler.SetDlCfgView(&View);
     Line.OpenExclusive("fuzz");
     Parts.Uart.ComHandle = &Line;
     Parts.Uart.UartConnected = true;
@@ -99,7 +99,6 @@ struct Session {
   NullScreen Screen;
   FixedClock Time;
   FakePort Line;
-  RoundTripView View;
   EngineParts Parts;
 };
 
@@ -114,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if ((data[0] & 0x0F) == 1) {
     if (parts.Upload.UploadFileOpen()) parts.Upload.FailUpload();
     parts.Timeout.SetReplyTimeout(false, 0);
-    parts.Upload.btn_UpdateCodeClick([] { return std::optional<std::string>(ImagePath()); });
+    if (!parts.Upload.StopUpload()) parts.Upload.StartUpload(ImagePath());
   }
   if ((data[0] & 0xF0) == 0x20) parts.Flash.ReadFlash(0x1000, 1 + (data[1] * 97u) % 0x3000);
 

@@ -60,11 +60,12 @@ TEST_F(DlCfgDialog, StartsEmptyOnTheSatelliteBox) {
   EXPECT_FALSE(Shown("grpbox_Cable"));
   EXPECT_FALSE(Shown("grpbox_Ter"));
   EXPECT_TRUE(Checked("rbtn_Satellite"));
-  // Every field of the record has its edit, and only the tuner power starts with a text.
+  // Every field of the record has its edit in the form, and only the tuner power starts with
+  // a text.
   for (const DlCfgField& field : DlCfgFields()) {
-    QLineEdit* edit = Edit(field.Edit);
-    if (edit == nullptr) continue;
-    EXPECT_EQ(edit->text(), std::string(field.Edit) == "text_TunerPower" ? "FF" : "") << field.Edit;
+    QLineEdit* edit = Edit(FieldControl(field.Field).c_str());
+    ASSERT_NE(edit, nullptr) << field.Field;
+    EXPECT_EQ(edit->text(), std::string(field.Field) == "TunerPower" ? "FF" : "") << field.Field;
   }
 }
 
@@ -72,8 +73,8 @@ TEST_F(DlCfgDialog, StartsEmptyOnTheSatelliteBox) {
 // `config set` takes them: one column of the field table says which, and the form must agree.
 TEST_F(DlCfgDialog, TheFormEnablesExactlyTheFieldsATechnicianMayChange) {
   for (const DlCfgField& field : DlCfgFields()) {
-    SCOPED_TRACE(field.Edit);
-    EXPECT_EQ(Edit(field.Edit)->isEnabled(), field.Use == Editable);
+    SCOPED_TRACE(field.Field);
+    EXPECT_EQ(Edit(FieldControl(field.Field).c_str())->isEnabled(), field.Use == Editable);
   }
 }
 
@@ -173,7 +174,7 @@ TEST_F(DlCfgDialog, CableRecordShowsTheCableBoxAndLeavesTheSatelliteEdits) {
   Edit("text_Sat_Freq")->setText("12345");
   dialog.SetStatusCaption("Status");
   const Record cable = SampleRecord(2);
-  EXPECT_TRUE(dialog.ShowDLCfgRecord(cable.data()));
+  dialog.ShowDLCfgRecord(cable.data());
 
   EXPECT_TRUE(Checked("rbtn_Cable"));
   EXPECT_TRUE(Shown("grpbox_Cable"));

@@ -37,9 +37,9 @@ Bytes RequestFrame(std::int16_t k) {
 
 class UploadTest : public CoreFixture {
  protected:
-  // Presses "Upload Code" and picks path; returns what went out.
+  // Uploads the image at path; returns what went out.
   Bytes Start(const std::string& path) {
-    core.UploadCodeClick([&] { return std::optional<std::string>(path); });
+    core.StartUpload(path);
     return Sent();
   }
 
@@ -65,40 +65,23 @@ class UploadTest : public CoreFixture {
 TEST_F(UploadTest, NothingHappensWithThePortClosed) {
   core.ClosePort();
   screen.Clear();
-  bool picked = false;
-  core.UploadCodeClick([&] {
-    picked = true;
-    return std::optional<std::string>();
-  });
-  EXPECT_FALSE(picked);
+  EXPECT_TRUE(Start(WriteFile("app.bin", Image(Block))).empty());
   EXPECT_EQ(screen.Messages, std::vector<std::string>{"Uart does not connected"});
   EXPECT_FALSE(Uploading());
 }
 
-// Whether a click stops an upload is the engine's to know: a caption that says "Stop" with no
-// upload under way, or "Upload Code" with one, changes nothing.
-TEST_F(UploadTest, AClickStopsAnUploadUnderWayWhateverTheCaptionSays) {
-  screen.Captions[RecordingScreen::Caption::UploadButton] = "Stop";
-  bool picked = false;
-  core.UploadCodeClick([&] {
-    picked = true;
-    return std::optional<std::string>();
-  });
-  EXPECT_TRUE(picked);
-
+// Stopping is the engine's to know: an upload under way stops, with nothing under way nothing
+// happens.
+TEST_F(UploadTest, StopEndsAnUploadUnderWayOnly) {
+  EXPECT_FALSE(core.StopUpload());
   Start(WriteFile("app.bin", Image(Block)));
   ASSERT_TRUE(Uploading());
-  screen.Captions[RecordingScreen::Caption::UploadButton] = "Upload Code";
-  core.UploadCodeClick([] { return std::optional<std::string>(); });
+  EXPECT_TRUE(core.StopUpload());
   EXPECT_FALSE(Uploading());
   EXPECT_TRUE(screen.Logged("Upload stopped"));
 }
 
-TEST_F(UploadTest, CancelledOrUnopenableFileSendsNothing) {
-  core.UploadCodeClick([] { return std::optional<std::string>(); });
-  EXPECT_TRUE(Sent().empty());
-  EXPECT_TRUE(screen.Messages.empty());
-
+TEST_F(UploadTest, UnopenableFileSendsNothing) {
   EXPECT_TRUE(Start(PathOf("missing.bin")).empty());
   EXPECT_TRUE(Start(dir.Path()).empty());  // a folder has no size to announce
   EXPECT_EQ(screen.Messages, (std::vector<std::string>{"open file error", "open file error"}));
@@ -140,7 +123,7 @@ TEST_F(UploadTest, TheAnnouncementStopsTheSyncWordARefusedOneDoesNot) {
 
   FillRing();
   core.ResumeSync();
-  core.UploadCodeClick([&] { return std::optional<std::string>(WriteFile("img.bin", Image(10))); });
+  core.StartUpload(WriteFile("img.bin", Image(10)));
   EXPECT_EQ(screen.Messages, std::vector<std::string>{"Tx queue is full"});
   port.ReleaseWrites();
   // The erase requests in the ring go out, then the sync word again.
@@ -273,7 +256,7 @@ TEST_F(UploadTest, RequestWithoutAnOpenImageIsIgnored) {
 
 TEST_F(UploadTest, RefusedAnnouncementClosesTheImage) {
   FillRing();
-  core.UploadCodeClick([&] { return std::optional<std::string>(WriteFile("img.bin", Image(10))); });
+  core.StartUpload(WriteFile("img.bin", Image(10)));
   EXPECT_EQ(screen.Messages, std::vector<std::string>{"Tx queue is full"});
   EXPECT_FALSE(Uploading());
   EXPECT_EQ(UploadCaption(), "Upload Code");
@@ -295,14 +278,7 @@ TEST_F(UploadTest, AfterCompleteTheButtonOffersTheNextUpload) {
   EXPECT_FALSE(core.AwaitingReply());
   EXPECT_TRUE(screen.CmdControls);
   EXPECT_EQ(core.Progress().What, Core::WorkProgress::Job::None);
-
-  bool picked = false;
-  core.UploadCodeClick([&] {
-    picked = true;
-    return std::optional<std::string>();
-  });
-  EXPECT_TRUE(picked);
-  EXPECT_TRUE(Sent().empty());
+  EXPECT_FALSE(core.StopUpload()) << "nothing left to stop";
 }
 
 TEST_F(UploadTest, StopMidBlockAbandonsTheRestAndEndsTheWait) {

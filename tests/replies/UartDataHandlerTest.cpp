@@ -1,7 +1,6 @@
 #include <chrono>
 #include <string>
 
-#include "dlcfg/DlCfgView.h"
 #include "tests/replies/CoreFixture.h"
 #include "tests/support/EngineParts.h"
 #include "tests/support/TestBytes.h"
@@ -12,15 +11,6 @@ namespace {
 using namespace std::chrono_literals;
 
 class DataHandlerTest : public CoreFixture {};
-
-class RecordingDlCfgView : public DlCfgView {
- public:
-  bool ShowDLCfgRecord(const std::uint8_t* record) override {
-    Records.emplace_back(record, record + 100);
-    return true;
-  }
-  std::vector<Bytes> Records;
-};
 
 TEST_F(DataHandlerTest, QueueHolds999ItemsThenRefusesUntilOneIsProcessed) {
   // A burst is handed over in one piece, so the handler has no turn until all of it is queued:
@@ -81,27 +71,19 @@ TEST_F(DataHandlerTest, LoaderVersionIsTwoSignedBytesAndDisarms) {
   EXPECT_EQ(screen.Log, (std::vector<std::string>{"2.0", "-1.-128", "1.10"}));
 }
 
-TEST_F(DataHandlerTest, ConfigurationRecordGoesToTheDialogThenDisarms) {
+TEST_F(DataHandlerTest, ConfigurationRecordIsToldThenDisarms) {
   Bytes fields;
   for (int i = 0; i < 96; ++i) fields.push_back(static_cast<std::uint8_t>(i * 3));
   const Bytes record = WithCrc(fields);
-
-  // Before the dialog exists the reply still ends the wait.
-  ASSERT_TRUE(core.GetDlCfg());
-  port.Say(PayloadFrame(Reply::DlCfgRecord, fields));
-  EXPECT_TRUE(Until([&] { return !core.AwaitingReply(); }));
-
-  RecordingDlCfgView view;
-  core.SetDlCfgView(&view);
   ASSERT_TRUE(core.GetDlCfg());
   screen.Clear();
   port.Say(PayloadFrame(Reply::DlCfgRecord, fields));
   EXPECT_TRUE(Until([&] { return !core.AwaitingReply(); }));
   Settle();
-  ASSERT_EQ(view.Records.size(), 1u);
-  EXPECT_EQ(view.Records[0], record);
+  const auto arrived = screen.Of<ev::RecordArrived>();
+  ASSERT_EQ(arrived.size(), 1u);
+  EXPECT_EQ(Bytes(arrived[0].Record.begin(), arrived[0].Record.end()), record);
   EXPECT_TRUE(screen.Log.empty());
-  core.SetDlCfgView(nullptr);
 }
 
 TEST_F(DataHandlerTest, DownloadInformationIsDroppedAndUnknownRepliesShowAsText) {

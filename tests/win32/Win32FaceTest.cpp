@@ -29,7 +29,10 @@
 #include "win32/ControlIds.h"
 #include "win32/MessageThread.h"
 #include "win32/WideText.h"
+#include "win32/Win32Controls.h"
 #include "win32/Windows.h"
+#include "window/DialogPresenters.h"
+#include "window/WindowControls.h"
 #include "window/WindowEffects.h"
 #include "window/WindowRules.h"
 
@@ -358,7 +361,7 @@ TEST_F(Win32Face, TheRecordDialogGivesBackTheRecordItShows) {
     SCOPED_TRACE(static_cast<int>(c.Type));
     Messages.clear();
     const Record sent = SampleRecord(c.Type);
-    ASSERT_TRUE(config.ShowDLCfgRecord(sent.data()));
+    config.ShowDLCfgRecord(sent.data());
     Record packed{};
     ASSERT_EQ(config.PackDLCfgRecord(packed.data()), "");
     EXPECT_TRUE(packed == sent);
@@ -366,6 +369,11 @@ TEST_F(Win32Face, TheRecordDialogGivesBackTheRecordItShows) {
     EXPECT_FALSE(visible(c.HiddenEdit));
     EXPECT_EQ(Messages.size(), c.Message ? 1u : 0u);
   }
+  // Every field has its edit in the form, and every control of the window's table is there.
+  for (const DlCfgField& field : DlCfgFields())
+    EXPECT_NE(ControlIdOf(FieldControl(field.Field).c_str()), 0) << field.Field;
+  for (const WindowControl& control : WindowControls())
+    EXPECT_NE(ControlIdOf(control.Name), 0) << control.Name;
   // A character beyond one byte fits no field: refused, and says which field.
   config.SetText(IDC_text_Timeout, L"\x0416");
   Record packed{};
