@@ -382,7 +382,7 @@ void Tform_main::SaveLogAs() {
   if (!text.isEmpty()) text += '\n';
   const QByteArray bytes = text.toUtf8();
   const std::string why = WriteWholeFile(FileNameOf(*path), bytes.toStdString());
-  if (!why.empty()) Message("Can't write " + FileNameOf(*path) + ": " + why);
+  if (!why.empty()) Controls.Message("Can't write " + FileNameOf(*path) + ": " + why);
 }
 
 std::unique_ptr<QMessageBox> Tform_main::AboutBox() {

@@ -121,23 +121,6 @@ class Tform_main : public QMainWindow, private WindowFace {
 
  private:
   // WindowFace
-  std::optional<std::string> Latin1Text(const char* control) const override {
-    return Controls.Latin1Text(control);
-  }
-  std::string SystemText(const char* control) const override {
-    return Controls.SystemText(control);
-  }
-  void SetLatin1Text(const char* control, const std::string& text) override {
-    Controls.SetLatin1Text(control, text);
-  }
-  void SetSystemText(const char* control, const std::string& text) override {
-    Controls.SetSystemText(control, text);
-  }
-  int Chosen(const char* control) const override { return Controls.Chosen(control); }
-  void Choose(const char* control, int item) override { Controls.Choose(control, item); }
-  void Enable(const char* control, bool enabled) override { Controls.Enable(control, enabled); }
-  void Show(const char* control, bool shown) override { Controls.Show(control, shown); }
-  void Message(const std::string& text) override { Controls.Message(text); }
   void LogWaiting() override;
   void AppendLog(const std::vector<LogLine>& lines) override;
   void StatusChanged() override { UpdateStatus(); }
@@ -155,7 +138,7 @@ class Tform_main : public QMainWindow, private WindowFace {
   QtControls Controls{*this};
   SystemClock DefaultClock;
   QtProtocolThread GuiThread;
-  WindowModel Model{*this};
+  WindowModel Model{*this, Controls};
   Core Protocol;
   Tform_uart* form_uart = nullptr;
   Tform_DL_Config* form_DL_Config = nullptr;

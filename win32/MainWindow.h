@@ -74,23 +74,6 @@ class MainWindow : public DialogWindow, private WindowFace {
 
  private:
   // WindowFace
-  std::optional<std::string> Latin1Text(const char* control) const override {
-    return Controls.Latin1Text(control);
-  }
-  std::string SystemText(const char* control) const override {
-    return Controls.SystemText(control);
-  }
-  void SetLatin1Text(const char* control, const std::string& text) override {
-    Controls.SetLatin1Text(control, text);
-  }
-  void SetSystemText(const char* control, const std::string& text) override {
-    Controls.SetSystemText(control, text);
-  }
-  int Chosen(const char* control) const override { return Controls.Chosen(control); }
-  void Choose(const char* control, int item) override { Controls.Choose(control, item); }
-  void Enable(const char* control, bool enabled) override { Controls.Enable(control, enabled); }
-  void Show(const char* control, bool shown) override { Controls.Show(control, shown); }
-  void Message(const std::string& text) override { Controls.Message(text); }
   void LogWaiting() override;
   void AppendLog(const std::vector<LogLine>& lines) override;
   void StatusChanged() override { UpdateStatus(); }
@@ -107,7 +90,7 @@ class MainWindow : public DialogWindow, private WindowFace {
   SystemClock DefaultClock;
   MessageThread GuiThread;
   Win32Controls Controls{*this};
-  WindowModel Model{*this};
+  WindowModel Model{*this, Controls};
   Core Protocol;
   UartDialog* Uart = nullptr;
   DlCfgDialog* DlConfig = nullptr;

@@ -28,7 +28,7 @@ void WindowModel::Enable(const char* control, bool enabled) {
   const auto [known, added] = Enabled.try_emplace(control, enabled);
   if (!added && known->second == enabled) return;
   known->second = enabled;
-  Face.Enable(control, enabled);
+  Controls.Enable(control, enabled);
 }
 
 void WindowModel::Line(const std::string& text, bool systemText) {
@@ -45,7 +45,7 @@ void WindowModel::AddLogLine(std::string text, bool system) {
 
 void WindowModel::Message(const std::string& text) {
   FlushLog();  // the lines that led to the message come first
-  Face.Message(text);
+  Controls.Message(text);
 }
 
 void WindowModel::FlushLog() {
@@ -68,14 +68,14 @@ void WindowModel::On(const EngineEvent& event) {
   }
   if (effect.CommandControls) SetCmdControls(*effect.CommandControls);
   if (effect.UploadCaption) {
-    Face.SetLatin1Text("btn_UpdateCode", *effect.UploadCaption);
+    Controls.SetLatin1Text("btn_UpdateCode", *effect.UploadCaption);
     Enable("btn_UpdateCode", ControlsFor(*Engine, Commands).Upload);
   }
   if (effect.DlCfgStatus && Config) Config->SetStatus(*effect.DlCfgStatus);
   if (const auto* arrived = std::get_if<ev::RecordArrived>(&event); arrived && Config)
     Config->Show(arrived->Record);
   if (effect.ClearCommandEntry) {
-    Face.SetLatin1Text("text_Cmd", "");
+    Controls.SetLatin1Text("text_Cmd", "");
     Face.FocusEntry();
   }
   if (effect.StatusChanged) Face.StatusChanged();
@@ -95,7 +95,7 @@ void WindowModel::SetCmdControls(bool enabled) {
 
 void WindowModel::ServiceShown(bool shown) {
   for (const WindowControl& control : WindowControls())
-    if (control.ServiceOnly) Face.Show(control.Name, shown);
+    if (control.ServiceOnly) Controls.Show(control.Name, shown);
 }
 
 void WindowModel::Pressed(const char* name) {
@@ -129,7 +129,7 @@ void WindowModel::Pressed(const char* name) {
       Face.StatusChanged();
       return;
     case WindowAction::Send:
-      if (SendTypedCommand()) Face.SetLatin1Text("text_Cmd", "");
+      if (SendTypedCommand()) Controls.SetLatin1Text("text_Cmd", "");
       return;
     case WindowAction::LoaderWord:
       Engine->SendLoaderCommand(control->Word);
@@ -163,7 +163,7 @@ void WindowModel::EntryEntered() {
 }
 
 bool WindowModel::SendTypedCommand() {
-  const std::optional<std::string> bytes = Face.Latin1Text("text_Cmd");
+  const std::optional<std::string> bytes = Controls.Latin1Text("text_Cmd");
   if (!bytes) {
     // A stand-in character would reach the box as some other byte.
     Message("The command holds a character beyond Latin-1: the box takes one byte a character");

@@ -20,10 +20,11 @@ struct LogLine {
   bool System = false;
 };
 
-// The main window as a face draws it: its controls (named as in WindowControls), its log, its
-// status bar and the dialogs it opens.
-class WindowFace : public DialogView {
+// The main window as a face draws it besides its controls (those are a DialogView, named as in
+// WindowControls): its log, its status bar and the dialogs it opens.
+class WindowFace {
  public:
+  virtual ~WindowFace() = default;
   // Lines wait in the model: the face takes them with FlushLog soon, in one batch.
   virtual void LogWaiting() = 0;
   virtual void AppendLog(const std::vector<LogLine>& lines) = 0;
@@ -50,7 +51,7 @@ struct WindowStatus {
 // what it says and decide nothing of their own. Runs on the protocol thread.
 class WindowModel : public EventSink, private EventText {
  public:
-  explicit WindowModel(WindowFace& face) : Face(face) {}
+  WindowModel(WindowFace& face, DialogView& controls) : Face(face), Controls(controls) {}
 
   // The engine, once it exists (it sends its events here), and the dialogs, once they do.
   void Bind(Core& engine);
@@ -95,6 +96,7 @@ class WindowModel : public EventSink, private EventText {
   void UploadPressed();
 
   WindowFace& Face;
+  DialogView& Controls;
   Core* Engine = nullptr;
   SettingsPresenter* Settings = nullptr;
   ConfigPresenter* Config = nullptr;

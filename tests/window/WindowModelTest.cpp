@@ -19,7 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // The main window as a face would draw it, written down.
-class FakeFace : public WindowFace {
+class FakeFace : public WindowFace, public DialogView {
  public:
   std::optional<std::string> Latin1Text(const char* control) const override {
     if (BeyondLatin1) return std::nullopt;
@@ -97,7 +97,7 @@ class WindowModelTest : public ::testing::Test {
 
   TempDir Dir;
   FakeFace Face;
-  WindowModel Model{Face};
+  WindowModel Model{Face, Face};
   FakeClock Clock;
   FakePort Port;
   CountingLoop Loop;
