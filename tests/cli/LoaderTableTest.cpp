@@ -8,6 +8,7 @@
 
 #include "boxsim/BoxSim.h"
 #include "cli/CliOptions.h"
+#include "dlcfg/DlCfgRecord.h"
 #include "tests/cli/CliFixture.h"
 #include "tests/support/Pty.h"
 #include "window/WindowControls.h"
@@ -92,6 +93,31 @@ TEST_F(CliTest, LoaderCommandsSpeakTheProtocolsWords) {
     EXPECT_EQ(cli.Wait(20000), c.Status) << cli.Err();
     EXPECT_NE(cli.Err().find(c.Said), std::string::npos) << cli.Err();
   }
+}
+
+// The fields a technician may change, as the download configuration dialog of the first tool
+// enabled them, written out: config set takes exactly these, whatever the field table says.
+TEST(ConfigFields, ConfigSetTakesExactlyTheFieldsATechnicianMayChange) {
+  const std::set<std::string> editable = {
+      "BootFlag",    "Timeout",       "ForceTune",    "DLPid",         "ModChangeNO", "NS0_MID",
+      "NS0_SwMajor", "NS0_SwMinor",   "NS1_MID",      "NS1_SwMajor",   "NS1_SwMinor", "NS2_MID",
+      "NS2_SwMajor", "NS2_SwMinor",   "NS3_MID",      "NS3_SwMajor",   "NS3_SwMinor", "Sat_Freq",
+      "Sat_Symbol",  "Sat_ParamFlag", "Sat_CmdLen",   "Sat_Cmd",       "Cab_Freq",    "Cab_Symbol",
+      "Cab_ModType", "Ter_Freq",      "Ter_Priority", "Ter_BandWidth", "TunerPower"};
+  const std::set<std::string> fixed = {
+      "StructVer",     "StructSize",   "DLType",      "OUI",     "HardwareModel", "HardwareVersion",
+      "MI0_MID",       "MI0_SwMajor",  "MI0_SwMinor", "MI1_MID", "MI1_SwMajor",   "MI1_SwMinor",
+      "MI2_MID",       "MI2_SwMajor",  "MI2_SwMinor", "MI3_MID", "MI3_SwMajor",   "MI3_SwMinor",
+      "SignatureType", "DeliveryType", "Crc"};
+  for (const std::string& name : editable) {
+    const ParseResult parsed = ParseArguments({"-p", "x", "config", "set", name + "=1"});
+    EXPECT_EQ(parsed.Error, "") << name;
+  }
+  for (const std::string& name : fixed) {
+    const ParseResult parsed = ParseArguments({"-p", "x", "config", "set", name + "=1"});
+    EXPECT_EQ(parsed.Error, "field cannot be edited: " + name);
+  }
+  EXPECT_EQ(DlCfgFields().size(), editable.size() + fixed.size()) << "a field neither list has";
 }
 
 // What a command of the loader's table must have beyond its row, so that none is half added:
