@@ -367,9 +367,11 @@ TEST_F(Record, ALocalFileThatCannotBeOpenedAtFirstIsTriedAgain) {
   ASSERT_TRUE(station.WaitForErr("box 2: ok", 20000)) << station.Err();
   station.Signal(SIGINT);
   station.Wait(10000);
+  // Box 2 is recorded; box 1's rows too when they still waited in the recorder's queue.
   const std::vector<std::string> rows = Rows(file);
-  ASSERT_EQ(rows.size(), 1u) << station.Err();
-  EXPECT_EQ(Field(rows[0], "result"), "ok");
+  ASSERT_GE(rows.size(), 1u) << station.Err();
+  ASSERT_LE(rows.size(), 2u) << station.Err();
+  EXPECT_EQ(Field(rows.back(), "result"), "ok");
 }
 
 // Progress on a log that is no terminal: nothing held the output up, so nothing says it was,
