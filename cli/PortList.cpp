@@ -53,9 +53,5 @@ std::string PortListText(const std::vector<ListedPort>& ports, bool json) {
 }
 
 std::string RecordedPort(const std::string& name) {
-  const std::filesystem::path device = SystemPath(SerialPort::DevicePath(name));
-  if (device.is_absolute()) return SystemName(device);
-  std::error_code error;
-  const std::filesystem::path whole = std::filesystem::absolute(device, error);
-  return error ? SystemName(device) : SystemName(whole.lexically_normal());
+  return SerialPort::LastingName(name);
 }

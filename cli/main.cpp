@@ -15,6 +15,7 @@
 #include "cli/StationRun.h"
 #include "link/UartConfig.h"
 #include "platform/Console.h"
+#include "platform/Files.h"
 #include "platform/PortScan.h"
 #include "platform/Station.h"
 #include "production/RecordStore.h"
@@ -50,8 +51,8 @@ int ListPorts(const CliOptions& options) {
 
 // The record's file when --record names none.
 std::string DefaultRecordFile() {
-  const std::string data = UserDataFolder();
-  return data.empty() ? std::string() : data + "/kelvarin/record.sqlite";
+  const std::string folder = ProgramDataFolder();
+  return folder.empty() ? folder : SystemName(SystemPath(folder) / "record.sqlite");
 }
 
 std::string RecordPlace(const CliOptions& options) {

@@ -17,6 +17,11 @@ std::string SystemName(const std::filesystem::path& path);
 // std::fopen by a file name of the system.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
+// Makes the file where there is none, empty and readable and writable by its owner alone (mode
+// 0600; on Windows a list of rights that names the user who runs the program and nobody else). A
+// file that is there already is left as it is. Empty on success, else why.
+std::string CreateOwnersFile(const std::string& path);
+
 // Removes a file; false when there was none or it could not be removed.
 bool RemoveFile(const std::string& path);
 

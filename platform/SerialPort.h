@@ -19,6 +19,9 @@ class SerialPort : public Port {
   // The device a port name stands for. Linux: COM1..COM8 are /dev/ttyS0..7, a name with a / in
   // it is a path (./box too), anything else lives in /dev. Windows: COMn becomes \\.\COMn.
   static std::string DevicePath(const std::string& name);
+  // The one name a port goes by, however it was typed: the device's whole path on Linux
+  // (./box from its folder), COMn on Windows (com5 and \\.\COM5 are COM5).
+  static std::string LastingName(const std::string& name);
   // How port names are written here, for help texts.
   static const char* const NamingHint;
 

@@ -15,3 +15,6 @@ std::string ProcessStartOf(long long pid);
 // The user's folder for a program's data: $XDG_DATA_HOME (else ~/.local/share) on Linux,
 // %LOCALAPPDATA% on Windows. Empty when the system names none.
 std::string UserDataFolder();
+// This program's folder in it, as the system's programs name theirs: kelvarin on Linux,
+// Kelvarin on Windows. Empty when the system names no data folder.
+std::string ProgramDataFolder();

@@ -5,13 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/Files.h"
 #include "production/RecordSchema.h"
 #include "production/RecordStore.h"
 
-#if !defined(_WIN32)
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -51,17 +48,13 @@ class SqliteStore : public LocalRecordStore {
 
   bool Open(std::string& why) override {
     std::error_code error;
-    const std::filesystem::path file(Path);
+    const std::filesystem::path file = SystemPath(Path);
     if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), error);
-#if !defined(_WIN32)
     // Made readable by its owner only before SQLite opens it: it names every box and station.
-    const int fd = ::open(Path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      why = Path + ": " + std::strerror(errno);
+    if (const std::string refused = CreateOwnersFile(Path); !refused.empty()) {
+      why = Path + ": " + refused;
       return false;
     }
-    ::close(fd);
-#endif
     if (sqlite3_open_v2(Path.c_str(), &Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK) {
       why = Path + ": " + (Db != nullptr ? sqlite3_errmsg(Db) : "cannot open");

@@ -11,7 +11,8 @@ kelvarin_run_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libsqlite3-
 kelvarin_package_packages=(dpkg-dev file)
 kelvarin_test_packages=(libgtest-dev libgmock-dev xvfb xauth clang libclang-rt-14-dev lintian
   desktop-file-utils g++-mingw-w64-x86-64-posix googletest wine wine64 wixl strace postgresql
-  sqlite3 python3 jq)
+  sqlite3 python3 jq openssl
+  tcl make perl bzip2 xz-utils debian-archive-keyring)
 kelvarin_rig_packages=(qemu-system-x86 busybox-static xz-utils)
 
 kelvarin_install_missing() {  # purposes...: run, package, test

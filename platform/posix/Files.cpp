@@ -15,6 +15,13 @@ std::string SystemName(const std::filesystem::path& path) {
   return path.string();
 }
 
+std::string CreateOwnersFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return std::strerror(errno);
+  ::close(fd);
+  return {};
+}
+
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
 }

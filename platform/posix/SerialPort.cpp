@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "platform/PortScan.h"
@@ -175,6 +176,14 @@ std::string SerialPort::DevicePath(const std::string& name) {
   // ./box is the link in the current folder, as a shell would take it.
   if (name.find('/') != std::string::npos) return name;
   return "/dev/" + name;
+}
+
+std::string SerialPort::LastingName(const std::string& name) {
+  const std::filesystem::path device(DevicePath(name));
+  if (device.is_absolute()) return device.string();
+  std::error_code error;
+  const std::filesystem::path whole = std::filesystem::absolute(device, error);
+  return error ? device.string() : whole.lexically_normal().string();
 }
 
 bool SerialPort::OpenExclusive(const std::string& name) {

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/Files.h"
+
 std::string HostName() {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0) return "unknown";
@@ -51,4 +53,9 @@ std::string UserDataFolder() {
   const char* home = std::getenv("HOME");
   if (home == nullptr || home[0] == 0) return {};
   return std::string(home) + "/.local/share";
+}
+
+std::string ProgramDataFolder() {
+  const std::string data = UserDataFolder();
+  return data.empty() ? data : SystemName(SystemPath(data) / "kelvarin");
 }

@@ -3,6 +3,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <io.h>
 #include <windows.h>
+// After windows.h, which they take for granted.
+#include <sddl.h>
 
 #include <cerrno>
 #include <cstring>
@@ -35,6 +37,40 @@ std::filesystem::path SystemPath(const std::string& name) {
 std::string SystemName(const std::filesystem::path& path) {
   const std::u8string name = path.u8string();
   return std::string(name.begin(), name.end());
+}
+
+std::string CreateOwnersFile(const std::string& path) {
+  // The user who runs the program, as the rights list names users.
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+    return SystemText(::GetLastError());
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::string buffer(size, '\0');
+  auto* user = reinterpret_cast<TOKEN_USER*>(buffer.data());
+  const bool known = ::GetTokenInformation(token, TokenUser, user, size, &size) != 0;
+  ::CloseHandle(token);
+  wchar_t* sid = nullptr;
+  if (!known || !::ConvertSidToStringSidW(user->User.Sid, &sid)) return SystemText(::GetLastError());
+  // Full rights for that user alone, none inherited from the folder.
+  const std::wstring rights = L"D:P(A;;FA;;;" + std::wstring(sid) + L")";
+  ::LocalFree(sid);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          rights.c_str(), SDDL_REVISION_1, &attributes.lpSecurityDescriptor, nullptr))
+    return SystemText(::GetLastError());
+  // A file that is there keeps what it has: CREATE_NEW leaves it alone.
+  const HANDLE file =
+      ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &attributes,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD error = ::GetLastError();
+  ::LocalFree(attributes.lpSecurityDescriptor);
+  if (file != INVALID_HANDLE_VALUE) {
+    ::CloseHandle(file);
+    return {};
+  }
+  return error == ERROR_FILE_EXISTS ? std::string() : SystemText(error);
 }
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {

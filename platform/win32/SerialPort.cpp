@@ -195,6 +195,13 @@ std::string SerialPort::DevicePath(const std::string& name) {
   return "\\\\.\\" + name;
 }
 
+std::string SerialPort::LastingName(const std::string& name) {
+  std::string lasting = name.rfind("\\\\.\\", 0) == 0 ? name.substr(4) : name;
+  for (char& c : lasting)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return lasting;
+}
+
 bool SerialPort::OpenExclusive(const std::string& name) {
   const auto held = Gate.Hold();
   if (IsOpen() || Gate.Closing()) return false;

@@ -43,3 +43,8 @@ std::string UserDataFolder() {
   if (n == 0 || n >= MAX_PATH) return {};
   return SystemName(std::filesystem::path(folder));
 }
+
+std::string ProgramDataFolder() {
+  const std::string data = UserDataFolder();
+  return data.empty() ? data : SystemName(SystemPath(data) / "Kelvarin");
+}

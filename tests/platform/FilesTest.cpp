@@ -12,6 +12,14 @@
 #include "platform/Files.h"
 #include "tests/support/TempDir.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which they take for granted.
+#include <aclapi.h>
+#else
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 // Names as a technician types them, beyond ASCII and beyond any one ANSI code page: é, € and
@@ -85,6 +93,60 @@ TEST(Files, AFailedMoveSaysWhyAndTheFileIsKeptBesideTheName) {
 
   // Gone already: a move onto the name was made, and only the folder's sync failed.
   EXPECT_EQ(KeepBeside(dir.FilePath("moved.part"), file), file);
+}
+
+// Who besides its owner may open a file: nobody, as the system itself keeps it.
+bool OthersMayOpen(const std::string& path) {
+#ifdef _WIN32
+  PACL rights = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const std::wstring name = SystemPath(path).wstring();
+  if (GetNamedSecurityInfoW(name.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &rights, nullptr, &descriptor) != ERROR_SUCCESS)
+    return true;
+  HANDLE token = nullptr;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  char buffer[256] = {};
+  DWORD size = sizeof buffer;
+  GetTokenInformation(token, TokenUser, buffer, size, &size);
+  CloseHandle(token);
+  const PSID me = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
+  // No list at all lets everyone in; every entry of the list must grant to this user or to the
+  // operating system itself (which wine names on every file it makes).
+  bool others = rights == nullptr || rights->AceCount == 0;
+  for (DWORD i = 0; rights != nullptr && i < rights->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(rights, i, reinterpret_cast<void**>(&ace)) ||
+        ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
+      others = true;
+    else if (const PSID sid = reinterpret_cast<PSID>(&ace->SidStart);
+             !EqualSid(sid, me) && !IsWellKnownSid(sid, WinLocalSystemSid))
+      others = true;
+  }
+  LocalFree(descriptor);
+  return others;
+#else
+  struct stat info{};
+  return ::stat(path.c_str(), &info) != 0 || (info.st_mode & 077) != 0;
+#endif
+}
+
+// The record holds who did what: it is made for its user alone, and one that is there already
+// keeps what it holds.
+TEST(Files, AnOwnersFileIsMadeForItsUserAloneAndAFileThereIsLeftAsItIs) {
+  TempDir dir;
+  const std::string made = dir.FilePath("record.sqlite");
+  EXPECT_EQ(CreateOwnersFile(made), "");
+  EXPECT_TRUE(std::filesystem::is_regular_file(SystemPath(made)));
+  EXPECT_EQ(std::filesystem::file_size(SystemPath(made)), 0u);
+  EXPECT_FALSE(OthersMayOpen(made));
+
+  std::ofstream(SystemPath(made), std::ios::binary) << "rows";
+  EXPECT_EQ(CreateOwnersFile(made), "");
+  std::ifstream in(SystemPath(made), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "rows");
+
+  EXPECT_NE(CreateOwnersFile(dir.FilePath("no folder/record.sqlite")), "");
 }
 
 }  // namespace
