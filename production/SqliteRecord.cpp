@@ -9,7 +9,6 @@
 #include "production/RecordSchema.h"
 #include "production/RecordStore.h"
 
-
 namespace {
 
 class Statement {
@@ -79,12 +78,8 @@ class SqliteStore : public LocalRecordStore {
     return Exec("COMMIT;", why) || Rollback();
   }
 
-  bool Put(const BoxRecord& r, std::string& why) override {
-    return PutRow(r, true, why);
-  }
-  bool Keep(const BoxRecord& r, std::string& why) override {
-    return PutRow(r, false, why);
-  }
+  bool Put(const BoxRecord& r, std::string& why) override { return PutRow(r, true, why); }
+  bool Keep(const BoxRecord& r, std::string& why) override { return PutRow(r, false, why); }
 
   // For the rows kept while a server could not be reached: written not forwarded, and marked
   // forwarded once the server has them.
@@ -158,9 +153,7 @@ class SqliteStore : public LocalRecordStore {
     return mark.Step() == SQLITE_DONE || Fail(why);
   }
 
-  std::string Name() const override {
-    return Path;
-  }
+  std::string Name() const override { return Path; }
 
  private:
   bool Rows(const RecordFilter& filter, bool withSteps, std::vector<BoxRecord>& rows,

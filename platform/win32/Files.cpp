@@ -51,7 +51,8 @@ std::string CreateOwnersFile(const std::string& path) {
   const bool known = ::GetTokenInformation(token, TokenUser, user, size, &size) != 0;
   ::CloseHandle(token);
   wchar_t* sid = nullptr;
-  if (!known || !::ConvertSidToStringSidW(user->User.Sid, &sid)) return SystemText(::GetLastError());
+  if (!known || !::ConvertSidToStringSidW(user->User.Sid, &sid))
+    return SystemText(::GetLastError());
   // Full rights for that user alone, none inherited from the folder.
   const std::wstring rights = L"D:P(A;;FA;;;" + std::wstring(sid) + L")";
   ::LocalFree(sid);
@@ -60,10 +61,9 @@ std::string CreateOwnersFile(const std::string& path) {
           rights.c_str(), SDDL_REVISION_1, &attributes.lpSecurityDescriptor, nullptr))
     return SystemText(::GetLastError());
   // A file that is there keeps what it has: CREATE_NEW leaves it alone.
-  const HANDLE file =
-      ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &attributes,
-                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   const DWORD error = ::GetLastError();
   ::LocalFree(attributes.lpSecurityDescriptor);
   if (file != INVALID_HANDLE_VALUE) {

@@ -126,7 +126,7 @@ bool OthersMayOpen(const std::string& path) {
   LocalFree(descriptor);
   return others;
 #else
-  struct stat info{};
+  struct stat info {};
   return ::stat(path.c_str(), &info) != 0 || (info.st_mode & 077) != 0;
 #endif
 }
