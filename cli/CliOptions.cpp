@@ -89,7 +89,9 @@ enum class Opt {
   Since,
   Failed,
   Csv,
-  Summary
+  Summary,
+  Label,
+  Follow
 };
 
 struct OptionEntry {
@@ -129,6 +131,11 @@ constexpr OptionEntry OptionTable[] = {
     {Opt::Failed, 0, "failed", nullptr, "record: only the boxes that failed or were interrupted"},
     {Opt::Csv, 0, "csv", nullptr, "record: comma-separated values, a header first"},
     {Opt::Summary, 0, "summary", nullptr, "record: boxes per hour, yield, failures by reason"},
+    {Opt::Follow, 0, "follow", nullptr,
+     "record: goes on printing each box as it ends, anywhere on the line, until Ctrl+C"},
+    {Opt::Label, 0, "label", nullptr,
+     "asks for each box's label (scanned or typed, then Enter) before its work; record --label "
+     "TEXT: the box with that label"},
 };
 
 // A time as the record writes it, or the start of one ("2026-12-08T09"): the record compares
@@ -218,6 +225,12 @@ std::string ApplyOption(const OptionEntry& entry, const std::string& v, CliOptio
       return {};
     case Opt::Failed:
       o.FailedOnly = true;
+      return {};
+    case Opt::Label:
+      o.AskLabel = true;
+      return {};
+    case Opt::Follow:
+      o.Follow = true;
       return {};
     case Opt::Csv:
       o.Csv = true;
@@ -414,13 +427,16 @@ const std::vector<CommandSpec>& SpelledCommands() {
        0,
        0,
        "",
-       "prints the record of boxes: --since TIME, --port PORT, --failed, --json, --csv, --summary",
+       "prints the record of boxes: --since TIME, --port PORT, --label TEXT, --failed, --json, "
+       "--csv, --summary, --follow",
        "Prints the record of boxes (newest last) from the default file, --record PATH or the "
        "server: a line a box, or with --json one object a box, with --csv comma-separated "
-       "values. --since TIME (UTC, as the record writes it: 2026-12-08T09:30) and --port PORT "
-       "choose the boxes, --failed only those that failed or were interrupted. --summary prints "
-       "boxes per hour, the yield and the failures by reason.",
-       "kelvarin-cli record --since 2026-12-08 --failed\nkelvarin-cli record --summary",
+       "values. --since TIME (UTC, as the record writes it: 2026-12-08T09:30), --port PORT and "
+       "--label TEXT (the box's history) choose the boxes, --failed only those that failed or were interrupted. --summary prints "
+       "boxes per hour, the yield and the failures by reason. --follow goes on printing each box "
+       "as it ends, from the file that stations write or from the server, until Ctrl+C.",
+       "kelvarin-cli record --since 2026-12-08 --failed\nkelvarin-cli record --label "
+       "5A17-004211\nkelvarin-cli record --summary\nkelvarin-cli record --follow --json",
        {{0, "printed"}, {2, "the record cannot be read"}}},
       {"help",
        Command::Help,
@@ -614,7 +630,19 @@ std::string ParseCommand(const std::vector<std::string>& words, CliOptions& o) {
 }  // namespace
 
 std::vector<const CliOptions*> StepsOf(const CliOptions& options) {
+  static const CliOptions labelStep = [] {
+    CliOptions step;
+    step.Cmd = Command::Label;
+    step.StepText = "label";
+    return step;
+  }();
   std::vector<const CliOptions*> steps;
+  // --label asks first, unless the job asks where its engineer put it.
+  const bool jobAsks =
+      options.Cmd == Command::Job &&
+      std::any_of(options.Steps.begin(), options.Steps.end(),
+                  [](const CliOptions& step) { return step.Cmd == Command::Label; });
+  if (options.AskLabel && !jobAsks) steps.push_back(&labelStep);
   if (options.Cmd == Command::Job)
     for (const CliOptions& step : options.Steps) steps.push_back(&step);
   else
@@ -635,6 +663,12 @@ std::string StepTextOf(const std::vector<std::string>& words) {
 
 std::string ParseJobStep(const std::vector<std::string>& words, CliOptions& step) {
   if (words.empty()) return "no command";
+  if (words[0] == "label") {
+    if (words.size() > 1) return "label takes no argument";
+    step.Cmd = Command::Label;
+    step.StepText = "label";
+    return {};
+  }
   const std::string error = ParseCommand(words, step);
   if (!error.empty()) return error;
   switch (step.Cmd) {
@@ -690,14 +724,19 @@ std::string Contradiction(const CliOptions& o, const std::string& command) {
   for (const auto& [a, b] : apart)
     if (set(a) && set(b)) return std::string(a) + " and " + b + " do not go together";
   if (o.Cmd == Command::Record) {
+    if (o.AskLabel) return "record --label needs the label: record --label TEXT";
+    if (o.Follow && o.Summary) return "--follow and --summary do not go together";
     if (o.NoRecord) return "--no-record does not go with record";
     if (!o.StationName.empty()) return "--station does not go with record";
     return {};
   }
+  if (o.AskLabel && (o.Cmd == Command::Monitor || o.Cmd == Command::Ports))
+    return "--label does not go with " + command;
   const std::pair<bool, const char*> recordOnly[] = {{!o.Since.empty(), "--since"},
                                                      {o.Summary, "--summary"},
                                                      {o.FailedOnly, "--failed"},
-                                                     {o.Csv, "--csv"}};
+                                                     {o.Csv, "--csv"},
+                                                     {o.Follow, "--follow"}};
   for (const auto& [on, option] : recordOnly)
     if (on) return std::string(option) + " goes with record only, not with " + command;
   return {};
@@ -786,6 +825,12 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
   if (words.empty()) {
     r.Error = "no command given";
     return r;
+  }
+  // record --label TEXT: there the option takes the box's label.
+  if (o.AskLabel && words.front() == "record" && words.size() == 2) {
+    o.Label = words.back();
+    o.AskLabel = false;
+    words.pop_back();
   }
   r.Error = ParseCommand(words, o);
   o.StepText = StepTextOf(words);

@@ -34,6 +34,7 @@ enum class Command {
   Erase,
   Read,
   Verify,
+  Label,  // a job's step: the box's label, asked of the operator
   Monitor,
   Ports,
   Help,
@@ -81,6 +82,9 @@ struct CliOptions {
   bool FailedOnly = false;  // record --failed
   bool Csv = false;         // record --csv
   bool Summary = false;     // record --summary
+  bool Follow = false;      // record --follow: each box as it ends, until stopped
+  bool AskLabel = false;    // --label: each box's label is asked for before its work
+  std::string Label;        // record --label TEXT: the rows of that box
 };
 
 // The steps a box gets: a job's, else the command itself.

@@ -31,7 +31,7 @@ constexpr milliseconds ListenAfterSend{1000};
 constexpr milliseconds ReopenEvery{300};
 
 bool Commanded(Command c) {
-  return c != Command::Monitor && c != Command::Send;
+  return c != Command::Monitor && c != Command::Send && c != Command::Label;
 }
 
 std::filesystem::path MakeReadFolder(const std::string& file) {
@@ -83,6 +83,7 @@ PortJob::PortJob(const CliOptions& options, const PortRequest& request, JobOutpu
 }
 
 PortJob::~PortJob() {
+  if (Labels != nullptr) Labels->Withdraw(this);
   Engine->Shutdown();
   DiscardReadFolder();
 }
@@ -90,6 +91,7 @@ PortJob::~PortJob() {
 JobView PortJob::View() const {
   JobView v;
   v.Port = Request.Name;
+  v.Label = Box.Label;
   v.State = State;
   v.Box = BoxNumber;
   v.BytesDone = Bytes;
@@ -275,6 +277,8 @@ void PortJob::HandleWork(const Event& e) {
 }
 
 void PortJob::Enter(JobState state) {
+  // A box that is no longer at work wants no label.
+  if (Labels != nullptr && state != JobState::Working) Labels->Withdraw(this);
   State = state;
   StateSince = Now;
   Out.StateChanged(View());

@@ -10,6 +10,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/JobView.h"
+#include "cli/LabelDesk.h"
 #include "engine/Core.h"
 #include "link/EngineEvents.h"
 #include "platform/Clock.h"
@@ -106,6 +107,7 @@ class PortJob : public EventSink {
   void TrackProgress();
   void ShowProgress();
   void RecordArrived(const std::vector<std::uint8_t>& record);
+  void LabelGiven(std::uint64_t step, const std::string& label);
   // read: where the complete read-back is; empty when the box failed the read.
   void EndOfRead(const std::filesystem::path& read);
   void EndOfVerify(const std::filesystem::path& read);
@@ -140,6 +142,8 @@ class PortJob : public EventSink {
  public:
   // The port's adapter, as the record names it.
   std::string Adapter;
+  // Where a label step asks the operator; null: nobody is asked, the box has none.
+  LabelDesk* Labels = nullptr;
 
  private:
   std::string ReadBase;  // read: the file as given for this port

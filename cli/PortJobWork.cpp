@@ -129,6 +129,15 @@ void PortJob::StartStep() {
       sent = Engine->ReadFlash(Step().Start, static_cast<std::uint32_t>(Total));
       break;
     }
+    case Command::Label:
+      Box.Label.clear();
+      if (Labels == nullptr) {
+        Raise(Settled(ExitStatus::Ok));
+        break;
+      }
+      Labels->Ask(this, Request.Name, BoxNumber,
+                  [this, step = StepSerial](const std::string& label) { LabelGiven(step, label); });
+      break;
     case Command::Ports:
     case Command::Help:
     case Command::Monitor:
@@ -219,6 +228,13 @@ void PortJob::RecordArrived(const std::vector<std::uint8_t>& record) {
   ++InEngineCall;
   Engine->SetDlCfg(packed);
   --InEngineCall;
+}
+
+void PortJob::LabelGiven(std::uint64_t step, const std::string& label) {
+  if (State != JobState::Working || step != StepSerial) return;
+  Box.Label = label;
+  Out.LogLine(View(), label.empty() ? "no label" : "label " + label, true);
+  Raise(Settled(ExitStatus::Ok));
 }
 
 void PortJob::EndOfRead(const std::filesystem::path& read) {

@@ -169,7 +169,9 @@ std::string ProgressLine(const JobView& job, std::size_t width) {
 }
 
 std::string BoxResultLine(const JobView& job) {
-  std::string line = job.Port + Format(" box %d: %s", job.Box, ResultName(job.Status));
+  std::string line = job.Port + Format(" box %d", job.Box) +
+                     (job.Label.empty() ? "" : " (" + job.Label + ")") + ": " +
+                     ResultName(job.Status);
   // A box whose work never began has no bytes and no time of its own to tell; one that did
   // tells all of its steps'.
   if (job.Worked) {
@@ -358,6 +360,7 @@ void Reporter::BoxDone(const JobView& r) {
         "\"result\": " + JsonString(ResultName(r.Status)) + ", \"why\": " + JsonString(r.Why) +
         Format(", \"bytes\": %" PRIu64 ", \"seconds\": %.2f", r.BoxBytes, r.BoxSeconds);
     if (!r.File.empty()) line += ", \"file\": " + JsonString(r.File);
+    if (!r.Label.empty()) line += ", \"label\": " + JsonString(r.Label);
     Emit(Out, line + "}\n");
   }
   // The table at the end holds one run's boxes; a station reports each box as it goes, on a
@@ -377,9 +380,14 @@ void Reporter::Note(const std::string& text) {
   if (Level != Verbosity::Quiet) EmitNote(TerminalSystemText(text) + "\n");
 }
 
+void Reporter::Ask(const std::string& text) {
+  EmitNote(TerminalSystemText(text) + "\n");
+  Asking = true;
+}
+
 void Reporter::Tick(const std::vector<JobView>& jobs, TimePoint now) {
   Jobs = jobs;
-  if (Mode == OutputMode::Terminal && now - LastDraw >= std::chrono::milliseconds(200)) {
+  if (Mode == OutputMode::Terminal && !Asking && now - LastDraw >= std::chrono::milliseconds(200)) {
     DrawBlock();
     LastDraw = now;
   }

@@ -57,6 +57,10 @@ class Reporter : public JobOutput {
 
   // A line for the operator from elsewhere in the program (text of the system), unless quiet.
   void Note(const std::string& text);
+  // A question to the operator (a box's label): shown however quiet the output is. Until it is
+  // answered the progress lines stay put, so that what the operator types stays in sight.
+  void Ask(const std::string& text);
+  void Answered() { Asking = false; }
   // Called every round of the main loop: progress on the terminal or as lines.
   void Tick(const std::vector<JobView>& jobs, TimePoint now);
   // The summary at the end: a table of the boxes, and the counts of a station.
@@ -90,5 +94,6 @@ class Reporter : public JobOutput {
   std::vector<std::pair<std::string, std::string>> RecentLog;
   int BlockLines = 0;
   TimePoint LastDraw{};
+  bool Asking = false;  // a question waits for the operator: the progress lines stay put
   OutputWriter Writer;  // last: it writes what waits before the rest goes
 };

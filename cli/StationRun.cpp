@@ -91,6 +91,11 @@ int RunStation(const CliOptions& options, const std::vector<PortRequest>& reques
     std::lock_guard lock(RunningLock);
     Running = &loop;
   }
+  // The operator's lines: the desk outlives the jobs that ask it.
+  InputLines input;
+  LabelDesk labels(
+      input, [&reporter](const std::string& text) { reporter.Ask(text); },
+      [&reporter] { reporter.Answered(); });
   std::vector<std::unique_ptr<PortJob>> jobs;
   // The machine's ports are looked at once, not once a port.
   const std::vector<ListedPort> listed =
@@ -100,6 +105,7 @@ int RunStation(const CliOptions& options, const std::vector<PortRequest>& reques
                                              ReadFileFor(options.OutFile, request.Name, several),
                                              images, recorder));
     jobs.back()->Adapter = AdapterOf(request.Name, listed);
+    jobs.back()->Labels = &labels;
   }
   for (auto& job : jobs) job->Start(std::chrono::steady_clock::now());
 
@@ -119,6 +125,7 @@ int RunStation(const CliOptions& options, const std::vector<PortRequest>& reques
   while (!stop && !allDone()) {
     loop.RunUntil([&] { return stop.load() || eventsWaiting(); }, std::chrono::milliseconds(50));
     const auto now = std::chrono::steady_clock::now();
+    labels.Poll();
     for (auto& job : jobs) job->Tick(now);
     if (notes != nullptr)
       for (const std::string& note : notes->Take()) reporter.Note(note);

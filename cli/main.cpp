@@ -1,10 +1,12 @@
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/CliOptions.h"
@@ -18,6 +20,7 @@
 #include "platform/Files.h"
 #include "platform/PortScan.h"
 #include "platform/Station.h"
+#include "production/RecordFollow.h"
 #include "production/RecordStore.h"
 #include "production/Recorder.h"
 #include "production/Sha256.h"
@@ -74,6 +77,49 @@ bool WillRecord(const CliOptions& options) {
   return RecordAvailable() && !DefaultRecordFile().empty();
 }
 
+std::string RowText(const BoxRecord& row, const CliOptions& options) {
+  if (options.Json) return RowJson(row) + "\n";
+  if (options.Csv) return RowCsv(row) + "\n";
+  return row.Started + "  " + row.Port + (row.Label.empty() ? "" : "  " + row.Label) + "  " +
+         row.Result + (row.Image.empty() ? "" : "  " + row.Image) +
+         (row.Why.empty() ? "" : "  " + row.Why) + "\n";
+}
+
+// Each box as it ends, until the operator stops it: a record that cannot be read now (a server
+// restarting) is said once and tried again.
+int FollowRecord(const CliOptions& options, std::unique_ptr<RecordStore> store,
+                 const RecordFilter& filter) {
+  WatchStopRequests([] { StopRequested = true; });
+  KeepRunningWhenOutputCloses();
+  const std::string name = store->Name();
+  RecordFollow follow(std::move(store), filter);
+  const bool quiet = options.Level == Verbosity::Quiet;
+  if (!quiet) std::fprintf(stderr, "kelvarin-cli: following %s; Ctrl+C ends\n", name.c_str());
+  if (options.Csv) std::printf("%s\n", CsvHeader().c_str());
+  std::fflush(stdout);
+  std::string down;
+  while (!StopRequested) {
+    std::vector<BoxRecord> ended;
+    std::string why;
+    const bool read = follow.Next(ended, why);
+    if (!read && why != down && !quiet)
+      std::fprintf(stderr, "kelvarin-cli: record: %s; trying again\n", why.c_str());
+    if (read && !down.empty() && !quiet)
+      std::fprintf(stderr, "kelvarin-cli: record: %s can be read again\n", name.c_str());
+    down = read ? std::string() : why;
+    for (const BoxRecord& row : ended) std::fputs(RowText(row, options).c_str(), stdout);
+    // A reader that has gone (a pipe closed) ends the follow.
+    if (std::fflush(stdout) != 0) return ExitStatus::Ok;
+    // The file's commits and the server's notices are looked at often enough to be shown within
+    // a second; a record that cannot be read now is tried again less often.
+    const auto pause = read ? std::chrono::milliseconds(200) : std::chrono::milliseconds(2000);
+    for (auto waited = std::chrono::milliseconds(0); waited < pause && !StopRequested;
+         waited += std::chrono::milliseconds(50))
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return ExitStatus::Ok;
+}
+
 int PrintRecord(const CliOptions& options) {
   const std::string where = RecordPlace(options);
   if (where.empty()) return UsageError("no record: give --record");
@@ -97,6 +143,8 @@ int PrintRecord(const CliOptions& options) {
     filter.PortAsTyped = options.Ports.front();
   }
   filter.FailedOnly = options.FailedOnly;
+  filter.Label = options.Label;
+  if (options.Follow) return FollowRecord(options, std::move(store), filter);
   std::vector<BoxRecord> rows;
   if (!store->Open(why) || !store->Rows(filter, !options.Summary, rows, why)) {
     std::fprintf(stderr, "kelvarin-cli: can't read the record: %s\n", why.c_str());
@@ -105,16 +153,9 @@ int PrintRecord(const CliOptions& options) {
   std::string text;
   if (options.Summary) {
     text = SummaryText(rows);
-  } else if (options.Json) {
-    for (const BoxRecord& row : rows) text += RowJson(row) + "\n";
-  } else if (options.Csv) {
-    text = CsvHeader() + "\n";
-    for (const BoxRecord& row : rows) text += RowCsv(row) + "\n";
   } else {
-    for (const BoxRecord& row : rows)
-      text += row.Started + "  " + row.Port + "  " + row.Result +
-              (row.Image.empty() ? "" : "  " + row.Image) +
-              (row.Why.empty() ? "" : "  " + row.Why) + "\n";
+    if (options.Csv) text = CsvHeader() + "\n";
+    for (const BoxRecord& row : rows) text += RowText(row, options);
   }
   std::fputs(text.c_str(), stdout);
   return ExitStatus::Ok;

@@ -48,7 +48,8 @@ std::string StepsJson(const std::vector<StepRecord>& steps) {
 
 std::string RowJson(const BoxRecord& r) {
   return "{\"station\": " + JsonString(r.Station) + ", \"station_id\": " + JsonString(r.StationId) +
-         ", \"port\": " + JsonString(r.Port) + ", \"adapter\": " + JsonString(r.Adapter) +
+         ", \"port\": " + JsonString(r.Port) + ", \"label\": " + JsonString(r.Label) +
+         ", \"adapter\": " + JsonString(r.Adapter) +
          ", \"started\": " + JsonString(r.Started) + ", \"ended\": " + JsonString(r.Ended) +
          ", \"status\": " + std::to_string(r.Status) + ", \"result\": " + JsonString(r.Result) +
          ", \"why\": " + JsonString(r.Why) +
@@ -62,7 +63,7 @@ std::string RowJson(const BoxRecord& r) {
 }
 
 std::string CsvHeader() {
-  return "station,station_id,port,adapter,started,ended,status,result,why,loader_version,hardware_"
+  return "station,station_id,port,label,adapter,started,ended,status,result,why,loader_version,hardware_"
          "model,"
          "hardware_version,oui,image,image_size,image_sha256,bytes,steps";
 }
@@ -75,6 +76,7 @@ std::string RowCsv(const BoxRecord& r) {
   const std::string fields[] = {r.Station,
                                 r.StationId,
                                 r.Port,
+                                r.Label,
                                 r.Adapter,
                                 r.Started,
                                 r.Ended,
@@ -97,7 +99,7 @@ std::string RowCsv(const BoxRecord& r) {
 
 void MakeValidUtf8(BoxRecord& r) {
   for (std::string* text :
-       {&r.Id, &r.Station, &r.StationId, &r.Port, &r.Adapter, &r.Why, &r.LoaderVersion,
+       {&r.Id, &r.Station, &r.StationId, &r.Port, &r.Label, &r.Adapter, &r.Why, &r.LoaderVersion,
         &r.HardwareModel, &r.HardwareVersion, &r.Oui, &r.Image, &r.ImageSha256})
     *text = ValidUtf8(*text);
   for (StepRecord& step : r.Steps) {
@@ -107,8 +109,11 @@ void MakeValidUtf8(BoxRecord& r) {
 }
 
 std::string UtcNow() {
+  return UtcText(std::chrono::system_clock::now());
+}
+
+std::string UtcText(std::chrono::system_clock::time_point now) {
   using namespace std::chrono;
-  const auto now = system_clock::now();
   const std::time_t seconds = system_clock::to_time_t(now);
   const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
   const std::tm utc = UtcCalendar(seconds);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@ struct BoxRecord {
   std::string Station;    // the station's name: --station, else the host name
   std::string StationId;  // what tells stations apart that share a host name (cloned PCs)
   std::string Port;
+  std::string Label;    // the box's own, scanned or typed at the station; empty: none given
   std::string Adapter;  // the adapter's by-id name, where there is one
   std::string Started;
   std::string Ended;               // empty while running
@@ -65,8 +67,9 @@ std::string RowCsv(const BoxRecord& row);
 // Every text of the row as valid UTF-8 (see ValidUtf8), as the record keeps it.
 void MakeValidUtf8(BoxRecord& row);
 
-// The time now as the record writes it.
+// The time now, or then, as the record writes it.
 std::string UtcNow();
+std::string UtcText(std::chrono::system_clock::time_point then);
 
 // Which rows `record` shows.
 struct RecordFilter {
@@ -74,6 +77,9 @@ struct RecordFilter {
   std::string Port;
   bool FailedOnly = false;  // failed or interrupted
   std::string PortAsTyped;  // the same port as its rows may name it otherwise (empty: none)
+  std::string Label;        // only the box with this label (empty: every box)
+  std::string EndedFrom;    // only boxes that ended, at this time or later (empty: any)
+  std::string Id;           // only this box (empty: any)
 };
 
 // Boxes per hour, yield and the failures by reason, of the rows given.

@@ -21,6 +21,8 @@ class Unavailable : public LocalRecordStore {
   bool Unforwarded(std::vector<BoxRecord>&, std::string& why) override { return Open(why); }
   bool MarkForwarded(const BoxRecord&, std::string& why) override { return Open(why); }
   std::string Name() const override { return What; }
+  bool Listen(std::string& why) override { return Open(why); }
+  int News(std::vector<std::string>&, std::string& why) override { return Open(why) ? 0 : -1; }
 
  private:
   std::string What;

@@ -120,7 +120,8 @@ class PostgresStore : public RecordStore {
                             bytes.c_str(),
                             pid.c_str(),
                             r.StationId.c_str(),
-                            r.ProcessStart.c_str()};
+                            r.ProcessStart.c_str(),
+                            r.Label.c_str()};
     static_assert(std::size(values) == BoxColumnCount);
     static const std::string upsert = BoxUpsertSql('$');
     Result put(
@@ -135,6 +136,13 @@ class PostgresStore : public RecordStore {
                             s.Result.c_str(), s.Why.c_str(),  seconds.c_str()};
       Result added(PQexecParams(Conn, stepUpsert.c_str(), 6, nullptr, step, nullptr, nullptr, 0));
       if (!added.Ok()) return Abort(why, added);
+    }
+    // Whoever follows the record hears of a box that ended, once the row is there to read.
+    if (r.Result != "running") {
+      const char* id[] = {r.Id.c_str()};
+      Result told(PQexecParams(Conn, "SELECT pg_notify('kelvarin_boxes', $1)", 1, nullptr, id,
+                               nullptr, nullptr, 0));
+      if (!told.Ok()) return Abort(why, told);
     }
     return Exec("COMMIT", why);
   }
@@ -152,6 +160,26 @@ class PostgresStore : public RecordStore {
       ++marked;
     }
     return marked;
+  }
+
+  bool Listen(std::string& why) override {
+    if (!Connected(why)) return false;
+    return Exec("LISTEN kelvarin_boxes", why);
+  }
+
+  // The notices that have come on the connection: reading them asks the server nothing.
+  int News(std::vector<std::string>& ids, std::string& why) override {
+    if (Conn == nullptr || !PQconsumeInput(Conn) || PQstatus(Conn) != CONNECTION_OK) {
+      Failed(why);
+      PQfinish(Conn);
+      Conn = nullptr;
+      return -1;
+    }
+    while (PGnotify* notice = PQnotifies(Conn)) {
+      ids.emplace_back(notice->extra);
+      PQfreemem(notice);
+    }
+    return ids.empty() ? 0 : 1;
   }
 
   bool Rows(const RecordFilter& filter, bool withSteps, std::vector<BoxRecord>& rows,
@@ -179,14 +207,17 @@ class PostgresStore : public RecordStore {
               std::string& why, bool running) {
     if (!Connected(why)) return false;
     const std::string failed = filter.FailedOnly ? "1" : "0";
-    const char* values[] = {filter.Since.c_str(), filter.Port.c_str(), failed.c_str(),
-                            running ? "1" : "0", filter.PortAsTyped.c_str()};
+    const char* values[] = {filter.Since.c_str(),       filter.Port.c_str(), failed.c_str(),
+                            running ? "1" : "0",        filter.PortAsTyped.c_str(),
+                            filter.Label.c_str(),       filter.EndedFrom.c_str(),
+                            filter.Id.c_str()};
     const std::string sql =
         std::string("SELECT ") + BoxColumns +
         " FROM boxes WHERE started >= $1 AND ($2 = '' OR port = $2 OR port = $5) AND ($3 = '0'"
         " OR result IN ('failed', 'interrupted')) AND ($4 = '0' OR result = 'running')"
-        " ORDER BY started, id";
-    Result q(PQexecParams(Conn, sql.c_str(), 5, nullptr, values, nullptr, nullptr, 0));
+        " AND ($6 = '' OR label = $6) AND ($7 = '' OR (ended >= $7 AND result <> 'running'))"
+        " AND ($8 = '' OR id = $8) ORDER BY started, id";
+    Result q(PQexecParams(Conn, sql.c_str(), 8, nullptr, values, nullptr, nullptr, 0));
     if (!q.Ok()) return Failed(why);
     const int first = static_cast<int>(rows.size());
     for (int t = 0; t < PQntuples(q.R); ++t) {
@@ -201,7 +232,7 @@ class PostgresStore : public RecordStore {
       r.ImageSha256 = col(15);
       r.Bytes = std::strtoull(col(16).c_str(), nullptr, 10);
       r.Pid = std::strtoll(col(17).c_str(), nullptr, 10);
-      r.StationId = col(18), r.ProcessStart = col(19);
+      r.StationId = col(18), r.ProcessStart = col(19), r.Label = col(20);
       rows.push_back(std::move(r));
     }
     if (!withSteps) return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "production/RecordStore.h"
 
@@ -16,8 +17,8 @@ inline std::string SchemaTooNew(int version) {
 inline constexpr const char* BoxColumns =
     "id, station, port, adapter, started, ended, result, status, why, loader_version,"
     " hardware_model, hardware_version, oui, image, image_size, image_sha256, bytes, pid,"
-    " station_id, process_start";
-inline constexpr int BoxColumnCount = 20;
+    " station_id, process_start, label";
+inline constexpr int BoxColumnCount = 21;
 
 // Writes a box's row whether or not it is there; its parameters are BoxColumns' in order (mark:
 // '$' for PostgreSQL, '?' for SQLite), then extraColumn's. A finished row is never put back to
@@ -30,14 +31,14 @@ inline std::string BoxUpsertSql(char mark, const std::string& extraColumn = {}) 
                     (extraColumn.empty() ? "" : ", " + extraColumn) + ") VALUES (";
   for (int n = 1; n <= count; ++n) sql += p(n) + (n < count ? ", " : ")");
   sql += " ON CONFLICT (id) DO UPDATE SET";
-  const char* updated[] = {"ended",          "result",         "status",           "why",
-                           "loader_version", "hardware_model", "hardware_version", "oui",
-                           "image",          "image_size",     "image_sha256",     "bytes"};
-  int n = 6;  // ended's place among the columns
-  for (const char* column : updated) {
+  // What a later write of the row may change, by the column's place among BoxColumns.
+  const std::pair<const char*, int> updated[] = {
+      {"ended", 6},           {"result", 7},          {"status", 8},       {"why", 9},
+      {"loader_version", 10}, {"hardware_model", 11}, {"hardware_version", 12},
+      {"oui", 13},            {"image", 14},          {"image_size", 15},  {"image_sha256", 16},
+      {"bytes", 17},          {"label", 21}};
+  for (const auto& [column, n] : updated)
     sql += std::string(n > 6 ? "," : "") + " " + column + " = " + p(n);
-    ++n;
-  }
   if (!extraColumn.empty()) sql += ", " + extraColumn + " = " + p(count);
   return sql + " WHERE boxes.result = 'running' OR (boxes.result = 'interrupted' AND " + p(7) +
          " IN ('ok', 'failed'))";
@@ -72,7 +73,7 @@ inline std::string RecordSchemaSql(const std::string& extraColumns = {}) {
          " hardware_version TEXT NOT NULL, oui TEXT NOT NULL, image TEXT NOT NULL,"
          " image_size BIGINT NOT NULL, image_sha256 TEXT NOT NULL, bytes BIGINT NOT NULL,"
          " pid BIGINT NOT NULL, station_id TEXT NOT NULL DEFAULT '',"
-         " process_start TEXT NOT NULL DEFAULT ''" +
+         " process_start TEXT NOT NULL DEFAULT '', label TEXT NOT NULL DEFAULT ''" +
          extraColumns +
          ");"
          "CREATE INDEX IF NOT EXISTS boxes_started ON boxes (started);"
@@ -91,7 +92,8 @@ inline std::string SchemaUpgradeSql(int version) {
   if (version < 2)
     sql +=
         "ALTER TABLE boxes ADD COLUMN station_id TEXT NOT NULL DEFAULT '';"
-        "ALTER TABLE boxes ADD COLUMN process_start TEXT NOT NULL DEFAULT '';";
+        "ALTER TABLE boxes ADD COLUMN process_start TEXT NOT NULL DEFAULT '';"
+        "ALTER TABLE boxes ADD COLUMN label TEXT NOT NULL DEFAULT '';";
   if (!sql.empty())
     sql += "UPDATE kelvarin_schema SET version = " + std::to_string(RecordSchemaVersion) + ";";
   return sql;

@@ -30,6 +30,14 @@ class RecordStore {
                     std::string& why) = 0;
   // What the store is, for messages: a file's path, or the server without its password.
   virtual std::string Name() const = 0;
+
+  // Following the record as boxes end: from now on, what changes is noticed (a server's notices
+  // of the boxes that end, a file's commits by any process).
+  virtual bool Listen(std::string& why) = 0;
+  // What changed since Listen or the last call, without waiting: -1 when the store is gone
+  // (Open and Listen again), 0 nothing, 1 something; ids: the boxes the server named as ended
+  // (a file names none: any row may have changed).
+  virtual int News(std::vector<std::string>& ids, std::string& why) = 0;
 };
 
 // The local file, which also keeps the rows a server could not take until it can.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "platform/Files.h"
 #include "production/RecordSchema.h"
@@ -101,6 +102,7 @@ class SqliteStore : public LocalRecordStore {
     put.Int(i++, r.Pid);
     put.Text(i++, r.StationId);
     put.Text(i++, r.ProcessStart);
+    put.Text(i++, r.Label);
     put.Int(i++, forwarded ? 1 : 0);
     if (put.Step() != SQLITE_DONE) return Fail(why);
     Statement step(Db, StepUpsertSql('?').c_str());
@@ -155,13 +157,29 @@ class SqliteStore : public LocalRecordStore {
 
   std::string Name() const override { return Path; }
 
+  // A file names no box: any commit of another process (a station) is news.
+  bool Listen(std::string& why) override {
+    if (Db == nullptr && !Open(why)) return false;
+    Version = DataVersion();
+    return Version >= 0 || Fail(why);
+  }
+  int News(std::vector<std::string>&, std::string& why) override {
+    const long long now = DataVersion();
+    if (now < 0) {
+      Fail(why);
+      return -1;
+    }
+    return std::exchange(Version, now) != now ? 1 : 0;
+  }
+
  private:
   bool Rows(const RecordFilter& filter, bool withSteps, std::vector<BoxRecord>& rows,
             std::string& why, const char* extra) {
     std::string sql =
         std::string("SELECT ") + BoxColumns +
         " FROM boxes WHERE started >= ?1 AND (?2 = '' OR port = ?2 OR port = ?4) AND (?3 = 0 OR"
-        " result IN ('failed', 'interrupted'))";
+        " result IN ('failed', 'interrupted')) AND (?5 = '' OR label = ?5) AND (?6 = '' OR"
+        " (ended >= ?6 AND result <> 'running')) AND (?7 = '' OR id = ?7)";
     if (extra != nullptr) sql += std::string(" AND ") + extra;
     sql += " ORDER BY started, id";
     Statement q(Db, sql.c_str());
@@ -170,6 +188,9 @@ class SqliteStore : public LocalRecordStore {
     q.Text(2, filter.Port);
     q.Int(3, filter.FailedOnly ? 1 : 0);
     q.Text(4, filter.PortAsTyped);
+    q.Text(5, filter.Label);
+    q.Text(6, filter.EndedFrom);
+    q.Text(7, filter.Id);
     int rc;
     while ((rc = q.Step()) == SQLITE_ROW) {
       BoxRecord r;
@@ -187,6 +208,7 @@ class SqliteStore : public LocalRecordStore {
       r.Pid = q.ColInt(i++);
       r.StationId = q.ColText(i++);
       r.ProcessStart = q.ColText(i++);
+      r.Label = q.ColText(i++);
       rows.push_back(std::move(r));
     }
     if (rc != SQLITE_DONE) return Fail(why);
@@ -221,6 +243,11 @@ class SqliteStore : public LocalRecordStore {
   }
 
  private:
+  long long DataVersion() {
+    Statement q(Db, "PRAGMA data_version");
+    return q.Ok() && q.Step() == SQLITE_ROW ? q.ColInt(0) : -1;
+  }
+
   bool Forwarded(const std::string& id) {
     Statement q(Db, "SELECT forwarded FROM boxes WHERE id = ?1");
     q.Text(1, id);
@@ -228,6 +255,7 @@ class SqliteStore : public LocalRecordStore {
   }
 
   std::string Path;
+  long long Version = -1;
   sqlite3* Db = nullptr;
 };
 

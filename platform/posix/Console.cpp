@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <thread>
+
+#include "platform/InputLines.h"
 
 bool IsTerminal(ConsoleStream stream) {
   return isatty(stream == ConsoleStream::Out ? STDOUT_FILENO : STDERR_FILENO) == 1;
@@ -46,4 +49,16 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 
 void ShowUtf8OnConsole() {
   // A terminal here takes the program's bytes as they are.
+}
+
+int ReadStandardInput(char* buffer, int size) {
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, buffer, static_cast<std::size_t>(size));
+    if (n >= 0) return static_cast<int>(n);
+    if (errno != EINTR) return -1;
+  }
+}
+
+bool StandardInputIsTerminal() {
+  return isatty(STDIN_FILENO) == 1;
 }

@@ -5,7 +5,10 @@
 // After windows.h, whose types it uses.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <utility>
+
+#include "platform/InputLines.h"
 
 namespace {
 
@@ -70,4 +73,31 @@ std::vector<std::string> ProgramArguments(int, char**) {
 
 void ShowUtf8OnConsole() {
   ::SetConsoleOutputCP(CP_UTF8);
+}
+
+int ReadStandardInput(char* buffer, int size) {
+  const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (::GetConsoleMode(in, &mode)) {
+    // A console gives the characters as typed, whatever its code page: UTF-8 from them, with
+    // room for three bytes each.
+    wchar_t wide[128];
+    const DWORD room = static_cast<DWORD>(std::min(128, size / 3));
+    DWORD got = 0;
+    if (!::ReadConsoleW(in, wide, room, &got, nullptr)) return -1;
+    // Ctrl+Z at a line's start, then Enter: the console's end of input.
+    if (got > 0 && wide[0] == 0x1A) return 0;
+    if (got == 0) return 0;
+    return ::WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(got), buffer, size, nullptr,
+                                 nullptr);
+  }
+  DWORD got = 0;
+  if (!::ReadFile(in, buffer, static_cast<DWORD>(size), &got, nullptr))
+    return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+  return static_cast<int>(got);
+}
+
+bool StandardInputIsTerminal() {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 }

@@ -35,6 +35,7 @@ void CliProcess::Start(const std::vector<std::string>& args, const Setup& setup)
   if (Pid == 0) {
     dup2(out[1], 1);
     dup2(err[1], 2);
+    if (setup.InputOnTerminal && setup.ErrColumns > 0) dup2(err[1], 0);
     close(out[0]);
     close(err[0]);
     // The record of boxes goes to the tests' own folder, not the user's, unless a test says.

@@ -25,6 +25,8 @@ class CliProcess {
     int ErrColumns = 0;
     // A program it runs under, with that program's arguments (strace -f ...); empty: none.
     std::vector<std::string> RunUnder{};
+    // Standard input on that terminal too, as an operator's keyboard is (with ErrColumns).
+    bool InputOnTerminal = false;
   };
   CliProcess(const std::vector<std::string>& args, const Setup& setup);
   ~CliProcess();

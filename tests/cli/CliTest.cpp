@@ -209,6 +209,8 @@ TEST_F(CliTest, BadArgumentsAndFilesAreUsageErrors) {
        2,
        "--since goes with record only, not with upload"},
       {{"-p", "x", "version", "--failed"}, 2, "--failed goes with record only, not with version"},
+      {{"record", "--label"}, 2, "record --label needs the label"},
+      {{"-p", "x", "--label", "monitor"}, 2, "--label does not go with monitor"},
       {{"-p", "x", "job", Path("none.job")},
        2,
        "none.job: can't read the job file: No such file or directory"},

@@ -225,6 +225,7 @@ TEST(RecordUpgrade, AFirstSchemaFileKeepsEveryRow) {
   ASSERT_TRUE(store->Open(why)) << why;
   BoxRecord next = Box("new", "host", 43, "ok", "2026-12-09T08:00:00.000Z");
   next.StationId = "me";
+  next.Label = "5A17-004211";
   next.Steps = {{"erase 0 1000", "ok", "", 0.5}};
   ASSERT_TRUE(store->Put(next, why)) << why;
   std::vector<BoxRecord> rows;
@@ -235,6 +236,13 @@ TEST(RecordUpgrade, AFirstSchemaFileKeepsEveryRow) {
   ASSERT_EQ(rows[0].Steps.size(), 1u);
   EXPECT_EQ(rows[0].Steps[0].Name, "upload fw.bin");
   EXPECT_EQ(rows[1].StationId, "me");
+  EXPECT_EQ(rows[0].Label, "");
+  RecordFilter byLabel;
+  byLabel.Label = "5A17-004211";
+  rows.clear();
+  ASSERT_TRUE(store->Rows(byLabel, false, rows, why)) << why;
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].Id, "new");
   FILE* version =
       popen(("sqlite3 " + file + " 'SELECT version FROM kelvarin_schema'").c_str(), "r");
   char text[16] = {};

@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "cli/JobFile.h"
+#include "cli/LabelDesk.h"
+#include "production/RecordStore.h"
 #include "production/Sha256.h"
 #include "tests/cli/CliFixture.h"
 
@@ -42,6 +44,17 @@ std::string DigestOf(const std::string& path) {
   Sha256 sum;
   sum.Add(bytes.data(), bytes.size());
   return sum.HexDigest();
+}
+
+// The lines a follow has printed once there are n of them, or as many as came within the time.
+std::vector<std::string> FollowedLines(CliProcess& follow, std::size_t n, int timeoutMs) {
+  std::vector<std::string> lines;
+  for (int waited = 0; waited <= timeoutMs; waited += 100) {
+    lines = LinesOf(follow.Out());
+    if (lines.size() >= n) break;
+    std::this_thread::sleep_for(100ms);
+  }
+  return lines;
 }
 
 class Record : public CliTest {
@@ -101,6 +114,8 @@ TEST(JobFileTest, StepsAreCheckedAndBadLinesNamed) {
       {"# a line\n\nupload 'my fw.bin'  # comment\nreboot\n", "", 2},
       {"version\nconfig set DLPid=0x1ff Timeout=30\r\nverify 0 fw.bin\n", "", 3},
       {"version\nreboot", "", 2},
+      {"label\nupload fw.bin\n", "", 2},
+      {"upload fw.bin\nlabel 5A17\n", "2: label takes no argument", 0},
       {"upload fw.bin\nfrobnicate\n", "2: unknown command: frobnicate", 0},
       {"erase 1 0\n", "1: Size:", 0},
       {"upload\n", "1: upload takes 1 argument", 0},
@@ -278,6 +293,117 @@ TEST_F(Record, AStationStoppedMidUploadLeavesItsBoxInterrupted) {
   // The file names every box and station: its owner's alone.
   EXPECT_EQ(fs::status(File()).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// A scanner's line or a typed one is kept as the label it stands for; a misread that runs on is
+// cut where a character begins, so that the label stays UTF-8.
+TEST(LabelText, WhatIsTypedIsKeptAsTheLabel) {
+  const std::string e = "\xC3\xA9";  // é
+  std::string many;
+  for (int i = 0; i < 100; ++i) many += e;
+  const struct {
+    std::string Typed, Kept;
+  } cases[] = {
+      {"5A17-004211", "5A17-004211"},
+      {"  5A17-004211 \t", "5A17-004211"},
+      {"5A17\x1B[2K-004211\x7F", "5A17[2K-004211"},
+      {"   ", ""},
+      {"Jos" + e, "Jos" + e},
+      {many, many.substr(0, 128)},
+      {"x" + many, "x" + many.substr(0, 126)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CleanLabel(c.Typed), c.Kept) << c.Typed;
+}
+
+// The operator scans each box's label when the station asks, port by port in the order the
+// boxes answer: each label lands on its own box, and the record finds the box by it. An empty
+// line or Ctrl+D leaves a box without one, and the box goes on.
+TEST_F(Record, LabelsTypedForTwoPortsLandOnTheirOwnBoxes) {
+  WriteImage("fw.bin", 1000, 4);
+  AddBox();
+  AddBox();
+  CliProcess::Setup setup;
+  setup.Folder = Dir.string();
+  setup.ErrColumns = 200;
+  setup.InputOnTerminal = true;
+  CliProcess station(
+      {"--record", File(), "--label", "-p", Path("box0"), "-p", Path("box1"), "upload", "fw.bin"},
+      setup);
+  const std::string prompt = " box 1: label?";
+  for (std::size_t asked = 1; asked <= 2; ++asked) {
+    // The newest prompt names the port whose box is to be scanned now.
+    std::size_t at = std::string::npos, count = 0;
+    for (int wait = 0; wait < 400 && count < asked; wait += 1) {
+      const std::string err = station.Err();
+      count = 0;
+      for (std::size_t p = err.find(prompt); p != std::string::npos; p = err.find(prompt, p + 1)) {
+        ++count;
+        at = p;
+      }
+      if (count < asked) std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_EQ(count, asked) << station.Err();
+    const std::string err = station.Err();
+    const std::string port = err.substr(at - 4, 4);
+    ASSERT_TRUE(port == "box0" || port == "box1") << err;
+    station.TypeOnErrTerminal("5A17-" + port + "\n");
+  }
+  ASSERT_EQ(station.Wait(60000), 0) << station.Err();
+  EXPECT_NE(station.Err().find("box0 box 1 (5A17-box0): ok"), std::string::npos) << station.Err();
+  const std::vector<std::string> rows = Rows(File());
+  ASSERT_EQ(rows.size(), 2u);
+  for (const std::string& row : rows) {
+    const std::string port = Field(row, "port");
+    EXPECT_EQ(Field(row, "label"), "5A17-" + port.substr(port.size() - 4)) << row;
+    EXPECT_EQ(Field(row, "result"), "ok") << row;
+  }
+  const Ran history = Run({"record", "--label", "5A17-box1", "--json"}, File());
+  ASSERT_EQ(LinesOf(history.Out).size(), 1u) << history.Out;
+  EXPECT_EQ(Field(history.Out, "port"), Path("box1"));
+
+  for (const std::string skip : {"\n", "\x04"}) {
+    SCOPED_TRACE(::testing::PrintToString(skip));
+    CliProcess one({"--record", File(), "--label", "-p", Path("box0"), "upload", "fw.bin"}, setup);
+    ASSERT_TRUE(one.WaitForErr("box0 box 1: label?", 20000)) << one.Err();
+    one.TypeOnErrTerminal(skip);
+    EXPECT_EQ(one.Wait(60000), 0) << one.Err();
+  }
+  const std::vector<std::string> all = Rows(File());
+  ASSERT_EQ(all.size(), 4u);
+  EXPECT_EQ(Field(all[2], "label"), "");
+  EXPECT_EQ(Field(all[3], "label"), "");
+  EXPECT_EQ(Field(all[3], "result"), "ok");
+}
+
+// A supervisor follows the line's file: each box that two other station processes end appears
+// once, as it ends; what ended before the follow began does not.
+TEST_F(Record, AFollowSeesEachBoxTwoStationsEndOnce) {
+  WriteImage("fw.bin", 1000, 4);
+  AddBox();
+  AddBox();
+  ASSERT_EQ(Run({"-p", Path("box0"), "upload", "fw.bin"}, File()).Status, 0);
+  CliProcess follow({"--record", File(), "record", "--follow", "--json"}, Dir.string());
+  ASSERT_TRUE(follow.WaitForErr("Ctrl+C ends", 10000)) << follow.Err();
+  std::this_thread::sleep_for(300ms);
+  CliProcess a({"--record", File(), "-p", Path("box0"), "upload", "fw.bin"}, Dir.string());
+  CliProcess b({"--record", File(), "-p", Path("box1"), "upload", "fw.bin"}, Dir.string());
+  EXPECT_EQ(a.Wait(30000), 0) << a.Err();
+  EXPECT_EQ(b.Wait(30000), 0) << b.Err();
+  FollowedLines(follow, 2, 5000);
+  // Time for a box shown twice to show.
+  std::this_thread::sleep_for(1s);
+  follow.Signal(SIGINT);
+  EXPECT_EQ(follow.Wait(10000), 0) << follow.Err();
+  const std::vector<std::string> lines = LinesOf(follow.Out());
+  ASSERT_EQ(lines.size(), 2u) << follow.Out();
+  std::set<std::string> ports;
+  for (const std::string& line : lines) {
+    ports.insert(Field(line, "port"));
+    EXPECT_EQ(Field(line, "result"), "ok") << line;
+    EXPECT_NE(line.find("{\"step\": \"upload fw.bin\", \"result\": \"ok\""), std::string::npos)
+        << line;
+  }
+  EXPECT_EQ(ports, (std::set<std::string>{Path("box0"), Path("box1")}));
 }
 
 // PCs cloned from one image share a host name: a station marks only what its own dead processes
@@ -485,6 +611,86 @@ class RecordServer : public Record {
 };
 std::string RecordServer::Folder;
 std::string RecordServer::Conninfo;
+
+// A line's server that holds the record's first schema is brought up to date by the first station
+// that opens it: every row stays, and a box found by its label is one written since.
+TEST_F(RecordServer, AFirstSchemaServerIsUpgradedKeepingEveryRow) {
+  const std::string database = Conninfo + " dbname=kelvarin_v1";
+  const std::string v1 =
+      "CREATE TABLE kelvarin_schema (version INTEGER NOT NULL); INSERT INTO kelvarin_schema"
+      " VALUES (1); CREATE TABLE boxes (id TEXT PRIMARY KEY, station TEXT NOT NULL, port TEXT"
+      " NOT NULL, adapter TEXT NOT NULL, started TEXT NOT NULL, ended TEXT NOT NULL, result TEXT"
+      " NOT NULL, status INTEGER NOT NULL, why TEXT NOT NULL, loader_version TEXT NOT NULL,"
+      " hardware_model TEXT NOT NULL, hardware_version TEXT NOT NULL, oui TEXT NOT NULL, image"
+      " TEXT NOT NULL, image_size BIGINT NOT NULL, image_sha256 TEXT NOT NULL, bytes BIGINT NOT"
+      " NULL, pid BIGINT NOT NULL); CREATE TABLE steps (box_id TEXT NOT NULL REFERENCES boxes"
+      " (id) ON DELETE CASCADE, n INTEGER NOT NULL, step TEXT NOT NULL, result TEXT NOT NULL,"
+      " why TEXT NOT NULL, seconds DOUBLE PRECISION NOT NULL, PRIMARY KEY (box_id, n)); INSERT"
+      " INTO boxes VALUES ('old', 'host', 'ttyUSB0', '', '2026-12-01T08:00:00.000Z',"
+      " '2026-12-01T08:01:00.000Z', 'ok', 0, '', '5.6', 'M', 'V', 'O', 'fw.bin', 10, 'abc', 10,"
+      " 42); INSERT INTO steps VALUES ('old', 0, 'upload fw.bin', 'ok', '', 1.0);";
+  ASSERT_EQ(std::system(("psql -q \"" + Conninfo + "\" -c 'DROP DATABASE IF EXISTS kelvarin_v1'"
+                         " -c 'CREATE DATABASE kelvarin_v1' >/dev/null")
+                            .c_str()),
+            0);
+  ASSERT_EQ(std::system(("psql -q \"" + database + "\" -c \"" + v1 + "\" >/dev/null").c_str()), 0);
+  const auto store = PostgresRecord(database);
+  std::string why;
+  ASSERT_TRUE(store->Open(why)) << why;
+  BoxRecord next;
+  next.Id = "new";
+  next.Station = "host";
+  next.Port = "ttyUSB1";
+  next.Started = "2026-12-09T08:00:00.000Z";
+  next.Result = "ok";
+  next.Label = "5A17-004211";
+  next.Steps = {{"erase 0 1000", "ok", "", 0.5}};
+  ASSERT_TRUE(store->Put(next, why)) << why;
+  std::vector<BoxRecord> rows;
+  ASSERT_TRUE(store->Rows({}, true, rows, why)) << why;
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].ImageSha256, "abc");
+  ASSERT_EQ(rows[0].Steps.size(), 1u);
+  EXPECT_EQ(rows[0].Label, "");
+  RecordFilter byLabel;
+  byLabel.Label = "5A17-004211";
+  rows.clear();
+  ASSERT_TRUE(store->Rows(byLabel, true, rows, why)) << why;
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].Id, "new");
+  EXPECT_EQ(rows[0].Steps.size(), 1u);
+}
+
+// A supervisor follows the line's server: the stations' boxes appear as they end, each once, from
+// the server's notices; a server restarted meanwhile is followed again, without a restart.
+TEST_F(RecordServer, AFollowSeesEachBoxOnceAndOutlivesAServerRestart) {
+  WriteImage("fw.bin", 1000, 4);
+  AddBox();
+  AddBox();
+  CliProcess follow({"--record", Conninfo, "record", "--follow", "--json"}, Dir.string());
+  ASSERT_TRUE(follow.WaitForErr("Ctrl+C ends", 10000)) << follow.Err();
+  std::this_thread::sleep_for(300ms);
+  CliProcess a({"--record", Conninfo, "-p", Path("box0"), "upload", "fw.bin"}, Dir.string());
+  CliProcess b({"--record", Conninfo, "-p", Path("box1"), "upload", "fw.bin"}, Dir.string());
+  EXPECT_EQ(a.Wait(30000), 0) << a.Err();
+  EXPECT_EQ(b.Wait(30000), 0) << b.Err();
+  EXPECT_EQ(FollowedLines(follow, 2, 5000).size(), 2u) << follow.Out();
+
+  Server("stop");
+  ASSERT_TRUE(follow.WaitForErr("trying again", 10000)) << follow.Err();
+  ASSERT_FALSE(Server("start").empty());
+  ASSERT_TRUE(follow.WaitForErr("can be read again", 15000)) << follow.Err();
+  EXPECT_EQ(Run({"-p", Path("box1"), "upload", "fw.bin"}, Conninfo).Status, 0);
+  FollowedLines(follow, 3, 5000);
+  std::this_thread::sleep_for(1s);
+  follow.Signal(SIGINT);
+  EXPECT_EQ(follow.Wait(10000), 0) << follow.Err();
+  const std::vector<std::string> lines = LinesOf(follow.Out());
+  ASSERT_EQ(lines.size(), 3u) << follow.Out();
+  std::multiset<std::string> ports;
+  for (const std::string& line : lines) ports.insert(Field(line, "port"));
+  EXPECT_EQ(ports, (std::multiset<std::string>{Path("box0"), Path("box1"), Path("box1")}));
+}
 
 TEST_F(RecordServer, TwoStationsWriteToOneServer) {
   WriteImage("fw.bin", 2 * 0x1FFFC, 5);
