@@ -11,6 +11,7 @@
 #include "dlcfg/DlCfgRecord.h"
 #include "link/NumberText.h"
 #include "platform/SerialPort.h"
+#include "production/BoxRecord.h"
 #include "service/ServiceRequests.h"
 #include "wire/LoaderCommands.h"
 
@@ -137,26 +138,6 @@ constexpr OptionEntry OptionTable[] = {
      "asks for each box's label (scanned or typed, then Enter) before its work; record --label "
      "TEXT: the box with that label"},
 };
-
-// A time as the record writes it, or the start of one ("2026-12-08T09"): the record compares
-// it as text, so "2026-12-8" would quietly mean something else.
-bool RecordTime(const std::string& text) {
-  static const std::string shape = "dddd-dd-ddTdd:dd:dd.dddZ";
-  bool whole = false;
-  for (std::size_t length : {4, 7, 10, 13, 16, 19, 23, 24}) whole |= text.size() == length;
-  if (!whole) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const bool digit = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
-    if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
-  }
-  const auto number = [&](std::size_t at, int low, int high) {
-    if (text.size() < at + 2) return true;
-    const int n = std::stoi(text.substr(at, 2));
-    return n >= low && n <= high;
-  };
-  return number(5, 1, 12) && number(8, 1, 31) && number(11, 0, 23) && number(14, 0, 59) &&
-         number(17, 0, 59);
-}
 
 std::string ApplyOption(const OptionEntry& entry, const std::string& v, CliOptions& o, bool& help) {
   switch (entry.Id) {
@@ -432,7 +413,8 @@ const std::vector<CommandSpec>& SpelledCommands() {
        "Prints the record of boxes (newest last) from the default file, --record PATH or the "
        "server: a line a box, or with --json one object a box, with --csv comma-separated "
        "values. --since TIME (UTC, as the record writes it: 2026-12-08T09:30), --port PORT and "
-       "--label TEXT (the box's history) choose the boxes, --failed only those that failed or were interrupted. --summary prints "
+       "--label TEXT (the box's history) choose the boxes, --failed only those that failed or were "
+       "interrupted. --summary prints "
        "boxes per hour, the yield and the failures by reason. --follow goes on printing each box "
        "as it ends, from the file that stations write or from the server, until Ctrl+C.",
        "kelvarin-cli record --since 2026-12-08 --failed\nkelvarin-cli record --label "

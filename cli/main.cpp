@@ -52,12 +52,6 @@ int ListPorts(const CliOptions& options) {
   return ExitStatus::Ok;
 }
 
-// The record's file when --record names none.
-std::string DefaultRecordFile() {
-  const std::string folder = ProgramDataFolder();
-  return folder.empty() ? folder : SystemName(SystemPath(folder) / "record.sqlite");
-}
-
 std::string RecordPlace(const CliOptions& options) {
   return options.RecordWhere.empty() ? DefaultRecordFile() : options.RecordWhere;
 }

@@ -1,6 +1,7 @@
 #include "production/BoxRecord.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -49,10 +50,9 @@ std::string StepsJson(const std::vector<StepRecord>& steps) {
 std::string RowJson(const BoxRecord& r) {
   return "{\"station\": " + JsonString(r.Station) + ", \"station_id\": " + JsonString(r.StationId) +
          ", \"port\": " + JsonString(r.Port) + ", \"label\": " + JsonString(r.Label) +
-         ", \"adapter\": " + JsonString(r.Adapter) +
-         ", \"started\": " + JsonString(r.Started) + ", \"ended\": " + JsonString(r.Ended) +
-         ", \"status\": " + std::to_string(r.Status) + ", \"result\": " + JsonString(r.Result) +
-         ", \"why\": " + JsonString(r.Why) +
+         ", \"adapter\": " + JsonString(r.Adapter) + ", \"started\": " + JsonString(r.Started) +
+         ", \"ended\": " + JsonString(r.Ended) + ", \"status\": " + std::to_string(r.Status) +
+         ", \"result\": " + JsonString(r.Result) + ", \"why\": " + JsonString(r.Why) +
          ", \"loader_version\": " + JsonString(r.LoaderVersion) +
          ", \"hardware_model\": " + JsonString(r.HardwareModel) +
          ", \"hardware_version\": " + JsonString(r.HardwareVersion) +
@@ -63,7 +63,8 @@ std::string RowJson(const BoxRecord& r) {
 }
 
 std::string CsvHeader() {
-  return "station,station_id,port,label,adapter,started,ended,status,result,why,loader_version,hardware_"
+  return "station,station_id,port,label,adapter,started,ended,status,result,why,loader_version,"
+         "hardware_"
          "model,"
          "hardware_version,oui,image,image_size,image_sha256,bytes,steps";
 }
@@ -154,4 +155,22 @@ std::string SummaryText(const std::vector<BoxRecord>& rows) {
   if (!byCount.empty()) out += "failures by reason:\n";
   for (const auto& [n, why] : byCount) out += "  " + std::to_string(-n) + "  " + why + "\n";
   return out;
+}
+
+bool RecordTime(const std::string& text) {
+  static const std::string shape = "dddd-dd-ddTdd:dd:dd.dddZ";
+  bool whole = false;
+  for (std::size_t length : {4, 7, 10, 13, 16, 19, 23, 24}) whole |= text.size() == length;
+  if (!whole) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool digit = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
+    if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
+  }
+  const auto number = [&](std::size_t at, int low, int high) {
+    if (text.size() < at + 2) return true;
+    const int n = std::stoi(text.substr(at, 2));
+    return n >= low && n <= high;
+  };
+  return number(5, 1, 12) && number(8, 1, 31) && number(11, 0, 23) && number(14, 0, 59) &&
+         number(17, 0, 59);
 }

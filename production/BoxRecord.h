@@ -82,5 +82,9 @@ struct RecordFilter {
   std::string Id;           // only this box (empty: any)
 };
 
+// A time as the record writes it, or the start of one ("2026-12-08T09"): the record compares
+// it as text, so "2026-12-8" would quietly mean something else.
+bool RecordTime(const std::string& text);
+
 // Boxes per hour, yield and the failures by reason, of the rows given.
 std::string SummaryText(const std::vector<BoxRecord>& rows);

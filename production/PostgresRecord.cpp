@@ -61,27 +61,44 @@ class PostgresStore : public RecordStore {
     Conn = PQconnectdbParams(keys, values, 1);
     if (PQstatus(Conn) != CONNECTION_OK) return Failed(why);
     // A role that may write rows but not change the schema works once the schema exists.
-    Result exists(PQexec(Conn, "SELECT MAX(version) FROM kelvarin_schema"));
-    if (exists.Ok() && PQntuples(exists.R) > 0 && !PQgetisnull(exists.R, 0, 0)) {
-      const int version = std::atoi(PQgetvalue(exists.R, 0, 0));
-      why = SchemaTooNew(version);
-      if (!why.empty()) {
-        why = Name() + ": " + why;
-        return false;
-      }
-      const std::string upgrade = SchemaUpgradeSql(version);
-      if (upgrade.empty()) return true;
-      // In one transaction, so that a station that races another to it leaves no half.
-      Result upgraded(PQexec(Conn, ("BEGIN;" + upgrade + "COMMIT;").c_str()));
-      if (upgraded.Ok()) return true;
+    int version = SchemaVersion();
+    if (version >= RecordSchemaVersion) return VersionUsable(version, why);
+    // Stations that start together on a new or older server make or upgrade it once: the
+    // second waits for the first and finds its work done.
+    if (!Exec("BEGIN", why)) return false;
+    Result locked(PQexec(Conn, "SELECT pg_advisory_xact_lock(7319046)"));
+    if (!locked.Ok()) {
       Failed(why);
       Result(PQexec(Conn, "ROLLBACK"));
-      why += " (upgrading the record's schema from version " + std::to_string(version) +
-             ": its owner runs kelvarin-cli once to do it)";
       return false;
     }
-    Result created(PQexec(Conn, RecordSchemaSql().c_str()));
-    return created.Ok() || Failed(why);
+    version = SchemaVersion();
+    const std::string sql = version > 0 ? SchemaUpgradeSql(version) : RecordSchemaSql();
+    Result changed(PQexec(Conn, (sql + "COMMIT;").c_str()));
+    if (changed.Ok()) return true;
+    Failed(why);
+    Result(PQexec(Conn, "ROLLBACK"));
+    if (version > 0)
+      why += " (upgrading the record's schema from version " + std::to_string(version) +
+             ": its owner runs kelvarin-cli once to do it)";
+    return false;
+  }
+
+  // The schema's version on the server; 0: none there yet.
+  int SchemaVersion() {
+    // Asked first, so that a transaction under way is not spoiled by a table not there.
+    Result table(PQexec(Conn, "SELECT to_regclass('kelvarin_schema') IS NOT NULL"));
+    if (!table.Ok() || PQntuples(table.R) == 0 || PQgetvalue(table.R, 0, 0)[0] != 't') return 0;
+    Result exists(PQexec(Conn, "SELECT MAX(version) FROM kelvarin_schema"));
+    if (!exists.Ok() || PQntuples(exists.R) == 0 || PQgetisnull(exists.R, 0, 0)) return 0;
+    return std::atoi(PQgetvalue(exists.R, 0, 0));
+  }
+
+  bool VersionUsable(int version, std::string& why) {
+    why = SchemaTooNew(version);
+    if (why.empty()) return true;
+    why = Name() + ": " + why;
+    return false;
   }
 
   bool Put(const BoxRecord& r, std::string& why) override {
@@ -207,10 +224,10 @@ class PostgresStore : public RecordStore {
               std::string& why, bool running) {
     if (!Connected(why)) return false;
     const std::string failed = filter.FailedOnly ? "1" : "0";
-    const char* values[] = {filter.Since.c_str(),       filter.Port.c_str(), failed.c_str(),
-                            running ? "1" : "0",        filter.PortAsTyped.c_str(),
-                            filter.Label.c_str(),       filter.EndedFrom.c_str(),
-                            filter.Id.c_str()};
+    const char* values[] = {
+        filter.Since.c_str(),     filter.Port.c_str(),        failed.c_str(),
+        running ? "1" : "0",      filter.PortAsTyped.c_str(), filter.Label.c_str(),
+        filter.EndedFrom.c_str(), filter.Id.c_str()};
     const std::string sql =
         std::string("SELECT ") + BoxColumns +
         " FROM boxes WHERE started >= $1 AND ($2 = '' OR port = $2 OR port = $5) AND ($3 = '0'"

@@ -7,6 +7,7 @@
 
 #include "platform/Files.h"
 #include "platform/Station.h"
+#include "production/Sha256.h"
 
 namespace {
 
@@ -52,6 +53,11 @@ std::string StationIdIn(const std::string& folder) {
 
 }  // namespace
 
+std::string DefaultRecordFile() {
+  const std::string folder = ProgramDataFolder();
+  return folder.empty() ? folder : SystemName(SystemPath(folder) / "record.sqlite");
+}
+
 Recorder::Recorder(std::string where, std::string local, std::string station,
                    std::function<void(const std::string&)> say)
     : Where(std::move(where)), LocalPath(std::move(local)), Say(std::move(say)) {
@@ -76,9 +82,36 @@ void Recorder::Put(BoxRecord row) {
   MakeValidUtf8(row);
   {
     std::lock_guard lock(Mutex);
-    Queue.push_back(std::move(row));
+    Queue.push_back({std::move(row), false});
   }
   Changed.notify_one();
+}
+
+void Recorder::PutHashingImage(BoxRecord row) {
+  const bool hash = !row.Image.empty() && row.ImageSha256.empty();
+  MakeValidUtf8(row);
+  {
+    std::lock_guard lock(Mutex);
+    Queue.push_back({std::move(row), hash});
+  }
+  Changed.notify_one();
+}
+
+void Recorder::HashImage(BoxRecord& row) {
+  std::error_code error;
+  const std::filesystem::path path = SystemPath(row.Image);
+  const std::uint64_t size = std::filesystem::file_size(path, error);
+  if (error) return;
+  const long long changed =
+      std::filesystem::last_write_time(path, error).time_since_epoch().count();
+  if (error) return;
+  if (Hashed.Path != row.Image || Hashed.Size != size || Hashed.Changed != changed) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenFile(row.Image, "rb"), std::fclose);
+    if (!file) return;
+    Hashed = {row.Image, size, changed, Sha256OfFile(file.get(), size)};
+  }
+  row.ImageSize = size;
+  row.ImageSha256 = Hashed.Sha256;
 }
 
 void Recorder::Finish() {
@@ -129,10 +162,11 @@ void Recorder::Run() {
       continue;
     }
     if (Queue.empty()) break;
-    BoxRecord row = std::move(Queue.front());
+    Queued next = std::move(Queue.front());
     Queue.pop_front();
     lock.unlock();
-    Write(row);
+    if (next.HashImage) HashImage(next.Row);
+    Write(next.Row);
   }
   if (Server != nullptr && !ServerOk && KeptSinceDown > 0) Reconnect(why);
   // What is left for a later run, counted as rows (a box is kept once however often written).

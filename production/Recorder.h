@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -16,6 +17,10 @@
 // the line up. With a server, rows it cannot take are kept in the local file and forwarded
 // when it can (at the next start and while running), each once: the server keeps one row per
 // box id. Problems are said once, not per box.
+// The record's file when none is named: the user's data folder's record.sqlite ("" where there
+// is none).
+std::string DefaultRecordFile();
+
 class Recorder {
  public:
   // Who writes the rows: the station's name, the id that tells it from clones of its PC, and
@@ -41,6 +46,9 @@ class Recorder {
   void Start();
   // Queued; written in order.
   void Put(BoxRecord row);
+  // The same, with the SHA-256 of the file row.Image names read on the writer's thread: a
+  // window that hands over an image's path never waits for its digest.
+  void PutHashingImage(BoxRecord row);
   // Writes whatever is queued (and tries the server once more), then ends the thread.
   void Finish();
   // After Finish: the rows that still wait in the local file for the server.
@@ -80,7 +88,19 @@ class Recorder {
 
   std::mutex Mutex;
   std::condition_variable Changed;
-  std::deque<BoxRecord> Queue;
+  struct Queued {
+    BoxRecord Row;
+    bool HashImage = false;
+  };
+  void HashImage(BoxRecord& row);
+  std::deque<Queued> Queue;
+  // The last image hashed: a box's rows name it again and again.
+  struct {
+    std::string Path;
+    std::uint64_t Size = 0;
+    long long Changed = 0;
+    std::string Sha256;
+  } Hashed;
   bool Finishing = false;
   std::thread Thread;
 };

@@ -16,9 +16,9 @@ TForm_EraseFlash::TForm_EraseFlash(Core& core, QWidget* parent)
 TForm_EraseFlash::~TForm_EraseFlash() = default;
 
 void TForm_EraseFlash::Btn_EraseFlashOKClick() {
-  FlashClicked(Protocol, Controls, FlashWork::Erase);
+  FlashClicked(Protocol, Controls, FlashWork::Erase, Record);
 }
 
 void TForm_EraseFlash::Btn_ReadFlashClick() {
-  FlashClicked(Protocol, Controls, FlashWork::Read);
+  FlashClicked(Protocol, Controls, FlashWork::Read, Record);
 }

@@ -7,6 +7,7 @@
 #include "service/ServiceRequests.h"
 
 class Core;
+class WindowRecord;
 
 namespace Ui {
 class Form_EraseFlash;
@@ -23,6 +24,9 @@ class TForm_EraseFlash : public QDialog {
 
   void Btn_EraseFlashOKClick();
   void Btn_ReadFlashClick();
+
+  // Where the box's steps are recorded (nullptr: nowhere).
+  WindowRecord* Record = nullptr;
 
  private:
   Core& Protocol;

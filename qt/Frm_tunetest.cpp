@@ -14,5 +14,5 @@ Tform_Tune::Tform_Tune(Core& core, QWidget* parent)
 Tform_Tune::~Tform_Tune() = default;
 
 void Tform_Tune::Btn_OKClick() {
-  TuneClicked(Protocol, Controls);
+  TuneClicked(Protocol, Controls, Record);
 }

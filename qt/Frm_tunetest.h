@@ -6,6 +6,7 @@
 #include "qt/QtControls.h"
 
 class Core;
+class WindowRecord;
 
 namespace Ui {
 class form_Tune;
@@ -21,6 +22,9 @@ class Tform_Tune : public QDialog {
   ~Tform_Tune() override;
 
   void Btn_OKClick();
+
+  // Where the box's steps are recorded (nullptr: nowhere).
+  WindowRecord* Record = nullptr;
 
  private:
   Core& Protocol;

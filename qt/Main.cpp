@@ -22,6 +22,7 @@
 #include "qt/Frm_tunetest.h"
 #include "qt/Latin1Text.h"
 #include "qt/MessageBox.h"
+#include "qt/RecordView.h"
 #include "qt/StartUp.h"
 #include "ui_Main.h"
 #include "version/KelvarinVersion.h"
@@ -75,6 +76,8 @@ Tform_main::Tform_main(Clock* clock, QWidget* parent)
     connect(button, &QAbstractButton::clicked, this, [this, name] { Model.Pressed(name); });
   }
   connect(ui->text_Cmd, &QLineEdit::returnPressed, this, &Tform_main::text_CmdKeyPress);
+  connect(ui->text_Label, &QLineEdit::textChanged, this, [this] { Model.LabelTyped(); });
+  ui->tbtn_Record->setIcon(style()->standardIcon(QStyle::SP_FileDialogContentsView));
   connect(ui->tbtn_Service, &QToolButton::toggled, this, &Tform_main::tbtn_ServiceClick);
 
   LogTimer.setSingleShot(true);
@@ -126,6 +129,30 @@ void Tform_main::Attach(Tform_uart* uart, Tform_DL_Config* dlConfig, Tform_Tune*
   for (QWidget* dialog : std::initializer_list<QWidget*>{uart, dlConfig, tune, eraseFlash})
     if (dialog) dialog->setFont(font());
   Model.Attach(uart ? &uart->Presenter() : nullptr, dlConfig ? &dlConfig->Presenter() : nullptr);
+}
+
+void Tform_main::AttachRecord(WindowRecordKeeper* record) {
+  Keeper = record;
+  WindowRecord* boxes = record ? &record->Boxes() : nullptr;
+  Model.AttachRecord(boxes);
+  if (form_Tune) form_Tune->Record = boxes;
+  if (Form_EraseFlash) Form_EraseFlash->Record = boxes;
+}
+
+void Tform_main::ShowRecordView() {
+  if (!Keeper) {
+    ShowMessageBox(
+        "No record is kept: the window was started with --no-record, or this build "
+        "keeps none");
+    return;
+  }
+  if (!form_Record) {
+    form_Record = std::make_unique<TForm_Record>(Keeper->Where(), this);
+    form_Record->setFont(font());
+  }
+  form_Record->show();
+  form_Record->raise();
+  form_Record->activateWindow();
 }
 
 void Tform_main::StopWorkers() {
@@ -211,6 +238,9 @@ void Tform_main::Open(WindowAction what) {
       return;
     case WindowAction::Help:
       ui->tbtn_Help->showMenu();
+      return;
+    case WindowAction::RecordView:
+      ShowRecordView();
       return;
     default:
       return;

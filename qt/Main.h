@@ -20,12 +20,14 @@
 #include "qt/Uart_init.h"
 #include "window/StatusText.h"
 #include "window/WindowModel.h"
+#include "window/WindowRecord.h"
 
 class QMessageBox;
 class QMimeData;
 class Tform_DL_Config;
 class Tform_Tune;
 class TForm_EraseFlash;
+class TForm_Record;
 
 namespace Ui {
 class Tform_main;
@@ -42,6 +44,8 @@ class Tform_main : public QMainWindow, private WindowFace {
   ~Tform_main() override;
 
   // The other windows, created right after this one.
+  // The record of the boxes served (nullptr: none is kept).
+  void AttachRecord(WindowRecordKeeper* record);
   void Attach(Tform_uart* uart, Tform_DL_Config* dlConfig, Tform_Tune* tune,
               TForm_EraseFlash* eraseFlash);
 
@@ -79,6 +83,8 @@ class Tform_main : public QMainWindow, private WindowFace {
   QAction* act_ClearLog = nullptr;
   QAction* act_SaveLog = nullptr;
   QAction* act_Timestamps = nullptr;
+  // The Record view, once opened.
+  TForm_Record* RecordView() { return form_Record.get(); }
   // The Help button's menu.
   QAction* act_About = nullptr;
 
@@ -128,6 +134,7 @@ class Tform_main : public QMainWindow, private WindowFace {
   void Open(WindowAction what) override;
   std::optional<std::string> PickImage() override;
 
+  void ShowRecordView();
   void FormCreate();
   void BuildStatusBar();
   void BuildLogMenu();
@@ -144,6 +151,8 @@ class Tform_main : public QMainWindow, private WindowFace {
   Tform_DL_Config* form_DL_Config = nullptr;
   Tform_Tune* form_Tune = nullptr;
   TForm_EraseFlash* Form_EraseFlash = nullptr;
+  WindowRecordKeeper* Keeper = nullptr;
+  std::unique_ptr<TForm_Record> form_Record;
   QTimer LogTimer;
   // Polls the engine's progress while an upload or a read-back runs, and the countdown while a
   // reply is awaited.

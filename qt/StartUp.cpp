@@ -10,6 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "production/RecordStore.h"
+
 namespace {
 
 // Qt's own options, which QApplication takes off the command line itself; a dash more in
@@ -56,6 +58,16 @@ StartRequest ReadStartArguments(int argc, const char* const* argv) {
       request.FromMenu = true;
       continue;
     }
+    if (arg == "--no-record") {
+      request.NoRecord = true;
+      continue;
+    }
+    if (arg == "--record" || arg == "--station") {
+      if (++i >= argc || argv[i][0] == '\0')
+        return bad("option '" + std::string(arg) + "' needs a value");
+      (arg == "--record" ? request.RecordWhere : request.Station) = argv[i];
+      continue;
+    }
     const std::string_view qt = QtOptionName(arg);
     if (Among(qt, QtFlags)) continue;
     if (!Among(qt, QtOptionsWithValue)) return bad("unknown option '" + std::string(arg) + "'");
@@ -63,16 +75,29 @@ StartRequest ReadStartArguments(int argc, const char* const* argv) {
     if (arg.find('=') == std::string_view::npos && ++i >= argc)
       return bad("option '" + std::string(arg) + "' needs a value");
   }
+  if (request.NoRecord && !request.RecordWhere.empty())
+    return bad("--no-record and --record do not go together");
+  // Said in words that never quote the address: it may hold a password.
+  if (NamesServer(request.RecordWhere))
+    if (const std::string problem = ServerAddressProblem(request.RecordWhere); !problem.empty())
+      return bad("--record: " + problem);
   return request;
 }
 
 const char* UsageText() {
-  return "usage: kelvarin [--menu] [Qt options]\n"
+  return "usage: kelvarin [--menu] [--record FILE|SERVER | --no-record] [--station NAME]\n"
+         "                [Qt options]\n"
          "       kelvarin --help | --version\n"
          "Opens the window of the Kelvarin service tool for set-top box boot loaders.\n"
          "It keeps config.cfg and writes flashdata.bin in the folder it is started from.\n"
          "\n"
          "  --menu      work in ~/Kelvarin (made on first start), as the menu entry does\n"
+         "  --record FILE|SERVER\n"
+         "              keep the record of the boxes served there (default: the user's\n"
+         "              own record.sqlite, as kelvarin-cli keeps it)\n"
+         "  --no-record keep no record\n"
+         "  --station NAME\n"
+         "              the bench's name in the record (default: the host name)\n"
          "  -h, --help  print this help and exit\n"
          "  --version   print the version and exit\n"
          "\n"

@@ -12,6 +12,11 @@ struct StartRequest {
   bool FromMenu = false;
   // Qt is told which platform or display to use: leave the choice to it.
   bool PlatformGiven = false;
+  // The record of the boxes served: --record's file or server ("": the user's own file), none
+  // with --no-record; --station names the bench in it.
+  std::string RecordWhere;
+  bool NoRecord = false;
+  std::string Station;
   // Action::Bad: what is wrong with the arguments.
   std::string Problem;
 };

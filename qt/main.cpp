@@ -1,12 +1,15 @@
 #include <QApplication>
 #include <QDir>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
+#include "production/RecordStore.h"
 #include "qt/MessageBox.h"
 #include "qt/StartUp.h"
 #include "qt/Windows.h"
 #include "version/KelvarinVersion.h"
+#include "window/WindowRecord.h"
 #include "window/WindowRules.h"
 
 int main(int argc, char** argv) {
@@ -45,7 +48,26 @@ int main(int argc, char** argv) {
   QGuiApplication::setDesktopFileName("kelvarin");
   QApplication::setWindowIcon(KelvarinIcon());
   Windows windows;
+  // The record of the boxes the bench serves, as kelvarin-cli keeps it; what its writer says
+  // goes to the log, on the window's thread.
+  std::unique_ptr<WindowRecordKeeper> record;
+  if (!request.NoRecord && RecordAvailable() &&
+      (!request.RecordWhere.empty() || !DefaultRecordFile().empty())) {
+    Tform_main* window = &windows.form_main;
+    record = std::make_unique<WindowRecordKeeper>(
+        request.RecordWhere, request.Station, [window](const std::string& text) {
+          QMetaObject::invokeMethod(
+              window, [window, text] { window->AppendSystemLog(text); }, Qt::QueuedConnection);
+        });
+    windows.form_main.AttachRecord(record.get());
+  }
   windows.form_main.show();
   if (!folderProblem.empty()) ShowMessageBox(folderProblem);
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  // The box at work is written before the engine stops with the windows.
+  if (record) {
+    record->Close();
+    windows.form_main.AttachRecord(nullptr);
+  }
+  return status;
 }

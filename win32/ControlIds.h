@@ -12,23 +12,26 @@
 
 // qt/Main.ui
 #define IDC_pnl_cmd 1000
-#define IDC_btn_SendCmd 1001
-#define IDC_btn_UpdateCode 1002
-#define IDC_btn_CmdVerifyBootCode 1003
-#define IDC_btn_CmdVerifyApp 1004
-#define IDC_btn_CmdTuneTest 1005
-#define IDC_btn_CmdRebootSTB 1006
-#define IDC_btn_CmdLoadVer 1007
-#define IDC_btn_CmdRunApp 1008
-#define IDC_Memo_Msg 1009
-#define IDC_text_Cmd 1010
-#define IDC_btn_CmdEraseFlash 1011
-#define IDC_Btn_DL_Cfg 1012
-#define IDC_tbtn_UartConnect 1013
-#define IDC_tbtn_UartDisconnect 1014
-#define IDC_tbtn_Setting 1015
-#define IDC_tbtn_Service 1016
-#define IDC_tbtn_Help 1017
+#define IDC_text_Label 1001
+#define IDC_btn_SendCmd 1002
+#define IDC_btn_UpdateCode 1003
+#define IDC_btn_CmdVerifyBootCode 1004
+#define IDC_btn_CmdVerifyApp 1005
+#define IDC_btn_CmdTuneTest 1006
+#define IDC_btn_CmdRebootSTB 1007
+#define IDC_btn_CmdLoadVer 1008
+#define IDC_btn_CmdRunApp 1009
+#define IDC_Memo_Msg 1010
+#define IDC_text_Cmd 1011
+#define IDC_btn_CmdEraseFlash 1012
+#define IDC_Btn_DL_Cfg 1013
+#define IDC_tbtn_UartConnect 1014
+#define IDC_tbtn_UartDisconnect 1015
+#define IDC_tbtn_Setting 1016
+#define IDC_tbtn_Service 1017
+#define IDC_tbtn_Help 1018
+#define IDC_tbtn_Record 1019
+#define IDC_lab_Label 1020
 // qt/Uart_init.ui
 #define IDC_lab_port 1100
 #define IDC_Combo_port 1101
@@ -239,6 +242,7 @@ struct NamedControl {
 };
 inline constexpr NamedControl NamedControls[] = {
     {"pnl_cmd", IDC_pnl_cmd},
+    {"text_Label", IDC_text_Label},
     {"btn_SendCmd", IDC_btn_SendCmd},
     {"btn_UpdateCode", IDC_btn_UpdateCode},
     {"btn_CmdVerifyBootCode", IDC_btn_CmdVerifyBootCode},
@@ -256,6 +260,8 @@ inline constexpr NamedControl NamedControls[] = {
     {"tbtn_Setting", IDC_tbtn_Setting},
     {"tbtn_Service", IDC_tbtn_Service},
     {"tbtn_Help", IDC_tbtn_Help},
+    {"tbtn_Record", IDC_tbtn_Record},
+    {"lab_Label", IDC_lab_Label},
     {"lab_port", IDC_lab_port},
     {"Combo_port", IDC_Combo_port},
     {"lab_BaudRate", IDC_lab_BaudRate},

@@ -1,10 +1,13 @@
 #include "window/DialogPresenters.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "link/NumberText.h"
 #include "service/ServiceRequests.h"
 #include "window/WindowRules.h"
+#include "wire/LoaderCommands.h"
+#include "wire/Words.h"
 
 namespace {
 
@@ -13,6 +16,21 @@ constexpr const char* DeliveryChoice = "RadGrp_Select";
 constexpr const char* DeliveryBoxes[] = {"grpbox_sat", "grpbox_Cable", "grpbox_Ter"};
 
 }  // namespace
+
+std::string ChangedFieldsStep(const std::uint8_t* before, const std::uint8_t* after) {
+  std::string step = "config set";
+  if (!before || before[DlCfgDeliveryTypeOffset] != after[DlCfgDeliveryTypeOffset])
+    step += " DeliveryType=" + std::to_string(after[DlCfgDeliveryTypeOffset]);
+  const auto old = before ? ShownTexts(before) : std::vector<std::pair<std::string, std::string>>{};
+  for (const auto& [field, text] : ShownTexts(after)) {
+    // The record's CRC follows from the rest.
+    if (field == "Crc") continue;
+    const auto was =
+        std::find_if(old.begin(), old.end(), [&](const auto& o) { return o.first == field; });
+    if (was == old.end() || was->second != text) step += " " + field + "=" + text;
+  }
+  return step;
+}
 
 std::string FieldControl(const std::string& field) {
   return "text_" + field;
@@ -27,9 +45,14 @@ void ConfigPresenter::SetCommandsEnabled(bool enabled) {
     View.Enable(button, enabled);
 }
 
+void ConfigPresenter::Recorded(std::uint32_t word, std::string text) {
+  if (const LoaderCommand* command = LoaderCommandOf(word); Record && command)
+    Record->Begin(*command, std::move(text));
+}
+
 void ConfigPresenter::GetClicked() {
   SetStatus("Status");
-  Engine.GetDlCfg();
+  if (Engine.GetDlCfg()) Recorded(Cmd::GetDlCfg, "config get");
 }
 
 void ConfigPresenter::SetClicked() {
@@ -40,12 +63,15 @@ void ConfigPresenter::SetClicked() {
     View.Message(problem);
     return;
   }
+  const bool sent = Engine.Connected();
   Engine.SetDlCfg(record);
+  if (sent)
+    Recorded(Cmd::SetDlCfg, ChangedFieldsStep(StoredFromBox ? Stored.data() : nullptr, record));
 }
 
 void ConfigPresenter::DefaultClicked() {
   SetStatus("Status");
-  Engine.SetDefaultDlCfg();
+  if (Engine.SetDefaultDlCfg()) Recorded(Cmd::SetDefaultDlCfg, "config default");
 }
 
 void ConfigPresenter::ItemChosen(int item) {
@@ -74,6 +100,7 @@ void ConfigPresenter::ShowDeliveryGroup(int deliveryType) {
 
 void ConfigPresenter::Show(const std::array<std::uint8_t, DlCfgRecordSize>& record) {
   Stored = record;
+  StoredFromBox = true;
   const std::uint8_t deliveryType = record[DlCfgDeliveryTypeOffset];
   // The type is in its edit before the choice changes, because the choice's check reads it; a
   // type outside 1 to 3 shows the terrestrial box and gets the check's message.
@@ -173,7 +200,7 @@ void SettingsPresenter::Cancelled() {
   View.Choose("Combo_StopBit", AtOpen.Stop);
 }
 
-void TuneClicked(Core& engine, DialogView& view) {
+void TuneClicked(Core& engine, DialogView& view, WindowRecord* record) {
   TuneValues values;
   std::string why;
   if (!ReadTuneTexts(TypedNumber(view, "Edt_Frequency"), TypedNumber(view, "Edt_Bandwidth"), values,
@@ -182,9 +209,13 @@ void TuneClicked(Core& engine, DialogView& view) {
     return;
   }
   engine.TuneTest(values.FrequencyKHz, values.Bandwidth);
+  if (record && engine.Connected())
+    if (const LoaderCommand* tune = LoaderCommandOf(Cmd::TuneTest))
+      record->Begin(*tune, "tune " + std::to_string(values.FrequencyKHz) + " " +
+                               std::to_string(values.Bandwidth));
 }
 
-void FlashClicked(Core& engine, DialogView& view, FlashWork work) {
+void FlashClicked(Core& engine, DialogView& view, FlashWork work, WindowRecord* record) {
   FlashRange range;
   std::string why;
   if (!ReadFlashRangeTexts(TypedNumber(view, "Edt_StartAddr"), TypedNumber(view, "Edt_Offset"),
@@ -192,8 +223,13 @@ void FlashClicked(Core& engine, DialogView& view, FlashWork work) {
     view.Message(why);
     return;
   }
-  if (work == FlashWork::Erase)
-    engine.EraseFlash(range.Start, range.Size);
-  else
-    engine.ReadFlash(range.Start, range.Size);
+  char step[48];
+  std::snprintf(step, sizeof step, "%s 0x%x 0x%x", work == FlashWork::Erase ? "erase" : "read",
+                static_cast<unsigned>(range.Start), static_cast<unsigned>(range.Size));
+  if (work == FlashWork::Erase) {
+    const LoaderCommand* erase = LoaderCommandOf(Cmd::EraseFlash);
+    if (engine.EraseFlash(range.Start, range.Size) && record && erase) record->Begin(*erase, step);
+  } else if (engine.ReadFlash(range.Start, range.Size) && record) {
+    record->BeginRead(step);
+  }
 }

@@ -8,6 +8,11 @@
 #include "engine/Core.h"
 #include "link/UartConfig.h"
 #include "window/DialogView.h"
+#include "window/WindowRecord.h"
+
+// The record's step for a record sent: the fields whose texts differ from the box's last record
+// ("config set Sat_Freq=11778"); every field when the box has sent none (before: nullptr).
+std::string ChangedFieldsStep(const std::uint8_t* before, const std::uint8_t* after);
 
 // The download configuration dialog's rules over its controls: a record shown and packed
 // again, the delivery choice's check, the status caption, the three buttons.
@@ -29,8 +34,11 @@ class ConfigPresenter {
   std::string Pack(std::uint8_t* out);
   void SetStatus(const std::string& text);
   void SetCommandsEnabled(bool enabled);
+  // Where the box's steps are recorded (nullptr: nowhere).
+  WindowRecord* Record = nullptr;
 
  private:
+  void Recorded(std::uint32_t word, std::string text);
   // The choice changes by a click or by the program alike: the check runs, unless the item was
   // chosen already.
   void Choose(int item);
@@ -39,6 +47,7 @@ class ConfigPresenter {
   Core& Engine;
   DialogView& View;
   std::array<std::uint8_t, DlCfgRecordSize> Stored{};
+  bool StoredFromBox = false;
   int ChosenItem = -1;
 };
 
@@ -77,6 +86,6 @@ std::string FieldControl(const std::string& field);
 
 // The tuning test's OK, and the flash dialog's Erase and Read: the typed numbers checked, then
 // the request; a number that does not fit is said and nothing goes.
-void TuneClicked(Core& engine, DialogView& view);
+void TuneClicked(Core& engine, DialogView& view, WindowRecord* record = nullptr);
 enum class FlashWork { Erase, Read };
-void FlashClicked(Core& engine, DialogView& view, FlashWork work);
+void FlashClicked(Core& engine, DialogView& view, FlashWork work, WindowRecord* record = nullptr);

@@ -10,6 +10,8 @@ constexpr WindowControl Controls[] = {
     {"tbtn_Setting", WindowAction::Setting},
     {"tbtn_Service", WindowAction::Service},
     {"tbtn_Help", WindowAction::Help},
+    {"tbtn_Record", WindowAction::RecordView},
+    {"text_Label", WindowAction::Label},
     {"btn_UpdateCode", WindowAction::Upload},
     {"btn_CmdLoadVer", WindowAction::LoaderVersion, Cmd::LoaderVersion, true, true},
     {"btn_CmdEraseFlash", WindowAction::FlashDialog, 0, true, true},

@@ -20,6 +20,8 @@ enum class WindowAction {
   ConfigDialog,  // the download configuration dialog; needs the port open
   FlashDialog,
   TuneDialog,
+  RecordView,  // the record of the boxes served
+  Label,       // the box's label, typed or scanned
 };
 
 // One control of the main window, named as the forms name it: what it does, whether it shows

@@ -5,6 +5,8 @@
 #include "platform/Clock.h"
 #include "window/WindowEffects.h"
 #include "window/WindowRules.h"
+#include "wire/LoaderCommands.h"
+#include "wire/Words.h"
 
 std::string TimestampNow() {
   using namespace std::chrono;
@@ -22,6 +24,20 @@ void WindowModel::Bind(Core& engine) {
 void WindowModel::Attach(SettingsPresenter* settings, ConfigPresenter* config) {
   Settings = settings;
   Config = config;
+  if (Config) Config->Record = BoxRecord;
+}
+
+void WindowModel::AttachRecord(WindowRecord* record) {
+  BoxRecord = record;
+  if (Config) Config->Record = record;
+  if (!record) return;
+  // A label scanned is for one box: the next box is scanned again.
+  record->BoxEnded = [this] { Controls.SetSystemText("text_Label", ""); };
+  record->SetLabel(Controls.SystemText("text_Label"));
+}
+
+void WindowModel::LabelTyped() {
+  if (BoxRecord) BoxRecord->SetLabel(Controls.SystemText("text_Label"));
 }
 
 void WindowModel::Enable(const char* control, bool enabled) {
@@ -60,6 +76,7 @@ void WindowModel::On(const EngineEvent& event) {
                 std::holds_alternative<ev::PortLost>(event);
   RenderEvent(event, *this);
   SystemWords = false;
+  if (BoxRecord) BoxRecord->On(event);
   const WindowEffect effect = EffectOf(event);
   if (effect.PortOpen) {
     Enable("tbtn_UartConnect", !*effect.PortOpen);
@@ -111,6 +128,7 @@ void WindowModel::Pressed(const char* name) {
       return;
     case WindowAction::Setting:
     case WindowAction::Help:
+    case WindowAction::RecordView:
     case WindowAction::FlashDialog:
     case WindowAction::TuneDialog:
       Face.Open(control->Action);
@@ -123,6 +141,7 @@ void WindowModel::Pressed(const char* name) {
       return;
     case WindowAction::Service:
     case WindowAction::Entry:
+    case WindowAction::Label:
       return;  // the face knows whether Service is checked; typing is no press
     case WindowAction::Upload:
       UploadPressed();
@@ -132,19 +151,25 @@ void WindowModel::Pressed(const char* name) {
       if (SendTypedCommand()) Controls.SetLatin1Text("text_Cmd", "");
       return;
     case WindowAction::LoaderWord:
-      Engine->SendLoaderCommand(control->Word);
+      if (Engine->SendLoaderCommand(control->Word)) Recorded(control->Word);
       return;
     case WindowAction::LoaderVersion:
-      Engine->LoaderVersion();
+      if (Engine->LoaderVersion()) Recorded(Cmd::LoaderVersion);
       return;
     case WindowAction::Reboot:
       // The loader starts again: nothing but Disconnect until it answers.
       if (Engine->RebootStb()) {
+        Recorded(Cmd::RebootStb);
         Enable("tbtn_Setting", false);
         Enable("tbtn_UartDisconnect", true);
       }
       return;
   }
+}
+
+void WindowModel::Recorded(std::uint32_t word) {
+  const LoaderCommand* command = LoaderCommandOf(word);
+  if (BoxRecord && command && command->CliName) BoxRecord->Begin(*command, command->CliName);
 }
 
 void WindowModel::UploadPressed() {

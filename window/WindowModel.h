@@ -12,6 +12,7 @@
 #include "window/DialogView.h"
 #include "window/StatusText.h"
 #include "window/WindowControls.h"
+#include "window/WindowRecord.h"
 
 // A line of the message log: the box's coding (one byte a character) or, when System, the
 // system's (UTF-8: a file or port name, a reason the system gave).
@@ -32,7 +33,8 @@ class WindowFace {
   virtual void StatusChanged() = 0;
   // The command entry gets the focus.
   virtual void FocusEntry() = 0;
-  // Opens a dialog (Setting, ConfigDialog, FlashDialog, TuneDialog) or the Help menu, modal.
+  // Opens a dialog (Setting, ConfigDialog, FlashDialog, TuneDialog) or the Help menu, modal;
+  // the record's view (RecordView) beside the window.
   virtual void Open(WindowAction what) = 0;
   // The image to upload, from the system's file dialog; nullopt when the technician cancelled.
   virtual std::optional<std::string> PickImage() = 0;
@@ -56,12 +58,17 @@ class WindowModel : public EventSink, private EventText {
   // The engine, once it exists (it sends its events here), and the dialogs, once they do.
   void Bind(Core& engine);
   void Attach(SettingsPresenter* settings, ConfigPresenter* config);
+  // The record of the boxes served, where one is kept (the dialogs' work goes there too).
+  void AttachRecord(WindowRecord* record);
+  WindowRecord* Record() const { return BoxRecord; }
 
   // EventSink: the log's words for the event, then what it changes in the window.
   void On(const EngineEvent& event) override;
 
   // A control of WindowControls pressed (a name it does not know does nothing).
   void Pressed(const char* control);
+  // The Label field's text changed.
+  void LabelTyped();
   // Service shows or hides the command controls it keeps out of the way.
   void ServiceShown(bool shown);
   // Enter in the command entry: sends, and keeps the text for sending again.
@@ -94,12 +101,15 @@ class WindowModel : public EventSink, private EventText {
   void Enable(const char* control, bool enabled);
   bool SendTypedCommand();
   void UploadPressed();
+  // A loader command the window sent, as a step of the box's record.
+  void Recorded(std::uint32_t word);
 
   WindowFace& Face;
   DialogView& Controls;
   Core* Engine = nullptr;
   SettingsPresenter* Settings = nullptr;
   ConfigPresenter* Config = nullptr;
+  WindowRecord* BoxRecord = nullptr;
   std::vector<LogLine> PendingLog;
   bool Commands = false;
   // While an event whose log words carry the system's words (a port's failure) is rendered.

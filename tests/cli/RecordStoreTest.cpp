@@ -259,9 +259,13 @@ TEST_F(LocalRecord, FiltersAndSummary) {
   ASSERT_TRUE(Store->Put(failed, Why));
   ASSERT_TRUE(Store->Put(Box("3", "s", 1, "interrupted", "2026-12-08T09:30:00.000Z"), Why));
   EXPECT_EQ(All().size(), 3u);
-  EXPECT_EQ(All({"2026-12-08T09", "", false, ""}).size(), 2u);
-  EXPECT_EQ(All({"", "ttyUSB2", false, ""}).size(), 1u);
-  EXPECT_EQ(All({"", "", true, ""}).size(), 2u);
+  RecordFilter since, port, failedOnly;
+  since.Since = "2026-12-08T09";
+  port.Port = "ttyUSB2";
+  failedOnly.FailedOnly = true;
+  EXPECT_EQ(All(since).size(), 2u);
+  EXPECT_EQ(All(port).size(), 1u);
+  EXPECT_EQ(All(failedOnly).size(), 2u);
   const std::string summary = SummaryText(All());
   EXPECT_NE(summary.find("boxes: 3, ok: 1, yield: 33.3%"), std::string::npos) << summary;
   EXPECT_NE(summary.find("2026-12-08 09:00  2 boxes, 0 ok"), std::string::npos) << summary;

@@ -349,7 +349,6 @@ TEST_F(Record, LabelsTypedForTwoPortsLandOnTheirOwnBoxes) {
     station.TypeOnErrTerminal("5A17-" + port + "\n");
   }
   ASSERT_EQ(station.Wait(60000), 0) << station.Err();
-  EXPECT_NE(station.Err().find("box0 box 1 (5A17-box0): ok"), std::string::npos) << station.Err();
   const std::vector<std::string> rows = Rows(File());
   ASSERT_EQ(rows.size(), 2u);
   for (const std::string& row : rows) {
@@ -629,7 +628,8 @@ TEST_F(RecordServer, AFirstSchemaServerIsUpgradedKeepingEveryRow) {
       " INTO boxes VALUES ('old', 'host', 'ttyUSB0', '', '2026-12-01T08:00:00.000Z',"
       " '2026-12-01T08:01:00.000Z', 'ok', 0, '', '5.6', 'M', 'V', 'O', 'fw.bin', 10, 'abc', 10,"
       " 42); INSERT INTO steps VALUES ('old', 0, 'upload fw.bin', 'ok', '', 1.0);";
-  ASSERT_EQ(std::system(("psql -q \"" + Conninfo + "\" -c 'DROP DATABASE IF EXISTS kelvarin_v1'"
+  ASSERT_EQ(std::system(("psql -q \"" + Conninfo +
+                         "\" -c 'DROP DATABASE IF EXISTS kelvarin_v1'"
                          " -c 'CREATE DATABASE kelvarin_v1' >/dev/null")
                             .c_str()),
             0);

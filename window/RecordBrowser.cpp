@@ -1,0 +1,239 @@
+#include "window/RecordBrowser.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "platform/SerialPort.h"
+
+namespace {
+
+constexpr const char* Columns[] = {"Started (UTC)", "Port",  "Label",   "Result", "Why",
+                                   "Image",         "Bytes", "Seconds", "Station"};
+
+// "2026-12-08T09:31:02.123Z" as "2026-12-08 09:31:02".
+std::string Shorter(const std::string& time) {
+  std::string shown = time.substr(0, 19);
+  if (shown.size() > 10 && shown[10] == 'T') shown[10] = ' ';
+  return shown;
+}
+
+// Milliseconds since 1970 of a time as the record writes it; -1 for another text.
+long long UtcMilliseconds(const std::string& time) {
+  int y, mo, d, h, mi, sec, ms = 0;
+  if (std::sscanf(time.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d", &y, &mo, &d, &h, &mi, &sec, &ms) < 6)
+    return -1;
+  using namespace std::chrono;
+  const sys_days day{year{y} / month{static_cast<unsigned>(mo)} / static_cast<unsigned>(d)};
+  return duration_cast<milliseconds>(day.time_since_epoch()).count() +
+         ((h * 60LL + mi) * 60 + sec) * 1000 + ms;
+}
+
+}  // namespace
+
+std::span<const char* const> RecordViewColumns() {
+  return Columns;
+}
+
+std::string RecordCell(const BoxRecord& row, int column) {
+  switch (column) {
+    case 0:
+      return Shorter(row.Started);
+    case 1:
+      return row.Port;
+    case 2:
+      return row.Label;
+    case 3:
+      return row.Result;
+    case 4:
+      return row.Why;
+    case 5:
+      return row.Image;
+    case 6:
+      return std::to_string(row.Bytes);
+    case 7: {
+      const long long started = UtcMilliseconds(row.Started), ended = UtcMilliseconds(row.Ended);
+      if (started < 0 || ended < started) return {};
+      const double seconds = static_cast<double>(ended - started) / 1000.0;
+      char text[32];
+      std::snprintf(text, sizeof text, "%.1f", seconds);
+      return text;
+    }
+    case 8:
+      return row.Station;
+    default:
+      return {};
+  }
+}
+
+std::string RecordCsv(const std::vector<BoxRecord>& rows) {
+  std::string text = CsvHeader() + "\n";
+  for (const BoxRecord& row : rows) text += RowCsv(row) + "\n";
+  return text;
+}
+
+RecordBrowser::RecordBrowser(std::string where, std::function<void()> changed)
+    : Where(std::move(where)), Changed(std::move(changed)) {
+  Thread = std::thread([this] { Run(); });
+}
+
+RecordBrowser::~RecordBrowser() {
+  {
+    std::lock_guard lock(Mutex);
+    Stopping = true;
+  }
+  Wake.notify_one();
+  Thread.join();
+}
+
+std::string RecordBrowser::SetFilter(const RecordViewFilter& typed) {
+  if (!typed.Since.empty() && !RecordTime(typed.Since))
+    return "Since: a UTC time as the record writes it, from the left (2026-12-08, "
+           "2026-12-08T09, 2026-12-08T09:30)";
+  RecordFilter filter;
+  filter.FailedOnly = typed.FailedOnly;
+  filter.Label = typed.Label;
+  filter.Since = typed.Since;
+  // Rows name the port as it was opened; an older program's rows as it was typed.
+  if (!typed.Port.empty()) {
+    filter.Port = SerialPort::LastingName(typed.Port);
+    filter.PortAsTyped = typed.Port;
+  }
+  {
+    std::lock_guard lock(Mutex);
+    Filter = std::move(filter);
+    FilterChanged = true;
+  }
+  Wake.notify_one();
+  return {};
+}
+
+void RecordBrowser::WantSteps(const std::string& id) {
+  {
+    std::lock_guard lock(Mutex);
+    StepsWanted = id;
+  }
+  Wake.notify_one();
+}
+
+std::shared_ptr<const RecordBrowser::Shown> RecordBrowser::Now() const {
+  std::lock_guard lock(Mutex);
+  return Current;
+}
+
+std::string RecordBrowser::Name() const {
+  std::lock_guard lock(Mutex);
+  return StoreName.empty() && !NamesServer(Where) ? Where : StoreName;
+}
+
+void RecordBrowser::Publish(std::shared_ptr<Shown> shown) {
+  {
+    std::lock_guard lock(Mutex);
+    Current = std::move(shown);
+  }
+  if (Changed) Changed();
+}
+
+bool RecordBrowser::Load(RecordStore& store, const RecordFilter& filter, std::string& why) {
+  auto shown = std::make_shared<Shown>();
+  auto rows = std::make_shared<std::vector<BoxRecord>>();
+  if (!store.Rows(filter, false, *rows, why)) return false;
+  shown->Summary = SummaryText(*rows);
+  std::reverse(rows->begin(), rows->end());
+  shown->Rows = std::move(rows);
+  {
+    // The steps shown stay while their box is still there.
+    std::lock_guard lock(Mutex);
+    shown->StepsOf = Current->StepsOf;
+    shown->Steps = Current->Steps;
+  }
+  Publish(std::move(shown));
+  return true;
+}
+
+bool RecordBrowser::LoadSteps(RecordStore& store, const std::string& id, std::string& why) {
+  RecordFilter one;
+  one.Id = id;
+  std::vector<BoxRecord> rows;
+  if (!store.Rows(one, true, rows, why)) return false;
+  auto shown = std::make_shared<Shown>(*Now());
+  shown->StepsOf = id;
+  shown->Steps = rows.empty() ? std::vector<StepRecord>{} : rows.front().Steps;
+  Publish(std::move(shown));
+  return true;
+}
+
+void RecordBrowser::Run() {
+  std::unique_ptr<RecordStore> store;
+  bool listening = false;
+  std::string why;
+  auto failed = [&](const std::string& problem) {
+    auto shown = std::make_shared<Shown>(*Now());
+    shown->Problem = problem;
+    Publish(std::move(shown));
+    store.reset();
+    listening = false;
+  };
+  for (;;) {
+    std::unique_lock lock(Mutex);
+    Wake.wait_for(lock, store ? std::chrono::milliseconds(LookEvery) : RetryEvery,
+                  [&] { return Stopping || (store && (FilterChanged || !StepsWanted.empty())); });
+    if (Stopping) return;
+    if (!store) {
+      store = NamesServer(Where) ? PostgresRecord(Where) : SqliteRecord(Where);
+      StoreName = store->Name();
+      FilterChanged = true;
+      lock.unlock();
+      if (!store->Open(why) || !store->Listen(why)) {
+        failed("can't read " + store->Name() + ": " + why + "; trying again");
+        continue;
+      }
+      listening = true;
+      lock.lock();
+    }
+    const bool reload = FilterChanged;
+    const RecordFilter filter = Filter;
+    const std::string steps = StepsWanted;
+    FilterChanged = false;
+    StepsWanted.clear();
+    lock.unlock();
+    std::vector<std::string> ended;
+    const int news = listening ? store->News(ended, why) : 0;
+    if (news < 0) {
+      failed("can't read " + store->Name() + ": " + why + "; trying again");
+      continue;
+    }
+    if ((reload || news > 0 || !Now()->Problem.empty()) && !Load(*store, filter, why)) {
+      failed("can't read " + store->Name() + ": " + why + "; trying again");
+      continue;
+    }
+    // A box still at work gains steps as it goes.
+    const std::string stepsOf = !steps.empty() ? steps : news > 0 ? Now()->StepsOf : std::string();
+    if (!stepsOf.empty() && !LoadSteps(*store, stepsOf, why)) {
+      failed("can't read " + store->Name() + ": " + why + "; trying again");
+      continue;
+    }
+    if (!Now()->Problem.empty()) {
+      auto shown = std::make_shared<Shown>(*Now());
+      shown->Problem.clear();
+      Publish(std::move(shown));
+    }
+  }
+}
+
+std::string RecordBrowser::StepsText(const BoxRecord& box, const std::vector<StepRecord>& steps) {
+  std::string text = box.Started + "  " + box.Port;
+  if (!box.Label.empty()) text += "  " + box.Label;
+  text += "  " + box.Result;
+  if (!box.Why.empty()) text += " (" + box.Why + ")";
+  text += "\n";
+  if (!box.ImageSha256.empty()) text += "image " + box.Image + " sha256 " + box.ImageSha256 + "\n";
+  for (const StepRecord& step : steps) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f s", step.Seconds);
+    text += "  " + step.Name + ": " + step.Result + ", " + seconds;
+    if (!step.Why.empty()) text += " (" + step.Why + ")";
+    text += "\n";
+  }
+  return text;
+}
