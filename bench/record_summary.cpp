@@ -1,4 +1,3 @@
-#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <chrono>
@@ -6,49 +5,19 @@
 #include <filesystem>
 #include <string>
 
-#include "production/RecordStore.h"
+#include "bench/RecordRows.h"
 
 // `kelvarin-cli record --summary` over a SQLite record of 100,000 boxes (bench_record_summary
-// [rows]): the rows go in through SQLite in one transaction, the program reads them back.
+// [rows]): the program reads back the rows made as RecordRows.h makes them.
 int main(int argc, char** argv) {
   const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
   char pattern[] = "/tmp/kelvarin-bench-record-XXXXXX";
   if (mkdtemp(pattern) == nullptr) return 1;
   const std::string file = std::string(pattern) + "/record.sqlite";
-  std::string why;
-  if (!SqliteRecord(file)->Open(why)) {
+  if (const std::string why = FillRecord(file, rows); !why.empty()) {
     std::printf("cannot make the record: %s  TARGET MISSED\n", why.c_str());
     return 0;
   }
-  sqlite3* db = nullptr;
-  sqlite3_open(file.c_str(), &db);
-  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-  sqlite3_stmt* put = nullptr;
-  sqlite3_prepare_v2(db,
-                     "INSERT INTO boxes VALUES (?1, 'station', ?2, '', ?3, ?3, ?4, ?5, ?6, '1.10',"
-                     " '5a17', '3', 'a0b1c2', 'fw.bin', 1048576, 'ab', 1048576, 1, '', '', 1)",
-                     -1, &put, nullptr);
-  for (int i = 0; i < rows; ++i) {
-    char started[40];
-    std::snprintf(started, sizeof started, "2026-12-%02d T%02d:%02d:%02d.000Z", 1 + i / 86400 % 28,
-                  i / 3600 % 24, i / 60 % 60, i % 60);
-    started[10] = 'T';
-    const bool failed = i % 37 == 0;
-    const std::string id = "box" + std::to_string(i);
-    const std::string port = "ttyUSB" + std::to_string(i % 8);
-    sqlite3_bind_text(put, 1, id.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(put, 2, port.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(put, 3, started, -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(put, 4, failed ? "failed" : "ok", -1, SQLITE_STATIC);
-    sqlite3_bind_int(put, 5, failed ? 1 : 0);
-    sqlite3_bind_text(put, 6, failed ? (i % 2 ? "Upload fail" : "Timeout!!") : "", -1,
-                      SQLITE_STATIC);
-    sqlite3_step(put);
-    sqlite3_reset(put);
-  }
-  sqlite3_finalize(put);
-  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
 
   const std::string command =
       std::string(KELVARIN_CLI) + " --record " + file + " record --summary > /dev/null";

@@ -80,6 +80,7 @@ struct RecordFilter {
   std::string Label;        // only the box with this label (empty: every box)
   std::string EndedFrom;    // only boxes that ended, at this time or later (empty: any)
   std::string Id;           // only this box (empty: any)
+  bool operator==(const RecordFilter&) const = default;
 };
 
 // A time as the record writes it, or the start of one ("2026-12-08T09"): the record compares

@@ -10,8 +10,6 @@
 #include <system_error>
 #include <vector>
 
-#include "production/RecordStore.h"
-
 namespace {
 
 // Qt's own options, which QApplication takes off the command line itself; a dash more in
@@ -44,6 +42,7 @@ StartRequest ReadStartArguments(int argc, const char* const* argv) {
     request.Problem = std::move(problem);
     return request;
   };
+  const std::vector<std::string> args(argv, argv + argc);
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -58,14 +57,11 @@ StartRequest ReadStartArguments(int argc, const char* const* argv) {
       request.FromMenu = true;
       continue;
     }
-    if (arg == "--no-record") {
-      request.NoRecord = true;
-      continue;
-    }
-    if (arg == "--record" || arg == "--station") {
-      if (++i >= argc || argv[i][0] == '\0')
-        return bad("option '" + std::string(arg) + "' needs a value");
-      (arg == "--record" ? request.RecordWhere : request.Station) = argv[i];
+    std::string problem;
+    if (std::size_t at = static_cast<std::size_t>(i);
+        TakeRecordOption(args, at, request.Record, problem)) {
+      if (!problem.empty()) return bad(problem);
+      i = static_cast<int>(at);
       continue;
     }
     const std::string_view qt = QtOptionName(arg);
@@ -75,12 +71,8 @@ StartRequest ReadStartArguments(int argc, const char* const* argv) {
     if (arg.find('=') == std::string_view::npos && ++i >= argc)
       return bad("option '" + std::string(arg) + "' needs a value");
   }
-  if (request.NoRecord && !request.RecordWhere.empty())
-    return bad("--no-record and --record do not go together");
-  // Said in words that never quote the address: it may hold a password.
-  if (NamesServer(request.RecordWhere))
-    if (const std::string problem = ServerAddressProblem(request.RecordWhere); !problem.empty())
-      return bad("--record: " + problem);
+  if (const std::string problem = RecordOptionsProblem(request.Record); !problem.empty())
+    return bad(problem);
   return request;
 }
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "window/WindowRecord.h"
+
 class QIcon;
 
 // What the command line asks of the window program, read before any Qt object exists, so that
@@ -12,11 +14,8 @@ struct StartRequest {
   bool FromMenu = false;
   // Qt is told which platform or display to use: leave the choice to it.
   bool PlatformGiven = false;
-  // The record of the boxes served: --record's file or server ("": the user's own file), none
-  // with --no-record; --station names the bench in it.
-  std::string RecordWhere;
-  bool NoRecord = false;
-  std::string Station;
+  // The record of the boxes served.
+  WindowRecordOptions Record;
   // Action::Bad: what is wrong with the arguments.
   std::string Problem;
 };

@@ -4,7 +4,6 @@
 #include <memory>
 #include <optional>
 
-#include "production/RecordStore.h"
 #include "qt/MessageBox.h"
 #include "qt/StartUp.h"
 #include "qt/Windows.h"
@@ -51,11 +50,10 @@ int main(int argc, char** argv) {
   // The record of the boxes the bench serves, as kelvarin-cli keeps it; what its writer says
   // goes to the log, on the window's thread.
   std::unique_ptr<WindowRecordKeeper> record;
-  if (!request.NoRecord && RecordAvailable() &&
-      (!request.RecordWhere.empty() || !DefaultRecordFile().empty())) {
+  if (KeepsRecord(request.Record)) {
     Tform_main* window = &windows.form_main;
     record = std::make_unique<WindowRecordKeeper>(
-        request.RecordWhere, request.Station, [window](const std::string& text) {
+        request.Record.Where, request.Record.Station, [window](const std::string& text) {
           QMetaObject::invokeMethod(
               window, [window, text] { window->AppendSystemLog(text); }, Qt::QueuedConnection);
         });

@@ -9,6 +9,7 @@
 #define IDD_DLCFG 102
 #define IDD_TUNE 103
 #define IDD_FLASH 104
+#define IDD_RECORD 105
 
 // qt/Main.ui
 #define IDC_pnl_cmd 1000
@@ -192,6 +193,22 @@
 #define IDC_Flash_Label2 1505
 #define IDC_Label3 1506
 #define IDC_Label4 1507
+// qt/RecordView.ui
+#define IDC_chk_FailedOnly 1600
+#define IDC_text_FilterPort 1601
+#define IDC_text_FilterLabel 1602
+#define IDC_text_Since 1603
+#define IDC_btn_CopyRows 1604
+#define IDC_btn_SaveCsv 1605
+#define IDC_grid_Boxes 1606
+#define IDC_Memo_Steps 1607
+#define IDC_Memo_Summary 1608
+#define IDC_lab_Where 1609
+#define IDC_lab_FilterPort 1610
+#define IDC_lab_FilterLabel 1611
+#define IDC_lab_Since 1612
+#define IDC_lab_Steps 1613
+#define IDC_lab_Summary 1614
 
 #ifdef __cplusplus
 // The controls a group box holds: hiding the box hides them.
@@ -418,5 +435,20 @@ inline constexpr NamedControl NamedControls[] = {
     {"Label2", IDC_Flash_Label2},
     {"Label3", IDC_Label3},
     {"Label4", IDC_Label4},
+    {"chk_FailedOnly", IDC_chk_FailedOnly},
+    {"text_FilterPort", IDC_text_FilterPort},
+    {"text_FilterLabel", IDC_text_FilterLabel},
+    {"text_Since", IDC_text_Since},
+    {"btn_CopyRows", IDC_btn_CopyRows},
+    {"btn_SaveCsv", IDC_btn_SaveCsv},
+    {"grid_Boxes", IDC_grid_Boxes},
+    {"Memo_Steps", IDC_Memo_Steps},
+    {"Memo_Summary", IDC_Memo_Summary},
+    {"lab_Where", IDC_lab_Where},
+    {"lab_FilterPort", IDC_lab_FilterPort},
+    {"lab_FilterLabel", IDC_lab_FilterLabel},
+    {"lab_Since", IDC_lab_Since},
+    {"lab_Steps", IDC_lab_Steps},
+    {"lab_Summary", IDC_lab_Summary},
 };
 #endif

@@ -1,5 +1,9 @@
 #include "win32/DialogWindow.h"
 
+#include <commdlg.h>
+
+#include <cwchar>
+#include <iterator>
 #include <utility>
 
 #include "win32/WideText.h"
@@ -115,4 +119,29 @@ void ShowMessageBox(HWND owner, const std::string& text) {
 
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
   return std::exchange(Hook(), std::move(hook));
+}
+
+std::optional<std::string> AskFileName(HWND owner, FileQuestion question, const wchar_t* title,
+                                       const wchar_t* filter, const wchar_t* suggested,
+                                       const wchar_t* extension) {
+  wchar_t name[MAX_PATH * 4] = L"";
+  wcsncpy(name, suggested, std::size(name) - 1);
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = filter;
+  dialog.lpstrFile = name;
+  dialog.nMaxFile = static_cast<DWORD>(std::size(name));
+  dialog.lpstrTitle = title;
+  // The window keeps working in its own folder whatever folder the dialog shows.
+  dialog.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+  if (question == FileQuestion::Save) {
+    dialog.lpstrDefExt = extension;
+    dialog.Flags |= OFN_OVERWRITEPROMPT;
+    if (!::GetSaveFileNameW(&dialog)) return std::nullopt;
+  } else {
+    dialog.Flags |= OFN_FILEMUSTEXIST;
+    if (!::GetOpenFileNameW(&dialog)) return std::nullopt;
+  }
+  return Utf8OfWide(name);
 }

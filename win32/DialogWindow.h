@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 // A window laid out by a dialog template (Dialogs.rc). Made once, hidden, and shown modally
@@ -43,6 +44,13 @@ class DialogWindow {
   HWND Owner = nullptr;
   bool Open = false;
 };
+
+enum class FileQuestion { Open, Save };
+// The system's file dialog; the chosen file's name in UTF-8, or nullopt when cancelled.
+// extension: what a name typed without one gets when saving.
+std::optional<std::string> AskFileName(HWND owner, FileQuestion question, const wchar_t* title,
+                                       const wchar_t* filter, const wchar_t* suggested,
+                                       const wchar_t* extension);
 
 // A message for the technician: modal, with the program's name as its title. text: the
 // engine's words (UTF-8 where it names a file, else the box's bytes).

@@ -118,7 +118,7 @@ TuneDialog::TuneDialog(Core& core, HWND owner) : DialogWindow(IDD_TUNE, owner), 
 
 bool TuneDialog::OnCommand(int id, int code) {
   if (id != IDC_Btn_OK && id != IDOK) return DialogWindow::OnCommand(id, code);
-  TuneClicked(Protocol, Controls);
+  TuneClicked(Protocol, Controls, Record);
   return true;
 }
 
@@ -126,11 +126,11 @@ FlashDialog::FlashDialog(Core& core, HWND owner) : DialogWindow(IDD_FLASH, owner
 
 bool FlashDialog::OnCommand(int id, int code) {
   if (id == IDC_Btn_EraseFlashOK) {
-    FlashClicked(Protocol, Controls, FlashWork::Erase);
+    FlashClicked(Protocol, Controls, FlashWork::Erase, Record);
     return true;
   }
   if (id == IDC_Btn_ReadFlash) {
-    FlashClicked(Protocol, Controls, FlashWork::Read);
+    FlashClicked(Protocol, Controls, FlashWork::Read, Record);
     return true;
   }
   return DialogWindow::OnCommand(id, code);

@@ -61,6 +61,8 @@ class DlCfgDialog : public DialogWindow {
 class TuneDialog : public DialogWindow {
  public:
   TuneDialog(Core& core, HWND owner);
+  // Where the box's steps are recorded (nullptr: nowhere).
+  WindowRecord* Record = nullptr;
 
  protected:
   bool OnCommand(int id, int code) override;
@@ -74,6 +76,8 @@ class TuneDialog : public DialogWindow {
 class FlashDialog : public DialogWindow {
  public:
   FlashDialog(Core& core, HWND owner);
+  // Where the box's steps are recorded (nullptr: nowhere).
+  WindowRecord* Record = nullptr;
 
  protected:
   bool OnCommand(int id, int code) override;

@@ -132,22 +132,7 @@ void LogView::CopySelection() {
     text += L"\r\n";
   }
   if (text.empty()) return;
-  // Another program may hold the clipboard for a moment.
-  bool open = false;
-  for (int attempt = 0; attempt < 10 && !(open = ::OpenClipboard(List)); ++attempt) ::Sleep(10);
-  if (!open) return;
-  ::EmptyClipboard();
-  const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-  if (const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes)) {
-    if (void* at = ::GlobalLock(memory)) {
-      std::copy_n(text.c_str(), text.size() + 1, static_cast<wchar_t*>(at));
-      ::GlobalUnlock(memory);
-      if (!::SetClipboardData(CF_UNICODETEXT, memory)) ::GlobalFree(memory);
-    } else {
-      ::GlobalFree(memory);
-    }
-  }
-  ::CloseClipboard();
+  PutOnClipboard(List, text);
 }
 
 bool LogView::OnNotify(const NMHDR* note, LRESULT* result) {
@@ -178,4 +163,23 @@ bool LogView::OnNotify(const NMHDR* note, LRESULT* result) {
     return true;
   }
   return false;
+}
+
+void PutOnClipboard(HWND owner, const std::wstring& text) {
+  // Another program may hold the clipboard for a moment.
+  bool open = false;
+  for (int attempt = 0; attempt < 10 && !(open = ::OpenClipboard(owner)); ++attempt) ::Sleep(10);
+  if (!open) return;
+  ::EmptyClipboard();
+  const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+  if (const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+    if (void* at = ::GlobalLock(memory)) {
+      std::copy_n(text.c_str(), text.size() + 1, static_cast<wchar_t*>(at));
+      ::GlobalUnlock(memory);
+      if (!::SetClipboardData(CF_UNICODETEXT, memory)) ::GlobalFree(memory);
+    } else {
+      ::GlobalFree(memory);
+    }
+  }
+  ::CloseClipboard();
 }

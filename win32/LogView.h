@@ -55,3 +55,6 @@ class LogView {
   size_t Longest = 0;
   int LongestWidth = 0;
 };
+
+// The text on the clipboard, for any program to paste.
+void PutOnClipboard(HWND owner, const std::wstring& text);

@@ -12,6 +12,7 @@
 #include "version/KelvarinVersion.h"
 #include "win32/ControlIds.h"
 #include "win32/Dialogs.h"
+#include "win32/RecordDialog.h"
 #include "win32/Resources.h"
 #include "win32/WideText.h"
 #include "window/WindowEffects.h"
@@ -39,33 +40,6 @@ RECT PlaceOf(HWND dialog, HWND control) {
 void PlaceAt(HWND control, const RECT& place, int dx, int dy, int dw, int dh) {
   ::SetWindowPos(control, nullptr, place.left + dx, place.top + dy, place.right - place.left + dw,
                  place.bottom - place.top + dh, SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-enum class FileQuestion { Open, Save };
-
-// The system's file dialog; the chosen file's name in UTF-8, or nullopt when cancelled.
-std::optional<std::string> AskFileName(HWND owner, FileQuestion question, const wchar_t* title,
-                                       const wchar_t* filter, const wchar_t* suggested) {
-  wchar_t name[MAX_PATH * 4] = L"";
-  wcsncpy(name, suggested, std::size(name) - 1);
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = owner;
-  dialog.lpstrFilter = filter;
-  dialog.lpstrFile = name;
-  dialog.nMaxFile = static_cast<DWORD>(std::size(name));
-  dialog.lpstrTitle = title;
-  // The window keeps working in its own folder whatever folder the dialog shows.
-  dialog.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-  if (question == FileQuestion::Save) {
-    dialog.lpstrDefExt = L"txt";
-    dialog.Flags |= OFN_OVERWRITEPROMPT;
-    if (!::GetSaveFileNameW(&dialog)) return std::nullopt;
-  } else {
-    dialog.Flags |= OFN_FILEMUSTEXIST;
-    if (!::GetOpenFileNameW(&dialog)) return std::nullopt;
-  }
-  return Utf8OfWide(name);
 }
 
 }  // namespace
@@ -133,6 +107,14 @@ void MainWindow::Attach(UartDialog* uart, DlCfgDialog* dlConfig, TuneDialog* tun
   Model.Attach(uart ? &uart->Presenter() : nullptr, dlConfig ? &dlConfig->Presenter() : nullptr);
 }
 
+void MainWindow::AttachRecord(WindowRecordKeeper* record) {
+  Keeper = record;
+  WindowRecord* boxes = record ? &record->Boxes() : nullptr;
+  Model.AttachRecord(boxes);
+  if (Tune) Tune->Record = boxes;
+  if (Flash) Flash->Record = boxes;
+}
+
 void MainWindow::StopWorkers() {
   Protocol.Shutdown();
 }
@@ -177,6 +159,9 @@ bool MainWindow::OnCommand(int id, int code) {
       ::MessageBoxIndirectW(&box);
       return true;
     }
+    case IDC_text_Label:
+      if (code == EN_CHANGE) Model.LabelTyped();
+      return true;
     default:
       // A control of the window's table; typing in the entry is no press.
       if (const char* name = ControlNameOf(id); name != nullptr && id != IDC_text_Cmd) {
@@ -331,6 +316,18 @@ void MainWindow::Open(WindowAction what) {
     case WindowAction::Help:
       ShowHelpMenu();
       return;
+    case WindowAction::RecordView:
+      if (!Keeper) {
+        ShowMessageBox(Handle(),
+                       "No record is kept: the window was started with --no-record, or this "
+                       "build keeps none");
+        return;
+      }
+      if (!Record)
+        Record = std::make_unique<RecordDialog>(
+            Handle(), Keeper->Where(), [this](std::function<void()> r) { PostToWindow(r); });
+      Record->Run();
+      return;
     default:
       return;
   }
@@ -349,10 +346,10 @@ void MainWindow::ClearLog() {
 
 void MainWindow::SaveLogAs() {
   const std::optional<std::string> path =
-      PickLogFile
-          ? PickLogFile()
-          : AskFileName(Handle(), FileQuestion::Save, L"Save Log As",
-                        L"Text files (*.txt)\0*.txt\0All files (*)\0*.*\0", L"kelvarin-log.txt");
+      PickLogFile ? PickLogFile()
+                  : AskFileName(Handle(), FileQuestion::Save, L"Save Log As",
+                                L"Text files (*.txt)\0*.txt\0All files (*)\0*.*\0",
+                                L"kelvarin-log.txt", L"txt");
   if (!path) return;
   const std::string why = WriteWholeFile(*path, LogText());
   if (!why.empty()) ShowMessageBox(Handle(), "Can't write " + *path + ": " + why);
@@ -360,7 +357,8 @@ void MainWindow::SaveLogAs() {
 
 std::optional<std::string> MainWindow::PickImage() {
   if (PickImageFile) return PickImageFile();
-  return AskFileName(Handle(), FileQuestion::Open, L"Open", L"bin files (*.bin)\0*.bin\0", L"");
+  return AskFileName(Handle(), FileQuestion::Open, L"Open", L"bin files (*.bin)\0*.bin\0", L"",
+                     L"");
 }
 
 bool MainWindow::DropFiles(const std::vector<std::string>& paths) {

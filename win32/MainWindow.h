@@ -16,11 +16,13 @@
 #include "win32/Win32Controls.h"
 #include "window/StatusText.h"
 #include "window/WindowModel.h"
+#include "window/WindowRecord.h"
 
 class UartDialog;
 class DlCfgDialog;
 class TuneDialog;
 class FlashDialog;
+class RecordDialog;
 
 // The main window: tool bar, command buttons, message log, command entry and status bar, drawn
 // as the window model says. It owns the model and the protocol core, whose workers hand their
@@ -41,6 +43,14 @@ class MainWindow : public DialogWindow, private WindowFace {
   ~MainWindow() override;
 
   void Attach(UartDialog* uart, DlCfgDialog* dlConfig, TuneDialog* tune, FlashDialog* flash);
+  // A line of the system's words for the log.
+  void AppendSystemLog(const std::string& line) { Model.AddLogLine(line, true); }
+  // The record of the boxes served (nullptr: none is kept).
+  void AttachRecord(WindowRecordKeeper* record);
+  // Runs a routine on the window's thread, from any thread.
+  void PostToWindow(std::function<void()> routine) { GuiThread.Post(std::move(routine)); }
+  // The Record view, once opened.
+  RecordDialog* RecordView() { return Record.get(); }
   Core& core() { return Protocol; }
   // Ends the workers for good; no routine runs afterwards.
   void StopWorkers();
@@ -96,6 +106,8 @@ class MainWindow : public DialogWindow, private WindowFace {
   DlCfgDialog* DlConfig = nullptr;
   TuneDialog* Tune = nullptr;
   FlashDialog* Flash = nullptr;
+  WindowRecordKeeper* Keeper = nullptr;
+  std::unique_ptr<RecordDialog> Record;
   HWND StatusBar = nullptr;
   HWND ProgressBar = nullptr;
   HFONT LogFont = nullptr;

@@ -6,24 +6,32 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "version/KelvarinVersion.h"
 #include "win32/WideText.h"
 #include "win32/Windows.h"
+#include "window/WindowRecord.h"
 #include "window/WindowRules.h"
 
 namespace {
 
 constexpr char Usage[] =
-    "usage: kelvarin [--menu]\n"
+    "usage: kelvarin [--menu] [--record FILE|SERVER | --no-record] [--station NAME]\n"
     "       kelvarin --help | --version\n"
     "Opens the window of the Kelvarin service tool for set-top box boot loaders.\n"
     "It keeps config.cfg and writes flashdata.bin in the folder it is started from.\n"
     "\n"
     "  --menu      work in Documents\\Kelvarin (made on first start), as the Start menu's\n"
     "              entry does\n"
+    "  --record FILE|SERVER\n"
+    "              keep the record of the boxes served there (default: the user's\n"
+    "              own record.sqlite, as kelvarin-cli keeps it)\n"
+    "  --no-record keep no record\n"
+    "  --station NAME\n"
+    "              the bench's name in the record (default: the computer's name)\n"
     "  -h, --help  print this help and exit\n"
     "  --version   print the version and exit\n"
     "kelvarin-cli does the same work from a console.\n";
@@ -59,6 +67,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   std::vector<std::wstring> args(wideArgv, wideArgv + (wideArgv ? argc : 0));
   ::LocalFree(wideArgv);
   bool fromMenu = false;
+  std::vector<std::string> utf8;
+  for (const std::wstring& arg : args) utf8.push_back(Utf8OfWide(arg));
+  WindowRecordOptions recordOptions;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::wstring& arg = args[i];
     if (arg == L"--help" || arg == L"-h" || arg == L"/?") {
@@ -73,7 +84,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
       fromMenu = true;
       continue;
     }
+    std::string problem;
+    if (TakeRecordOption(utf8, i, recordOptions, problem)) {
+      if (problem.empty()) continue;
+      Print(stderr, "kelvarin: " + problem + "\nTry 'kelvarin --help'.\n");
+      return 2;
+    }
     Print(stderr, "kelvarin: unknown option '" + Utf8OfWide(arg) + "'\nTry 'kelvarin --help'.\n");
+    return 2;
+  }
+
+  if (const std::string problem = RecordOptionsProblem(recordOptions); !problem.empty()) {
+    Print(stderr, "kelvarin: " + problem + "\nTry 'kelvarin --help'.\n");
     return 2;
   }
 
@@ -83,6 +105,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   const std::string folderProblem = fromMenu ? EnterDocumentsFolder() : std::string();
 
   Windows windows;
+  // The record of the boxes the bench serves, as kelvarin-cli keeps it; what its writer says
+  // goes to the log, on the window's thread.
+  std::unique_ptr<WindowRecordKeeper> record;
+  if (KeepsRecord(recordOptions)) {
+    MainWindow* window = &windows.form_main;
+    record = std::make_unique<WindowRecordKeeper>(
+        recordOptions.Where, recordOptions.Station, [window](const std::string& text) {
+          window->PostToWindow([window, text] { window->AppendSystemLog(text); });
+        });
+    windows.form_main.AttachRecord(record.get());
+  }
   const HWND main = windows.form_main.Handle();
   ::ShowWindow(main, show == SW_HIDE ? SW_SHOWNORMAL : show);
   if (!folderProblem.empty()) ShowMessageBox(main, folderProblem);
@@ -92,6 +125,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
       ::TranslateMessage(&message);
       ::DispatchMessageW(&message);
     }
+  }
+  // The box at work is written before the engine stops with the windows.
+  if (record) {
+    record->Close();
+    windows.form_main.AttachRecord(nullptr);
   }
   return static_cast<int>(message.wParam);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <unordered_map>
 
 #include "platform/SerialPort.h"
 
@@ -101,6 +102,8 @@ std::string RecordBrowser::SetFilter(const RecordViewFilter& typed) {
   }
   {
     std::lock_guard lock(Mutex);
+    // The same filter again (a field left as it was) reads nothing again.
+    if (Filter == filter) return {};
     Filter = std::move(filter);
     FilterChanged = true;
   }
@@ -151,6 +154,35 @@ bool RecordBrowser::Load(RecordStore& store, const RecordFilter& filter, std::st
   return true;
 }
 
+bool RecordBrowser::LoadRecent(RecordStore& store, const RecordFilter& filter, std::string& why) {
+  // What changed is a box that began or ended lately: read those alone, not the whole record.
+  const std::string since = UtcText(std::chrono::system_clock::now() - Reach);
+  RecordFilter began = filter, ended = filter;
+  if (began.Since < since) began.Since = since;
+  ended.EndedFrom = since;
+  std::vector<BoxRecord> fresh;
+  if (!store.Rows(began, false, fresh, why) || !store.Rows(ended, false, fresh, why)) return false;
+  auto rows = std::make_shared<std::vector<BoxRecord>>(*Now()->Rows);
+  std::unordered_map<std::string, std::size_t> at;
+  for (std::size_t i = 0; i < rows->size(); ++i) at.emplace((*rows)[i].Id, i);
+  for (BoxRecord& row : fresh) {
+    if (const auto known = at.find(row.Id); known != at.end()) {
+      (*rows)[known->second] = std::move(row);
+    } else {
+      at.emplace(row.Id, rows->size());
+      rows->push_back(std::move(row));
+    }
+  }
+  std::stable_sort(rows->begin(), rows->end(),
+                   [](const BoxRecord& a, const BoxRecord& b) { return a.Started > b.Started; });
+  auto shown = std::make_shared<Shown>(*Now());
+  std::vector<BoxRecord> oldestFirst(rows->rbegin(), rows->rend());
+  shown->Summary = SummaryText(oldestFirst);
+  shown->Rows = std::move(rows);
+  Publish(std::move(shown));
+  return true;
+}
+
 bool RecordBrowser::LoadSteps(RecordStore& store, const std::string& id, std::string& why) {
   RecordFilter one;
   one.Id = id;
@@ -174,10 +206,15 @@ void RecordBrowser::Run() {
     store.reset();
     listening = false;
   };
+  bool first = true;
   for (;;) {
     std::unique_lock lock(Mutex);
-    Wake.wait_for(lock, store ? std::chrono::milliseconds(LookEvery) : RetryEvery,
-                  [&] { return Stopping || (store && (FilterChanged || !StepsWanted.empty())); });
+    // The record is read at once when the view opens; one that cannot be read is tried again
+    // after a while.
+    if (!first)
+      Wake.wait_for(lock, store ? std::chrono::milliseconds(LookEvery) : RetryEvery,
+                    [&] { return Stopping || (store && (FilterChanged || !StepsWanted.empty())); });
+    first = false;
     if (Stopping) return;
     if (!store) {
       store = NamesServer(Where) ? PostgresRecord(Where) : SqliteRecord(Where);
@@ -203,7 +240,8 @@ void RecordBrowser::Run() {
       failed("can't read " + store->Name() + ": " + why + "; trying again");
       continue;
     }
-    if ((reload || news > 0 || !Now()->Problem.empty()) && !Load(*store, filter, why)) {
+    const bool whole = reload || !Now()->Problem.empty();
+    if (whole ? !Load(*store, filter, why) : news > 0 && !LoadRecent(*store, filter, why)) {
       failed("can't read " + store->Name() + ": " + why + "; trying again");
       continue;
     }

@@ -61,10 +61,14 @@ class RecordBrowser {
 
   static constexpr std::chrono::milliseconds LookEvery{250};
   static constexpr std::chrono::seconds RetryEvery{2};
+  // How far back a change is looked for: rows kept while a server was away, other clocks.
+  static constexpr std::chrono::minutes Reach{10};
 
  private:
   void Run();
   bool Load(RecordStore& store, const RecordFilter& filter, std::string& why);
+  // The boxes that began or ended within Reach, into the rows shown.
+  bool LoadRecent(RecordStore& store, const RecordFilter& filter, std::string& why);
   bool LoadSteps(RecordStore& store, const std::string& id, std::string& why);
   void Publish(std::shared_ptr<Shown> shown);
 

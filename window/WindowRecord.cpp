@@ -4,6 +4,7 @@
 
 #include "platform/Files.h"
 #include "platform/SerialPort.h"
+#include "production/RecordStore.h"
 
 namespace {
 
@@ -217,4 +218,32 @@ void WindowRecordKeeper::Close() {
   Closed = true;
   Rows.Closing();
   Writer.Finish();
+}
+
+bool TakeRecordOption(const std::vector<std::string>& args, std::size_t& i,
+                      WindowRecordOptions& options, std::string& problem) {
+  const std::string& arg = args[i];
+  if (arg == "--no-record") {
+    options.None = true;
+    return true;
+  }
+  if (arg != "--record" && arg != "--station") return false;
+  if (i + 1 >= args.size() || args[i + 1].empty()) {
+    problem = "option '" + arg + "' needs a value";
+    return true;
+  }
+  (arg == "--record" ? options.Where : options.Station) = args[++i];
+  return true;
+}
+
+std::string RecordOptionsProblem(const WindowRecordOptions& options) {
+  if (options.None && !options.Where.empty()) return "--no-record and --record do not go together";
+  if (!NamesServer(options.Where)) return {};
+  const std::string problem = ServerAddressProblem(options.Where);
+  return problem.empty() ? problem : "--record: " + problem;
+}
+
+bool KeepsRecord(const WindowRecordOptions& options) {
+  return !options.None && RecordAvailable() &&
+         (!options.Where.empty() || !DefaultRecordFile().empty());
 }

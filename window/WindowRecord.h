@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "link/EngineEvents.h"
 #include "production/BoxRecord.h"
@@ -65,6 +66,21 @@ class WindowRecord {
   std::deque<Pending> Steps;
   int Boxes = 0;
 };
+
+// The window's options for its record: --record FILE|SERVER, --no-record, --station NAME.
+struct WindowRecordOptions {
+  std::string Where;  // "": the user's own file
+  bool None = false;
+  std::string Station;
+};
+// Takes args[i] (and the value after it) when it is one of them: true, with i on the last one
+// taken; problem says what is wrong with it ("" when nothing).
+bool TakeRecordOption(const std::vector<std::string>& args, std::size_t& i,
+                      WindowRecordOptions& options, std::string& problem);
+// What is wrong with them together, in words that never quote a server's address.
+std::string RecordOptionsProblem(const WindowRecordOptions& options);
+// Whether a record is kept with them in this build, for this user.
+bool KeepsRecord(const WindowRecordOptions& options);
 
 // The record a window keeps: the writer on its own thread, and the rows of the boxes served.
 class WindowRecordKeeper {

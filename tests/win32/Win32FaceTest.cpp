@@ -23,17 +23,21 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "production/RecordStore.h"
+#include "production/Sha256.h"
 #include "tests/dlcfg/RecordSamples.h"
 #include "tests/support/CoreBench.h"
 #include "tests/support/TempDir.h"
 #include "win32/ControlIds.h"
 #include "win32/MessageThread.h"
+#include "win32/RecordDialog.h"
 #include "win32/WideText.h"
 #include "win32/Win32Controls.h"
 #include "win32/Windows.h"
 #include "window/DialogPresenters.h"
 #include "window/WindowControls.h"
 #include "window/WindowEffects.h"
+#include "window/WindowRecord.h"
 #include "window/WindowRules.h"
 
 namespace {
@@ -230,6 +234,79 @@ TEST_F(Win32Face, DownloadConfigGetsSetsAndRefusesAValueThatDoesNotFit) {
   Click(config, IDC_btn_GetDLCfg);
   ASSERT_TRUE(PumpUntil([&] { return config.TextOf(IDC_text_Timeout) == L"42"; }));
   EXPECT_NE(timeout, L"");
+}
+
+// The Windows window keeps the record too: the label typed, the image with its digest, the
+// configuration set; its Record view shows the box, its steps, and a box another station ends
+// while it is open.
+TEST_F(Win32Face, TheWindowRecordsItsBoxesAndItsRecordViewFollowsThem) {
+  if (NoBox()) GTEST_SKIP() << "KELVARIN_TEST_PORT names no port with a box";
+  const std::string file = Work.FilePath("record.sqlite");
+  auto keeper = std::make_unique<WindowRecordKeeper>(file, "bench w", [](const std::string&) {});
+  Main().AttachRecord(keeper.get());
+  ::SetWindowTextW(Control(IDC_text_Label), L"5A17-W00001");
+  Connect();
+  const std::string image = Image("fw.bin", 20000);
+  Upload(image);
+  ASSERT_TRUE(PumpUntil([&] { return LogHas("Upload Complete"); })) << Main().LogText();
+  ASSERT_TRUE(PumpUntil([&] { return State() == L"Ready"; }));
+  DlCfgDialog& config = App->form_DL_Config;
+  Click(config, IDC_btn_GetDLCfg);
+  ASSERT_TRUE(PumpUntil([&] { return !config.TextOf(IDC_text_StructSize).empty(); }));
+  ASSERT_TRUE(PumpUntil([&] { return State() == L"Ready"; }));
+  // A value the box does not hold yet: the record names the field that changed.
+  const std::wstring timeout = config.TextOf(IDC_text_Timeout) == L"42" ? L"43" : L"42";
+  config.SetText(IDC_text_Timeout, timeout);
+  Click(config, IDC_btn_SetDLCfg);
+  ASSERT_TRUE(PumpUntil([&] { return config.TextOf(IDC_Lab_DL_Cfg_Status) == L"Set DL CFG OK"; }));
+  Click(IDC_tbtn_UartDisconnect);
+  EXPECT_EQ(Main().TextOf(IDC_text_Label), L"");
+  keeper->Close();
+  Main().AttachRecord(nullptr);
+  keeper.reset();
+
+  std::unique_ptr<RecordStore> store = SqliteRecord(file);
+  std::string why;
+  std::vector<BoxRecord> rows;
+  ASSERT_TRUE(store->Open(why) && store->Rows({}, true, rows, why)) << why;
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].Result, "ok") << rows[0].Why;
+  EXPECT_EQ(rows[0].Label, "5A17-W00001");
+  EXPECT_EQ(rows[0].Port, PortName);
+  const std::vector<std::uint8_t> bytes = ReadFileBytes(image);
+  Sha256 digest;
+  digest.Add(bytes.data(), bytes.size());
+  EXPECT_EQ(rows[0].ImageSha256, digest.HexDigest());
+  std::vector<std::string> steps;
+  for (const StepRecord& step : rows[0].Steps) steps.push_back(step.Name + ": " + step.Result);
+  const std::string set = "config set Timeout=" + Utf8OfWide(timeout);
+  EXPECT_EQ(steps, (std::vector<std::string>{"upload fw.bin: ok", "config get: ok", set + ": ok"}));
+
+  RecordDialog view(Main().Handle(), file,
+                    [this](std::function<void()> r) { Main().PostToWindow(std::move(r)); });
+  view.Start();
+  ASSERT_TRUE(PumpUntil([&] { return view.RowCount() == 1; }));
+  EXPECT_EQ(view.Cell(0, 2), "5A17-W00001");
+  view.Choose(0);
+  ASSERT_TRUE(PumpUntil([&] { return view.StepsShown().find(set) != std::string::npos; }))
+      << view.StepsShown();
+  Recorder other(file, "", "line 2", [](const std::string&) {});
+  other.Start();
+  BoxRecord box;
+  box.Id = "other/1";
+  box.Station = "line 2";
+  box.StationId = other.Self().Id;
+  box.Port = "COM3";
+  box.Label = "5A17-W00002";
+  box.Started = box.Ended = UtcNow();
+  box.Result = "failed";
+  box.Why = "verify-app: Verify App fail";
+  other.Put(box);
+  other.Finish();
+  ASSERT_TRUE(PumpUntil([&] { return view.RowCount() == 2; }, 10s));
+  EXPECT_EQ(view.Cell(0, 2), "5A17-W00002");
+  EXPECT_NE(view.SummaryShown().find("yield: 50.0%"), std::string::npos) << view.SummaryShown();
+  view.Stop();
 }
 
 TEST_F(Win32Face, ReadsTheFlashBackIntoFlashdata) {
