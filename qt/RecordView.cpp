@@ -45,7 +45,7 @@ QVariant RecordRows::headerData(int section, Qt::Orientation orientation, int ro
   if (role != Qt::DisplayRole || orientation != Qt::Horizontal ||
       static_cast<std::size_t>(section) >= RecordViewColumns().size())
     return {};
-  return QString::fromLatin1(RecordViewColumns()[static_cast<std::size_t>(section)]);
+  return QString::fromLatin1(RecordViewColumns()[static_cast<std::size_t>(section)].Name);
 }
 
 TForm_Record::TForm_Record(std::string where, QWidget* parent)
@@ -61,9 +61,9 @@ TForm_Record::TForm_Record(std::string where, QWidget* parent)
   ui->grid_Boxes->verticalHeader()->hide();
   ui->grid_Boxes->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   ui->grid_Boxes->horizontalHeader()->setStretchLastSection(true);
-  const int widths[] = {118, 130, 90, 70, 150, 110, 60, 55, 80};
-  for (int c = 0; c < static_cast<int>(std::size(widths)); ++c)
-    ui->grid_Boxes->setColumnWidth(c, widths[c]);
+  int column = 0;
+  for (const RecordColumn& c : RecordViewColumns())
+    ui->grid_Boxes->setColumnWidth(column++, c.Width);
   ui->Memo_Steps->setReadOnly(true);
   ui->Memo_Summary->setReadOnly(true);
   ui->lab_Where->setTextInteractionFlags(Qt::TextSelectableByMouse);

@@ -77,17 +77,18 @@ StartRequest ReadStartArguments(int argc, const char* const* argv) {
 }
 
 const char* UsageText() {
-  return "usage: kelvarin [--menu] [--record FILE|SERVER | --no-record] [--station NAME]\n"
+  return "usage: kelvarin [--menu] [--record WHERE | --no-record] [--station NAME]\n"
          "                [Qt options]\n"
          "       kelvarin --help | --version\n"
          "Opens the window of the Kelvarin service tool for set-top box boot loaders.\n"
          "It keeps config.cfg and writes flashdata.bin in the folder it is started from.\n"
          "\n"
          "  --menu      work in ~/Kelvarin (made on first start), as the menu entry does\n"
-         "  --record FILE|SERVER\n"
-         "              keep the record of the boxes served there (default: the user's\n"
-         "              own record.sqlite, as kelvarin-cli keeps it)\n"
-         "  --no-record keep no record\n"
+         "  --record WHERE\n"
+         "              keep the record of the boxes served in WHERE, a file or a\n"
+         "              server (default: the user's own record.sqlite, as kelvarin-cli\n"
+         "              keeps it)\n"
+         "  --no-record  keep no record\n"
          "  --station NAME\n"
          "              the bench's name in the record (default: the host name)\n"
          "  -h, --help  print this help and exit\n"

@@ -14,15 +14,15 @@ RecordDialog::RecordDialog(HWND owner, std::string where,
     : DialogWindow(IDD_RECORD, owner), Where(std::move(where)), Post(std::move(post)) {
   const HWND list = Item(IDC_grid_Boxes);
   ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
-  const int widths[] = {118, 130, 90, 70, 150, 110, 60, 55, 80};
   int column = 0;
-  for (const char* name : RecordViewColumns()) {
-    std::wstring caption = WideOfUtf8(name);
+  for (const RecordColumn& shown : RecordViewColumns()) {
+    std::wstring caption = WideOfUtf8(shown.Name);
     LVCOLUMNW c{};
     c.mask = LVCF_TEXT | LVCF_WIDTH;
     c.pszText = caption.data();
-    c.cx = widths[column];
-    ListView_InsertColumn(list, column++, &c);
+    c.cx = shown.Width;
+    ::SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column++),
+                   reinterpret_cast<LPARAM>(&c));
   }
 }
 

@@ -19,17 +19,18 @@
 namespace {
 
 constexpr char Usage[] =
-    "usage: kelvarin [--menu] [--record FILE|SERVER | --no-record] [--station NAME]\n"
+    "usage: kelvarin [--menu] [--record WHERE | --no-record] [--station NAME]\n"
     "       kelvarin --help | --version\n"
     "Opens the window of the Kelvarin service tool for set-top box boot loaders.\n"
     "It keeps config.cfg and writes flashdata.bin in the folder it is started from.\n"
     "\n"
     "  --menu      work in Documents\\Kelvarin (made on first start), as the Start menu's\n"
     "              entry does\n"
-    "  --record FILE|SERVER\n"
-    "              keep the record of the boxes served there (default: the user's\n"
-    "              own record.sqlite, as kelvarin-cli keeps it)\n"
-    "  --no-record keep no record\n"
+    "  --record WHERE\n"
+    "              keep the record of the boxes served in WHERE, a file or a\n"
+    "              server (default: the user's own record.sqlite, as kelvarin-cli\n"
+    "              keeps it)\n"
+    "  --no-record  keep no record\n"
     "  --station NAME\n"
     "              the bench's name in the record (default: the computer's name)\n"
     "  -h, --help  print this help and exit\n"

@@ -9,8 +9,9 @@
 
 namespace {
 
-constexpr const char* Columns[] = {"Started (UTC)", "Port",  "Label",   "Result", "Why",
-                                   "Image",         "Bytes", "Seconds", "Station"};
+constexpr RecordColumn Columns[] = {{"Started (UTC)", 135}, {"Port", 120},   {"Label", 95},
+                                    {"Result", 70},         {"Why", 160},    {"Image", 110},
+                                    {"Bytes", 60},          {"Seconds", 55}, {"Station", 80}};
 
 // "2026-12-08T09:31:02.123Z" as "2026-12-08 09:31:02".
 std::string Shorter(const std::string& time) {
@@ -32,7 +33,7 @@ long long UtcMilliseconds(const std::string& time) {
 
 }  // namespace
 
-std::span<const char* const> RecordViewColumns() {
+std::span<const RecordColumn> RecordViewColumns() {
   return Columns;
 }
 

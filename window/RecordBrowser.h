@@ -12,8 +12,13 @@
 #include "production/BoxRecord.h"
 #include "production/RecordStore.h"
 
-// The Record view's columns, and a row's text in one of them (UTF-8).
-std::span<const char* const> RecordViewColumns();
+// The Record view's columns (their width in pixels at 96 dpi), and a row's text in one of them
+// (UTF-8).
+struct RecordColumn {
+  const char* Name;
+  int Width;
+};
+std::span<const RecordColumn> RecordViewColumns();
 std::string RecordCell(const BoxRecord& row, int column);
 // Rows as a spreadsheet reads them: the header, then a line a row.
 std::string RecordCsv(const std::vector<BoxRecord>& rows);

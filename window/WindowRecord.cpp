@@ -102,12 +102,17 @@ void WindowRecord::EndStep(std::deque<Pending>::iterator step, bool ok, const st
   StepRecord ended{
       step->Text, ok ? "ok" : "failed", ok ? std::string() : why,
       std::chrono::duration<double>(std::chrono::steady_clock::now() - step->Start).count()};
+  // Uploads are one step whatever their image: the box holds the last one it took.
+  const std::string kind = step->Command == nullptr && step->Text.rfind("upload ", 0) == 0
+                               ? std::string("upload")
+                               : step->Text;
   const auto tried = std::find_if(LastTries.begin(), LastTries.end(),
-                                  [&](const auto& t) { return t.first == step->Text; });
+                                  [&](const Try& t) { return t.Kind == kind; });
+  Try last{kind, step->Text, ok ? std::string() : why.empty() ? "failed" : why};
   if (tried == LastTries.end())
-    LastTries.emplace_back(step->Text, ok ? std::string() : why.empty() ? "failed" : why);
+    LastTries.push_back(std::move(last));
   else
-    tried->second = ok ? std::string() : why.empty() ? "failed" : why;
+    *tried = std::move(last);
   Steps.erase(step);
   BoxRecord row = Box;
   row.FirstStep = StepCount++;
@@ -122,14 +127,14 @@ void WindowRecord::EndBox(const std::string& why, bool interrupted) {
   Open = false;
   Answered = false;
   if (!Written) return;
-  const auto failed = std::find_if(LastTries.begin(), LastTries.end(),
-                                   [](const auto& t) { return !t.second.empty(); });
+  const auto failed =
+      std::find_if(LastTries.begin(), LastTries.end(), [](const Try& t) { return !t.Why.empty(); });
   Box.Ended = UtcNow();
   Box.Result = interrupted ? "interrupted" : failed != LastTries.end() ? "failed" : "ok";
   Box.Status = interrupted                 ? StatusInterrupted
                : failed != LastTries.end() ? StatusFailed
                                            : StatusOk;
-  if (failed != LastTries.end()) Box.Why = failed->first + ": " + failed->second;
+  if (failed != LastTries.end()) Box.Why = failed->Step + ": " + failed->Why;
   BoxRecord row = Box;
   row.FirstStep = StepCount;
   Write(std::move(row));

@@ -61,8 +61,12 @@ class WindowRecord {
   std::string PendingLabel;
   BoxRecord Box;
   std::size_t StepCount = 0;
-  // The last try of each step, by its text, to tell whether the box is ok.
-  std::vector<std::pair<std::string, std::string>> LastTries;
+  // The last try of each step (Kind: its text; "upload" for any upload), to tell whether the
+  // box is ok; Why: "" when it was.
+  struct Try {
+    std::string Kind, Step, Why;
+  };
+  std::vector<Try> LastTries;
   std::deque<Pending> Steps;
   int Boxes = 0;
 };

@@ -37,7 +37,10 @@ std::string ProcessStartOf(long long pid) {
   if (close == std::string::npos) return {};
   std::istringstream fields(line.substr(close + 1));
   std::string field;
-  for (int i = 0; i < 20 && fields >> field; ++i) {
+  // A process that has ended and waits for its parent to take its status (a zombie) runs no
+  // more: its rows are not its to finish.
+  if (!(fields >> field) || field == "Z" || field == "X") return {};
+  for (int i = 1; i < 20 && fields >> field; ++i) {
   }
   if (!fields) return {};
   // Ticks since boot repeat from one boot to the next: the boot names them.

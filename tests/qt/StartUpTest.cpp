@@ -43,6 +43,51 @@ TEST(StartUp, ReadsItsOwnOptionsAndLeavesQtsToQt) {
   }
 }
 
+// The record's options: where, none, the bench's name; the two that contradict each other and
+// a server address that cannot be read are refused, without quoting the address.
+TEST(StartUp, TakesTheRecordsOptions) {
+  struct Case {
+    std::vector<const char*> args;
+    std::string where;
+    bool none;
+    std::string station;
+    std::string problem;
+  } cases[] = {
+      {{"--record", "/tmp/r.sqlite", "--station", "bench 2"},
+       "/tmp/r.sqlite",
+       false,
+       "bench 2",
+       ""},
+      {{"--no-record", "-style", "fusion"}, "", true, "", ""},
+      {{"--record", "postgresql://line3/record"}, "postgresql://line3/record", false, "", ""},
+      {{"--record"}, "", false, "", "option '--record' needs a value"},
+      {{"--station", ""}, "", false, "", "option '--station' needs a value"},
+      {{"--record", "r.sqlite", "--no-record"},
+       "",
+       false,
+       "",
+       "--no-record and --record do not go together"},
+      {{"--record", "host=line3 password=s3cret bogus=1"}, "", false, "", "--record: "},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv{"kelvarin"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const StartRequest r = ReadStartArguments(static_cast<int>(argv.size()), argv.data());
+    std::string line;
+    for (const char* a : c.args) line += std::string(a) + " ";
+    if (!c.problem.empty()) {
+      EXPECT_EQ(r.What, Action::Bad) << line;
+      EXPECT_EQ(r.Problem.rfind(c.problem, 0), 0u) << line << ": " << r.Problem;
+      EXPECT_EQ(r.Problem.find("s3cret"), std::string::npos) << r.Problem;
+      continue;
+    }
+    EXPECT_EQ(r.What, Action::Run) << line << ": " << r.Problem;
+    EXPECT_EQ(r.Record.Where, c.where) << line;
+    EXPECT_EQ(r.Record.None, c.none) << line;
+    EXPECT_EQ(r.Record.Station, c.station) << line;
+  }
+}
+
 TEST(StartUp, HelpStaysWithin80Columns) {
   std::string text = UsageText();
   std::size_t start = 0;
