@@ -16,8 +16,10 @@ std::string SystemName(const std::filesystem::path& path) {
 }
 
 std::string CreateOwnersFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return std::strerror(errno);
+  // Only a file made here is opened and closed: closing any descriptor of a file drops every
+  // lock this process holds on it, and SQLite's connections to an existing record hold some.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return errno == EEXIST ? std::string() : std::strerror(errno);
   ::close(fd);
   return {};
 }

@@ -1,9 +1,12 @@
+#include <sys/wait.h>
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTableView>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/SerialPort.h"
@@ -156,29 +159,20 @@ TEST_F(WindowRecords, TheRecordViewShowsABoxEndedElsewhereWhileOpen) {
   ASSERT_TRUE(
       Until([&] { return Control<QLabel>(*view, "lab_Where")->text().contains("record.sqlite"); }));
 
-  // Another process on the line writes the file: a station of its own.
-  auto elsewhere = [&](const std::string& label, const std::string& result) {
-    Recorder other(Path("record.sqlite"), "", "line 2", [](const std::string&) {});
-    other.Start();
-    BoxRecord row;
-    row.Id = "other/" + label;
-    row.Station = "line 2";
-    row.StationId = other.Self().Id;
-    row.Port = "/dev/ttyUSB3";
-    row.Label = label;
-    row.Started = UtcNow();
-    row.Ended = UtcNow();
-    row.Result = result;
-    row.Why = result == "ok" ? "" : "verify-app: Verify App fail";
-    row.Steps = {{"verify-app", result, row.Why, 0.5}};
-    other.Put(row);
-    other.Finish();
+  // A station process of the command line ends boxes on the same record, its label scanned.
+  auto station = [&](const std::string& label) {
+    const std::string command = "printf '" + label + "\\n' | " KELVARIN_CLI " --record '" +
+                                Path("record.sqlite") + "' --station 'line 2' --label -p '" +
+                                Box->DevicePath() + "' erase 0 0x1000 >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   };
-  elsewhere("5A17-000001", "ok");
+  EXPECT_EQ(station("5A17-000001"), 0);
   ASSERT_TRUE(Until([&] { return grid->model()->rowCount() == 1; }, 5000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  elsewhere("5A17-000002", "failed");
-  ASSERT_TRUE(Until([&] { return grid->model()->rowCount() == 2; }, 5000));
+  Box->SetAnswer(BoxCommand::Erase, Answer::Bad);
+  EXPECT_EQ(station("5A17-000002"), 1);
+  ASSERT_TRUE(Until([&] { return grid->model()->rowCount() == 2; }, 5000))
+      << grid->model()->rowCount() << " rows shown of " << Rows(Path("record.sqlite")).size();
   EXPECT_EQ(grid->model()->index(0, 2).data().toString(), "5A17-000002");
   EXPECT_NE(Control<QPlainTextEdit>(*view, "Memo_Summary")->toPlainText().indexOf("yield: 50.0%"),
             -1)
@@ -187,7 +181,7 @@ TEST_F(WindowRecords, TheRecordViewShowsABoxEndedElsewhereWhileOpen) {
   // A box's steps, and the filters.
   grid->setCurrentIndex(grid->model()->index(1, 0));
   ASSERT_TRUE(Until([&] {
-    return Control<QPlainTextEdit>(*view, "Memo_Steps")->toPlainText().contains("verify-app");
+    return Control<QPlainTextEdit>(*view, "Memo_Steps")->toPlainText().contains("erase 0 0x1000");
   }));
   Control<QCheckBox>(*view, "chk_FailedOnly")->setChecked(true);
   ASSERT_TRUE(Until([&] { return grid->model()->rowCount() == 1; }));
