@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dlcfg/DlCfgRecord.h"
+#include "platform/SerialPort.h"
 #include "window/DialogPresenters.h"
 #include "window/WindowRecord.h"
 #include "wire/LoaderCommands.h"
@@ -136,7 +137,8 @@ TEST(WindowRecord, BoxesAndTheirVerdictsFollowWhatWasDone) {
     }
     EXPECT_EQ(ended, static_cast<int>(c.Rows.size())) << "the label is let go once a box";
     for (const auto& [id, row] : store.Rows) {
-      EXPECT_EQ(row.Port, "/dev/ttyUSB0");
+      // The port as the system names it for good (its own rule, tested with the port).
+      EXPECT_EQ(row.Port, SerialPort::LastingName("/dev/ttyUSB0"));
       EXPECT_EQ(row.Station, "bench");
       EXPECT_FALSE(row.Ended.empty());
     }
