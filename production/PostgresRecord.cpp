@@ -73,6 +73,11 @@ class PostgresStore : public RecordStore {
       return false;
     }
     version = SchemaVersion();
+    // Another station did it meanwhile, perhaps a newer program.
+    if (version >= RecordSchemaVersion) {
+      Result(PQexec(Conn, "ROLLBACK"));
+      return VersionUsable(version, why);
+    }
     const std::string sql = version > 0 ? SchemaUpgradeSql(version) : RecordSchemaSql();
     Result changed(PQexec(Conn, (sql + "COMMIT;").c_str()));
     if (changed.Ok()) return true;

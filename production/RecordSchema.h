@@ -32,11 +32,19 @@ inline std::string BoxUpsertSql(char mark, const std::string& extraColumn = {}) 
   for (int n = 1; n <= count; ++n) sql += p(n) + (n < count ? ", " : ")");
   sql += " ON CONFLICT (id) DO UPDATE SET";
   // What a later write of the row may change, by the column's place among BoxColumns.
-  const std::pair<const char*, int> updated[] = {
-      {"ended", 6},           {"result", 7},          {"status", 8},       {"why", 9},
-      {"loader_version", 10}, {"hardware_model", 11}, {"hardware_version", 12},
-      {"oui", 13},            {"image", 14},          {"image_size", 15},  {"image_sha256", 16},
-      {"bytes", 17},          {"label", 21}};
+  const std::pair<const char*, int> updated[] = {{"ended", 6},
+                                                 {"result", 7},
+                                                 {"status", 8},
+                                                 {"why", 9},
+                                                 {"loader_version", 10},
+                                                 {"hardware_model", 11},
+                                                 {"hardware_version", 12},
+                                                 {"oui", 13},
+                                                 {"image", 14},
+                                                 {"image_size", 15},
+                                                 {"image_sha256", 16},
+                                                 {"bytes", 17},
+                                                 {"label", 21}};
   for (const auto& [column, n] : updated)
     sql += std::string(n > 6 ? "," : "") + " " + column + " = " + p(n);
   if (!extraColumn.empty()) sql += ", " + extraColumn + " = " + p(count);
@@ -92,8 +100,8 @@ inline std::string SchemaUpgradeSql(int version) {
   if (version < 2)
     sql +=
         "ALTER TABLE boxes ADD COLUMN station_id TEXT NOT NULL DEFAULT '';"
-        "ALTER TABLE boxes ADD COLUMN process_start TEXT NOT NULL DEFAULT '';"
-        "ALTER TABLE boxes ADD COLUMN label TEXT NOT NULL DEFAULT '';";
+        "ALTER TABLE boxes ADD COLUMN process_start TEXT NOT NULL DEFAULT '';";
+  if (version < 3) sql += "ALTER TABLE boxes ADD COLUMN label TEXT NOT NULL DEFAULT '';";
   if (!sql.empty())
     sql += "UPDATE kelvarin_schema SET version = " + std::to_string(RecordSchemaVersion) + ";";
   return sql;

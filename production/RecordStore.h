@@ -66,4 +66,4 @@ bool NamesServer(const std::string& where);
 std::string ServerAddressProblem(const std::string& conninfo);
 
 // The schema version this program writes.
-inline constexpr int RecordSchemaVersion = 2;
+inline constexpr int RecordSchemaVersion = 3;

@@ -98,20 +98,24 @@ void Recorder::PutHashingImage(BoxRecord row) {
 }
 
 void Recorder::HashImage(BoxRecord& row) {
-  std::error_code error;
-  const std::filesystem::path path = SystemPath(row.Image);
-  const std::uint64_t size = std::filesystem::file_size(path, error);
-  if (error) return;
-  const long long changed =
-      std::filesystem::last_write_time(path, error).time_since_epoch().count();
-  if (error) return;
-  if (Hashed.Path != row.Image || Hashed.Size != size || Hashed.Changed != changed) {
+  // Read once a box and image, as the upload took it: a later row of the box names the same
+  // digest even when the file has been rebuilt or moved away since.
+  const std::string key = row.Id + '\n' + row.Image;
+  auto known = Digests.find(key);
+  if (known == Digests.end()) {
+    std::error_code error;
+    const std::uint64_t size = std::filesystem::file_size(SystemPath(row.Image), error);
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenFile(row.Image, "rb"), std::fclose);
-    if (!file) return;
-    Hashed = {row.Image, size, changed, Sha256OfFile(file.get(), size)};
+    const std::string digest = !error && file ? Sha256OfFile(file.get(), size) : std::string();
+    if (digest.empty()) return;
+    known = Digests.emplace(key, Digest{size, digest}).first;
   }
-  row.ImageSize = size;
-  row.ImageSha256 = Hashed.Sha256;
+  row.ImageSize = known->second.Size;
+  row.ImageSha256 = known->second.Sha256;
+  // The box's last row: its digests are done with.
+  if (!row.Ended.empty())
+    for (auto it = Digests.begin(); it != Digests.end();)
+      it = it->first.rfind(row.Id + '\n', 0) == 0 ? Digests.erase(it) : std::next(it);
 }
 
 void Recorder::Finish() {

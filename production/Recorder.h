@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -94,13 +95,12 @@ class Recorder {
   };
   void HashImage(BoxRecord& row);
   std::deque<Queued> Queue;
-  // The last image hashed: a box's rows name it again and again.
-  struct {
-    std::string Path;
+  // The digests of the images of the boxes at work, by box id and image.
+  struct Digest {
     std::uint64_t Size = 0;
-    long long Changed = 0;
     std::string Sha256;
-  } Hashed;
+  };
+  std::map<std::string, Digest> Digests;
   bool Finishing = false;
   std::thread Thread;
 };

@@ -47,6 +47,11 @@ class SqliteStore : public LocalRecordStore {
   ~SqliteStore() override { sqlite3_close(Db); }
 
   bool Open(std::string& why) override {
+    // Opened again after a failure: the connection before goes first.
+    if (Db != nullptr) {
+      sqlite3_close(Db);
+      Db = nullptr;
+    }
     std::error_code error;
     const std::filesystem::path file = SystemPath(Path);
     if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), error);

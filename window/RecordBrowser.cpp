@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <unordered_map>
 
@@ -74,18 +75,57 @@ std::string RecordCsv(const std::vector<BoxRecord>& rows) {
   return text;
 }
 
+struct RecordBrowser::State {
+  State(std::string where, std::function<void()> changed)
+      : Where(std::move(where)), Changed(std::move(changed)) {}
+  void Run();
+  bool Load(RecordStore& store, const RecordFilter& filter, std::string& why);
+  // The boxes that began or ended within Reach, and those the server named, into the rows shown.
+  bool LoadRecent(RecordStore& store, const RecordFilter& filter,
+                  const std::vector<std::string>& named, std::string& why);
+  bool LoadSteps(RecordStore& store, const std::string& id, std::string& why);
+  void Publish(std::shared_ptr<Shown> shown);
+  std::shared_ptr<const Shown> Now() const {
+    std::lock_guard lock(Mutex);
+    return Current;
+  }
+
+  const std::string Where;
+  const std::function<void()> Changed;
+  mutable std::mutex Mutex;
+  std::condition_variable Wake;
+  RecordFilter Filter;
+  bool FilterChanged = true;
+  std::string StepsWanted;
+  bool Stopping = false;
+  bool Finished = false;
+  std::string StoreName;
+  std::shared_ptr<const Shown> Current = std::make_shared<Shown>();
+};
+
 RecordBrowser::RecordBrowser(std::string where, std::function<void()> changed)
-    : Where(std::move(where)), Changed(std::move(changed)) {
-  Thread = std::thread([this] { Run(); });
+    : S(std::make_shared<State>(std::move(where), std::move(changed))) {
+  Thread = std::thread([state = S] {
+    state->Run();
+    std::lock_guard lock(state->Mutex);
+    state->Finished = true;
+    state->Wake.notify_all();
+  });
 }
 
 RecordBrowser::~RecordBrowser() {
-  {
-    std::lock_guard lock(Mutex);
-    Stopping = true;
-  }
-  Wake.notify_one();
-  Thread.join();
+  std::unique_lock lock(S->Mutex);
+  S->Stopping = true;
+  S->Wake.notify_all();
+  // A thread inside a slow call is let go: it tells nobody anything once stopped, and what it
+  // works on goes with it.
+  const bool finished =
+      S->Wake.wait_for(lock, std::chrono::milliseconds(200), [&] { return S->Finished; });
+  lock.unlock();
+  if (finished)
+    Thread.join();
+  else
+    Thread.detach();
 }
 
 std::string RecordBrowser::SetFilter(const RecordViewFilter& typed) {
@@ -102,43 +142,41 @@ std::string RecordBrowser::SetFilter(const RecordViewFilter& typed) {
     filter.PortAsTyped = typed.Port;
   }
   {
-    std::lock_guard lock(Mutex);
+    std::lock_guard lock(S->Mutex);
     // The same filter again (a field left as it was) reads nothing again.
-    if (Filter == filter) return {};
-    Filter = std::move(filter);
-    FilterChanged = true;
+    if (S->Filter == filter) return {};
+    S->Filter = std::move(filter);
+    S->FilterChanged = true;
   }
-  Wake.notify_one();
+  S->Wake.notify_all();
   return {};
 }
 
 void RecordBrowser::WantSteps(const std::string& id) {
   {
-    std::lock_guard lock(Mutex);
-    StepsWanted = id;
+    std::lock_guard lock(S->Mutex);
+    S->StepsWanted = id;
   }
-  Wake.notify_one();
+  S->Wake.notify_all();
 }
 
 std::shared_ptr<const RecordBrowser::Shown> RecordBrowser::Now() const {
-  std::lock_guard lock(Mutex);
-  return Current;
+  return S->Now();
 }
 
 std::string RecordBrowser::Name() const {
+  std::lock_guard lock(S->Mutex);
+  return S->StoreName.empty() && !NamesServer(S->Where) ? S->Where : S->StoreName;
+}
+
+void RecordBrowser::State::Publish(std::shared_ptr<Shown> shown) {
+  // Told under the lock, so that a browser gone tells nothing after its destructor.
   std::lock_guard lock(Mutex);
-  return StoreName.empty() && !NamesServer(Where) ? Where : StoreName;
+  Current = std::move(shown);
+  if (!Stopping && Changed) Changed();
 }
 
-void RecordBrowser::Publish(std::shared_ptr<Shown> shown) {
-  {
-    std::lock_guard lock(Mutex);
-    Current = std::move(shown);
-  }
-  if (Changed) Changed();
-}
-
-bool RecordBrowser::Load(RecordStore& store, const RecordFilter& filter, std::string& why) {
+bool RecordBrowser::State::Load(RecordStore& store, const RecordFilter& filter, std::string& why) {
   auto shown = std::make_shared<Shown>();
   auto rows = std::make_shared<std::vector<BoxRecord>>();
   if (!store.Rows(filter, false, *rows, why)) return false;
@@ -155,7 +193,8 @@ bool RecordBrowser::Load(RecordStore& store, const RecordFilter& filter, std::st
   return true;
 }
 
-bool RecordBrowser::LoadRecent(RecordStore& store, const RecordFilter& filter, std::string& why) {
+bool RecordBrowser::State::LoadRecent(RecordStore& store, const RecordFilter& filter,
+                                      const std::vector<std::string>& named, std::string& why) {
   // What changed is a box that began or ended lately: read those alone, not the whole record.
   const std::string since = UtcText(std::chrono::system_clock::now() - Reach);
   RecordFilter began = filter, ended = filter;
@@ -163,6 +202,12 @@ bool RecordBrowser::LoadRecent(RecordStore& store, const RecordFilter& filter, s
   ended.EndedFrom = since;
   std::vector<BoxRecord> fresh;
   if (!store.Rows(began, false, fresh, why) || !store.Rows(ended, false, fresh, why)) return false;
+  // A server names the boxes that ended, also those whose rows arrive late.
+  for (const std::string& id : named) {
+    RecordFilter one = filter;
+    one.Id = id;
+    if (!store.Rows(one, false, fresh, why)) return false;
+  }
   auto rows = std::make_shared<std::vector<BoxRecord>>(*Now()->Rows);
   std::unordered_map<std::string, std::size_t> at;
   for (std::size_t i = 0; i < rows->size(); ++i) at.emplace((*rows)[i].Id, i);
@@ -184,7 +229,7 @@ bool RecordBrowser::LoadRecent(RecordStore& store, const RecordFilter& filter, s
   return true;
 }
 
-bool RecordBrowser::LoadSteps(RecordStore& store, const std::string& id, std::string& why) {
+bool RecordBrowser::State::LoadSteps(RecordStore& store, const std::string& id, std::string& why) {
   RecordFilter one;
   one.Id = id;
   std::vector<BoxRecord> rows;
@@ -196,7 +241,7 @@ bool RecordBrowser::LoadSteps(RecordStore& store, const std::string& id, std::st
   return true;
 }
 
-void RecordBrowser::Run() {
+void RecordBrowser::State::Run() {
   std::unique_ptr<RecordStore> store;
   bool listening = false;
   std::string why;
@@ -242,7 +287,7 @@ void RecordBrowser::Run() {
       continue;
     }
     const bool whole = reload || !Now()->Problem.empty();
-    if (whole ? !Load(*store, filter, why) : news > 0 && !LoadRecent(*store, filter, why)) {
+    if (whole ? !Load(*store, filter, why) : news > 0 && !LoadRecent(*store, filter, ended, why)) {
       failed("can't read " + store->Name() + ": " + why + "; trying again");
       continue;
     }

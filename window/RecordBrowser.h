@@ -1,6 +1,5 @@
 #pragma once
 
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -70,22 +69,10 @@ class RecordBrowser {
   static constexpr std::chrono::minutes Reach{10};
 
  private:
-  void Run();
-  bool Load(RecordStore& store, const RecordFilter& filter, std::string& why);
-  // The boxes that began or ended within Reach, into the rows shown.
-  bool LoadRecent(RecordStore& store, const RecordFilter& filter, std::string& why);
-  bool LoadSteps(RecordStore& store, const std::string& id, std::string& why);
-  void Publish(std::shared_ptr<Shown> shown);
-
-  const std::string Where;
-  std::function<void()> Changed;
-  mutable std::mutex Mutex;
-  std::condition_variable Wake;
-  RecordFilter Filter;
-  bool FilterChanged = true;
-  std::string StepsWanted;
-  bool Stopping = false;
-  std::string StoreName;
-  std::shared_ptr<const Shown> Current = std::make_shared<Shown>();
+  // What the browser's thread works on: it outlives the browser when the thread is still inside
+  // a call that takes its time (a server that does not answer), so that closing the view never
+  // waits for it.
+  struct State;
+  std::shared_ptr<State> S;
   std::thread Thread;
 };

@@ -40,6 +40,7 @@ bool DoneWhenSent(const LoaderCommand& command) {
 
 void WindowRecord::Opened() {
   Open = true;
+  Restarting = false;
   Written = false;
   StepCount = 0;
   LastTries.clear();
@@ -63,7 +64,8 @@ void WindowRecord::Write(BoxRecord row) {
 
 void WindowRecord::SetLabel(std::string label) {
   PendingLabel = std::move(label);
-  if (!Open || Box.Label == PendingLabel) return;
+  // While the box restarts, a label scanned is the next box's: one may be put on the line now.
+  if (!Open || Restarting || Box.Label == PendingLabel) return;
   Box.Label = PendingLabel;
   if (!Written) return;
   BoxRecord row = Box;
@@ -139,6 +141,8 @@ void WindowRecord::EndBox(const std::string& why, bool interrupted) {
   row.FirstStep = StepCount;
   Write(std::move(row));
   Written = false;
+  // The label field lets the box's label go; one typed since for the next box stays.
+  if (PendingLabel != Box.Label) return;
   PendingLabel.clear();
   if (BoxEnded) BoxEnded();
 }
@@ -151,6 +155,8 @@ void WindowRecord::On(const EngineEvent& event) {
   if (const auto* e = std::get_if<ev::PortOpened>(&event)) {
     EndBox("the port was opened again", false);
     Port = SerialPort::LastingName(e->Name);
+  } else if (std::holds_alternative<ev::AwaitingLoader>(event)) {
+    Restarting = Open;
   } else if (std::holds_alternative<ev::LoaderAnswered>(event)) {
     // Its first answer begins the box; the next is a box restarted or another box.
     if (Open && Answered) EndBox("the box restarted", false);
@@ -179,6 +185,8 @@ void WindowRecord::On(const EngineEvent& event) {
   } else if (std::holds_alternative<ev::RecordArrived>(event)) {
     if (auto step = FindNamed("config get"); step != Steps.end()) EndStep(step, true, {});
   } else if (const auto* e = std::get_if<ev::UploadStarted>(&event)) {
+    // An upload pressed before the loader answered begins the box: what it writes is its own.
+    if (!Open) Opened();
     Box.Image = e->Image;
     Box.ImageSize = e->Size;
     Box.ImageSha256.clear();

@@ -55,9 +55,10 @@ class WindowRecord {
   Recorder::Identity Me;
   std::function<void(BoxRecord)> Put;
   std::string Port;
-  bool Open = false;      // a box is at work (its row may not be written yet)
-  bool Answered = false;  // the loader has answered for it
-  bool Written = false;   // its row exists
+  bool Open = false;        // a box is at work (its row may not be written yet)
+  bool Answered = false;    // the loader has answered for it
+  bool Restarting = false;  // it was told to restart: its loader's next answer ends it
+  bool Written = false;     // its row exists
   std::string PendingLabel;
   BoxRecord Box;
   std::size_t StepCount = 0;

@@ -196,60 +196,71 @@ TEST_F(LocalRecord, ARecordOfANewerSchemaIsLeftAlone) {
             0);
   std::string why;
   EXPECT_FALSE(SqliteRecord(file)->Open(why));
-  EXPECT_NE(why.find("schema is version 9, newer than the 2"), std::string::npos) << why;
+  EXPECT_NE(why.find("schema is version 9, newer than the 3"), std::string::npos) << why;
 }
 
-// A file of the record's first schema, as version 1 wrote it, is brought up to date in place:
+// A file of an older schema, as versions 1 and 2 wrote it, is brought up to date in place:
 // every row stays, and new rows go in beside them.
-TEST(RecordUpgrade, AFirstSchemaFileKeepsEveryRow) {
-  char pattern[] = "/tmp/kelvarin-record-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string file = std::string(pattern) + "/record.sqlite";
-  const std::string v1 =
-      "CREATE TABLE kelvarin_schema (version INTEGER NOT NULL); INSERT INTO kelvarin_schema"
-      " VALUES (1); CREATE TABLE boxes (id TEXT PRIMARY KEY, station TEXT NOT NULL, port TEXT"
-      " NOT NULL, adapter TEXT NOT NULL, started TEXT NOT NULL, ended TEXT NOT NULL, result TEXT"
-      " NOT NULL, status INTEGER NOT NULL, why TEXT NOT NULL, loader_version TEXT NOT NULL,"
-      " hardware_model TEXT NOT NULL, hardware_version TEXT NOT NULL, oui TEXT NOT NULL, image"
-      " TEXT NOT NULL, image_size BIGINT NOT NULL, image_sha256 TEXT NOT NULL, bytes BIGINT NOT"
-      " NULL, pid BIGINT NOT NULL, forwarded INTEGER NOT NULL DEFAULT 1); CREATE TABLE steps"
-      " (box_id TEXT NOT NULL REFERENCES boxes (id) ON DELETE CASCADE, n INTEGER NOT NULL, step"
-      " TEXT NOT NULL, result TEXT NOT NULL, why TEXT NOT NULL, seconds DOUBLE PRECISION NOT"
-      " NULL, PRIMARY KEY (box_id, n)); INSERT INTO boxes VALUES ('old', 'host', 'ttyUSB0', '',"
-      " '2026-12-01T08:00:00.000Z', '2026-12-01T08:01:00.000Z', 'ok', 0, '', '5.6', 'M', 'V',"
-      " 'O', 'fw.bin', 10, 'abc', 10, 42, 1); INSERT INTO steps VALUES ('old', 0, 'upload"
-      " fw.bin', 'ok', '', 1.0);";
-  ASSERT_EQ(std::system(("sqlite3 " + file + " \"" + v1 + "\"").c_str()), 0);
-  const auto store = SqliteRecord(file);
-  std::string why;
-  ASSERT_TRUE(store->Open(why)) << why;
-  BoxRecord next = Box("new", "host", 43, "ok", "2026-12-09T08:00:00.000Z");
-  next.StationId = "me";
-  next.Label = "5A17-004211";
-  next.Steps = {{"erase 0 1000", "ok", "", 0.5}};
-  ASSERT_TRUE(store->Put(next, why)) << why;
-  std::vector<BoxRecord> rows;
-  ASSERT_TRUE(store->Rows({}, true, rows, why)) << why;
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].Id, "old");
-  EXPECT_EQ(rows[0].ImageSha256, "abc");
-  ASSERT_EQ(rows[0].Steps.size(), 1u);
-  EXPECT_EQ(rows[0].Steps[0].Name, "upload fw.bin");
-  EXPECT_EQ(rows[1].StationId, "me");
-  EXPECT_EQ(rows[0].Label, "");
-  RecordFilter byLabel;
-  byLabel.Label = "5A17-004211";
-  rows.clear();
-  ASSERT_TRUE(store->Rows(byLabel, false, rows, why)) << why;
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].Id, "new");
-  FILE* version =
-      popen(("sqlite3 " + file + " 'SELECT version FROM kelvarin_schema'").c_str(), "r");
-  char text[16] = {};
-  ASSERT_NE(std::fgets(text, sizeof text, version), nullptr);
-  pclose(version);
-  EXPECT_EQ(std::string(text), "2\n");
-  std::filesystem::remove_all(pattern);
+TEST(RecordUpgrade, AnOlderSchemaFileKeepsEveryRow) {
+  for (const int from : {1, 2}) {
+    SCOPED_TRACE(from);
+    char pattern[] = "/tmp/kelvarin-record-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string file = std::string(pattern) + "/record.sqlite";
+    const std::string old =
+        "CREATE TABLE kelvarin_schema (version INTEGER NOT NULL); INSERT INTO kelvarin_schema"
+        " VALUES (" +
+        std::to_string(from) +
+        "); CREATE TABLE boxes (id TEXT PRIMARY KEY, station"
+        " TEXT NOT NULL, port TEXT NOT NULL, adapter TEXT NOT NULL, started TEXT NOT NULL, ended"
+        " TEXT NOT NULL, result TEXT NOT NULL, status INTEGER NOT NULL, why TEXT NOT NULL,"
+        " loader_version TEXT NOT NULL, hardware_model TEXT NOT NULL, hardware_version TEXT NOT"
+        " NULL, oui TEXT NOT NULL, image TEXT NOT NULL, image_size BIGINT NOT NULL, image_sha256"
+        " TEXT NOT NULL, bytes BIGINT NOT NULL, pid BIGINT NOT NULL, " +
+        std::string(from >= 2 ? "station_id TEXT NOT NULL DEFAULT '', process_start TEXT NOT"
+                                " NULL DEFAULT '', "
+                              : "") +
+        "forwarded INTEGER NOT NULL DEFAULT 1); CREATE TABLE steps (box_id TEXT NOT NULL"
+        " REFERENCES boxes (id) ON DELETE CASCADE, n INTEGER NOT NULL, step TEXT NOT NULL, result"
+        " TEXT NOT NULL, why TEXT NOT NULL, seconds DOUBLE PRECISION NOT NULL, PRIMARY KEY"
+        " (box_id, n)); INSERT INTO boxes (id, station, port, adapter, started, ended, result,"
+        " status, why, loader_version, hardware_model, hardware_version, oui, image, image_size,"
+        " image_sha256, bytes, pid) VALUES ('old', 'host', 'ttyUSB0', '',"
+        " '2026-12-01T08:00:00.000Z', '2026-12-01T08:01:00.000Z', 'ok', 0, '', '5.6', 'M', 'V',"
+        " 'O', 'fw.bin', 10, 'abc', 10, 42); INSERT INTO steps VALUES ('old', 0, 'upload"
+        " fw.bin', 'ok', '', 1.0);";
+    ASSERT_EQ(std::system(("sqlite3 " + file + " \"" + old + "\"").c_str()), 0);
+    const auto store = SqliteRecord(file);
+    std::string why;
+    ASSERT_TRUE(store->Open(why)) << why;
+    BoxRecord next = Box("new", "host", 43, "ok", "2026-12-09T08:00:00.000Z");
+    next.StationId = "me";
+    next.Label = "5A17-004211";
+    next.Steps = {{"erase 0 1000", "ok", "", 0.5}};
+    ASSERT_TRUE(store->Put(next, why)) << why;
+    std::vector<BoxRecord> rows;
+    ASSERT_TRUE(store->Rows({}, true, rows, why)) << why;
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].Id, "old");
+    EXPECT_EQ(rows[0].ImageSha256, "abc");
+    ASSERT_EQ(rows[0].Steps.size(), 1u);
+    EXPECT_EQ(rows[0].Steps[0].Name, "upload fw.bin");
+    EXPECT_EQ(rows[1].StationId, "me");
+    EXPECT_EQ(rows[0].Label, "");
+    RecordFilter byLabel;
+    byLabel.Label = "5A17-004211";
+    rows.clear();
+    ASSERT_TRUE(store->Rows(byLabel, false, rows, why)) << why;
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Id, "new");
+    FILE* version =
+        popen(("sqlite3 " + file + " 'SELECT version FROM kelvarin_schema'").c_str(), "r");
+    char text[16] = {};
+    ASSERT_NE(std::fgets(text, sizeof text, version), nullptr);
+    pclose(version);
+    EXPECT_EQ(std::string(text), "3\n");
+    std::filesystem::remove_all(pattern);
+  }
 }
 
 TEST_F(LocalRecord, FiltersAndSummary) {
