@@ -46,6 +46,8 @@ class Tform_main : public QMainWindow, private WindowFace {
   // The other windows, created right after this one.
   // The record of the boxes served (nullptr: none is kept).
   void AttachRecord(WindowRecordKeeper* record);
+  // Runs a routine on the window's thread, from any thread.
+  void PostToWindow(std::function<void()> routine) { GuiThread.Post(std::move(routine)); }
   void Attach(Tform_uart* uart, Tform_DL_Config* dlConfig, Tform_Tune* tune,
               TForm_EraseFlash* eraseFlash);
 

@@ -80,11 +80,10 @@ TForm_Record::~TForm_Record() = default;
 
 void TForm_Record::showEvent(QShowEvent* event) {
   if (!Browser) {
-    // Called on the browser's thread: the view takes the rows on its own.
-    Browser = std::make_unique<RecordBrowser>(Where, [this] {
-      QMetaObject::invokeMethod(
-          this, [this] { Refresh(); }, Qt::QueuedConnection);
-    });
+    // Called on the browser's thread: the queued call only says that rows wait; the view takes
+    // them from the browser, under the browser's own lock.
+    Browser = std::make_unique<RecordBrowser>(
+        Where, [this] { QMetaObject::invokeMethod(this, "Refresh", Qt::QueuedConnection); });
     ui->lab_Where->setText("Record: " + Utf8(Browser->Name()));
     FilterTyped();
   }

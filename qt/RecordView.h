@@ -50,7 +50,7 @@ class TForm_Record : public QDialog {
   void hideEvent(QHideEvent* event) override;
 
  private:
-  void Refresh();
+  Q_INVOKABLE void Refresh();
   void FilterTyped();
   void SelectionMoved();
   std::vector<BoxRecord> Selected() const;

@@ -54,8 +54,8 @@ int main(int argc, char** argv) {
     Tform_main* window = &windows.form_main;
     record = std::make_unique<WindowRecordKeeper>(
         request.Record.Where, request.Record.Station, [window](const std::string& text) {
-          QMetaObject::invokeMethod(
-              window, [window, text] { window->AppendSystemLog(text); }, Qt::QueuedConnection);
+          // Through the window's own queue, under its own lock.
+          window->PostToWindow([window, text] { window->AppendSystemLog(text); });
         });
     windows.form_main.AttachRecord(record.get());
   }
