@@ -24,7 +24,7 @@ const char* StateWord(JobState state);
 struct JobView {
   std::string Port;
   JobState State = JobState::Opening;
-  int Box = 0;  // the box at work or last served, counted from 1 on this port
+  int Box = 0;        // the box at work or last served, counted from 1 on this port
   std::string Label;  // the box's label, once the operator gave it
   std::uint64_t BytesDone = 0;
   std::uint64_t BytesTotal = 0;

@@ -35,8 +35,8 @@ void LabelDesk::Ask(const void* who, const std::string& port, int box, Answer an
 }
 
 void LabelDesk::Withdraw(const void* who) {
-  const auto it = std::find_if(Waiting.begin(), Waiting.end(),
-                               [who](const Asking& a) { return a.Who == who; });
+  const auto it =
+      std::find_if(Waiting.begin(), Waiting.end(), [who](const Asking& a) { return a.Who == who; });
   if (it == Waiting.end()) return;
   if (it == Waiting.begin() && Prompted) {
     Answered();

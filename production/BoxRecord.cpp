@@ -69,6 +69,12 @@ std::string CsvHeader() {
          "hardware_version,oui,image,image_size,image_sha256,bytes,steps";
 }
 
+std::string RecordCsv(const std::vector<BoxRecord>& rows) {
+  std::string text = CsvHeader() + "\n";
+  for (const BoxRecord& row : rows) text += RowCsv(row) + "\n";
+  return text;
+}
+
 std::string RowCsv(const BoxRecord& r) {
   std::string steps;
   for (const StepRecord& s : r.Steps)

@@ -63,6 +63,8 @@ std::string StepsJson(const std::vector<StepRecord>& steps);
 std::string RowJson(const BoxRecord& row);
 std::string CsvHeader();
 std::string RowCsv(const BoxRecord& row);
+// Rows as a spreadsheet reads them: the header, then a line a row.
+std::string RecordCsv(const std::vector<BoxRecord>& rows);
 
 // Every text of the row as valid UTF-8 (see ValidUtf8), as the record keeps it.
 void MakeValidUtf8(BoxRecord& row);

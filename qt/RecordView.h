@@ -40,7 +40,6 @@ class TForm_Record : public QDialog {
 
   // The file picker of "Save as CSV..."; tests replace the file dialog with it.
   std::function<std::optional<QString>()> PickCsvFile;
-  RecordRows& Rows() { return Model; }
 
   void btn_CopyRowsClick();
   void btn_SaveCsvClick();

@@ -77,25 +77,21 @@ StartRequest ReadStartArguments(int argc, const char* const* argv) {
 }
 
 const char* UsageText() {
-  return "usage: kelvarin [--menu] [--record WHERE | --no-record] [--station NAME]\n"
-         "                [Qt options]\n"
-         "       kelvarin --help | --version\n"
-         "Opens the window of the Kelvarin service tool for set-top box boot loaders.\n"
-         "It keeps config.cfg and writes flashdata.bin in the folder it is started from.\n"
-         "\n"
-         "  --menu      work in ~/Kelvarin (made on first start), as the menu entry does\n"
-         "  --record WHERE\n"
-         "              keep the record of the boxes served in WHERE, a file or a\n"
-         "              server (default: the user's own record.sqlite, as kelvarin-cli\n"
-         "              keeps it)\n"
-         "  --no-record  keep no record\n"
-         "  --station NAME\n"
-         "              the bench's name in the record (default: the host name)\n"
-         "  -h, --help  print this help and exit\n"
-         "  --version   print the version and exit\n"
-         "\n"
-         "Qt's own options, such as -platform NAME or -style NAME, are taken as well.\n"
-         "Without a display, kelvarin-cli does the same work from a terminal.\n";
+  static const std::string text =
+      "usage: kelvarin [--menu] [--record WHERE | --no-record] [--station NAME]\n"
+      "                [Qt options]\n"
+      "       kelvarin --help | --version\n"
+      "Opens the window of the Kelvarin service tool for set-top box boot loaders.\n"
+      "It keeps config.cfg and writes flashdata.bin in the folder it is started from.\n"
+      "\n"
+      "  --menu      work in ~/Kelvarin (made on first start), as the menu entry does\n" +
+      std::string(RecordOptionsHelp) +
+      "  -h, --help  print this help and exit\n"
+      "  --version   print the version and exit\n"
+      "\n"
+      "Qt's own options, such as -platform NAME or -style NAME, are taken as well.\n"
+      "Without a display, kelvarin-cli does the same work from a terminal.\n";
+  return text.c_str();
 }
 
 std::string MissingDisplay(const StartRequest& request) {

@@ -92,11 +92,7 @@ void RecordDialog::Refresh() {
   std::wstring steps;
   for (const BoxRecord& row : *shown->Rows)
     if (row.Id == shown->StepsOf && row.Id == SelectedId) {
-      std::string text = RecordBrowser::StepsText(row, shown->Steps);
-      // An edit control breaks its lines at CR LF.
-      std::string crlf;
-      for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-      steps = WideOfUtf8(crlf);
+      steps = WideLinesOfUtf8(RecordBrowser::StepsText(row, shown->Steps));
       break;
     }
   if (TextOf(IDC_Memo_Steps) != steps) SetText(IDC_Memo_Steps, steps);
@@ -133,10 +129,7 @@ void RecordDialog::CopyRows() {
     if (static_cast<std::size_t>(i) < Shown->Rows->size())
       chosen.push_back((*Shown->Rows)[static_cast<std::size_t>(i)]);
   // Nothing chosen: every row shown, as Save does.
-  std::string csv = RecordCsv(chosen.empty() ? *Shown->Rows : chosen);
-  std::string crlf;
-  for (char c : csv) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  PutOnClipboard(Handle(), WideOfUtf8(crlf));
+  PutOnClipboard(Handle(), WideLinesOfUtf8(RecordCsv(chosen.empty() ? *Shown->Rows : chosen)));
 }
 
 void RecordDialog::SaveCsv() {

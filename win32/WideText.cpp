@@ -54,3 +54,13 @@ std::wstring WideOfEngineText(const std::string& text) {
   const std::wstring strict = Convert(text, MB_ERR_INVALID_CHARS);
   return strict.empty() && !text.empty() ? WideOfLatin1(text) : strict;
 }
+
+std::wstring WideLinesOfUtf8(const std::string& text) {
+  std::string lines;
+  lines.reserve(text.size() + text.size() / 32);
+  for (const char c : text) {
+    if (c == '\n') lines += '\r';
+    lines += c;
+  }
+  return WideOfUtf8(lines);
+}

@@ -14,3 +14,5 @@ std::optional<std::string> ExactLatin1(const std::wstring& text);
 // A text of the engine's that may carry a file name: UTF-8 where it is valid UTF-8, else the
 // box's bytes as Latin-1.
 std::wstring WideOfEngineText(const std::string& text);
+// UTF-8 lines ending in "\n" as Windows' controls and clipboard break them, at "\r\n".
+std::wstring WideLinesOfUtf8(const std::string& text);

@@ -18,21 +18,15 @@
 
 namespace {
 
-constexpr char Usage[] =
+const std::string Usage =
     "usage: kelvarin [--menu] [--record WHERE | --no-record] [--station NAME]\n"
     "       kelvarin --help | --version\n"
     "Opens the window of the Kelvarin service tool for set-top box boot loaders.\n"
     "It keeps config.cfg and writes flashdata.bin in the folder it is started from.\n"
     "\n"
     "  --menu      work in Documents\\Kelvarin (made on first start), as the Start menu's\n"
-    "              entry does\n"
-    "  --record WHERE\n"
-    "              keep the record of the boxes served in WHERE, a file or a\n"
-    "              server (default: the user's own record.sqlite, as kelvarin-cli\n"
-    "              keeps it)\n"
-    "  --no-record  keep no record\n"
-    "  --station NAME\n"
-    "              the bench's name in the record (default: the computer's name)\n"
+    "              entry does\n" +
+    std::string(RecordOptionsHelp) +
     "  -h, --help  print this help and exit\n"
     "  --version   print the version and exit\n"
     "kelvarin-cli does the same work from a console.\n";

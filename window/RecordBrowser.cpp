@@ -69,12 +69,6 @@ std::string RecordCell(const BoxRecord& row, int column) {
   }
 }
 
-std::string RecordCsv(const std::vector<BoxRecord>& rows) {
-  std::string text = CsvHeader() + "\n";
-  for (const BoxRecord& row : rows) text += RowCsv(row) + "\n";
-  return text;
-}
-
 struct RecordBrowser::State {
   State(std::string where, std::function<void()> changed)
       : Where(std::move(where)), Changed(std::move(changed)) {}

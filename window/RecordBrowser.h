@@ -19,8 +19,6 @@ struct RecordColumn {
 };
 std::span<const RecordColumn> RecordViewColumns();
 std::string RecordCell(const BoxRecord& row, int column);
-// Rows as a spreadsheet reads them: the header, then a line a row.
-std::string RecordCsv(const std::vector<BoxRecord>& rows);
 
 // What the Record view's filter fields say, as typed.
 struct RecordViewFilter {

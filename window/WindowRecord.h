@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/EngineEvents.h"
@@ -84,6 +85,15 @@ bool TakeRecordOption(const std::vector<std::string>& args, std::size_t& i,
                       WindowRecordOptions& options, std::string& problem);
 // What is wrong with them together, in words that never quote a server's address.
 std::string RecordOptionsProblem(const WindowRecordOptions& options);
+// The lines of a window's --help for them.
+inline constexpr std::string_view RecordOptionsHelp =
+    "  --record WHERE\n"
+    "              keep the record of the boxes served in WHERE, a file or a\n"
+    "              server (default: the user's own record.sqlite, as kelvarin-cli\n"
+    "              keeps it)\n"
+    "  --no-record  keep no record\n"
+    "  --station NAME\n"
+    "              the bench's name in the record (default: the host name)\n";
 // Whether a record is kept with them in this build, for this user.
 bool KeepsRecord(const WindowRecordOptions& options);
 
